@@ -1,0 +1,161 @@
+// Start-up order, the main loop and the pass order of one frame.
+#include "app/Application.h"
+
+#include <GL/glew.h>
+#include <GLFW/glfw3.h>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "app/Callbacks.h"
+#include "app/Fatal.h"
+#include "math/Camera.h"
+#include "post/FinalProcessingEffect.h"
+#include "post/Framebuffer.h"
+#include "post/GaussianBlurEffect.h"
+#include "scene/Skydome.h"
+#include "scene/Terrain.h"
+#include "scene/TerrainShader.h"
+
+namespace {
+
+Application* registeredApplication = nullptr;
+
+constexpr int WINDOW_WIDTH = 800;
+constexpr int WINDOW_HEIGHT = 600;
+constexpr int BLUR_ITERATIONS = 10;
+
+}  // namespace
+
+Application& Application::instance() {
+    if (!registeredApplication) fatalWithoutNewline("Application not initialized.");
+    return *registeredApplication;
+}
+
+void Application::registerInstance(Application* application) { registeredApplication = application; }
+
+void Application::run() {
+    startUp();
+    mainLoop();
+    glfwTerminate();
+}
+
+void Application::startUp() {
+    Application& app = instance();
+
+    glfwSetErrorCallback(errorCallback);
+    if (!glfwInit()) std::exit(1);
+
+    app.samples = 4;
+    // The window itself stays single-sampled; anti-aliasing happens in the scene target.
+    glfwWindowHint(GLFW_SAMPLES, 0);
+    app.window = glfwCreateWindow(WINDOW_WIDTH, WINDOW_HEIGHT, "KELTA", nullptr, nullptr);
+    if (!app.window) {
+        glfwTerminate();
+        std::exit(1);
+    }
+    glfwMakeContextCurrent(app.window);
+    glewInit();
+
+    const GLubyte* renderer = glGetString(GL_RENDERER);
+    const GLubyte* version = glGetString(GL_VERSION);
+    std::cout << "Device: " << renderer << std::endl;
+    std::cout << "OpenGL version: " << version << std::endl << std::endl;
+
+    glfwSwapInterval(1);
+    glfwSetKeyCallback(app.window, keyCallback);
+    glfwSetFramebufferSizeCallback(app.window, framebufferSizeCallback);
+
+    if (app.samples > 0) {
+        app.mainFramebuffer = new FramebufferMultisampled(2, true);
+    } else {
+        app.mainFramebuffer = new Framebuffer(2, true);
+    }
+
+    glfwSetInputMode(app.window, GLFW_CURSOR, GLFW_CURSOR_DISABLED);
+    glEnable(GL_DEPTH_TEST);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glEnable(GL_CULL_FACE);
+
+    // Each terrain program reads the mode while it is built.
+    for (int mode = 1; mode <= 5; ++mode) {
+        instance().terrainMode = mode;
+        app.terrainShaders[mode - 1] = new TerrainShader();
+    }
+    app.initialTerrainShader = new TerrainShader();
+
+    // The terrain places the camera, so the camera comes first.
+    app.camera = new Camera();
+    app.terrain = new Terrain(app.initialTerrainShader);
+    app.skydome = new Skydome();
+
+    app.finalProcessingEffect = new FinalProcessingEffect(new FinalProcessingShader());
+    app.finalProcessingEffect->isBloomEnabled = true;
+    app.finalProcessingEffect->debugMode = 0;
+    app.finalProcessingEffect->bloomGain = 1.0f;
+    app.gaussianBlurEffect = new GaussianBlurEffect();
+
+    app.blurFramebufferA = new Framebuffer(1, false);
+    app.blurFramebufferB = new Framebuffer(1, false);
+
+    int width = 0, height = 0;
+    glfwGetFramebufferSize(app.window, &width, &height);
+    framebufferSizeCallback(app.window, width, height);
+}
+
+void Application::mainLoop() {
+    std::cout << std::endl << "Main loop started" << std::endl << std::endl;
+    glfwSetTime(0.0);
+    double previousTime = glfwGetTime();
+    GLFWwindow* mainWindow = instance().window;
+    while (!glfwWindowShouldClose(mainWindow)) {
+        Application& app = instance();
+        app.time = glfwGetTime();
+        app.camera->update(static_cast<float>(app.time - previousTime));
+        const Camera& viewer = *app.camera;
+        app.modelview = lookAt(viewer.position, viewer.position + viewer.direction, viewer.up);
+        app.renderFrame();
+        glfwPollEvents();
+        previousTime = app.time;
+    }
+}
+
+void Application::renderFrame() {
+    Application& app = instance();
+    Framebuffer& scene = *app.mainFramebuffer;
+    Framebuffer& blurA = *app.blurFramebufferA;
+    Framebuffer& blurB = *app.blurFramebufferB;
+
+    scene.bind();
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_DEPTH_TEST);
+    app.skydome->draw();
+    app.terrain->draw();
+    scene.unbind();
+    glDisable(GL_DEPTH_TEST);
+
+    // Ping-pong blur of the bright pass: vertical into A, horizontal into B; wide taps first.
+    GaussianBlurEffect& blur = *app.gaussianBlurEffect;
+    for (int iteration = 0; iteration < BLUR_ITERATIONS; ++iteration) {
+        blur.radius = iteration == 0 ? 10.0f : iteration == 1 ? 5.0f : 1.0f;
+        blurA.bind();
+        blur.tex = iteration == 0 ? scene.colorTextures[1] : blurB.colorTextures[0];
+        blur.isHorizontal = false;
+        blur.draw();
+        blurA.unbind();
+        blurB.bind();
+        blur.tex = blurA.colorTextures[0];
+        blur.isHorizontal = true;
+        blur.draw();
+        blurB.unbind();
+    }
+
+    glViewport(0, 0, scene.width, scene.height);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    FinalProcessingEffect& final = *app.finalProcessingEffect;
+    final.tex = scene.colorTextures[0];
+    final.tex2 = blurB.colorTextures[0];
+    final.tex3 = scene.colorTextures[1];
+    final.draw();
+    glfwSwapBuffers(app.window);
+}

@@ -1,0 +1,49 @@
+// The one object that owns the window, the shared matrices and clock, and every scene
+// and post-processing object; reached by all other code through Application::instance().
+#pragma once
+
+#include "math/Math.h"
+
+struct GLFWwindow;
+class Camera;
+class Terrain;
+class TerrainShader;
+class Skydome;
+class Framebuffer;
+class FinalProcessingEffect;
+class GaussianBlurEffect;
+
+class Application {
+public:
+    int samples = 0;
+    GLFWwindow* window = nullptr;
+    mat4 projection;
+    mat4 modelview;
+    TerrainShader* initialTerrainShader = nullptr;
+    Camera* camera = nullptr;
+    Terrain* terrain = nullptr;
+    Skydome* skydome = nullptr;
+    double time = 0;
+    int argc = 0;
+    char** argv = nullptr;
+    int terrainMode = 0;
+    TerrainShader* terrainShaders[5] = {};
+    Framebuffer* mainFramebuffer = nullptr;
+    Framebuffer* blurFramebufferA = nullptr;
+    Framebuffer* blurFramebufferB = nullptr;
+    FinalProcessingEffect* finalProcessingEffect = nullptr;
+    GaussianBlurEffect* gaussianBlurEffect = nullptr;
+
+    // The registered instance; ends the process when none is registered.
+    static Application& instance();
+    // Makes the given object the process-wide instance (null unregisters).
+    static void registerInstance(Application* application);
+
+    // Start-up, main loop, then shutting the window system down.
+    void run();
+    // Everything before the main loop: window, context, callbacks and all scene objects.
+    void startUp();
+    void mainLoop();
+    // Draws, post-processes and presents one frame.
+    void renderFrame();
+};

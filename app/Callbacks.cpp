@@ -1,0 +1,88 @@
+// Discrete key commands, GLFW error reporting, and the projection and targets that follow the window size.
+#include "app/Callbacks.h"
+
+#include <GL/glew.h>
+#include <GLFW/glfw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+
+#include "app/Application.h"
+#include "math/Camera.h"
+#include "post/FinalProcessingEffect.h"
+#include "post/Framebuffer.h"
+#include "scene/Terrain.h"
+
+namespace {
+
+const char* const VIEW_NAMES[4] = {"Bloom enabled", "Bloom disabled", "Bright texture", "Smoothed bloom texture"};
+
+// Gain steps are taken in double precision, threshold steps in single precision; neither goes below 0.
+void stepBloomSetting(GLFWwindow* window, int direction) {
+    Application& app = Application::instance();
+    if (glfwGetKey(window, GLFW_KEY_LEFT_SHIFT) != 0) {
+        float& gain = app.finalProcessingEffect->bloomGain;
+        const double raised = static_cast<double>(gain) + direction * 0.25;
+        gain = static_cast<float>(std::max(raised, 0.0));
+        std::cout << "Bloom gain: " << gain << std::endl;
+    } else {
+        float& threshold = app.terrain->bloomThreshold;
+        const float raised = direction > 0 ? threshold + 0.05f : threshold - 0.05f;
+        threshold = std::max(raised, 0.0f);
+        std::cout << "Bloom threshold: " << threshold << std::endl;
+    }
+}
+
+}  // namespace
+
+void errorCallback(int, const char* description) { std::fprintf(stderr, "GLFW Error: %s\n", description); }
+
+void keyCallback(GLFWwindow* window, int key, int, int action, int) {
+    const bool pressed = action == GLFW_PRESS;
+    if (key == GLFW_KEY_ESCAPE) {
+        if (pressed) glfwSetWindowShouldClose(window, 1);
+    } else if (key == GLFW_KEY_M) {
+        if (!pressed) return;
+        Camera& camera = *Application::instance().camera;
+        camera.isMouseLookEnabled = !camera.isMouseLookEnabled;
+        glfwSetInputMode(window, GLFW_CURSOR, camera.isMouseLookEnabled ? GLFW_CURSOR_DISABLED : GLFW_CURSOR_NORMAL);
+    } else if (key >= GLFW_KEY_1 && key <= GLFW_KEY_5) {
+        // Mode keys act on press, repeat and release alike.
+        Application& app = Application::instance();
+        const int mode = key - GLFW_KEY_1 + 1;
+        app.terrainMode = mode;
+        app.terrain->shader = app.terrainShaders[mode - 1];
+    } else if (key == GLFW_KEY_B) {
+        if (!pressed) return;
+        FinalProcessingEffect& final = *Application::instance().finalProcessingEffect;
+        final.debugMode = (final.debugMode + 1) % 4;
+        std::cout << VIEW_NAMES[final.debugMode] << std::endl;
+    } else if (key == GLFW_KEY_COMMA) {
+        if (pressed) stepBloomSetting(window, -1);
+    } else if (key == GLFW_KEY_PERIOD) {
+        if (pressed) stepBloomSetting(window, +1);
+    }
+}
+
+void framebufferSizeCallback(GLFWwindow*, int width, int height) {
+    // A minimised window reports a zero side; keep the last projection and targets until it comes back.
+    if (width <= 0 || height <= 0) return;
+
+    const float t = static_cast<float>(std::tan(static_cast<double>(0.43633232f)));
+    mat4 projection(0.0f);
+    projection[0][0] = 1.0f / ((static_cast<float>(width) / static_cast<float>(height)) * t);
+    projection[1][1] = 1.0f / t;
+    projection[2][2] = -1.0000334f;
+    projection[2][3] = -1.0f;
+    projection[3][2] = -0.020000333f;
+
+    Application& app = Application::instance();
+    app.projection = projection;
+    glViewport(0, 0, width, height);
+    app.mainFramebuffer->resize(width, height);
+    // Windows under 4 pixels would give the blur targets a zero side, which no framebuffer can have.
+    app.blurFramebufferA->resize(std::max(1, width / 4), std::max(1, height / 4));
+    app.blurFramebufferB->resize(std::max(1, width / 4), std::max(1, height / 4));
+}

@@ -1,0 +1,35 @@
+# Writes the GLSL files given in GLSL_FILES into one C++ source and header, each text as a
+# raw string literal named after its file: scene/glsl/terrainStatic.vert -> glsl::terrainStaticVert.
+function(glsl_symbol_name file result)
+    get_filename_component(stem "${file}" NAME_WE)
+    get_filename_component(extension "${file}" EXT)
+    string(SUBSTRING "${extension}" 1 1 first)
+    string(TOUPPER "${first}" first)
+    string(SUBSTRING "${extension}" 2 -1 rest)
+    set(${result} "${stem}${first}${rest}" PARENT_SCOPE)
+endfunction()
+
+set(header "// Generated from the GLSL files at build time.\n#pragma once\n\nnamespace glsl {\n")
+set(source "// Generated from the GLSL files at build time.\n#include \"ShaderSources.h\"\n\nnamespace glsl {\n")
+foreach(file IN LISTS GLSL_FILES)
+    glsl_symbol_name("${file}" symbol)
+    file(READ "${file}" text)
+    string(APPEND header "extern const char* const ${symbol};\n")
+    string(APPEND source "const char* const ${symbol} = R\"GLSL(${text})GLSL\";\n")
+endforeach()
+string(APPEND header "}\n")
+string(APPEND source "}\n")
+
+# Rewrite only on change, so that unchanged texts do not trigger rebuilds.
+function(write_if_changed path content)
+    set(old "")
+    if(EXISTS "${path}")
+        file(READ "${path}" old)
+    endif()
+    if(NOT old STREQUAL content)
+        file(WRITE "${path}" "${content}")
+    endif()
+endfunction()
+
+write_if_changed("${OUTPUT_DIR}/ShaderSources.h" "${header}")
+write_if_changed("${OUTPUT_DIR}/ShaderSources.cpp" "${source}")

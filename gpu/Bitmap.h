@@ -1,0 +1,40 @@
+// Reads an uncompressed 8- or 24-bit BMP file into tightly packed RGB bytes, bottom row first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class Bitmap {
+public:
+    uint8_t* palette = nullptr;
+    uint8_t* pixels = nullptr;
+    bool isLoaded = false;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint16_t bitsPerPixel = 0;
+    std::string message;
+    uint8_t fileHeader[14] = {};
+    uint8_t infoHeader[40] = {};
+    int32_t rowSize = 0;
+    int32_t paddedRowSize = 0;
+    uint32_t dataSize = 0;
+    // The file the last load opened, after the data-folder lookup; empty after loadFromMemory.
+    std::string resolvedPath;
+
+    Bitmap() = default;
+    ~Bitmap();
+    Bitmap(const Bitmap&) = delete;
+    Bitmap& operator=(const Bitmap&) = delete;
+
+    // Loads the file; on failure returns false and leaves the reason in message.
+    bool load(const char* path);
+    // Same as load, for the bytes of a whole BMP file already in memory.
+    bool loadFromMemory(const uint8_t* bytes, size_t size);
+
+private:
+    void release();
+    bool readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize, uint64_t& pixelOffset,
+                     uint64_t& pixelBytes, bool& topDown);
+    bool convert(const uint8_t* data, bool topDown);
+};

@@ -1,0 +1,62 @@
+// Texture uploads from BMP files: sRGB storage, generated mipmaps, trilinear filtering.
+#include "gpu/Texture.h"
+
+#include "app/Fatal.h"
+#include "gpu/Bitmap.h"
+
+namespace {
+
+void loadOrExit(Bitmap& bitmap, const char* path) {
+    if (!bitmap.load(path)) fatal("Could not load texture: " + bitmap.message);
+}
+
+}  // namespace
+
+Texture::Texture(const char* path) {
+    Bitmap bitmap;
+    loadOrExit(bitmap, path);
+    width = bitmap.width;
+    height = bitmap.height;
+
+    glGenTextures(1, &id);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, id);
+    // Bitmap rows are width * 3 bytes, not padded to the default alignment of 4.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_SRGB, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, bitmap.pixels);
+    glGenerateMipmap(GL_TEXTURE_2D);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    // A device without anisotropic filtering keeps plain trilinear filtering rather than
+    // raising an error on an unknown parameter.
+    if (GLEW_EXT_texture_filter_anisotropic || GLEW_ARB_texture_filter_anisotropic) {
+        GLfloat maxAnisotropy = 1.0f;
+        glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &maxAnisotropy);
+        glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, maxAnisotropy);
+    }
+}
+
+TextureAtlas::TextureAtlas(int layerCount, const char* const* paths) : layerCount(layerCount) {
+    glGenTextures(1, &id);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D_ARRAY, id);
+    glTexParameteri(GL_TEXTURE_2D_ARRAY, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D_ARRAY, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+
+    for (int layer = 0; layer < layerCount; ++layer) {
+        Bitmap bitmap;
+        loadOrExit(bitmap, paths[layer]);
+        if (layer == 0) {
+            width = bitmap.width;
+            height = bitmap.height;
+            glTexImage3D(GL_TEXTURE_2D_ARRAY, 0, GL_SRGB8, width, height, layerCount, 0, GL_RGB,
+                         GL_UNSIGNED_BYTE, nullptr);
+        } else if (bitmap.width != width || bitmap.height != height) {
+            fatal("Could not create texture atlas: texture dimensions don't match");
+        }
+        glTexSubImage3D(GL_TEXTURE_2D_ARRAY, 0, 0, 0, layer, width, height, 1, GL_RGB, GL_UNSIGNED_BYTE,
+                        bitmap.pixels);
+    }
+    glGenerateMipmap(GL_TEXTURE_2D_ARRAY);
+}

@@ -1,0 +1,40 @@
+// The free-flying viewer: eye point, unit view direction and fixed up vector,
+// moved and turned once per frame from the keyboard and the cursor.
+#pragma once
+
+#include "math/Math.h"
+
+// What the camera reads from the window system for one update. Production code fills it
+// from GLFW; tests fill it by hand.
+struct CameraInput {
+    double cursorX = 0, cursorY = 0;
+    bool forward = false, backward = false;       // W, S
+    bool left = false, right = false;             // A, D
+    bool up = false, down = false;                // G, V
+    bool turnLeft = false, turnRight = false;     // Q, E
+    bool lookUp = false, lookDown = false;        // F, C
+    bool fast = false, slow = false;              // Left Shift, Left Alt
+};
+
+class Camera {
+public:
+    vec3 position{0.0f, 15.0f, 0.0f};
+    vec3 direction{0.0f, 0.0f, -1.0f};
+    vec3 up{0.0f, 1.0f, 0.0f};
+    float moveSpeed = 15.0f;
+    float turnSpeed = 1.0f;
+    float mouseSensitivity = 0.01f;
+    bool isMouseLookEnabled = true;
+    double lastCursorX = 0;
+    double lastCursorY = 0;
+
+    // Centres the cursor on the window's framebuffer.
+    Camera();
+    // Builds a camera whose cursor reference starts at the given point, without a window.
+    Camera(double cursorX, double cursorY);
+
+    // Polls the keyboard and the cursor of the application's window, then steps.
+    void update(float elapsedSeconds);
+    // Moves and turns by one step of the given input.
+    void step(const CameraInput& input, float elapsedSeconds);
+};

@@ -1,0 +1,99 @@
+// Single-precision vectors and column-major matrices laid out as OpenGL takes them,
+// with the view and projection constructions the renderer needs.
+#pragma once
+
+#include <cmath>
+
+struct vec2 {
+    float x = 0, y = 0;
+};
+
+struct vec3 {
+    float x = 0, y = 0, z = 0;
+};
+
+struct vec4 {
+    float x = 0, y = 0, z = 0, w = 0;
+    float& operator[](int i) { return (&x)[i]; }
+    const float& operator[](int i) const { return (&x)[i]; }
+};
+
+struct mat3 {
+    vec3 columns[3];
+    vec3& operator[](int c) { return columns[c]; }
+    const vec3& operator[](int c) const { return columns[c]; }
+    const float* data() const { return &columns[0].x; }
+};
+
+struct mat4 {
+    vec4 columns[4];
+    mat4() : mat4(1.0f) {}
+    explicit mat4(float diagonal) {
+        for (int c = 0; c < 4; ++c) columns[c][c] = diagonal;
+    }
+    vec4& operator[](int c) { return columns[c]; }
+    const vec4& operator[](int c) const { return columns[c]; }
+    const float* data() const { return &columns[0].x; }
+};
+
+static_assert(sizeof(vec3) == 3 * sizeof(float), "vec3 must be tightly packed");
+static_assert(sizeof(mat4) == 16 * sizeof(float), "mat4 must be tightly packed");
+
+inline vec3 operator+(const vec3& a, const vec3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+inline vec3 operator-(const vec3& a, const vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline vec3 operator*(const vec3& v, float s) { return {v.x * s, v.y * s, v.z * s}; }
+inline vec4 operator+(const vec4& a, const vec4& b) { return {a.x + b.x, a.y + b.y, a.z + b.z, a.w + b.w}; }
+inline vec4 operator*(const vec4& v, float s) { return {v.x * s, v.y * s, v.z * s, v.w * s}; }
+
+inline float dot(const vec3& a, const vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+inline vec3 cross(const vec3& a, const vec3& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// Roots, tangents and trigonometry are taken in double precision and rounded back,
+// which fixes printed numbers and pixel positions independently of the C library's float variants.
+inline float sqrtSingle(float x) { return static_cast<float>(std::sqrt(static_cast<double>(x))); }
+inline float cos(float x) { return static_cast<float>(std::cos(static_cast<double>(x))); }
+inline float sin(float x) { return static_cast<float>(std::sin(static_cast<double>(x))); }
+
+inline float length(const vec3& v) { return sqrtSingle(dot(v, v)); }
+
+inline vec3 normalize(const vec3& v) { return v * (1.0f / length(v)); }
+
+inline mat4 translate(const mat4& m, const vec3& v) {
+    mat4 result = m;
+    result[3] = m[0] * v.x + m[1] * v.y + m[2] * v.z + m[3];
+    return result;
+}
+
+inline mat4 lookAt(const vec3& eye, const vec3& center, const vec3& up) {
+    const vec3 f = normalize(center - eye);
+    const vec3 s = normalize(cross(f, up));
+    const vec3 u = cross(s, f);
+    mat4 view;
+    view[0][0] = s.x;
+    view[1][0] = s.y;
+    view[2][0] = s.z;
+    view[0][1] = u.x;
+    view[1][1] = u.y;
+    view[2][1] = u.z;
+    view[0][2] = -f.x;
+    view[1][2] = -f.y;
+    view[2][2] = -f.z;
+    view[3][0] = -dot(s, eye);
+    view[3][1] = -dot(u, eye);
+    view[3][2] = dot(f, eye);
+    return view;
+}
+
+inline mat4 perspective(float fovy, float aspect, float zNear, float zFar) {
+    const float t = static_cast<float>(std::tan(static_cast<double>(fovy / 2.0f)));
+    mat4 projection(0.0f);
+    projection[0][0] = 1.0f / (aspect * t);
+    projection[1][1] = 1.0f / t;
+    projection[2][2] = -(zFar + zNear) / (zFar - zNear);
+    projection[2][3] = -1.0f;
+    projection[3][2] = -(2.0f * zFar * zNear) / (zFar - zNear);
+    return projection;
+}

@@ -1,0 +1,39 @@
+// The last pass of a frame: scene plus bloom, exponential tone curve, and three diagnostic views.
+#pragma once
+
+#include "gpu/Shader.h"
+#include "post/FullScreenEffect.h"
+
+class FinalProcessingShader : public Shader {
+public:
+    GLint texLocation = -1;
+    GLint tex2Location = -1;
+    GLint tex3Location = -1;
+    GLint isBloomEnabledLocation = -1;
+    GLint debugModeLocation = -1;
+    GLint bloomGainLocation = -1;
+
+    FinalProcessingShader();
+
+    const char* getVertexSource() override;
+    const char* getFragmentSource() override;
+
+private:
+    // The texts; the constructor hands them to the base, before which no member function may run.
+    static const char* vertexSource();
+    static const char* fragmentSource();
+};
+
+class FinalProcessingEffect : public FullScreenEffect {
+public:
+    GLuint tex = 0;
+    GLuint tex2 = 0;
+    GLuint tex3 = 0;
+    bool isBloomEnabled = true;
+    int debugMode = 0;
+    float bloomGain = 1.0f;
+
+    explicit FinalProcessingEffect(FinalProcessingShader* shader);
+
+    void setUniforms() override;
+};

@@ -1,0 +1,26 @@
+// The landscape: a grid mesh built from a height-map BMP, its material atlas, and its drawing.
+#pragma once
+
+#include <GL/glew.h>
+
+class TerrainShader;
+class TextureAtlas;
+
+class Terrain {
+public:
+    GLuint vao = 0;
+    GLuint vbo = 0;
+    GLuint ibo = 0;
+    int gridWidth = 0;
+    int gridHeight = 0;
+    float horizontalScale = 1.0f;
+    float heightScale = 20.0f;
+    float bloomThreshold = 0.3f;
+    TerrainShader* shader = nullptr;
+    TextureAtlas* atlas = nullptr;
+
+    // Reads the command line, builds and uploads the mesh, builds the atlas and places the camera.
+    explicit Terrain(TerrainShader* shader);
+
+    void draw();
+};

@@ -1,0 +1,46 @@
+// The terrain's processor-side work: reading its command line and turning height-map pixels
+// into the interleaved vertex records and the strip index list, written into caller memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Floats per vertex record: position (3), normal (3), texture coordinate (2).
+constexpr int TERRAIN_VERTEX_FLOATS = 8;
+
+struct TerrainArguments {
+    std::string heightMapPath = "Maps\\Lake_512.bmp";
+    float horizontalScale = 1.0f;
+    float heightScale = 20.0f;
+};
+
+// Reads argv[1] (height-map path), argv[2] (horizontal scale) and argv[3] (height scale) where
+// present. A scale must be a whole decimal number (leading white space and a sign allowed),
+// the horizontal one at least 1 and the height one at least 0; otherwise returns false with a
+// one-line message naming the argument.
+bool parseTerrainArguments(int argc, const char* const* argv, TerrainArguments& arguments,
+                           std::string& error);
+
+// Vertex and index counts of a width x height grid; 64-bit so that oversized maps are
+// measured rather than wrapped.
+uint64_t terrainVertexCount(int width, int height);
+uint64_t terrainIndexCount(int width, int height);
+
+// Whether the grid can be drawn: at least one pixel, and vertex and index counts within the
+// 32-bit signed range that the draw calls take.
+bool terrainGridFits(int width, int height);
+
+// Fills width x height vertex records from tightly packed RGB pixels (bottom row first),
+// taking the height from the red byte. Normals come from the eight neighbours, wrapping
+// around the grid's borders. The output is written once, front to back, and never read,
+// so it may be write-only mapped memory.
+void buildTerrainVertices(const uint8_t* rgb, int width, int height, float horizontalScale,
+                          float heightScale, float* vertices);
+
+// Fills the single triangle strip over all rows, with a degenerate joint between row pairs.
+void buildTerrainIndices(int width, int height, uint32_t* indices);
+
+// The five buffer-size log lines (label, number, " kB"), without line ends.
+std::vector<std::string> terrainSizeLines(uint64_t vertexBytes, uint64_t indexBytes);

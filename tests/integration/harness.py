@@ -1,0 +1,143 @@
+"""Runs the real kelta binary under a private Xvfb server and drives it with real X input events."""
+import os
+import queue
+import subprocess
+import threading
+import time
+
+BINARY = os.environ.get("KELTA_BINARY", "kelta")
+DATA_DIR = os.environ.get("KELTA_DATA_DIR", ".")
+DATAGEN = os.environ.get("KELTA_DATAGEN", "kelta-datagen")
+BUILD_DIR = os.environ.get("KELTA_BUILD_DIR", ".")
+SANITIZED = "asan" in os.environ.get("KELTA_VARIANT", "")
+
+
+class XServer:
+    """A private Xvfb display for one test; stops with the context."""
+
+    def __init__(self, width=1280, height=1024):
+        self.size = f"{width}x{height}x24"
+
+    def __enter__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.size, "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as stream:
+            number = stream.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number
+        return self
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+
+    def env(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.display
+        return env
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *map(str, args)], env=self.env(), check=True,
+                              capture_output=True, text=True).stdout.strip()
+
+
+class Kelta:
+    """The running program: its output lines as they arrive, its window, and input sent to it."""
+
+    def __init__(self, server, args=(), cwd=None, env=None):
+        self.server = server
+        self.lines = []
+        self.pending = queue.Queue()
+        run_env = server.env() if server else {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        run_env.update(env or {})
+        self.process = subprocess.Popen([BINARY, *args], cwd=cwd or DATA_DIR, env=run_env,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.stderr_text = ""
+        threading.Thread(target=self._read_stdout, daemon=True).start()
+        threading.Thread(target=self._read_stderr, daemon=True).start()
+        self.window = None
+
+    def _read_stdout(self):
+        for line in self.process.stdout:
+            line = line.rstrip("\n")
+            self.lines.append(line)
+            self.pending.put(line)
+        self.pending.put(None)
+
+    def _read_stderr(self):
+        self.stderr_text = self.process.stderr.read()
+
+    def wait_for_line(self, text, timeout=120):
+        """Waits until a line equal to text arrives; returns False when the program ends or time runs out."""
+        if text in self.lines:
+            return True
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            try:
+                line = self.pending.get(timeout=max(0.01, deadline - time.time()))
+            except queue.Empty:
+                break
+            if line is None:
+                return False
+            if line == text:
+                return True
+        return text in self.lines
+
+    def wait_for_lines(self, count, timeout=30):
+        deadline = time.time() + timeout
+        while len(self.lines) < count and time.time() < deadline and self.process.poll() is None:
+            time.sleep(0.05)
+        return len(self.lines) >= count
+
+    def started(self, timeout=180):
+        """Waits for the main loop, then finds and focuses the window."""
+        if not self.wait_for_line("Main loop started", timeout):
+            return False
+        self.window = self.server.xdotool("search", "--sync", "--name", "^KELTA$").split()[0]
+        self.server.xdotool("windowfocus", "--sync", self.window)
+        time.sleep(0.3)
+        return True
+
+    def key(self, *names, delay=0.15):
+        """Presses and releases each key in turn, as real XTEST events."""
+        for name in names:
+            self.server.xdotool("key", "--clearmodifiers", name)
+            time.sleep(delay)
+
+    def key_down(self, name):
+        self.server.xdotool("keydown", name)
+
+    def key_up(self, name):
+        self.server.xdotool("keyup", name)
+
+    def move_mouse_by(self, dx, dy):
+        self.server.xdotool("mousemove_relative", "--", dx, dy)
+
+    def resize(self, width, height):
+        self.server.xdotool("windowsize", "--sync", self.window, width, height)
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", self.window, path], env=self.server.env(), check=True)
+
+    def new_output(self, since):
+        return self.lines[since:]
+
+    def quit(self, timeout=60):
+        """Sends Escape and returns the exit code."""
+        self.key("Escape")
+        return self.wait(timeout)
+
+    def wait(self, timeout=60):
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise
+
+    def output(self):
+        return list(self.lines)

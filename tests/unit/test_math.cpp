@@ -1,0 +1,92 @@
+// View and projection constructions and the single-precision rounding rules they rely on.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "math/Math.h"
+
+namespace {
+
+void expectColumn(const vec4& column, float x, float y, float z, float w) {
+    EXPECT_FLOAT_EQ(column.x, x);
+    EXPECT_FLOAT_EQ(column.y, y);
+    EXPECT_FLOAT_EQ(column.z, z);
+    EXPECT_FLOAT_EQ(column.w, w);
+}
+
+}  // namespace
+
+TEST(Matrix, DeclaredWithoutValueIsIdentityAndZeroIsZero) {
+    const mat4 identity;
+    const mat4 zero(0.0f);
+    for (int c = 0; c < 4; ++c) {
+        for (int r = 0; r < 4; ++r) {
+            EXPECT_EQ(identity[c][r], c == r ? 1.0f : 0.0f);
+            EXPECT_EQ(zero[c][r], 0.0f);
+        }
+    }
+    // Columns follow each other in memory, as the matrix uniforms take them.
+    EXPECT_EQ(identity.data()[5], 1.0f);
+    EXPECT_EQ(&identity[1].x, identity.data() + 4);
+}
+
+TEST(Matrix, TranslateOfIdentityPutsVectorInColumnThree) {
+    const mat4 moved = translate(mat4(), vec3{2.0f, -3.0f, 4.5f});
+    expectColumn(moved[0], 1, 0, 0, 0);
+    expectColumn(moved[3], 2.0f, -3.0f, 4.5f, 1.0f);
+}
+
+TEST(Matrix, TranslateMultipliesOnTheRight) {
+    mat4 scaled(2.0f);
+    scaled[3] = vec4{1.0f, 1.0f, 1.0f, 1.0f};
+    const mat4 moved = translate(scaled, vec3{1.0f, 2.0f, 3.0f});
+    expectColumn(moved[3], 3.0f, 5.0f, 7.0f, 1.0f);
+}
+
+TEST(LookAt, LookingDownNegativeZIsTheIdentityRotation) {
+    const mat4 view = lookAt(vec3{0, 15, 0}, vec3{0, 15, -1}, vec3{0, 1, 0});
+    expectColumn(view[0], 1, 0, 0, 0);
+    expectColumn(view[1], 0, 1, 0, 0);
+    expectColumn(view[2], 0, 0, 1, 0);
+    expectColumn(view[3], 0, -15, 0, 1);
+}
+
+TEST(LookAt, MapsTheCentreOntoTheNegativeViewAxis) {
+    const vec3 eye{3, 4, 5};
+    const vec3 centre{-2, 1, 7};
+    const mat4 view = lookAt(eye, centre, vec3{0, 1, 0});
+    const float distance = length(centre - eye);
+    // view * (centre, 1) must be (0, 0, -distance, 1).
+    for (int row = 0; row < 3; ++row) {
+        const float value = view[0][row] * centre.x + view[1][row] * centre.y + view[2][row] * centre.z + view[3][row];
+        EXPECT_NEAR(value, row == 2 ? -distance : 0.0f, 1e-5f);
+    }
+}
+
+TEST(Perspective, MatchesTheWindowProjectionConstants) {
+    const float halfFov = 0.43633232f;
+    const mat4 standard = perspective(2.0f * halfFov, 800.0f / 600.0f, 0.01f, 600.0f);
+    EXPECT_FLOAT_EQ(standard[0][0], 1.6083802f);
+    EXPECT_FLOAT_EQ(standard[1][1], 2.1445069f);
+    EXPECT_FLOAT_EQ(standard[2][2], -1.0000334f);
+    EXPECT_FLOAT_EQ(standard[3][2], -0.020000333f);
+    EXPECT_EQ(standard[2][3], -1.0f);
+    EXPECT_EQ(standard[3][3], 0.0f);
+
+    const mat4 wide = perspective(2.0f * halfFov, 1920.0f / 1080.0f, 0.01f, 600.0f);
+    EXPECT_FLOAT_EQ(wide[0][0], 1.2062851f);
+    EXPECT_FLOAT_EQ(wide[1][1], 2.1445069f);
+}
+
+TEST(SinglePrecision, TrigonometryAndRootsRoundTheDoubleResult) {
+    for (float x : {0.1f, 0.43633232f, 1.0f, 2.5f, -3.0f, 100.0f}) {
+        EXPECT_EQ(cos(x), static_cast<float>(std::cos(static_cast<double>(x))));
+        EXPECT_EQ(sin(x), static_cast<float>(std::sin(static_cast<double>(x))));
+    }
+    EXPECT_EQ(length(vec3{3, 4, 12}), 13.0f);
+    const vec3 unit = normalize(vec3{0, 0, -5});
+    EXPECT_EQ(unit.z, -1.0f);
+    EXPECT_EQ(dot(vec3{1, 2, 3}, vec3{4, 5, 6}), 32.0f);
+    const vec3 axis = cross(vec3{1, 0, 0}, vec3{0, 1, 0});
+    EXPECT_EQ(axis.z, 1.0f);
+}
