@@ -1,4 +1,4 @@
-# Writes the GLSL files given in GLSL_FILES into one C++ source and header, each text as a
+# Writes the GLSL files given in GLSL_FILES (separated by "|") into one C++ source and header, each text as a
 # raw string literal named after its file: scene/glsl/terrainStatic.vert -> glsl::terrainStaticVert.
 function(glsl_symbol_name file result)
     get_filename_component(stem "${file}" NAME_WE)
@@ -9,6 +9,7 @@ function(glsl_symbol_name file result)
     set(${result} "${stem}${first}${rest}" PARENT_SCOPE)
 endfunction()
 
+string(REPLACE "|" ";" GLSL_FILES "${GLSL_FILES}")
 set(header "// Generated from the GLSL files at build time.\n#pragma once\n\nnamespace glsl {\n")
 set(source "// Generated from the GLSL files at build time.\n#include \"ShaderSources.h\"\n\nnamespace glsl {\n")
 foreach(file IN LISTS GLSL_FILES)

@@ -13,9 +13,13 @@ SANITIZED = "asan" in os.environ.get("KELTA_VARIANT", "")
 
 
 class XServer:
-    """A private Xvfb display for one test; stops with the context."""
+    """A private Xvfb display for one test; stops with the context.
 
-    def __init__(self, width=1280, height=1024):
+    The screen matches the window's 800 x 600 by default: without a window manager, GLFW's
+    cursor capture on a larger screen reports a jump of the screen's surplus size as mouse
+    motion, which would turn the camera before the first picture."""
+
+    def __init__(self, width=800, height=600):
         self.size = f"{width}x{height}x24"
 
     def __enter__(self):
