@@ -57,17 +57,19 @@ TEST(ShaderDeathTest, FailedStagePrintsItsLineThenTheLogAndExits) {
     const std::string fragmentFailure = buildOutputOfFailingProgram(VALID_VERTEX, BROKEN);
     ASSERT_EQ(fragmentFailure.rfind("Fragment Shader compilation error:\n", 0), 0u) << fragmentFailure;
     EXPECT_GT(fragmentFailure.size(), std::string("Fragment Shader compilation error:\n").size());
+}
 
-    // The fragment stage is never compiled after a vertex failure.
+// Death tests re-run the test body in the child, so each failing build gets a test of its own.
+TEST(ShaderDeathTest, FragmentStageIsNeverCompiledAfterAVertexFailure) {
     const std::string vertexFailure = buildOutputOfFailingProgram(BROKEN, BROKEN);
     ASSERT_EQ(vertexFailure.rfind("Vertex Shader compilation error:\n", 0), 0u) << vertexFailure;
     EXPECT_EQ(vertexFailure.find("Fragment"), std::string::npos);
 }
 
 TEST(ShaderDeathTest, LinkFailureIsReported) {
-    const char* vertex = "#version 330\nout vec3 fOnlyHere;\nvoid main() { fOnlyHere = vec3(1.0); gl_Position = vec4(0.0); }\n";
-    const char* fragment = "#version 330\nin vec4 fMissing;\nout vec4 fragColor;\nvoid main() { fragColor = fMissing; }\n";
-    const std::string output = buildOutputOfFailingProgram(vertex, fragment);
+    // Both stages compile on their own, but a program needs a main function in each stage.
+    const char* fragment = "#version 330\nout vec4 fragColor;\nvoid notMain() { fragColor = vec4(1.0); }\n";
+    const std::string output = buildOutputOfFailingProgram(VALID_VERTEX, fragment);
     EXPECT_EQ(output.rfind("Shading program linking error:\n", 0), 0u) << output;
 }
 
@@ -142,18 +144,23 @@ TEST(Texture, SingleTextureUsesTheDeviceAnisotropyAndOddRowWidths) {
     EXPECT_EQ(stored, rgb);
 }
 
-TEST(TextureDeathTest, AtlasFailuresNameTheirCause) {
+TEST(TextureDeathTest, AtlasLayerOfAnotherSizeIsAMismatch) {
     const std::string large = writeBitmap("large.bmp", 512, 512, 1, 2, 3);
     const std::string small = writeBitmap("small.bmp", 256, 256, 1, 2, 3);
-    const std::string missing = ::testing::TempDir() + "missing.bmp";
-
-    const char* mismatched[] = {large.c_str(), small.c_str()};
-    EXPECT_EQ(gltest::outputOfFatalCall([&] { TextureAtlas(2, mismatched); }),
+    const char* paths[] = {large.c_str(), small.c_str()};
+    EXPECT_EQ(gltest::outputOfFatalCall([&] { TextureAtlas(2, paths); }),
               "Could not create texture atlas: texture dimensions don't match\n");
-    // A later file is loaded before its size is compared, so a missing one is a load failure.
-    const char* withMissing[] = {large.c_str(), missing.c_str()};
-    EXPECT_EQ(gltest::outputOfFatalCall([&] { TextureAtlas(2, withMissing); }),
-              "Could not load texture: File not found\n");
+}
+
+TEST(TextureDeathTest, MissingLaterAtlasLayerIsALoadFailure) {
+    const std::string large = writeBitmap("large.bmp", 512, 512, 1, 2, 3);
+    const std::string missing = ::testing::TempDir() + "missing.bmp";
+    const char* paths[] = {large.c_str(), missing.c_str()};
+    EXPECT_EQ(gltest::outputOfFatalCall([&] { TextureAtlas(2, paths); }), "Could not load texture: File not found\n");
+}
+
+TEST(TextureDeathTest, MissingTextureFileEndsTheProcess) {
+    const std::string missing = ::testing::TempDir() + "missing.bmp";
     EXPECT_EQ(gltest::outputOfFatalCall([&] { Texture texture(missing.c_str()); }),
               "Could not load texture: File not found\n");
 }

@@ -1,0 +1,500 @@
+// The terrain and the sky drawn into a small float render target and read back: programs per
+// shading mode, the uploaded mesh, the uniforms of a draw, and what each mode shows.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "GlTestContext.h"
+#include "ShaderSources.h"
+#include "app/Application.h"
+#include "app/Callbacks.h"
+#include "gpu/Bitmap.h"
+#include "gpu/BitmapWriter.h"
+#include "gpu/Texture.h"
+#include "math/Camera.h"
+#include "scene/SkyShader.h"
+#include "scene/Skydome.h"
+#include "scene/Terrain.h"
+#include "scene/TerrainMesh.h"
+#include "scene/TerrainShader.h"
+
+namespace {
+
+constexpr int SIZE = 64;
+
+// Two float colour outputs (scene and bright pass) and depth, like the scene target.
+struct SceneTarget {
+    GLuint fbo = 0;
+    GLuint colors[2] = {};
+    GLuint depth = 0;
+
+    SceneTarget() {
+        const std::vector<float> clear(SIZE * SIZE * 4, 0.0f);
+        colors[0] = gltest::makeFloatTexture(SIZE, SIZE, clear);
+        colors[1] = gltest::makeFloatTexture(SIZE, SIZE, clear);
+        glGenRenderbuffers(1, &depth);
+        glBindRenderbuffer(GL_RENDERBUFFER, depth);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, SIZE, SIZE);
+        glGenFramebuffers(1, &fbo);
+        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colors[0], 0);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT1, GL_TEXTURE_2D, colors[1], 0);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depth);
+        EXPECT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
+    }
+    ~SceneTarget() {
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        glDeleteFramebuffers(1, &fbo);
+        glDeleteTextures(2, colors);
+        glDeleteRenderbuffers(1, &depth);
+    }
+
+    // Binds both outputs with the frame's state: cleared to black, depth test and culling on.
+    void begin() const {
+        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+        const GLenum buffers[2] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1};
+        glDrawBuffers(2, buffers);
+        glViewport(0, 0, SIZE, SIZE);
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glEnable(GL_DEPTH_TEST);
+        glEnable(GL_CULL_FACE);
+    }
+
+    std::vector<float> read(int output) const {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
+        glReadBuffer(GL_COLOR_ATTACHMENT0 + output);
+        std::vector<float> pixels = gltest::readPixels(0, 0, SIZE, SIZE);
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        return pixels;
+    }
+};
+
+const float* pixel(const std::vector<float>& image, int x, int y) { return &image[(size_t(y) * SIZE + x) * 4]; }
+
+float srgbToLinear(uint8_t value) {
+    const float c = value / 255.0f;
+    return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
+}
+
+// The six terrain programs and the sky, built once for all tests as start-up builds them.
+struct SharedScene {
+    TerrainShader* modes[5] = {};
+    TerrainShader* initial = nullptr;
+    Skydome* skydome = nullptr;
+};
+
+SharedScene& sharedScene() {
+    static SharedScene* scene = nullptr;
+    if (!scene) {
+        scene = new SharedScene();
+        Application& app = gltest::application();
+        for (int mode = 1; mode <= 5; ++mode) {
+            app.terrainMode = mode;
+            scene->modes[mode - 1] = new TerrainShader();
+        }
+        scene->initial = new TerrainShader();
+        scene->skydome = new Skydome();
+    }
+    return *scene;
+}
+
+class Scene : public ::testing::Test {
+protected:
+    static std::string mapFolder;
+    static std::string previousDirectory;
+
+    static void SetUpTestSuite() {
+        char folder[] = "/tmp/kelta-scene-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        mapFolder = folder;
+        previousDirectory = std::filesystem::current_path().string();
+        // The material and sky images are named relative to the working directory.
+        ASSERT_EQ(chdir(KELTA_DATA_DIR), 0);
+    }
+
+    static void TearDownTestSuite() {
+        std::filesystem::remove_all(mapFolder);
+        EXPECT_EQ(chdir(previousDirectory.c_str()), 0);
+    }
+
+    void SetUp() override {
+        Application& app = gltest::application();
+        saved = app;
+        SharedScene& scene = sharedScene();
+        for (int k = 0; k < 5; ++k) app.terrainShaders[k] = scene.modes[k];
+        app.initialTerrainShader = scene.initial;
+        app.skydome = scene.skydome;
+        app.camera = &camera;
+        app.terrainMode = 5;
+        app.time = 0.0;
+        app.projection = perspective(50.0f * 3.1415927f / 180.0f, 1.0f, 0.01f, 600.0f);
+    }
+
+    // The objects made here stay alive, but the application must not keep pointing at this
+    // fixture's camera and arguments.
+    void TearDown() override { gltest::application() = saved; }
+
+    // Writes a grey height map whose pixel (j, i), i counted from the bottom row, has value(j, i).
+    static std::string writeMap(const std::string& name, int width, int height,
+                                const std::function<uint8_t(int, int)>& value) {
+        std::vector<uint8_t> grey(size_t(width) * height);
+        for (int i = 0; i < height; ++i)
+            for (int j = 0; j < width; ++j) grey[size_t(i) * width + j] = value(j, i);
+        const std::string path = mapFolder + "/" + name;
+        EXPECT_TRUE(writeFile(path, encodeGreyBitmap8(width, height, grey.data())));
+        return path;
+    }
+
+    // Builds a terrain as start-up does, from the given command-line arguments.
+    Terrain* makeTerrain(const std::vector<std::string>& args) {
+        arguments = args;
+        arguments.insert(arguments.begin(), "kelta");
+        argumentPointers.clear();
+        for (std::string& argument : arguments) argumentPointers.push_back(&argument[0]);
+        argumentPointers.push_back(nullptr);
+        Application& app = gltest::application();
+        app.argc = static_cast<int>(arguments.size());
+        app.argv = argumentPointers.data();
+        Terrain* terrain = new Terrain(app.initialTerrainShader);
+        app.terrain = terrain;
+        return terrain;
+    }
+
+    // Looks from eye along direction (up is -z for views straight up or down).
+    void look(const vec3& eye, const vec3& direction, const vec3& up = {0.0f, 1.0f, 0.0f}) {
+        camera.position = eye;
+        gltest::application().modelview = lookAt(eye, eye + direction, up);
+    }
+
+    // Selects the mode and its program as the mode keys do, and draws the terrain alone.
+    std::vector<float> drawTerrain(Terrain& terrain, int mode, int output = 0) {
+        Application& app = gltest::application();
+        app.terrainMode = mode;
+        terrain.shader = app.terrainShaders[mode - 1];
+        target.begin();
+        terrain.draw();
+        return target.read(output);
+    }
+
+    Application saved;
+    Camera camera{0.0, 0.0};
+    SceneTarget target;
+    std::vector<std::string> arguments;
+    std::vector<char*> argumentPointers;
+};
+
+std::string Scene::mapFolder;
+std::string Scene::previousDirectory;
+
+const vec3 DOWN{0.0f, -1.0f, 0.0f};
+const vec3 UP{0.0f, 1.0f, 0.0f};
+const vec3 NORTH{0.0f, 0.0f, -1.0f};
+
+}  // namespace
+
+TEST_F(Scene, EachModeBuildsItsProgramWithSharedAttributeLocations) {
+    SharedScene& scene = sharedScene();
+    for (TerrainShader* shader : {scene.modes[0], scene.modes[1], scene.modes[2], scene.modes[3], scene.modes[4], scene.initial}) {
+        EXPECT_NE(shader->program, 0u);
+        EXPECT_EQ(shader->positionLocation, 0);
+        EXPECT_NE(shader->modelviewLocation, -1);
+        EXPECT_NE(shader->projectionLocation, -1);
+    }
+    EXPECT_NE(scene.modes[4]->program, scene.initial->program);
+
+    const TerrainShader& full = *scene.initial;
+    for (GLint location : {full.materialLocation, full.lightsLocation, full.texLocation, full.tLocation,
+                           full.viewerPositionLocation, full.skyDataLocation, full.bloomThresholdLocation}) {
+        EXPECT_NE(location, -1);
+    }
+    EXPECT_EQ(full.normalLocation, 1);
+    EXPECT_EQ(full.textureLocation, 2);
+    // The grey-height program reads neither fog nor threshold; their lookups yield -1.
+    EXPECT_EQ(scene.modes[2]->skyDataLocation, -1);
+    EXPECT_EQ(scene.modes[2]->bloomThresholdLocation, -1);
+
+    const SkyShader& sky = *scene.skydome->shader;
+    EXPECT_EQ(sky.positionLocation, 0);
+    EXPECT_EQ(sky.textureLocation, 2);
+    // skyData is overwritten before use, so the compiler may drop it; the others must be there.
+    for (GLint location : {sky.modelviewLocation, sky.projectionLocation, sky.texLocation}) {
+        EXPECT_NE(location, -1);
+    }
+    EXPECT_EQ(scene.skydome->vertexCount, 162);
+    EXPECT_EQ(scene.skydome->indexCount, 304);
+}
+
+TEST_F(Scene, GettersFollowTheCurrentMode) {
+    Application& app = gltest::application();
+    TerrainShader& shader = *sharedScene().initial;
+    const struct {
+        int mode;
+        const char* vertex;
+        const char* fragment;
+    } table[] = {
+        {1, glsl::terrainStaticVert, glsl::terrainWhiteFrag},   {2, glsl::terrainStaticVert, glsl::terrainWhiteFrag},
+        {3, glsl::terrainStaticVert, glsl::terrainHeightFrag},  {4, glsl::terrainStaticVert, glsl::terrainLightingFrag},
+        {5, glsl::terrainAnimatedVert, glsl::terrainFullFrag},  {0, glsl::terrainStaticVert, glsl::terrainWhiteFrag},
+        {9, glsl::terrainStaticVert, glsl::terrainWhiteFrag},
+    };
+    for (const auto& row : table) {
+        app.terrainMode = row.mode;
+        EXPECT_EQ(shader.getVertexSource(), row.vertex) << "mode " << row.mode;
+        EXPECT_EQ(shader.getFragmentSource(), row.fragment) << "mode " << row.mode;
+    }
+}
+
+TEST_F(Scene, UploadsTheMeshAndPlacesTheCamera) {
+    const std::string path = writeMap("ramp.bmp", 5, 3, [](int j, int i) { return static_cast<uint8_t>(40 * j + i); });
+    Terrain& terrain = *makeTerrain({path, "2", "40"});
+    EXPECT_EQ(terrain.gridWidth, 5);
+    EXPECT_EQ(terrain.gridHeight, 3);
+    EXPECT_EQ(terrain.horizontalScale, 2.0f);
+    EXPECT_EQ(terrain.heightScale, 40.0f);
+    EXPECT_EQ(camera.position.x, 0.0f);
+    EXPECT_EQ(camera.position.y, 40.0f);
+    EXPECT_EQ(camera.position.z, 0.0f);
+    EXPECT_EQ(camera.direction.x, 0.70710677f);
+    EXPECT_EQ(camera.direction.y, 0.0f);
+    EXPECT_EQ(camera.direction.z, -0.70710677f);
+
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 5; ++j) rgb.insert(rgb.end(), 3, static_cast<uint8_t>(40 * j + i));
+    std::vector<float> expectedVertices(5 * 3 * TERRAIN_VERTEX_FLOATS);
+    buildTerrainVertices(rgb.data(), 5, 3, 2.0f, 40.0f, expectedVertices.data());
+    std::vector<float> vertices(expectedVertices.size());
+    glBindBuffer(GL_ARRAY_BUFFER, terrain.vbo);
+    glGetBufferSubData(GL_ARRAY_BUFFER, 0, vertices.size() * sizeof(float), vertices.data());
+    EXPECT_EQ(vertices, expectedVertices);
+
+    std::vector<uint32_t> indices(terrainIndexCount(5, 3));
+    glBindVertexArray(terrain.vao);
+    glGetBufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0, indices.size() * sizeof(uint32_t), indices.data());
+    EXPECT_EQ(indices, (std::vector<uint32_t>{0, 0, 5, 1, 6, 2, 7, 3, 8, 4, 9, 9, 5, 5, 10, 6, 11, 7, 12, 8, 13, 9, 14, 14}));
+
+    // Position, normal and texture coordinate interleaved in 32-byte records.
+    const GLint sizes[3] = {3, 3, 2};
+    const uintptr_t offsets[3] = {0, 12, 24};
+    for (GLuint location = 0; location < 3; ++location) {
+        GLint enabled = 0, size = 0, stride = 0;
+        void* offset = nullptr;
+        glGetVertexAttribiv(location, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &enabled);
+        glGetVertexAttribiv(location, GL_VERTEX_ATTRIB_ARRAY_SIZE, &size);
+        glGetVertexAttribiv(location, GL_VERTEX_ATTRIB_ARRAY_STRIDE, &stride);
+        glGetVertexAttribPointerv(location, GL_VERTEX_ATTRIB_ARRAY_POINTER, &offset);
+        EXPECT_TRUE(enabled);
+        EXPECT_EQ(size, sizes[location]);
+        EXPECT_EQ(stride, 32);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(offset), offsets[location]);
+    }
+    glBindVertexArray(0);
+}
+
+TEST_F(Scene, DrawSetsEveryUniformWhateverTheMode) {
+    Application& app = gltest::application();
+    const std::string path = writeMap("flat.bmp", 8, 6, [](int, int) { return 0; });
+    Terrain& terrain = *makeTerrain({path, "2"});
+    terrain.bloomThreshold = 0.45f;
+    app.time = 12.5;
+    look({3.0f, 7.0f, -2.0f}, DOWN, NORTH);
+    // The full program has every uniform; drawing it as points (mode 1) must still set them all.
+    app.terrainMode = 1;
+    terrain.shader = sharedScene().initial;
+    target.begin();
+    terrain.draw();
+
+    const TerrainShader& shader = *sharedScene().initial;
+    auto uniform = [&](GLint location, int count) {
+        std::vector<float> values(16);
+        glGetUniformfv(shader.program, location, values.data());
+        values.resize(count);
+        return values;
+    };
+    EXPECT_EQ(uniform(shader.modelviewLocation, 16), std::vector<float>(app.modelview.data(), app.modelview.data() + 16));
+    EXPECT_EQ(uniform(shader.projectionLocation, 16), std::vector<float>(app.projection.data(), app.projection.data() + 16));
+    GLint unit = -1;
+    glGetUniformiv(shader.program, shader.texLocation, &unit);
+    EXPECT_EQ(unit, 2);
+    EXPECT_EQ(uniform(shader.tLocation, 1), std::vector<float>({12.5f}));
+    EXPECT_EQ(uniform(shader.viewerPositionLocation, 3), std::vector<float>({3.0f, 7.0f, -2.0f}));
+    EXPECT_EQ(uniform(shader.skyDataLocation, 4), std::vector<float>({1.0f, 1.0f, 1.0f, 350.0f}));
+    EXPECT_EQ(uniform(shader.materialLocation, 9),
+              std::vector<float>({0.05f, 0.05f, 0.05f, 1.0f, 1.0f, 1.0f, 1.5f, 1.5f, 1.5f}));
+    // The light stands 50 units over the middle of the 8 x 6 grid spaced 2 apart.
+    EXPECT_EQ(uniform(shader.lightsLocation, 9), std::vector<float>({1.0f, 0.98f, 0.9f, 8.0f, 50.0f, -6.0f, 0.0f, 0.0f, 0.0f}));
+    EXPECT_EQ(uniform(shader.bloomThresholdLocation, 1), std::vector<float>({0.45f}));
+
+    GLint program = -1, vertexArray = -1, activeUnit = 0, arrayTexture = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &vertexArray);
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &activeUnit);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D_ARRAY, &arrayTexture);
+    EXPECT_EQ(program, 0);
+    EXPECT_EQ(vertexArray, 0);
+    EXPECT_EQ(activeUnit, GL_TEXTURE2);
+    EXPECT_EQ(static_cast<GLuint>(arrayTexture), terrain.atlas->id);
+}
+
+TEST_F(Scene, HeightModeShowsHeightOverTwentyAsGrey) {
+    // Value 10 at a height scale of 255 is height 10, which is grey 0.5 whatever the scale.
+    const std::string path = writeMap("ten.bmp", 16, 16, [](int, int) { return 10; });
+    Terrain& terrain = *makeTerrain({path, "1", "255"});
+    look({7.5f, 20.0f, -7.5f}, DOWN, NORTH);
+    const std::vector<float> image = drawTerrain(terrain, 3);
+    // Culling is on: the strip must face up to be seen from above at all.
+    for (int y = 0; y < SIZE; y += 7) {
+        for (int x = 0; x < SIZE; x += 7) {
+            const float* p = pixel(image, x, y);
+            EXPECT_NEAR(p[0], 0.5f, 1e-4f) << x << ", " << y;
+            EXPECT_NEAR(p[1], 0.5f, 1e-4f);
+            EXPECT_NEAR(p[2], 0.5f, 1e-4f);
+        }
+    }
+    // Seen from below, the terrain is culled away.
+    look({7.5f, -20.0f, -7.5f}, UP, NORTH);
+    const std::vector<float> below = drawTerrain(terrain, 3);
+    EXPECT_EQ(pixel(below, SIZE / 2, SIZE / 2)[0], 0.0f);
+}
+
+TEST_F(Scene, PointModesDrawEachVertexAsOnePixel) {
+    // A 4 x 4 grid spaced 10 apart: sixteen points, far apart on screen.
+    const std::string path = writeMap("points.bmp", 4, 4, [](int, int) { return 0; });
+    Terrain& terrain = *makeTerrain({path, "10"});
+    look({15.0f, 60.0f, -15.0f}, DOWN, NORTH);
+    for (int mode : {1, 2}) {
+        // The sky leaves program point size on; a large fixed size must not leak in either.
+        glEnable(GL_PROGRAM_POINT_SIZE);
+        glPointSize(6.0f);
+        const std::vector<float> image = drawTerrain(terrain, mode);
+        int white = 0, other = 0;
+        for (int k = 0; k < SIZE * SIZE; ++k) {
+            const float* p = &image[size_t(k) * 4];
+            if (p[0] == 1.0f && p[1] == 1.0f && p[2] == 1.0f) {
+                ++white;
+            } else if (p[0] != 0.0f || p[1] != 0.0f || p[2] != 0.0f) {
+                ++other;
+            }
+        }
+        EXPECT_EQ(white, 16) << "mode " << mode;
+        EXPECT_EQ(other, 0) << "mode " << mode;
+    }
+    // The same grid as a strip covers the area between the vertices.
+    const std::vector<float> strip = drawTerrain(terrain, 4);
+    EXPECT_GT(pixel(strip, SIZE / 2, SIZE / 2)[0], 0.5f);
+}
+
+TEST_F(Scene, FullModeShowsWaterAtHeightZeroAndSnowHighUp) {
+    const std::string waterPath = writeMap("water.bmp", 16, 16, [](int, int) { return 0; });
+    Terrain& water = *makeTerrain({waterPath});
+    // A low, grazing view keeps the light's reflection out of the picture.
+    look({7.5f, 0.8f, 0.0f}, normalize(vec3{0.0f, -0.8f, -4.0f}));
+    const std::vector<float> waterImage = drawTerrain(water, 5);
+    const float* w = pixel(waterImage, SIZE / 2, SIZE / 2);
+    // Three quarters of the fixed deep blue (0.19, 0.26, 0.43) over the water texture.
+    EXPECT_GT(w[2], w[1]);
+    EXPECT_GT(w[1], w[0]);
+    EXPECT_GT(w[2], 0.1f);
+
+    const std::string snowPath = writeMap("snow.bmp", 16, 16, [](int, int) { return 255; });
+    Terrain& snow = *makeTerrain({snowPath});
+    look({7.5f, 24.0f, -7.5f}, DOWN, NORTH);
+    const std::vector<float> snowImage = drawTerrain(snow, 5);
+    const float* s = pixel(snowImage, SIZE / 2, SIZE / 2);
+    EXPECT_GT(s[0] + s[1] + s[2], 2.0f * (w[0] + w[1] + w[2]));
+    EXPECT_LT(std::fabs(s[0] - s[2]), 0.25f * s[2]);
+
+    // Lit flat ground under the light is bright enough to reach the bright-pass output.
+    const std::vector<float> bright = drawTerrain(snow, 5, 1);
+    const float* b = pixel(bright, SIZE / 2, SIZE / 2);
+    EXPECT_FLOAT_EQ(b[0], s[0]);
+    EXPECT_EQ(b[3], 1.0f);
+}
+
+TEST_F(Scene, LightingModeLightsFlatGroundUnderTheLight) {
+    const std::string path = writeMap("lit.bmp", 16, 16, [](int, int) { return 0; });
+    Terrain& terrain = *makeTerrain({path});
+    look({8.0f, 10.0f, -8.0f}, DOWN, NORTH);
+    const std::vector<float> image = drawTerrain(terrain, 4);
+    const float* p = pixel(image, SIZE / 2, SIZE / 2);
+    // Ambient 0.05 plus nearly full diffuse in the warm light colour (1, 0.98, 0.9).
+    EXPECT_NEAR(p[0], 1.05f, 0.02f);
+    EXPECT_NEAR(p[2], 0.95f, 0.02f);
+}
+
+TEST_F(Scene, SkyShowsTheImageCentreAtTheZenithWhereverTheCameraIs) {
+    Bitmap sky;
+    ASSERT_TRUE(sky.load("Textures/Skydome.bmp")) << sky.message;
+    float expected[3] = {};
+    for (int y = sky.height / 2 - 2; y < sky.height / 2 + 2; ++y)
+        for (int x = sky.width / 2 - 2; x < sky.width / 2 + 2; ++x)
+            for (int c = 0; c < 3; ++c) expected[c] += srgbToLinear(sky.pixels[(size_t(y) * sky.width + x) * 3 + c]) / 16;
+
+    Skydome& dome = *sharedScene().skydome;
+    for (const vec3& eye : {vec3{0.0f, 20.0f, 0.0f}, vec3{300.0f, -50.0f, 170.0f}}) {
+        look(eye, UP, NORTH);
+        target.begin();
+        dome.draw();
+        const float* p = pixel(target.read(0), SIZE / 2, SIZE / 2);
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(p[c], expected[c], 0.03f) << "channel " << c;
+        // The sky never reaches the fixed bright-pass threshold of 1.
+        const float* b = pixel(target.read(1), SIZE / 2, SIZE / 2);
+        EXPECT_EQ(b[0] + b[1] + b[2], 0.0f);
+        EXPECT_EQ(b[3], 1.0f);
+    }
+}
+
+TEST_F(Scene, SkyDoesNotMoveWithTheCamera) {
+    Skydome& dome = *sharedScene().skydome;
+    const vec3 direction = normalize(vec3{1.0f, 0.2f, -0.4f});
+    std::vector<std::vector<float>> images;
+    for (const vec3& eye : {vec3{0.0f, 20.0f, 0.0f}, vec3{250.0f, -40.0f, 130.0f}, vec3{-90.0f, 400.0f, -600.0f}}) {
+        look(eye, direction);
+        target.begin();
+        dome.draw();
+        images.push_back(target.read(0));
+    }
+    EXPECT_GT(pixel(images[0], SIZE / 2, SIZE - 1)[2], 0.1f);  // sky in view, not the clear colour
+    for (size_t k = 1; k < images.size(); ++k) {
+        int differing = 0;
+        for (size_t n = 0; n < images[0].size(); ++n) differing += std::fabs(images[k][n] - images[0][n]) > 0.02f;
+        EXPECT_LE(differing, 4) << "eye " << k;
+    }
+}
+
+TEST_F(Scene, ModeKeysSelectTheProgramsOnPressRepeatAndRelease) {
+    Application& app = gltest::application();
+    const std::string path = writeMap("keys.bmp", 16, 16, [](int, int) { return 255; });
+    Terrain& terrain = *makeTerrain({path, "1", "10"});
+    EXPECT_EQ(terrain.shader, app.initialTerrainShader);
+    GLFWwindow* window = gltest::window();
+
+    for (int mode = 1; mode <= 5; ++mode) {
+        keyCallback(window, GLFW_KEY_1 + mode - 1, 0, GLFW_PRESS, 0);
+        EXPECT_EQ(app.terrainMode, mode);
+        EXPECT_EQ(terrain.shader, app.terrainShaders[mode - 1]);
+    }
+    keyCallback(window, GLFW_KEY_2, 0, GLFW_REPEAT, 0);
+    EXPECT_EQ(app.terrainMode, 2);
+    // Pressing 4 while 3 is held, then releasing 3, leaves mode 3.
+    keyCallback(window, GLFW_KEY_3, 0, GLFW_PRESS, 0);
+    keyCallback(window, GLFW_KEY_4, 0, GLFW_PRESS, 0);
+    keyCallback(window, GLFW_KEY_3, 0, GLFW_RELEASE, 0);
+    EXPECT_EQ(app.terrainMode, 3);
+    EXPECT_EQ(terrain.shader, app.terrainShaders[2]);
+
+    // What the key selected is what is drawn: height 10 as grey 0.5.
+    look({7.5f, 20.0f, -7.5f}, DOWN, NORTH);
+    target.begin();
+    terrain.draw();
+    EXPECT_NEAR(pixel(target.read(0), SIZE / 2, SIZE / 2)[0], 0.5f, 1e-4f);
+}
