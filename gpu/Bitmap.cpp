@@ -1,0 +1,309 @@
+// Reads uncompressed 8-bit (palette) and 24-bit BMP images into RGB bytes, bottom row first.
+// The input is untrusted: every size is checked against the file before anything is read or allocated.
+#include "gpu/Bitmap.h"
+
+#include "gpu/DataPath.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+const uint64_t kFileHeaderSize = 14;
+const uint64_t kMaxInfoHeaderSize = 124;
+const uint64_t kPaletteBytes = 1024;
+// The headers and the largest palette all lie within this many bytes of the start of a file.
+const uint64_t kHeadBytes = kFileHeaderSize + kMaxInfoHeaderSize + kPaletteBytes;
+const int64_t kMaxSide = 32768;
+
+enum Compression : uint32_t {
+    kRgb = 0,
+    kRle8 = 1,
+    kRle4 = 2,
+    kBitFields = 3,
+    kJpeg = 4,
+    kPng = 5,
+    kAlphaBitFields = 6,
+};
+
+const char* const kTruncated = "File is truncated";
+
+uint16_t read16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t read32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+bool isOs2HeaderSize(uint32_t size) {
+    // OS/2 1.x headers are 12 bytes; OS/2 2.x headers are 64 bytes or the 16-byte short form.
+    return size == 12 || size == 16 || size == 64;
+}
+
+bool isWindowsHeaderSize(uint32_t size) {
+    return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+bool fileSizeOf(std::FILE* file, uint64_t& size) {
+    if (std::fseek(file, 0, SEEK_END) != 0) {
+        return false;
+    }
+    const long end = std::ftell(file);
+    if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    size = static_cast<uint64_t>(end);
+    return true;
+}
+
+}  // namespace
+
+Bitmap::~Bitmap() {
+    release();
+}
+
+void Bitmap::release() {
+    delete[] palette;
+    delete[] pixels;
+    palette = nullptr;
+    pixels = nullptr;
+    isLoaded = false;
+}
+
+bool Bitmap::load(const char* path) {
+    release();
+    resolvedPath = resolveDataPath(path != nullptr ? path : "");
+    FilePtr file(resolvedPath.empty() ? nullptr : std::fopen(resolvedPath.c_str(), "rb"));
+    if (!file) {
+        message = "File not found";
+        return false;
+    }
+
+    uint64_t fileSize = 0;
+    if (!fileSizeOf(file.get(), fileSize)) {
+        message = "File could not be read";
+        return false;
+    }
+    std::vector<uint8_t> head(static_cast<size_t>(fileSize < kHeadBytes ? fileSize : kHeadBytes));
+    if (std::fread(head.data(), 1, head.size(), file.get()) != head.size()) {
+        message = "File could not be read";
+        return false;
+    }
+
+    uint64_t pixelOffset = 0;
+    uint64_t pixelBytes = 0;
+    bool topDown = false;
+    if (!readHeaders(head.data(), head.size(), fileSize, pixelOffset, pixelBytes, topDown)) {
+        return false;
+    }
+
+    std::unique_ptr<uint8_t[]> data;
+    if (pixelBytes <= SIZE_MAX) {
+        data.reset(new (std::nothrow) uint8_t[static_cast<size_t>(pixelBytes)]);
+    }
+    if (!data) {
+        message = "Not enough memory to allocate a temporary buffer";
+        return false;
+    }
+    // The header checks only saw the size; a file shrinking meanwhile must not leave rows unread.
+    if (pixelOffset > static_cast<uint64_t>(LONG_MAX) ||
+        std::fseek(file.get(), static_cast<long>(pixelOffset), SEEK_SET) != 0 ||
+        std::fread(data.get(), 1, static_cast<size_t>(pixelBytes), file.get()) != pixelBytes) {
+        message = kTruncated;
+        return false;
+    }
+    file.reset();
+
+    if (convert(data.get(), topDown)) {
+        message = "Bitmap loaded";
+    }
+    return isLoaded;
+}
+
+bool Bitmap::loadFromMemory(const uint8_t* bytes, size_t size) {
+    release();
+    resolvedPath.clear();
+    if (bytes == nullptr) {
+        size = 0;
+    }
+    uint64_t pixelOffset = 0;
+    uint64_t pixelBytes = 0;
+    bool topDown = false;
+    const size_t headSize = size < kHeadBytes ? size : static_cast<size_t>(kHeadBytes);
+    if (!readHeaders(bytes, headSize, size, pixelOffset, pixelBytes, topDown)) {
+        return false;
+    }
+    if (convert(bytes + pixelOffset, topDown)) {
+        message = "Bitmap loaded";
+    }
+    return isLoaded;
+}
+
+// Validates the headers in `head` (the first bytes of a file of `fileSize` bytes), fills in the
+// header fields and the palette, and says where the pixel rows lie. Every region it names is
+// inside the file.
+bool Bitmap::readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize, uint64_t& pixelOffset,
+                         uint64_t& pixelBytes, bool& topDown) {
+    std::memset(fileHeader, 0, sizeof fileHeader);
+    std::memset(infoHeader, 0, sizeof infoHeader);
+    if (headSize > 0) {
+        std::memcpy(fileHeader, head, headSize < sizeof fileHeader ? headSize : sizeof fileHeader);
+    }
+    if (headSize < 2 || read16(head) != 0x4D42) {
+        message = "File is not in DIB format";
+        return false;
+    }
+    if (headSize < kFileHeaderSize + 4) {
+        message = kTruncated;
+        return false;
+    }
+
+    const uint32_t infoHeaderSize = read32(head + kFileHeaderSize);
+    if (isOs2HeaderSize(infoHeaderSize)) {
+        message = "File has an OS/2 header";
+        return false;
+    }
+    if (!isWindowsHeaderSize(infoHeaderSize)) {
+        message = "File has an unsupported info header size";
+        return false;
+    }
+    const uint64_t headersEnd = kFileHeaderSize + infoHeaderSize;
+    if (fileSize < headersEnd) {
+        message = kTruncated;
+        return false;
+    }
+    std::memcpy(infoHeader, head + kFileHeaderSize, sizeof infoHeader);
+    const uint8_t* info = infoHeader;
+    width = static_cast<int32_t>(read32(info + 4));
+    height = static_cast<int32_t>(read32(info + 8));
+    bitsPerPixel = read16(info + 14);
+    const uint32_t compression = read32(info + 16);
+    const uint32_t coloursUsed = read32(info + 32);
+
+    // Such files carry a bit count of 0, so the depth message would hide what they really are.
+    if (compression == kJpeg || compression == kPng) {
+        message = "File holds embedded JPEG or PNG data";
+        return false;
+    }
+    if (bitsPerPixel != 8 && bitsPerPixel != 24) {
+        message = "File is not 8 or 24 bits per pixel";
+        return false;
+    }
+    if (compression == kRle8 || compression == kRle4) {
+        message = "File is compressed (RLE)";
+        return false;
+    }
+    if (compression == kBitFields || compression == kAlphaBitFields) {
+        message = "File uses bit fields";
+        return false;
+    }
+    if (compression != kRgb) {
+        message = "File uses an unknown compression method";
+        return false;
+    }
+
+    const int64_t fileWidth = width;
+    const int64_t fileHeight = height;
+    const int64_t rows = fileHeight < 0 ? -fileHeight : fileHeight;
+    if (fileWidth == 0 || rows == 0) {
+        message = "Image width or height is zero";
+        return false;
+    }
+    if (fileWidth < 0) {
+        message = "Image width is negative";
+        return false;
+    }
+    if (fileWidth > kMaxSide || rows > kMaxSide) {
+        message = "Image is larger than 32768 pixels on a side";
+        return false;
+    }
+
+    uint64_t colours = 0;
+    if (bitsPerPixel == 8) {
+        colours = coloursUsed == 0 ? 256 : coloursUsed;
+        if (colours > 256) {
+            message = "File has more than 256 palette colours";
+            return false;
+        }
+        if (fileSize < headersEnd + colours * 4) {
+            message = kTruncated;
+            return false;
+        }
+    }
+
+    pixelOffset = read32(fileHeader + 10);
+    if (pixelOffset < headersEnd) {
+        message = "File has an invalid pixel data offset";
+        return false;
+    }
+    const uint64_t bytesPerRow = static_cast<uint64_t>(fileWidth) * (bitsPerPixel / 8);
+    const uint64_t paddedBytesPerRow = (bytesPerRow + 3) & ~static_cast<uint64_t>(3);
+    // The last row's padding is not needed, and some writers leave it out.
+    pixelBytes = paddedBytesPerRow * static_cast<uint64_t>(rows - 1) + bytesPerRow;
+    if (fileSize < pixelOffset || fileSize - pixelOffset < pixelBytes) {
+        message = kTruncated;
+        return false;
+    }
+
+    topDown = fileHeight < 0;
+    height = static_cast<int32_t>(rows);
+    rowSize = static_cast<int32_t>(bytesPerRow);
+    paddedRowSize = static_cast<int32_t>(paddedBytesPerRow);
+    dataSize = static_cast<uint32_t>(static_cast<uint64_t>(fileWidth) * static_cast<uint64_t>(rows) *
+                                     (bitsPerPixel / 8));
+
+    if (bitsPerPixel == 8) {
+        // Entries past the header's colour count stay zero, so stray indices come out black.
+        palette = new (std::nothrow) uint8_t[kPaletteBytes]();
+        if (palette == nullptr) {
+            message = "Not enough memory to allocate a palette";
+            return false;
+        }
+        std::memcpy(palette, head + headersEnd, static_cast<size_t>(colours * 4));
+    }
+    return true;
+}
+
+// Turns the file's pixel rows at `data` (rows paddedRowSize apart) into RGB, bottom row first.
+bool Bitmap::convert(const uint8_t* data, bool topDown) {
+    const size_t columns = static_cast<size_t>(width);
+    const size_t rows = static_cast<size_t>(height);
+    pixels = new (std::nothrow) uint8_t[columns * rows * 3];
+    if (pixels == nullptr) {
+        message = "Not enough memory to allocate an image buffer";
+        return false;
+    }
+    for (size_t r = 0; r < rows; ++r) {
+        const size_t fileRow = topDown ? rows - 1 - r : r;
+        const uint8_t* src = data + fileRow * static_cast<size_t>(paddedRowSize);
+        uint8_t* dst = pixels + r * columns * 3;
+        if (bitsPerPixel == 24) {
+            for (size_t c = 0; c < columns; ++c) {
+                dst[c * 3] = src[c * 3 + 2];
+                dst[c * 3 + 1] = src[c * 3 + 1];
+                dst[c * 3 + 2] = src[c * 3];
+            }
+        } else {
+            for (size_t c = 0; c < columns; ++c) {
+                const uint8_t* entry = palette + static_cast<size_t>(src[c]) * 4;
+                dst[c * 3] = entry[2];
+                dst[c * 3 + 1] = entry[1];
+                dst[c * 3 + 2] = entry[0];
+            }
+        }
+    }
+    isLoaded = true;
+    return true;
+}

@@ -1,0 +1,111 @@
+// Encodes RGB and grey images as plain uncompressed BMP files: 14-byte file header,
+// 40-byte info header, optional 256-entry palette, rows padded to 4 bytes, bottom row first.
+#include "gpu/BitmapWriter.h"
+
+#include <cstdio>
+
+namespace {
+
+const uint32_t kFileHeaderSize = 14;
+const uint32_t kInfoHeaderSize = 40;
+// 72 dots per inch, the resolution most readers assume when none matters.
+const int32_t kPixelsPerMetre = 2835;
+
+void put16(std::vector<uint8_t>& out, size_t at, uint16_t value) {
+    out[at] = static_cast<uint8_t>(value);
+    out[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+void put32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        out[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+// Allocates the whole file and fills in both headers; pixel rows and palette are left zero.
+std::vector<uint8_t> startFile(int width, int height, uint16_t bitsPerPixel, uint32_t colours,
+                               size_t& pixelOffset, size_t& paddedRowSize) {
+    const size_t rowSize = static_cast<size_t>(width) * (bitsPerPixel / 8);
+    paddedRowSize = (rowSize + 3) & ~static_cast<size_t>(3);
+    const size_t imageSize = paddedRowSize * static_cast<size_t>(height);
+    pixelOffset = kFileHeaderSize + kInfoHeaderSize + colours * 4;
+
+    std::vector<uint8_t> out(pixelOffset + imageSize, 0);
+    out[0] = 'B';
+    out[1] = 'M';
+    put32(out, 2, static_cast<uint32_t>(out.size()));
+    put32(out, 10, static_cast<uint32_t>(pixelOffset));
+
+    put32(out, 14, kInfoHeaderSize);
+    put32(out, 18, static_cast<uint32_t>(width));
+    put32(out, 22, static_cast<uint32_t>(height));
+    put16(out, 26, 1);
+    put16(out, 28, bitsPerPixel);
+    put32(out, 30, 0);
+    put32(out, 34, static_cast<uint32_t>(imageSize));
+    put32(out, 38, static_cast<uint32_t>(kPixelsPerMetre));
+    put32(out, 42, static_cast<uint32_t>(kPixelsPerMetre));
+    put32(out, 46, colours);
+    put32(out, 50, 0);
+    return out;
+}
+
+bool validSize(int width, int height, const uint8_t* data) {
+    // The reader refuses anything larger, so writing it would only produce an unreadable file.
+    const int kMaxSide = 32768;
+    return data != nullptr && width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeBitmap24(int width, int height, const uint8_t* rgb) {
+    if (!validSize(width, height, rgb)) {
+        return {};
+    }
+    size_t pixelOffset = 0;
+    size_t paddedRowSize = 0;
+    std::vector<uint8_t> out = startFile(width, height, 24, 0, pixelOffset, paddedRowSize);
+    for (size_t r = 0; r < static_cast<size_t>(height); ++r) {
+        const uint8_t* src = rgb + r * static_cast<size_t>(width) * 3;
+        uint8_t* dst = out.data() + pixelOffset + r * paddedRowSize;
+        for (size_t c = 0; c < static_cast<size_t>(width); ++c) {
+            dst[c * 3] = src[c * 3 + 2];
+            dst[c * 3 + 1] = src[c * 3 + 1];
+            dst[c * 3 + 2] = src[c * 3];
+        }
+    }
+    return out;
+}
+
+std::vector<uint8_t> encodeGreyBitmap8(int width, int height, const uint8_t* grey) {
+    if (!validSize(width, height, grey)) {
+        return {};
+    }
+    size_t pixelOffset = 0;
+    size_t paddedRowSize = 0;
+    std::vector<uint8_t> out = startFile(width, height, 8, 256, pixelOffset, paddedRowSize);
+    uint8_t* palette = out.data() + kFileHeaderSize + kInfoHeaderSize;
+    for (int i = 0; i < 256; ++i) {
+        palette[i * 4] = static_cast<uint8_t>(i);
+        palette[i * 4 + 1] = static_cast<uint8_t>(i);
+        palette[i * 4 + 2] = static_cast<uint8_t>(i);
+    }
+    for (size_t r = 0; r < static_cast<size_t>(height); ++r) {
+        const uint8_t* src = grey + r * static_cast<size_t>(width);
+        uint8_t* dst = out.data() + pixelOffset + r * paddedRowSize;
+        for (size_t c = 0; c < static_cast<size_t>(width); ++c) {
+            dst[c] = src[c];
+        }
+    }
+    return out;
+}
+
+bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool closed = std::fclose(file) == 0;
+    return written && closed;
+}
