@@ -1,0 +1,43 @@
+// The final composition pass and its program: scene plus bloom, tone curve, diagnostic views.
+#include "post/FinalProcessingEffect.h"
+
+#include "ShaderSources.h"
+
+FinalProcessingShader::FinalProcessingShader() : Shader(vertexSource(), fragmentSource()) {
+    texLocation = glGetUniformLocation(program, "tex");
+    tex2Location = glGetUniformLocation(program, "tex2");
+    tex3Location = glGetUniformLocation(program, "tex3");
+    isBloomEnabledLocation = glGetUniformLocation(program, "isBloomEnabled");
+    debugModeLocation = glGetUniformLocation(program, "debugMode");
+    bloomGainLocation = glGetUniformLocation(program, "bloomGain");
+}
+
+const char* FinalProcessingShader::vertexSource() { return glsl::fullScreenVert; }
+
+const char* FinalProcessingShader::fragmentSource() { return glsl::finalProcessingFrag; }
+
+const char* FinalProcessingShader::getVertexSource() { return vertexSource(); }
+
+const char* FinalProcessingShader::getFragmentSource() { return fragmentSource(); }
+
+FinalProcessingEffect::FinalProcessingEffect(FinalProcessingShader* shader) : FullScreenEffect(shader) {
+    isBloomEnabled = true;
+    debugMode = 0;
+    bloomGain = 1.0f;
+}
+
+void FinalProcessingEffect::setUniforms() {
+    const FinalProcessingShader* finalShader = static_cast<const FinalProcessingShader*>(shader);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    glUniform1i(finalShader->texLocation, 0);
+    glActiveTexture(GL_TEXTURE1);
+    glBindTexture(GL_TEXTURE_2D, tex2);
+    glUniform1i(finalShader->tex2Location, 1);
+    glActiveTexture(GL_TEXTURE2);
+    glBindTexture(GL_TEXTURE_2D, tex3);
+    glUniform1i(finalShader->tex3Location, 2);
+    glUniform1i(finalShader->isBloomEnabledLocation, isBloomEnabled ? 1 : 0);
+    glUniform1i(finalShader->debugModeLocation, debugMode);
+    glUniform1f(finalShader->bloomGainLocation, bloomGain);
+}

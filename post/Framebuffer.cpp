@@ -1,0 +1,154 @@
+// Render targets: single-sample floating-point textures that later passes sample, and a
+// multisampled variant that is drawn into and resolved into those textures.
+#include "post/Framebuffer.h"
+
+#include <iostream>
+#include <sstream>
+
+#include "app/Application.h"
+#include "app/Fatal.h"
+
+namespace {
+
+// Ends the process when the bound framebuffer is not complete; label names it in the report.
+void requireComplete(const std::string& label) {
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) {
+        return;
+    }
+    std::ostringstream report;
+    report << "Framebuffer (" << label << ") incomplete: 0x" << std::uppercase << std::hex
+           << glCheckFramebufferStatus(GL_FRAMEBUFFER);
+    fatal(report.str());
+}
+
+void setSamplingParameters() {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
+std::vector<GLenum> colorAttachments(int count) {
+    std::vector<GLenum> attachments;
+    for (int i = 0; i < count; ++i) {
+        attachments.push_back(GL_COLOR_ATTACHMENT0 + i);
+    }
+    return attachments;
+}
+
+}  // namespace
+
+Framebuffer::Framebuffer(int colorAttachmentCount, bool hasDepth)
+    : colorAttachmentCount(colorAttachmentCount), hasDepth(hasDepth) {}
+
+void Framebuffer::resize(int width, int height) {
+    if (!isCreated) {
+        glGenFramebuffers(1, &fbo);
+        std::cout << "Created new FBO (" << fbo << ")" << std::endl;
+    } else {
+        glDeleteTextures(static_cast<GLsizei>(colorTextures.size()), colorTextures.data());
+        if (hasDepth) {
+            glDeleteTextures(1, &depthTexture);
+        }
+    }
+    this->width = width;
+    this->height = height;
+    isCreated = true;
+
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+
+    colorTextures.assign(colorAttachmentCount, 0);
+    glGenTextures(colorAttachmentCount, colorTextures.data());
+    for (int i = 0; i < colorAttachmentCount; ++i) {
+        glBindTexture(GL_TEXTURE_2D, colorTextures[i]);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA16F, width, height, 0, GL_RGBA, GL_FLOAT, nullptr);
+        setSamplingParameters();
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0 + i, GL_TEXTURE_2D, colorTextures[i], 0);
+    }
+
+    if (hasDepth) {
+        glGenTextures(1, &depthTexture);
+        glBindTexture(GL_TEXTURE_2D, depthTexture);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH24_STENCIL8, width, height, 0, GL_DEPTH_STENCIL,
+                     GL_UNSIGNED_INT_24_8, nullptr);
+        setSamplingParameters();
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_TEXTURE_2D, depthTexture, 0);
+    }
+
+    requireComplete(std::to_string(fbo));
+    std::cout << "Updated FBO (" << fbo << ") with size: " << width << " by " << height << std::endl;
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
+void Framebuffer::bind() {
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    glViewport(0, 0, width, height);
+    const std::vector<GLenum> attachments = colorAttachments(colorAttachmentCount);
+    glDrawBuffers(colorAttachmentCount, attachments.data());
+}
+
+void Framebuffer::unbind() {}
+
+FramebufferMultisampled::FramebufferMultisampled(int colorAttachmentCount, bool hasDepth)
+    : Framebuffer(colorAttachmentCount, hasDepth) {}
+
+void FramebufferMultisampled::resize(int width, int height) {
+    Framebuffer::resize(width, height);
+
+    if (!isMultisampledCreated) {
+        glGenFramebuffers(1, &multisampledFbo);
+        std::cout << "Created new FBO (" << multisampledFbo << ", multisampled)" << std::endl;
+    } else {
+        glDeleteRenderbuffers(static_cast<GLsizei>(colorRenderbuffers.size()), colorRenderbuffers.data());
+        if (hasDepth) {
+            glDeleteRenderbuffers(1, &depthRenderbuffer);
+        }
+    }
+    isMultisampledCreated = true;
+
+    const int samples = Application::instance().samples;
+
+    glBindFramebuffer(GL_FRAMEBUFFER, multisampledFbo);
+
+    colorRenderbuffers.assign(colorAttachmentCount, 0);
+    glGenRenderbuffers(colorAttachmentCount, colorRenderbuffers.data());
+    for (int i = 0; i < colorAttachmentCount; ++i) {
+        glBindRenderbuffer(GL_RENDERBUFFER, colorRenderbuffers[i]);
+        glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_RGBA16F, width, height);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0 + i, GL_RENDERBUFFER, colorRenderbuffers[i]);
+    }
+
+    if (hasDepth) {
+        glGenRenderbuffers(1, &depthRenderbuffer);
+        glBindRenderbuffer(GL_RENDERBUFFER, depthRenderbuffer);
+        glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_DEPTH24_STENCIL8, width, height);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depthRenderbuffer);
+    }
+
+    requireComplete(std::to_string(multisampledFbo) + ", multisampled");
+    std::cout << "Updated FBO (" << multisampledFbo << ", multisampled) with size: " << width << " by "
+              << height << std::endl;
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
+void FramebufferMultisampled::bind() {
+    glBindFramebuffer(GL_FRAMEBUFFER, multisampledFbo);
+    const std::vector<GLenum> attachments = colorAttachments(colorAttachmentCount);
+    glDrawBuffers(colorAttachmentCount, attachments.data());
+}
+
+void FramebufferMultisampled::unbind() {
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, multisampledFbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, fbo);
+
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    glDrawBuffer(GL_COLOR_ATTACHMENT0);
+    const GLbitfield firstMask = GL_COLOR_BUFFER_BIT | (hasDepth ? GL_DEPTH_BUFFER_BIT : 0);
+    glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, firstMask, GL_NEAREST);
+
+    glReadBuffer(GL_COLOR_ATTACHMENT1);
+    glDrawBuffer(GL_COLOR_ATTACHMENT1);
+    glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}

@@ -1,0 +1,32 @@
+// The separable Gaussian blur pass and its program.
+#include "post/GaussianBlurEffect.h"
+
+#include "ShaderSources.h"
+
+GaussianBlurShader::GaussianBlurShader() : Shader(vertexSource(), fragmentSource()) {
+    texLocation = glGetUniformLocation(program, "tex");
+    isHorizontalLocation = glGetUniformLocation(program, "isHorizontal");
+    radiusLocation = glGetUniformLocation(program, "radius");
+}
+
+const char* GaussianBlurShader::vertexSource() { return glsl::fullScreenVert; }
+
+const char* GaussianBlurShader::fragmentSource() { return glsl::gaussianBlurFrag; }
+
+const char* GaussianBlurShader::getVertexSource() { return vertexSource(); }
+
+const char* GaussianBlurShader::getFragmentSource() { return fragmentSource(); }
+
+GaussianBlurEffect::GaussianBlurEffect() : FullScreenEffect(new GaussianBlurShader()) {
+    isHorizontal = true;
+    radius = 1.0f;
+}
+
+void GaussianBlurEffect::setUniforms() {
+    const GaussianBlurShader* blurShader = static_cast<const GaussianBlurShader*>(shader);
+    glUniform1i(blurShader->isHorizontalLocation, isHorizontal ? 1 : 0);
+    glUniform1f(blurShader->radiusLocation, radius);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    glUniform1i(blurShader->texLocation, 0);
+}
