@@ -24,4 +24,8 @@ public:
     const char* getVertexSource() override;
     // Full for 5, lighting only for 4, height grey for 3, white otherwise.
     const char* getFragmentSource() override;
+
+    // The texts of a given mode, as the two getters choose them for the current mode.
+    static const char* vertexSourceForMode(int mode);
+    static const char* fragmentSourceForMode(int mode);
 };

@@ -393,6 +393,31 @@ TEST_F(Scene, PointModesDrawEachVertexAsOnePixel) {
     EXPECT_GT(pixel(strip, SIZE / 2, SIZE / 2)[0], 0.5f);
 }
 
+TEST_F(Scene, DiagnosticModesWriteNoBloom) {
+    const std::string path = writeMap("bright.bmp", 16, 16, [](int, int) { return 255; });
+    Terrain& terrain = *makeTerrain({path, "1", "10"});
+    look({7.5f, 20.0f, -7.5f}, DOWN, NORTH);
+    Application& app = gltest::application();
+    for (int mode = 1; mode <= 4; ++mode) {
+        app.terrainMode = mode;
+        terrain.shader = app.terrainShaders[mode - 1];
+        target.begin();
+        // Whatever the bright-pass target held, the terrain leaves opaque black where it is drawn.
+        const float stale[4] = {0.7f, 0.2f, 0.9f, 0.5f};
+        glClearBufferfv(GL_COLOR, 1, stale);
+        terrain.draw();
+        const std::vector<float> scene = target.read(0);
+        const std::vector<float> bright = target.read(1);
+        for (int k = 0; k < SIZE * SIZE; ++k) {
+            const bool covered = scene[size_t(k) * 4] != 0.0f;
+            if (!covered) continue;
+            const float* b = &bright[size_t(k) * 4];
+            ASSERT_TRUE(b[0] == 0.0f && b[1] == 0.0f && b[2] == 0.0f && b[3] == 1.0f)
+                << "mode " << mode << " pixel " << k << ": " << b[0] << " " << b[1] << " " << b[2] << " " << b[3];
+        }
+    }
+}
+
 TEST_F(Scene, FullModeShowsWaterAtHeightZeroAndSnowHighUp) {
     const std::string waterPath = writeMap("water.bmp", 16, 16, [](int, int) { return 0; });
     Terrain& water = *makeTerrain({waterPath});

@@ -1,0 +1,86 @@
+#version 330
+
+// Terrain fragment stage of mode 5: materials blended by height and slope, animated water,
+// Blinn-Phong lighting, the bright-pass output and distance fog towards the sky colour.
+
+#define NUM_LIGHTS 1
+
+in vec3 fWorldPosition;
+in vec3 fCameraPosition;
+in vec3 fNormal;
+in vec2 fTexture;
+
+uniform sampler2DArray tex;       // layers in the order of the terrain's material list
+uniform mat3 material;            // columns: ambient, diffuse, specular
+uniform mat3 lights[NUM_LIGHTS];  // columns: colour, position
+uniform float t;
+uniform vec3 viewerPosition;
+uniform vec4 skyData;             // rgb: fog colour, w: fog end distance
+uniform float bloomThreshold;
+
+layout(location = 0) out vec4 fragColor;
+layout(location = 1) out vec4 brightColor;
+
+// A normal-map texel: red, blue, green hold x, y, z, stored with the sRGB curve undone by the
+// sampler, so the curve is put back before mapping to [-1, 1].
+vec3 decodeWaterNormal(vec4 texel) {
+    return normalize(pow(texel.rbg, vec3(1.0 / 2.2)) * 2.0 - 1.0);
+}
+
+void main() {
+    float y = fWorldPosition.y;
+    float slope = clamp((1.0 - fNormal.y) * 1.5, 0.0, 1.0);
+
+    // The alpha channel carries each material's specular strength.
+    vec4 waterColor = vec4(texture(tex, vec3(fTexture * 64.0 + t / 50.0, 0.0)).rgb, 1.0);
+    vec4 grassColor = vec4(texture(tex, vec3(fTexture * 256.0, 1.0)).rgb, 0.05);
+    vec4 grassDryColor = vec4(texture(tex, vec3(fTexture * 128.0, 7.0)).rgb, 0.0);
+    vec4 rockColor = vec4(texture(tex, vec3(fTexture * 128.0, 2.0)).rgb, 0.1);
+    vec4 rock2Color = vec4(texture(tex, vec3(fTexture * 128.0, 3.0)).rgb, 0.1);
+    vec4 pebbleColor = vec4(texture(tex, vec3(fTexture * 128.0, 4.0)).rgb, 0.4);
+    vec4 freezeColor = vec4(texture(tex, vec3(fTexture * 256.0, 5.0)).rgb, 0.4);
+    vec4 snowColor = vec4(texture(tex, vec3(fTexture * 128.0, 6.0)).rgb, 0.6);
+
+    waterColor = mix(waterColor, vec4(0.19, 0.26, 0.43, 1.0), 0.75);
+
+    // Two normal-map samples drifting at different speeds and scales keep the water from tiling visibly.
+    vec3 waterNormal1 = decodeWaterNormal(texture(tex, vec3(fTexture * 256.0 + t / (50.0 + sin(t / 2.0) * 10.0), 8.0)));
+    vec3 waterNormal2 = decodeWaterNormal(texture(tex, vec3(fTexture * 64.0 - vec2(t / 70.0, -t / 40.0), 8.0)));
+    vec3 waterNormal = mix(waterNormal1, waterNormal2, 0.5 + sin(t) / 5.0);
+
+    vec4 c = mix(snowColor, freezeColor, slope * 2.0);
+    c = mix(mix(grassDryColor, rockColor, slope), c, clamp((y - 10.0 - slope * 4.0) / 5.0, 0.0, 1.0));
+    c = mix(mix(grassColor, rock2Color, slope / 2.0), c, clamp((y - 5.0 - slope * 2.0) / 5.0, 0.0, 1.0));
+    c = mix(pebbleColor, c, clamp((y - 0.5) / 2.0, 0.0, 1.0));
+    c = mix(waterColor, c, clamp(y / 0.5, 0.0, 1.0));
+    c.rgb = mix(c.rgb, rock2Color.rgb, slope * (1.0 - clamp((y - 10.0) / 10.0, 0.0, 1.0)));
+
+    vec3 N = normalize(mix(waterNormal, fNormal, clamp(y / 0.5, 0.0, 1.0)));
+
+    fragColor = vec4(0.0, 0.0, 0.0, 1.0);
+    for (int i = 0; i < NUM_LIGHTS; ++i) {
+        vec3 lightColor = lights[i][0];
+        vec3 lightPosition = lights[i][1];
+        fragColor.rgb += material[0] * c.rgb * lightColor;
+        vec3 L = normalize(lightPosition - fWorldPosition);
+        vec3 V = normalize(viewerPosition - fWorldPosition);
+        fragColor.rgb += material[1] * c.rgb * lightColor * clamp(dot(N, L), 0.0, 1.0);
+        vec3 Hv = normalize(L + V);
+        fragColor.rgb += c.a * material[2] * lightColor * pow(clamp(dot(Hv, N), 0.0, 1.0), 120.0);
+    }
+
+    // The bright pass sees the colour before fog, so distant highlights still bloom.
+    float luminance = dot(fragColor.rgb, vec3(0.2126, 0.7152, 0.0722));
+    if (luminance > bloomThreshold) {
+        brightColor = vec4(fragColor.rgb, 1.0);
+    } else {
+        brightColor = vec4(0.0, 0.0, 0.0, 1.0);
+    }
+
+    // Clear for the first quarter of the fog distance, then thickening quadratically.
+    float clearPart = 0.25;
+    float d = length(fCameraPosition);
+    float f = max(0.0, (d - skyData.w * clearPart) / (skyData.w - skyData.w * clearPart));
+    float fog = clamp(f, 0.0, 1.0);
+    fragColor.rgb = mix(fragColor.rgb, skyData.rgb, fog * fog);
+}

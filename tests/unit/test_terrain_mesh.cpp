@@ -1,0 +1,270 @@
+// The terrain's mesh building and command-line reading, without a GL context.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "math/Math.h"
+#include "scene/TerrainMesh.h"
+
+namespace {
+
+struct Mesh {
+    int width, height;
+    std::vector<float> vertices;
+
+    vec3 position(int j, int i) const { return at(j, i, 0); }
+    vec3 normal(int j, int i) const { return at(j, i, 3); }
+    vec2 texture(int j, int i) const {
+        const float* v = &vertices[(size_t(i) * width + j) * TERRAIN_VERTEX_FLOATS];
+        return {v[6], v[7]};
+    }
+    vec3 at(int j, int i, int offset) const {
+        const float* v = &vertices[(size_t(i) * width + j) * TERRAIN_VERTEX_FLOATS + offset];
+        return {v[0], v[1], v[2]};
+    }
+};
+
+// RGB pixels whose red byte is the given grey value; the other channels are set apart so that
+// a mesh built from the wrong channel shows.
+std::vector<uint8_t> pixelsFromRed(const std::vector<uint8_t>& red) {
+    std::vector<uint8_t> rgb;
+    for (uint8_t value : red) {
+        rgb.push_back(value);
+        rgb.push_back(static_cast<uint8_t>(255 - value));
+        rgb.push_back(7);
+    }
+    return rgb;
+}
+
+Mesh build(int width, int height, const std::vector<uint8_t>& red, float horizontalScale = 1.0f,
+           float heightScale = 20.0f) {
+    Mesh mesh{width, height, std::vector<float>(size_t(width) * height * TERRAIN_VERTEX_FLOATS, -99.0f)};
+    const std::vector<uint8_t> rgb = pixelsFromRed(red);
+    buildTerrainVertices(rgb.data(), width, height, horizontalScale, heightScale, mesh.vertices.data());
+    return mesh;
+}
+
+void expectVec3(const vec3& actual, float x, float y, float z, const std::string& where) {
+    EXPECT_NEAR(actual.x, x, 1e-6f) << where;
+    EXPECT_NEAR(actual.y, y, 1e-6f) << where;
+    EXPECT_NEAR(actual.z, z, 1e-6f) << where;
+}
+
+// The normal rule written out plainly over a position array, to hold the single-pass builder to.
+std::vector<vec3> referenceNormals(const Mesh& mesh) {
+    const int w = mesh.width, h = mesh.height;
+    std::vector<vec3> normals;
+    for (int i = 0; i < h; ++i) {
+        for (int j = 0; j < w; ++j) {
+            const vec3 p = mesh.position(j, i);
+            auto offset = [&](int dj, int di) {
+                return mesh.position((j + dj + w) % w, (i + di + h) % h) - p;
+            };
+            const vec3 a = offset(0, -1), b = offset(-1, -1), c = offset(-1, 0), d = offset(-1, 1);
+            const vec3 e = offset(0, 1), f = offset(1, 1), g = offset(1, 0), k = offset(1, -1);
+            const vec3 n = (cross(b, a) + cross(d, c) + cross(f, e) + cross(k, g)) * 0.5f +
+                           (cross(a, k) + cross(g, f) + cross(e, d) + cross(c, b));
+            const float length = std::sqrt(dot(n, n));
+            normals.push_back({n.x / length, n.y / length, n.z / length});
+        }
+    }
+    return normals;
+}
+
+std::vector<uint32_t> indices(int width, int height) {
+    // One guard entry past the end catches a builder that writes too far.
+    std::vector<uint32_t> list(terrainIndexCount(width, height) + 1, 0xDEADBEEFu);
+    buildTerrainIndices(width, height, list.data());
+    EXPECT_EQ(list.back(), 0xDEADBEEFu) << "index list overran for " << width << " x " << height;
+    list.pop_back();
+    return list;
+}
+
+}  // namespace
+
+TEST(TerrainIndices, ThreeByTwoIsOneStripWithRepeatedEnds) {
+    EXPECT_EQ(indices(3, 2), (std::vector<uint32_t>{0, 0, 3, 1, 4, 2, 5, 5}));
+}
+
+TEST(TerrainIndices, RowPairsJoinThroughDegenerateTriangles) {
+    const std::vector<uint32_t> list = indices(2, 3);
+    EXPECT_EQ(list, (std::vector<uint32_t>{0, 0, 2, 1, 3, 3, 2, 2, 4, 3, 5, 5}));
+    EXPECT_EQ(terrainIndexCount(512, 512), 524286u);
+    EXPECT_EQ(terrainIndexCount(300, 200), 199u * 602u);
+    EXPECT_EQ(terrainVertexCount(300, 200), 60000u);
+}
+
+TEST(TerrainIndices, SingleRowHasNoStrip) {
+    EXPECT_TRUE(indices(5, 1).empty());
+}
+
+TEST(TerrainVertices, PositionsAndTextureCoordinatesFollowTheGrid) {
+    const Mesh mesh = build(3, 2, {0, 1, 255, 10, 20, 30});
+    expectVec3(mesh.position(0, 0), 0, 0, 0, "bottom-left pixel");
+    EXPECT_EQ(mesh.texture(0, 0).x, 0.0f);
+    EXPECT_EQ(mesh.texture(0, 0).y, 0.0f);
+    // Vertex 5: column 2 of the second bitmap row.
+    EXPECT_FLOAT_EQ(mesh.texture(2, 1).x, 2.0f / 3.0f);
+    EXPECT_FLOAT_EQ(mesh.texture(2, 1).y, 0.5f);
+    expectVec3(mesh.position(2, 1), 2, 30 * (20.0f / 255.0f), -1, "vertex 5");
+}
+
+TEST(TerrainVertices, HeightsScaleTheRedByte) {
+    const Mesh mesh = build(3, 1, {0, 1, 255});
+    EXPECT_EQ(mesh.position(0, 0).y, 0.0f);
+    EXPECT_EQ(mesh.position(1, 0).y, 20.0f / 255.0f);
+    EXPECT_EQ(mesh.position(2, 0).y, 20.0f);
+}
+
+TEST(TerrainVertices, ScalesSpreadTheGridAndRaiseTheHeights) {
+    const Mesh mesh = build(4, 3, std::vector<uint8_t>(12, 255), 2.0f, 40.0f);
+    expectVec3(mesh.position(3, 2), 6, 40, -4, "far corner");
+    expectVec3(mesh.position(1, 1), 2, 40, -2, "interior");
+}
+
+TEST(TerrainNormals, FlatMapPointsUpInsideDownOnBordersUpAtCorners) {
+    const int w = 5, h = 4;
+    const Mesh mesh = build(w, h, std::vector<uint8_t>(w * h, 100));
+    for (int i = 0; i < h; ++i) {
+        for (int j = 0; j < w; ++j) {
+            const bool columnBorder = j == 0 || j == w - 1;
+            const bool rowBorder = i == 0 || i == h - 1;
+            const std::string where = "vertex (" + std::to_string(j) + ", " + std::to_string(i) + ")";
+            if (columnBorder == rowBorder) {
+                expectVec3(mesh.normal(j, i), 0, 1, 0, where);  // interior or corner
+            } else {
+                expectVec3(mesh.normal(j, i), 0, -1, 0, where);
+            }
+        }
+    }
+}
+
+TEST(TerrainNormals, SlopeRisingTowardsPlusX) {
+    // Half a vertex spacing of rise per column: pixel value j at 127.5 height units per 255.
+    const int w = 6, h = 5;
+    std::vector<uint8_t> red;
+    for (int i = 0; i < h; ++i)
+        for (int j = 0; j < w; ++j) red.push_back(static_cast<uint8_t>(j));
+    const Mesh mesh = build(w, h, red, 1.0f, 127.5f);
+    const float root5 = std::sqrt(5.0f);
+    for (int i = 1; i < h - 1; ++i) {
+        for (int j = 1; j < w - 1; ++j) {
+            expectVec3(mesh.normal(j, i), -1 / root5, 2 / root5, 0, "vertex (" + std::to_string(j) + ", " + std::to_string(i) + ")");
+        }
+    }
+}
+
+TEST(TerrainNormals, MatchThePlainNeighbourRuleOnRoughGround) {
+    std::mt19937 random(12345);
+    for (const auto& size : {std::pair<int, int>{7, 5}, {13, 6}, {1, 4}, {4, 1}, {2, 2}, {5, 3}}) {
+        const int w = size.first, h = size.second;
+        std::vector<uint8_t> red(size_t(w) * h);
+        for (uint8_t& value : red) value = static_cast<uint8_t>(random() % 256);
+        const Mesh mesh = build(w, h, red, 3.0f, 50.0f);
+        const std::vector<vec3> expected = referenceNormals(mesh);
+        for (int k = 0; k < w * h; ++k) {
+            const vec3 actual = mesh.normal(k % w, k / w);
+            const std::string where = std::to_string(w) + " x " + std::to_string(h) + " vertex " + std::to_string(k);
+            if (std::isnan(expected[k].x)) continue;  // degenerate one-row or one-column neighbourhoods
+            EXPECT_FLOAT_EQ(actual.x, expected[k].x) << where;
+            EXPECT_FLOAT_EQ(actual.y, expected[k].y) << where;
+            EXPECT_FLOAT_EQ(actual.z, expected[k].z) << where;
+        }
+    }
+}
+
+TEST(TerrainSizeLines, SquareAndNonSquareMaps) {
+    auto lines = [](int w, int h) {
+        return terrainSizeLines(terrainVertexCount(w, h) * 32, terrainIndexCount(w, h) * 4);
+    };
+    EXPECT_EQ(lines(512, 512), (std::vector<std::string>{
+                                   "VBO size (vertices): 3072 kB", "VBO size (normals): 3072 kB",
+                                   "VBO size (texture coords): 2048 kB", "IBO size: 2048 kB",
+                                   "Total geometry buffer size: 10240 kB"}));
+    EXPECT_EQ(lines(300, 200), (std::vector<std::string>{
+                                   "VBO size (vertices): 704 kB", "VBO size (normals): 704 kB",
+                                   "VBO size (texture coords): 469 kB", "IBO size: 468 kB",
+                                   "Total geometry buffer size: 2343 kB"}));
+    // Byte counts past 32 bits are not wrapped; seven-digit numbers print in the float's short form.
+    EXPECT_EQ(lines(8192, 8192)[0], "VBO size (vertices): 786432 kB");
+    EXPECT_EQ(lines(8192, 8192)[4], "Total geometry buffer size: 2.62144e+06 kB");
+}
+
+TEST(TerrainGrid, FitsOnlyWithinSignedThirtyTwoBitCounts) {
+    EXPECT_TRUE(terrainGridFits(1, 1));
+    EXPECT_TRUE(terrainGridFits(4096, 4096));
+    EXPECT_TRUE(terrainGridFits(32768, 32768));   // 2 147 483 646 indices
+    EXPECT_FALSE(terrainGridFits(32769, 32768));  // one column more overflows the index count
+    EXPECT_FALSE(terrainGridFits(65536, 65536));
+    EXPECT_FALSE(terrainGridFits(2147483647, 2));
+    EXPECT_FALSE(terrainGridFits(0, 5));
+    EXPECT_FALSE(terrainGridFits(5, -1));
+}
+
+namespace {
+
+bool parse(std::vector<const char*> args, TerrainArguments& arguments, std::string& error) {
+    args.insert(args.begin(), "kelta");
+    return parseTerrainArguments(static_cast<int>(args.size()), args.data(), arguments, error);
+}
+
+}  // namespace
+
+TEST(TerrainArguments, DefaultsAndGivenValues) {
+    TerrainArguments arguments;
+    std::string error;
+    ASSERT_TRUE(parse({}, arguments, error));
+    EXPECT_EQ(arguments.heightMapPath, "Maps\\Lake_512.bmp");
+    EXPECT_EQ(arguments.horizontalScale, 1.0f);
+    EXPECT_EQ(arguments.heightScale, 20.0f);
+
+    arguments = TerrainArguments();
+    ASSERT_TRUE(parse({"map.bmp", "2", "40"}, arguments, error)) << error;
+    EXPECT_EQ(arguments.heightMapPath, "map.bmp");
+    EXPECT_EQ(arguments.horizontalScale, 2.0f);
+    EXPECT_EQ(arguments.heightScale, 40.0f);
+
+    arguments = TerrainArguments();
+    ASSERT_TRUE(parse({"other.bmp"}, arguments, error));
+    EXPECT_EQ(arguments.heightMapPath, "other.bmp");
+    EXPECT_EQ(arguments.horizontalScale, 1.0f);
+    EXPECT_EQ(arguments.heightScale, 20.0f);
+}
+
+TEST(TerrainArguments, IntegersMayHaveLeadingSpaceAndSign) {
+    TerrainArguments arguments;
+    std::string error;
+    ASSERT_TRUE(parse({"m.bmp", "  +3", "\t0"}, arguments, error)) << error;
+    EXPECT_EQ(arguments.horizontalScale, 3.0f);
+    EXPECT_EQ(arguments.heightScale, 0.0f);
+    ASSERT_TRUE(parse({"m.bmp", "1", "2147483647"}, arguments, error)) << error;
+    EXPECT_EQ(arguments.heightScale, 2147483647.0f);
+}
+
+TEST(TerrainArguments, MalformedOrOutOfRangeScalesAreRefusedByName) {
+    const std::vector<std::pair<std::vector<const char*>, std::string>> cases = {
+        {{"m.bmp", ""}, "horizontal scale \"\""},
+        {{"m.bmp", "abc"}, "horizontal scale \"abc\""},
+        {{"m.bmp", "2x"}, "horizontal scale \"2x\""},
+        {{"m.bmp", "2.5"}, "horizontal scale \"2.5\""},
+        {{"m.bmp", "2 "}, "horizontal scale \"2 \""},
+        {{"m.bmp", "0"}, "horizontal scale \"0\""},
+        {{"m.bmp", "-4"}, "horizontal scale \"-4\""},
+        {{"m.bmp", "2147483648"}, "horizontal scale \"2147483648\""},
+        {{"m.bmp", "99999999999999999999"}, "horizontal scale"},
+        {{"m.bmp", "1", "-1"}, "height scale \"-1\""},
+        {{"m.bmp", "1", "1e3"}, "height scale \"1e3\""},
+        {{"m.bmp", "1", "+"}, "height scale \"+\""},
+    };
+    for (const auto& c : cases) {
+        TerrainArguments arguments;
+        std::string error;
+        EXPECT_FALSE(parse(c.first, arguments, error)) << c.second;
+        EXPECT_NE(error.find("Invalid " + c.second), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
