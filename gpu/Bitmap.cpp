@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <vector>
@@ -85,6 +86,13 @@ void Bitmap::release() {
 bool Bitmap::load(const char* path) {
     release();
     resolvedPath = resolveDataPath(path != nullptr ? path : "");
+    // Opening a named pipe or a device would block or read without end; only plain files are images.
+    std::error_code statusError;
+    const std::filesystem::file_status status = std::filesystem::status(resolvedPath, statusError);
+    if (!statusError && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        message = "File is not a regular file";
+        return false;
+    }
     FilePtr file(resolvedPath.empty() ? nullptr : std::fopen(resolvedPath.c_str(), "rb"));
     if (!file) {
         message = "File not found";
