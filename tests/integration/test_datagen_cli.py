@@ -1,0 +1,78 @@
+"""The data generator as a command-line tool: help, the files it writes, and one clear line with exit
+code 1 for a bad option, a bad value or a folder it cannot write."""
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+
+from harness import DATAGEN
+
+
+def run(*args, cwd=None):
+    return subprocess.run([DATAGEN, *args], cwd=cwd, capture_output=True, text=True, timeout=120)
+
+
+class DatagenCli(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="kelta-datagen-cli-")
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def assert_fails_with_one_line(self, result, *fragments):
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        lines = (result.stdout + result.stderr).splitlines()
+        self.assertEqual(len(lines), 1, lines)
+        for fragment in fragments:
+            self.assertIn(fragment, lines[0])
+
+    def test_help_lists_the_options(self):
+        result = run("--help")
+        self.assertEqual(result.returncode, 0)
+        for option in ("--output", "--seed", "--map-size", "--only-map", "--help"):
+            self.assertIn(option, result.stdout)
+
+    def test_map_only_writes_the_requested_size(self):
+        result = run("--output", self.work, "--map-size", "128", "--only-map", "--seed=7")
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertEqual(os.listdir(self.work), ["Maps"])
+        self.assertEqual(os.listdir(os.path.join(self.work, "Maps")), ["Lake_128.bmp"])
+        with open(os.path.join(self.work, "Maps", "Lake_128.bmp"), "rb") as f:
+            data = f.read()
+        self.assertEqual(data[:2], b"BM")
+        header_size, width, height, _, bits = struct.unpack("<IiiHH", data[14:30])
+        self.assertEqual((header_size, width, height, bits), (40, 128, 128, 8))
+        self.assertEqual(len(data), 14 + 40 + 1024 + 128 * 128)
+
+    def test_default_set_goes_to_the_working_directory(self):
+        result = run(cwd=self.work)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        names = ("Water", "Grass", "Rock3", "Rock4", "Pebbles1", "Snow", "Snow2", "GrassDry", "Water_Normal",
+                 "Skydome")
+        for relative in ["Maps/Lake_512.bmp", *(f"Textures/{name}.bmp" for name in names)]:
+            self.assertTrue(os.path.isfile(os.path.join(self.work, relative)), relative)
+
+    def test_bad_options_and_values_fail_with_one_line(self):
+        self.assert_fails_with_one_line(run("--colour", "red"), "--colour")
+        self.assert_fails_with_one_line(run("--map-size"), "--map-size")
+        for size in ("abc", "-512", "32", "9000", "512px", ""):
+            with self.subTest(size=size):
+                self.assert_fails_with_one_line(run("--output", self.work, "--map-size", size), "--map-size")
+        for seed in ("x", "4294967296", "1.5"):
+            with self.subTest(seed=seed):
+                self.assert_fails_with_one_line(run("--output", self.work, "--seed", seed), "--seed")
+        self.assertEqual(os.listdir(self.work), [], "nothing is written after a bad option")
+
+    def test_unwritable_folder_fails_with_one_line_naming_it(self):
+        # Nothing can be created beneath a plain file, not even by root.
+        blocker = os.path.join(self.work, "plain-file")
+        with open(blocker, "w") as f:
+            f.write("x")
+        target = os.path.join(blocker, "data")
+        self.assert_fails_with_one_line(run("--output", target, "--only-map"), target)
+
+
+if __name__ == "__main__":
+    unittest.main()
