@@ -61,8 +61,10 @@ class Kelta:
         self.process = subprocess.Popen([BINARY, *args], cwd=cwd or DATA_DIR, env=run_env,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.stderr_text = ""
-        threading.Thread(target=self._read_stdout, daemon=True).start()
-        threading.Thread(target=self._read_stderr, daemon=True).start()
+        self.readers = [threading.Thread(target=self._read_stdout, daemon=True),
+                        threading.Thread(target=self._read_stderr, daemon=True)]
+        for reader in self.readers:
+            reader.start()
         self.window = None
 
     def _read_stdout(self):
@@ -142,6 +144,16 @@ class Kelta:
             self.process.kill()
             self.process.wait()
             raise
+        finally:
+            self._close()
+
+    def _close(self):
+        if self.process.poll() is None:
+            return
+        for reader in self.readers:
+            reader.join(timeout=5)
+        self.process.stdout.close()
+        self.process.stderr.close()
 
     def output(self):
         return list(self.lines)
