@@ -1,0 +1,300 @@
+"""Missing, damaged and hostile data files and arguments through the real binary: each ends with one
+clear line and exit code 1, or runs normally where the input is valid; no crash, hang or sanitizer report."""
+import contextlib
+import os
+import re
+import shutil
+import stat
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import harness
+from harness import DATA_DIR, SANITIZED, Kelta, XServer
+
+MATERIALS = ("Water", "Grass", "Rock3", "Rock4", "Pebbles1", "Snow", "Snow2", "GrassDry", "Water_Normal")
+DATA_FILES = ("Maps/Lake_512.bmp", *(f"Textures/{name}.bmp" for name in MATERIALS), "Textures/Skydome.bmp")
+SANITIZER_REPORT = re.compile(r"ERROR: \w*Sanitizer|runtime error:")
+EXIT_TIMEOUT = 300 if SANITIZED else 60
+NOBODY = 65534
+
+# (input, last line printed, exit code) of every run, printed at the end for the record.
+TABLE = []
+
+
+def bmp(width, height, bits=8, compression=0, pixels=None):
+    """A BMP file with a 40-byte info header and, for 8 bits, a grey palette; by default every padded
+    row the header promises is there, filled with the value 100."""
+    palette = bytes(v for i in range(256) for v in (i, i, i, 0)) if bits == 8 else b""
+    if pixels is None:
+        pixels = bytes([100]) * (((width * bits // 8 + 3) & ~3) * abs(height))
+    offset = 14 + 40 + len(palette)
+    return (b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset)
+            + struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, compression, len(pixels), 2835, 2835, 0, 0)
+            + palette + pixels)
+
+
+def os2_bmp(width, height):
+    """An 8-bit file with the 12-byte OS/2 1.x header and its 3-byte palette entries."""
+    palette = bytes(v for i in range(256) for v in (i, i, i))
+    pixels = bytes(((width + 3) & ~3) * height)
+    offset = 14 + 12 + len(palette)
+    return (b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset)
+            + struct.pack("<IHHHH", 12, width, height, 1, 8) + palette + pixels)
+
+
+def size_lines(vertices_kb, texture_kb, index_kb, total_kb):
+    return [f"VBO size (vertices): {vertices_kb} kB", f"VBO size (normals): {vertices_kb} kB",
+            f"VBO size (texture coords): {texture_kb} kB", f"IBO size: {index_kb} kB",
+            f"Total geometry buffer size: {total_kb} kB"]
+
+
+def link_data(target, skip=None):
+    """Fills target with links to the data set, leaving out the file named by skip."""
+    for name in DATA_FILES:
+        if name == skip:
+            continue
+        os.makedirs(os.path.join(target, os.path.dirname(name)), exist_ok=True)
+        os.symlink(os.path.join(os.path.abspath(DATA_DIR), name), os.path.join(target, name))
+
+
+@contextlib.contextmanager
+def program(path):
+    saved = harness.BINARY
+    harness.BINARY = path
+    try:
+        yield
+    finally:
+        harness.BINARY = saved
+
+
+def setUpModule():
+    global WORK, STAGE, BINARY_COPY
+    # The program falls back to the data folder beside its executable, which would hide a missing
+    # file; a copy of the binary in a folder without data sees only the working directory.
+    WORK = tempfile.mkdtemp(prefix="kelta-bad-input-")
+    os.chmod(WORK, 0o755)
+    os.mkdir(os.path.join(WORK, "bin"))
+    BINARY_COPY = os.path.join(WORK, "bin", "kelta")
+    shutil.copy2(os.environ.get("KELTA_BINARY", shutil.which("kelta") or "kelta"), BINARY_COPY)
+    STAGE = os.path.join(WORK, "stage")
+    link_data(STAGE)
+    os.symlink(os.path.join(os.path.abspath(DATA_DIR), DATA_FILES[0]), os.path.join(STAGE, "map.bmp"))
+    os.chmod(STAGE, 0o755)
+
+
+def tearDownModule():
+    shutil.rmtree(WORK, ignore_errors=True)
+    width = max((len(row[0]) for row in TABLE), default=10)
+    sys.stderr.write("\nBad input | printed | exit code\n")
+    for name, line, code in TABLE:
+        sys.stderr.write(f"{name:<{width}} | {line} | {code}\n")
+
+
+class KeltaCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.stack = contextlib.ExitStack()
+        cls.server = cls.stack.enter_context(XServer())
+        cls.stack.enter_context(program(BINARY_COPY))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.stack.close()
+
+    def finish(self, kelta, label, timeout=EXIT_TIMEOUT, summary=None):
+        """Waits for the program to end; returns its exit code and output after checking stderr."""
+        code = kelta.wait(timeout)
+        kelta.wait_for_line("\0", timeout=10)  # returns once standard output is closed
+        time.sleep(0.3)
+        lines = kelta.output()
+        TABLE.append((label, summary or (lines[-1] if lines else ""), code))
+        self.assertNotRegex(kelta.stderr_text, SANITIZER_REPORT)
+        return code, lines
+
+    def assert_fatal(self, label, args, expected, cwd=None):
+        kelta = Kelta(self.server, args, cwd or STAGE)
+        code, lines = self.finish(kelta, label)
+        self.assertEqual(code, 1, lines[-5:])
+        self.assertEqual(lines[-1], expected)
+        self.assertNotIn("Main loop started", lines)
+        return lines
+
+    def assert_runs(self, label, args, cwd=None):
+        kelta = Kelta(self.server, args, cwd or STAGE)
+        self.assertTrue(kelta.started(timeout=EXIT_TIMEOUT), kelta.output()[-5:])
+        time.sleep(2)  # frames are drawn from the mesh before the program is asked to leave
+        self.assertIsNone(kelta.process.poll(), kelta.output()[-5:])
+        kelta.key("Escape")
+        code, lines = self.finish(kelta, label, summary="(runs: \"Main loop started\", Escape 2 s later)")
+        self.assertEqual(code, 0)
+        return lines
+
+
+class DataFiles(KeltaCase):
+    def test_each_missing_file_is_named_by_its_loader(self):
+        for name in DATA_FILES:
+            with self.subTest(missing=name):
+                folder = tempfile.mkdtemp(dir=WORK)
+                link_data(folder, skip=name)
+                is_map = name.startswith("Maps/")
+                expected = "Could not load heightmap: File not found" if is_map else \
+                    "Could not load texture: File not found"
+                lines = self.assert_fatal(f"missing {name}", (), expected, cwd=folder)
+                # The height map is read before the mesh is logged, the textures after it.
+                self.assertEqual("Total geometry buffer size: 10240 kB" in lines, not is_map)
+
+    def test_damaged_or_mismatched_textures(self):
+        truncated = open(os.path.join(DATA_DIR, "Textures/Rock3.bmp"), "rb").read()[:5000]
+        cases = (
+            ("Textures/Rock3.bmp", truncated, "Could not load texture: File is truncated"),
+            ("Textures/Snow.bmp", bmp(256, 256, bits=24),
+             "Could not create texture atlas: texture dimensions don't match"),
+            ("Textures/Skydome.bmp", bmp(8, 8, bits=16), "Could not load texture: File is not 8 or 24 bits per pixel"),
+        )
+        for name, content, expected in cases:
+            with self.subTest(replaced=name):
+                folder = tempfile.mkdtemp(dir=WORK)
+                link_data(folder, skip=name)
+                with open(os.path.join(folder, name), "wb") as stream:
+                    stream.write(content)
+                self.assert_fatal(f"{name} replaced: {expected.split(': ', 1)[1]}", (), expected, cwd=folder)
+
+    def test_sky_with_unaligned_rows_runs(self):
+        # Rows of 5 RGB pixels are 15 bytes, not a multiple of the default upload alignment.
+        folder = tempfile.mkdtemp(dir=WORK)
+        link_data(folder, skip="Textures/Skydome.bmp")
+        with open(os.path.join(folder, "Textures/Skydome.bmp"), "wb") as stream:
+            stream.write(bmp(5, 3, bits=24))
+        self.assert_runs("Textures/Skydome.bmp replaced by a 5 x 3 image", (), cwd=folder)
+
+    def test_missing_or_unusable_height_map_paths(self):
+        folder = os.path.join(WORK, "a folder")
+        os.makedirs(folder, exist_ok=True)
+        self.assert_fatal("height map path that does not exist", (os.path.join(WORK, "none.bmp"),),
+                          "Could not load heightmap: File not found")
+        self.assert_fatal("empty height map path", ("",), "Could not load heightmap: File not found")
+        self.assert_fatal("directory as height map", (folder,),
+                          "Could not load heightmap: File is not a regular file")
+        self.assert_fatal("device /dev/zero as height map", ("/dev/zero",),
+                          "Could not load heightmap: File is not a regular file")
+
+    def test_named_pipe_as_height_map_does_not_hang(self):
+        # Opening a pipe for reading waits for a writer; nobody will write to this one.
+        path = os.path.join(WORK, "pipe.bmp")
+        if not os.path.exists(path):
+            os.mkfifo(path)
+        kelta = Kelta(self.server, (path,), STAGE)
+        try:
+            code, lines = self.finish(kelta, "named pipe as height map", timeout=60 if SANITIZED else 30)
+        except subprocess.TimeoutExpired:
+            TABLE.append(("named pipe as height map", "(nothing: hangs until killed)", "-"))
+            self.fail("the program hangs on a named pipe given as the height map")
+        self.assertEqual(code, 1, lines[-5:])
+        self.assertEqual(lines[-1], "Could not load heightmap: File is not a regular file")
+
+    def test_unreadable_height_map(self):
+        path = os.path.join(WORK, "unreadable.bmp")
+        with open(path, "wb") as stream:
+            stream.write(bmp(8, 8))
+        os.chmod(path, 0)
+        if os.geteuid() != 0:
+            self.assert_fatal("unreadable height map (mode 000)", (path,), "Could not load heightmap: File not found")
+            return
+        # Permissions do not stop root, so the program runs as an unprivileged user for this case.
+        wrapper = os.path.join(WORK, "bin", "kelta-as-nobody")
+        with open(wrapper, "w") as stream:
+            stream.write(f"#!/bin/sh\nexec setpriv --reuid={NOBODY} --regid={NOBODY} --clear-groups "
+                         f"-- {BINARY_COPY} \"$@\"\n")
+        os.chmod(wrapper, 0o755)
+        with program(wrapper):
+            self.assert_fatal("unreadable height map (mode 000, not root)", (path,),
+                              "Could not load heightmap: File not found",
+                              cwd=STAGE)
+
+
+class DamagedHeightMaps(KeltaCase):
+    CASES = (
+        ("zero-byte file", b"", "File is not in DIB format"),
+        ("text file", b"height map\n", "File is not in DIB format"),
+        ("headers cut at 30 bytes", bmp(64, 64)[:30], "File is truncated"),
+        ("palette cut short", bmp(64, 64)[:600], "File is truncated"),
+        ("pixel rows cut short", bmp(64, 64)[:-100], "File is truncated"),
+        ("32769 wide", bmp(32769, 1), "Image is larger than 32768 pixels on a side"),
+        ("32769 high", bmp(1, 32769), "Image is larger than 32768 pixels on a side"),
+        ("30000 x 30000 header, 16 pixel bytes", bmp(30000, 30000, pixels=bytes(16)), "File is truncated"),
+        ("2^31-1 x 2^31-1 header, 16 pixel bytes", bmp(0x7FFFFFFF, 0x7FFFFFFF, pixels=bytes(16)),
+         "Image is larger than 32768 pixels on a side"),
+        ("negative width", bmp(-64, 64, pixels=bytes(64 * 64)), "Image width is negative"),
+        ("zero height", bmp(64, 0), "Image width or height is zero"),
+        ("16 bits per pixel", bmp(8, 8, bits=16), "File is not 8 or 24 bits per pixel"),
+        ("RLE8 compressed", bmp(64, 64, compression=1), "File is compressed (RLE)"),
+        ("24-bit with bit fields", bmp(8, 8, bits=24, compression=3), "File uses bit fields"),
+        ("OS/2 header", os2_bmp(8, 8), "File has an OS/2 header"),
+    )
+
+    def test_each_is_rejected_with_one_line(self):
+        for label, content, message in self.CASES:
+            with self.subTest(label):
+                path = os.path.join(WORK, re.sub(r"\W+", "_", label) + ".bmp")
+                with open(path, "wb") as stream:
+                    stream.write(content)
+                self.assert_fatal(label, (path,), "Could not load heightmap: " + message)
+
+
+class TinyHeightMaps(KeltaCase):
+    # A 1 x 1 map is one vertex and no strip, a single row or column is a line of vertices.
+    CASES = (
+        ("1 x 1 map", bmp(1, 1), size_lines(1, 1, 0, 1)),
+        ("1 x 7 map", bmp(1, 7), size_lines(1, 1, 1, 1)),
+        ("7 x 1 map", bmp(7, 1), size_lines(1, 1, 0, 1)),
+        ("5 x 3 map, 24 bits, padded rows", bmp(5, 3, bits=24), size_lines(1, 1, 1, 1)),
+    )
+
+    def test_each_runs(self):
+        for label, content, expected_sizes in self.CASES:
+            with self.subTest(label):
+                path = os.path.join(WORK, re.sub(r"\W+", "_", label) + ".bmp")
+                with open(path, "wb") as stream:
+                    stream.write(content)
+                lines = self.assert_runs(label, (path,))
+                first = lines.index(expected_sizes[0])
+                self.assertEqual(lines[first:first + 5], expected_sizes)
+
+
+class ScaleArguments(KeltaCase):
+    BAD = (
+        (("map.bmp", ""), "horizontal scale", ""),
+        (("map.bmp", "abc"), "horizontal scale", "abc"),
+        (("map.bmp", "2x"), "horizontal scale", "2x"),
+        (("map.bmp", "2.5"), "horizontal scale", "2.5"),
+        (("map.bmp", "99999999999"), "horizontal scale", "99999999999"),
+        (("map.bmp", "0"), "horizontal scale", "0"),
+        (("map.bmp", "-1", "20"), "horizontal scale", "-1"),
+        (("map.bmp", "2", "-5"), "height scale", "-5"),
+        (("map.bmp", "2", "4e1"), "height scale", "4e1"),
+        (("map.bmp", "2", "99999999999"), "height scale", "99999999999"),
+    )
+
+    def test_bad_scales_name_the_argument(self):
+        for args, name, text in self.BAD:
+            with self.subTest(args=args):
+                kelta = Kelta(self.server, args, STAGE)
+                code, lines = self.finish(kelta, "arguments " + " ".join(f'"{a}"' for a in args))
+                self.assertEqual(code, 1, lines[-5:])
+                self.assertTrue(lines[-1].startswith(f'Invalid {name} "{text}"'), lines[-1])
+                self.assertEqual(sum(line.startswith("Invalid ") for line in lines), 1)
+                self.assertNotIn("Main loop started", lines)
+
+    def test_good_scales_run(self):
+        for args in (("map.bmp", "2", "40"), ("map.bmp", "1", "0")):
+            with self.subTest(args=args):
+                lines = self.assert_runs("arguments " + " ".join(args), args)
+                self.assertIn("Total geometry buffer size: 10240 kB", lines)
+
+
+if __name__ == "__main__":
+    unittest.main()
