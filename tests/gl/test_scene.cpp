@@ -469,10 +469,12 @@ TEST_F(Scene, SkyShowsTheImageCentreAtTheZenithWhereverTheCameraIs) {
         look(eye, UP, NORTH);
         target.begin();
         dome.draw();
-        const float* p = pixel(target.read(0), SIZE / 2, SIZE / 2);
+        const std::vector<float> colour = target.read(0);
+        const float* p = pixel(colour, SIZE / 2, SIZE / 2);
         for (int c = 0; c < 3; ++c) EXPECT_NEAR(p[c], expected[c], 0.03f) << "channel " << c;
         // The sky never reaches the fixed bright-pass threshold of 1.
-        const float* b = pixel(target.read(1), SIZE / 2, SIZE / 2);
+        const std::vector<float> bright = target.read(1);
+        const float* b = pixel(bright, SIZE / 2, SIZE / 2);
         EXPECT_EQ(b[0] + b[1] + b[2], 0.0f);
         EXPECT_EQ(b[3], 1.0f);
     }
