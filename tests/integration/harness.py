@@ -12,6 +12,17 @@ BUILD_DIR = os.environ.get("KELTA_BUILD_DIR", ".")
 SANITIZED = "asan" in os.environ.get("KELTA_VARIANT", "")
 
 
+def resize_lines(names, width, height):
+    """The four lines of one window resize, given the names of the scene target, its multisampled
+    twin and the two blur targets: the blur targets are a quarter of the size, at least 1 pixel."""
+    scene, multisampled, blur_a, blur_b = names
+    blur_width, blur_height = max(1, width // 4), max(1, height // 4)
+    return [f"Updated FBO ({scene}) with size: {width} by {height}",
+            f"Updated FBO ({multisampled}, multisampled) with size: {width} by {height}",
+            f"Updated FBO ({blur_a}) with size: {blur_width} by {blur_height}",
+            f"Updated FBO ({blur_b}) with size: {blur_width} by {blur_height}"]
+
+
 class XServer:
     """A private Xvfb display for one test; stops with the context.
 

@@ -9,7 +9,7 @@ import tempfile
 import time
 import unittest
 
-from harness import SANITIZED, Kelta, XServer
+from harness import SANITIZED, Kelta, XServer, resize_lines
 
 MIB = 1024
 RSS_TOLERANCE_KIB = (128 if SANITIZED else 64) * MIB
@@ -54,15 +54,6 @@ def framebuffer_names(lines):
     multisampled = [match.group(1) for match in created if match.group(2)]
     assert len(plain) == 3 and len(multisampled) == 1, lines
     return plain[0], multisampled[0], plain[1], plain[2]
-
-
-def resize_lines(names, width, height):
-    scene, multisampled, blur_a, blur_b = names
-    blur_width, blur_height = max(1, width // 4), max(1, height // 4)
-    return [f"Updated FBO ({scene}) with size: {width} by {height}",
-            f"Updated FBO ({multisampled}, multisampled) with size: {width} by {height}",
-            f"Updated FBO ({blur_a}) with size: {blur_width} by {blur_height}",
-            f"Updated FBO ({blur_b}) with size: {blur_width} by {blur_height}"]
 
 
 def storm_sizes(count, start):

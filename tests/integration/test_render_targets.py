@@ -4,7 +4,7 @@ import re
 import time
 import unittest
 
-from harness import Kelta, XServer
+from harness import Kelta, XServer, resize_lines
 
 CREATED = re.compile(r"^Created new FBO \((\d+)(, multisampled)?\)$")
 UPDATED = re.compile(r"^Updated FBO \((\d+)(, multisampled)?\) with size: (\d+) by (\d+)$")
@@ -25,16 +25,6 @@ def wait_for_fbo_lines(kelta, count, timeout=60):
     return [line for line in kelta.output() if is_fbo_line(line)]
 
 
-def size_lines(names, width, height):
-    """The four lines of one resize: scene target, its multisampled twin, then both blur targets."""
-    scene, multisampled, blur_a, blur_b = names
-    blur_width, blur_height = max(1, width // 4), max(1, height // 4)
-    return [f"Updated FBO ({scene}) with size: {width} by {height}",
-            f"Updated FBO ({multisampled}, multisampled) with size: {width} by {height}",
-            f"Updated FBO ({blur_a}) with size: {blur_width} by {blur_height}",
-            f"Updated FBO ({blur_b}) with size: {blur_width} by {blur_height}"]
-
-
 def start_up_names(test, lines):
     """Checks the eight start-up lines and returns the framebuffer names in creation order."""
     test.assertEqual(len(lines), 8, lines)
@@ -44,7 +34,7 @@ def start_up_names(test, lines):
     test.assertEqual([bool(match.group(2)) for match in created], [False, True, False, False], lines)
     test.assertEqual(len(set(names)), 4, lines)
     width, height = (int(value) for value in UPDATED.match(lines[1]).group(3, 4))
-    test.assertEqual(lines[1::2], size_lines(names, width, height), lines)
+    test.assertEqual(lines[1::2], resize_lines(names, width, height), lines)
     return names, width, height
 
 
@@ -77,7 +67,7 @@ class RenderTargets(unittest.TestCase):
             expected = []
             for width, height in [(2, 2), (1, 1), (3, 700)]:
                 kelta.resize(width, height)
-                expected += size_lines(names, width, height)
+                expected += resize_lines(names, width, height)
                 self.assertEqual(wait_for_fbo_lines(kelta, 8 + len(expected))[8:], expected)
                 self.assertIsNone(kelta.process.poll(), kelta.output())
 
@@ -85,7 +75,7 @@ class RenderTargets(unittest.TestCase):
             server.xdotool("windowminimize", kelta.window)
             time.sleep(0.5)
             kelta.resize(640, 480)
-            expected += size_lines(names, 640, 480)
+            expected += resize_lines(names, 640, 480)
             self.assertEqual(wait_for_fbo_lines(kelta, 8 + len(expected))[8:], expected)
             self.assertIsNone(kelta.process.poll(), kelta.output())
             server.xdotool("windowfocus", "--sync", kelta.window)
