@@ -28,13 +28,11 @@ void setSamplingParameters() {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
 }
 
-std::vector<GLenum> colorAttachments(int count) {
-    std::vector<GLenum> attachments;
-    for (int i = 0; i < count; ++i) {
-        attachments.push_back(GL_COLOR_ATTACHMENT0 + i);
-    }
-    return attachments;
-}
+// Draw-buffer lists are set on every bind, so they come from one constant list rather than
+// being built per call; OpenGL 3.3 guarantees eight draw buffers.
+constexpr GLenum COLOR_ATTACHMENTS[8] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1, GL_COLOR_ATTACHMENT2,
+                                         GL_COLOR_ATTACHMENT3, GL_COLOR_ATTACHMENT4, GL_COLOR_ATTACHMENT5,
+                                         GL_COLOR_ATTACHMENT6, GL_COLOR_ATTACHMENT7};
 
 }  // namespace
 
@@ -83,8 +81,7 @@ void Framebuffer::resize(int width, int height) {
 void Framebuffer::bind() {
     glBindFramebuffer(GL_FRAMEBUFFER, fbo);
     glViewport(0, 0, width, height);
-    const std::vector<GLenum> attachments = colorAttachments(colorAttachmentCount);
-    glDrawBuffers(colorAttachmentCount, attachments.data());
+    glDrawBuffers(colorAttachmentCount, COLOR_ATTACHMENTS);
 }
 
 void Framebuffer::unbind() {}
@@ -133,8 +130,7 @@ void FramebufferMultisampled::resize(int width, int height) {
 
 void FramebufferMultisampled::bind() {
     glBindFramebuffer(GL_FRAMEBUFFER, multisampledFbo);
-    const std::vector<GLenum> attachments = colorAttachments(colorAttachmentCount);
-    glDrawBuffers(colorAttachmentCount, attachments.data());
+    glDrawBuffers(colorAttachmentCount, COLOR_ATTACHMENTS);
 }
 
 void FramebufferMultisampled::unbind() {
