@@ -11,17 +11,6 @@ const uint32_t kInfoHeaderSize = 40;
 // 72 dots per inch, the resolution most readers assume when none matters.
 const int32_t kPixelsPerMetre = 2835;
 
-void put16(std::vector<uint8_t>& out, size_t at, uint16_t value) {
-    out[at] = static_cast<uint8_t>(value);
-    out[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
-void put32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        out[at + i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-}
-
 // Allocates the whole file and fills in both headers; pixel rows and palette are left zero.
 std::vector<uint8_t> startFile(int width, int height, uint16_t bitsPerPixel, uint32_t colours,
                                size_t& pixelOffset, size_t& paddedRowSize) {
@@ -33,20 +22,20 @@ std::vector<uint8_t> startFile(int width, int height, uint16_t bitsPerPixel, uin
     std::vector<uint8_t> out(pixelOffset + imageSize, 0);
     out[0] = 'B';
     out[1] = 'M';
-    put32(out, 2, static_cast<uint32_t>(out.size()));
-    put32(out, 10, static_cast<uint32_t>(pixelOffset));
+    putLittleEndian32(out, 2, static_cast<uint32_t>(out.size()));
+    putLittleEndian32(out, 10, static_cast<uint32_t>(pixelOffset));
 
-    put32(out, 14, kInfoHeaderSize);
-    put32(out, 18, static_cast<uint32_t>(width));
-    put32(out, 22, static_cast<uint32_t>(height));
-    put16(out, 26, 1);
-    put16(out, 28, bitsPerPixel);
-    put32(out, 30, 0);
-    put32(out, 34, static_cast<uint32_t>(imageSize));
-    put32(out, 38, static_cast<uint32_t>(kPixelsPerMetre));
-    put32(out, 42, static_cast<uint32_t>(kPixelsPerMetre));
-    put32(out, 46, colours);
-    put32(out, 50, 0);
+    putLittleEndian32(out, 14, kInfoHeaderSize);
+    putLittleEndian32(out, 18, static_cast<uint32_t>(width));
+    putLittleEndian32(out, 22, static_cast<uint32_t>(height));
+    putLittleEndian16(out, 26, 1);
+    putLittleEndian16(out, 28, bitsPerPixel);
+    putLittleEndian32(out, 30, 0);
+    putLittleEndian32(out, 34, static_cast<uint32_t>(imageSize));
+    putLittleEndian32(out, 38, static_cast<uint32_t>(kPixelsPerMetre));
+    putLittleEndian32(out, 42, static_cast<uint32_t>(kPixelsPerMetre));
+    putLittleEndian32(out, 46, colours);
+    putLittleEndian32(out, 50, 0);
     return out;
 }
 
@@ -57,6 +46,17 @@ bool validSize(int width, int height, const uint8_t* data) {
 }
 
 }  // namespace
+
+void putLittleEndian16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value) {
+    bytes[offset] = static_cast<uint8_t>(value);
+    bytes[offset + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+void putLittleEndian32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
 
 std::vector<uint8_t> encodeBitmap24(int width, int height, const uint8_t* rgb) {
     if (!validSize(width, height, rgb)) {

@@ -11,17 +11,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void put16(Bytes& b, size_t at, uint16_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void put32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
-
 uint32_t get32(const Bytes& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
@@ -44,35 +33,35 @@ Bytes greyFile(int width, int height) {
 
 Bytes withLongerHeader(Bytes file, uint32_t size) {
     file.insert(file.begin() + 54, size - 40, 0);
-    put32(file, 14, size);
-    put32(file, 10, get32(file, 10) + size - 40);
-    put32(file, 2, static_cast<uint32_t>(file.size()));
+    putLittleEndian32(file, 14, size);
+    putLittleEndian32(file, 10, get32(file, 10) + size - 40);
+    putLittleEndian32(file, 2, static_cast<uint32_t>(file.size()));
     return file;
 }
 
 Bytes withShortPalette(Bytes file, uint32_t colours) {
     file.erase(file.begin() + 54 + colours * 4, file.begin() + 1078);
-    put32(file, 46, colours);
-    put32(file, 10, 54 + colours * 4);
-    put32(file, 2, static_cast<uint32_t>(file.size()));
+    putLittleEndian32(file, 46, colours);
+    putLittleEndian32(file, 10, 54 + colours * 4);
+    putLittleEndian32(file, 2, static_cast<uint32_t>(file.size()));
     return file;
 }
 
 Bytes withGap(Bytes file, uint32_t gap) {
     const uint32_t offset = get32(file, 10);
     file.insert(file.begin() + offset, gap, 0x5A);
-    put32(file, 10, offset + gap);
-    put32(file, 2, static_cast<uint32_t>(file.size()));
+    putLittleEndian32(file, 10, offset + gap);
+    putLittleEndian32(file, 2, static_cast<uint32_t>(file.size()));
     return file;
 }
 
 Bytes with32(Bytes file, size_t at, uint32_t value) {
-    put32(file, at, value);
+    putLittleEndian32(file, at, value);
     return file;
 }
 
 Bytes with16(Bytes file, size_t at, uint16_t value) {
-    put16(file, at, value);
+    putLittleEndian16(file, at, value);
     return file;
 }
 

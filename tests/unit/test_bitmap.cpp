@@ -25,17 +25,6 @@ uint32_t get32(const Bytes& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
 
-void put16(Bytes& b, size_t at, uint16_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void put32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
-
 // A picture whose every byte differs from its neighbours, so swapped channels or rows show up.
 Bytes pattern(int width, int height, int channels) {
     Bytes out(static_cast<size_t>(width) * height * channels);
@@ -62,15 +51,15 @@ Bytes loadedPixels(const Bitmap& bmp) {
 void shiftPixelData(Bytes& file, uint32_t extra) {
     const uint32_t offset = get32(file, 10);
     file.insert(file.begin() + offset, extra, 0xA5);
-    put32(file, 10, offset + extra);
-    put32(file, 2, static_cast<uint32_t>(file.size()));
+    putLittleEndian32(file, 10, offset + extra);
+    putLittleEndian32(file, 2, static_cast<uint32_t>(file.size()));
 }
 
 // Grows the info header to `size` bytes (the extra fields zero), moving palette and pixels behind it.
 void growInfoHeader(Bytes& file, uint32_t size) {
     file.insert(file.begin() + 54, size - 40, 0);
-    put32(file, 14, size);
-    put32(file, 10, get32(file, 10) + size - 40);
+    putLittleEndian32(file, 14, size);
+    putLittleEndian32(file, 10, get32(file, 10) + size - 40);
 }
 
 // Turns a bottom-up file into the equivalent top-down one.
@@ -83,7 +72,7 @@ void makeTopDown(Bytes& file) {
         std::copy(rows.begin() + r * rowBytes, rows.begin() + (r + 1) * rowBytes,
                   file.begin() + offset + (height - 1 - r) * rowBytes);
     }
-    put32(file, 22, static_cast<uint32_t>(-height));
+    putLittleEndian32(file, 22, static_cast<uint32_t>(-height));
 }
 
 class TempDir {
@@ -297,7 +286,7 @@ TEST(Bitmap, OtherDepthsAreRefusedWithHeaderValuesKept) {
     for (uint16_t depth : {1, 4, 16, 32}) {
         SCOPED_TRACE(depth);
         Bytes file = encodeBitmap24(4, 3, pattern(4, 3, 3).data());
-        put16(file, 28, depth);
+        putLittleEndian16(file, 28, depth);
         Bitmap bmp;
         EXPECT_FALSE(bmp.loadFromMemory(file.data(), file.size()));
         EXPECT_EQ(bmp.message, "File is not 8 or 24 bits per pixel");
@@ -320,33 +309,33 @@ TEST(Bitmap, RejectsUnsafeOrUnsupportedFilesWithOneMessageEach) {
         {"cut inside the info header", [](Bytes& f) { f.resize(40); }, "File is truncated"},
         {"cut inside the palette", [](Bytes& f) { f.resize(54 + 600); }, "File is truncated"},
         {"cut inside the pixels", [](Bytes& f) { f.resize(f.size() - 5); }, "File is truncated"},
-        {"pixel offset past the end", [](Bytes& f) { put32(f, 10, 0xFFFFFFF0u); }, "File is truncated"},
-        {"huge image in a small file", [](Bytes& f) { put32(f, 18, 32768); put32(f, 22, 32768); },
+        {"pixel offset past the end", [](Bytes& f) { putLittleEndian32(f, 10, 0xFFFFFFF0u); }, "File is truncated"},
+        {"huge image in a small file", [](Bytes& f) { putLittleEndian32(f, 18, 32768); putLittleEndian32(f, 22, 32768); },
          "File is truncated"},
-        {"zero width", [](Bytes& f) { put32(f, 18, 0); }, "Image width or height is zero"},
-        {"zero height", [](Bytes& f) { put32(f, 22, 0); }, "Image width or height is zero"},
-        {"negative width", [](Bytes& f) { put32(f, 18, static_cast<uint32_t>(-6)); }, "Image width is negative"},
-        {"wide", [](Bytes& f) { put32(f, 18, 32769); }, "Image is larger than 32768 pixels on a side"},
-        {"tall top-down", [](Bytes& f) { put32(f, 22, static_cast<uint32_t>(-32769)); },
+        {"zero width", [](Bytes& f) { putLittleEndian32(f, 18, 0); }, "Image width or height is zero"},
+        {"zero height", [](Bytes& f) { putLittleEndian32(f, 22, 0); }, "Image width or height is zero"},
+        {"negative width", [](Bytes& f) { putLittleEndian32(f, 18, static_cast<uint32_t>(-6)); }, "Image width is negative"},
+        {"wide", [](Bytes& f) { putLittleEndian32(f, 18, 32769); }, "Image is larger than 32768 pixels on a side"},
+        {"tall top-down", [](Bytes& f) { putLittleEndian32(f, 22, static_cast<uint32_t>(-32769)); },
          "Image is larger than 32768 pixels on a side"},
-        {"most negative height", [](Bytes& f) { put32(f, 22, static_cast<uint32_t>(INT32_MIN)); },
+        {"most negative height", [](Bytes& f) { putLittleEndian32(f, 22, static_cast<uint32_t>(INT32_MIN)); },
          "Image is larger than 32768 pixels on a side"},
-        {"widest width", [](Bytes& f) { put32(f, 18, INT32_MAX); }, "Image is larger than 32768 pixels on a side"},
-        {"257 colours", [](Bytes& f) { put32(f, 46, 257); }, "File has more than 256 palette colours"},
-        {"absurd colour count", [](Bytes& f) { put32(f, 46, 0x12345678); }, "File has more than 256 palette colours"},
-        {"pixels inside the header", [](Bytes& f) { put32(f, 10, 20); }, "File has an invalid pixel data offset"},
-        {"RLE8", [](Bytes& f) { put32(f, 30, 1); }, "File is compressed (RLE)"},
-        {"RLE4 marked on 8 bits", [](Bytes& f) { put32(f, 30, 2); }, "File is compressed (RLE)"},
-        {"bit fields", [](Bytes& f) { put32(f, 30, 3); }, "File uses bit fields"},
-        {"alpha bit fields", [](Bytes& f) { put32(f, 30, 6); }, "File uses bit fields"},
-        {"JPEG", [](Bytes& f) { put32(f, 30, 4); put16(f, 28, 0); }, "File holds embedded JPEG or PNG data"},
-        {"PNG", [](Bytes& f) { put32(f, 30, 5); put16(f, 28, 0); }, "File holds embedded JPEG or PNG data"},
-        {"unknown compression", [](Bytes& f) { put32(f, 30, 11); }, "File uses an unknown compression method"},
-        {"OS/2 1.x header", [](Bytes& f) { put32(f, 14, 12); }, "File has an OS/2 header"},
-        {"OS/2 2.x header", [](Bytes& f) { put32(f, 14, 64); }, "File has an OS/2 header"},
-        {"OS/2 2.x short header", [](Bytes& f) { put32(f, 14, 16); }, "File has an OS/2 header"},
-        {"odd header size", [](Bytes& f) { put32(f, 14, 41); }, "File has an unsupported info header size"},
-        {"huge header size", [](Bytes& f) { put32(f, 14, 0xFFFFFFFFu); }, "File has an unsupported info header size"},
+        {"widest width", [](Bytes& f) { putLittleEndian32(f, 18, INT32_MAX); }, "Image is larger than 32768 pixels on a side"},
+        {"257 colours", [](Bytes& f) { putLittleEndian32(f, 46, 257); }, "File has more than 256 palette colours"},
+        {"absurd colour count", [](Bytes& f) { putLittleEndian32(f, 46, 0x12345678); }, "File has more than 256 palette colours"},
+        {"pixels inside the header", [](Bytes& f) { putLittleEndian32(f, 10, 20); }, "File has an invalid pixel data offset"},
+        {"RLE8", [](Bytes& f) { putLittleEndian32(f, 30, 1); }, "File is compressed (RLE)"},
+        {"RLE4 marked on 8 bits", [](Bytes& f) { putLittleEndian32(f, 30, 2); }, "File is compressed (RLE)"},
+        {"bit fields", [](Bytes& f) { putLittleEndian32(f, 30, 3); }, "File uses bit fields"},
+        {"alpha bit fields", [](Bytes& f) { putLittleEndian32(f, 30, 6); }, "File uses bit fields"},
+        {"JPEG", [](Bytes& f) { putLittleEndian32(f, 30, 4); putLittleEndian16(f, 28, 0); }, "File holds embedded JPEG or PNG data"},
+        {"PNG", [](Bytes& f) { putLittleEndian32(f, 30, 5); putLittleEndian16(f, 28, 0); }, "File holds embedded JPEG or PNG data"},
+        {"unknown compression", [](Bytes& f) { putLittleEndian32(f, 30, 11); }, "File uses an unknown compression method"},
+        {"OS/2 1.x header", [](Bytes& f) { putLittleEndian32(f, 14, 12); }, "File has an OS/2 header"},
+        {"OS/2 2.x header", [](Bytes& f) { putLittleEndian32(f, 14, 64); }, "File has an OS/2 header"},
+        {"OS/2 2.x short header", [](Bytes& f) { putLittleEndian32(f, 14, 16); }, "File has an OS/2 header"},
+        {"odd header size", [](Bytes& f) { putLittleEndian32(f, 14, 41); }, "File has an unsupported info header size"},
+        {"huge header size", [](Bytes& f) { putLittleEndian32(f, 14, 0xFFFFFFFFu); }, "File has an unsupported info header size"},
     };
     for (const Rejection& c : cases) {
         SCOPED_TRACE(c.what);
@@ -363,8 +352,8 @@ TEST(Bitmap, RejectsUnsafeOrUnsupportedFilesWithOneMessageEach) {
 TEST(Bitmap, TruncatedFilesOnDiskAreRefusedBeforeAnyLargeAllocation) {
     TempDir dir;
     Bytes file = encodeBitmap24(4, 4, pattern(4, 4, 3).data());
-    put32(file, 18, 30000);
-    put32(file, 22, 30000);
+    putLittleEndian32(file, 18, 30000);
+    putLittleEndian32(file, 22, 30000);
     const fs::path path = dir.file("huge.bmp", file);
     Bitmap bmp;
     EXPECT_FALSE(bmp.load(path.c_str()));
@@ -375,10 +364,10 @@ TEST(Bitmap, ShortPaletteUsesTheHeadersColourCountAndUnknownIndicesAreBlack) {
     // Two colours: index 0 red, index 1 green; index 7 lies past the palette.
     Bytes file = encodeGreyBitmap8(3, 1, Bytes{1, 0, 7}.data());
     file.erase(file.begin() + 54 + 8, file.begin() + 1078);
-    put32(file, 46, 2);
-    put32(file, 10, 54 + 8);
-    put32(file, 54, 0x00FF0000);
-    put32(file, 58, 0x0000FF00);
+    putLittleEndian32(file, 46, 2);
+    putLittleEndian32(file, 10, 54 + 8);
+    putLittleEndian32(file, 54, 0x00FF0000);
+    putLittleEndian32(file, 58, 0x0000FF00);
     Bitmap bmp;
     ASSERT_TRUE(bmp.loadFromMemory(file.data(), file.size())) << bmp.message;
     EXPECT_EQ(loadedPixels(bmp), (Bytes{0, 255, 0, 255, 0, 0, 0, 0, 0}));
