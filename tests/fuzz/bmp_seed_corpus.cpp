@@ -1,6 +1,7 @@
 // Writes the seed corpus of the BMP fuzzer into a folder: valid 8- and 24-bit files in the
 // layouts the reader accepts, and files with the header faults it must refuse.
 #include "gpu/BitmapWriter.h"
+#include "tests/BmpTestBytes.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -9,19 +10,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-uint32_t get32(const Bytes& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-
-Bytes pattern(int width, int height, int channels) {
-    Bytes out(static_cast<size_t>(width) * height * channels);
-    for (size_t i = 0; i < out.size(); ++i) {
-        out[i] = static_cast<uint8_t>(i * 37 + 11);
-    }
-    return out;
-}
+using bmptest::Bytes;
+using bmptest::get32;
+using bmptest::pattern;
 
 Bytes rgbFile(int width, int height) {
     return encodeBitmap24(width, height, pattern(width, height, 3).data());

@@ -94,6 +94,14 @@ def tearDownModule():
         sys.stderr.write(f"{name:<{width}} | {line} | {code}\n")
 
 
+def write_map(label, content):
+    """Writes a height map named after the case; returns its path."""
+    path = os.path.join(WORK, re.sub(r"\W+", "_", label) + ".bmp")
+    with open(path, "wb") as stream:
+        stream.write(content)
+    return path
+
+
 class KeltaCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -239,9 +247,7 @@ class DamagedHeightMaps(KeltaCase):
     def test_each_is_rejected_with_one_line(self):
         for label, content, message in self.CASES:
             with self.subTest(label):
-                path = os.path.join(WORK, re.sub(r"\W+", "_", label) + ".bmp")
-                with open(path, "wb") as stream:
-                    stream.write(content)
+                path = write_map(label, content)
                 self.assert_fatal(label, (path,), "Could not load heightmap: " + message)
 
 
@@ -257,9 +263,7 @@ class TinyHeightMaps(KeltaCase):
     def test_each_runs(self):
         for label, content, expected_sizes in self.CASES:
             with self.subTest(label):
-                path = os.path.join(WORK, re.sub(r"\W+", "_", label) + ".bmp")
-                with open(path, "wb") as stream:
-                    stream.write(content)
+                path = write_map(label, content)
                 lines = self.assert_runs(label, (path,))
                 first = lines.index(expected_sizes[0])
                 self.assertEqual(lines[first:first + 5], expected_sizes)

@@ -1,6 +1,7 @@
 // Tests of the BMP writer, the BMP reader and the data-file lookup, on files built byte by byte.
 #include "gpu/Bitmap.h"
 #include "gpu/BitmapWriter.h"
+#include "tests/BmpTestBytes.h"
 #include "gpu/DataPath.h"
 
 #include <gtest/gtest.h>
@@ -19,20 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-uint32_t get32(const Bytes& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-
-// A picture whose every byte differs from its neighbours, so swapped channels or rows show up.
-Bytes pattern(int width, int height, int channels) {
-    Bytes out(static_cast<size_t>(width) * height * channels);
-    for (size_t i = 0; i < out.size(); ++i) {
-        out[i] = static_cast<uint8_t>(i * 7 + 3);
-    }
-    return out;
-}
+using bmptest::Bytes;
+using bmptest::get32;
+using bmptest::pattern;
 
 // The grey picture expanded to the RGB the reader produces.
 Bytes greyToRgb(const Bytes& grey) {
