@@ -21,8 +21,6 @@ namespace {
 
 Application* registeredApplication = nullptr;
 
-constexpr int WINDOW_WIDTH = 800;
-constexpr int WINDOW_HEIGHT = 600;
 constexpr int BLUR_ITERATIONS = 10;
 
 }  // namespace
@@ -49,7 +47,8 @@ void Application::startUp() {
     app.samples = 4;
     // The window itself stays single-sampled; anti-aliasing happens in the scene target.
     glfwWindowHint(GLFW_SAMPLES, 0);
-    app.window = glfwCreateWindow(WINDOW_WIDTH, WINDOW_HEIGHT, "KELTA", nullptr, nullptr);
+    if (!app.windowSettings.isVisible) glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+    app.window = glfwCreateWindow(app.windowSettings.width, app.windowSettings.height, "KELTA", nullptr, nullptr);
     if (!app.window) {
         glfwTerminate();
         std::exit(1);
@@ -62,9 +61,10 @@ void Application::startUp() {
     std::cout << "Device: " << renderer << std::endl;
     std::cout << "OpenGL version: " << version << std::endl << std::endl;
 
-    glfwSwapInterval(1);
+    glfwSwapInterval(app.windowSettings.swapInterval);
     glfwSetKeyCallback(app.window, keyCallback);
     glfwSetFramebufferSizeCallback(app.window, framebufferSizeCallback);
+    app.startupPhaseEnded("window and context");
 
     if (app.samples > 0) {
         app.mainFramebuffer = new FramebufferMultisampled(2, true);
@@ -83,17 +83,20 @@ void Application::startUp() {
         app.terrainShaders[mode - 1] = new TerrainShader();
     }
     app.initialTerrainShader = new TerrainShader();
+    app.startupPhaseEnded("shader builds");
 
     // The terrain places the camera, so the camera comes first.
     app.camera = new Camera();
     app.terrain = new Terrain(app.initialTerrainShader);
     app.skydome = new Skydome();
+    app.startupPhaseEnded("sky");
 
     app.finalProcessingEffect = new FinalProcessingEffect(new FinalProcessingShader());
     app.finalProcessingEffect->isBloomEnabled = true;
     app.finalProcessingEffect->debugMode = 0;
     app.finalProcessingEffect->bloomGain = 1.0f;
     app.gaussianBlurEffect = new GaussianBlurEffect();
+    app.startupPhaseEnded("shader builds");
 
     app.blurFramebufferA = new Framebuffer(1, false);
     app.blurFramebufferB = new Framebuffer(1, false);
@@ -101,6 +104,7 @@ void Application::startUp() {
     int width = 0, height = 0;
     glfwGetFramebufferSize(app.window, &width, &height);
     framebufferSizeCallback(app.window, width, height);
+    app.startupPhaseEnded("render targets");
 }
 
 void Application::mainLoop() {
@@ -121,7 +125,13 @@ void Application::mainLoop() {
 }
 
 void Application::renderFrame() {
+    composeFrame();
+    glfwSwapBuffers(instance().window);
+}
+
+void Application::composeFrame() {
     Application& app = instance();
+    if (app.observer) app.observer->frameStarted();
     Framebuffer& scene = *app.mainFramebuffer;
     Framebuffer& blurA = *app.blurFramebufferA;
     Framebuffer& blurB = *app.blurFramebufferB;
@@ -131,7 +141,9 @@ void Application::renderFrame() {
     glEnable(GL_DEPTH_TEST);
     app.skydome->draw();
     app.terrain->draw();
+    app.framePassEnded(FramePass::Scene);
     scene.unbind();
+    app.framePassEnded(FramePass::Resolve);
     glDisable(GL_DEPTH_TEST);
 
     // Ping-pong blur of the bright pass: vertical into A, horizontal into B; wide taps first.
@@ -143,19 +155,21 @@ void Application::renderFrame() {
         blur.isHorizontal = false;
         blur.draw();
         blurA.unbind();
+        app.framePassEnded(FramePass::Blur);
         blurB.bind();
         blur.tex = blurA.colorTextures[0];
         blur.isHorizontal = true;
         blur.draw();
         blurB.unbind();
+        app.framePassEnded(FramePass::Blur);
     }
 
     glViewport(0, 0, scene.width, scene.height);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, app.outputFramebuffer);
     FinalProcessingEffect& final = *app.finalProcessingEffect;
     final.tex = scene.colorTextures[0];
     final.tex2 = blurB.colorTextures[0];
     final.tex3 = scene.colorTextures[1];
     final.draw();
-    glfwSwapBuffers(app.window);
+    app.framePassEnded(FramePass::Final);
 }

@@ -2,6 +2,7 @@
 // and post-processing object; reached by all other code through Application::instance().
 #pragma once
 
+#include "app/RenderObserver.h"
 #include "math/Math.h"
 
 struct GLFWwindow;
@@ -12,6 +13,15 @@ class Skydome;
 class Framebuffer;
 class FinalProcessingEffect;
 class GaussianBlurEffect;
+
+// The window start-up opens. The defaults are the program's own; tools that render without a
+// person change them before start-up.
+struct WindowSettings {
+    int width = 800;
+    int height = 600;
+    bool isVisible = true;
+    int swapInterval = 1;
+};
 
 class Application {
 public:
@@ -34,6 +44,12 @@ public:
     FinalProcessingEffect* finalProcessingEffect = nullptr;
     GaussianBlurEffect* gaussianBlurEffect = nullptr;
 
+    WindowSettings windowSettings;
+    // The framebuffer the final pass draws into: the window's own (0) unless a tool renders off-screen.
+    unsigned int outputFramebuffer = 0;
+    // Told of start-up phases and frame passes when set; never owned.
+    RenderObserver* observer = nullptr;
+
     // The registered instance; ends the process when none is registered.
     static Application& instance();
     // Makes the given object the process-wide instance (null unregisters).
@@ -46,4 +62,13 @@ public:
     void mainLoop();
     // Draws, post-processes and presents one frame.
     void renderFrame();
+    // Every pass of one frame, ending with the final pass into outputFramebuffer; presents nothing.
+    void composeFrame();
+
+    void startupPhaseEnded(const char* phase) {
+        if (observer) observer->startupPhaseEnded(phase);
+    }
+    void framePassEnded(FramePass pass) {
+        if (observer) observer->framePassEnded(pass);
+    }
 };

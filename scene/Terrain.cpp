@@ -58,6 +58,7 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     if (!bitmap->load(arguments.heightMapPath.c_str())) {
         fatal("Could not load heightmap: " + bitmap->message);
     }
+    application.startupPhaseEnded("height map load");
     gridWidth = bitmap->width;
     gridHeight = bitmap->height;
     if (!terrainGridFits(gridWidth, gridHeight)) {
@@ -97,8 +98,10 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     glVertexAttribPointer(shader->textureLocation, 2, GL_FLOAT, GL_FALSE, stride,
                           reinterpret_cast<void*>(6 * sizeof(float)));
     glBindVertexArray(0);
+    application.startupPhaseEnded("mesh build");
 
     atlas = new TextureAtlas(9, MATERIAL_FILES);
+    application.startupPhaseEnded("atlas");
 
     Camera* camera = Application::instance().camera;
     camera->position = vec3{0.0f, heightScale, 0.0f};

@@ -9,5 +9,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     g++ cmake ninja-build pkg-config \
     libglfw3-dev libglew-dev libgl-dev libgl1-mesa-dri \
     xvfb xauth xdotool imagemagick \
-    libgtest-dev libbenchmark-dev libpng-dev python3 glslang-tools \
+    libgtest-dev libbenchmark-dev libpng-dev nlohmann-json3-dev python3 glslang-tools \
     clang libclang-rt-14-dev >/dev/null
