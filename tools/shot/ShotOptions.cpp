@@ -1,0 +1,183 @@
+// Parsing of kelta-shot's options; every value is checked before any window opens.
+#include "tools/shot/ShotOptions.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "scene/TerrainMesh.h"
+
+const char* const SHOT_USAGE =
+    "Usage: kelta-shot [options]\n"
+    "Renders one frame of KELTA's pipeline off-screen and writes it as a PNG.\n"
+    "Without options it shows what kelta shows in its first frame.\n"
+    "\n"
+    "Options:\n"
+    "  --output FILE            PNG to write (default: kelta-shot.png)\n"
+    "  --size WxH               image size in pixels, 1 to 16384 a side (default: 800x600)\n"
+    "  --position X,Y,Z         eye point (default: the start pose, (0, height scale, 0))\n"
+    "  --direction X,Y,Z        view direction, any length, not vertical (default: the start pose)\n"
+    "  --time SECONDS           animation time, 0 or more (default: 0)\n"
+    "  --mode N                 terrain shading mode 1 to 5 (default: 5)\n"
+    "  --view NAME              bloom, no-bloom, bright or blurred (or 0 to 3, as key B cycles them;\n"
+    "                           default: bloom)\n"
+    "  --bloom-gain G           0 or more (default: 1)\n"
+    "  --bloom-threshold T      0 or more (default: 0.3)\n"
+    "  --map FILE               height map BMP (default: kelta's, Maps/Lake_512.bmp)\n"
+    "  --horizontal-scale N     grid spacing, a whole number of at least 1 (default: 1)\n"
+    "  --height-scale N         height of a white pixel, a whole number of at least 0 (default: 20)\n"
+    "  --help                   show this text\n";
+
+namespace {
+
+// A finite decimal number taking the whole text.
+bool parseReal(const std::string& text, double& value) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text.c_str(), &end);
+    return errno == 0 && *end == '\0' && std::isfinite(value);
+}
+
+bool parseNonNegativeFloat(const std::string& text, float& value) {
+    double parsed = 0;
+    if (!parseReal(text, parsed) || parsed < 0 || parsed > 3.0e38) return false;
+    value = static_cast<float>(parsed);
+    return true;
+}
+
+bool parseVector(const std::string& text, vec3& value) {
+    float parts[3];
+    size_t start = 0;
+    for (int i = 0; i < 3; ++i) {
+        const size_t comma = text.find(',', start);
+        if ((i < 2) != (comma != std::string::npos)) return false;
+        double part = 0;
+        if (!parseReal(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start), part) ||
+            std::fabs(part) > 1.0e6) {
+            return false;
+        }
+        parts[i] = static_cast<float>(part);
+        start = comma + 1;
+    }
+    value = vec3{parts[0], parts[1], parts[2]};
+    return true;
+}
+
+bool parseSide(const std::string& text, int& value) {
+    if (text.empty() || text.size() > 5) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value >= 1 && value <= MAX_SHOT_SIDE;
+}
+
+bool parseSize(const std::string& text, int& width, int& height) {
+    const size_t x = text.find('x');
+    return x != std::string::npos && parseSide(text.substr(0, x), width) && parseSide(text.substr(x + 1), height);
+}
+
+bool parseView(const std::string& text, int& view) {
+    for (int i = 0; i < 4; ++i) {
+        if (text == SHOT_VIEW_NAMES[i] || text == std::to_string(i)) {
+            view = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The scales go to the terrain as text, so they are checked by the very parser it uses.
+bool isValidScale(const std::string& text, int position) {
+    const char* arguments[4] = {"kelta", "map", "1", "20"};
+    arguments[position] = text.c_str();
+    TerrainArguments parsed;
+    std::string ignored;
+    return parseTerrainArguments(4, arguments, parsed, ignored);
+}
+
+}  // namespace
+
+bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        std::string value;
+        bool hasInlineValue = false;
+        const size_t equals = name.find('=');
+        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+            hasInlineValue = true;
+        }
+        if ((name == "--help" || name == "-h") && !hasInlineValue) {
+            options.wantsHelp = true;
+            continue;
+        }
+        auto fail = [&](const std::string& expected) {
+            error = name + " takes " + expected + ", not '" + value + "'";
+            return false;
+        };
+        const bool known = name == "--output" || name == "--size" || name == "--position" ||
+                           name == "--direction" || name == "--time" || name == "--mode" || name == "--view" ||
+                           name == "--bloom-gain" || name == "--bloom-threshold" || name == "--map" ||
+                           name == "--horizontal-scale" || name == "--height-scale";
+        if (!known) {
+            error = "unknown option '" + std::string(argv[i]) + "' (see --help)";
+            return false;
+        }
+        if (!hasInlineValue) {
+            if (i + 1 >= argc) {
+                error = name + " needs a value (see --help)";
+                return false;
+            }
+            value = argv[++i];
+        }
+
+        if (name == "--output") {
+            if (value.empty()) return fail("a file name");
+            options.outputPath = value;
+        } else if (name == "--size") {
+            if (!parseSize(value, options.width, options.height)) return fail("WIDTHxHEIGHT, each 1 to 16384");
+        } else if (name == "--position") {
+            if (!parseVector(value, options.position)) return fail("three numbers X,Y,Z within +-1000000");
+            options.hasPosition = true;
+        } else if (name == "--direction") {
+            vec3 direction;
+            if (!parseVector(value, direction)) return fail("three numbers X,Y,Z within +-1000000");
+            const float horizontal = std::sqrt(direction.x * direction.x + direction.z * direction.z);
+            // The view matrix is built with a fixed up vector, so a vertical direction has no frame.
+            if (horizontal <= 1.0e-3f * std::fabs(direction.y) || length(direction) < 1.0e-6f) {
+                return fail("a direction that is not zero and not straight up or down");
+            }
+            options.direction = normalize(direction);
+            options.hasDirection = true;
+        } else if (name == "--time") {
+            if (!parseReal(value, options.time) || options.time < 0 || options.time > 1.0e7) {
+                return fail("a number of seconds from 0 to 10000000");
+            }
+        } else if (name == "--mode") {
+            if (value.size() != 1 || value[0] < '1' || value[0] > '5') return fail("a mode from 1 to 5");
+            options.mode = value[0] - '0';
+        } else if (name == "--view") {
+            if (!parseView(value, options.view)) return fail("bloom, no-bloom, bright, blurred or 0 to 3");
+        } else if (name == "--bloom-gain") {
+            if (!parseNonNegativeFloat(value, options.bloomGain)) return fail("a number of at least 0");
+        } else if (name == "--bloom-threshold") {
+            if (!parseNonNegativeFloat(value, options.bloomThreshold)) return fail("a number of at least 0");
+        } else if (name == "--map") {
+            if (value.empty()) return fail("a file name");
+            options.heightMapPath = value;
+        } else if (name == "--horizontal-scale") {
+            if (!isValidScale(value, 2)) return fail("a whole number of at least 1");
+            options.horizontalScale = value;
+        } else if (name == "--height-scale") {
+            if (!isValidScale(value, 3)) return fail("a whole number of at least 0");
+            options.heightScale = value;
+        }
+    }
+    return true;
+}

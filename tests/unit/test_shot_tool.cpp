@@ -1,0 +1,163 @@
+// kelta-shot's option parsing and its PNG files, without a GL context.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "tools/shot/PngImage.h"
+#include "tools/shot/ShotOptions.h"
+
+namespace {
+
+bool parse(std::initializer_list<const char*> arguments, ShotOptions& options, std::string& error) {
+    std::vector<const char*> argv{"kelta-shot"};
+    argv.insert(argv.end(), arguments);
+    return parseShotOptions(static_cast<int>(argv.size()), argv.data(), options, error);
+}
+
+std::string errorOf(std::initializer_list<const char*> arguments) {
+    ShotOptions options;
+    std::string error;
+    EXPECT_FALSE(parse(arguments, options, error)) << "accepted";
+    return error;
+}
+
+std::string temporaryPath(const char* name) {
+    return ::testing::TempDir() + name + std::to_string(getpid()) + ".png";
+}
+
+}  // namespace
+
+TEST(ShotOptions, DefaultsAreTheProgramsFirstFrame) {
+    ShotOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({}, options, error));
+    EXPECT_EQ(options.width, 800);
+    EXPECT_EQ(options.height, 600);
+    EXPECT_FALSE(options.hasPosition);
+    EXPECT_FALSE(options.hasDirection);
+    EXPECT_EQ(options.time, 0.0);
+    EXPECT_EQ(options.mode, 5);
+    EXPECT_EQ(options.view, 0);
+    EXPECT_EQ(options.bloomGain, 1.0f);
+    EXPECT_EQ(options.bloomThreshold, 0.3f);
+    EXPECT_TRUE(options.heightMapPath.empty());
+}
+
+TEST(ShotOptions, ReadsEveryOptionInBothSpellings) {
+    ShotOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--output", "a.png", "--size=1920x1080", "--position", "1.5,-2,3e2", "--direction=0,0,-4",
+                       "--time", "12.25", "--mode=3", "--view", "blurred", "--bloom-gain", "2.5",
+                       "--bloom-threshold=0", "--map", "Maps/x.bmp", "--horizontal-scale", "2",
+                       "--height-scale=40"},
+                      options, error))
+        << error;
+    EXPECT_EQ(options.outputPath, "a.png");
+    EXPECT_EQ(options.width, 1920);
+    EXPECT_EQ(options.height, 1080);
+    ASSERT_TRUE(options.hasPosition);
+    EXPECT_FLOAT_EQ(options.position.z, 300.0f);
+    EXPECT_FLOAT_EQ(options.position.y, -2.0f);
+    ASSERT_TRUE(options.hasDirection);
+    EXPECT_FLOAT_EQ(options.direction.z, -1.0f) << "directions are normalised";
+    EXPECT_EQ(options.time, 12.25);
+    EXPECT_EQ(options.mode, 3);
+    EXPECT_EQ(options.view, 3);
+    EXPECT_EQ(options.bloomGain, 2.5f);
+    EXPECT_EQ(options.bloomThreshold, 0.0f);
+    EXPECT_EQ(options.heightMapPath, "Maps/x.bmp");
+    EXPECT_EQ(options.horizontalScale, "2");
+    EXPECT_EQ(options.heightScale, "40");
+
+    for (int view = 0; view < 4; ++view) {
+        ASSERT_TRUE(parse({"--view", SHOT_VIEW_NAMES[view]}, options, error));
+        EXPECT_EQ(options.view, view);
+        ASSERT_TRUE(parse({"--view", std::to_string(view).c_str()}, options, error));
+        EXPECT_EQ(options.view, view);
+    }
+    ASSERT_TRUE(parse({"--size", "1x16384"}, options, error));
+    EXPECT_EQ(options.height, 16384);
+}
+
+TEST(ShotOptions, RefusesBadValuesWithALineNamingTheOption) {
+    EXPECT_EQ(errorOf({"--size", "0x600"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not '0x600'");
+    for (const char* size : {"800", "16385x10", "-1x5", "800x", "x600", "8x6x2", "1e3x600", " 80x60"}) {
+        EXPECT_NE(errorOf({"--size", size}).find("--size takes"), std::string::npos) << size;
+    }
+    for (const char* vector : {"1,2", "1,2,3,4", "a,b,c", "1,,3", "nan,0,0", "inf,0,0", "2e6,0,0", ""}) {
+        EXPECT_NE(errorOf({"--position", vector}).find("--position takes"), std::string::npos) << vector;
+    }
+    // A vertical or zero direction gives the view matrix no sideways axis.
+    for (const char* direction : {"0,0,0", "0,1,0", "0,-5,0", "0.000001,-1,0"}) {
+        EXPECT_NE(errorOf({"--direction", direction}).find("not straight up or down"), std::string::npos)
+            << direction;
+    }
+    EXPECT_NE(errorOf({"--time", "-1"}).find("--time takes"), std::string::npos);
+    EXPECT_NE(errorOf({"--time", "nan"}).find("--time takes"), std::string::npos);
+    EXPECT_EQ(errorOf({"--mode", "6"}), "--mode takes a mode from 1 to 5, not '6'");
+    EXPECT_NE(errorOf({"--mode", "0"}).find("--mode takes"), std::string::npos);
+    EXPECT_NE(errorOf({"--view", "4"}).find("--view takes"), std::string::npos);
+    EXPECT_NE(errorOf({"--bloom-gain", "-0.5"}).find("--bloom-gain takes"), std::string::npos);
+    EXPECT_NE(errorOf({"--bloom-threshold", "1e39"}).find("--bloom-threshold takes"), std::string::npos);
+    // Scales are checked by the terrain's own argument parser.
+    for (const char* scale : {"0", "2.5", "abc", "99999999999"}) {
+        EXPECT_NE(errorOf({"--horizontal-scale", scale}).find("at least 1"), std::string::npos) << scale;
+    }
+    EXPECT_TRUE(errorOf({"--height-scale", "-5"}).find("at least 0") != std::string::npos);
+    EXPECT_EQ(errorOf({"--output", ""}), "--output takes a file name, not ''");
+    EXPECT_EQ(errorOf({"--map"}), "--map needs a value (see --help)");
+    EXPECT_EQ(errorOf({"--frames", "3"}), "unknown option '--frames' (see --help)");
+    EXPECT_EQ(errorOf({"shot.png"}), "unknown option 'shot.png' (see --help)");
+}
+
+TEST(ShotOptions, HelpIsAnOptionNotAnError) {
+    ShotOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--mode", "2", "--help"}, options, error));
+    EXPECT_TRUE(options.wantsHelp);
+    EXPECT_NE(std::string(SHOT_USAGE).find("--bloom-threshold"), std::string::npos);
+}
+
+TEST(PngImage, RoundTripsOddSizesExactly) {
+    for (const auto& size : std::vector<std::pair<int, int>>{{1, 1}, {3, 700}, {17, 5}}) {
+        RgbImage8 image;
+        image.width = size.first;
+        image.height = size.second;
+        for (int i = 0; i < image.width * image.height * 3; ++i) image.pixels.push_back(static_cast<uint8_t>(i * 37));
+        const std::string path = temporaryPath("roundtrip");
+        std::string error;
+        ASSERT_TRUE(writePng(path, image, error)) << error;
+        RgbImage8 back;
+        ASSERT_TRUE(readPng(path, back, error)) << error;
+        EXPECT_EQ(back.width, image.width);
+        EXPECT_EQ(back.height, image.height);
+        EXPECT_EQ(back.pixels, image.pixels);
+        std::remove(path.c_str());
+    }
+}
+
+TEST(PngImage, FailuresNameTheFile) {
+    RgbImage8 image;
+    image.width = 2;
+    image.height = 2;
+    image.pixels.assign(12, 0);
+    std::string error;
+    EXPECT_FALSE(writePng("/nonexistent-folder/x.png", image, error));
+    EXPECT_EQ(error.rfind("Could not write /nonexistent-folder/x.png", 0), 0u) << error;
+
+    image.pixels.resize(11);
+    EXPECT_FALSE(writePng(temporaryPath("short"), image, error)) << "a short pixel buffer is refused";
+
+    const std::string text = temporaryPath("text");
+    std::ofstream(text) << "not a PNG";
+    RgbImage8 back;
+    EXPECT_FALSE(readPng(text, back, error));
+    EXPECT_EQ(error.rfind("Could not read " + text, 0), 0u) << error;
+    std::remove(text.c_str());
+}

@@ -1,0 +1,40 @@
+// kelta-shot's command line: what to render (camera, time, shading mode, view, bloom settings,
+// height map and scales) and where to write it.
+#pragma once
+
+#include <string>
+
+#include "math/Math.h"
+
+// The final pass's views, in the order the program's B key cycles them.
+constexpr const char* SHOT_VIEW_NAMES[4] = {"bloom", "no-bloom", "bright", "blurred"};
+
+struct ShotOptions {
+    std::string outputPath = "kelta-shot.png";
+    int width = 800;
+    int height = 600;
+    // Unset pose components keep the program's start pose for the map and scales.
+    bool hasPosition = false;
+    vec3 position;
+    bool hasDirection = false;
+    vec3 direction;  // normalised
+    double time = 0.0;
+    int mode = 5;
+    int view = 0;
+    float bloomGain = 1.0f;
+    float bloomThreshold = 0.3f;
+    // Passed to the terrain as the program's own three arguments; empty ones are left out.
+    std::string heightMapPath;
+    std::string horizontalScale;
+    std::string heightScale;
+    bool wantsHelp = false;
+};
+
+// The --help text.
+extern const char* const SHOT_USAGE;
+
+// Largest side accepted on the command line; the GL may allow less, which the renderer checks.
+constexpr int MAX_SHOT_SIDE = 16384;
+
+// Parses argv[1..]; on a bad or unknown option returns false with one line naming it in `error`.
+bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error);

@@ -1,0 +1,127 @@
+// One frame of the real pipeline for a still image: the program's start-up in a hidden window,
+// the pose and settings applied as the program's keys and main loop would, and the final pass
+// sent to an off-screen target instead of the window.
+#include "tools/shot/ShotRenderer.h"
+
+#include <GL/glew.h>
+#include <GLFW/glfw3.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/Application.h"
+#include "app/Callbacks.h"
+#include "app/Fatal.h"
+#include "math/Camera.h"
+#include "post/FinalProcessingEffect.h"
+#include "scene/Terrain.h"
+#include "scene/TerrainMesh.h"
+
+namespace {
+
+// The program's own three arguments, as kelta would receive them.
+std::vector<std::string> terrainArguments(const ShotOptions& options) {
+    std::vector<std::string> arguments{"kelta-shot"};
+    const std::string map = options.heightMapPath.empty() ? TerrainArguments().heightMapPath : options.heightMapPath;
+    if (!options.heightScale.empty()) {
+        arguments.insert(arguments.end(), {map, options.horizontalScale.empty() ? "1" : options.horizontalScale,
+                                           options.heightScale});
+    } else if (!options.horizontalScale.empty()) {
+        arguments.insert(arguments.end(), {map, options.horizontalScale});
+    } else if (!options.heightMapPath.empty()) {
+        arguments.push_back(map);
+    }
+    return arguments;
+}
+
+// An 8-bit RGBA target like a window's own, for the final pass to draw into.
+GLuint createOutputFramebuffer(int width, int height) {
+    GLint largestRenderbuffer = 0, largestViewport[2] = {0, 0};
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largestRenderbuffer);
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, largestViewport);
+    const int largest = std::min({largestRenderbuffer, largestViewport[0], largestViewport[1]});
+    if (width > largest || height > largest) {
+        fatal("kelta-shot: --size " + std::to_string(width) + "x" + std::to_string(height) +
+              " is larger than this GL's render targets (" + std::to_string(largest) + " a side)");
+    }
+    GLuint renderbuffer = 0, framebuffer = 0;
+    glGenRenderbuffers(1, &renderbuffer);
+    glBindRenderbuffer(GL_RENDERBUFFER, renderbuffer);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, renderbuffer);
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        fatal("kelta-shot: could not create a " + std::to_string(width) + "x" + std::to_string(height) +
+              " output target");
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    return framebuffer;
+}
+
+RgbImage8 readOutput(GLuint framebuffer, int width, int height) {
+    RgbImage8 image;
+    image.width = width;
+    image.height = height;
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    std::vector<uint8_t> bottomUp(rowBytes * static_cast<size_t>(height));
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
+    // GL rows start at the bottom, PNG rows at the top.
+    image.pixels.resize(bottomUp.size());
+    for (int row = 0; row < height; ++row) {
+        std::copy_n(&bottomUp[rowBytes * static_cast<size_t>(height - 1 - row)], rowBytes,
+                    &image.pixels[rowBytes * static_cast<size_t>(row)]);
+    }
+    return image;
+}
+
+}  // namespace
+
+RgbImage8 renderShot(const ShotOptions& options) {
+    static std::vector<std::string> argumentTexts;
+    static std::vector<char*> argumentPointers;
+    argumentTexts = terrainArguments(options);
+    for (std::string& text : argumentTexts) argumentPointers.push_back(&text[0]);
+    argumentPointers.push_back(nullptr);
+
+    Application* application = new Application();
+    Application::registerInstance(application);
+    Application& app = *application;
+    app.argc = static_cast<int>(argumentTexts.size());
+    app.argv = argumentPointers.data();
+    app.windowSettings.width = options.width;
+    app.windowSettings.height = options.height;
+    app.windowSettings.isVisible = false;
+    app.windowSettings.swapInterval = 0;
+    app.startUp();
+
+    app.outputFramebuffer = createOutputFramebuffer(options.width, options.height);
+    // A window system may give a hidden window another size; the image has the one asked for.
+    int framebufferWidth = 0, framebufferHeight = 0;
+    glfwGetFramebufferSize(app.window, &framebufferWidth, &framebufferHeight);
+    if (framebufferWidth != options.width || framebufferHeight != options.height) {
+        framebufferSizeCallback(app.window, options.width, options.height);
+    }
+
+    // Modes and settings as the program's keys set them.
+    app.terrainMode = options.mode;
+    if (options.mode != 5) app.terrain->shader = app.terrainShaders[options.mode - 1];
+    app.finalProcessingEffect->debugMode = options.view;
+    app.finalProcessingEffect->bloomGain = options.bloomGain;
+    app.terrain->bloomThreshold = options.bloomThreshold;
+
+    // The pose and the view matrix as one main-loop iteration builds them.
+    Camera& camera = *app.camera;
+    if (options.hasPosition) camera.position = options.position;
+    if (options.hasDirection) camera.direction = options.direction;
+    app.time = options.time;
+    app.modelview = lookAt(camera.position, camera.position + camera.direction, camera.up);
+
+    app.composeFrame();
+    RgbImage8 image = readOutput(app.outputFramebuffer, options.width, options.height);
+    glfwTerminate();
+    return image;
+}
