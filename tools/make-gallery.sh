@@ -1,0 +1,27 @@
+#!/bin/sh
+# Renders the README's gallery into docs/ with kelta-shot, each picture in its own hidden
+# window under a private Xvfb server. Builds kelta-shot first.
+set -e
+cd "$(dirname "$0")/.."
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target kelta-shot >/dev/null
+
+shot() {
+    name=$1
+    shift
+    xvfb-run -a -s "-screen 0 800x600x24" build/kelta-shot --output "docs/$name.png" "$@" >/dev/null
+    echo "docs/$name.png"
+}
+
+# The program's first frame, then every shading mode and every view from the same start pose.
+shot default-view
+for mode in 1 2 3 4 5; do
+    shot "mode-$mode" --mode "$mode"
+done
+shot view-bloom --view bloom
+shot view-no-bloom --view no-bloom
+shot view-bright --view bright
+shot view-smoothed-bloom --view blurred
+# Low over the lake, facing the light across the water, with a stronger and wider bloom.
+shot sunset-lake --position 90,1.5,-90 --direction 1,0.02,-1 --bloom-gain 2.5 --bloom-threshold 0.2
+shot high-above --position 40,120,-40 --direction 1,-0.9,-1
