@@ -1,6 +1,6 @@
 // One frame of the real pipeline for a still image: the program's start-up in a hidden window,
-// the pose and settings applied as the program's keys and main loop would, and the final pass
-// sent to an off-screen target instead of the window.
+// the pose and settings applied as the program's keys and main loop would, and the window's
+// back buffer read back instead of presented.
 #include "tools/shot/ShotRenderer.h"
 
 #include <GL/glew.h>
@@ -35,8 +35,8 @@ std::vector<std::string> terrainArguments(const ShotOptions& options) {
     return arguments;
 }
 
-// An 8-bit RGBA target like a window's own, for the final pass to draw into.
-GLuint createOutputFramebuffer(int width, int height) {
+// Larger images than the GL can draw would come back cut or empty.
+void requireDrawableSize(int width, int height) {
     GLint largestRenderbuffer = 0, largestViewport[2] = {0, 0};
     glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largestRenderbuffer);
     glGetIntegerv(GL_MAX_VIEWPORT_DIMS, largestViewport);
@@ -45,6 +45,10 @@ GLuint createOutputFramebuffer(int width, int height) {
         fatal("kelta-shot: --size " + std::to_string(width) + "x" + std::to_string(height) +
               " is larger than this GL's render targets (" + std::to_string(largest) + " a side)");
     }
+}
+
+// An 8-bit RGBA target for when the window system did not give the hidden window the size asked for.
+GLuint createOutputFramebuffer(int width, int height) {
     GLuint renderbuffer = 0, framebuffer = 0;
     glGenRenderbuffers(1, &renderbuffer);
     glBindRenderbuffer(GL_RENDERBUFFER, renderbuffer);
@@ -67,6 +71,7 @@ RgbImage8 readOutput(GLuint framebuffer, int width, int height) {
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     std::vector<uint8_t> bottomUp(rowBytes * static_cast<size_t>(height));
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+    if (framebuffer == 0) glReadBuffer(GL_BACK);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
     // GL rows start at the bottom, PNG rows at the top.
@@ -98,11 +103,14 @@ RgbImage8 renderShot(const ShotOptions& options) {
     app.windowSettings.swapInterval = 0;
     app.startUp();
 
-    app.outputFramebuffer = createOutputFramebuffer(options.width, options.height);
-    // A window system may give a hidden window another size; the image has the one asked for.
+    // The final pass draws into the hidden window's back buffer, which has the pixel format of
+    // the program's window and so rounds every colour the same. A window system may give the
+    // window another size; then an off-screen target of the size asked for takes its place.
+    requireDrawableSize(options.width, options.height);
     int framebufferWidth = 0, framebufferHeight = 0;
     glfwGetFramebufferSize(app.window, &framebufferWidth, &framebufferHeight);
     if (framebufferWidth != options.width || framebufferHeight != options.height) {
+        app.outputFramebuffer = createOutputFramebuffer(options.width, options.height);
         framebufferSizeCallback(app.window, options.width, options.height);
     }
 

@@ -4,7 +4,7 @@
 #include "tools/shot/PngImage.h"
 #include "tools/shot/ShotOptions.h"
 
-// Starts the program up in a hidden window, poses it as the options say, composes one frame
-// into an off-screen target of the requested size and returns its pixels. Ends the process
+// Starts the program up in a hidden window of the requested size, poses it as the options say,
+// composes one frame and returns its pixels. Ends the process
 // with one line on any failure, as the program's start-up does. Call once per process.
 RgbImage8 renderShot(const ShotOptions& options);

@@ -1,0 +1,131 @@
+"""kelta-shot through its binary: its picture against the real program's window, its options
+and its failures."""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+import images
+from harness import DATA_DIR, SANITIZED, Kelta, XServer
+
+SHOT = os.environ.get("KELTA_SHOT", "kelta-shot")
+TIMEOUT = 600 if SANITIZED else 120
+# Frames keep coming while the program idles; after this long the window holds a recent one.
+SETTLE_SECONDS = 6 if SANITIZED else 3
+
+
+def shot(server, *args, cwd=None):
+    """Runs kelta-shot; returns (exit code, stdout lines)."""
+    env = server.env() if server else {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    result = subprocess.run([SHOT, *map(str, args)], cwd=cwd or DATA_DIR, env=env, capture_output=True,
+                            text=True, timeout=TIMEOUT)
+    return result.returncode, result.stdout.splitlines()
+
+
+class FirstFrameTest(unittest.TestCase):
+    """The water is the one animated surface, so on a map without water every frame of the idle
+    program is its first frame, and that is what a default shot must show, to the last bit."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="kelta-shot-")
+        os.symlink(os.path.join(os.path.abspath(DATA_DIR), "Textures"), os.path.join(self.work, "Textures"))
+        os.makedirs(os.path.join(self.work, "Maps"))
+        with open(os.path.join(DATA_DIR, "Maps", "Lake_512.bmp"), "rb") as source:
+            data = bytearray(source.read())
+        # Palette entries 0 to 7 become 8 (height 0.63): the lake bed lies above the water line.
+        palette = 54
+        for index in range(8):
+            data[palette + 4 * index:palette + 4 * index + 3] = bytes([8, 8, 8])
+        with open(os.path.join(self.work, "Maps", "Dry.bmp"), "wb") as target:
+            target.write(data)
+
+    def tearDown(self):
+        shutil.rmtree(self.work)
+
+    def capture(self, kelta, name):
+        time.sleep(SETTLE_SECONDS)
+        path = os.path.join(self.work, name)
+        kelta.screenshot(path)
+        return images.read(path)
+
+    def shot_image(self, server, name, *args):
+        path = os.path.join(self.work, name)
+        code, lines = shot(server, "--map", "Maps/Dry.bmp", "--output", path, *args, cwd=self.work)
+        self.assertEqual(code, 0, "\n".join(lines))
+        self.assertEqual(lines[-1], f"Wrote {path} (800 x 600)")
+        return images.read(path)
+
+    def test_default_shot_is_the_programs_first_frame(self):
+        with XServer() as server:
+            kelta = Kelta(server, ["Maps/Dry.bmp"], cwd=self.work)
+            self.assertTrue(kelta.started(), "\n".join(kelta.output()) + kelta.stderr_text)
+            window_start = self.capture(kelta, "window-start.png")
+            kelta.key("4", "b", "b")
+            self.assertTrue(kelta.wait_for_line("Bright texture", 30))
+            window_bright = self.capture(kelta, "window-mode4-bright.png")
+            self.assertEqual(kelta.quit(), 0)
+
+            self.assertEqual(window_start.pixels, self.shot_image(server, "shot-start.png").pixels,
+                             "the default shot differs from the program's window")
+            shot_bright = self.shot_image(server, "shot-mode4-bright.png", "--mode", "4", "--view", "bright")
+            self.assertEqual(window_bright.pixels, shot_bright.pixels,
+                             "a mode 4 shot of the bright view differs from the program's window")
+
+
+class OptionsTest(unittest.TestCase):
+    def test_sizes_and_settings_reach_the_picture(self):
+        with XServer() as server, tempfile.TemporaryDirectory() as work:
+            def render(name, *args):
+                path = os.path.join(work, name)
+                code, lines = shot(server, "--output", path, *args)
+                self.assertEqual(code, 0, "\n".join(lines))
+                return images.read(path)
+
+            # Sizes beyond the 800 x 600 screen, and sides down to one pixel.
+            for size in ("1x1", "3x700", "1920x1080"):
+                image = render(f"{size}.png", "--size", size, "--mode", "3")
+                self.assertEqual(f"{image.width}x{image.height}", size)
+
+            # Time moves the water of mode 5 and nothing in mode 4, which has no animation.
+            full = [render(f"full-{t}.png", "--size", "160x120", "--time", t) for t in ("0", "10")]
+            self.assertNotEqual(full[0].pixels, full[1].pixels)
+            lit = [render(f"lit-{t}.png", "--size", "160x120", "--mode", "4", "--time", t) for t in ("0", "10")]
+            self.assertEqual(lit[0].pixels, lit[1].pixels)
+
+            # Turning round shows another picture; the bright view of mode 4 leaves the terrain black.
+            behind = render("behind.png", "--size", "160x120", "--direction", "-1,0,1")
+            self.assertFalse(images.matches(full[0], behind))
+            bright = render("bright.png", "--size", "160x120", "--mode", "4", "--view", "bright",
+                            "--direction", "1,-0.5,-1")
+            bottom_row = bright.pixels[-160 * 3:]
+            self.assertEqual(max(bottom_row), 0)
+
+    def test_failures_print_one_line_and_exit_1(self):
+        cases = [
+            (["--size", "0x600"], "kelta-shot: --size takes WIDTHxHEIGHT, each 1 to 16384, not '0x600'"),
+            (["--mode", "9"], "kelta-shot: --mode takes a mode from 1 to 5, not '9'"),
+            (["--fps"], "kelta-shot: unknown option '--fps' (see --help)"),
+            (["--map", "Maps/Missing.bmp"], "Could not load heightmap: File not found"),
+            (["--output", "/nonexistent-folder/x.png", "--size", "8x8"], None),
+        ]
+        with XServer() as server:
+            for args, expected in cases:
+                code, lines = shot(server, *args)
+                self.assertEqual(code, 1, args)
+                self.assertTrue(lines, args)
+                if expected:
+                    self.assertEqual(lines[-1], expected)
+                else:
+                    self.assertTrue(lines[-1].startswith("kelta-shot: Could not write /nonexistent-folder/x.png"),
+                                    lines[-1])
+        # Options are checked before any window is opened, so no display is needed for them.
+        self.assertEqual(shot(None, "--time", "-2")[0], 1)
+        code, lines = shot(None, "--help")
+        self.assertEqual(code, 0)
+        self.assertTrue(lines[0].startswith("Usage: kelta-shot"))
+
+
+if __name__ == "__main__":
+    unittest.main()
