@@ -45,9 +45,13 @@ def difference(a, b):
     return outliers / (a.width * a.height), total / len(pa)
 
 
-def matches(a, b):
-    share, mean = difference(a, b)
+def within_tolerance(share, mean):
+    """Whether a difference() result counts as the same picture."""
     return share <= OUTLIER_SHARE and mean <= MEAN_TOLERANCE
+
+
+def matches(a, b):
+    return within_tolerance(*difference(a, b))
 
 
 def write_difference(a, b, path):
