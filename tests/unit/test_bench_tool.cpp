@@ -1,0 +1,216 @@
+// kelta-bench's options, its JSON and table, and its child processes, without a GL context.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <initializer_list>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/bench/BenchOptions.h"
+#include "tools/bench/BenchReport.h"
+#include "tools/bench/ChildProcess.h"
+
+namespace {
+
+bool parse(std::initializer_list<const char*> arguments, BenchOptions& options, std::string& error) {
+    std::vector<const char*> argv{"kelta-bench"};
+    argv.insert(argv.end(), arguments);
+    return parseBenchOptions(static_cast<int>(argv.size()), argv.data(), options, error);
+}
+
+std::string errorOf(std::initializer_list<const char*> arguments) {
+    BenchOptions options;
+    std::string error;
+    EXPECT_FALSE(parse(arguments, options, error)) << "accepted";
+    return error;
+}
+
+// A map run as a child would measure it: two sizes, the second without GPU times.
+MapRun sampleRun() {
+    MapRun run;
+    run.map = "Maps/Lake_512.bmp";
+    run.path = "/data/Maps/Lake_512.bmp";
+    run.gridWidth = 512;
+    run.gridHeight = 256;
+    run.startup = {{"window and context", 10.0}, {"shader builds", 20.0}, {"atlas", 5.0}, {"first frame", 1.5}};
+
+    SizeRun small;
+    small.requested = {800, 600};
+    small.framebuffer = {800, 600};
+    small.blurPassCount = 20;
+    small.cpuFrameMs = {20.0, 10.0, 30.0};
+    for (int frame = 1; frame <= 3; ++frame) {
+        FrameGpuTimes times;
+        times.sceneMs = frame;
+        times.blurPassMs.assign(20, 0.01);
+        times.blurMs = 0.2;
+        times.totalMs = frame + 0.2;
+        small.gpuFrames.push_back(times);
+    }
+    SizeRun large;
+    large.requested = {1920, 1080};
+    large.framebuffer = {1280, 1024};
+    large.blurPassCount = 20;
+    large.cpuFrameMs = {50.0};
+    run.sizes = {small, large};
+    return run;
+}
+
+Json sampleReport(int timestampBits = 64) {
+    BenchDevice device;
+    device.renderer = "llvmpipe (LLVM 15.0.6, 256 bits)";
+    device.version = "4.5 (Compatibility Profile) Mesa 22.3.6";
+    device.timestampBits = timestampBits;
+    BenchOptions options;
+    options.frames = 3;
+    options.warmup = 1;
+    // The parent reads each map's JSON back from text, as it arrives from the child.
+    const Json map = Json::parse(mapRunJson(sampleRun()).dump());
+    return reportJson(deviceJson(device), options, {map});
+}
+
+}  // namespace
+
+TEST(BenchOptions, DefaultsAndEveryOptionInBothSpellings) {
+    BenchOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({}, options, error));
+    EXPECT_EQ(options.frames, 60);
+    EXPECT_EQ(options.warmup, 10);
+    EXPECT_TRUE(options.sizes.empty()) << "empty stands for the default sizes";
+    EXPECT_TRUE(options.maps.empty());
+    EXPECT_TRUE(options.jsonPath.empty());
+
+    ASSERT_TRUE(parse({"--frames=3", "--warmup", "0", "--size", "160x120", "--size=1x16384", "--map", "a.bmp",
+                       "--map=Maps\\b.bmp", "--json", "-"},
+                      options, error))
+        << error;
+    EXPECT_EQ(options.frames, 3);
+    EXPECT_EQ(options.warmup, 0);
+    ASSERT_EQ(options.sizes.size(), 2u) << "sizes accumulate";
+    EXPECT_EQ(options.sizes[0].width, 160);
+    EXPECT_EQ(options.sizes[1].height, 16384);
+    EXPECT_EQ(options.maps, (std::vector<std::string>{"a.bmp", "Maps\\b.bmp"}));
+    EXPECT_EQ(options.jsonPath, "-");
+
+    ASSERT_TRUE(parse({"--help"}, options, error));
+    EXPECT_TRUE(options.wantsHelp);
+}
+
+TEST(BenchOptions, BadOptionsAreNamedInOneLine) {
+    EXPECT_EQ(errorOf({"--frames", "0"}), "--frames takes a whole number from 1 to 1000000, not '0'");
+    EXPECT_EQ(errorOf({"--frames=-5"}), "--frames takes a whole number from 1 to 1000000, not '-5'");
+    EXPECT_EQ(errorOf({"--frames", "1000001"}), "--frames takes a whole number from 1 to 1000000, not '1000001'");
+    EXPECT_EQ(errorOf({"--warmup", "x"}), "--warmup takes a whole number from 0 to 1000000, not 'x'");
+    EXPECT_EQ(errorOf({"--size", "800"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not '800'");
+    EXPECT_EQ(errorOf({"--size", "0x600"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not '0x600'");
+    EXPECT_EQ(errorOf({"--size", "800x16385"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not '800x16385'");
+    EXPECT_EQ(errorOf({"--size", " 80x60"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not ' 80x60'");
+    EXPECT_EQ(errorOf({"--map="}), "--map takes a file name, not ''");
+    EXPECT_EQ(errorOf({"--json"}), "--json needs a value (see --help)");
+    EXPECT_EQ(errorOf({"--fps"}), "unknown option '--fps' (see --help)");
+    EXPECT_EQ(errorOf({"60"}), "unknown option '60' (see --help)");
+    EXPECT_EQ(errorOf({"--help=yes"}), "unknown option '--help=yes' (see --help)");
+}
+
+TEST(BenchReport, JsonHoldsSummariesSamplesAndStartupInOrder) {
+    const Json report = sampleReport();
+    EXPECT_EQ(report["frames"], 3);
+    EXPECT_EQ(report["warmup_frames"], 1);
+    EXPECT_EQ(report["vsync"], false);
+    ASSERT_EQ(report["maps"].size(), 1u);
+    const Json& map = report["maps"][0];
+    EXPECT_EQ(map["grid"]["height"], 256);
+
+    std::vector<std::string> phases;
+    for (const auto& phase : map["startup_ms"].items()) phases.push_back(phase.key());
+    EXPECT_EQ(phases, (std::vector<std::string>{"window and context", "shader builds", "atlas", "first frame"}))
+        << "phases keep the order they ran in, through the text the child sends";
+    EXPECT_EQ(map["startup_total_ms"], 36.5);
+
+    const Json& small = map["sizes"][0];
+    EXPECT_EQ(small["frames"], 3);
+    EXPECT_EQ(small["blur_passes"], 20);
+    EXPECT_EQ(small["cpu_frame_ms"]["median"], 20.0);
+    EXPECT_EQ(small["cpu_frame_ms"]["p95"], 29.0);
+    EXPECT_EQ(small["fps"], 50.0);
+    EXPECT_EQ(small["gpu_ms"]["scene"]["median"], 2.0);
+    EXPECT_EQ(small["gpu_ms"]["total"]["median"], 2.2);
+    EXPECT_EQ(small["gpu_blur_passes_ms"].size(), 20u);
+    EXPECT_EQ(small["samples_ms"]["cpu_frame"], (std::vector<double>{20.0, 10.0, 30.0})) << "in the order drawn";
+    EXPECT_EQ(small["samples_ms"]["gpu_scene"].size(), 3u);
+
+    const Json& large = map["sizes"][1];
+    EXPECT_EQ(large["framebuffer"]["width"], 1280);
+    EXPECT_TRUE(large["gpu_ms"].is_null());
+    EXPECT_EQ(large["blur_passes"], 20);
+    EXPECT_FALSE(large["samples_ms"].contains("gpu_total"));
+}
+
+TEST(BenchReport, TableShowsEveryRowAndWhatTheWindowSystemGave) {
+    const std::string table = formatTable(sampleReport());
+    EXPECT_EQ(table.find("KELTA frame benchmark on llvmpipe (LLVM 15.0.6, 256 bits), OpenGL 4.5"), 0u) << table;
+    EXPECT_NE(table.find("3 measured frames after 1 warm-up frames at each size, vertical sync off"),
+              std::string::npos);
+    EXPECT_NE(table.find("\nMaps/Lake_512.bmp (512 x 256)\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("  shader builds             20.000\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("  total                     36.500\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("  800 x 600              median ms      p95 ms         fps\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("  blur (20 passes)           0.200       0.200\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("  CPU frame                 20.000      29.000        50.0\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("  1920 x 1080 (framebuffer 1280 x 1024)"), std::string::npos) << table;
+    EXPECT_NE(table.find("  GPU total                    n/a         n/a\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("  CPU frame                 50.000      50.000        20.0\n"), std::string::npos) << table;
+
+    EXPECT_NE(formatTable(sampleReport(0)).find("this GL has no timestamp queries"), std::string::npos);
+}
+
+TEST(BenchChildProcess, KeepsTheChildsOutputOffOursAndReturnsItsAnswer) {
+    ChildOutcome outcome;
+    std::string error;
+    testing::internal::CaptureStdout();
+    const bool started = runInChildProcess(
+        [] {
+            std::cout << "Device: somewhere" << std::endl;
+            std::printf("FBO line\n");
+            return std::string(100000, 'x');
+        },
+        outcome, error);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    ASSERT_TRUE(started) << error;
+    EXPECT_TRUE(outcome.succeeded());
+    EXPECT_EQ(outcome.message, std::string(100000, 'x')) << "answers larger than a pipe's buffer arrive whole";
+    EXPECT_EQ(outcome.output, "Device: somewhere\nFBO line\n");
+}
+
+TEST(BenchChildProcess, ReportsHowAChildEnded) {
+    ChildOutcome outcome;
+    std::string error;
+    ASSERT_TRUE(runInChildProcess(
+        [] {
+            std::cout << "Could not load heightmap: File not found" << std::endl;
+            std::exit(1);
+            return std::string("never");
+        },
+        outcome, error));
+    EXPECT_FALSE(outcome.succeeded());
+    EXPECT_TRUE(outcome.exitedNormally);
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.message, "");
+    EXPECT_EQ(outcome.output, "Could not load heightmap: File not found\n");
+
+    ASSERT_TRUE(runInChildProcess([]() -> std::string { throw std::runtime_error("bad answer"); }, outcome, error));
+    EXPECT_EQ(outcome.exitCode, 1);
+
+    ASSERT_TRUE(runInChildProcess(
+        [] {
+            std::raise(SIGKILL);
+            return std::string();
+        },
+        outcome, error));
+    EXPECT_FALSE(outcome.exitedNormally);
+    EXPECT_EQ(outcome.signal, SIGKILL);
+}

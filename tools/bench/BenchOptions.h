@@ -1,0 +1,37 @@
+// kelta-bench's command line: how many frames, which window sizes and height maps, where the
+// JSON goes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct BenchSize {
+    int width = 0;
+    int height = 0;
+};
+
+struct BenchOptions {
+    int frames = 60;
+    int warmup = 10;
+    // Empty lists mean the defaults below.
+    std::vector<BenchSize> sizes;
+    std::vector<std::string> maps;
+    // Empty: no JSON; "-": JSON on standard output, the table on standard error.
+    std::string jsonPath;
+    bool wantsHelp = false;
+};
+
+constexpr BenchSize DEFAULT_BENCH_SIZES[2] = {{800, 600}, {1920, 1080}};
+// The program's own map, and a large one made beside the executable when it is missing.
+constexpr const char* DEFAULT_MAP = "Maps\\Lake_512.bmp";
+constexpr const char* LARGE_MAP = "Maps\\Lake_4096.bmp";
+constexpr int LARGE_MAP_SIZE = 4096;
+
+constexpr int MAX_BENCH_SIDE = 16384;
+constexpr int MAX_BENCH_FRAMES = 1000000;
+
+// The --help text.
+extern const char* const BENCH_USAGE;
+
+// Parses argv[1..]; on a bad or unknown option returns false with one line naming it in `error`.
+bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options, std::string& error);

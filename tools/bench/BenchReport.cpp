@@ -1,0 +1,175 @@
+// JSON and text forms of kelta-bench's results.
+#include "tools/bench/BenchReport.h"
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "tools/bench/CameraPath.h"
+
+namespace {
+
+// Tenths of a microsecond are far below the noise of any frame time and keep the JSON readable.
+double rounded(double ms) { return std::round(ms * 1.0e4) / 1.0e4; }
+
+Json samplesJson(const std::vector<double>& samples) {
+    Json list = Json::array();
+    for (double ms : samples) list.push_back(rounded(ms));
+    return list;
+}
+
+Json summaryJson(const std::vector<double>& samples) {
+    const TimingSummary summary = summarize(samples);
+    if (summary.count == 0) return nullptr;
+    return Json{{"median", rounded(summary.medianMs)}, {"p95", rounded(summary.p95Ms)}};
+}
+
+Json sizeJson(const BenchSize& size) { return Json{{"width", size.width}, {"height", size.height}}; }
+
+Json sizeRunJson(const SizeRun& run) {
+    const GpuSeries gpu = gpuSeries(run.gpuFrames);
+    const bool hasGpu = !run.gpuFrames.empty();
+    Json result;
+    result["requested"] = sizeJson(run.requested);
+    result["framebuffer"] = sizeJson(run.framebuffer);
+    result["frames"] = run.cpuFrameMs.size();
+    result["blur_passes"] = run.blurPassCount;
+    result["fps"] = rounded(framesPerSecond(summarize(run.cpuFrameMs).medianMs));
+    result["cpu_frame_ms"] = summaryJson(run.cpuFrameMs);
+    if (hasGpu) {
+        result["gpu_ms"] = Json{{"scene", summaryJson(gpu.scene)},   {"resolve", summaryJson(gpu.resolve)},
+                                {"blur", summaryJson(gpu.blur)},     {"final", summaryJson(gpu.final)},
+                                {"total", summaryJson(gpu.total)}};
+        Json perPass = Json::array();
+        for (const std::vector<double>& pass : gpu.blurPasses) perPass.push_back(summaryJson(pass));
+        result["gpu_blur_passes_ms"] = perPass;
+    } else {
+        result["gpu_ms"] = nullptr;
+        result["gpu_blur_passes_ms"] = nullptr;
+    }
+    Json samples;
+    samples["cpu_frame"] = samplesJson(run.cpuFrameMs);
+    if (hasGpu) {
+        samples["gpu_scene"] = samplesJson(gpu.scene);
+        samples["gpu_resolve"] = samplesJson(gpu.resolve);
+        samples["gpu_blur"] = samplesJson(gpu.blur);
+        samples["gpu_final"] = samplesJson(gpu.final);
+        samples["gpu_total"] = samplesJson(gpu.total);
+    }
+    result["samples_ms"] = samples;
+    return result;
+}
+
+std::string milliseconds(const Json& value) {
+    if (!value.is_number()) return "n/a";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", value.get<double>());
+    return text;
+}
+
+std::string sizeText(const Json& size) {
+    return std::to_string(size["width"].get<int>()) + " x " + std::to_string(size["height"].get<int>());
+}
+
+// One row: a label in a column of 20, then right-aligned columns of 12.
+std::string row(const std::string& label, const std::vector<std::string>& cells) {
+    char text[64];
+    std::snprintf(text, sizeof text, "  %-20s", label.c_str());
+    std::string line = text;
+    for (const std::string& cell : cells) {
+        std::snprintf(text, sizeof text, "%12s", cell.c_str());
+        line += text;
+    }
+    return line + "\n";
+}
+
+void writeSize(std::ostream& out, const Json& size) {
+    std::string heading = sizeText(size["requested"]);
+    if (size["framebuffer"] != size["requested"]) heading += " (framebuffer " + sizeText(size["framebuffer"]) + ")";
+    out << row(heading, {"median ms", "p95 ms", "fps"});
+    const Json& gpu = size["gpu_ms"];
+    auto gpuRow = [&](const std::string& label, const char* key) {
+        const Json none;
+        const Json& summary = gpu.is_object() ? gpu[key] : none;
+        out << row(label, {milliseconds(summary.is_object() ? summary["median"] : none),
+                           milliseconds(summary.is_object() ? summary["p95"] : none)});
+    };
+    gpuRow("scene", "scene");
+    gpuRow("resolve", "resolve");
+    gpuRow("blur (" + std::to_string(size["blur_passes"].get<int>()) + " passes)", "blur");
+    gpuRow("final", "final");
+    gpuRow("GPU total", "total");
+    char fps[32];
+    std::snprintf(fps, sizeof fps, "%.1f", size["fps"].get<double>());
+    const Json& cpu = size["cpu_frame_ms"];
+    out << row("CPU frame", {milliseconds(cpu["median"]), milliseconds(cpu["p95"]), fps});
+}
+
+}  // namespace
+
+Json deviceJson(const BenchDevice& device) {
+    return Json{{"vendor", device.vendor},
+                {"renderer", device.renderer},
+                {"version", device.version},
+                {"timestamp_bits", device.timestampBits}};
+}
+
+Json mapRunJson(const MapRun& run) {
+    Json result;
+    result["map"] = run.map;
+    result["path"] = run.path;
+    result["grid"] = Json{{"width", run.gridWidth}, {"height", run.gridHeight}};
+    Json startup = Json::object();
+    double total = 0;
+    for (const StartupPhaseLog::Phase& phase : run.startup) {
+        startup[phase.name] = rounded(phase.ms);
+        total += phase.ms;
+    }
+    result["startup_ms"] = startup;
+    result["startup_total_ms"] = rounded(total);
+    Json sizes = Json::array();
+    for (const SizeRun& size : run.sizes) sizes.push_back(sizeRunJson(size));
+    result["sizes"] = sizes;
+    return result;
+}
+
+Json reportJson(const Json& device, const BenchOptions& options, const std::vector<Json>& maps) {
+    Json report;
+    report["tool"] = "kelta-bench";
+    report["device"] = device;
+    report["vsync"] = false;
+    report["frames"] = options.frames;
+    report["warmup_frames"] = options.warmup;
+    report["frame_time_step_s"] = BENCH_FRAME_SECONDS;
+    report["camera_path"] =
+        "start pose, climbing 0.5 units/s, view swinging 22.5 degrees either way with a 10 s period";
+    report["statistics"] =
+        "median and p95 interpolate linearly between the nearest ranks; fps = 1000 / CPU frame median; "
+        "GPU times from GL timestamp queries, each pass from the stamp before it";
+    report["maps"] = maps;
+    return report;
+}
+
+std::string formatTable(const Json& report) {
+    std::ostringstream out;
+    const Json& device = report["device"];
+    out << "KELTA frame benchmark on " << device["renderer"].get<std::string>() << ", OpenGL "
+        << device["version"].get<std::string>() << "\n";
+    out << report["frames"].get<int>() << " measured frames after " << report["warmup_frames"].get<int>()
+        << " warm-up frames at each size, vertical sync off";
+    if (device["timestamp_bits"].get<int>() == 0) out << "; this GL has no timestamp queries, so no GPU times";
+    out << "\n";
+    for (const Json& map : report["maps"]) {
+        const Json& grid = map["grid"];
+        out << "\n" << map["map"].get<std::string>() << " (" << grid["width"].get<int>() << " x "
+            << grid["height"].get<int>() << ")\n";
+        out << row("start-up", {"ms"});
+        for (const auto& phase : map["startup_ms"].items()) out << row(phase.key(), {milliseconds(phase.value())});
+        out << row("total", {milliseconds(map["startup_total_ms"])});
+        for (const Json& size : map["sizes"]) {
+            out << "\n";
+            writeSize(out, size);
+        }
+    }
+    return out.str();
+}

@@ -1,0 +1,51 @@
+// kelta-bench's results: what one map's run measured, its JSON form (which each map's process
+// sends back and the merged report keeps), and the text table people read.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "tools/bench/BenchOptions.h"
+#include "tools/bench/BenchStatistics.h"
+
+using Json = nlohmann::ordered_json;
+
+struct BenchDevice {
+    std::string vendor;
+    std::string renderer;
+    std::string version;
+    // Bits of the GL timestamp counter; 0 means no GPU times.
+    int timestampBits = 0;
+};
+
+struct SizeRun {
+    BenchSize requested;
+    // The size the frames were drawn at, as the window system gave it.
+    BenchSize framebuffer;
+    // Blur passes the program ran per frame, as its observer was told of them.
+    int blurPassCount = 0;
+    std::vector<double> cpuFrameMs;
+    // Empty when the GL has no timestamp counter.
+    std::vector<FrameGpuTimes> gpuFrames;
+};
+
+struct MapRun {
+    std::string map;   // as given
+    std::string path;  // as found
+    int gridWidth = 0;
+    int gridHeight = 0;
+    std::vector<StartupPhaseLog::Phase> startup;
+    std::vector<SizeRun> sizes;
+};
+
+Json deviceJson(const BenchDevice& device);
+// Summaries and the samples behind them.
+Json mapRunJson(const MapRun& run);
+// The whole report: settings, device and the maps' results in the order they ran.
+Json reportJson(const Json& device, const BenchOptions& options, const std::vector<Json>& maps);
+
+// The report as an aligned text table: the device, then per map its start-up phases and per
+// size the median, 95th percentile and frames per second.
+std::string formatTable(const Json& report);

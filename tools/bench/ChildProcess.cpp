@@ -1,0 +1,104 @@
+// fork, a pipe for the child's answer and a temporary file for its standard output.
+#include "tools/bench/ChildProcess.h"
+
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <iostream>
+
+namespace {
+
+bool writeAll(int fd, const std::string& text) {
+    size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t count = write(fd, text.data() + written, text.size() - written);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return false;
+        written += static_cast<size_t>(count);
+    }
+    return true;
+}
+
+std::string readToEnd(int fd) {
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        text.append(buffer, static_cast<size_t>(count));
+    }
+    return text;
+}
+
+[[noreturn]] void runChild(const std::function<std::string()>& work, int answerFd, int outputFd) {
+    int code = 0;
+    if (dup2(outputFd, STDOUT_FILENO) < 0) {
+        std::fprintf(stderr, "kelta-bench: cannot redirect the child's standard output: %s\n", std::strerror(errno));
+        _exit(1);
+    }
+    try {
+        if (!writeAll(answerFd, work())) code = 1;
+    } catch (const std::exception& exception) {
+        std::fprintf(stderr, "kelta-bench: %s\n", exception.what());
+        code = 1;
+    }
+    std::cout.flush();
+    std::fflush(stdout);
+    // _exit: the parent's atexit handlers and buffers are not the child's to run or flush.
+    _exit(code);
+}
+
+}  // namespace
+
+bool runInChildProcess(const std::function<std::string()>& work, ChildOutcome& outcome, std::string& error) {
+    outcome = ChildOutcome();
+    FILE* outputFile = std::tmpfile();
+    if (!outputFile) {
+        error = std::string("cannot create a temporary file: ") + std::strerror(errno);
+        return false;
+    }
+    int answer[2];
+    if (pipe(answer) != 0) {
+        error = std::string("cannot create a pipe: ") + std::strerror(errno);
+        std::fclose(outputFile);
+        return false;
+    }
+    // Whatever is still buffered would otherwise be written twice, once by each process.
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        error = std::string("cannot fork: ") + std::strerror(errno);
+        close(answer[0]);
+        close(answer[1]);
+        std::fclose(outputFile);
+        return false;
+    }
+    if (child == 0) {
+        close(answer[0]);
+        runChild(work, answer[1], fileno(outputFile));
+    }
+
+    close(answer[1]);
+    outcome.message = readToEnd(answer[0]);
+    close(answer[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    outcome.exitedNormally = WIFEXITED(status);
+    outcome.exitCode = outcome.exitedNormally ? WEXITSTATUS(status) : -1;
+    outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    // The child wrote through its own descriptor of the same open file, so read from the start.
+    const int outputFd = fileno(outputFile);
+    lseek(outputFd, 0, SEEK_SET);
+    outcome.output = readToEnd(outputFd);
+    std::fclose(outputFile);
+    return true;
+}
