@@ -1,0 +1,152 @@
+"""kelta-bench through its binary: the structure of its JSON and table on a tiny run, and its
+failures. Timings are only checked for being numbers that can be times."""
+import json
+import math
+import os
+import subprocess
+import tempfile
+import unittest
+
+from harness import DATA_DIR, DATAGEN, SANITIZED, XServer
+
+BENCH = os.environ.get("KELTA_BENCH", "kelta-bench")
+TIMEOUT = 900 if SANITIZED else 300
+PHASES = ["window and context", "shader builds", "height map load", "mesh build", "atlas", "sky",
+          "render targets", "first frame"]
+ROWS = ["scene", "resolve", "blur (20 passes)", "final", "GPU total", "CPU frame"]
+CORE_LINES = ("Device:", "OpenGL version:", "Updated FBO", "VBO size")
+
+
+def bench(server, *args):
+    """Runs kelta-bench in the data folder; returns (exit code, stdout, stderr)."""
+    env = server.env() if server else {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    result = subprocess.run([BENCH, *map(str, args)], cwd=DATA_DIR, env=env, capture_output=True, text=True,
+                            timeout=TIMEOUT)
+    return result.returncode, result.stdout, result.stderr
+
+
+class BenchRunTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.TemporaryDirectory(prefix="kelta-bench-")
+        subprocess.run([DATAGEN, "--output", cls.work.name, "--map-size", "64", "--only-map"], check=True,
+                       capture_output=True)
+        cls.small_map = os.path.join(cls.work.name, "Maps", "Lake_64.bmp")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.work.cleanup()
+
+    def assertTime(self, value, what, positive=False):
+        self.assertIsInstance(value, (int, float), what)
+        self.assertTrue(math.isfinite(value), what)
+        self.assertGreaterEqual(value, 0, what)
+        if positive:
+            self.assertGreater(value, 0, what)
+
+    def assertSummary(self, summary, what, positive=False):
+        self.assertTime(summary["median"], what, positive)
+        self.assertTime(summary["p95"], what, positive)
+        self.assertGreaterEqual(summary["p95"], summary["median"], what)
+
+    def test_two_maps_at_two_sizes(self):
+        json_path = os.path.join(self.work.name, "bench.json")
+        with XServer() as server:
+            code, out, err = bench(server, "--frames", 3, "--warmup", 1, "--size", "160x120", "--size", "200x150",
+                                   "--map", self.small_map, "--map", "Maps/Lake_512.bmp", "--json", json_path)
+        self.assertEqual(code, 0, out + err)
+        with open(json_path) as stream:
+            report = json.load(stream)
+
+        self.assertEqual(report["frames"], 3)
+        self.assertEqual(report["warmup_frames"], 1)
+        self.assertFalse(report["vsync"])
+        self.assertTrue(report["device"]["renderer"])
+        has_gpu_times = report["device"]["timestamp_bits"] > 0
+        self.assertEqual([m["grid"] for m in report["maps"]],
+                         [{"width": 64, "height": 64}, {"width": 512, "height": 512}], "maps in the order asked")
+        for map_report in report["maps"]:
+            name = map_report["map"]
+            self.assertEqual(list(map_report["startup_ms"]), PHASES, name)
+            for phase, ms in map_report["startup_ms"].items():
+                self.assertTime(ms, f"{name} {phase}", positive=True)
+            self.assertAlmostEqual(map_report["startup_total_ms"], sum(map_report["startup_ms"].values()), places=2)
+
+            sizes = map_report["sizes"]
+            self.assertEqual([(s["requested"]["width"], s["requested"]["height"]) for s in sizes],
+                             [(160, 120), (200, 150)], name)
+            for size in sizes:
+                what = f"{name} at {size['requested']}"
+                # The window really was resized: the program's targets follow its callback.
+                self.assertEqual(size["framebuffer"], size["requested"], what)
+                self.assertEqual(size["frames"], 3, what)
+                self.assertEqual(size["blur_passes"], 20, what)
+                self.assertSummary(size["cpu_frame_ms"], what, positive=True)
+                self.assertAlmostEqual(size["fps"], 1000 / size["cpu_frame_ms"]["median"], delta=0.01)
+                self.assertEqual(len(size["samples_ms"]["cpu_frame"]), 3, what)
+                if not has_gpu_times:
+                    self.assertIsNone(size["gpu_ms"], what)
+                    continue
+                self.assertEqual(list(size["gpu_ms"]), ["scene", "resolve", "blur", "final", "total"], what)
+                for pass_name, summary in size["gpu_ms"].items():
+                    self.assertSummary(summary, f"{what} {pass_name}", positive=pass_name == "total")
+                self.assertEqual(len(size["gpu_blur_passes_ms"]), 20, what)
+                for summary in size["gpu_blur_passes_ms"]:
+                    self.assertSummary(summary, what)
+                for series in ("gpu_scene", "gpu_resolve", "gpu_blur", "gpu_final", "gpu_total"):
+                    self.assertEqual(len(size["samples_ms"][series]), 3, f"{what} {series}")
+
+        # The table for people, and none of the program's own start-up lines among it.
+        lines = out.splitlines()
+        self.assertTrue(lines[0].startswith("KELTA frame benchmark on "), out)
+        self.assertIn("3 measured frames after 1 warm-up frames at each size, vertical sync off", lines[1])
+        self.assertIn(f"{self.small_map} (64 x 64)", lines)
+        self.assertIn("Maps/Lake_512.bmp (512 x 512)", lines)
+        for phase in PHASES:
+            self.assertEqual(sum(line.strip().startswith(phase) for line in lines), 2, phase)
+        for row in ROWS:
+            self.assertEqual(sum(line.strip().startswith(row) for line in lines), 4, row)
+        self.assertEqual(sum(line.strip().startswith("160 x 120") for line in lines), 2)
+        self.assertFalse([line for line in lines if line.startswith(CORE_LINES)], out)
+
+    def test_json_on_standard_output(self):
+        with XServer() as server:
+            code, out, err = bench(server, "--frames", 1, "--warmup", 0, "--size", "64x48", "--map", self.small_map,
+                                   "--json", "-")
+        self.assertEqual(code, 0, out + err)
+        report = json.loads(out)
+        self.assertEqual(report["maps"][0]["sizes"][0]["framebuffer"], {"width": 64, "height": 48})
+        self.assertIn("CPU frame", err, "the table goes to standard error instead")
+
+
+class BenchFailureTest(unittest.TestCase):
+    def test_bad_options_name_the_option_in_one_line(self):
+        cases = [
+            (["--frames", "0"], "kelta-bench: --frames takes a whole number from 1 to 1000000, not '0'"),
+            (["--size", "800"], "kelta-bench: --size takes WIDTHxHEIGHT, each 1 to 16384, not '800'"),
+            (["--fps"], "kelta-bench: unknown option '--fps' (see --help)"),
+            (["--map", "x.bmp", "--json", "/nonexistent-folder/b.json"],
+             "kelta-bench: cannot write /nonexistent-folder/b.json"),
+        ]
+        # Options are checked before any window opens, so no display is needed.
+        for args, expected in cases:
+            code, out, err = bench(None, *args)
+            self.assertEqual(code, 1, args)
+            self.assertEqual(err.splitlines(), [expected], args)
+            self.assertEqual(out, "", args)
+        code, out, _ = bench(None, "--help")
+        self.assertEqual(code, 0)
+        self.assertTrue(out.startswith("Usage: kelta-bench"))
+
+    def test_a_map_that_fails_to_start_names_the_programs_reason(self):
+        with XServer() as server:
+            code, out, err = bench(server, "--map", "Maps/Missing.bmp", "--size", "64x48", "--frames", 1)
+        self.assertEqual(code, 1)
+        self.assertEqual(out, "")
+        self.assertEqual(err.splitlines()[-1],
+                         "kelta-bench: the run of Maps/Missing.bmp ended with exit code 1: "
+                         "Could not load heightmap: File not found")
+
+
+if __name__ == "__main__":
+    unittest.main()
