@@ -23,8 +23,8 @@ struct BenchOptions {
 
 constexpr BenchSize DEFAULT_BENCH_SIZES[2] = {{800, 600}, {1920, 1080}};
 // The program's own map, and a large one made beside the executable when it is missing.
-constexpr const char* DEFAULT_MAP = "Maps\\Lake_512.bmp";
-constexpr const char* LARGE_MAP = "Maps\\Lake_4096.bmp";
+constexpr const char* DEFAULT_MAP = "Maps/Lake_512.bmp";
+constexpr const char* LARGE_MAP = "Maps/Lake_4096.bmp";
 constexpr int LARGE_MAP_SIZE = 4096;
 
 constexpr int MAX_BENCH_SIDE = 16384;

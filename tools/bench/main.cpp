@@ -1,5 +1,7 @@
 // kelta-bench: start-up and frame timings of KELTA's real pipeline, one fresh process per map,
 // as a table and as JSON.
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -25,19 +27,28 @@ namespace {
 }
 
 // The large default map is not part of the data set the build writes; it is made once, beside
-// the executable where kelta-bench and kelta look for data.
+// the executable where kelta-bench and kelta look for data. It is written aside and moved into
+// place, so that an interrupted run leaves no cut-off map behind.
 void ensureLargeMap() {
     std::error_code error;
     if (fs::is_regular_file(resolveDataPath(LARGE_MAP), error)) return;
     const fs::path executable = fs::read_symlink("/proc/self/exe", error);
     if (error) fail(std::string("cannot find the folder of the executable: ") + error.message());
+    const fs::path dataFolder = executable.parent_path() / "data";
+    const fs::path staging = dataFolder / (".kelta-bench-" + std::to_string(getpid()));
+    std::cerr << "kelta-bench: " << LARGE_MAP << " is missing; generating it in " << dataFolder.string() << std::endl;
+
     datagen::DataSetOptions options;
-    options.outputDir = (executable.parent_path() / "data").string();
+    options.outputDir = staging.string();
     options.mapSize = LARGE_MAP_SIZE;
     options.onlyMap = true;
-    std::cerr << "kelta-bench: " << LARGE_MAP << " is missing; generating it in " << options.outputDir << std::endl;
     std::string message;
     if (!datagen::writeDataSet(options, message)) fail(message);
+    const fs::path target = dataFolder / LARGE_MAP;
+    fs::create_directories(target.parent_path(), error);
+    if (!error) fs::rename(staging / datagen::dataSetFiles(options).front(), target, error);
+    if (error) fail("cannot move the generated map to " + target.string() + ": " + error.message());
+    fs::remove_all(staging, error);
 }
 
 // The last line the program printed before it ended: its own explanation of a fatal condition.
