@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "tools/common/CommandLine.h"
+
 const char* const BENCH_USAGE =
     "Usage: kelta-bench [options]\n"
     "Times KELTA's real frame (scene, resolve, 20 blur passes, final) along a fixed camera\n"
@@ -26,67 +28,26 @@ const char* const BENCH_USAGE =
     "22.5 degrees either way every 10 seconds; each frame advances the time by 1/60 second.\n"
     "Times are medians and 95th percentiles in milliseconds; fps = 1000 / the CPU frame median.\n";
 
-namespace {
-
-// Whole decimal numbers only: no sign, no spaces, no trailing text.
-bool parseCount(const std::string& text, int lowest, int highest, int& value) {
-    if (text.empty() || text.size() > 9) return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    return value >= lowest && value <= highest;
-}
-
-bool parseSize(const std::string& text, BenchSize& size) {
-    const size_t x = text.find('x');
-    return x != std::string::npos && parseCount(text.substr(0, x), 1, MAX_BENCH_SIDE, size.width) &&
-           parseCount(text.substr(x + 1), 1, MAX_BENCH_SIDE, size.height);
-}
-
-}  // namespace
-
 bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string name = argv[i];
-        std::string value;
-        bool hasInlineValue = false;
-        const size_t equals = name.find('=');
-        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name = name.substr(0, equals);
-            hasInlineValue = true;
-        }
-        if ((name == "--help" || name == "-h") && !hasInlineValue) {
-            options.wantsHelp = true;
-            continue;
-        }
-        const bool known = name == "--frames" || name == "--warmup" || name == "--size" || name == "--map" ||
-                           name == "--json";
-        if (!known) {
-            error = "unknown option '" + std::string(argv[i]) + "' (see --help)";
-            return false;
-        }
-        if (!hasInlineValue) {
-            if (i + 1 >= argc) {
-                error = name + " needs a value (see --help)";
-                return false;
-            }
-            value = argv[++i];
-        }
-        auto fail = [&](const std::string& expected) {
-            error = name + " takes " + expected + ", not '" + value + "'";
-            return false;
-        };
+    const auto valueOptions = {"--frames", "--warmup", "--size", "--map", "--json"};
+    return readOptions(argc, argv, valueOptions, options.wantsHelp, error,
+                       [&](const OptionReader& reader, const std::string& value) {
+        const std::string& name = reader.name();
+        auto fail = [&](const char* expected) { return reader.refuse(expected, error); };
 
         if (name == "--frames") {
-            if (!parseCount(value, 1, MAX_BENCH_FRAMES, options.frames)) return fail("a whole number from 1 to 1000000");
+            if (!parseWholeNumber(value, 1, MAX_BENCH_FRAMES, options.frames)) {
+                return fail("a whole number from 1 to 1000000");
+            }
         } else if (name == "--warmup") {
-            if (!parseCount(value, 0, MAX_BENCH_FRAMES, options.warmup)) return fail("a whole number from 0 to 1000000");
+            if (!parseWholeNumber(value, 0, MAX_BENCH_FRAMES, options.warmup)) {
+                return fail("a whole number from 0 to 1000000");
+            }
         } else if (name == "--size") {
             BenchSize size;
-            if (!parseSize(value, size)) return fail("WIDTHxHEIGHT, each 1 to 16384");
+            if (!parseImageSize(value, MAX_BENCH_SIDE, size.width, size.height)) {
+                return fail("WIDTHxHEIGHT, each 1 to 16384");
+            }
             options.sizes.push_back(size);
         } else if (name == "--map") {
             if (value.empty()) return fail("a file name");
@@ -95,6 +56,6 @@ bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options,
             if (value.empty()) return fail("a file name or '-'");
             options.jsonPath = value;
         }
-    }
-    return true;
+        return true;
+    });
 }

@@ -19,6 +19,7 @@
 #include "scene/Terrain.h"
 #include "tools/bench/BenchReport.h"
 #include "tools/bench/CameraPath.h"
+#include "tools/common/ToolApplication.h"
 
 namespace {
 
@@ -185,17 +186,7 @@ std::string displayName(std::string map) {
 }  // namespace
 
 std::string runMapBenchmark(const BenchOptions& options, const std::string& map) {
-    static std::vector<std::string> argumentTexts;
-    static std::vector<char*> argumentPointers;
-    argumentTexts = {"kelta-bench", map};
-    for (std::string& text : argumentTexts) argumentPointers.push_back(&text[0]);
-    argumentPointers.push_back(nullptr);
-
-    Application* application = new Application();
-    Application::registerInstance(application);
-    Application& app = *application;
-    app.argc = static_cast<int>(argumentTexts.size());
-    app.argv = argumentPointers.data();
+    Application& app = registerToolApplication({"kelta-bench", map});
     app.windowSettings.width = options.sizes.front().width;
     app.windowSettings.height = options.sizes.front().height;
     app.windowSettings.swapInterval = 0;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "scene/TerrainMesh.h"
+#include "tools/common/CommandLine.h"
 
 const char* const SHOT_USAGE =
     "Usage: kelta-shot [options]\n"
@@ -66,21 +67,6 @@ bool parseVector(const std::string& text, vec3& value) {
     return true;
 }
 
-bool parseSide(const std::string& text, int& value) {
-    if (text.empty() || text.size() > 5) return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    return value >= 1 && value <= MAX_SHOT_SIDE;
-}
-
-bool parseSize(const std::string& text, int& width, int& height) {
-    const size_t x = text.find('x');
-    return x != std::string::npos && parseSide(text.substr(0, x), width) && parseSide(text.substr(x + 1), height);
-}
-
 bool parseView(const std::string& text, int& view) {
     for (int i = 0; i < 4; ++i) {
         if (text == SHOT_VIEW_NAMES[i] || text == std::to_string(i)) {
@@ -103,45 +89,20 @@ bool isValidScale(const std::string& text, int position) {
 }  // namespace
 
 bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string name = argv[i];
-        std::string value;
-        bool hasInlineValue = false;
-        const size_t equals = name.find('=');
-        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name = name.substr(0, equals);
-            hasInlineValue = true;
-        }
-        if ((name == "--help" || name == "-h") && !hasInlineValue) {
-            options.wantsHelp = true;
-            continue;
-        }
-        auto fail = [&](const std::string& expected) {
-            error = name + " takes " + expected + ", not '" + value + "'";
-            return false;
-        };
-        const bool known = name == "--output" || name == "--size" || name == "--position" ||
-                           name == "--direction" || name == "--time" || name == "--mode" || name == "--view" ||
-                           name == "--bloom-gain" || name == "--bloom-threshold" || name == "--map" ||
-                           name == "--horizontal-scale" || name == "--height-scale";
-        if (!known) {
-            error = "unknown option '" + std::string(argv[i]) + "' (see --help)";
-            return false;
-        }
-        if (!hasInlineValue) {
-            if (i + 1 >= argc) {
-                error = name + " needs a value (see --help)";
-                return false;
-            }
-            value = argv[++i];
-        }
+    const auto valueOptions = {"--output", "--size", "--position", "--direction", "--time", "--mode", "--view",
+                               "--bloom-gain", "--bloom-threshold", "--map", "--horizontal-scale", "--height-scale"};
+    return readOptions(argc, argv, valueOptions, options.wantsHelp, error,
+                       [&](const OptionReader& reader, const std::string& value) {
+        const std::string& name = reader.name();
+        auto fail = [&](const char* expected) { return reader.refuse(expected, error); };
 
         if (name == "--output") {
             if (value.empty()) return fail("a file name");
             options.outputPath = value;
         } else if (name == "--size") {
-            if (!parseSize(value, options.width, options.height)) return fail("WIDTHxHEIGHT, each 1 to 16384");
+            if (!parseImageSize(value, MAX_SHOT_SIDE, options.width, options.height)) {
+                return fail("WIDTHxHEIGHT, each 1 to 16384");
+            }
         } else if (name == "--position") {
             if (!parseVector(value, options.position)) return fail("three numbers X,Y,Z within +-1000000");
             options.hasPosition = true;
@@ -160,8 +121,7 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
                 return fail("a number of seconds from 0 to 10000000");
             }
         } else if (name == "--mode") {
-            if (value.size() != 1 || value[0] < '1' || value[0] > '5') return fail("a mode from 1 to 5");
-            options.mode = value[0] - '0';
+            if (!parseWholeNumber(value, 1, 5, options.mode)) return fail("a mode from 1 to 5");
         } else if (name == "--view") {
             if (!parseView(value, options.view)) return fail("bloom, no-bloom, bright, blurred or 0 to 3");
         } else if (name == "--bloom-gain") {
@@ -178,6 +138,6 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
             if (!isValidScale(value, 3)) return fail("a whole number of at least 0");
             options.heightScale = value;
         }
-    }
-    return true;
+        return true;
+    });
 }

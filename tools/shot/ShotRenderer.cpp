@@ -17,6 +17,7 @@
 #include "post/FinalProcessingEffect.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainMesh.h"
+#include "tools/common/ToolApplication.h"
 
 namespace {
 
@@ -86,17 +87,7 @@ RgbImage8 readOutput(GLuint framebuffer, int width, int height) {
 }  // namespace
 
 RgbImage8 renderShot(const ShotOptions& options) {
-    static std::vector<std::string> argumentTexts;
-    static std::vector<char*> argumentPointers;
-    argumentTexts = terrainArguments(options);
-    for (std::string& text : argumentTexts) argumentPointers.push_back(&text[0]);
-    argumentPointers.push_back(nullptr);
-
-    Application* application = new Application();
-    Application::registerInstance(application);
-    Application& app = *application;
-    app.argc = static_cast<int>(argumentTexts.size());
-    app.argv = argumentPointers.data();
+    Application& app = registerToolApplication(terrainArguments(options));
     app.windowSettings.width = options.width;
     app.windowSettings.height = options.height;
     app.windowSettings.isVisible = false;

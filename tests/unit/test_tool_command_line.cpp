@@ -1,0 +1,88 @@
+// The command-line reading the tools share.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/common/CommandLine.h"
+
+TEST(ToolCommandLine, WholeNumbersAreDigitsOnlyAndWithinBounds) {
+    uint64_t value = 7;
+    EXPECT_TRUE(parseWholeNumber("18446744073709551", 0, UINT64_MAX, value));
+    EXPECT_EQ(value, 18446744073709551u);
+    EXPECT_FALSE(parseWholeNumber("99999999999999999999", 0, UINT64_MAX, value)) << "20 digits could wrap";
+    for (const char* text : {"", "+5", "-5", " 5", "5 ", "5x", "0x10", "1e3", "５"}) {
+        EXPECT_FALSE(parseWholeNumber(text, 0, 100, value)) << text;
+    }
+    EXPECT_EQ(value, 18446744073709551u) << "a refused text leaves the value alone";
+
+    int small = 0;
+    EXPECT_TRUE(parseWholeNumber("0064", 64, 8192, small));
+    EXPECT_EQ(small, 64);
+    EXPECT_FALSE(parseWholeNumber("63", 64, 8192, small));
+    EXPECT_FALSE(parseWholeNumber("8193", 64, 8192, small));
+    EXPECT_FALSE(parseWholeNumber("4294967297", 0, 100, small)) << "no wrap into the int range";
+}
+
+TEST(ToolCommandLine, ImageSizesNeedBothSidesInRange) {
+    int width = 0, height = 0;
+    EXPECT_TRUE(parseImageSize("1x16384", 16384, width, height));
+    EXPECT_EQ(width, 1);
+    EXPECT_EQ(height, 16384);
+    for (const char* text : {"0x5", "5x0", "16385x1", "5", "5x", "x5", "5X5", "5x5x5", "-5x5"}) {
+        EXPECT_FALSE(parseImageSize(text, 16384, width, height)) << text;
+    }
+    EXPECT_EQ(width, 1) << "a refused size leaves the sides alone";
+}
+
+TEST(ToolCommandLine, OptionsTakeValuesInlineOrFromTheNextArgument) {
+    const std::vector<const char*> argv{"tool", "--a=1", "--b", "2", "--c=", "--flag", "--flag=x", "plain", "--d"};
+    OptionReader reader(static_cast<int>(argv.size()), argv.data());
+    std::string value, error;
+
+    ASSERT_TRUE(reader.next());
+    EXPECT_EQ(reader.name(), "--a");
+    ASSERT_TRUE(reader.takeValue(value, error));
+    EXPECT_EQ(value, "1");
+
+    ASSERT_TRUE(reader.next());
+    ASSERT_TRUE(reader.takeValue(value, error));
+    EXPECT_EQ(value, "2");
+    EXPECT_EQ(reader.badValue("a letter"), "--b takes a letter, not '2'");
+
+    ASSERT_TRUE(reader.next());
+    ASSERT_TRUE(reader.takeValue(value, error));
+    EXPECT_EQ(value, "") << "an empty inline value is still a value";
+
+    ASSERT_TRUE(reader.next());
+    EXPECT_TRUE(reader.isFlag("--flag"));
+    ASSERT_TRUE(reader.next());
+    EXPECT_FALSE(reader.isFlag("--flag")) << "a flag given a value is not that flag";
+    EXPECT_EQ(reader.unknownOption(), "unknown option '--flag=x' (see --help)");
+
+    ASSERT_TRUE(reader.next());
+    EXPECT_EQ(reader.name(), "plain");
+    ASSERT_TRUE(reader.next());
+    EXPECT_FALSE(reader.takeValue(value, error));
+    EXPECT_EQ(error, "--d needs a value (see --help)");
+    EXPECT_FALSE(reader.next());
+}
+
+TEST(ToolCommandLine, NextOptionSortsHelpValuesAndUnknownArguments) {
+    const std::vector<const char*> argv{"tool", "--size=2x2", "-h", "--map", "a.bmp", "--size", "--frames", "3"};
+    OptionReader reader(static_cast<int>(argv.size()), argv.data());
+    std::string value, error;
+    EXPECT_EQ(reader.nextOption({"--size", "--map"}, value, error), OptionStep::Value);
+    EXPECT_EQ(value, "2x2");
+    EXPECT_EQ(reader.nextOption({"--size", "--map"}, value, error), OptionStep::Help);
+    EXPECT_EQ(reader.nextOption({"--size", "--map"}, value, error), OptionStep::Value);
+    EXPECT_EQ(reader.name(), "--map");
+    EXPECT_EQ(value, "a.bmp");
+    // A value option takes the next argument whatever it looks like, as getopt does.
+    EXPECT_EQ(reader.nextOption({"--size", "--map"}, value, error), OptionStep::Value);
+    EXPECT_EQ(value, "--frames");
+    EXPECT_EQ(reader.nextOption({"--size", "--map"}, value, error), OptionStep::Error);
+    EXPECT_EQ(error, "unknown option '3' (see --help)");
+    EXPECT_EQ(reader.nextOption({"--size", "--map"}, value, error), OptionStep::End);
+}

@@ -1,0 +1,19 @@
+// Registration of a tool's Application with a command line of the tool's making.
+#include "tools/common/ToolApplication.h"
+
+#include "app/Application.h"
+
+Application& registerToolApplication(const std::vector<std::string>& arguments) {
+    static std::vector<std::string> argumentTexts;
+    static std::vector<char*> argumentPointers;
+    argumentTexts = arguments;
+    argumentPointers.clear();
+    for (std::string& text : argumentTexts) argumentPointers.push_back(&text[0]);
+    argumentPointers.push_back(nullptr);
+
+    Application* application = new Application();
+    Application::registerInstance(application);
+    application->argc = static_cast<int>(argumentTexts.size());
+    application->argv = argumentPointers.data();
+    return *application;
+}
