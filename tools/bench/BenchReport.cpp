@@ -18,11 +18,12 @@ Json samplesJson(const std::vector<double>& samples) {
     return list;
 }
 
-Json summaryJson(const std::vector<double>& samples) {
-    const TimingSummary summary = summarize(samples);
+Json summaryJson(const TimingSummary& summary) {
     if (summary.count == 0) return nullptr;
     return Json{{"median", rounded(summary.medianMs)}, {"p95", rounded(summary.p95Ms)}};
 }
+
+Json summaryJson(const std::vector<double>& samples) { return summaryJson(summarize(samples)); }
 
 Json sizeJson(const BenchSize& size) { return Json{{"width", size.width}, {"height", size.height}}; }
 
@@ -34,8 +35,9 @@ Json sizeRunJson(const SizeRun& run) {
     result["framebuffer"] = sizeJson(run.framebuffer);
     result["frames"] = run.cpuFrameMs.size();
     result["blur_passes"] = run.blurPassCount;
-    result["fps"] = rounded(framesPerSecond(summarize(run.cpuFrameMs).medianMs));
-    result["cpu_frame_ms"] = summaryJson(run.cpuFrameMs);
+    const TimingSummary cpuFrame = summarize(run.cpuFrameMs);
+    result["fps"] = rounded(framesPerSecond(cpuFrame.medianMs));
+    result["cpu_frame_ms"] = summaryJson(cpuFrame);
     if (hasGpu) {
         result["gpu_ms"] = Json{{"scene", summaryJson(gpu.scene)},   {"resolve", summaryJson(gpu.resolve)},
                                 {"blur", summaryJson(gpu.blur)},     {"final", summaryJson(gpu.final)},
@@ -120,13 +122,9 @@ Json mapRunJson(const MapRun& run) {
     result["path"] = run.path;
     result["grid"] = Json{{"width", run.gridWidth}, {"height", run.gridHeight}};
     Json startup = Json::object();
-    double total = 0;
-    for (const StartupPhaseLog::Phase& phase : run.startup) {
-        startup[phase.name] = rounded(phase.ms);
-        total += phase.ms;
-    }
+    for (const StartupPhaseLog::Phase& phase : run.startup) startup[phase.name] = rounded(phase.ms);
     result["startup_ms"] = startup;
-    result["startup_total_ms"] = rounded(total);
+    result["startup_total_ms"] = rounded(totalMs(run.startup));
     Json sizes = Json::array();
     for (const SizeRun& size : run.sizes) sizes.push_back(sizeRunJson(size));
     result["sizes"] = sizes;

@@ -6,21 +6,31 @@
 #include <cstdint>
 #include <limits>
 
-double percentile(std::vector<double> samples, double fraction) {
+namespace {
+
+double percentileOfSorted(const std::vector<double>& samples, double fraction) {
     if (samples.empty()) return std::numeric_limits<double>::quiet_NaN();
-    std::sort(samples.begin(), samples.end());
     const double rank = std::clamp(fraction, 0.0, 1.0) * static_cast<double>(samples.size() - 1);
     const size_t below = static_cast<size_t>(std::floor(rank));
     const size_t above = std::min(below + 1, samples.size() - 1);
     return samples[below] + (rank - static_cast<double>(below)) * (samples[above] - samples[below]);
 }
 
+}  // namespace
+
+double percentile(std::vector<double> samples, double fraction) {
+    std::sort(samples.begin(), samples.end());
+    return percentileOfSorted(samples, fraction);
+}
+
 TimingSummary summarize(const std::vector<double>& samplesMs) {
     TimingSummary summary;
     summary.count = samplesMs.size();
     if (samplesMs.empty()) return summary;
-    summary.medianMs = percentile(samplesMs, 0.5);
-    summary.p95Ms = percentile(samplesMs, 0.95);
+    std::vector<double> sorted = samplesMs;
+    std::sort(sorted.begin(), sorted.end());
+    summary.medianMs = percentileOfSorted(sorted, 0.5);
+    summary.p95Ms = percentileOfSorted(sorted, 0.95);
     return summary;
 }
 
@@ -81,8 +91,10 @@ void StartupPhaseLog::add(const std::string& name, double ms) {
     phaseList.push_back({name, ms});
 }
 
-double StartupPhaseLog::totalMs() const {
+double StartupPhaseLog::totalMs() const { return ::totalMs(phaseList); }
+
+double totalMs(const std::vector<StartupPhaseLog::Phase>& phases) {
     double total = 0;
-    for (const Phase& phase : phaseList) total += phase.ms;
+    for (const StartupPhaseLog::Phase& phase : phases) total += phase.ms;
     return total;
 }

@@ -68,3 +68,6 @@ private:
     double lastMarkSeconds;
     std::vector<Phase> phaseList;
 };
+
+// The sum of the phases' times.
+double totalMs(const std::vector<StartupPhaseLog::Phase>& phases);
