@@ -2,6 +2,7 @@
 // The input is untrusted: every size is checked against the file before anything is read or allocated.
 #include "gpu/Bitmap.h"
 
+#include "gpu/BitmapFormat.h"
 #include "gpu/DataPath.h"
 
 #include <climits>
@@ -15,24 +16,22 @@
 
 namespace {
 
-const uint64_t kFileHeaderSize = 14;
-const uint64_t kMaxInfoHeaderSize = 124;
-const uint64_t kPaletteBytes = 1024;
+const uint64_t MAX_INFO_HEADER_SIZE = 124;
 // The headers and the largest palette all lie within this many bytes of the start of a file.
-const uint64_t kHeadBytes = kFileHeaderSize + kMaxInfoHeaderSize + kPaletteBytes;
-const int64_t kMaxSide = 32768;
+const uint64_t HEAD_BYTES = FILE_HEADER_SIZE + MAX_INFO_HEADER_SIZE + PALETTE_BYTES;
 
+// The compression field's values, under their names in the Windows headers.
 enum Compression : uint32_t {
-    kRgb = 0,
-    kRle8 = 1,
-    kRle4 = 2,
-    kBitFields = 3,
-    kJpeg = 4,
-    kPng = 5,
-    kAlphaBitFields = 6,
+    BI_RGB = 0,
+    BI_RLE8 = 1,
+    BI_RLE4 = 2,
+    BI_BITFIELDS = 3,
+    BI_JPEG = 4,
+    BI_PNG = 5,
+    BI_ALPHABITFIELDS = 6,
 };
 
-const char* const kTruncated = "File is truncated";
+const char* const TRUNCATED_MESSAGE = "File is truncated";
 
 uint16_t read16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -49,7 +48,7 @@ bool isOs2HeaderSize(uint32_t size) {
 }
 
 bool isWindowsHeaderSize(uint32_t size) {
-    return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
+    return size == INFO_HEADER_SIZE || size == 52 || size == 56 || size == 108 || size == 124;
 }
 
 struct FileCloser {
@@ -104,7 +103,7 @@ bool Bitmap::load(const char* path) {
         message = "File could not be read";
         return false;
     }
-    std::vector<uint8_t> head(static_cast<size_t>(fileSize < kHeadBytes ? fileSize : kHeadBytes));
+    std::vector<uint8_t> head(static_cast<size_t>(fileSize < HEAD_BYTES ? fileSize : HEAD_BYTES));
     if (std::fread(head.data(), 1, head.size(), file.get()) != head.size()) {
         message = "File could not be read";
         return false;
@@ -129,7 +128,7 @@ bool Bitmap::load(const char* path) {
     if (pixelOffset > static_cast<uint64_t>(LONG_MAX) ||
         std::fseek(file.get(), static_cast<long>(pixelOffset), SEEK_SET) != 0 ||
         std::fread(data.get(), 1, static_cast<size_t>(pixelBytes), file.get()) != pixelBytes) {
-        message = kTruncated;
+        message = TRUNCATED_MESSAGE;
         return false;
     }
     file.reset();
@@ -149,7 +148,7 @@ bool Bitmap::loadFromMemory(const uint8_t* bytes, size_t size) {
     uint64_t pixelOffset = 0;
     uint64_t pixelBytes = 0;
     bool topDown = false;
-    const size_t headSize = size < kHeadBytes ? size : static_cast<size_t>(kHeadBytes);
+    const size_t headSize = size < HEAD_BYTES ? size : static_cast<size_t>(HEAD_BYTES);
     if (!readHeaders(bytes, headSize, size, pixelOffset, pixelBytes, topDown)) {
         return false;
     }
@@ -173,12 +172,12 @@ bool Bitmap::readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize
         message = "File is not in DIB format";
         return false;
     }
-    if (headSize < kFileHeaderSize + 4) {
-        message = kTruncated;
+    if (headSize < FILE_HEADER_SIZE + 4) {
+        message = TRUNCATED_MESSAGE;
         return false;
     }
 
-    const uint32_t infoHeaderSize = read32(head + kFileHeaderSize);
+    const uint32_t infoHeaderSize = read32(head + FILE_HEADER_SIZE);
     if (isOs2HeaderSize(infoHeaderSize)) {
         message = "File has an OS/2 header";
         return false;
@@ -187,12 +186,12 @@ bool Bitmap::readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize
         message = "File has an unsupported info header size";
         return false;
     }
-    const uint64_t headersEnd = kFileHeaderSize + infoHeaderSize;
+    const uint64_t headersEnd = FILE_HEADER_SIZE + infoHeaderSize;
     if (fileSize < headersEnd) {
-        message = kTruncated;
+        message = TRUNCATED_MESSAGE;
         return false;
     }
-    std::memcpy(infoHeader, head + kFileHeaderSize, sizeof infoHeader);
+    std::memcpy(infoHeader, head + FILE_HEADER_SIZE, sizeof infoHeader);
     const uint8_t* info = infoHeader;
     width = static_cast<int32_t>(read32(info + 4));
     height = static_cast<int32_t>(read32(info + 8));
@@ -201,7 +200,7 @@ bool Bitmap::readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize
     const uint32_t coloursUsed = read32(info + 32);
 
     // Such files carry a bit count of 0, so the depth message would hide what they really are.
-    if (compression == kJpeg || compression == kPng) {
+    if (compression == BI_JPEG || compression == BI_PNG) {
         message = "File holds embedded JPEG or PNG data";
         return false;
     }
@@ -209,15 +208,15 @@ bool Bitmap::readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize
         message = "File is not 8 or 24 bits per pixel";
         return false;
     }
-    if (compression == kRle8 || compression == kRle4) {
+    if (compression == BI_RLE8 || compression == BI_RLE4) {
         message = "File is compressed (RLE)";
         return false;
     }
-    if (compression == kBitFields || compression == kAlphaBitFields) {
+    if (compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS) {
         message = "File uses bit fields";
         return false;
     }
-    if (compression != kRgb) {
+    if (compression != BI_RGB) {
         message = "File uses an unknown compression method";
         return false;
     }
@@ -233,20 +232,20 @@ bool Bitmap::readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize
         message = "Image width is negative";
         return false;
     }
-    if (fileWidth > kMaxSide || rows > kMaxSide) {
+    if (fileWidth > MAX_BITMAP_SIDE || rows > MAX_BITMAP_SIDE) {
         message = "Image is larger than 32768 pixels on a side";
         return false;
     }
 
     uint64_t colours = 0;
     if (bitsPerPixel == 8) {
-        colours = coloursUsed == 0 ? 256 : coloursUsed;
-        if (colours > 256) {
+        colours = coloursUsed == 0 ? PALETTE_COLOURS : coloursUsed;
+        if (colours > PALETTE_COLOURS) {
             message = "File has more than 256 palette colours";
             return false;
         }
-        if (fileSize < headersEnd + colours * 4) {
-            message = kTruncated;
+        if (fileSize < headersEnd + colours * PALETTE_ENTRY_BYTES) {
+            message = TRUNCATED_MESSAGE;
             return false;
         }
     }
@@ -261,7 +260,7 @@ bool Bitmap::readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize
     // The last row's padding is not needed, and some writers leave it out.
     pixelBytes = paddedBytesPerRow * static_cast<uint64_t>(rows - 1) + bytesPerRow;
     if (fileSize < pixelOffset || fileSize - pixelOffset < pixelBytes) {
-        message = kTruncated;
+        message = TRUNCATED_MESSAGE;
         return false;
     }
 
@@ -274,12 +273,12 @@ bool Bitmap::readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize
 
     if (bitsPerPixel == 8) {
         // Entries past the header's colour count stay zero, so stray indices come out black.
-        palette = new (std::nothrow) uint8_t[kPaletteBytes]();
+        palette = new (std::nothrow) uint8_t[PALETTE_BYTES]();
         if (palette == nullptr) {
             message = "Not enough memory to allocate a palette";
             return false;
         }
-        std::memcpy(palette, head + headersEnd, static_cast<size_t>(colours * 4));
+        std::memcpy(palette, head + headersEnd, static_cast<size_t>(colours * PALETTE_ENTRY_BYTES));
     }
     return true;
 }
@@ -298,17 +297,10 @@ bool Bitmap::convert(const uint8_t* data, bool topDown) {
         const uint8_t* src = data + fileRow * static_cast<size_t>(paddedRowSize);
         uint8_t* dst = pixels + r * columns * 3;
         if (bitsPerPixel == 24) {
-            for (size_t c = 0; c < columns; ++c) {
-                dst[c * 3] = src[c * 3 + 2];
-                dst[c * 3 + 1] = src[c * 3 + 1];
-                dst[c * 3 + 2] = src[c * 3];
-            }
+            for (size_t c = 0; c < columns; ++c) swapRedAndBlue(src + c * 3, dst + c * 3);
         } else {
             for (size_t c = 0; c < columns; ++c) {
-                const uint8_t* entry = palette + static_cast<size_t>(src[c]) * 4;
-                dst[c * 3] = entry[2];
-                dst[c * 3 + 1] = entry[1];
-                dst[c * 3 + 2] = entry[0];
+                swapRedAndBlue(palette + static_cast<size_t>(src[c]) * PALETTE_ENTRY_BYTES, dst + c * 3);
             }
         }
     }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "gpu/BitmapFormat.h"
+
 class Bitmap {
 public:
     uint8_t* palette = nullptr;
@@ -14,8 +16,8 @@ public:
     int32_t height = 0;
     uint16_t bitsPerPixel = 0;
     std::string message;
-    uint8_t fileHeader[14] = {};
-    uint8_t infoHeader[40] = {};
+    uint8_t fileHeader[FILE_HEADER_SIZE] = {};
+    uint8_t infoHeader[INFO_HEADER_SIZE] = {};
     int32_t rowSize = 0;
     int32_t paddedRowSize = 0;
     uint32_t dataSize = 0;

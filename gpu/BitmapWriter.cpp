@@ -2,14 +2,14 @@
 // 40-byte info header, optional 256-entry palette, rows padded to 4 bytes, bottom row first.
 #include "gpu/BitmapWriter.h"
 
+#include "gpu/BitmapFormat.h"
+
 #include <cstdio>
 
 namespace {
 
-const uint32_t kFileHeaderSize = 14;
-const uint32_t kInfoHeaderSize = 40;
 // 72 dots per inch, the resolution most readers assume when none matters.
-const int32_t kPixelsPerMetre = 2835;
+const int32_t PIXELS_PER_METRE = 2835;
 
 // Allocates the whole file and fills in both headers; pixel rows and palette are left zero.
 std::vector<uint8_t> startFile(int width, int height, uint16_t bitsPerPixel, uint32_t colours,
@@ -17,7 +17,7 @@ std::vector<uint8_t> startFile(int width, int height, uint16_t bitsPerPixel, uin
     const size_t rowSize = static_cast<size_t>(width) * (bitsPerPixel / 8);
     paddedRowSize = (rowSize + 3) & ~static_cast<size_t>(3);
     const size_t imageSize = paddedRowSize * static_cast<size_t>(height);
-    pixelOffset = kFileHeaderSize + kInfoHeaderSize + colours * 4;
+    pixelOffset = FILE_HEADER_SIZE + INFO_HEADER_SIZE + colours * PALETTE_ENTRY_BYTES;
 
     std::vector<uint8_t> out(pixelOffset + imageSize, 0);
     out[0] = 'B';
@@ -25,24 +25,22 @@ std::vector<uint8_t> startFile(int width, int height, uint16_t bitsPerPixel, uin
     putLittleEndian32(out, 2, static_cast<uint32_t>(out.size()));
     putLittleEndian32(out, 10, static_cast<uint32_t>(pixelOffset));
 
-    putLittleEndian32(out, 14, kInfoHeaderSize);
+    putLittleEndian32(out, 14, static_cast<uint32_t>(INFO_HEADER_SIZE));
     putLittleEndian32(out, 18, static_cast<uint32_t>(width));
     putLittleEndian32(out, 22, static_cast<uint32_t>(height));
     putLittleEndian16(out, 26, 1);
     putLittleEndian16(out, 28, bitsPerPixel);
     putLittleEndian32(out, 30, 0);
     putLittleEndian32(out, 34, static_cast<uint32_t>(imageSize));
-    putLittleEndian32(out, 38, static_cast<uint32_t>(kPixelsPerMetre));
-    putLittleEndian32(out, 42, static_cast<uint32_t>(kPixelsPerMetre));
+    putLittleEndian32(out, 38, static_cast<uint32_t>(PIXELS_PER_METRE));
+    putLittleEndian32(out, 42, static_cast<uint32_t>(PIXELS_PER_METRE));
     putLittleEndian32(out, 46, colours);
     putLittleEndian32(out, 50, 0);
     return out;
 }
 
 bool validSize(int width, int height, const uint8_t* data) {
-    // The reader refuses anything larger, so writing it would only produce an unreadable file.
-    const int kMaxSide = 32768;
-    return data != nullptr && width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide;
+    return data != nullptr && width > 0 && height > 0 && width <= MAX_BITMAP_SIDE && height <= MAX_BITMAP_SIDE;
 }
 
 }  // namespace
@@ -68,11 +66,7 @@ std::vector<uint8_t> encodeBitmap24(int width, int height, const uint8_t* rgb) {
     for (size_t r = 0; r < static_cast<size_t>(height); ++r) {
         const uint8_t* src = rgb + r * static_cast<size_t>(width) * 3;
         uint8_t* dst = out.data() + pixelOffset + r * paddedRowSize;
-        for (size_t c = 0; c < static_cast<size_t>(width); ++c) {
-            dst[c * 3] = src[c * 3 + 2];
-            dst[c * 3 + 1] = src[c * 3 + 1];
-            dst[c * 3 + 2] = src[c * 3];
-        }
+        for (size_t c = 0; c < static_cast<size_t>(width); ++c) swapRedAndBlue(src + c * 3, dst + c * 3);
     }
     return out;
 }
@@ -83,12 +77,12 @@ std::vector<uint8_t> encodeGreyBitmap8(int width, int height, const uint8_t* gre
     }
     size_t pixelOffset = 0;
     size_t paddedRowSize = 0;
-    std::vector<uint8_t> out = startFile(width, height, 8, 256, pixelOffset, paddedRowSize);
-    uint8_t* palette = out.data() + kFileHeaderSize + kInfoHeaderSize;
-    for (int i = 0; i < 256; ++i) {
-        palette[i * 4] = static_cast<uint8_t>(i);
-        palette[i * 4 + 1] = static_cast<uint8_t>(i);
-        palette[i * 4 + 2] = static_cast<uint8_t>(i);
+    std::vector<uint8_t> out =
+        startFile(width, height, 8, static_cast<uint32_t>(PALETTE_COLOURS), pixelOffset, paddedRowSize);
+    uint8_t* palette = out.data() + FILE_HEADER_SIZE + INFO_HEADER_SIZE;
+    for (size_t i = 0; i < PALETTE_COLOURS; ++i) {
+        uint8_t* entry = palette + i * PALETTE_ENTRY_BYTES;
+        entry[0] = entry[1] = entry[2] = static_cast<uint8_t>(i);
     }
     for (size_t r = 0; r < static_cast<size_t>(height); ++r) {
         const uint8_t* src = grey + r * static_cast<size_t>(width);

@@ -1,5 +1,4 @@
-// Command-line reading and mesh building for the terrain, kept free of GL so that both can be
-// tested and timed on their own.
+// Mesh building for the terrain, kept free of GL so that it can be tested and timed on its own.
 #include "scene/TerrainMesh.h"
 
 #include <cmath>
@@ -12,44 +11,6 @@
 #endif
 
 namespace {
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-// Whole decimal number in the 32-bit signed range; nothing may follow the digits, so that
-// "2.5" or "2x" is refused instead of being cut to 2.
-bool parseWholeNumber(const char* text, int64_t& value) {
-    const char* p = text;
-    while (isSpace(*p)) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
-    if (!isDigit(*p)) return false;
-    int64_t magnitude = 0;
-    for (; isDigit(*p); ++p) {
-        magnitude = magnitude * 10 + (*p - '0');
-        if (magnitude > int64_t(std::numeric_limits<int32_t>::max()) + 1) return false;
-    }
-    if (*p != '\0') return false;
-    value = negative ? -magnitude : magnitude;
-    return value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
-}
-
-bool parseScale(const char* text, const char* name, int position, int64_t minimum, float& scale,
-                std::string& error) {
-    int64_t value = 0;
-    if (!parseWholeNumber(text, value) || value < minimum) {
-        std::ostringstream message;
-        message << "Invalid " << name << " \"" << text << "\" (argument " << position
-                << "): expected a whole number of at least " << minimum;
-        error = message.str();
-        return false;
-    }
-    scale = static_cast<float>(value);
-    return true;
-}
 
 // Four floats of four neighbouring vertices, worked on together where SSE is available.
 #if defined(__SSE2__)
@@ -160,18 +121,6 @@ private:
 };
 
 }  // namespace
-
-bool parseTerrainArguments(int argc, const char* const* argv, TerrainArguments& arguments,
-                           std::string& error) {
-    if (argc > 1) arguments.heightMapPath = argv[1];
-    if (argc > 2 && !parseScale(argv[2], "horizontal scale", 2, 1, arguments.horizontalScale, error)) {
-        return false;
-    }
-    if (argc > 3 && !parseScale(argv[3], "height scale", 3, 0, arguments.heightScale, error)) {
-        return false;
-    }
-    return true;
-}
 
 uint64_t terrainVertexCount(int width, int height) {
     if (width <= 0 || height <= 0) return 0;

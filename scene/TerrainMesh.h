@@ -1,5 +1,5 @@
-// The terrain's processor-side work: reading its command line and turning height-map pixels
-// into the interleaved vertex records and the strip index list, written into caller memory.
+// The terrain's processor-side work: turning height-map pixels into the interleaved vertex
+// records and the strip index list, written into caller memory.
 #pragma once
 
 #include <cstddef>
@@ -9,19 +9,6 @@
 
 // Floats per vertex record: position (3), normal (3), texture coordinate (2).
 constexpr int TERRAIN_VERTEX_FLOATS = 8;
-
-struct TerrainArguments {
-    std::string heightMapPath = "Maps\\Lake_512.bmp";
-    float horizontalScale = 1.0f;
-    float heightScale = 20.0f;
-};
-
-// Reads argv[1] (height-map path), argv[2] (horizontal scale) and argv[3] (height scale) where
-// present. A scale must be a whole decimal number (leading white space and a sign allowed),
-// the horizontal one at least 1 and the height one at least 0; otherwise returns false with a
-// one-line message naming the argument.
-bool parseTerrainArguments(int argc, const char* const* argv, TerrainArguments& arguments,
-                           std::string& error);
 
 // Vertex and index counts of a width x height grid; 64-bit so that oversized maps are
 // measured rather than wrapped.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "math/Math.h"
+#include "scene/TerrainArguments.h"
 #include "scene/TerrainMesh.h"
 
 namespace {

@@ -1,6 +1,8 @@
 // Option splitting and value checks shared by kelta-datagen, kelta-shot and kelta-bench.
 #include "tools/common/CommandLine.h"
 
+#include "gpu/WholeNumber.h"
+
 bool OptionReader::next() {
     if (++index >= argc) return false;
     optionName = argv[index];
@@ -70,28 +72,6 @@ bool readOptions(int argc, const char* const* argv, std::initializer_list<const 
             break;
         }
     }
-}
-
-bool parseWholeNumber(const std::string& text, uint64_t lowest, uint64_t highest, uint64_t& value) {
-    // Twenty digits could pass 2^64; no option here takes numbers that long.
-    if (text.empty() || text.size() > 19) return false;
-    uint64_t parsed = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        parsed = parsed * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (parsed < lowest || parsed > highest) return false;
-    value = parsed;
-    return true;
-}
-
-bool parseWholeNumber(const std::string& text, int lowest, int highest, int& value) {
-    uint64_t parsed = 0;
-    if (lowest < 0 || !parseWholeNumber(text, static_cast<uint64_t>(lowest), static_cast<uint64_t>(highest), parsed)) {
-        return false;
-    }
-    value = static_cast<int>(parsed);
-    return true;
 }
 
 bool parseImageSize(const std::string& text, int largestSide, int& width, int& height) {

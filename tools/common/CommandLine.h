@@ -1,8 +1,7 @@
 // What the tools share in reading their command lines: options written "--name value" or
-// "--name=value", whole numbers and image sizes checked in full, and the one-line errors.
+// "--name=value", image sizes checked in full, and the one-line errors.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -50,8 +49,5 @@ bool readOptions(int argc, const char* const* argv, std::initializer_list<const 
                  bool& wantsHelp, std::string& error,
                  const std::function<bool(const OptionReader& reader, const std::string& value)>& takeOption);
 
-// Whole decimal numbers only: no sign, no spaces, nothing after the digits.
-bool parseWholeNumber(const std::string& text, uint64_t lowest, uint64_t highest, uint64_t& value);
-bool parseWholeNumber(const std::string& text, int lowest, int highest, int& value);
 // "WIDTHxHEIGHT", each side a whole number from 1 to largestSide.
 bool parseImageSize(const std::string& text, int largestSide, int& width, int& height);

@@ -1,9 +1,10 @@
 // kelta-datagen: writes KELTA's run-time data set (height map, terrain materials, sky) into a folder.
-#include "app/Fatal.h"
+#include "gpu/WholeNumber.h"
 #include "tools/common/CommandLine.h"
 #include "tools/datagen/DataGen.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -21,7 +22,10 @@ const char* const usage =
     "  --only-map       write the height map alone\n"
     "  --help           show this text\n";
 
-[[noreturn]] void fail(const std::string& text) { fatal("kelta-datagen: " + text); }
+[[noreturn]] void fail(const std::string& text) {
+    std::cerr << "kelta-datagen: " << text << std::endl;
+    std::exit(1);
+}
 
 }  // namespace
 
@@ -49,7 +53,7 @@ int main(int argc, char** argv) {
             if (!parseWholeNumber(value, 0, UINT32_MAX, seed)) fail(reader.badValue("a whole number from 0 to 4294967295"));
             options.seed = static_cast<uint32_t>(seed);
         } else if (name == "--map-size") {
-            if (!parseWholeNumber(value, datagen::minMapSize, datagen::maxMapSize, options.mapSize)) {
+            if (!parseWholeNumber(value, datagen::MIN_MAP_SIZE, datagen::MAX_MAP_SIZE, options.mapSize)) {
                 fail(reader.badValue("a whole number from 64 to 8192"));
             }
         }

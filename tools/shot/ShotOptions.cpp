@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "scene/TerrainMesh.h"
+#include "gpu/WholeNumber.h"
+#include "scene/TerrainArguments.h"
 #include "tools/common/CommandLine.h"
 
 const char* const SHOT_USAGE =

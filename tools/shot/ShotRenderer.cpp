@@ -16,7 +16,7 @@
 #include "math/Camera.h"
 #include "post/FinalProcessingEffect.h"
 #include "scene/Terrain.h"
-#include "scene/TerrainMesh.h"
+#include "scene/TerrainArguments.h"
 #include "tools/common/ToolApplication.h"
 
 namespace {
