@@ -1,5 +1,11 @@
 # Writes the GLSL files given in GLSL_FILES (separated by "|") into one C++ source and header, each text as a
 # raw string literal named after its file: scene/glsl/terrainStatic.vert -> glsl::terrainStaticVert.
+#
+# Stages share declarations through files of their own (*.glsl): a line '#include "name.glsl"' is replaced by
+# the whole of that file from the same folder, so that every program still reaches the driver as one string
+# beginning with "#version 330". Only the stages' own #include lines are expanded, not any inside an included
+# file. Each expanded text is also written to EXPANDED_DIR under its path relative to SOURCE_DIR: the offline
+# GLSL checks compile those files, and the line numbers in a driver's compile log refer to them.
 function(glsl_symbol_name file result)
     get_filename_component(stem "${file}" NAME_WE)
     get_filename_component(extension "${file}" EXT)
@@ -9,17 +15,22 @@ function(glsl_symbol_name file result)
     set(${result} "${stem}${first}${rest}" PARENT_SCOPE)
 endfunction()
 
-string(REPLACE "|" ";" GLSL_FILES "${GLSL_FILES}")
-set(header "// Generated from the GLSL files at build time.\n#pragma once\n\nnamespace glsl {\n")
-set(source "// Generated from the GLSL files at build time.\n#include \"ShaderSources.h\"\n\nnamespace glsl {\n")
-foreach(file IN LISTS GLSL_FILES)
-    glsl_symbol_name("${file}" symbol)
+function(read_expanded file result)
     file(READ "${file}" text)
-    string(APPEND header "extern const char* const ${symbol};\n")
-    string(APPEND source "const char* const ${symbol} = R\"GLSL(${text})GLSL\";\n")
-endforeach()
-string(APPEND header "}\n")
-string(APPEND source "}\n")
+    get_filename_component(folder "${file}" DIRECTORY)
+    string(REGEX MATCHALL "\n#include \"[^\"\n]*\"" include_lines "${text}")
+    list(REMOVE_DUPLICATES include_lines)
+    foreach(include_line IN LISTS include_lines)
+        string(REGEX REPLACE "\n#include \"([^\"\n]*)\"" "\\1" name "${include_line}")
+        if(NOT EXISTS "${folder}/${name}")
+            message(FATAL_ERROR "${file}: included file not found: ${folder}/${name}")
+        endif()
+        file(READ "${folder}/${name}" included)
+        string(REGEX REPLACE "\n$" "" included "${included}")
+        string(REPLACE "${include_line}" "\n${included}" text "${text}")
+    endforeach()
+    set(${result} "${text}" PARENT_SCOPE)
+endfunction()
 
 # Rewrite only on change, so that unchanged texts do not trigger rebuilds.
 function(write_if_changed path content)
@@ -31,6 +42,20 @@ function(write_if_changed path content)
         file(WRITE "${path}" "${content}")
     endif()
 endfunction()
+
+string(REPLACE "|" ";" GLSL_FILES "${GLSL_FILES}")
+set(header "// Generated from the GLSL files at build time.\n#pragma once\n\nnamespace glsl {\n")
+set(source "// Generated from the GLSL files at build time.\n#include \"ShaderSources.h\"\n\nnamespace glsl {\n")
+foreach(file IN LISTS GLSL_FILES)
+    glsl_symbol_name("${file}" symbol)
+    read_expanded("${file}" text)
+    file(RELATIVE_PATH relative "${SOURCE_DIR}" "${file}")
+    write_if_changed("${EXPANDED_DIR}/${relative}" "${text}")
+    string(APPEND header "extern const char* const ${symbol};\n")
+    string(APPEND source "const char* const ${symbol} = R\"GLSL(${text})GLSL\";\n")
+endforeach()
+string(APPEND header "}\n")
+string(APPEND source "}\n")
 
 write_if_changed("${OUTPUT_DIR}/ShaderSources.h" "${header}")
 write_if_changed("${OUTPUT_DIR}/ShaderSources.cpp" "${source}")

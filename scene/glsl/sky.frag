@@ -5,14 +5,13 @@
 in vec2 fTexture;
 
 uniform sampler2D tex;
-uniform vec4 skyData;
+uniform vec4 skyData;  // uploaded by the sky dome but never read: the sky image alone colours the sky
 
 layout(location = 0) out vec4 fragColor;
 layout(location = 1) out vec4 brightColor;
 
 void main() {
-    fragColor = vec4(skyData.rgb, 1.0);
-    fragColor.rgb = texture(tex, fTexture).rgb;
+    fragColor = vec4(texture(tex, fTexture).rgb, 1.0);
     // A fixed threshold of 1: texture colours never exceed it, so the sky itself never blooms.
     float luminance = dot(fragColor.rgb, vec3(0.2126, 0.7152, 0.0722));
     if (luminance > 1.0) {

@@ -13,5 +13,4 @@ out vec2 fTexture;
 void main() {
     gl_Position = (projection * modelview) * vec4(vPosition, 1.0);
     fTexture = vTexture;
-    gl_PointSize = 10.0;
 }

@@ -3,23 +3,7 @@
 // Terrain fragment stage of mode 5: materials blended by height and slope, animated water,
 // Blinn-Phong lighting, the bright-pass output and distance fog towards the sky colour.
 
-#define NUM_LIGHTS 1
-
-in vec3 fWorldPosition;
-in vec3 fCameraPosition;
-in vec3 fNormal;
-in vec2 fTexture;
-
-uniform sampler2DArray tex;       // layers in the order of the terrain's material list
-uniform mat3 material;            // columns: ambient, diffuse, specular
-uniform mat3 lights[NUM_LIGHTS];  // columns: colour, position
-uniform float t;
-uniform vec3 viewerPosition;
-uniform vec4 skyData;             // rgb: fog colour, w: fog end distance
-uniform float bloomThreshold;
-
-layout(location = 0) out vec4 fragColor;
-layout(location = 1) out vec4 brightColor;
+#include "terrainInterface.glsl"
 
 // A normal-map texel: red, blue, green hold x, y, z, stored with the sRGB curve undone by the
 // sampler, so the curve is put back before mapping to [-1, 1].

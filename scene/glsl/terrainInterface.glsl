@@ -1,0 +1,24 @@
+// What the four terrain fragment stages share: the vertex stage's outputs, the uniforms that the
+// terrain drawing sets in every mode, and the two scene outputs. Not a stage of its own: the
+// embedding step puts it in place of each stage's #include line. A stage that reads only some of
+// the uniforms declares them all the same; the compiler drops the unused ones.
+
+#define NUM_LIGHTS 1
+
+in vec3 fWorldPosition;
+in vec3 fCameraPosition;
+in vec3 fNormal;
+in vec2 fTexture;
+
+uniform sampler2DArray tex;       // layers in the order of the terrain's material list
+uniform mat3 material;            // columns: ambient, diffuse, specular
+uniform mat3 lights[NUM_LIGHTS];  // columns: colour, position
+uniform float t;
+uniform vec3 viewerPosition;
+uniform vec4 skyData;             // rgb: fog colour, w: fog end distance
+uniform float bloomThreshold;
+
+layout(location = 0) out vec4 fragColor;
+// The scene target always has a bright-pass output; left unwritten it would hold undefined
+// values that the bloom would spread over the picture.
+layout(location = 1) out vec4 brightColor;
