@@ -13,9 +13,34 @@
 namespace {
 GLFWwindow* sharedWindow = nullptr;
 Application* sharedApplication = nullptr;
+
+gltest::ExpectedGlErrors* expectedGlErrors = nullptr;
+
+// Output is synchronous, so the failure lands on the test that made the failing call, inside that call.
+void GLAPIENTRY failTestOnGlError(GLenum, GLenum type, GLuint, GLenum, GLsizei, const GLchar* message, const void*) {
+    if (type != GL_DEBUG_TYPE_ERROR) return;
+    if (expectedGlErrors) {
+        ++expectedGlErrors->count;
+        return;
+    }
+    ADD_FAILURE() << "GL error: " << message;
 }
 
+void reportGlErrorsAsTestFailures() {
+    if (!glDebugMessageCallback) {
+        std::fprintf(stderr, "GL tests run without GL error checks: the driver has no glDebugMessageCallback\n");
+        return;
+    }
+    glEnable(GL_DEBUG_OUTPUT);
+    glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+    glDebugMessageCallback(failTestOnGlError, nullptr);
+}
+}  // namespace
+
 namespace gltest {
+
+ExpectedGlErrors::ExpectedGlErrors() { expectedGlErrors = this; }
+ExpectedGlErrors::~ExpectedGlErrors() { expectedGlErrors = nullptr; }
 
 GLFWwindow* window() { return sharedWindow; }
 Application& application() { return *sharedApplication; }
@@ -67,6 +92,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+    glfwWindowHint(GLFW_OPENGL_DEBUG_CONTEXT, GLFW_TRUE);
     sharedWindow = glfwCreateWindow(800, 600, "KELTA tests", nullptr, nullptr);
     if (!sharedWindow) {
         std::fprintf(stderr, "GL tests could not create a window\n");
@@ -74,6 +100,7 @@ int main(int argc, char** argv) {
     }
     glfwMakeContextCurrent(sharedWindow);
     glewInit();
+    reportGlErrorsAsTestFailures();
 
     sharedApplication = new Application();
     sharedApplication->window = sharedWindow;

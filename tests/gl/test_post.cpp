@@ -18,7 +18,7 @@
 
 namespace {
 
-const float blurWeights[5] = {0.227027f, 0.1945946f, 0.1216216f, 0.054054f, 0.016216f};
+const float BLUR_WEIGHTS[5] = {0.227027f, 0.1945946f, 0.1216216f, 0.054054f, 0.016216f};
 
 // A 32-bit float colour target, so that pass results read back without half-float rounding.
 struct FloatTarget {
@@ -80,7 +80,7 @@ Image blurOnCpu(const Image& input, bool isHorizontal, int radius) {
                 for (int k = -4; k <= 4; ++k) {
                     const int sx = isHorizontal ? std::clamp(x + k * radius, 0, input.width - 1) : x;
                     const int sy = isHorizontal ? y : std::clamp(y + k * radius, 0, input.height - 1);
-                    sum += static_cast<double>(blurWeights[std::abs(k)]) * input.at(sx, sy, channel);
+                    sum += static_cast<double>(BLUR_WEIGHTS[std::abs(k)]) * input.at(sx, sy, channel);
                 }
                 output.at(x, y, channel) = static_cast<float>(sum);
             }
@@ -283,11 +283,12 @@ TEST(FramebufferDeathTest, ZeroSideIsReportedAsIncompleteInUpperCaseHexAndEndsTh
 
 TEST(FramebufferDeathTest, IncompleteMultisampledTargetNamesItsMultisampledFramebuffer) {
     std::smatch match;
-    // More samples than the driver offers leave the renderbuffers without storage.
+    // More samples than the driver offers leave the renderbuffers without storage, each refusal a GL error.
     const std::regex multisampledReport(
         "Created new FBO \\([0-9]+\\)\nUpdated FBO \\([0-9]+\\) with size: 4 by 4\n"
         "Created new FBO \\(([0-9]+), multisampled\\)\nFramebuffer \\(([0-9]+), multisampled\\) incomplete: 0x[0-9A-F]+\n");
     const std::string multisampled = gltest::outputOfFatalCall([] {
+        gltest::ExpectedGlErrors refusedStorage;
         gltest::application().samples = 1 << 20;
         FramebufferMultisampled target(2, true);
         target.resize(4, 4);
@@ -353,8 +354,8 @@ TEST_F(GaussianBlur, WhiteTexelSpreadsOverNineTexelsOfItsRowOnly) {
     Image alongRow(32, 16, 1.0f);
     Image alongColumn(32, 16, 1.0f);
     for (int k = -4; k <= 4; ++k) {
-        alongRow.setGrey(16 + k, 8, blurWeights[std::abs(k)]);
-        alongColumn.setGrey(16, 8 + k, blurWeights[std::abs(k)]);
+        alongRow.setGrey(16 + k, 8, BLUR_WEIGHTS[std::abs(k)]);
+        alongColumn.setGrey(16, 8 + k, BLUR_WEIGHTS[std::abs(k)]);
     }
     expectMatches(blur(input, true, 1.0f), alongRow, 1e-6f, "horizontal");
     expectMatches(blur(input, false, 1.0f), alongColumn, 1e-6f, "vertical");
@@ -369,7 +370,7 @@ TEST_F(GaussianBlur, RadiusTenTapsEveryTenthTexelAndNothingBetween) {
         for (int x = 0; x < 128; ++x) {
             const int distance = std::abs(x - 64);
             const bool isTap = y == 1 && distance % 10 == 0 && distance <= 40;
-            const float weight = isTap ? blurWeights[distance / 10] : 0.0f;
+            const float weight = isTap ? BLUR_WEIGHTS[distance / 10] : 0.0f;
             const float* texel = &result[(static_cast<size_t>(y) * 128 + x) * 4];
             EXPECT_NEAR(texel[0], weight, 1e-6f) << "x " << x << " y " << y;
             EXPECT_NEAR(texel[1], weight * 0.5f, 1e-6f) << "x " << x << " y " << y;
@@ -423,7 +424,7 @@ TEST_F(GaussianBlur, RadiusCountsTexelsOfTheInputNotOfTheTarget) {
 
     for (int x = 0; x < 32; ++x) {
         const int distance = std::abs(x - 20);
-        const float expected = distance <= 4 ? blurWeights[distance] : 0.0f;
+        const float expected = distance <= 4 ? BLUR_WEIGHTS[distance] : 0.0f;
         EXPECT_NEAR(result[x * 4], expected, 1e-5f) << "x " << x;
     }
 }
@@ -434,7 +435,7 @@ TEST_F(GaussianBlur, RadiusCountsTexelsOfTheInputNotOfTheTarget) {
 class FinalProcessing : public testing::Test {
 protected:
     static FinalProcessingEffect* effect;
-    static constexpr int width = 6;
+    static constexpr int WIDTH = 6;
 
     static void SetUpTestSuite() {
         if (!effect) effect = new FinalProcessingEffect(new FinalProcessingShader());
@@ -460,7 +461,7 @@ protected:
         const GLuint sceneTexture = texture(scene);
         const GLuint bloomTexture = texture(bloom);
         const GLuint brightTexture = texture(bright);
-        FloatTarget target(width, 1);
+        FloatTarget target(WIDTH, 1);
         effect->tex = sceneTexture;
         effect->tex2 = bloomTexture;
         effect->tex3 = brightTexture;
@@ -470,7 +471,7 @@ protected:
         glDeleteTextures(3, textures);
 
         std::vector<float> red;
-        for (int x = 0; x < width; ++x) {
+        for (int x = 0; x < WIDTH; ++x) {
             EXPECT_EQ(pixels[x * 4], pixels[x * 4 + 1]);
             EXPECT_EQ(pixels[x * 4], pixels[x * 4 + 2]);
             EXPECT_EQ(pixels[x * 4 + 3], 1.0f);
@@ -482,17 +483,17 @@ protected:
 
 FinalProcessingEffect* FinalProcessing::effect = nullptr;
 
-const std::vector<float> sceneRow = {0.0f, 0.25f, 0.5f, 1.0f, 2.0f, 8.0f};
-const std::vector<float> bloomRow = {0.5f, 0.1f, 0.0f, 2.0f, 3.0f, 0.25f};
-const std::vector<float> brightRow = {0.0f, 1.5f, 0.75f, 2.5f, 0.0f, 9.0f};
+const std::vector<float> SCENE_ROW = {0.0f, 0.25f, 0.5f, 1.0f, 2.0f, 8.0f};
+const std::vector<float> BLOOM_ROW = {0.5f, 0.1f, 0.0f, 2.0f, 3.0f, 0.25f};
+const std::vector<float> BRIGHT_ROW = {0.0f, 1.5f, 0.75f, 2.5f, 0.0f, 9.0f};
 
 TEST_F(FinalProcessing, ToneCurveMapsZeroToZeroAndAQuarterToOneMinusOneOverE) {
     effect->debugMode = 1;
-    const std::vector<float> picture = compose(sceneRow, bloomRow, brightRow);
+    const std::vector<float> picture = compose(SCENE_ROW, BLOOM_ROW, BRIGHT_ROW);
     EXPECT_EQ(picture[0], 0.0f);
     EXPECT_NEAR(picture[1], 1.0f - std::exp(-1.0f), 1e-6f);
-    for (int x = 0; x < width; ++x) EXPECT_NEAR(picture[x], toneCurve(sceneRow[x]), 1e-6f) << "x " << x;
-    for (int x = 1; x < width; ++x) {
+    for (int x = 0; x < WIDTH; ++x) EXPECT_NEAR(picture[x], toneCurve(SCENE_ROW[x]), 1e-6f) << "x " << x;
+    for (int x = 1; x < WIDTH; ++x) {
         EXPECT_GT(picture[x], picture[x - 1]);
         EXPECT_LE(picture[x], 1.0f);
     }
@@ -500,33 +501,33 @@ TEST_F(FinalProcessing, ToneCurveMapsZeroToZeroAndAQuarterToOneMinusOneOverE) {
 
 TEST_F(FinalProcessing, BloomViewAddsTheScaledBloomBeforeToneMapping) {
     effect->bloomGain = 0.5f;
-    const std::vector<float> picture = compose(sceneRow, bloomRow, brightRow);
-    for (int x = 0; x < width; ++x)
-        EXPECT_NEAR(picture[x], toneCurve(sceneRow[x] + 0.5f * bloomRow[x]), 1e-6f) << "x " << x;
+    const std::vector<float> picture = compose(SCENE_ROW, BLOOM_ROW, BRIGHT_ROW);
+    for (int x = 0; x < WIDTH; ++x)
+        EXPECT_NEAR(picture[x], toneCurve(SCENE_ROW[x] + 0.5f * BLOOM_ROW[x]), 1e-6f) << "x " << x;
 }
 
 TEST_F(FinalProcessing, BloomViewWithoutGainOrWithBloomDisabledEqualsTheSceneAlone) {
     effect->debugMode = 1;
-    const std::vector<float> withoutBloom = compose(sceneRow, bloomRow, brightRow);
+    const std::vector<float> withoutBloom = compose(SCENE_ROW, BLOOM_ROW, BRIGHT_ROW);
 
     effect->debugMode = 0;
     effect->bloomGain = 0.0f;
-    EXPECT_EQ(compose(sceneRow, bloomRow, brightRow), withoutBloom);
+    EXPECT_EQ(compose(SCENE_ROW, BLOOM_ROW, BRIGHT_ROW), withoutBloom);
 
     effect->bloomGain = 1.0f;
     effect->isBloomEnabled = false;
-    EXPECT_EQ(compose(sceneRow, bloomRow, brightRow), withoutBloom);
+    EXPECT_EQ(compose(SCENE_ROW, BLOOM_ROW, BRIGHT_ROW), withoutBloom);
 
     effect->debugMode = 7;
     effect->isBloomEnabled = true;
-    EXPECT_EQ(compose(sceneRow, bloomRow, brightRow), withoutBloom) << "unknown views show view 1";
+    EXPECT_EQ(compose(SCENE_ROW, BLOOM_ROW, BRIGHT_ROW), withoutBloom) << "unknown views show view 1";
 }
 
 TEST_F(FinalProcessing, View2ShowsTheBrightPassImageUntoneMapped) {
     effect->debugMode = 2;
     effect->bloomGain = 3.0f;
-    const std::vector<float> picture = compose(sceneRow, bloomRow, brightRow);
-    for (int x = 0; x < width; ++x) EXPECT_NEAR(picture[x], brightRow[x], 1e-6f * brightRow[x]) << "x " << x;
+    const std::vector<float> picture = compose(SCENE_ROW, BLOOM_ROW, BRIGHT_ROW);
+    for (int x = 0; x < WIDTH; ++x) EXPECT_NEAR(picture[x], BRIGHT_ROW[x], 1e-6f * BRIGHT_ROW[x]) << "x " << x;
 }
 
 TEST_F(FinalProcessing, View3ShowsTheBloomTimesGainUntoneMappedWhateverIsBloomEnabled) {
@@ -535,11 +536,11 @@ TEST_F(FinalProcessing, View3ShowsTheBloomTimesGainUntoneMappedWhateverIsBloomEn
         effect->isBloomEnabled = isBloomEnabled;
         for (const float gain : {1.0f, 0.25f, 2.0f}) {
             effect->bloomGain = gain;
-            const std::vector<float> picture = compose(sceneRow, bloomRow, brightRow);
-            for (int x = 0; x < width; ++x)
-                EXPECT_NEAR(picture[x], bloomRow[x] * gain, 1e-6f * bloomRow[x] * gain) << "gain " << gain << " x " << x;
+            const std::vector<float> picture = compose(SCENE_ROW, BLOOM_ROW, BRIGHT_ROW);
+            for (int x = 0; x < WIDTH; ++x)
+                EXPECT_NEAR(picture[x], BLOOM_ROW[x] * gain, 1e-6f * BLOOM_ROW[x] * gain) << "gain " << gain << " x " << x;
         }
     }
     effect->bloomGain = 0.0f;
-    EXPECT_EQ(compose(sceneRow, bloomRow, brightRow), std::vector<float>(width, 0.0f));
+    EXPECT_EQ(compose(SCENE_ROW, BLOOM_ROW, BRIGHT_ROW), std::vector<float>(WIDTH, 0.0f));
 }

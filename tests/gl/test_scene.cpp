@@ -372,8 +372,7 @@ TEST_F(Scene, PointModesDrawEachVertexAsOnePixel) {
     Terrain& terrain = *makeTerrain({path, "10"});
     look({15.0f, 60.0f, -15.0f}, DOWN, NORTH);
     for (int mode : {1, 2}) {
-        // The sky leaves program point size on; a large fixed size must not leak in either.
-        glEnable(GL_PROGRAM_POINT_SIZE);
+        // A large point size left by earlier drawing must not leak in.
         glPointSize(6.0f);
         const std::vector<float> image = drawTerrain(terrain, mode);
         int white = 0, other = 0;
