@@ -81,18 +81,18 @@ void BM_WriteSameBytes(benchmark::State& state) {
 
 void BM_HeightMap(benchmark::State& state) {
     const int size = static_cast<int>(state.range(0));
-    for (auto _ : state) benchmark::DoNotOptimize(generateHeightMap(size, defaultSeed));
+    for (auto _ : state) benchmark::DoNotOptimize(generateHeightMap(size, DEFAULT_SEED));
     state.SetItemsProcessed(int64_t(state.iterations()) * size * size);
 }
 
 void BM_Materials(benchmark::State& state) {
     for (auto _ : state)
-        for (int k = 0; k < materialCount; ++k)
-            benchmark::DoNotOptimize(generateMaterial(static_cast<Material>(k), materialSize, defaultSeed));
+        for (int k = 0; k < MATERIAL_COUNT; ++k)
+            benchmark::DoNotOptimize(generateMaterial(static_cast<Material>(k), MATERIAL_SIZE, DEFAULT_SEED));
 }
 
 void BM_Skydome(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(generateSkydome(skySize, defaultSeed));
+    for (auto _ : state) benchmark::DoNotOptimize(generateSkydome(SKY_SIZE, DEFAULT_SEED));
 }
 
 }  // namespace

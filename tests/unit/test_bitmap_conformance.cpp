@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path kSuite = fs::path(KELTA_SHARED_DIR) / "bmpsuite";
+const fs::path SUITE = fs::path(KELTA_SHARED_DIR) / "bmpsuite";
 
 struct Picture {
     int width = 0;
@@ -44,7 +44,7 @@ bool readPng(const fs::path& path, Picture& picture) {
 // file whose pixels are not square (its "-v" twin is stretched for viewing and never matches).
 std::map<std::string, Picture> loadReferences() {
     std::map<std::string, Picture> references;
-    for (const fs::directory_entry& entry : fs::directory_iterator(kSuite / "reference")) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(SUITE / "reference")) {
         std::string name = entry.path().stem().string();
         if (name.size() > 2 && name.compare(name.size() - 2, 2, "-e") == 0) {
             name.resize(name.size() - 2);
@@ -110,7 +110,7 @@ Header peekHeader(const fs::path& path) {
 
 std::vector<fs::path> suiteFiles(const char* folder) {
     std::vector<fs::path> files;
-    for (const fs::directory_entry& entry : fs::directory_iterator(kSuite / folder)) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(SUITE / folder)) {
         if (entry.path().extension() == ".bmp") {
             files.push_back(entry.path());
         }

@@ -122,9 +122,9 @@ TEST_F(DataSetTest, EveryFileLoadsThroughBitmapWithTheWrittenPixels) {
         int size;
         int bits;
     };
-    std::vector<Expected> expected{{"Maps/Lake_512.bmp", 512, 8}, {"Textures/Skydome.bmp", skySize, 24}};
-    for (int k = 0; k < materialCount; ++k)
-        expected.push_back({std::string("Textures/") + materialName(static_cast<Material>(k)) + ".bmp", materialSize, 24});
+    std::vector<Expected> expected{{"Maps/Lake_512.bmp", 512, 8}, {"Textures/Skydome.bmp", SKY_SIZE, 24}};
+    for (int k = 0; k < MATERIAL_COUNT; ++k)
+        expected.push_back({std::string("Textures/") + materialName(static_cast<Material>(k)) + ".bmp", MATERIAL_SIZE, 24});
     for (const Expected& e : expected) {
         Bitmap bitmap;
         ASSERT_TRUE(bitmap.load(file(e.file).c_str())) << e.file << ": " << bitmap.message;
@@ -138,7 +138,7 @@ TEST_F(DataSetTest, EveryFileLoadsThroughBitmapWithTheWrittenPixels) {
         EXPECT_EQ(bytes.size(), 54u + (e.bits == 8 ? 1024u : 0u) + row * e.size) << e.file;
     }
     // The grey map reads back as equal channels carrying the generated heights, bottom row first.
-    const GreyImage map = generateHeightMap(512, defaultSeed);
+    const GreyImage map = generateHeightMap(512, DEFAULT_SEED);
     Bitmap bitmap;
     ASSERT_TRUE(bitmap.load(file("Maps/Lake_512.bmp").c_str()));
     for (size_t k = 0; k < map.pixels.size(); k += 97) {
@@ -151,12 +151,12 @@ TEST_F(DataSetTest, EveryFileLoadsThroughBitmapWithTheWrittenPixels) {
 }
 
 TEST(DataGenMaterials, AllNineShareOneSizeAndTileWithoutSeams) {
-    for (int k = 0; k < materialCount; ++k) {
+    for (int k = 0; k < MATERIAL_COUNT; ++k) {
         const Material material = static_cast<Material>(k);
-        const RgbImage image = generateMaterial(material, materialSize, defaultSeed);
-        ASSERT_EQ(image.width, materialSize) << materialName(material);
-        ASSERT_EQ(image.height, materialSize) << materialName(material);
-        ASSERT_EQ(image.pixels.size(), static_cast<size_t>(materialSize) * materialSize * 3);
+        const RgbImage image = generateMaterial(material, MATERIAL_SIZE, DEFAULT_SEED);
+        ASSERT_EQ(image.width, MATERIAL_SIZE) << materialName(material);
+        ASSERT_EQ(image.height, MATERIAL_SIZE) << materialName(material);
+        ASSERT_EQ(image.pixels.size(), static_cast<size_t>(MATERIAL_SIZE) * MATERIAL_SIZE * 3);
         const EdgeJumps jumps = edgeJumps(image);
         EXPECT_GT(jumps.columnNear, 0.5) << materialName(material) << " has no texture";
         EXPECT_LE(jumps.columnWrap, jumps.columnNear * 1.1) << materialName(material) << " shows a seam";
@@ -174,7 +174,7 @@ TEST(DataGenMaterials, SeamMeasureCatchesATileThatDoesNotWrap) {
     EXPECT_GT(jumps.columnWrap, jumps.columnNear * 1.1);
     EXPECT_GT(jumps.rowWrap, jumps.rowNear * 1.1);
     // A busy texture whose last column comes from elsewhere in the picture.
-    RgbImage rock = generateMaterial(Material::Rock4, 128, defaultSeed);
+    RgbImage rock = generateMaterial(Material::Rock4, 128, DEFAULT_SEED);
     for (int y = 0; y < 128; ++y)
         for (int c = 0; c < 3; ++c) rock.pixels[(y * 128 + 127) * 3 + c] = rock.pixels[(y * 128 + 60) * 3 + c];
     const EdgeJumps rockJumps = edgeJumps(rock);
@@ -188,13 +188,13 @@ TEST(DataGenMaterials, EachReadsAsItsOwnMaterial) {
         const double n = image.pixels.size() / 3.0;
         return std::vector<double>{r / n, g / n, b / n};
     };
-    const auto water = mean(generateMaterial(Material::Water, 128, defaultSeed));
-    const auto grass = mean(generateMaterial(Material::Grass, 128, defaultSeed));
-    const auto dry = mean(generateMaterial(Material::GrassDry, 128, defaultSeed));
-    const auto rock3 = mean(generateMaterial(Material::Rock3, 128, defaultSeed));
-    const auto rock4 = mean(generateMaterial(Material::Rock4, 128, defaultSeed));
-    const auto snow = mean(generateMaterial(Material::Snow, 128, defaultSeed));
-    const auto snow2 = mean(generateMaterial(Material::Snow2, 128, defaultSeed));
+    const auto water = mean(generateMaterial(Material::Water, 128, DEFAULT_SEED));
+    const auto grass = mean(generateMaterial(Material::Grass, 128, DEFAULT_SEED));
+    const auto dry = mean(generateMaterial(Material::GrassDry, 128, DEFAULT_SEED));
+    const auto rock3 = mean(generateMaterial(Material::Rock3, 128, DEFAULT_SEED));
+    const auto rock4 = mean(generateMaterial(Material::Rock4, 128, DEFAULT_SEED));
+    const auto snow = mean(generateMaterial(Material::Snow, 128, DEFAULT_SEED));
+    const auto snow2 = mean(generateMaterial(Material::Snow2, 128, DEFAULT_SEED));
     EXPECT_GT(water[2], water[0] + 30);  // blue
     EXPECT_GT(grass[1], grass[0] + 20);  // green
     EXPECT_GT(grass[1], grass[2] + 40);
@@ -203,14 +203,14 @@ TEST(DataGenMaterials, EachReadsAsItsOwnMaterial) {
     EXPECT_GT(rock3[0] + rock3[1] + rock3[2], rock4[0] + rock4[1] + rock4[2] + 30);  // granite is lighter
     EXPECT_GT(snow[2], 200);
     EXPECT_GT(snow2[0] + snow2[1] + snow2[2], snow[0] + snow[1] + snow[2]);  // powder is brighter than ice
-    EXPECT_NE(fnv1a(generateMaterial(Material::Rock3, 128, defaultSeed).pixels),
-              fnv1a(generateMaterial(Material::Rock4, 128, defaultSeed).pixels));
+    EXPECT_NE(fnv1a(generateMaterial(Material::Rock3, 128, DEFAULT_SEED).pixels),
+              fnv1a(generateMaterial(Material::Rock4, 128, DEFAULT_SEED).pixels));
 }
 
 // The landscape's proportions at a given size: the lake, its shore, the snow and the rock.
 void expectLakeLandscape(int size) {
     SCOPED_TRACE("map size " + std::to_string(size));
-    const GreyImage map = generateHeightMap(size, defaultSeed);
+    const GreyImage map = generateHeightMap(size, DEFAULT_SEED);
     ASSERT_EQ(map.width, size);
     ASSERT_EQ(map.height, size);
     const size_t count = map.pixels.size();
@@ -226,7 +226,7 @@ void expectLakeLandscape(int size) {
                 nearestWaterToBorder = std::min({nearestWaterToBorder, x, y, size - 1 - x, size - 1 - y});
                 continue;
             }
-            if (h >= snowLinePixel) ++snow;
+            if (h >= SNOW_LINE_PIXEL) ++snow;
             const bool besideWater = (x > 0 && at(x - 1, y) == 0) || (x + 1 < size && at(x + 1, y) == 0) ||
                                      (y > 0 && at(x, y - 1) == 0) || (y + 1 < size && at(x, y + 1) == 0);
             if (besideWater) {
@@ -321,7 +321,7 @@ TEST(DataGenNormalMap, CodeDecodesToTheNearestByte) {
 }
 
 TEST(DataGenNormalMap, DecodesToUnitVectorsLeaningUp) {
-    const RgbImage image = generateMaterial(Material::WaterNormal, materialSize, defaultSeed);
+    const RgbImage image = generateMaterial(Material::WaterNormal, MATERIAL_SIZE, DEFAULT_SEED);
     double sumY = 0.0, sumTilt = 0.0;
     float minY = 1.0f;
     const size_t count = image.pixels.size() / 3;
@@ -342,7 +342,7 @@ TEST(DataGenNormalMap, DecodesToUnitVectorsLeaningUp) {
 }
 
 TEST(DataGenSky, DeepBlueAtTheZenithPaleTowardsTheHorizon) {
-    const RgbImage sky = generateSkydome(256, defaultSeed);
+    const RgbImage sky = generateSkydome(256, DEFAULT_SEED);
     ASSERT_EQ(sky.width, 256);
     ASSERT_EQ(sky.height, 256);
     // The clearest (bluest) pixel of a thin ring at radius r (as a fraction of the image) around

@@ -8,12 +8,12 @@
 
 namespace datagen {
 
-constexpr uint32_t defaultSeed = 1;
-constexpr int defaultMapSize = 512;
-constexpr int materialSize = 512;
-constexpr int skySize = 1024;
-constexpr int minMapSize = 64;
-constexpr int maxMapSize = 8192;
+constexpr uint32_t DEFAULT_SEED = 1;
+constexpr int DEFAULT_MAP_SIZE = 512;
+constexpr int MATERIAL_SIZE = 512;
+constexpr int SKY_SIZE = 1024;
+constexpr int MIN_MAP_SIZE = 64;
+constexpr int MAX_MAP_SIZE = 8192;
 
 // Pixels as the BMP writer takes them: rows bottom row first, tightly packed.
 struct GreyImage {
@@ -29,14 +29,14 @@ struct RgbImage {
 
 // Height-map pixel values of the landmarks the terrain shading keys on (a pixel of 255 is the
 // default height 20).
-constexpr int snowLinePixel = 192;  // first value at or above height 15
+constexpr int SNOW_LINE_PIXEL = 192;  // first value at or above height 15
 
 // The lake landscape, size x size pixels. Pixel column 0 of the bottom row is the corner the
 // camera starts at; the lake bed is exactly 0.
 GreyImage generateHeightMap(int size, uint32_t seed);
 
 // The nine terrain materials in atlas order (layer index = position).
-constexpr int materialCount = 9;
+constexpr int MATERIAL_COUNT = 9;
 enum class Material { Water, Grass, Rock3, Rock4, Pebbles1, Snow, Snow2, GrassDry, WaterNormal };
 // "Water", "Grass", ... as the file is named without folder and extension.
 const char* materialName(Material material);
@@ -55,8 +55,8 @@ float decodeNormalComponent(uint8_t byte);
 
 struct DataSetOptions {
     std::string outputDir = ".";
-    uint32_t seed = defaultSeed;
-    int mapSize = defaultMapSize;
+    uint32_t seed = DEFAULT_SEED;
+    int mapSize = DEFAULT_MAP_SIZE;
     bool onlyMap = false;
 };
 

@@ -11,7 +11,7 @@ namespace {
 
 std::string mapFile(int size) { return "Maps/Lake_" + std::to_string(size) + ".bmp"; }
 std::string materialFile(Material material) { return std::string("Textures/") + materialName(material) + ".bmp"; }
-const char* const skyFile = "Textures/Skydome.bmp";
+const char* const SKY_FILE = "Textures/Skydome.bmp";
 
 bool makeFolder(const std::filesystem::path& folder, std::string& error) {
     std::error_code code;
@@ -51,8 +51,8 @@ const char* materialName(Material material) {
 std::vector<std::string> dataSetFiles(const DataSetOptions& options) {
     std::vector<std::string> files{mapFile(options.mapSize)};
     if (!options.onlyMap) {
-        for (int k = 0; k < materialCount; ++k) files.push_back(materialFile(static_cast<Material>(k)));
-        files.push_back(skyFile);
+        for (int k = 0; k < MATERIAL_COUNT; ++k) files.push_back(materialFile(static_cast<Material>(k)));
+        files.push_back(SKY_FILE);
     }
     return files;
 }
@@ -67,14 +67,14 @@ bool writeDataSet(const DataSetOptions& options, std::string& error) {
         return false;
     if (options.onlyMap) return true;
 
-    for (int k = 0; k < materialCount; ++k) {
+    for (int k = 0; k < MATERIAL_COUNT; ++k) {
         const Material material = static_cast<Material>(k);
-        const RgbImage image = generateMaterial(material, materialSize, options.seed);
+        const RgbImage image = generateMaterial(material, MATERIAL_SIZE, options.seed);
         if (!save(root / materialFile(material), encodeBitmap24(image.width, image.height, image.pixels.data()), error))
             return false;
     }
-    const RgbImage sky = generateSkydome(skySize, options.seed);
-    return save(root / skyFile, encodeBitmap24(sky.width, sky.height, sky.pixels.data()), error);
+    const RgbImage sky = generateSkydome(SKY_SIZE, options.seed);
+    return save(root / SKY_FILE, encodeBitmap24(sky.width, sky.height, sky.pixels.data()), error);
 }
 
 }  // namespace datagen

@@ -14,10 +14,10 @@ namespace {
 
 // Heights are in world units of the default scale (a pixel of 255 is 20); horizontal distances
 // in map units, 0 to 1 across the map.
-constexpr float pixelsPerUnit = 255.0f / 20.0f;
+constexpr float PIXELS_PER_UNIT = 255.0f / 20.0f;
 // The erosion works on a grid of this many cells per side whatever the map size, so every size
 // gets the same landscape; finer maps add finer detail on top.
-constexpr int macroSize = 256;
+constexpr int MACRO_SIZE = 256;
 
 // A mountain range: a crest from (u0, v0) to (u1, v1), `width` to either side at its middle.
 struct Range {
@@ -26,15 +26,15 @@ struct Range {
 
 // (u, v) run along the pixel columns and the rows from the bottom; the camera starts at (0, 0)
 // looking towards (1, 1), over a lake between two ranges to a massif beyond its far end.
-const Range ranges[] = {
+const Range RANGES[] = {
     {0.07f, 0.30f, 0.38f, 0.86f, 0.20f, 1.00f},  // left of the lake, the higher one
     {0.30f, 0.07f, 0.86f, 0.38f, 0.19f, 0.90f},  // right of the lake
     {0.64f, 0.90f, 0.90f, 0.64f, 0.20f, 1.00f},  // beyond the far end
 };
 
-constexpr float lakeU = 0.37f, lakeV = 0.37f;
-constexpr float lakeAlong = 0.30f;   // half-length along the first view, along (1, 1)
-constexpr float lakeAcross = 0.17f;  // half-width across it, along (1, -1)
+constexpr float LAKE_U = 0.37f, LAKE_V = 0.37f;
+constexpr float LAKE_ALONG = 0.30f;   // half-length along the first view, along (1, 1)
+constexpr float LAKE_ACROSS = 0.17f;  // half-width across it, along (1, -1)
 
 float bump(float du, float dv, float radius) {
     const float q = (du * du + dv * dv) / (radius * radius);
@@ -82,7 +82,7 @@ float rangeStrength(const Range& range, float u, float v) {
 // nothing on the map border, so that only the periodic hills reach it and opposite borders meet.
 float mountainRegion(float u, float v, uint32_t seed) {
     float layout = 0.0f;
-    for (const Range& range : ranges) layout = std::max(layout, rangeStrength(range, u, v));
+    for (const Range& range : RANGES) layout = std::max(layout, rangeStrength(range, u, v));
     const float region = saturate(layout * (0.8f + 0.5f * fbm(u, v, 4, 3, 0.5f, seed + 29u)));
     return region * borderWindow(u, v, 0.07f);
 }
@@ -119,19 +119,19 @@ float macroHeight(float u, float v, uint32_t seed) {
 // Rain drops that pick up sediment where they speed downhill and drop it where they slow: carves
 // branching gullies into the slopes and fills the valley floors. The grid wraps around.
 void erode(std::vector<float>& height, int size, float cellSize, uint32_t seed) {
-    constexpr float inertia = 0.1f, capacityFactor = 6.0f, minCapacity = 0.01f;
-    constexpr float erodeRate = 0.3f, depositRate = 0.3f, evaporation = 0.02f, gravity = 4.0f;
-    constexpr int maxSteps = 36, radius = 2;
+    constexpr float INERTIA = 0.1f, CAPACITY_FACTOR = 6.0f, MIN_CAPACITY = 0.01f;
+    constexpr float ERODE_RATE = 0.3f, DEPOSIT_RATE = 0.3f, EVAPORATION = 0.02f, GRAVITY = 4.0f;
+    constexpr int MAX_STEPS = 36, BRUSH_RADIUS = 2;
     std::vector<int> brushOffsetX, brushOffsetY;
     std::vector<float> brushWeight;
     float weightSum = 0.0f;
-    for (int y = -radius; y <= radius; ++y) {
-        for (int x = -radius; x <= radius; ++x) {
+    for (int y = -BRUSH_RADIUS; y <= BRUSH_RADIUS; ++y) {
+        for (int x = -BRUSH_RADIUS; x <= BRUSH_RADIUS; ++x) {
             const float d = std::sqrt(static_cast<float>(x * x + y * y));
-            if (d > radius) continue;
+            if (d > BRUSH_RADIUS) continue;
             brushOffsetX.push_back(x);
             brushOffsetY.push_back(y);
-            brushWeight.push_back(1.0f - d / (radius + 0.5f));
+            brushWeight.push_back(1.0f - d / (BRUSH_RADIUS + 0.5f));
             weightSum += brushWeight.back();
         }
     }
@@ -154,13 +154,13 @@ void erode(std::vector<float>& height, int size, float cellSize, uint32_t seed) 
     for (int drop = 0; drop < drops; ++drop) {
         float x = random.uniform() * fsize, y = random.uniform() * fsize;
         float dirX = 0.0f, dirY = 0.0f, speed = 1.0f, water = 1.0f, sediment = 0.0f;
-        for (int step = 0; step < maxSteps; ++step) {
+        for (int step = 0; step < MAX_STEPS; ++step) {
             const int ix = floorToInt(x), iy = floorToInt(y);
             const float fx = x - ix, fy = y - iy;
             float gx, gy;
             const float h = sample(x, y, gx, gy);
-            dirX = dirX * inertia - gx * (1.0f - inertia);
-            dirY = dirY * inertia - gy * (1.0f - inertia);
+            dirX = dirX * INERTIA - gx * (1.0f - INERTIA);
+            dirY = dirY * INERTIA - gy * (1.0f - INERTIA);
             const float length = std::sqrt(dirX * dirX + dirY * dirY);
             if (length < 1e-6f) break;
             dirX /= length;
@@ -173,16 +173,16 @@ void erode(std::vector<float>& height, int size, float cellSize, uint32_t seed) 
             if (y >= fsize) y -= fsize;
             float unusedX, unusedY;
             const float deltaH = sample(x, y, unusedX, unusedY) - h;
-            const float capacity = std::max(-deltaH * speed * water * capacityFactor / cellSize, minCapacity);
+            const float capacity = std::max(-deltaH * speed * water * CAPACITY_FACTOR / cellSize, MIN_CAPACITY);
             if (sediment > capacity || deltaH > 0.0f) {
-                const float amount = deltaH > 0.0f ? std::min(deltaH, sediment) : (sediment - capacity) * depositRate;
+                const float amount = deltaH > 0.0f ? std::min(deltaH, sediment) : (sediment - capacity) * DEPOSIT_RATE;
                 sediment -= amount;
                 at(ix, iy) += amount * (1.0f - fx) * (1.0f - fy);
                 at(ix + 1, iy) += amount * fx * (1.0f - fy);
                 at(ix, iy + 1) += amount * (1.0f - fx) * fy;
                 at(ix + 1, iy + 1) += amount * fx * fy;
             } else {
-                const float amount = std::min((capacity - sediment) * erodeRate, -deltaH);
+                const float amount = std::min((capacity - sediment) * ERODE_RATE, -deltaH);
                 for (size_t k = 0; k < brushWeight.size(); ++k) {
                     float& cell = at(ix + brushOffsetX[k], iy + brushOffsetY[k]);
                     const float removed = std::min(cell, amount * brushWeight[k]);
@@ -190,8 +190,8 @@ void erode(std::vector<float>& height, int size, float cellSize, uint32_t seed) 
                     sediment += removed;
                 }
             }
-            speed = std::sqrt(std::max(0.0f, speed * speed - deltaH * gravity / cellSize));
-            water *= 1.0f - evaporation;
+            speed = std::sqrt(std::max(0.0f, speed * speed - deltaH * GRAVITY / cellSize));
+            water *= 1.0f - EVAPORATION;
         }
     }
 }
@@ -235,9 +235,9 @@ struct LakeSample {
 LakeSample lakeAt(float u, float v, uint32_t seed) {
     const float pu = u + fbm(u, v, 3, 4, 0.5f, seed + 331u) * 0.09f;
     const float pv = v + fbm(u, v, 3, 4, 0.5f, seed + 337u) * 0.09f;
-    const float du = pu - lakeU, dv = pv - lakeV;
-    const float along = (du + dv) * 0.70710678f / lakeAlong;
-    const float across = (du - dv) * 0.70710678f / lakeAcross;
+    const float du = pu - LAKE_U, dv = pv - LAKE_V;
+    const float along = (du + dv) * 0.70710678f / LAKE_ALONG;
+    const float across = (du - dv) * 0.70710678f / LAKE_ACROSS;
     LakeSample s;
     s.island = bump(pu - 0.44f, pv - 0.37f, 0.075f);
     const float shore = saturate(1.4f * s.island - 0.15f + 0.4f * fbm(pu, pv, 16, 3, 0.5f, seed + 341u));
@@ -248,7 +248,7 @@ LakeSample lakeAt(float u, float v, uint32_t seed) {
 }  // namespace
 
 GreyImage generateHeightMap(int size, uint32_t seed) {
-    const int macro = std::min(size, macroSize);
+    const int macro = std::min(size, MACRO_SIZE);
     std::vector<float> coarse(static_cast<size_t>(macro) * macro);
     const float macroInverse = 1.0f / static_cast<float>(macro);
     parallelRows(macro, [&](int begin, int end) {
@@ -324,7 +324,7 @@ GreyImage generateHeightMap(int size, uint32_t seed) {
             h = 18.0f + 1.9f * x / (1.0f + x);
         }
         // Sub-level noise keeps gentle slopes from quantising into visible terraces.
-        const float level8 = h * pixelsPerUnit + 0.45f * fine[k];
+        const float level8 = h * PIXELS_PER_UNIT + 0.45f * fine[k];
         image.pixels[k] = static_cast<uint8_t>(clampf(level8 + 0.5f, 1.0f, 255.0f));
     }
     return image;

@@ -12,11 +12,11 @@ namespace {
 
 // Sixteen unit gradients at 22.5-degree steps, written out so that no platform's sin or cos is
 // involved.
-const float gradientX[16] = {1.0f,        0.92387953f,  0.70710678f,  0.38268343f,
+const float GRADIENT_X[16] = {1.0f,        0.92387953f,  0.70710678f,  0.38268343f,
                              0.0f,        -0.38268343f, -0.70710678f, -0.92387953f,
                              -1.0f,       -0.92387953f, -0.70710678f, -0.38268343f,
                              0.0f,        0.38268343f,  0.70710678f,  0.92387953f};
-const float gradientY[16] = {0.0f,        0.38268343f,  0.70710678f,  0.92387953f,
+const float GRADIENT_Y[16] = {0.0f,        0.38268343f,  0.70710678f,  0.92387953f,
                              1.0f,        0.92387953f,  0.70710678f,  0.38268343f,
                              0.0f,        -0.38268343f, -0.70710678f, -0.92387953f,
                              -1.0f,       -0.92387953f, -0.70710678f, -0.38268343f};
@@ -38,10 +38,10 @@ float gradientNoise(float x, float y, int periodX, int periodY, uint32_t seed) {
     const uint32_t hy0 = static_cast<uint32_t>(y0) * 0x165667b1u ^ s, hy1 = static_cast<uint32_t>(y1) * 0x165667b1u ^ s;
     const uint32_t ha = mix32(hx0 ^ hy0) & 15u, hb = mix32(hx1 ^ hy0) & 15u;
     const uint32_t hc = mix32(hx0 ^ hy1) & 15u, hd = mix32(hx1 ^ hy1) & 15u;
-    const float va = gradientX[ha] * fx + gradientY[ha] * fy;
-    const float vb = gradientX[hb] * (fx - 1.0f) + gradientY[hb] * fy;
-    const float vc = gradientX[hc] * fx + gradientY[hc] * (fy - 1.0f);
-    const float vd = gradientX[hd] * (fx - 1.0f) + gradientY[hd] * (fy - 1.0f);
+    const float va = GRADIENT_X[ha] * fx + GRADIENT_Y[ha] * fy;
+    const float vb = GRADIENT_X[hb] * (fx - 1.0f) + GRADIENT_Y[hb] * fy;
+    const float vc = GRADIENT_X[hc] * fx + GRADIENT_Y[hc] * (fy - 1.0f);
+    const float vd = GRADIENT_X[hd] * (fx - 1.0f) + GRADIENT_Y[hd] * (fy - 1.0f);
     const float ux = fade(fx), uy = fade(fy);
     return va + ux * (vb - va) + uy * (vc - va) + ux * uy * (va - vb - vc + vd);
 }

@@ -12,7 +12,7 @@ namespace datagen {
 namespace {
 
 // Noise over the unbounded cloud plane: a period far larger than the part of the plane in view.
-constexpr int planePeriod = 4096;
+constexpr int PLANE_PERIOD = 4096;
 
 // Fractal cloud density, octave by octave, so that a clear patch can stop after the coarse ones.
 class CloudDensity {
@@ -21,7 +21,7 @@ public:
     // Adds the octaves up to (not including) `end` and returns the sum so far.
     float upTo(int end) {
         for (; octave < end; ++octave) {
-            sum += amplitude * gradientNoise(x * f, y * f, planePeriod, planePeriod, seed + 17u * octave);
+            sum += amplitude * gradientNoise(x * f, y * f, PLANE_PERIOD, PLANE_PERIOD, seed + 17u * octave);
             amplitude *= 0.5f;
             f *= 2.03f;
         }
@@ -67,7 +67,7 @@ RgbImage generateSkydome(int size, uint32_t seed) {
                 const float px = dx * reach * 0.9f + 3.7f, py = dy * reach * 0.9f - 1.3f;
                 CloudDensity cloudAt(px, py, s);
                 const float coarse = cloudAt.upTo(3);
-                const float coverage = 0.08f * gradientNoise(px * 0.25f, py * 0.25f, planePeriod, planePeriod, s + 99u);
+                const float coverage = 0.08f * gradientNoise(px * 0.25f, py * 0.25f, PLANE_PERIOD, PLANE_PERIOD, s + 99u);
                 const float cloudStart = -0.04f;
                 // Where even the finest octaves cannot lift the density to a cloud, the sky is clear.
                 if (coarse + cloudAt.remainingBound(6) + coverage > cloudStart) {
