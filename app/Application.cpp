@@ -92,9 +92,6 @@ void Application::startUp() {
     app.startupPhaseEnded("sky");
 
     app.finalProcessingEffect = new FinalProcessingEffect(new FinalProcessingShader());
-    app.finalProcessingEffect->isBloomEnabled = true;
-    app.finalProcessingEffect->debugMode = 0;
-    app.finalProcessingEffect->bloomGain = 1.0f;
     app.gaussianBlurEffect = new GaussianBlurEffect();
     app.startupPhaseEnded("shader builds");
 

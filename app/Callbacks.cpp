@@ -17,9 +17,14 @@
 
 namespace {
 
+// Vertical field of view (50 degrees) and the clip planes of the viewer.
+constexpr float FIELD_OF_VIEW = 0.87266463f;
+constexpr float NEAR_PLANE = 0.01f;
+constexpr float FAR_PLANE = 600.0f;
+
 const char* const VIEW_NAMES[4] = {"Bloom enabled", "Bloom disabled", "Bright texture", "Smoothed bloom texture"};
 
-// Gain steps are taken in double precision, threshold steps in single precision; neither goes below 0.
+// The gain is stepped in double precision, the threshold in single; neither goes below 0.
 void stepBloomSetting(GLFWwindow* window, int direction) {
     Application& app = Application::instance();
     if (glfwGetKey(window, GLFW_KEY_LEFT_SHIFT) != 0) {
@@ -70,16 +75,8 @@ void framebufferSizeCallback(GLFWwindow*, int width, int height) {
     // A minimised window reports a zero side; keep the last projection and targets until it comes back.
     if (width <= 0 || height <= 0) return;
 
-    const float t = static_cast<float>(std::tan(static_cast<double>(0.43633232f)));
-    mat4 projection(0.0f);
-    projection[0][0] = 1.0f / ((static_cast<float>(width) / static_cast<float>(height)) * t);
-    projection[1][1] = 1.0f / t;
-    projection[2][2] = -1.0000334f;
-    projection[2][3] = -1.0f;
-    projection[3][2] = -0.020000333f;
-
     Application& app = Application::instance();
-    app.projection = projection;
+    app.projection = perspective(FIELD_OF_VIEW, static_cast<float>(width) / static_cast<float>(height), NEAR_PLANE, FAR_PLANE);
     glViewport(0, 0, width, height);
     app.mainFramebuffer->resize(width, height);
     // Windows under 4 pixels would give the blur targets a zero side, which no framebuffer can have.

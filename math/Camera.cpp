@@ -57,7 +57,6 @@ void Camera::step(const CameraInput& input, float elapsedSeconds) {
     if (input.fast) speedFactor = 5.0f;
     if (input.slow) speedFactor = 0.25f;
 
-    // Each component is scaled left to right (v * speed * dt * factor) so results round the same everywhere.
     const auto scaled = [&](const vec3& v) {
         return vec3{v.x * moveSpeed * elapsedSeconds * speedFactor, v.y * moveSpeed * elapsedSeconds * speedFactor,
                     v.z * moveSpeed * elapsedSeconds * speedFactor};
@@ -87,7 +86,7 @@ void Camera::step(const CameraInput& input, float elapsedSeconds) {
     if (theta < MIN_POLAR_ANGLE) theta = MIN_POLAR_ANGLE;
     if (theta > MAX_POLAR_ANGLE) theta = MAX_POLAR_ANGLE;
 
-    direction = vec3{cos(phi) * sin(theta), cos(theta), sin(phi) * sin(theta)};
+    direction = vec3{math::cos(phi) * math::sin(theta), math::cos(theta), math::sin(phi) * math::sin(theta)};
 
     const float climb = moveSpeed * elapsedSeconds * speedFactor;
     if (input.up) position.y += climb;

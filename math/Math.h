@@ -1,5 +1,12 @@
 // Single-precision vectors and column-major matrices laid out as OpenGL takes them,
 // with the view and projection constructions the renderer needs.
+//
+// Precision rules, which fix every printed number and pixel position independently of the
+// compiler and the C library:
+// - roots, tangents and trigonometry are taken in double precision and rounded back to float;
+// - products of several factors are evaluated left to right in float, never fused or reordered;
+// - a value that is stepped or summed in double precision (a bloom gain, a mouse delta) is
+//   rounded to float once, where it is stored.
 #pragma once
 
 #include <cmath>
@@ -51,11 +58,13 @@ inline vec3 cross(const vec3& a, const vec3& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
-// Roots, tangents and trigonometry are taken in double precision and rounded back,
-// which fixes printed numbers and pixel positions independently of the C library's float variants.
 inline float sqrtSingle(float x) { return static_cast<float>(std::sqrt(static_cast<double>(x))); }
+
+// In a namespace of their own so that they never meet the C library's float overloads.
+namespace math {
 inline float cos(float x) { return static_cast<float>(std::cos(static_cast<double>(x))); }
 inline float sin(float x) { return static_cast<float>(std::sin(static_cast<double>(x))); }
+}  // namespace math
 
 inline float length(const vec3& v) { return sqrtSingle(dot(v, v)); }
 

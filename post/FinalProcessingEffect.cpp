@@ -20,11 +20,7 @@ const char* FinalProcessingShader::getVertexSource() { return vertexSource(); }
 
 const char* FinalProcessingShader::getFragmentSource() { return fragmentSource(); }
 
-FinalProcessingEffect::FinalProcessingEffect(FinalProcessingShader* shader) : FullScreenEffect(shader) {
-    isBloomEnabled = true;
-    debugMode = 0;
-    bloomGain = 1.0f;
-}
+FinalProcessingEffect::FinalProcessingEffect(FinalProcessingShader* shader) : FullScreenEffect(shader) {}
 
 void FinalProcessingEffect::setUniforms() {
     const FinalProcessingShader* finalShader = static_cast<const FinalProcessingShader*>(shader);

@@ -26,12 +26,14 @@ private:
 
 class FinalProcessingEffect : public FullScreenEffect {
 public:
+    static constexpr float DEFAULT_BLOOM_GAIN = 1.0f;
+
     GLuint tex = 0;
     GLuint tex2 = 0;
     GLuint tex3 = 0;
     bool isBloomEnabled = true;
     int debugMode = 0;
-    float bloomGain = 1.0f;
+    float bloomGain = DEFAULT_BLOOM_GAIN;
 
     explicit FinalProcessingEffect(FinalProcessingShader* shader);
 

@@ -21,11 +21,34 @@ void requireComplete(const std::string& label) {
     fatal(report.str());
 }
 
+const char* const MULTISAMPLED_LABEL = ", multisampled";
+
 void setSamplingParameters() {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
+// The start of every resize: creates the framebuffer object on first use (and says so), then
+// binds it. Returns whether it existed before, in which case the caller deletes the old attachments.
+bool beginResize(GLuint& framebuffer, bool& isCreated, const char* labelSuffix) {
+    const bool existed = isCreated;
+    if (!existed) {
+        glGenFramebuffers(1, &framebuffer);
+        std::cout << "Created new FBO (" << framebuffer << labelSuffix << ")" << std::endl;
+        isCreated = true;
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    return existed;
+}
+
+// The end of every resize: the completeness check, the report, and the window's framebuffer bound again.
+void endResize(GLuint framebuffer, const char* labelSuffix, int width, int height) {
+    const std::string label = std::to_string(framebuffer) + labelSuffix;
+    requireComplete(label);
+    std::cout << "Updated FBO (" << label << ") with size: " << width << " by " << height << std::endl;
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
 // Draw-buffer lists are set on every bind, so they come from one constant list rather than
@@ -40,20 +63,12 @@ Framebuffer::Framebuffer(int colorAttachmentCount, bool hasDepth)
     : colorAttachmentCount(colorAttachmentCount), hasDepth(hasDepth) {}
 
 void Framebuffer::resize(int width, int height) {
-    if (!isCreated) {
-        glGenFramebuffers(1, &fbo);
-        std::cout << "Created new FBO (" << fbo << ")" << std::endl;
-    } else {
+    if (beginResize(fbo, isCreated, "")) {
         glDeleteTextures(static_cast<GLsizei>(colorTextures.size()), colorTextures.data());
-        if (hasDepth) {
-            glDeleteTextures(1, &depthTexture);
-        }
+        if (hasDepth) glDeleteTextures(1, &depthTexture);
     }
     this->width = width;
     this->height = height;
-    isCreated = true;
-
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
 
     colorTextures.assign(colorAttachmentCount, 0);
     glGenTextures(colorAttachmentCount, colorTextures.data());
@@ -73,9 +88,7 @@ void Framebuffer::resize(int width, int height) {
         glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_TEXTURE_2D, depthTexture, 0);
     }
 
-    requireComplete(std::to_string(fbo));
-    std::cout << "Updated FBO (" << fbo << ") with size: " << width << " by " << height << std::endl;
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    endResize(fbo, "", width, height);
 }
 
 void Framebuffer::bind() {
@@ -92,20 +105,11 @@ FramebufferMultisampled::FramebufferMultisampled(int colorAttachmentCount, bool 
 void FramebufferMultisampled::resize(int width, int height) {
     Framebuffer::resize(width, height);
 
-    if (!isMultisampledCreated) {
-        glGenFramebuffers(1, &multisampledFbo);
-        std::cout << "Created new FBO (" << multisampledFbo << ", multisampled)" << std::endl;
-    } else {
+    if (beginResize(multisampledFbo, isMultisampledCreated, MULTISAMPLED_LABEL)) {
         glDeleteRenderbuffers(static_cast<GLsizei>(colorRenderbuffers.size()), colorRenderbuffers.data());
-        if (hasDepth) {
-            glDeleteRenderbuffers(1, &depthRenderbuffer);
-        }
+        if (hasDepth) glDeleteRenderbuffers(1, &depthRenderbuffer);
     }
-    isMultisampledCreated = true;
-
     const int samples = Application::instance().samples;
-
-    glBindFramebuffer(GL_FRAMEBUFFER, multisampledFbo);
 
     colorRenderbuffers.assign(colorAttachmentCount, 0);
     glGenRenderbuffers(colorAttachmentCount, colorRenderbuffers.data());
@@ -122,10 +126,7 @@ void FramebufferMultisampled::resize(int width, int height) {
         glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depthRenderbuffer);
     }
 
-    requireComplete(std::to_string(multisampledFbo) + ", multisampled");
-    std::cout << "Updated FBO (" << multisampledFbo << ", multisampled) with size: " << width << " by "
-              << height << std::endl;
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    endResize(multisampledFbo, MULTISAMPLED_LABEL, width, height);
 }
 
 void FramebufferMultisampled::bind() {

@@ -2,11 +2,12 @@
 #include "post/FullScreenEffect.h"
 
 #include "gpu/Shader.h"
+#include "gpu/VertexArray.h"
 
 namespace {
 
 // Two counter-clockwise triangles as a strip, so they survive back-face culling.
-const GLfloat quadVertices[] = {
+const GLfloat QUAD_VERTICES[] = {
     -1.0f, -1.0f, 0.0f,
     1.0f, -1.0f, 0.0f,
     -1.0f, 1.0f, 0.0f,
@@ -16,18 +17,14 @@ const GLfloat quadVertices[] = {
 }  // namespace
 
 FullScreenEffect::FullScreenEffect(Shader* shader) : shader(shader) {
-    glGenBuffers(1, &vbo);
-    glGenVertexArrays(1, &vao);
-    glBindVertexArray(vao);
-    glBindBuffer(GL_ARRAY_BUFFER, vbo);
-    glBufferData(GL_ARRAY_BUFFER, sizeof(quadVertices), quadVertices, GL_STATIC_DRAW);
+    createVertexArray(vao, vbo, nullptr);
+    glBufferData(GL_ARRAY_BUFFER, sizeof(QUAD_VERTICES), QUAD_VERTICES, GL_STATIC_DRAW);
     setupAttributes();
     glBindVertexArray(0);
 }
 
 void FullScreenEffect::setupAttributes() {
-    glEnableVertexAttribArray(shader->positionLocation);
-    glVertexAttribPointer(shader->positionLocation, 3, GL_FLOAT, GL_FALSE, 3 * sizeof(GLfloat), nullptr);
+    describeFloatRecords({{shader->positionLocation, 3}});
 }
 
 void FullScreenEffect::setUniforms() {}

@@ -17,10 +17,7 @@ const char* GaussianBlurShader::getVertexSource() { return vertexSource(); }
 
 const char* GaussianBlurShader::getFragmentSource() { return fragmentSource(); }
 
-GaussianBlurEffect::GaussianBlurEffect() : FullScreenEffect(new GaussianBlurShader()) {
-    isHorizontal = true;
-    radius = 1.0f;
-}
+GaussianBlurEffect::GaussianBlurEffect() : FullScreenEffect(new GaussianBlurShader()) {}
 
 void GaussianBlurEffect::setUniforms() {
     const GaussianBlurShader* blurShader = static_cast<const GaussianBlurShader*>(shader);

@@ -7,34 +7,31 @@
 
 #include "app/Application.h"
 #include "gpu/Texture.h"
+#include "gpu/VertexArray.h"
 #include "math/Camera.h"
 #include "scene/SkyShader.h"
 
 namespace {
 
-constexpr int RINGS = 9;
-constexpr int SEGMENTS = 18;
 constexpr int FLOATS_PER_VERTEX = 5;
 
 }  // namespace
 
 Skydome::Skydome() {
-    skyData = vec4{1.0f, 1.0f, 1.0f, 350.0f};
     shader = new SkyShader();
 
     // Slightly beyond the fog end, so fully fogged terrain meets the sky behind it.
     const float radius = skyData.w * 1.2f;
-    vertexCount = RINGS * SEGMENTS;
     std::vector<float> vertices(static_cast<size_t>(vertexCount) * FLOATS_PER_VERTEX);
     float* out = vertices.data();
     for (int i = 0; i < RINGS; ++i) {
-        const float theta = static_cast<float>(i) * 3.1415927f / 18.0f;
-        const float sinTheta = sin(theta);
-        const float cosTheta = cos(theta);
+        const float theta = static_cast<float>(i) * 3.1415927f / static_cast<float>(2 * RINGS);
+        const float sinTheta = math::sin(theta);
+        const float cosTheta = math::cos(theta);
         for (int j = 0; j < SEGMENTS; ++j) {
-            const float phi = static_cast<float>(j) * 6.2831855f / 18.0f;
-            const float x = cos(phi) * sinTheta;
-            const float z = sin(phi) * sinTheta;
+            const float phi = static_cast<float>(j) * 6.2831855f / static_cast<float>(SEGMENTS);
+            const float x = math::cos(phi) * sinTheta;
+            const float z = math::sin(phi) * sinTheta;
             *out++ = x * radius;
             *out++ = cosTheta * radius;
             *out++ = z * radius;
@@ -44,7 +41,6 @@ Skydome::Skydome() {
         }
     }
 
-    indexCount = (RINGS - 1) * (2 * SEGMENTS + 2);
     std::vector<uint32_t> indices;
     indices.reserve(static_cast<size_t>(indexCount));
     for (uint32_t r = 0; r + 1 < RINGS; ++r) {
@@ -56,21 +52,10 @@ Skydome::Skydome() {
         indices.push_back(SEGMENTS * (r + 1));
     }
 
-    glGenBuffers(1, &vertexBuffer);
-    glGenBuffers(1, &indexBuffer);
-    glGenVertexArrays(1, &vao);
-    glBindVertexArray(vao);
-    glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBuffer);
-    glBufferData(GL_ARRAY_BUFFER, vertexCount * FLOATS_PER_VERTEX * sizeof(float), vertices.data(), GL_STATIC_DRAW);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER, indexCount * sizeof(uint32_t), indices.data(), GL_STATIC_DRAW);
-
-    const GLsizei stride = FLOATS_PER_VERTEX * sizeof(float);
-    glEnableVertexAttribArray(shader->positionLocation);
-    glVertexAttribPointer(shader->positionLocation, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<void*>(0));
-    glEnableVertexAttribArray(shader->textureLocation);
-    glVertexAttribPointer(shader->textureLocation, 2, GL_FLOAT, GL_FALSE, stride,
-                          reinterpret_cast<void*>(3 * sizeof(float)));
+    createVertexArray(vao, vertexBuffer, &indexBuffer);
+    glBufferData(GL_ARRAY_BUFFER, vertices.size() * sizeof(float), vertices.data(), GL_STATIC_DRAW);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, indices.size() * sizeof(uint32_t), indices.data(), GL_STATIC_DRAW);
+    describeFloatRecords({{shader->positionLocation, 3}, {shader->textureLocation, 2}});
     glBindVertexArray(0);
 
     texture = new Texture("Textures\\Skydome.bmp");
@@ -91,7 +76,6 @@ void Skydome::draw() {
     glBindTexture(GL_TEXTURE_2D, texture->id);
     glUniform1i(shader->texLocation, 2);
 
-    glEnable(GL_PROGRAM_POINT_SIZE);
     glDrawElements(GL_TRIANGLE_STRIP, indexCount, GL_UNSIGNED_INT, nullptr);
 
     glBindVertexArray(0);

@@ -10,10 +10,14 @@ class Texture;
 
 class Skydome {
 public:
+    // Rings from the zenith to the horizon, segments around each ring.
+    static constexpr int RINGS = 9;
+    static constexpr int SEGMENTS = 18;
+
     SkyShader* shader = nullptr;
     vec4 skyData{1.0f, 1.0f, 1.0f, 350.0f};
-    int vertexCount = 162;
-    int indexCount = 304;
+    int vertexCount = RINGS * SEGMENTS;
+    int indexCount = (RINGS - 1) * (2 * SEGMENTS + 2);
     GLuint vao = 0;
     GLuint vertexBuffer = 0;
     GLuint indexBuffer = 0;

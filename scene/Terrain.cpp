@@ -11,9 +11,11 @@
 #include "app/Fatal.h"
 #include "gpu/Bitmap.h"
 #include "gpu/Texture.h"
+#include "gpu/VertexArray.h"
 #include "math/Camera.h"
 #include "math/Math.h"
 #include "scene/Skydome.h"
+#include "scene/TerrainArguments.h"
 #include "scene/TerrainMesh.h"
 #include "scene/TerrainShader.h"
 
@@ -70,12 +72,7 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     const uint64_t vertexBytes = terrainVertexCount(gridWidth, gridHeight) * TERRAIN_VERTEX_FLOATS * sizeof(float);
     const uint64_t indexBytes = terrainIndexCount(gridWidth, gridHeight) * sizeof(uint32_t);
 
-    glGenBuffers(1, &vbo);
-    glGenBuffers(1, &ibo);
-    glGenVertexArrays(1, &vao);
-    glBindVertexArray(vao);
-    glBindBuffer(GL_ARRAY_BUFFER, vbo);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ibo);
+    createVertexArray(vao, vbo, &ibo);
 
     fillBuffer(GL_ARRAY_BUFFER, vertexBytes, "vertex buffer", arguments.heightMapPath, [&](void* memory) {
         buildTerrainVertices(bitmap->pixels, gridWidth, gridHeight, horizontalScale, heightScale,
@@ -88,22 +85,14 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
 
     for (const std::string& line : terrainSizeLines(vertexBytes, indexBytes)) std::cout << line << std::endl;
 
-    const GLsizei stride = TERRAIN_VERTEX_FLOATS * sizeof(float);
-    glEnableVertexAttribArray(shader->positionLocation);
-    glVertexAttribPointer(shader->positionLocation, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<void*>(0));
-    glEnableVertexAttribArray(shader->normalLocation);
-    glVertexAttribPointer(shader->normalLocation, 3, GL_FLOAT, GL_FALSE, stride,
-                          reinterpret_cast<void*>(3 * sizeof(float)));
-    glEnableVertexAttribArray(shader->textureLocation);
-    glVertexAttribPointer(shader->textureLocation, 2, GL_FLOAT, GL_FALSE, stride,
-                          reinterpret_cast<void*>(6 * sizeof(float)));
+    describeFloatRecords({{shader->positionLocation, 3}, {shader->normalLocation, 3}, {shader->textureLocation, 2}});
     glBindVertexArray(0);
     application.startupPhaseEnded("mesh build");
 
     atlas = new TextureAtlas(9, MATERIAL_FILES);
     application.startupPhaseEnded("atlas");
 
-    Camera* camera = Application::instance().camera;
+    Camera* camera = application.camera;
     camera->position = vec3{0.0f, heightScale, 0.0f};
     const float inverseRootTwo = 1.0f / sqrtSingle(2.0f);
     camera->direction = vec3{inverseRootTwo, 0.0f, -inverseRootTwo};
@@ -144,8 +133,7 @@ void Terrain::draw() {
         glDrawElements(GL_TRIANGLE_STRIP, static_cast<GLsizei>(terrainIndexCount(gridWidth, gridHeight)),
                        GL_UNSIGNED_INT, nullptr);
     } else {
-        // The sky leaves program-controlled point size on, and the terrain programs write none.
-        glDisable(GL_PROGRAM_POINT_SIZE);
+        // One pixel per vertex, whatever point size an earlier pass left behind.
         glPointSize(1.0f);
         glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(terrainVertexCount(gridWidth, gridHeight)));
     }

@@ -8,6 +8,8 @@ class TextureAtlas;
 
 class Terrain {
 public:
+    static constexpr float DEFAULT_BLOOM_THRESHOLD = 0.3f;
+
     GLuint vao = 0;
     GLuint vbo = 0;
     GLuint ibo = 0;
@@ -15,7 +17,7 @@ public:
     int gridHeight = 0;
     float horizontalScale = 1.0f;
     float heightScale = 20.0f;
-    float bloomThreshold = 0.3f;
+    float bloomThreshold = DEFAULT_BLOOM_THRESHOLD;
     TerrainShader* shader = nullptr;
     TextureAtlas* atlas = nullptr;
 

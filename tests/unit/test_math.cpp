@@ -1,8 +1,11 @@
 // View and projection constructions and the single-precision rounding rules they rely on.
 #include <gtest/gtest.h>
 
+#include <math.h>
+
 #include <cmath>
 
+// The C library's own float overloads must stay includable beside the math module's.
 #include "math/Math.h"
 
 namespace {
@@ -80,8 +83,8 @@ TEST(Perspective, MatchesTheWindowProjectionConstants) {
 
 TEST(SinglePrecision, TrigonometryAndRootsRoundTheDoubleResult) {
     for (float x : {0.1f, 0.43633232f, 1.0f, 2.5f, -3.0f, 100.0f}) {
-        EXPECT_EQ(cos(x), static_cast<float>(std::cos(static_cast<double>(x))));
-        EXPECT_EQ(sin(x), static_cast<float>(std::sin(static_cast<double>(x))));
+        EXPECT_EQ(math::cos(x), static_cast<float>(std::cos(static_cast<double>(x))));
+        EXPECT_EQ(math::sin(x), static_cast<float>(std::sin(static_cast<double>(x))));
     }
     EXPECT_EQ(length(vec3{3, 4, 12}), 13.0f);
     const vec3 unit = normalize(vec3{0, 0, -5});

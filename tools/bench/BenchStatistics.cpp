@@ -4,24 +4,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 
 namespace {
 
 double percentileOfSorted(const std::vector<double>& samples, double fraction) {
-    if (samples.empty()) return std::numeric_limits<double>::quiet_NaN();
-    const double rank = std::clamp(fraction, 0.0, 1.0) * static_cast<double>(samples.size() - 1);
+    const double rank = fraction * static_cast<double>(samples.size() - 1);
     const size_t below = static_cast<size_t>(std::floor(rank));
     const size_t above = std::min(below + 1, samples.size() - 1);
     return samples[below] + (rank - static_cast<double>(below)) * (samples[above] - samples[below]);
 }
 
 }  // namespace
-
-double percentile(std::vector<double> samples, double fraction) {
-    std::sort(samples.begin(), samples.end());
-    return percentileOfSorted(samples, fraction);
-}
 
 TimingSummary summarize(const std::vector<double>& samplesMs) {
     TimingSummary summary;

@@ -9,16 +9,13 @@
 
 #include "app/RenderObserver.h"
 
-// The value below which the given fraction (0 to 1) of the samples lie, interpolated linearly
-// between the two nearest ranks; NaN for no samples.
-double percentile(std::vector<double> samples, double fraction);
-
 struct TimingSummary {
     size_t count = 0;
     double medianMs = 0;
     double p95Ms = 0;
 };
 
+// The median and the 95th percentile, each interpolated linearly between the two nearest ranks.
 TimingSummary summarize(const std::vector<double>& samplesMs);
 
 // 1000 / the frame time; 0 when there is no positive frame time.

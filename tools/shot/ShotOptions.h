@@ -5,6 +5,8 @@
 #include <string>
 
 #include "math/Math.h"
+#include "post/FinalProcessingEffect.h"
+#include "scene/Terrain.h"
 
 // The final pass's views, in the order the program's B key cycles them.
 constexpr const char* SHOT_VIEW_NAMES[4] = {"bloom", "no-bloom", "bright", "blurred"};
@@ -21,8 +23,8 @@ struct ShotOptions {
     double time = 0.0;
     int mode = 5;
     int view = 0;
-    float bloomGain = 1.0f;
-    float bloomThreshold = 0.3f;
+    float bloomGain = FinalProcessingEffect::DEFAULT_BLOOM_GAIN;
+    float bloomThreshold = Terrain::DEFAULT_BLOOM_THRESHOLD;
     // Passed to the terrain as the program's own three arguments; empty ones are left out.
     std::string heightMapPath;
     std::string horizontalScale;
