@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "app/Callbacks.h"
+#include "app/ContextVersion.h"
 #include "app/Fatal.h"
 #include "math/Camera.h"
 #include "post/FinalProcessingEffect.h"
@@ -54,12 +55,17 @@ void Application::startUp() {
         std::exit(1);
     }
     glfwMakeContextCurrent(app.window);
-    glewInit();
+    const GLenum glewResult = glewInit();
 
     const GLubyte* renderer = glGetString(GL_RENDERER);
     const GLubyte* version = glGetString(GL_VERSION);
     std::cout << "Device: " << renderer << std::endl;
     std::cout << "OpenGL version: " << version << std::endl << std::endl;
+    if (glewResult != GLEW_OK) {
+        fatal(std::string("Could not load the OpenGL entry points: ") +
+              reinterpret_cast<const char*>(glewGetErrorString(glewResult)));
+    }
+    requireContextVersion();
 
     glfwSwapInterval(app.windowSettings.swapInterval);
     glfwSetKeyCallback(app.window, keyCallback);
@@ -109,6 +115,10 @@ void Application::mainLoop() {
     glfwSetTime(0.0);
     double previousTime = glfwGetTime();
     GLFWwindow* mainWindow = instance().window;
+    // For the integration tests only: a count of presented frames on standard error, so that
+    // they can wait for a frame drawn after their input instead of sleeping.
+    const bool reportFrames = std::getenv("KELTA_FRAME_REPORT") != nullptr;
+    unsigned long presentedFrames = 0;
     while (!glfwWindowShouldClose(mainWindow)) {
         Application& app = instance();
         app.time = glfwGetTime();
@@ -116,6 +126,7 @@ void Application::mainLoop() {
         const Camera& viewer = *app.camera;
         app.modelview = lookAt(viewer.position, viewer.position + viewer.direction, viewer.up);
         app.renderFrame();
+        if (reportFrames) std::cerr << "frame " << ++presentedFrames << std::endl;
         glfwPollEvents();
         previousTime = app.time;
     }
@@ -134,6 +145,7 @@ void Application::composeFrame() {
     Framebuffer& blurB = *app.blurFramebufferB;
 
     scene.bind();
+    glViewport(0, 0, scene.width, scene.height);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_DEPTH_TEST);
     app.skydome->draw();
@@ -161,7 +173,8 @@ void Application::composeFrame() {
         app.framePassEnded(FramePass::Blur);
     }
 
-    glViewport(0, 0, scene.width, scene.height);
+    // The scene target may be smaller than the window; it is stretched over all of it.
+    glViewport(0, 0, app.outputWidth, app.outputHeight);
     glBindFramebuffer(GL_FRAMEBUFFER, app.outputFramebuffer);
     FinalProcessingEffect& final = *app.finalProcessingEffect;
     final.tex = scene.colorTextures[0];

@@ -44,9 +44,18 @@ public:
     FinalProcessingEffect* finalProcessingEffect = nullptr;
     GaussianBlurEffect* gaussianBlurEffect = nullptr;
 
+    // Draw the terrain with level of detail, keeping its projected geometric error within
+    // lodErrorPixels, instead of as one full-resolution mesh.
+    bool levelOfDetail = false;
+    float lodErrorPixels = 1.0f;
+
     WindowSettings windowSettings;
     // The framebuffer the final pass draws into: the window's own (0) unless a tool renders off-screen.
     unsigned int outputFramebuffer = 0;
+    // The size the final pass fills: the window's framebuffer size, which may exceed the render
+    // targets when they are held to the device's limits.
+    int outputWidth = 0;
+    int outputHeight = 0;
     // Told of start-up phases and frame passes when set; never owned.
     RenderObserver* observer = nullptr;
 

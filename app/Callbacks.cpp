@@ -53,6 +53,7 @@ void keyCallback(GLFWwindow* window, int key, int, int action, int) {
         Camera& camera = *Application::instance().camera;
         camera.isMouseLookEnabled = !camera.isMouseLookEnabled;
         glfwSetInputMode(window, GLFW_CURSOR, camera.isMouseLookEnabled ? GLFW_CURSOR_DISABLED : GLFW_CURSOR_NORMAL);
+        if (camera.isMouseLookEnabled) camera.cursorCaptured();
     } else if (key >= GLFW_KEY_1 && key <= GLFW_KEY_5) {
         // Mode keys act on press, repeat and release alike.
         Application& app = Application::instance();
@@ -78,8 +79,16 @@ void framebufferSizeCallback(GLFWwindow*, int width, int height) {
     Application& app = Application::instance();
     app.projection = perspective(FIELD_OF_VIEW, static_cast<float>(width) / static_cast<float>(height), NEAR_PLANE, FAR_PLANE);
     glViewport(0, 0, width, height);
-    app.mainFramebuffer->resize(width, height);
+    app.outputWidth = width;
+    app.outputHeight = height;
+    // A window beyond the device's limits is drawn at the largest size it allows and stretched,
+    // since a target of the window's size would be incomplete.
+    int largestWidth = 0, largestHeight = 0;
+    largestRenderTargetSize(largestWidth, largestHeight);
+    const int sceneWidth = std::min(width, largestWidth);
+    const int sceneHeight = std::min(height, largestHeight);
+    app.mainFramebuffer->resize(sceneWidth, sceneHeight);
     // Windows under 4 pixels would give the blur targets a zero side, which no framebuffer can have.
-    app.blurFramebufferA->resize(std::max(1, width / 4), std::max(1, height / 4));
-    app.blurFramebufferB->resize(std::max(1, width / 4), std::max(1, height / 4));
+    app.blurFramebufferA->resize(std::max(1, sceneWidth / 4), std::max(1, sceneHeight / 4));
+    app.blurFramebufferB->resize(std::max(1, sceneWidth / 4), std::max(1, sceneHeight / 4));
 }

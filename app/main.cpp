@@ -1,11 +1,17 @@
 // Entry point: creates and registers the application, then runs it.
 #include "app/Application.h"
+#include "app/ProgramOptions.h"
+#include "app/StandardStreams.h"
 
 int main(int argc, char** argv) {
+    ensureStandardDescriptors();
+    const ProgramOptions options = readCommandLine(argc, argv);
     Application* application = new Application();
     Application::registerInstance(application);
-    application->argc = argc;
-    application->argv = argv;
+    application->argc = options.argc;
+    application->argv = options.argv;
+    application->levelOfDetail = options.levelOfDetail;
+    application->lodErrorPixels = options.lodErrorPixels;
     application->run();
     return 0;
 }

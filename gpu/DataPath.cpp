@@ -1,5 +1,3 @@
-// Finds the program's data files, whose names use '\' as the folder separator, on this file
-// system: as given, then relative to the working directory, then in "data" beside the executable.
 #include "gpu/DataPath.h"
 
 #include <algorithm>
@@ -10,37 +8,36 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool isFile(const fs::path& path) {
+bool holdsDataFolders(const fs::path& folder) {
     std::error_code error;
-    return fs::is_regular_file(path, error);
+    return fs::is_directory(folder / "Maps", error) || fs::is_directory(folder / "Textures", error);
 }
 
-fs::path executableDirectory() {
+std::string executableDirectory() {
     std::error_code error;
     const fs::path exe = fs::read_symlink("/proc/self/exe", error);
-    return error ? fs::path() : exe.parent_path();
+    return error ? std::string() : exe.parent_path().string();
 }
 
 }  // namespace
 
-std::string resolveDataPath(const std::string& name) {
-    if (name.empty() || isFile(name)) {
-        return name;
+std::string chooseDataRoot(const std::string& workingDirectory, const std::string& executableDirectory) {
+    if (holdsDataFolders(workingDirectory)) return workingDirectory;
+    if (!executableDirectory.empty()) {
+        const fs::path installed = fs::path(executableDirectory) / ".." / "share" / "kelta";
+        if (holdsDataFolders(installed)) return installed.lexically_normal().string();
     }
+    return (fs::path(executableDirectory) / "data").string();
+}
+
+const std::string& dataRoot() {
+    static const std::string root = chooseDataRoot("", executableDirectory());
+    return root;
+}
+
+std::string resolveDataPath(const std::string& name) {
+    if (name.find('\\') == std::string::npos) return name;
     std::string mapped = name;
     std::replace(mapped.begin(), mapped.end(), '\\', '/');
-    if (isFile(mapped)) {
-        return mapped;
-    }
-    const fs::path relative(mapped);
-    if (relative.is_relative()) {
-        const fs::path exeDir = executableDirectory();
-        if (!exeDir.empty()) {
-            const fs::path besideExe = exeDir / "data" / relative;
-            if (isFile(besideExe)) {
-                return besideExe.string();
-            }
-        }
-    }
-    return mapped;
+    return (fs::path(dataRoot()) / mapped).string();
 }

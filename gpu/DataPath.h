@@ -1,9 +1,19 @@
-// Maps the program's backslash-separated data file names onto this file system.
+// Where the program's data files lie. Their names use '\' as the folder separator
+// ("Textures\Snow.bmp"), and all of them come from one data set, chosen once per process.
 #pragma once
 
 #include <string>
 
-// The name as given when such a file exists; otherwise the name with '\' read as the folder
-// separator, looked up in the working directory and then in the data folder beside the
-// executable. Returns the first candidate that exists, or the separator-mapped name.
+// The folder a data set is read from: the working directory when it holds a Maps or a Textures
+// folder, else the installed data (share/kelta beside the executable's folder) when that holds
+// one, else the "data" folder beside the executable. An empty workingDirectory means the
+// current one, and is returned as such, so that names read from it stay relative.
+std::string chooseDataRoot(const std::string& workingDirectory, const std::string& executableDirectory);
+
+// chooseDataRoot for this process, chosen on the first call and kept.
+const std::string& dataRoot();
+
+// A name holding '\' is a data file: '\' becomes '/' and a relative name is taken from
+// dataRoot(), whether or not the file is there. Any other name is a path of the user's,
+// returned as given.
 std::string resolveDataPath(const std::string& name);

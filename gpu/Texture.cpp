@@ -1,13 +1,25 @@
 // Texture uploads from BMP files: sRGB storage, generated mipmaps, trilinear filtering.
 #include "gpu/Texture.h"
 
+#include <sstream>
+
 #include "app/Fatal.h"
 #include "gpu/Bitmap.h"
 
 namespace {
 
+const char* const LOAD_FAILURE_PREFIX = "Could not load texture: ";
+
+// A side beyond the device's limit would leave the texture undefined (black) without a word.
 void loadOrExit(Bitmap& bitmap, const char* path) {
-    if (!bitmap.load(path)) fatal("Could not load texture: " + bitmap.message);
+    if (!bitmap.load(path)) fatal(LOAD_FAILURE_PREFIX + bitmap.message);
+    GLint largestSide = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestSide);
+    if (bitmap.width <= largestSide && bitmap.height <= largestSide) return;
+    std::ostringstream line;
+    line << LOAD_FAILURE_PREFIX << path << " is " << bitmap.width << " x " << bitmap.height
+         << " pixels, larger than this GPU's " << largestSide << " (GL_MAX_TEXTURE_SIZE)";
+    fatal(line.str());
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ public:
     int height = 0;
 
     // Builds the texture with trilinear and the device's highest anisotropic filtering;
-    // ends the process when the file cannot be loaded.
+    // ends the process when the file cannot be loaded or has a side beyond the device's limit.
     explicit Texture(const char* path);
 };
 
@@ -21,6 +21,7 @@ public:
     int height = 0;
     int layerCount = 0;
 
-    // File k becomes layer k; ends the process on a load failure or a size mismatch.
+    // File k becomes layer k; ends the process on a load failure, a side beyond the device's
+    // limit or a size mismatch.
     TextureAtlas(int layerCount, const char* const* paths);
 };

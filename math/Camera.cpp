@@ -23,6 +23,7 @@ Camera::Camera() {
     lastCursorX = width * 0.5;
     lastCursorY = height * 0.5;
     glfwSetCursorPos(window, lastCursorX, lastCursorY);
+    cursorCaptured();
 }
 
 Camera::Camera(double cursorX, double cursorY) : lastCursorX(cursorX), lastCursorY(cursorY) {}
@@ -46,7 +47,14 @@ void Camera::update(float elapsedSeconds) {
     step(input, elapsedSeconds);
 }
 
+void Camera::cursorCaptured() { isCursorReferencePending = true; }
+
 void Camera::step(const CameraInput& input, float elapsedSeconds) {
+    if (isCursorReferencePending) {
+        lastCursorX = input.cursorX;
+        lastCursorY = input.cursorY;
+        isCursorReferencePending = false;
+    }
     // Motion made while mouse-look is off is consumed here, so it never turns the view later.
     const double dx = input.cursorX - lastCursorX;
     const double dy = input.cursorY - lastCursorY;

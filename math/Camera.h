@@ -27,6 +27,8 @@ public:
     bool isMouseLookEnabled = true;
     double lastCursorX = 0;
     double lastCursorY = 0;
+    // Whether the next cursor sample only becomes the reference, turning nothing.
+    bool isCursorReferencePending = false;
 
     // Centres the cursor on the window's framebuffer.
     Camera();
@@ -37,4 +39,8 @@ public:
     void update(float elapsedSeconds);
     // Moves and turns by one step of the given input.
     void step(const CameraInput& input, float elapsedSeconds);
+    // To be called when the window system has just captured the cursor for mouse-look. The
+    // position it reports then says nothing of the mouse's motion (the capture reads the pointer
+    // wherever it is and may move it), so the next sample is taken as the reference.
+    void cursorCaptured();
 };

@@ -2,6 +2,7 @@
 // multisampled variant that is drawn into and resolved into those textures.
 #include "post/Framebuffer.h"
 
+#include <algorithm>
 #include <iostream>
 #include <sstream>
 
@@ -58,6 +59,17 @@ constexpr GLenum COLOR_ATTACHMENTS[8] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHME
                                          GL_COLOR_ATTACHMENT6, GL_COLOR_ATTACHMENT7};
 
 }  // namespace
+
+void largestRenderTargetSize(int& width, int& height) {
+    GLint textureSide = 0, renderbufferSide = 0;
+    GLint viewportSides[2] = {};
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &textureSide);
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &renderbufferSide);
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewportSides);
+    const int side = std::min(textureSide, renderbufferSide);
+    width = std::min(side, viewportSides[0]);
+    height = std::min(side, viewportSides[1]);
+}
 
 Framebuffer::Framebuffer(int colorAttachmentCount, bool hasDepth)
     : colorAttachmentCount(colorAttachmentCount), hasDepth(hasDepth) {}

@@ -6,6 +6,10 @@
 
 #include <vector>
 
+// The largest render target this device can draw into whole: the least of its texture,
+// renderbuffer and viewport limits, per side.
+void largestRenderTargetSize(int& width, int& height);
+
 class Framebuffer {
 public:
     GLuint fbo = 0;

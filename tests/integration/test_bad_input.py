@@ -9,7 +9,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 import harness
@@ -73,8 +72,8 @@ def program(path):
 
 def setUpModule():
     global WORK, STAGE, BINARY_COPY
-    # The program falls back to the data folder beside its executable, which would hide a missing
-    # file; a copy of the binary in a folder without data sees only the working directory.
+    # A copy of the binary in a folder of the test's own, which an unprivileged user can run, and
+    # with no data set beside it, so that every run reads the data set of its working directory.
     WORK = tempfile.mkdtemp(prefix="kelta-bad-input-")
     os.chmod(WORK, 0o755)
     os.mkdir(os.path.join(WORK, "bin"))
@@ -116,8 +115,6 @@ class KeltaCase(unittest.TestCase):
     def finish(self, kelta, label, timeout=EXIT_TIMEOUT, summary=None):
         """Waits for the program to end; returns its exit code and output after checking stderr."""
         code = kelta.wait(timeout)
-        kelta.wait_for_line("\0", timeout=10)  # returns once standard output is closed
-        time.sleep(0.3)
         lines = kelta.output()
         TABLE.append((label, summary or (lines[-1] if lines else ""), code))
         self.assertNotRegex(kelta.stderr_text, SANITIZER_REPORT)
@@ -134,10 +131,11 @@ class KeltaCase(unittest.TestCase):
     def assert_runs(self, label, args, cwd=None):
         kelta = Kelta(self.server, args, cwd or STAGE)
         self.assertTrue(kelta.started(timeout=EXIT_TIMEOUT), kelta.output()[-5:])
-        time.sleep(2)  # frames are drawn from the mesh before the program is asked to leave
+        # Frames are drawn from the mesh before the program is asked to leave.
+        self.assertTrue(kelta.wait_for_frames(), kelta.output()[-5:])
         self.assertIsNone(kelta.process.poll(), kelta.output()[-5:])
         kelta.key("Escape")
-        code, lines = self.finish(kelta, label, summary="(runs: \"Main loop started\", Escape 2 s later)")
+        code, lines = self.finish(kelta, label, summary="(runs: \"Main loop started\", Escape 3 frames later)")
         self.assertEqual(code, 0)
         return lines
 
@@ -170,6 +168,20 @@ class DataFiles(KeltaCase):
                 with open(os.path.join(folder, name), "wb") as stream:
                     stream.write(content)
                 self.assert_fatal(f"{name} replaced: {expected.split(': ', 1)[1]}", (), expected, cwd=folder)
+
+    def test_textures_beyond_the_device_limit_are_refused(self):
+        # 32768 pixels exceeds the 16384 of Xvfb's software rasteriser.
+        for name in ("Textures/Skydome.bmp", "Textures/Water.bmp"):
+            with self.subTest(replaced=name):
+                folder = tempfile.mkdtemp(dir=WORK)
+                link_data(folder, skip=name)
+                with open(os.path.join(folder, name), "wb") as stream:
+                    stream.write(bmp(32768, 1, bits=24))
+                kelta = Kelta(self.server, (), folder)
+                code, lines = self.finish(kelta, f"{name} of 32768 x 1 pixels")
+                self.assertEqual(code, 1, lines[-5:])
+                self.assertRegex(lines[-1], r"^Could not load texture: " + re.escape(name.replace("/", "\\"))
+                                 + r" is 32768 x 1 pixels, larger than this GPU's \d+ \(GL_MAX_TEXTURE_SIZE\)$")
 
     def test_sky_with_unaligned_rows_runs(self):
         # Rows of 5 RGB pixels are 15 bytes, not a multiple of the default upload alignment.

@@ -1,6 +1,8 @@
 """Render-target log lines of the real program: start-up, a real window resize, and window sizes
 too small for the quarter-size blur targets."""
+import os
 import re
+import tempfile
 import time
 import unittest
 
@@ -73,12 +75,27 @@ class RenderTargets(unittest.TestCase):
 
             # Without a window manager the request to iconify changes nothing; it must not harm.
             server.xdotool("windowminimize", kelta.window)
-            time.sleep(0.5)
+            self.assertTrue(kelta.wait_for_frames())
             kelta.resize(640, 480)
             expected += resize_lines(names, 640, 480)
             self.assertEqual(wait_for_fbo_lines(kelta, 8 + len(expected))[8:], expected)
             self.assertIsNone(kelta.process.poll(), kelta.output())
             server.xdotool("windowfocus", "--sync", kelta.window)
+            self.assertEqual(kelta.quit(), 0)
+
+    def test_window_beyond_the_device_limit_clamps_the_targets_and_stays_filled(self):
+        # Xvfb's software rasteriser draws at most 16384 pixels on a side.
+        largest = 16384
+        with XServer() as server, tempfile.TemporaryDirectory() as folder:
+            kelta = Kelta(server)
+            self.assertTrue(kelta.started(), kelta.output())
+            names, _, _ = start_up_names(self, wait_for_fbo_lines(kelta, 8)[:8])
+            kelta.resize(20000, 100)
+            expected = resize_lines(names, largest, 100)
+            self.assertEqual(wait_for_fbo_lines(kelta, 12)[8:], expected)
+            picture = kelta.capture(os.path.join(folder, "wide.png"))
+            self.assertIsNone(kelta.process.poll(), kelta.output()[-5:])
+            self.assertGreater(sum(picture.pixels) / len(picture.pixels), 10, "the window is black")
             self.assertEqual(kelta.quit(), 0)
 
 

@@ -444,36 +444,26 @@ TEST(Bitmap, RegressionInputsNeverCrash) {
     EXPECT_GE(count, 2u);
 }
 
-TEST(DataPath, NamesAreTriedAsGivenThenWithSlashes) {
-    TempDir dir;
-    const std::string base = dir.path().string();
-    const fs::path literal = dir.file("odd\\name.bmp", {1});
-    EXPECT_EQ(resolveDataPath(literal.string()), literal.string());
-    dir.file("Maps/Lake.bmp", {1});
-    EXPECT_EQ(resolveDataPath(base + "\\Maps\\Lake.bmp"), base + "/Maps/Lake.bmp");
-    EXPECT_EQ(resolveDataPath("Nowhere\\at\\all.bmp"), "Nowhere/at/all.bmp");
+TEST(DataPath, BackslashNamesComeFromTheDataRootOtherNamesAsGiven) {
+    EXPECT_EQ(resolveDataPath("Textures\\Snow.bmp"), (fs::path(dataRoot()) / "Textures/Snow.bmp").string());
+    EXPECT_EQ(resolveDataPath("/data set\\Maps\\Lake.bmp"), "/data set/Maps/Lake.bmp");
+    EXPECT_EQ(resolveDataPath("Maps/Lake_512.bmp"), "Maps/Lake_512.bmp");
     EXPECT_EQ(resolveDataPath(""), "");
 }
 
-TEST(DataPath, WorkingDirectoryComesBeforeTheDataFolderBesideTheExecutable) {
-    const fs::path exeDir = fs::read_symlink("/proc/self/exe").parent_path();
-    const std::string folder = "kelta-datapath-" + std::to_string(getpid());
-    const fs::path dataDir = exeDir / "data";
-    const bool hadDataDir = fs::exists(dataDir);
-    const fs::path besideExe = dataDir / folder;
-    fs::create_directories(besideExe);
-    ASSERT_TRUE(writeFile((besideExe / "probe.bmp").string(), {1}));
-    TempDir cwd;
-    const fs::path previous = fs::current_path();
-    fs::current_path(cwd.path());
-
-    const std::string name = folder + "\\probe.bmp";
-    const std::string fromExe = resolveDataPath(name);
-    cwd.file(folder + "/probe.bmp", {2});
-    const std::string fromCwd = resolveDataPath(name);
-
-    fs::current_path(previous);
-    fs::remove_all(hadDataDir ? besideExe : dataDir);
-    EXPECT_EQ(fromExe, (besideExe / "probe.bmp").string());
-    EXPECT_EQ(fromCwd, folder + "/probe.bmp");
+TEST(DataPath, OneRootIsChosenWorkingDirectoryThenInstalledThenBesideTheExecutable) {
+    TempDir dir;
+    const fs::path executable = dir.path() / "prefix" / "bin";
+    const fs::path installed = dir.path() / "prefix" / "share" / "kelta";
+    const fs::path withMaps = dir.path() / "with-maps", withTextures = dir.path() / "with-textures";
+    const fs::path plain = dir.path() / "plain";
+    for (const fs::path& folder : {executable, withMaps / "Maps", withTextures / "Textures", plain}) {
+        fs::create_directories(folder);
+    }
+    EXPECT_EQ(chooseDataRoot(withMaps.string(), executable.string()), withMaps.string());
+    EXPECT_EQ(chooseDataRoot(withTextures.string(), executable.string()), withTextures.string());
+    EXPECT_EQ(chooseDataRoot(plain.string(), executable.string()), (executable / "data").string());
+    fs::create_directories(installed / "Textures");
+    EXPECT_EQ(chooseDataRoot(plain.string(), executable.string()), installed.string());
+    EXPECT_EQ(chooseDataRoot(withMaps.string(), executable.string()), withMaps.string());
 }

@@ -1,0 +1,99 @@
+#include "app/ProgramOptions.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <system_error>
+
+#include "app/Fatal.h"
+#include "gpu/DataPath.h"
+
+namespace {
+
+const char* const USAGE =
+    "Usage: kelta [options] [--] [HEIGHT_MAP [HORIZONTAL_SCALE [HEIGHT_SCALE]]]\n"
+    "Flies through a landscape built from a grey-scale height map.\n"
+    "\n"
+    "Arguments:\n"
+    "  HEIGHT_MAP        BMP, PNG or raw 16-bit (.r16, .raw) height map, read as given\n"
+    "                    (default: Maps\\Lake_512.bmp of the data set)\n"
+    "  HORIZONTAL_SCALE  grid spacing, a whole number of at least 1 (default: 1)\n"
+    "  HEIGHT_SCALE      height of white, a whole number of at least 0 (default: 20)\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help        show this text\n"
+    "  --version         show the version\n"
+    "  --lod             draw the terrain with level of detail, for large height maps\n"
+    "  --lod-error PIXELS  largest projected geometric error with --lod (default: 1)\n"
+    "  --                end of the options, for a height map whose name begins with '-'\n"
+    "\n"
+    "Keys:\n"
+    "  W S A D           move forward, back, left, right\n"
+    "  G V               move up, down\n"
+    "  Q E F C           turn left, right; look up, down\n"
+    "  mouse             look around while mouse-look is on\n"
+    "  Left Shift        five times faster; with comma and period: bloom gain\n"
+    "  Left Alt          four times slower\n"
+    "  M                 mouse-look on or off (frees the cursor)\n"
+    "  1 to 5            terrain shading: 1 and 2 white, 3 height as grey, 4 lighting, 5 full\n"
+    "  B                 next view: bloom, no bloom, bright pass, blurred bloom\n"
+    "  comma, period     bloom threshold down, up\n"
+    "  Escape            quit\n"
+    "\n"
+    "Data:\n"
+    "  Every data file comes from one data set (folders Maps and Textures), the first of:\n"
+    "  the working directory when it holds Maps or Textures; the installed data,\n"
+    "  share/kelta beside the executable's folder; the folder data beside the executable.\n"
+    "  A file missing there ends the program with \"File not found\".\n";
+
+}  // namespace
+
+bool parseLodErrorPixels(const char* text, float& pixels) {
+    char* end = nullptr;
+    const float value = std::strtof(text, &end);
+    if (end == text || *end != '\0' || !(value > 0.0f && value <= 1000.0f)) return false;
+    pixels = value;
+    return true;
+}
+
+ProgramOptions readCommandLine(int argc, char** argv) {
+    ProgramOptions options;
+    int first = 1;
+    for (; first < argc; ++first) {
+        const std::string argument = argv[first];
+        if (argument == "--") {
+            ++first;
+            break;
+        }
+        if (argument.size() < 2 || argument[0] != '-') break;
+        if (argument == "--help" || argument == "-h") {
+            std::error_code error;
+            const std::string& root = dataRoot();
+            std::cout << USAGE << "  In use from here: "
+                      << (root.empty() ? std::filesystem::current_path(error).string() : root) << std::endl;
+            std::exit(0);
+        }
+        if (argument == "--version") {
+            std::cout << "kelta " << KELTA_VERSION << std::endl;
+            std::exit(0);
+        }
+        if (argument == "--lod") {
+            options.levelOfDetail = true;
+            continue;
+        }
+        if (argument == "--lod-error") {
+            if (first + 1 >= argc || !parseLodErrorPixels(argv[first + 1], options.lodErrorPixels)) {
+                fatal("--lod-error takes a number of pixels above 0 and at most 1000 (see kelta --help)");
+            }
+            ++first;
+            continue;
+        }
+        fatal("Unknown option '" + argument + "' (see kelta --help)");
+    }
+    // The program name moves up to stand just before the first positional argument.
+    argv[first - 1] = argv[0];
+    options.argc = argc - (first - 1);
+    options.argv = argv + (first - 1);
+    return options;
+}
