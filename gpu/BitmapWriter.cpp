@@ -2,9 +2,8 @@
 // 40-byte info header, optional 256-entry palette, rows padded to 4 bytes, bottom row first.
 #include "gpu/BitmapWriter.h"
 
+#include "gpu/AtomicFile.h"
 #include "gpu/BitmapFormat.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -95,11 +94,6 @@ std::vector<uint8_t> encodeGreyBitmap8(int width, int height, const uint8_t* gre
 }
 
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool closed = std::fclose(file) == 0;
-    return written && closed;
+    std::string ignored;
+    return replaceFile(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), ignored);
 }

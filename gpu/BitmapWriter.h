@@ -15,5 +15,5 @@ std::vector<uint8_t> encodeGreyBitmap8(int width, int height, const uint8_t* gre
 // Store a little-endian value at the offset, as BMP headers hold their fields.
 void putLittleEndian16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value);
 void putLittleEndian32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
-// Writes the bytes to the file; false when it cannot be written.
+// Replaces the file with the bytes as replaceFile does; false when it cannot be written.
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -3,8 +3,11 @@ failures. Timings are only checked for being numbers that can be times."""
 import json
 import math
 import os
+import shutil
+import signal
 import subprocess
 import tempfile
+import time
 import unittest
 
 from harness import DATA_DIR, DATAGEN, SANITIZED, XServer
@@ -21,7 +24,7 @@ def bench(server, *args):
     """Runs kelta-bench in the data folder; returns (exit code, stdout, stderr)."""
     env = server.env() if server else {k: v for k, v in os.environ.items() if k != "DISPLAY"}
     result = subprocess.run([BENCH, *map(str, args)], cwd=DATA_DIR, env=env, capture_output=True, text=True,
-                            timeout=TIMEOUT)
+                            errors="replace", timeout=TIMEOUT)
     return result.returncode, result.stdout, result.stderr
 
 
@@ -31,7 +34,10 @@ class BenchRunTest(unittest.TestCase):
         cls.work = tempfile.TemporaryDirectory(prefix="kelta-bench-")
         subprocess.run([DATAGEN, "--output", cls.work.name, "--map-size", "64", "--only-map"], check=True,
                        capture_output=True)
-        cls.small_map = os.path.join(cls.work.name, "Maps", "Lake_64.bmp")
+        # A file name need not be UTF-8; the JSON and the table show such bytes as U+FFFD.
+        cls.small_map = os.path.join(cls.work.name, "Maps", "Lake_64_\udcff.bmp")
+        os.rename(os.path.join(cls.work.name, "Maps", "Lake_64.bmp"), cls.small_map)
+        cls.small_map_shown = cls.small_map.replace("\udcff", "\ufffd")
 
     @classmethod
     def tearDownClass(cls):
@@ -53,7 +59,7 @@ class BenchRunTest(unittest.TestCase):
         json_path = os.path.join(self.work.name, "bench.json")
         with XServer() as server:
             code, out, err = bench(server, "--frames", 3, "--warmup", 1, "--size", "160x120", "--size", "200x150",
-                                   "--map", self.small_map, "--map", "Maps/Lake_512.bmp", "--json", json_path)
+                                   "--map", self.small_map, "--lod-map", "Maps/Lake_512.bmp", "--json", json_path)
         self.assertEqual(code, 0, out + err)
         with open(json_path) as stream:
             report = json.load(stream)
@@ -65,12 +71,15 @@ class BenchRunTest(unittest.TestCase):
         has_gpu_times = report["device"]["timestamp_bits"] > 0
         self.assertEqual([m["grid"] for m in report["maps"]],
                          [{"width": 64, "height": 64}, {"width": 512, "height": 512}], "maps in the order asked")
+        self.assertEqual(report["maps"][0]["map"], self.small_map_shown)
+        self.assertEqual([m["level_of_detail"] for m in report["maps"]], [False, True])
         for map_report in report["maps"]:
             name = map_report["map"]
             self.assertEqual(list(map_report["startup_ms"]), PHASES, name)
             for phase, ms in map_report["startup_ms"].items():
                 self.assertTime(ms, f"{name} {phase}", positive=True)
             self.assertAlmostEqual(map_report["startup_total_ms"], sum(map_report["startup_ms"].values()), places=2)
+            self.assertGreater(map_report["resident_bytes_after_startup"], 0, name)
 
             sizes = map_report["sizes"]
             self.assertEqual([(s["requested"]["width"], s["requested"]["height"]) for s in sizes],
@@ -81,6 +90,7 @@ class BenchRunTest(unittest.TestCase):
                 self.assertEqual(size["framebuffer"], size["requested"], what)
                 self.assertEqual(size["frames"], 3, what)
                 self.assertEqual(size["blur_passes"], 20, what)
+                self.assertGreater(size["triangles_per_frame"], 0, what)
                 self.assertSummary(size["cpu_frame_ms"], what, positive=True)
                 self.assertAlmostEqual(size["fps"], 1000 / size["cpu_frame_ms"]["median"], delta=0.01)
                 self.assertEqual(len(size["samples_ms"]["cpu_frame"]), 3, what)
@@ -100,7 +110,7 @@ class BenchRunTest(unittest.TestCase):
         lines = out.splitlines()
         self.assertTrue(lines[0].startswith("KELTA frame benchmark on "), out)
         self.assertIn("3 measured frames after 1 warm-up frames at each size, vertical sync off", lines[1])
-        self.assertIn(f"{self.small_map} (64 x 64)", lines)
+        self.assertIn(f"{self.small_map_shown} (64 x 64)", lines)
         self.assertIn("Maps/Lake_512.bmp (512 x 512)", lines)
         for phase in PHASES:
             self.assertEqual(sum(line.strip().startswith(phase) for line in lines), 2, phase)
@@ -124,7 +134,7 @@ class BenchFailureTest(unittest.TestCase):
         cases = [
             (["--size", "800"], "kelta-bench: --size takes WIDTHxHEIGHT, each 1 to 16384, not '800'"),
             (["--map", "x.bmp", "--json", "/nonexistent-folder/b.json"],
-             "kelta-bench: cannot write /nonexistent-folder/b.json"),
+             "kelta-bench: cannot write /nonexistent-folder/b.json: /nonexistent-folder: No such file or directory"),
         ]
         # Options are checked before any window opens, so no display is needed.
         for args, expected in cases:
@@ -135,15 +145,79 @@ class BenchFailureTest(unittest.TestCase):
         code, out, _ = bench(None, "--help")
         self.assertEqual(code, 0)
         self.assertTrue(out.startswith("Usage: kelta-bench"))
+        code, out, _ = bench(None, "--version")
+        self.assertEqual(code, 0)
+        self.assertRegex(out, r"^kelta-bench \d+\.\d+\.\d+\n$")
 
-    def test_a_map_that_fails_to_start_names_the_programs_reason(self):
-        with XServer() as server:
-            code, out, err = bench(server, "--map", "Maps/Missing.bmp", "--size", "64x48", "--frames", 1)
-        self.assertEqual(code, 1)
-        self.assertEqual(out, "")
-        self.assertEqual(err.splitlines()[-1],
-                         "kelta-bench: the run of Maps/Missing.bmp ended with exit code 1: "
-                         "Could not load heightmap: File not found")
+    def test_a_map_that_fails_to_start_names_the_programs_reason_and_keeps_the_old_json(self):
+        with tempfile.TemporaryDirectory() as work, XServer() as server:
+            json_path = os.path.join(work, "results.json")
+            with open(json_path, "w") as stream:
+                stream.write("previous results\n")
+            code, out, err = bench(server, "--map", "Maps/Missing.bmp", "--size", "64x48", "--frames", 1,
+                                   "--json", json_path)
+            self.assertEqual(code, 1)
+            self.assertEqual(out, "")
+            self.assertEqual(err.splitlines()[-1],
+                             "kelta-bench: the run of Maps/Missing.bmp ended with exit code 1: "
+                             "Could not load heightmap: File not found")
+            self.assertEqual(os.listdir(work), ["results.json"])
+            with open(json_path) as stream:
+                self.assertEqual(stream.read(), "previous results\n")
+
+
+def has_ended(pid, timeout=10):
+    """Whether the process is gone, or dead and waiting to be reaped, within the time given."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        try:
+            with open(f"/proc/{pid}/stat") as stream:
+                if stream.read().rsplit(")", 1)[1].split()[0] == "Z":
+                    return True
+        except FileNotFoundError:
+            return True
+        time.sleep(0.05)
+    return False
+
+
+class BenchInterruptTest(unittest.TestCase):
+    def test_an_ended_run_leaves_no_process_and_no_file_behind(self):
+        with tempfile.TemporaryDirectory(prefix="kelta-bench-ended-") as work, XServer() as server:
+            # A kelta-bench of its own, whose empty data folder makes it generate the large map.
+            bench_copy = os.path.join(work, "bin", "kelta-bench")
+            data_maps = os.path.join(work, "bin", "data", "Maps")
+            os.makedirs(data_maps)
+            shutil.copy2(BENCH, bench_copy)
+            long_run = ["--map", os.path.join(DATA_DIR, "Maps", "Lake_512.bmp"), "--size", "64x48", "--warmup", "0",
+                        "--frames", "1000000"]
+            # (what runs, the stderr line to wait for, the signal that ends kelta-bench)
+            cases = [
+                ([BENCH, *long_run], "measured frames", signal.SIGTERM),
+                ([BENCH, *long_run], "measured frames", signal.SIGKILL),
+                ([bench_copy, "--size", "64x48", "--frames", "1"], "is missing; generating it", signal.SIGTERM),
+            ]
+            for command, started, ending in cases:
+                with self.subTest(command=command[0], signal=ending.name):
+                    process = subprocess.Popen(command, cwd=work, env=server.env(), stdout=subprocess.DEVNULL,
+                                               stderr=subprocess.PIPE, text=True)
+                    seen = []
+                    for line in process.stderr:
+                        seen.append(line)
+                        if started in line:
+                            break
+                    with open(f"/proc/{process.pid}/task/{process.pid}/children") as stream:
+                        children = [int(child) for child in stream.read().split()]
+                    process.send_signal(ending)
+                    seen.append(process.stderr.read())
+                    process.stderr.close()
+                    self.assertEqual(process.wait(timeout=60), -ending, "".join(seen))
+                    for child in children:
+                        self.assertTrue(has_ended(child), f"child {child} still runs")
+                    # Only a whole map may appear, never a part of one.
+                    for name in os.listdir(data_maps):
+                        self.assertEqual(name, "Lake_4096.bmp")
+                        self.assertEqual(os.path.getsize(os.path.join(data_maps, name)), 14 + 40 + 1024 + 4096 * 4096)
+                    self.assertEqual(os.listdir(os.path.dirname(data_maps)), ["Maps"])
 
 
 if __name__ == "__main__":

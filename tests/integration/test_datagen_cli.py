@@ -31,8 +31,11 @@ class DatagenCli(unittest.TestCase):
     def test_help_lists_the_options(self):
         result = run("--help")
         self.assertEqual(result.returncode, 0)
-        for option in ("--output", "--seed", "--map-size", "--only-map", "--help"):
+        for option in ("--output", "--seed", "--map-size", "--only-map", "--force", "--help", "--version"):
             self.assertIn(option, result.stdout)
+        result = run("--version")
+        self.assertEqual(result.returncode, 0)
+        self.assertRegex(result.stdout, r"^kelta-datagen \d+\.\d+\.\d+\n$")
 
     def test_map_only_writes_the_requested_size(self):
         result = run("--output", self.work, "--map-size", "128", "--only-map", "--seed=7")
@@ -45,6 +48,39 @@ class DatagenCli(unittest.TestCase):
         header_size, width, height, _, bits = struct.unpack("<IiiHH", data[14:30])
         self.assertEqual((header_size, width, height, bits), (40, 128, 128, 8))
         self.assertEqual(len(data), 14 + 40 + 1024 + 128 * 128)
+
+    def test_replaces_only_its_own_files_unless_forced(self):
+        map_path = os.path.join(self.work, "Maps", "Lake_64.bmp")
+        args = ("--output", self.work, "--map-size", "64", "--only-map")
+
+        def map_bytes():
+            with open(map_path, "rb") as stream:
+                return stream.read()
+
+        first = run(*args)
+        self.assertEqual(first.returncode, 0, first.stderr)
+        self.assertEqual(first.stdout.splitlines(), ["Wrote Maps/Lake_64.bmp", f"Wrote 1 files to {self.work}"])
+        generated = map_bytes()
+        # (what is in the map's place, extra arguments, exit code, whether the map is then the generated one)
+        cases = [
+            (generated, (), 0, True),
+            (b"a user's own picture", (), 1, False),
+            (generated, ("--seed", "2"), 1, True),
+            (b"a user's own picture", ("--force",), 0, True),
+        ]
+        for content, extra, code, ends_generated in cases:
+            with self.subTest(content=content[:20], extra=extra):
+                with open(map_path, "wb") as stream:
+                    stream.write(content)
+                result = run(*args, *extra)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                if code == 1:
+                    self.assertEqual(result.stdout, "")
+                    self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                    self.assertIn(map_path, result.stderr)
+                    self.assertIn("--force", result.stderr)
+                self.assertEqual(map_bytes() == generated, ends_generated)
+                self.assertEqual(os.listdir(os.path.dirname(map_path)), ["Lake_64.bmp"])
 
     def test_default_set_goes_to_the_working_directory(self):
         result = run(cwd=self.work)

@@ -93,7 +93,7 @@ TEST(BenchOptions, DefaultsAndEveryOptionInBothSpellings) {
     ASSERT_EQ(options.sizes.size(), 2u) << "sizes accumulate";
     EXPECT_EQ(options.sizes[0].width, 160);
     EXPECT_EQ(options.sizes[1].height, 16384);
-    EXPECT_EQ(options.maps, (std::vector<std::string>{"a.bmp", "Maps\\b.bmp"}));
+    EXPECT_EQ(options.maps, (std::vector<BenchMap>{{"a.bmp", false}, {"Maps\\b.bmp", false}}));
     EXPECT_EQ(options.jsonPath, "-");
 
     ASSERT_TRUE(parse({"--help"}, options, error));
@@ -151,7 +151,7 @@ TEST(BenchReport, TableShowsEveryRowAndWhatTheWindowSystemGave) {
     EXPECT_EQ(table.find("KELTA frame benchmark on llvmpipe (LLVM 15.0.6, 256 bits), OpenGL 4.5"), 0u) << table;
     EXPECT_NE(table.find("3 measured frames after 1 warm-up frames at each size, vertical sync off"),
               std::string::npos);
-    EXPECT_NE(table.find("\nMaps/Lake_512.bmp (512 x 256)\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("\nMaps/Lake_512.bmp (512 x 256, one mesh)\n"), std::string::npos) << table;
     EXPECT_NE(table.find("  shader builds             20.000\n"), std::string::npos) << table;
     EXPECT_NE(table.find("  total                     36.500\n"), std::string::npos) << table;
     EXPECT_NE(table.find("  800 x 600              median ms      p95 ms         fps\n"), std::string::npos) << table;
@@ -199,7 +199,9 @@ TEST(BenchChildProcess, ReportsHowAChildEnded) {
     EXPECT_EQ(outcome.output, "Could not load heightmap: File not found\n");
 
     ASSERT_TRUE(runInChildProcess([]() -> std::string { throw std::runtime_error("bad answer"); }, outcome, error));
-    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.exitCode, WORK_THREW_EXIT_CODE);
+    EXPECT_EQ(outcome.failure, "bad answer") << "the cause comes back, not the last line of the log";
+    EXPECT_EQ(outcome.message, "");
 
     ASSERT_TRUE(runInChildProcess(
         [] {

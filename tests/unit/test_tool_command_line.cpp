@@ -70,20 +70,25 @@ TEST(ToolCommandLine, OptionsTakeValuesInlineOrFromTheNextArgument) {
     EXPECT_FALSE(reader.next());
 }
 
-TEST(ToolCommandLine, NextOptionSortsHelpValuesAndUnknownArguments) {
-    const std::vector<const char*> argv{"tool", "--size=2x2", "-h", "--map", "a.bmp", "--size", "--frames", "3"};
+TEST(ToolCommandLine, NextOptionSortsHelpValuesFlagsAndUnknownArguments) {
+    const std::vector<const char*> argv{"tool", "--size=2x2", "-h", "--lod", "--map", "a.bmp", "--size", "--frames", "3"};
     OptionReader reader(static_cast<int>(argv.size()), argv.data());
+    const auto values = {"--size", "--map"};
+    const auto flags = {"--lod"};
     std::string value, error;
-    EXPECT_EQ(reader.nextOption({"--size", "--map"}, value, error), OptionStep::Value);
+    EXPECT_EQ(reader.nextOption(values, flags, value, error), OptionStep::Value);
     EXPECT_EQ(value, "2x2");
-    EXPECT_EQ(reader.nextOption({"--size", "--map"}, value, error), OptionStep::Help);
-    EXPECT_EQ(reader.nextOption({"--size", "--map"}, value, error), OptionStep::Value);
+    EXPECT_EQ(reader.nextOption(values, flags, value, error), OptionStep::Help);
+    EXPECT_EQ(reader.nextOption(values, flags, value, error), OptionStep::Value);
+    EXPECT_EQ(reader.name(), "--lod");
+    EXPECT_EQ(value, "");
+    EXPECT_EQ(reader.nextOption(values, flags, value, error), OptionStep::Value);
     EXPECT_EQ(reader.name(), "--map");
     EXPECT_EQ(value, "a.bmp");
     // A value option takes the next argument whatever it looks like, as getopt does.
-    EXPECT_EQ(reader.nextOption({"--size", "--map"}, value, error), OptionStep::Value);
+    EXPECT_EQ(reader.nextOption(values, flags, value, error), OptionStep::Value);
     EXPECT_EQ(value, "--frames");
-    EXPECT_EQ(reader.nextOption({"--size", "--map"}, value, error), OptionStep::Error);
+    EXPECT_EQ(reader.nextOption(values, flags, value, error), OptionStep::Error);
     EXPECT_EQ(error, "unknown option '3' (see --help)");
-    EXPECT_EQ(reader.nextOption({"--size", "--map"}, value, error), OptionStep::End);
+    EXPECT_EQ(reader.nextOption(values, flags, value, error), OptionStep::End);
 }

@@ -18,20 +18,26 @@ const char* const BENCH_USAGE =
     "  --warmup N      frames drawn before measuring at each size, 0 to 1000000 (default: 10)\n"
     "  --size WxH      window size, 1 to 16384 a side; repeat for more sizes\n"
     "                  (default: 800x600 and 1920x1080)\n"
-    "  --map FILE      height map BMP, found as kelta finds it; repeat for more maps\n"
-    "                  (default: Maps/Lake_512.bmp and Maps/Lake_4096.bmp, which is\n"
-    "                  generated into the data folder beside kelta-bench when missing)\n"
-    "  --json FILE     also write the results as JSON to FILE; '-' writes the JSON to\n"
-    "                  standard output and the table to standard error\n"
+    "  --map FILE      height map (BMP, PNG or raw 16-bit), found as kelta finds it; repeat for\n"
+    "                  more maps (default: Maps/Lake_512.bmp, then Maps/Lake_4096.bmp as one mesh and\n"
+    "                  with level of detail; the 4096 map is generated into the data set\n"
+    "                  when missing)\n"
+    "  --lod-map FILE  a map drawn with level of detail, as kelta --lod draws it\n"
+    "  --lod           draw every map with level of detail\n"
+    "  --json FILE     also write the results as JSON to FILE, replacing it whole once the\n"
+    "                  run has succeeded (a failed run leaves it as it was); '-' writes the\n"
+    "                  JSON to standard output and the table to standard error\n"
     "  --help          show this text\n"
+    "  --version       print the version\n"
     "\n"
     "Camera path: the program's start pose, climbing 0.5 units a second while the view swings\n"
     "22.5 degrees either way every 10 seconds; each frame advances the time by 1/60 second.\n"
-    "Times are medians and 95th percentiles in milliseconds; fps = 1000 / the CPU frame median.\n";
+    "Times are medians and 95th percentiles in milliseconds; fps = 1000 / the CPU frame median.\n"
+    "Exits with code 1 when a run fails or the table or JSON could not be written.\n";
 
 bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options, std::string& error) {
-    const auto valueOptions = {"--frames", "--warmup", "--size", "--map", "--json"};
-    return readOptions(argc, argv, valueOptions, options.wantsHelp, error,
+    const auto valueOptions = {"--frames", "--warmup", "--size", "--map", "--lod-map", "--json"};
+    const bool parsed = readOptions(argc, argv, valueOptions, {"--lod"}, options.wantsHelp, options.wantsVersion, error,
                        [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
         auto fail = [&](const char* expected) { return reader.refuse(expected, error); };
@@ -50,13 +56,19 @@ bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options,
                 return fail("WIDTHxHEIGHT, each 1 to 16384");
             }
             options.sizes.push_back(size);
-        } else if (name == "--map") {
+        } else if (name == "--map" || name == "--lod-map") {
             if (value.empty()) return fail("a file name");
-            options.maps.push_back(value);
+            options.maps.push_back(BenchMap{value, name == "--lod-map"});
+        } else if (name == "--lod") {
+            options.levelOfDetail = true;
         } else if (name == "--json") {
             if (value.empty()) return fail("a file name or '-'");
             options.jsonPath = value;
         }
         return true;
     });
+    if (options.levelOfDetail) {
+        for (BenchMap& map : options.maps) map.levelOfDetail = true;
+    }
+    return parsed;
 }

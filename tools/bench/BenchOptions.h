@@ -10,21 +10,34 @@ struct BenchSize {
     int height = 0;
 };
 
+// One map to run, drawn as one full mesh or with level of detail.
+struct BenchMap {
+    std::string path;
+    bool levelOfDetail = false;
+    bool operator==(const BenchMap& other) const {
+        return path == other.path && levelOfDetail == other.levelOfDetail;
+    }
+};
+
 struct BenchOptions {
     int frames = 60;
     int warmup = 10;
     // Empty lists mean the defaults below.
     std::vector<BenchSize> sizes;
-    std::vector<std::string> maps;
+    std::vector<BenchMap> maps;
+    // --lod: every map with level of detail.
+    bool levelOfDetail = false;
     // Empty: no JSON; "-": JSON on standard output, the table on standard error.
     std::string jsonPath;
     bool wantsHelp = false;
+    bool wantsVersion = false;
 };
 
 constexpr BenchSize DEFAULT_BENCH_SIZES[2] = {{800, 600}, {1920, 1080}};
-// The program's own map, and a large one made beside the executable when it is missing.
-constexpr const char* DEFAULT_MAP = "Maps/Lake_512.bmp";
-constexpr const char* LARGE_MAP = "Maps/Lake_4096.bmp";
+// The program's own map, and a large one made in the data set when it is missing; written as the
+// program names its data files.
+constexpr const char* DEFAULT_MAP = "Maps\\Lake_512.bmp";
+constexpr const char* LARGE_MAP = "Maps\\Lake_4096.bmp";
 constexpr int LARGE_MAP_SIZE = 4096;
 
 constexpr int MAX_BENCH_SIDE = 16384;

@@ -38,6 +38,7 @@ Json sizeRunJson(const SizeRun& run) {
     const TimingSummary cpuFrame = summarize(run.cpuFrameMs);
     result["fps"] = rounded(framesPerSecond(cpuFrame.medianMs));
     result["cpu_frame_ms"] = summaryJson(cpuFrame);
+    result["triangles_per_frame"] = static_cast<uint64_t>(summarize(run.triangles).medianMs);
     if (hasGpu) {
         result["gpu_ms"] = Json{{"scene", summaryJson(gpu.scene)},   {"resolve", summaryJson(gpu.resolve)},
                                 {"blur", summaryJson(gpu.blur)},     {"final", summaryJson(gpu.final)},
@@ -105,6 +106,7 @@ void writeSize(std::ostream& out, const Json& size) {
     std::snprintf(fps, sizeof fps, "%.1f", size["fps"].get<double>());
     const Json& cpu = size["cpu_frame_ms"];
     out << row("CPU frame", {milliseconds(cpu["median"]), milliseconds(cpu["p95"]), fps});
+    out << row("triangles per frame", {std::to_string(size["triangles_per_frame"].get<uint64_t>())});
 }
 
 }  // namespace
@@ -121,6 +123,8 @@ Json mapRunJson(const MapRun& run) {
     result["map"] = run.map;
     result["path"] = run.path;
     result["grid"] = Json{{"width", run.gridWidth}, {"height", run.gridHeight}};
+    result["level_of_detail"] = run.levelOfDetail;
+    result["resident_bytes_after_startup"] = run.residentBytesAfterStartup;
     Json startup = Json::object();
     for (const StartupPhaseLog::Phase& phase : run.startup) startup[phase.name] = rounded(phase.ms);
     result["startup_ms"] = startup;
@@ -148,6 +152,10 @@ Json reportJson(const Json& device, const BenchOptions& options, const std::vect
     return report;
 }
 
+std::string jsonText(const Json& json, int indent) {
+    return json.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
 std::string formatTable(const Json& report) {
     std::ostringstream out;
     const Json& device = report["device"];
@@ -160,10 +168,15 @@ std::string formatTable(const Json& report) {
     for (const Json& map : report["maps"]) {
         const Json& grid = map["grid"];
         out << "\n" << map["map"].get<std::string>() << " (" << grid["width"].get<int>() << " x "
-            << grid["height"].get<int>() << ")\n";
+            << grid["height"].get<int>() << (map["level_of_detail"].get<bool>() ? ", level of detail" : ", one mesh")
+            << ")\n";
         out << row("start-up", {"ms"});
         for (const auto& phase : map["startup_ms"].items()) out << row(phase.key(), {milliseconds(phase.value())});
         out << row("total", {milliseconds(map["startup_total_ms"])});
+        char megabytes[32];
+        std::snprintf(megabytes, sizeof megabytes, "%.1f",
+                      static_cast<double>(map["resident_bytes_after_startup"].get<uint64_t>()) / 1048576.0);
+        out << row("resident memory", {std::string(megabytes) + " MB"});
         for (const Json& size : map["sizes"]) {
             out << "\n";
             writeSize(out, size);

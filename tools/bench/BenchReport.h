@@ -27,6 +27,8 @@ struct SizeRun {
     // Blur passes the program ran per frame, as its observer was told of them.
     int blurPassCount = 0;
     std::vector<double> cpuFrameMs;
+    // Terrain triangles (points in the point modes) of each measured frame.
+    std::vector<double> triangles;
     // Empty when the GL has no timestamp counter.
     std::vector<FrameGpuTimes> gpuFrames;
 };
@@ -36,6 +38,9 @@ struct MapRun {
     std::string path;  // as found
     int gridWidth = 0;
     int gridHeight = 0;
+    bool levelOfDetail = false;
+    // Resident memory once the first frame is drawn; 0 where the system does not say.
+    uint64_t residentBytesAfterStartup = 0;
     std::vector<StartupPhaseLog::Phase> startup;
     std::vector<SizeRun> sizes;
 };
@@ -45,6 +50,10 @@ Json deviceJson(const BenchDevice& device);
 Json mapRunJson(const MapRun& run);
 // The whole report: settings, device and the maps' results in the order they ran.
 Json reportJson(const Json& device, const BenchOptions& options, const std::vector<Json>& maps);
+
+// The JSON as text (compact for indent -1). Bytes that are not UTF-8, as in a map's file name,
+// become U+FFFD instead of failing the run that measured them.
+std::string jsonText(const Json& json, int indent = -1);
 
 // The report as an aligned text table: the device, then per map its start-up phases and per
 // size the median, 95th percentile and frames per second.

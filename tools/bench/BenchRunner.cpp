@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <deque>
+#include <fstream>
 #include <iostream>
 #include <thread>
 #include <vector>
@@ -176,6 +177,16 @@ void resizeWindow(Application& app, const BenchSize& size) {
     }
 }
 
+// The process's resident memory from the kernel's status file; 0 where there is none.
+uint64_t residentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
+    }
+    return 0;
+}
+
 std::string displayName(std::string map) {
     for (char& c : map) {
         if (c == '\\') c = '/';
@@ -185,14 +196,17 @@ std::string displayName(std::string map) {
 
 }  // namespace
 
-std::string runMapBenchmark(const BenchOptions& options, const std::string& map) {
+std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMap) {
+    const std::string& map = benchMap.path;
     Application& app = registerToolApplication({"kelta-bench", map});
+    app.levelOfDetail = benchMap.levelOfDetail;
     app.windowSettings.width = options.sizes.front().width;
     app.windowSettings.height = options.sizes.front().height;
     app.windowSettings.swapInterval = 0;
 
     MapRun run;
     run.map = displayName(map);
+    run.levelOfDetail = benchMap.levelOfDetail;
     run.path = resolveDataPath(map);
     std::cerr << "kelta-bench: " << run.map << ": start-up" << std::endl;
 
@@ -228,6 +242,7 @@ std::string runMapBenchmark(const BenchOptions& options, const std::string& map)
     startup.add("first frame", (nowSeconds() - firstFrameStart) * 1000.0);
     glfwPollEvents();
     run.startup = startup.phases();
+    run.residentBytesAfterStartup = residentBytes();
 
     for (size_t sizeIndex = 0; sizeIndex < options.sizes.size(); ++sizeIndex) {
         const BenchSize& size = options.sizes[sizeIndex];
@@ -247,6 +262,7 @@ std::string runMapBenchmark(const BenchOptions& options, const std::string& map)
             const double frameStart = nowSeconds();
             drawPathFrame(app, start, index);
             sizeRun.cpuFrameMs.push_back((nowSeconds() - frameStart) * 1000.0);
+            sizeRun.triangles.push_back(static_cast<double>(app.terrain->trianglesPerFrame()));
             if (observer.timer) timer.collectFinished();
         }
         timer.setRecording(false);
@@ -258,5 +274,5 @@ std::string runMapBenchmark(const BenchOptions& options, const std::string& map)
         run.sizes.push_back(sizeRun);
     }
     glfwTerminate();
-    return Json{{"device", deviceJson(device)}, {"map", mapRunJson(run)}}.dump();
+    return jsonText(Json{{"device", deviceJson(device)}, {"map", mapRunJson(run)}});
 }

@@ -6,8 +6,8 @@
 
 #include "tools/bench/BenchOptions.h"
 
-// Starts the program up on the map and times its frames at each of the options' sizes (which
+// Starts the program up on the map (with level of detail where the map asks for it) and times its frames at each of the options' sizes (which
 // must not be empty). Returns {"device": ..., "map": ...} as JSON text. Call once per process:
 // the program's objects are never destroyed. Ends the process with one line on a start-up
 // failure, as the program does.
-std::string runMapBenchmark(const BenchOptions& options, const std::string& map);
+std::string runMapBenchmark(const BenchOptions& options, const BenchMap& map);

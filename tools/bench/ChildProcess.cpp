@@ -1,6 +1,8 @@
 // fork, a pipe for the child's answer and a temporary file for its standard output.
 #include "tools/bench/ChildProcess.h"
 
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +14,8 @@
 #include <iostream>
 
 namespace {
+
+volatile sig_atomic_t runningChild = 0;
 
 bool writeAll(int fd, const std::string& text) {
     size_t written = 0;
@@ -36,7 +40,10 @@ std::string readToEnd(int fd) {
     return text;
 }
 
-[[noreturn]] void runChild(const std::function<std::string()>& work, int answerFd, int outputFd) {
+[[noreturn]] void runChild(const std::function<std::string()>& work, pid_t parent, int answerFd, int outputFd) {
+    // A child left rendering after its parent is gone would hold the GPU for nothing.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
     int code = 0;
     if (dup2(outputFd, STDOUT_FILENO) < 0) {
         std::fprintf(stderr, "kelta-bench: cannot redirect the child's standard output: %s\n", std::strerror(errno));
@@ -45,8 +52,9 @@ std::string readToEnd(int fd) {
     try {
         if (!writeAll(answerFd, work())) code = 1;
     } catch (const std::exception& exception) {
-        std::fprintf(stderr, "kelta-bench: %s\n", exception.what());
-        code = 1;
+        // The reason travels in place of the answer, for the parent to report as the cause.
+        writeAll(answerFd, exception.what());
+        code = WORK_THREW_EXIT_CODE;
     }
     std::cout.flush();
     std::fflush(stdout);
@@ -73,6 +81,7 @@ bool runInChildProcess(const std::function<std::string()>& work, ChildOutcome& o
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
         error = std::string("cannot fork: ") + std::strerror(errno);
@@ -83,22 +92,37 @@ bool runInChildProcess(const std::function<std::string()>& work, ChildOutcome& o
     }
     if (child == 0) {
         close(answer[0]);
-        runChild(work, answer[1], fileno(outputFile));
+        runChild(work, parent, answer[1], fileno(outputFile));
     }
+    runningChild = child;
 
     close(answer[1]);
     outcome.message = readToEnd(answer[0]);
     close(answer[0]);
+    // The child is let go only once it has ended and before it is reaped, so that a signal
+    // handler never kills a process id that may already belong to another process.
+    siginfo_t ended;
+    while (waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    runningChild = 0;
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     outcome.exitedNormally = WIFEXITED(status);
     outcome.exitCode = outcome.exitedNormally ? WEXITSTATUS(status) : -1;
     outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    if (outcome.exitedNormally && outcome.exitCode == WORK_THREW_EXIT_CODE) outcome.failure = std::move(outcome.message);
     // The child wrote through its own descriptor of the same open file, so read from the start.
     const int outputFd = fileno(outputFile);
     lseek(outputFd, 0, SEEK_SET);
     outcome.output = readToEnd(outputFd);
     std::fclose(outputFile);
     return true;
+}
+
+void killRunningChild() {
+    const pid_t child = runningChild;
+    if (child <= 0) return;
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
 }

@@ -11,13 +11,23 @@ struct ChildOutcome {
     int signal = 0;
     // What the work returned, sent back through a pipe; empty when the child ended early.
     std::string message;
+    // What the work threw, when it threw; the child then ends with WORK_THREW_EXIT_CODE.
+    std::string failure;
     // Everything the child wrote to standard output, which is kept off the parent's.
     std::string output;
 
     bool succeeded() const { return exitedNormally && exitCode == 0; }
 };
 
+// Set apart from the program's own exit code 1, whose reason is its last line of output.
+constexpr int WORK_THREW_EXIT_CODE = 70;
+
 // Forks; the child runs `work` with its standard output going to a temporary file, sends back
-// the returned text and ends with exit code 0 (exit code 1 if `work` throws). The parent waits
-// for it. Returns false with one line in `error` when no child could be started.
+// the returned text and ends with exit code 0 (WORK_THREW_EXIT_CODE if `work` throws). The
+// child is killed when the parent dies. The parent waits for it. Returns false with one line in
+// `error` when no child could be started.
 bool runInChildProcess(const std::function<std::string()>& work, ChildOutcome& outcome, std::string& error);
+
+// Kills the child that runInChildProcess is waiting for, if any, and reaps it. Safe to call
+// from a signal handler.
+void killRunningChild();

@@ -16,10 +16,18 @@ bool OptionReader::next() {
     return true;
 }
 
-OptionStep OptionReader::nextOption(std::initializer_list<const char*> valueOptions, std::string& value,
-                                    std::string& error) {
+OptionStep OptionReader::nextOption(std::initializer_list<const char*> valueOptions,
+                                    std::initializer_list<const char*> flags, std::string& value, std::string& error) {
     if (!next()) return OptionStep::End;
     if (isFlag("--help") || isFlag("-h")) return OptionStep::Help;
+    if (isFlag("--version")) return OptionStep::Version;
+    for (const char* flag : flags) {
+        if (isFlag(flag)) {
+            value.clear();
+            lastValue.clear();
+            return OptionStep::Value;
+        }
+    }
     for (const char* option : valueOptions) {
         if (optionName == option) return takeValue(value, error) ? OptionStep::Value : OptionStep::Error;
     }
@@ -54,18 +62,21 @@ bool OptionReader::refuse(const std::string& expected, std::string& error) const
 }
 
 bool readOptions(int argc, const char* const* argv, std::initializer_list<const char*> valueOptions,
-                 bool& wantsHelp, std::string& error,
+                 std::initializer_list<const char*> flags, bool& wantsHelp, bool& wantsVersion, std::string& error,
                  const std::function<bool(const OptionReader& reader, const std::string& value)>& takeOption) {
     OptionReader reader(argc, argv);
     std::string value;
     for (;;) {
-        switch (reader.nextOption(valueOptions, value, error)) {
+        switch (reader.nextOption(valueOptions, flags, value, error)) {
         case OptionStep::End:
             return true;
         case OptionStep::Error:
             return false;
         case OptionStep::Help:
             wantsHelp = true;
+            break;
+        case OptionStep::Version:
+            wantsVersion = true;
             break;
         case OptionStep::Value:
             if (!takeOption(reader, value)) return false;

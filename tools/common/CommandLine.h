@@ -7,7 +7,7 @@
 #include <string>
 
 // What OptionReader::nextOption found.
-enum class OptionStep { End, Help, Value, Error };
+enum class OptionStep { End, Help, Version, Value, Error };
 
 class OptionReader {
 public:
@@ -15,9 +15,11 @@ public:
 
     // Moves to the next argument; false when there is none.
     bool next();
-    // Moves to the next argument and reads it as --help (or -h) or as one of the options
-    // named, taking its value; Error, with the line in `error`, for anything else.
-    OptionStep nextOption(std::initializer_list<const char*> valueOptions, std::string& value, std::string& error);
+    // Moves to the next argument and reads it as --help (or -h), --version, one of the value
+    // options named, taking its value, or one of the flags named, with an empty value; Error,
+    // with the line in `error`, for anything else.
+    OptionStep nextOption(std::initializer_list<const char*> valueOptions, std::initializer_list<const char*> flags,
+                          std::string& value, std::string& error);
     // The option's name, without any "=value" written onto it.
     const std::string& name() const { return optionName; }
     // Whether the argument is the flag given, with no value written onto it.
@@ -42,11 +44,12 @@ private:
     bool hasInlineValue = false;
 };
 
-// Reads a whole command line of value options and --help: each value option goes to
-// takeOption, which returns false after reader.refuse() when the value is bad. Returns false
-// with one line in `error` at the first bad or unknown argument.
+// Reads a whole command line of value options, flags, --help and --version: each value option
+// and flag goes to takeOption (a flag with an empty value), which returns false after
+// reader.refuse() when the value is bad. Returns false with one line in `error` at the first
+// bad or unknown argument.
 bool readOptions(int argc, const char* const* argv, std::initializer_list<const char*> valueOptions,
-                 bool& wantsHelp, std::string& error,
+                 std::initializer_list<const char*> flags, bool& wantsHelp, bool& wantsVersion, std::string& error,
                  const std::function<bool(const OptionReader& reader, const std::string& value)>& takeOption);
 
 // "WIDTHxHEIGHT", each side a whole number from 1 to largestSide.

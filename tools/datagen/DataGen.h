@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,20 @@ struct RgbImage {
 // default height 20).
 constexpr int SNOW_LINE_PIXEL = 192;  // first value at or above height 15
 
-// The lake landscape, size x size pixels. Pixel column 0 of the bottom row is the corner the
-// camera starts at; the lake bed is exactly 0.
+// The lake landscape, size x size pixels, before it is quantised: heights in 8-bit pixel levels
+// (255 is the default height 20), bottom row first. Pixel column 0 of the bottom row is the
+// corner the camera starts at; the lake bed is exactly 0 and all other ground above 0.
+struct HeightField {
+    int width = 0;
+    int height = 0;
+    std::vector<float> levels;
+};
+HeightField generateHeightField(int size, uint32_t seed);
+// The field rounded to 8 or to 16 bits (65535 levels for 255 of the 8-bit map); the lake bed
+// stays 0 and no other ground rounds down to it.
+GreyImage quantiseTo8Bits(const HeightField& field);
+std::vector<uint16_t> quantiseTo16Bits(const HeightField& field);
+// The 8-bit height map: the field of generateHeightField quantised to 8 bits.
 GreyImage generateHeightMap(int size, uint32_t seed);
 
 // The nine terrain materials in atlas order (layer index = position).
@@ -53,17 +66,27 @@ RgbImage generateSkydome(int size, uint32_t seed);
 uint8_t encodeNormalComponent(float n);
 float decodeNormalComponent(uint8_t byte);
 
+// How the height map is written: an 8-bit grey BMP (Maps/Lake_<size>.bmp) or a 16-bit grey PNG
+// of the field's full precision (Maps/Lake_<size>.png).
+enum class MapFormat { Bmp8, Png16 };
+
 struct DataSetOptions {
     std::string outputDir = ".";
     uint32_t seed = DEFAULT_SEED;
     int mapSize = DEFAULT_MAP_SIZE;
+    MapFormat mapFormat = MapFormat::Bmp8;
     bool onlyMap = false;
+    // Replace existing files that differ from what this run writes.
+    bool force = false;
 };
 
 // Relative paths of the files a run with these options writes, '/'-separated.
 std::vector<std::string> dataSetFiles(const DataSetOptions& options);
-// Generates and writes the files; on failure returns false with one line naming the folder or
-// file at fault in `error`.
-bool writeDataSet(const DataSetOptions& options, std::string& error);
+// Generates the files, then replaces each whole (see replaceFile) and passes its relative path
+// to `wrote`. Unless options.force is set, a file already there that differs from what would be
+// written is refused before anything is written. On failure returns false with one line naming
+// the folder or file at fault in `error`.
+bool writeDataSet(const DataSetOptions& options, std::string& error,
+                  const std::function<void(const std::string& relativePath)>& wrote = {});
 
 }  // namespace datagen

@@ -5,10 +5,12 @@
 
 #include <cstring>
 
+#include "gpu/AtomicFile.h"
+
 bool writePng(const std::string& path, const RgbImage8& image, std::string& error) {
     const size_t expectedBytes = static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 3;
     if (image.width <= 0 || image.height <= 0 || image.pixels.size() != expectedBytes) {
-        error = "Could not write " + path + ": the image has no pixels or the wrong number of them";
+        error = "cannot write " + path + ": the image has no pixels or the wrong number of them";
         return false;
     }
     png_image png;
@@ -17,11 +19,21 @@ bool writePng(const std::string& path, const RgbImage8& image, std::string& erro
     png.width = static_cast<png_uint_32>(image.width);
     png.height = static_cast<png_uint_32>(image.height);
     png.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_file(&png, path.c_str(), 0, image.pixels.data(), 0, nullptr)) {
-        error = "Could not write " + path + ": " + png.message;
+    // libpng's own file writer deletes the path when a write fails, so the PNG is made in memory
+    // and handed to replaceFile, which never touches the target until the new file is complete.
+    png_alloc_size_t size = 0;
+    std::string bytes;
+    if (png_image_write_get_memory_size(png, size, 0, image.pixels.data(), 0, nullptr)) {
+        bytes.resize(size);
+        if (!png_image_write_to_memory(&png, &bytes[0], &size, 0, image.pixels.data(), 0, nullptr)) bytes.clear();
+    }
+    if (bytes.empty()) {
+        error = "cannot write " + path + ": " + png.message;
+        png_image_free(&png);
         return false;
     }
-    return true;
+    bytes.resize(size);
+    return replaceFile(path, bytes, error);
 }
 
 bool readPng(const std::string& path, RgbImage8& image, std::string& error) {

@@ -11,8 +11,8 @@ struct RgbImage8 {
     std::vector<uint8_t> pixels;  // red, green, blue per pixel; top row first
 };
 
-// Writes the image as a non-interlaced 8-bit RGB PNG; on failure returns false with a line
-// naming the file in `error`.
+// Writes the image as a non-interlaced 8-bit RGB PNG, replacing the file whole or not at all
+// (see replaceFile); on failure returns false with a line naming the file in `error`.
 bool writePng(const std::string& path, const RgbImage8& image, std::string& error);
 // Reads any PNG that libpng can turn into 8-bit RGB (palette, grey, 16-bit and alpha are
 // converted; alpha is dropped); on failure returns false with a line naming the file.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/ProgramOptions.h"
 #include "gpu/WholeNumber.h"
 #include "scene/TerrainArguments.h"
 #include "tools/common/CommandLine.h"
@@ -17,7 +18,9 @@ const char* const SHOT_USAGE =
     "Without options it shows what kelta shows in its first frame.\n"
     "\n"
     "Options:\n"
-    "  --output FILE            PNG to write (default: kelta-shot.png)\n"
+    "  --output FILE            PNG to write (default: kelta-shot.png); it is replaced whole or\n"
+    "                           not at all, and only if it is a regular file in a writable folder,\n"
+    "                           which is checked before rendering\n"
     "  --size WxH               image size in pixels, 1 to 16384 a side (default: 800x600)\n"
     "  --position X,Y,Z         eye point (default: the start pose, (0, height scale, 0))\n"
     "  --direction X,Y,Z        view direction, any length, not vertical (default: the start pose)\n"
@@ -27,10 +30,13 @@ const char* const SHOT_USAGE =
     "                           default: bloom)\n"
     "  --bloom-gain G           0 or more (default: 1)\n"
     "  --bloom-threshold T      0 or more (default: 0.3)\n"
-    "  --map FILE               height map BMP (default: kelta's, Maps/Lake_512.bmp)\n"
+    "  --map FILE               height map: BMP, PNG or raw 16-bit (default: kelta's, Maps/Lake_512.bmp)\n"
     "  --horizontal-scale N     grid spacing, a whole number of at least 1 (default: 1)\n"
     "  --height-scale N         height of a white pixel, a whole number of at least 0 (default: 20)\n"
-    "  --help                   show this text\n";
+    "  --lod                    draw the terrain with level of detail, as kelta --lod does\n"
+    "  --lod-error PIXELS       largest projected geometric error with --lod (default: 1)\n"
+    "  --help                   show this text\n"
+    "  --version                print the version\n";
 
 namespace {
 
@@ -91,8 +97,9 @@ bool isValidScale(const std::string& text, int position) {
 
 bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error) {
     const auto valueOptions = {"--output", "--size", "--position", "--direction", "--time", "--mode", "--view",
-                               "--bloom-gain", "--bloom-threshold", "--map", "--horizontal-scale", "--height-scale"};
-    return readOptions(argc, argv, valueOptions, options.wantsHelp, error,
+                               "--bloom-gain", "--bloom-threshold", "--map", "--horizontal-scale", "--height-scale",
+                               "--lod-error"};
+    return readOptions(argc, argv, valueOptions, {"--lod"}, options.wantsHelp, options.wantsVersion, error,
                        [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
         auto fail = [&](const char* expected) { return reader.refuse(expected, error); };
@@ -138,6 +145,12 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
         } else if (name == "--height-scale") {
             if (!isValidScale(value, 3)) return fail("a whole number of at least 0");
             options.heightScale = value;
+        } else if (name == "--lod") {
+            options.levelOfDetail = true;
+        } else if (name == "--lod-error") {
+            if (!parseLodErrorPixels(value.c_str(), options.lodErrorPixels)) {
+                return fail("a number of pixels above 0 and at most 1000");
+            }
         }
         return true;
     });

@@ -29,7 +29,10 @@ struct ShotOptions {
     std::string heightMapPath;
     std::string horizontalScale;
     std::string heightScale;
+    bool levelOfDetail = false;
+    float lodErrorPixels = 1.0f;
     bool wantsHelp = false;
+    bool wantsVersion = false;
 };
 
 // The --help text.

@@ -12,12 +12,12 @@
 
 #include "app/Application.h"
 #include "app/Callbacks.h"
-#include "app/Fatal.h"
 #include "math/Camera.h"
 #include "post/FinalProcessingEffect.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainArguments.h"
 #include "tools/common/ToolApplication.h"
+#include "tools/common/ToolRun.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ void requireDrawableSize(int width, int height) {
     glGetIntegerv(GL_MAX_VIEWPORT_DIMS, largestViewport);
     const int largest = std::min({largestRenderbuffer, largestViewport[0], largestViewport[1]});
     if (width > largest || height > largest) {
-        fatal("kelta-shot: --size " + std::to_string(width) + "x" + std::to_string(height) +
+        fail("--size " + std::to_string(width) + "x" + std::to_string(height) +
               " is larger than this GL's render targets (" + std::to_string(largest) + " a side)");
     }
 }
@@ -58,7 +58,7 @@ GLuint createOutputFramebuffer(int width, int height) {
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, renderbuffer);
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-        fatal("kelta-shot: could not create a " + std::to_string(width) + "x" + std::to_string(height) +
+        fail("could not create a " + std::to_string(width) + "x" + std::to_string(height) +
               " output target");
     }
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -92,6 +92,8 @@ RgbImage8 renderShot(const ShotOptions& options) {
     app.windowSettings.height = options.height;
     app.windowSettings.isVisible = false;
     app.windowSettings.swapInterval = 0;
+    app.levelOfDetail = options.levelOfDetail;
+    app.lodErrorPixels = options.lodErrorPixels;
     app.startUp();
 
     // The final pass draws into the hidden window's back buffer, which has the pixel format of

@@ -1,22 +1,30 @@
 // kelta-shot: one frame of KELTA's pipeline, rendered off-screen and written as a PNG.
-#include <iostream>
 #include <string>
 
-#include "app/Fatal.h"
+#include "gpu/AtomicFile.h"
+#include "tools/common/ToolRun.h"
 #include "tools/shot/PngImage.h"
 #include "tools/shot/ShotOptions.h"
 #include "tools/shot/ShotRenderer.h"
 
 int main(int argc, char** argv) {
+    startTool("kelta-shot");
     ShotOptions options;
     std::string error;
-    if (!parseShotOptions(argc, argv, options, error)) fatal("kelta-shot: " + error);
+    if (!parseShotOptions(argc, argv, options, error)) fail(error);
     if (options.wantsHelp) {
-        std::cout << SHOT_USAGE;
-        return 0;
+        printResult(SHOT_USAGE);
+        return finishTool();
     }
+    if (options.wantsVersion) {
+        printVersion();
+        return finishTool();
+    }
+    // Rendering takes seconds to minutes; a path that cannot take the picture fails first.
+    if (!checkReplaceable(options.outputPath, error)) fail(error);
     const RgbImage8 image = renderShot(options);
-    if (!writePng(options.outputPath, image, error)) fatal("kelta-shot: " + error);
-    std::cout << "Wrote " << options.outputPath << " (" << image.width << " x " << image.height << ")" << std::endl;
-    return 0;
+    if (!writePng(options.outputPath, image, error)) fail(error);
+    printResult("Wrote " + options.outputPath + " (" + std::to_string(image.width) + " x " +
+                std::to_string(image.height) + ")\n");
+    return finishTool();
 }

@@ -1,0 +1,197 @@
+// Atomic replacement of files by writing aside and renaming.
+#include "gpu/AtomicFile.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <initializer_list>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The file being written, kept where a signal handler can read it without allocating. A name
+// is only stored while hasUnfinishedFile is 0, and the flag only changes with the ending
+// signals blocked, so the handler never sees a half-made name or a file not yet created.
+char unfinishedFile[PATH_MAX];
+volatile sig_atomic_t hasUnfinishedFile = 0;
+
+// Blocks the signals that end a run for as long as it lives.
+class EndingSignalsBlocked {
+public:
+    EndingSignalsBlocked() {
+        sigset_t ending;
+        sigemptyset(&ending);
+        for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, number);
+        pthread_sigmask(SIG_BLOCK, &ending, &previous);
+    }
+    ~EndingSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+    EndingSignalsBlocked(const EndingSignalsBlocked&) = delete;
+    EndingSignalsBlocked& operator=(const EndingSignalsBlocked&) = delete;
+
+private:
+    sigset_t previous;
+};
+
+std::string folderOf(const std::string& path) {
+    const fs::path folder = fs::path(path).parent_path();
+    return folder.empty() ? "." : folder.string();
+}
+
+std::string systemReason(int code) { return std::strerror(code); }
+
+// The file a write to `path` lands in: the path itself, or where its symbolic links lead.
+bool resolveTarget(const std::string& path, std::string& target, std::string& reason) {
+    std::error_code code;
+    if (!fs::is_symlink(path, code)) {
+        target = path;
+        return true;
+    }
+    const fs::path resolved = fs::canonical(path, code);
+    if (code) {
+        reason = code.message();
+        return false;
+    }
+    target = resolved.string();
+    return true;
+}
+
+// The target's permission bits, for the new file to keep; 0 when there is no target yet.
+mode_t existingMode(const std::string& target, std::string& reason) {
+    struct stat status;
+    if (stat(target.c_str(), &status) == 0) {
+        if (S_ISREG(status.st_mode)) return status.st_mode & 07777;
+        reason = S_ISDIR(status.st_mode) ? systemReason(EISDIR) : "not a regular file";
+        return 0;
+    }
+    if (errno != ENOENT) reason = systemReason(errno);
+    return 0;
+}
+
+bool checkTarget(const std::string& target, std::string& reason) {
+    if (!checkWritableFolder(folderOf(target), reason)) return false;
+    existingMode(target, reason);
+    return reason.empty();
+}
+
+// Creates a new file of a name no other writer uses, beside the target, and records it as
+// unfinished. -1 with the reason on failure.
+int createUnfinishedFile(const std::string& target, std::string& reason) {
+    static unsigned serial = 0;
+    const fs::path targetPath(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = (targetPath.parent_path() / ("." + targetPath.filename().string() + ".tmp-" +
+                                                              std::to_string(getpid()) + "-" +
+                                                              std::to_string(serial++)))
+                                     .string();
+        if (name.size() >= sizeof unfinishedFile) {
+            reason = systemReason(ENAMETOOLONG);
+            return -1;
+        }
+        EndingSignalsBlocked blocked;
+        std::memcpy(unfinishedFile, name.c_str(), name.size() + 1);
+        const int fd = open(unfinishedFile, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            hasUnfinishedFile = 1;
+            return fd;
+        }
+        if (errno != EEXIST) {
+            reason = systemReason(errno);
+            return -1;
+        }
+    }
+    reason = "no unused name for a new file beside it";
+    return -1;
+}
+
+bool writeAll(int fd, std::string_view bytes, std::string& reason) {
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t count = write(fd, bytes.data() + written, bytes.size() - written);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) {
+            reason = systemReason(count < 0 ? errno : EIO);
+            return false;
+        }
+        written += static_cast<size_t>(count);
+    }
+    return true;
+}
+
+// Writes, flushes and closes the new file; any failure leaves the reason.
+bool fillAndClose(int fd, mode_t mode, std::string_view bytes, std::string& reason) {
+    bool ok = writeAll(fd, bytes, reason);
+    if (ok && mode != 0 && fchmod(fd, mode) != 0) {
+        reason = systemReason(errno);
+        ok = false;
+    }
+    if (ok && fsync(fd) != 0) {
+        reason = systemReason(errno);
+        ok = false;
+    }
+    if (close(fd) != 0 && ok) {
+        reason = systemReason(errno);
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool checkWritableFolder(const std::string& folder, std::string& error) {
+    struct stat status;
+    int code = 0;
+    if (stat(folder.c_str(), &status) != 0) {
+        code = errno;
+    } else if (!S_ISDIR(status.st_mode)) {
+        code = ENOTDIR;
+    } else if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        code = errno;
+    }
+    if (code == 0) return true;
+    error = folder + ": " + systemReason(code);
+    return false;
+}
+
+bool checkReplaceable(const std::string& path, std::string& error) {
+    std::string target, reason;
+    if (resolveTarget(path, target, reason) && checkTarget(target, reason)) return true;
+    error = "cannot write " + path + ": " + reason;
+    return false;
+}
+
+bool replaceFile(const std::string& path, std::string_view bytes, std::string& error) {
+    std::string target, reason;
+    if (!resolveTarget(path, target, reason) || !checkTarget(target, reason)) {
+        error = "cannot write " + path + ": " + reason;
+        return false;
+    }
+    const mode_t mode = existingMode(target, reason);
+    const int fd = createUnfinishedFile(target, reason);
+    if (fd < 0) {
+        error = "cannot write " + path + ": " + reason;
+        return false;
+    }
+    bool ok = fillAndClose(fd, mode, bytes, reason);
+    EndingSignalsBlocked blocked;
+    if (ok && std::rename(unfinishedFile, target.c_str()) != 0) {
+        reason = systemReason(errno);
+        ok = false;
+    }
+    if (!ok) unlink(unfinishedFile);
+    hasUnfinishedFile = 0;
+    if (!ok) error = "cannot write " + path + ": " + reason;
+    return ok;
+}
+
+void removeUnfinishedFile() {
+    if (hasUnfinishedFile) unlink(unfinishedFile);
+}

@@ -1,0 +1,27 @@
+// Replacing a file whole or not at all: the bytes go to a new file beside the target, which is
+// renamed over the target only once everything is written, so that a full disk, an interrupted
+// run or a second writer never leaves a cut-off or mixed file, and a failed write leaves the
+// target as it was.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Whether `folder` exists, is a folder and may be written into; false with the reason otherwise.
+bool checkWritableFolder(const std::string& folder, std::string& error);
+
+// Whether replaceFile(path, ...) can be tried: the path's folder is writable and the path is
+// absent or a regular file (through any symbolic links). A device, a named pipe or a folder is
+// never replaced. False with one line naming the path and the reason otherwise.
+bool checkReplaceable(const std::string& path, std::string& error);
+
+// Writes the bytes to a new file of a unique name in the target's folder, flushes and closes it,
+// then renames it over the target (over the file a symbolic link points to, for a link). On any
+// failure removes that new file, and only it, and returns false with one line naming the path
+// and the system's reason.
+bool replaceFile(const std::string& path, std::string_view bytes, std::string& error);
+
+// Removes the new file replaceFile is writing at the moment, if any. Safe to call from a signal
+// handler, so that a run ended by a signal leaves nothing behind.
+void removeUnfinishedFile();
