@@ -1,13 +1,25 @@
 #!/bin/sh
-# Installs what building, running and testing KELTA needs on a Debian 12 machine.
+# Installs what building and running KELTA needs on a Debian 12 machine; with --tests, also what
+# its test suite needs (GoogleTest, Google Benchmark, Xvfb and the X tools that drive the program,
+# ImageMagick, clang for fuzzing, the reference GLSL compiler, Python).
 set -e
+TESTS=0
+for argument in "$@"; do
+    case "$argument" in
+        --tests) TESTS=1 ;;
+        *) echo "install-dependencies.sh: unknown argument '$argument' (only --tests)" >&2; exit 1 ;;
+    esac
+done
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
+# kelta-shot and kelta-bench write PNG and JSON, so libpng and nlohmann-json belong to the build.
+PACKAGES="g++ cmake ninja-build pkg-config libglfw3-dev libglew-dev libgl-dev libgl1-mesa-dri
+    libpng-dev nlohmann-json3-dev"
+if [ "$TESTS" -eq 1 ]; then
+    PACKAGES="$PACKAGES libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick
+        clang libclang-rt-14-dev glslang-tools python3"
+fi
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends \
-    g++ cmake ninja-build pkg-config \
-    libglfw3-dev libglew-dev libgl-dev libgl1-mesa-dri \
-    xvfb xauth xdotool imagemagick \
-    libgtest-dev libbenchmark-dev libpng-dev nlohmann-json3-dev python3 glslang-tools \
-    clang libclang-rt-14-dev >/dev/null
+# shellcheck disable=SC2086 # one word per package
+$SUDO apt-get install -y -qq --no-install-recommends $PACKAGES >/dev/null

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds and runs the whole test suite: the plain build, the same suite under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and a bounded fuzzing run of the BMP reader.
+# and UndefinedBehaviorSanitizer, and a bounded fuzzing run of the height-map and BMP readers.
 set -e
 cd "$(dirname "$0")/.."
 JOBS=$(nproc)

@@ -1,15 +1,33 @@
-"""Runs the real kelta binary under a private Xvfb server and drives it with real X input events."""
+"""Runs the real kelta binary under a private Xvfb server and drives it with real X input events.
+
+Tests wait for what the program shows rather than for a fixed time: a line of its output, or a
+number of frames presented after an input. For the frames the program runs with KELTA_FRAME_REPORT set,
+which makes its main loop write "frame N" to standard error after presenting frame N (1, 2, ...);
+those lines are counted here and left out of stderr_text."""
 import os
 import queue
+import re
 import subprocess
 import threading
 import time
+
+import images
 
 BINARY = os.environ.get("KELTA_BINARY", "kelta")
 DATA_DIR = os.environ.get("KELTA_DATA_DIR", ".")
 DATAGEN = os.environ.get("KELTA_DATAGEN", "kelta-datagen")
 BUILD_DIR = os.environ.get("KELTA_BUILD_DIR", ".")
 SANITIZED = "asan" in os.environ.get("KELTA_VARIANT", "")
+# Generous: a frame of the sanitized build on a loaded machine can take many seconds.
+FRAME_TIMEOUT = 600 if SANITIZED else 180
+# An input is handled in the event poll that follows some frame N and drawn into frame N + 1; the
+# count read after sending it may lag one frame behind, and one frame more lets frame N + 1 reach
+# the X server before a capture asks for the window's pixels.
+FRAMES_AFTER_INPUT = 3
+FRAME_LINE = re.compile(r"^frame (\d+)$")
+# Not a wait for the program but the pace of typing: GLFW takes a key's release followed within
+# 20 ms (server time) by a press of the same key for the server's key repeat, and drops the release.
+KEY_GAP_SECONDS = 0.05
 
 
 def resize_lines(names, width, height):
@@ -68,15 +86,20 @@ class Kelta:
         self.lines = []
         self.pending = queue.Queue()
         run_env = server.env() if server else {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        run_env["KELTA_FRAME_REPORT"] = "1"
         run_env.update(env or {})
         self.process = subprocess.Popen([BINARY, *args], cwd=cwd or DATA_DIR, env=run_env,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.stderr_text = ""
+        self.stderr_lines = []
+        self.frames = 0
+        self.stderr_closed = False
+        self.frame_presented = threading.Condition()
         self.readers = [threading.Thread(target=self._read_stdout, daemon=True),
                         threading.Thread(target=self._read_stderr, daemon=True)]
         for reader in self.readers:
             reader.start()
         self.window = None
+        self.last_key_time = 0.0
 
     def _read_stdout(self):
         for line in self.process.stdout:
@@ -86,7 +109,30 @@ class Kelta:
         self.pending.put(None)
 
     def _read_stderr(self):
-        self.stderr_text = self.process.stderr.read()
+        for line in self.process.stderr:
+            match = FRAME_LINE.match(line)
+            if match:
+                with self.frame_presented:
+                    self.frames = int(match.group(1))
+                    self.frame_presented.notify_all()
+            else:
+                self.stderr_lines.append(line)
+        with self.frame_presented:
+            self.stderr_closed = True
+            self.frame_presented.notify_all()
+
+    @property
+    def stderr_text(self):
+        """Standard error without the frame lines; complete once wait() or quit() has returned."""
+        return "".join(self.stderr_lines)
+
+    def wait_for_frames(self, count=FRAMES_AFTER_INPUT, timeout=FRAME_TIMEOUT):
+        """Waits until count more frames have been presented; returns False when the program ends
+        or time runs out first."""
+        with self.frame_presented:
+            target = self.frames + count
+            self.frame_presented.wait_for(lambda: self.frames >= target or self.stderr_closed, timeout)
+            return self.frames >= target
 
     def wait_for_line(self, text, timeout=120):
         """Waits until a line equal to text arrives; returns False when the program ends or time runs out."""
@@ -116,14 +162,15 @@ class Kelta:
             return False
         self.window = self.server.xdotool("search", "--sync", "--name", "^KELTA$").split()[0]
         self.server.xdotool("windowfocus", "--sync", self.window)
-        time.sleep(0.3)
-        return True
+        return self.wait_for_frames()
 
-    def key(self, *names, delay=0.15):
-        """Presses and releases each key in turn, as real XTEST events."""
+    def key(self, *names):
+        """Presses and releases each key in turn, as real XTEST events. Callers observe the effect
+        (an output line, a capture, frames) rather than waiting here."""
         for name in names:
+            time.sleep(max(0.0, self.last_key_time + KEY_GAP_SECONDS - time.monotonic()))
             self.server.xdotool("key", "--clearmodifiers", name)
-            time.sleep(delay)
+            self.last_key_time = time.monotonic()
 
     def key_down(self, name):
         self.server.xdotool("keydown", name)
@@ -139,6 +186,13 @@ class Kelta:
 
     def screenshot(self, path):
         subprocess.run(["import", "-window", self.window, path], env=self.server.env(), check=True)
+
+    def capture(self, path):
+        """A screenshot, read back, of a frame drawn after the last input."""
+        if not self.wait_for_frames():
+            raise AssertionError(f"no new frame; output ends {self.lines[-5:]}")
+        self.screenshot(path)
+        return images.read(path, self.server.env())
 
     def new_output(self, since):
         return self.lines[since:]

@@ -4,7 +4,6 @@ import os
 import shutil
 import subprocess
 import tempfile
-import time
 import unittest
 
 import images
@@ -12,16 +11,19 @@ from harness import DATA_DIR, SANITIZED, Kelta, XServer
 
 SHOT = os.environ.get("KELTA_SHOT", "kelta-shot")
 TIMEOUT = 600 if SANITIZED else 120
-# Frames keep coming while the program idles; after this long the window holds a recent one.
-SETTLE_SECONDS = 6 if SANITIZED else 3
+
+
+def shot_command(server, *args, cwd=None):
+    """The keyword arguments of subprocess calls that run kelta-shot with these arguments."""
+    env = server.env() if server else {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    return dict(args=[SHOT, *map(str, args)], cwd=cwd or DATA_DIR, env=env, stdout=subprocess.PIPE,
+                stderr=subprocess.PIPE, text=True)
 
 
 def shot(server, *args, cwd=None):
-    """Runs kelta-shot; returns (exit code, stdout lines)."""
-    env = server.env() if server else {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-    result = subprocess.run([SHOT, *map(str, args)], cwd=cwd or DATA_DIR, env=env, capture_output=True,
-                            text=True, timeout=TIMEOUT)
-    return result.returncode, result.stdout.splitlines()
+    """Runs kelta-shot; returns (exit code, stdout lines, stderr lines)."""
+    result = subprocess.run(**shot_command(server, *args, cwd=cwd), timeout=TIMEOUT)
+    return result.returncode, result.stdout.splitlines(), result.stderr.splitlines()
 
 
 class FirstFrameTest(unittest.TestCase):
@@ -45,14 +47,11 @@ class FirstFrameTest(unittest.TestCase):
         shutil.rmtree(self.work)
 
     def capture(self, kelta, name):
-        time.sleep(SETTLE_SECONDS)
-        path = os.path.join(self.work, name)
-        kelta.screenshot(path)
-        return images.read(path)
+        return kelta.capture(os.path.join(self.work, name))
 
     def shot_image(self, server, name, *args):
         path = os.path.join(self.work, name)
-        code, lines = shot(server, "--map", "Maps/Dry.bmp", "--output", path, *args, cwd=self.work)
+        code, lines, _ = shot(server, "--map", "Maps/Dry.bmp", "--output", path, *args, cwd=self.work)
         self.assertEqual(code, 0, "\n".join(lines))
         self.assertEqual(lines[-1], f"Wrote {path} (800 x 600)")
         return images.read(path)
@@ -79,8 +78,8 @@ class OptionsTest(unittest.TestCase):
         with XServer() as server, tempfile.TemporaryDirectory() as work:
             def render(name, *args):
                 path = os.path.join(work, name)
-                code, lines = shot(server, "--output", path, *args)
-                self.assertEqual(code, 0, "\n".join(lines))
+                code, lines, errors = shot(server, "--output", path, *args)
+                self.assertEqual(code, 0, "\n".join(lines + errors))
                 return images.read(path)
 
             # Sizes beyond the 800 x 600 screen, and sides down to one pixel.
@@ -102,30 +101,44 @@ class OptionsTest(unittest.TestCase):
             bottom_row = bright.pixels[-160 * 3:]
             self.assertEqual(max(bottom_row), 0)
 
+    def test_two_runs_at_once_on_one_output_leave_one_whole_picture(self):
+        with XServer() as server, tempfile.TemporaryDirectory() as work:
+            shared = os.path.join(work, "shared.png")
+            runs = [subprocess.Popen(**shot_command(server, "--output", shared, "--size", "64x48", "--mode", mode))
+                    for mode in (3, 4)]
+            outcomes = [run.communicate(timeout=TIMEOUT) + (run.returncode,) for run in runs]
+            self.assertEqual([outcome[2] for outcome in outcomes], [0, 0], outcomes)
+            alone = []
+            for mode in (3, 4):
+                path = os.path.join(work, f"mode{mode}.png")
+                self.assertEqual(shot(server, "--output", path, "--size", "64x48", "--mode", mode)[0], 0)
+                with open(path, "rb") as stream:
+                    alone.append(stream.read())
+            with open(shared, "rb") as stream:
+                self.assertIn(stream.read(), alone, "the picture is not one run's whole file")
+            self.assertEqual(sorted(os.listdir(work)), ["mode3.png", "mode4.png", "shared.png"])
+
     def test_failures_print_one_line_and_exit_1(self):
+        # (arguments, whose line: the tool's on standard error or the program's own on standard output)
         cases = [
-            (["--size", "0x600"], "kelta-shot: --size takes WIDTHxHEIGHT, each 1 to 16384, not '0x600'"),
-            (["--mode", "9"], "kelta-shot: --mode takes a mode from 1 to 5, not '9'"),
-            (["--fps"], "kelta-shot: unknown option '--fps' (see --help)"),
-            (["--map", "Maps/Missing.bmp"], "Could not load heightmap: File not found"),
-            (["--output", "/nonexistent-folder/x.png", "--size", "8x8"], None),
+            (["--size", "0x600"], "kelta-shot: --size takes WIDTHxHEIGHT, each 1 to 16384, not '0x600'", False),
+            (["--mode", "9"], "kelta-shot: --mode takes a mode from 1 to 5, not '9'", False),
+            (["--fps"], "kelta-shot: unknown option '--fps' (see --help)", False),
+            (["--map", "Maps/Missing.bmp", "--size", "8x8"], "Could not load heightmap: File not found", True),
         ]
         with XServer() as server:
-            for args, expected in cases:
-                code, lines = shot(server, *args)
+            for args, expected, programs_own in cases:
+                code, out, err = shot(server, *args)
                 self.assertEqual(code, 1, args)
-                self.assertTrue(lines, args)
-                if expected:
-                    self.assertEqual(lines[-1], expected)
-                else:
-                    self.assertTrue(lines[-1].startswith("kelta-shot: Could not write /nonexistent-folder/x.png"),
-                                    lines[-1])
+                self.assertEqual((out if programs_own else err)[-1:], [expected], args)
         # Options are checked before any window is opened, so no display is needed for them.
         self.assertEqual(shot(None, "--time", "-2")[0], 1)
-        code, lines = shot(None, "--help")
+        code, lines, _ = shot(None, "--help")
         self.assertEqual(code, 0)
         self.assertTrue(lines[0].startswith("Usage: kelta-shot"))
-
+        code, lines, _ = shot(None, "--version")
+        self.assertEqual(code, 0)
+        self.assertRegex("\n".join(lines), r"^kelta-shot \d+\.\d+\.\d+$")
 
 if __name__ == "__main__":
     unittest.main()

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path SUITE = fs::path(KELTA_SHARED_DIR) / "bmpsuite";
+const fs::path SUITE = fs::path(KELTA_TEST_DATA_DIR) / "bmpsuite";
 
 struct Picture {
     int width = 0;
