@@ -95,8 +95,8 @@ struct RowView {
 // rows; with wrap-around, row 0 and row H - 1 are neighbours too.
 class HeightRows {
 public:
-    HeightRows(const uint8_t* rgb, int width, const float* heightOfValue)
-        : rgb(rgb), width(width), heightOfValue(heightOfValue), storage(size_t(3) * width) {}
+    HeightRows(const uint16_t* samples, int width, float heightPerValue)
+        : samples(samples), width(width), heightPerValue(heightPerValue), storage(size_t(3) * width) {}
 
     // The heights of row index, keeping the two other rows given in their slots.
     const float* row(int index, int keepA, int keepB) {
@@ -107,15 +107,15 @@ public:
         while (rows[slot] == keepA || rows[slot] == keepB) ++slot;
         rows[slot] = index;
         float* heights = &storage[size_t(slot) * width];
-        const uint8_t* pixel = rgb + size_t(index) * width * 3;
-        for (int j = 0; j < width; ++j) heights[j] = heightOfValue[pixel[size_t(j) * 3]];
+        const uint16_t* sample = samples + size_t(index) * width;
+        for (int j = 0; j < width; ++j) heights[j] = static_cast<float>(sample[j]) * heightPerValue;
         return heights;
     }
 
 private:
-    const uint8_t* rgb;
+    const uint16_t* samples;
     int width;
-    const float* heightOfValue;
+    float heightPerValue;
     std::vector<float> storage;
     int rows[3] = {-1, -1, -1};
 };
@@ -138,18 +138,18 @@ bool terrainGridFits(int width, int height) {
            terrainIndexCount(width, height) <= limit;
 }
 
-void buildTerrainVertices(const uint8_t* rgb, int width, int height, float horizontalScale,
-                          float heightScale, float* vertices) {
-    float heightOfValue[256];
-    const float heightPerValue = heightScale / 255.0f;
-    for (int value = 0; value < 256; ++value) heightOfValue[value] = static_cast<float>(value) * heightPerValue;
+void buildTerrainVertices(const HeightSamples& map, float horizontalScale, float heightScale, float* vertices) {
+    const int width = map.width;
+    const int height = map.height;
+    // The quotient first, in single precision: an 8-bit map gives the heights it always gave.
+    const float heightPerValue = heightScale / static_cast<float>(map.largestValue);
 
     std::vector<float> columnX(width), columnU(width);
     for (int j = 0; j < width; ++j) {
         columnX[j] = static_cast<float>(j) * horizontalScale;
         columnU[j] = static_cast<float>(j) / static_cast<float>(width);
     }
-    HeightRows heights(rgb, width, heightOfValue);
+    HeightRows heights(map.samples.data(), width, heightPerValue);
 
     for (int i = 0; i < height; ++i) {
         const int belowIndex = (i - 1 + height) % height;

@@ -1,4 +1,4 @@
-// The terrain's processor-side work: turning height-map pixels into the interleaved vertex
+// The terrain's processor-side work: turning height-map samples into the interleaved vertex
 // records and the strip index list, written into caller memory.
 #pragma once
 
@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "gpu/HeightMap.h"
 
 // Floats per vertex record: position (3), normal (3), texture coordinate (2).
 constexpr int TERRAIN_VERTEX_FLOATS = 8;
@@ -19,12 +21,10 @@ uint64_t terrainIndexCount(int width, int height);
 // 32-bit signed range that the draw calls take.
 bool terrainGridFits(int width, int height);
 
-// Fills width x height vertex records from tightly packed RGB pixels (bottom row first),
-// taking the height from the red byte. Normals come from the eight neighbours, wrapping
-// around the grid's borders. The output is written once, front to back, and never read,
-// so it may be write-only mapped memory.
-void buildTerrainVertices(const uint8_t* rgb, int width, int height, float horizontalScale,
-                          float heightScale, float* vertices);
+// Fills the map's width x height vertex records, a sample of the map's largest value standing
+// heightScale high. Normals come from the eight neighbours, wrapping around the grid's borders.
+// The output is written once, front to back, and never read, so it may be write-only mapped memory.
+void buildTerrainVertices(const HeightSamples& map, float horizontalScale, float heightScale, float* vertices);
 
 // Fills the single triangle strip over all rows, with a degenerate joint between row pairs.
 void buildTerrainIndices(int width, int height, uint32_t* indices);

@@ -12,16 +12,16 @@
 namespace {
 
 struct MeshBuffers {
-    std::vector<uint8_t> rgb;
+    HeightSamples map;
     std::vector<float> vertices;
     std::vector<uint32_t> indices;
 
     explicit MeshBuffers(int size)
-        : rgb(size_t(size) * size * 3),
+        : map{size, size, 255, std::vector<uint16_t>(size_t(size) * size)},
           vertices(terrainVertexCount(size, size) * TERRAIN_VERTEX_FLOATS),
           indices(terrainIndexCount(size, size)) {
         std::mt19937 random(7);
-        for (uint8_t& byte : rgb) byte = static_cast<uint8_t>(random());
+        for (uint16_t& sample : map.samples) sample = static_cast<uint16_t>(random() % 256);
     }
 
     size_t outputBytes() const { return vertices.size() * sizeof(float) + indices.size() * sizeof(uint32_t); }
@@ -31,7 +31,7 @@ void BM_TerrainMeshBuild(benchmark::State& state) {
     const int size = static_cast<int>(state.range(0));
     MeshBuffers buffers(size);
     for (auto _ : state) {
-        buildTerrainVertices(buffers.rgb.data(), size, size, 1.0f, 20.0f, buffers.vertices.data());
+        buildTerrainVertices(buffers.map, 1.0f, 20.0f, buffers.vertices.data());
         buildTerrainIndices(size, size, buffers.indices.data());
         benchmark::ClobberMemory();
     }

@@ -29,23 +29,11 @@ struct Mesh {
     }
 };
 
-// RGB pixels whose red byte is the given grey value; the other channels are set apart so that
-// a mesh built from the wrong channel shows.
-std::vector<uint8_t> pixelsFromRed(const std::vector<uint8_t>& red) {
-    std::vector<uint8_t> rgb;
-    for (uint8_t value : red) {
-        rgb.push_back(value);
-        rgb.push_back(static_cast<uint8_t>(255 - value));
-        rgb.push_back(7);
-    }
-    return rgb;
-}
-
-Mesh build(int width, int height, const std::vector<uint8_t>& red, float horizontalScale = 1.0f,
-           float heightScale = 20.0f) {
+Mesh build(int width, int height, const std::vector<uint16_t>& samples, float horizontalScale = 1.0f,
+           float heightScale = 20.0f, uint16_t largestValue = 255) {
     Mesh mesh{width, height, std::vector<float>(size_t(width) * height * TERRAIN_VERTEX_FLOATS, -99.0f)};
-    const std::vector<uint8_t> rgb = pixelsFromRed(red);
-    buildTerrainVertices(rgb.data(), width, height, horizontalScale, heightScale, mesh.vertices.data());
+    const HeightSamples map{width, height, largestValue, samples};
+    buildTerrainVertices(map, horizontalScale, heightScale, mesh.vertices.data());
     return mesh;
 }
 
@@ -114,22 +102,27 @@ TEST(TerrainVertices, PositionsAndTextureCoordinatesFollowTheGrid) {
     expectVec3(mesh.position(2, 1), 2, 30 * (20.0f / 255.0f), -1, "vertex 5");
 }
 
-TEST(TerrainVertices, HeightsScaleTheRedByte) {
-    const Mesh mesh = build(3, 1, {0, 1, 255});
-    EXPECT_EQ(mesh.position(0, 0).y, 0.0f);
-    EXPECT_EQ(mesh.position(1, 0).y, 20.0f / 255.0f);
-    EXPECT_EQ(mesh.position(2, 0).y, 20.0f);
+TEST(TerrainVertices, HeightsScaleTheSampleByTheLargestValue) {
+    const Mesh eightBit = build(3, 1, {0, 1, 255});
+    EXPECT_EQ(eightBit.position(0, 0).y, 0.0f);
+    EXPECT_EQ(eightBit.position(1, 0).y, 20.0f / 255.0f);
+    EXPECT_EQ(eightBit.position(2, 0).y, 20.0f);
+    const Mesh sixteenBit = build(4, 1, {0, 1, 257, 65535}, 1.0f, 20.0f, 65535);
+    EXPECT_EQ(sixteenBit.position(0, 0).y, 0.0f);
+    EXPECT_EQ(sixteenBit.position(1, 0).y, 20.0f / 65535.0f);
+    EXPECT_EQ(sixteenBit.position(2, 0).y, 257.0f * (20.0f / 65535.0f));
+    EXPECT_EQ(sixteenBit.position(3, 0).y, 20.0f);
 }
 
 TEST(TerrainVertices, ScalesSpreadTheGridAndRaiseTheHeights) {
-    const Mesh mesh = build(4, 3, std::vector<uint8_t>(12, 255), 2.0f, 40.0f);
+    const Mesh mesh = build(4, 3, std::vector<uint16_t>(12, 255), 2.0f, 40.0f);
     expectVec3(mesh.position(3, 2), 6, 40, -4, "far corner");
     expectVec3(mesh.position(1, 1), 2, 40, -2, "interior");
 }
 
 TEST(TerrainNormals, FlatMapPointsUpInsideDownOnBordersUpAtCorners) {
     const int w = 5, h = 4;
-    const Mesh mesh = build(w, h, std::vector<uint8_t>(w * h, 100));
+    const Mesh mesh = build(w, h, std::vector<uint16_t>(w * h, 100));
     for (int i = 0; i < h; ++i) {
         for (int j = 0; j < w; ++j) {
             const bool columnBorder = j == 0 || j == w - 1;
@@ -147,9 +140,9 @@ TEST(TerrainNormals, FlatMapPointsUpInsideDownOnBordersUpAtCorners) {
 TEST(TerrainNormals, SlopeRisingTowardsPlusX) {
     // Half a vertex spacing of rise per column: pixel value j at 127.5 height units per 255.
     const int w = 6, h = 5;
-    std::vector<uint8_t> red;
+    std::vector<uint16_t> red;
     for (int i = 0; i < h; ++i)
-        for (int j = 0; j < w; ++j) red.push_back(static_cast<uint8_t>(j));
+        for (int j = 0; j < w; ++j) red.push_back(static_cast<uint16_t>(j));
     const Mesh mesh = build(w, h, red, 1.0f, 127.5f);
     const float root5 = std::sqrt(5.0f);
     for (int i = 1; i < h - 1; ++i) {
@@ -163,8 +156,8 @@ TEST(TerrainNormals, MatchThePlainNeighbourRuleOnRoughGround) {
     std::mt19937 random(12345);
     for (const auto& size : {std::pair<int, int>{7, 5}, {13, 6}, {1, 4}, {4, 1}, {2, 2}, {5, 3}}) {
         const int w = size.first, h = size.second;
-        std::vector<uint8_t> red(size_t(w) * h);
-        for (uint8_t& value : red) value = static_cast<uint8_t>(random() % 256);
+        std::vector<uint16_t> red(size_t(w) * h);
+        for (uint16_t& value : red) value = static_cast<uint16_t>(random() % 256);
         const Mesh mesh = build(w, h, red, 3.0f, 50.0f);
         const std::vector<vec3> expected = referenceNormals(mesh);
         for (int k = 0; k < w * h; ++k) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace datagen {
@@ -247,7 +248,7 @@ LakeSample lakeAt(float u, float v, uint32_t seed) {
 
 }  // namespace
 
-GreyImage generateHeightMap(int size, uint32_t seed) {
+HeightField generateHeightField(int size, uint32_t seed) {
     const int macro = std::min(size, MACRO_SIZE);
     std::vector<float> coarse(static_cast<size_t>(macro) * macro);
     const float macroInverse = 1.0f / static_cast<float>(macro);
@@ -308,14 +309,14 @@ GreyImage generateHeightMap(int size, uint32_t seed) {
     const float hillTop = 8.0f, snowTarget = 15.2f;
     const float stretch = (snowTarget - hillTop) / std::max(snowQuantile - hillTop, 0.5f);
 
-    GreyImage image;
-    image.width = size;
-    image.height = size;
-    image.pixels.resize(count);
+    HeightField field;
+    field.width = size;
+    field.height = size;
+    field.levels.resize(count);
     for (size_t k = 0; k < count; ++k) {
         float h = height[k];
         if (h <= 0.0f) {
-            image.pixels[k] = 0;
+            field.levels[k] = 0.0f;
             continue;
         }
         if (h > hillTop) h = hillTop + (h - hillTop) * stretch;
@@ -323,11 +324,39 @@ GreyImage generateHeightMap(int size, uint32_t seed) {
             const float x = (h - 18.0f) * 0.5f;
             h = 18.0f + 1.9f * x / (1.0f + x);
         }
-        // Sub-level noise keeps gentle slopes from quantising into visible terraces.
+        // Sub-level noise keeps gentle slopes from quantising into visible terraces in 8 bits.
+        // Below half a level, land becomes level 1 either way; the floor keeps it off the water.
         const float level8 = h * PIXELS_PER_UNIT + 0.45f * fine[k];
-        image.pixels[k] = static_cast<uint8_t>(clampf(level8 + 0.5f, 1.0f, 255.0f));
+        field.levels[k] = std::max(level8, std::numeric_limits<float>::min());
+    }
+    return field;
+}
+
+GreyImage quantiseTo8Bits(const HeightField& field) {
+    GreyImage image;
+    image.width = field.width;
+    image.height = field.height;
+    image.pixels.resize(field.levels.size());
+    for (size_t k = 0; k < field.levels.size(); ++k) {
+        const float level = field.levels[k];
+        image.pixels[k] = level == 0.0f ? 0 : static_cast<uint8_t>(clampf(level + 0.5f, 1.0f, 255.0f));
     }
     return image;
+}
+
+std::vector<uint16_t> quantiseTo16Bits(const HeightField& field) {
+    std::vector<uint16_t> samples(field.levels.size());
+    const float levelsPerLevel8 = 65535.0f / 255.0f;
+    for (size_t k = 0; k < field.levels.size(); ++k) {
+        const float level = field.levels[k];
+        samples[k] = level == 0.0f ? 0
+                                   : static_cast<uint16_t>(clampf(level * levelsPerLevel8 + 0.5f, 1.0f, 65535.0f));
+    }
+    return samples;
+}
+
+GreyImage generateHeightMap(int size, uint32_t seed) {
+    return quantiseTo8Bits(generateHeightField(size, seed));
 }
 
 }  // namespace datagen

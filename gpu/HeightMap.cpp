@@ -1,0 +1,437 @@
+// Height-map reading for every format the terrain takes, and the 16-bit grey PNG writer. The
+// input is untrusted: sizes are checked before anything large is allocated, and libpng's errors
+// come back as messages.
+//
+// libpng reports errors by longjmp. Every libpng call that can fail runs below a setjmp in a
+// function (readPngHeader, readPngRows, writePngRows) whose frames, down to libpng, hold only
+// trivially destructible objects, so the jump skips no destructor; their callers own the buffers.
+#include "gpu/HeightMap.h"
+
+#include "gpu/Bitmap.h"
+#include "gpu/BitmapFormat.h"
+#include "gpu/DataPath.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <system_error>
+
+namespace {
+
+const char* const TRUNCATED_MESSAGE = "File is truncated";
+const char* const LOADED_MESSAGE = "Height map loaded";
+const char* const TOO_LARGE_MESSAGE = "Image is larger than 32768 pixels on a side";
+const char* const NO_MEMORY_MESSAGE = "Not enough memory to allocate an image buffer";
+
+const uint8_t PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+// Deflate cannot expand one byte into more than this many, so a PNG whose pixels would need
+// more is missing data, whatever its header says; refusing it before allocating keeps a small
+// hostile file from claiming gigabytes.
+const uint64_t MAX_DEFLATE_EXPANSION = 1032;
+const uint16_t LARGEST_8_BIT = 255;
+const uint16_t LARGEST_16_BIT = 65535;
+const size_t PNG_ERROR_TEXT_SIZE = 256;
+
+enum class HeightMapFormat { Bmp, Png, Raw };
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+bool hasRawName(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string extension = name.substr(name.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".r16" || extension == ".raw";
+}
+
+HeightMapFormat formatOf(const uint8_t* head, size_t headSize, const std::string& name) {
+    if (headSize >= 2 && head[0] == 'B' && head[1] == 'M') return HeightMapFormat::Bmp;
+    if (headSize >= sizeof PNG_SIGNATURE && std::memcmp(head, PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0) {
+        return HeightMapFormat::Png;
+    }
+    return hasRawName(name) ? HeightMapFormat::Raw : HeightMapFormat::Bmp;
+}
+
+bool allocateSamples(HeightSamples& map, int width, int height, uint16_t largestValue, std::string& message) {
+    try {
+        map.samples.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    } catch (const std::bad_alloc&) {
+        message = NO_MEMORY_MESSAGE;
+        return false;
+    } catch (const std::length_error&) {
+        message = NO_MEMORY_MESSAGE;
+        return false;
+    }
+    map.width = width;
+    map.height = height;
+    map.largestValue = largestValue;
+    return true;
+}
+
+bool samplesFromBitmap(const Bitmap& bitmap, HeightSamples& map, std::string& message) {
+    message = bitmap.message;
+    if (!bitmap.isLoaded || !allocateSamples(map, bitmap.width, bitmap.height, LARGEST_8_BIT, message)) return false;
+    for (size_t k = 0; k < map.samples.size(); ++k) map.samples[k] = bitmap.pixels[k * 3];
+    message = LOADED_MESSAGE;
+    return true;
+}
+
+// The side of the square of 16-bit samples that fills `bytes` exactly.
+bool rawSide(uint64_t bytes, int& side, std::string& message) {
+    const uint64_t count = bytes / 2;
+    uint64_t root = static_cast<uint64_t>(std::sqrt(static_cast<double>(count)));
+    while (root * root > count) --root;
+    while ((root + 1) * (root + 1) <= count) ++root;
+    if (bytes % 2 != 0 || root == 0 || root * root != count) {
+        message = "Raw height map size is not 2 x N x N bytes";
+        return false;
+    }
+    if (root > static_cast<uint64_t>(MAX_BITMAP_SIDE)) {
+        message = TOO_LARGE_MESSAGE;
+        return false;
+    }
+    side = static_cast<int>(root);
+    return true;
+}
+
+// Raw files, like PNG files, store the top row first.
+void flipRows(HeightSamples& map) {
+    const size_t width = static_cast<size_t>(map.width);
+    for (size_t top = 0, bottom = static_cast<size_t>(map.height) - 1; top < bottom; ++top, --bottom) {
+        std::swap_ranges(map.samples.begin() + top * width, map.samples.begin() + (top + 1) * width,
+                         map.samples.begin() + bottom * width);
+    }
+}
+
+bool readRaw(const uint8_t* bytes, size_t size, HeightSamples& map, std::string& message) {
+    int side = 0;
+    if (!rawSide(size, side, message) || !allocateSamples(map, side, side, LARGEST_16_BIT, message)) return false;
+    for (size_t k = 0; k < map.samples.size(); ++k) {
+        map.samples[k] = static_cast<uint16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
+    }
+    flipRows(map);
+    return true;
+}
+
+bool readRawFile(std::FILE* file, uint64_t size, HeightSamples& map, std::string& message) {
+    int side = 0;
+    if (!rawSide(size, side, message) || !allocateSamples(map, side, side, LARGEST_16_BIT, message)) return false;
+    // Read straight into the samples, then put each sample's two bytes into host order in place.
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(map.samples.data());
+    if (std::fread(bytes, 2, map.samples.size(), file) != map.samples.size()) {
+        message = TRUNCATED_MESSAGE;
+        return false;
+    }
+    for (size_t k = 0; k < map.samples.size(); ++k) {
+        map.samples[k] = static_cast<uint16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
+    }
+    flipRows(map);
+    return true;
+}
+
+// ---- PNG reading ----
+
+// Where libpng's read callback takes the bytes from: an open file or a block of memory.
+struct PngSource {
+    std::FILE* file;
+    const uint8_t* bytes;
+    size_t size;
+    size_t offset;
+};
+
+// What the callbacks share with the reading and writing code; plain data only.
+struct PngState {
+    PngSource source;
+    bool truncated;
+    char errorText[PNG_ERROR_TEXT_SIZE];
+    // The encoder's growing output, held with malloc so that a jump out of libpng leaves it to
+    // the caller to free.
+    uint8_t* output;
+    size_t outputSize;
+    size_t outputCapacity;
+};
+
+void onPngError(png_structp png, png_const_charp text) {
+    PngState* state = static_cast<PngState*>(png_get_error_ptr(png));
+    std::snprintf(state->errorText, sizeof state->errorText, "%s", text);
+    png_longjmp(png, 1);
+}
+
+// The program's console output stays its own: libpng's warnings (recoverable damage in
+// ancillary chunks) are not printed.
+void ignorePngWarning(png_structp, png_const_charp) {}
+
+void readPngBytes(png_structp png, png_bytep out, size_t count) {
+    PngState* state = static_cast<PngState*>(png_get_io_ptr(png));
+    PngSource& source = state->source;
+    size_t got = 0;
+    if (source.file != nullptr) {
+        got = std::fread(out, 1, count, source.file);
+    } else {
+        got = std::min(count, source.size - source.offset);
+        if (got > 0) std::memcpy(out, source.bytes + source.offset, got);
+        source.offset += got;
+    }
+    if (got != count) {
+        state->truncated = true;
+        png_error(png, TRUNCATED_MESSAGE);
+    }
+}
+
+struct PngHeader {
+    png_uint_32 width;
+    png_uint_32 height;
+    int bitDepth;
+    int colorType;
+    int interlace;
+    int channels;
+    size_t rowBytes;
+    png_colorp palette;
+    int paletteSize;
+};
+
+bool readPngHeader(png_structp png, png_infop info, PngHeader* header) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_read_info(png, info);
+    png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth, &header->colorType,
+                 &header->interlace, nullptr, nullptr);
+    header->channels = png_get_channels(png, info);
+    header->rowBytes = png_get_rowbytes(png, info);
+    header->palette = nullptr;
+    header->paletteSize = 0;
+    if (header->colorType == PNG_COLOR_TYPE_PALETTE) {
+        png_get_PLTE(png, info, &header->palette, &header->paletteSize);
+    }
+    return true;
+}
+
+// The height of pixel `column` of a row as libpng hands it over, untransformed: the first
+// channel (grey, or red), a palette entry's red, low-depth grey spread over 0..255.
+uint16_t pngSample(const png_byte* row, size_t column, const PngHeader& header) {
+    const size_t index = column * static_cast<size_t>(header.channels);
+    if (header.bitDepth == 16) return static_cast<uint16_t>((row[2 * index] << 8) | row[2 * index + 1]);
+    const unsigned largest = (1u << header.bitDepth) - 1;
+    const size_t bit = index * static_cast<size_t>(header.bitDepth);
+    const unsigned value = (row[bit / 8] >> (8 - header.bitDepth - bit % 8)) & largest;
+    if (header.colorType == PNG_COLOR_TYPE_PALETTE) {
+        // Like the BMP reader, an index past the palette comes out black.
+        return static_cast<uint16_t>(static_cast<int>(value) < header.paletteSize ? header.palette[value].red : 0);
+    }
+    return static_cast<uint16_t>(value * 255 / largest);
+}
+
+// Reads every row into the samples, bottom row first. Interlaced images come pass by pass,
+// each pass a smaller image whose pixels are spread over the grid.
+void copyPngRows(png_structp png, const PngHeader& header, png_bytep row, uint16_t* samples) {
+    const bool interlaced = header.interlace == PNG_INTERLACE_ADAM7;
+    const int passes = interlaced ? 7 : 1;
+    for (int pass = 0; pass < passes; ++pass) {
+        const png_uint_32 rows = interlaced ? PNG_PASS_ROWS(header.height, pass) : header.height;
+        const png_uint_32 columns = interlaced ? PNG_PASS_COLS(header.width, pass) : header.width;
+        if (rows == 0 || columns == 0) continue;  // libpng skips empty passes too
+        for (png_uint_32 r = 0; r < rows; ++r) {
+            png_read_row(png, row, nullptr);
+            const size_t y = interlaced ? PNG_ROW_FROM_PASS_ROW(r, pass) : r;
+            uint16_t* out = samples + (header.height - 1 - y) * static_cast<size_t>(header.width);
+            for (png_uint_32 c = 0; c < columns; ++c) {
+                out[interlaced ? PNG_COL_FROM_PASS_COL(c, pass) : c] = pngSample(row, c, header);
+            }
+        }
+    }
+}
+
+bool readPngRows(png_structp png, const PngHeader* header, png_bytep row, uint16_t* samples) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    copyPngRows(png, *header, row, samples);
+    // The chunks behind the pixels are read too, so that a file cut short anywhere is refused.
+    png_read_end(png, nullptr);
+    return true;
+}
+
+struct PngReadStructs {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~PngReadStructs() { png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr); }
+};
+
+std::string pngFailure(const PngState& state) {
+    return state.truncated ? TRUNCATED_MESSAGE : std::string("Invalid PNG: ") + state.errorText;
+}
+
+bool readPng(const PngSource& source, uint64_t sourceSize, HeightSamples& map, std::string& message) {
+    PngState state{};
+    state.source = source;
+    PngReadStructs structs;
+    structs.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, onPngError, ignorePngWarning);
+    if (structs.png != nullptr) structs.info = png_create_info_struct(structs.png);
+    if (structs.info == nullptr) {
+        message = "Not enough memory to read a PNG file";
+        return false;
+    }
+    png_set_read_fn(structs.png, &state, readPngBytes);
+
+    PngHeader header{};
+    if (!readPngHeader(structs.png, structs.info, &header)) {
+        message = pngFailure(state);
+        return false;
+    }
+    if (header.width > static_cast<png_uint_32>(MAX_BITMAP_SIDE) ||
+        header.height > static_cast<png_uint_32>(MAX_BITMAP_SIDE)) {
+        message = TOO_LARGE_MESSAGE;
+        return false;
+    }
+    const uint64_t pixelBits = uint64_t(header.width) * header.height * header.bitDepth * header.channels;
+    if (pixelBits / 8 > MAX_DEFLATE_EXPANSION * sourceSize) {
+        message = TRUNCATED_MESSAGE;
+        return false;
+    }
+    const uint16_t largest = header.bitDepth == 16 ? LARGEST_16_BIT : LARGEST_8_BIT;
+    if (!allocateSamples(map, static_cast<int>(header.width), static_cast<int>(header.height), largest, message)) {
+        return false;
+    }
+    std::unique_ptr<png_byte[]> row(new (std::nothrow) png_byte[header.rowBytes]);
+    if (!row) {
+        message = NO_MEMORY_MESSAGE;
+        return false;
+    }
+    if (!readPngRows(structs.png, &header, row.get(), map.samples.data())) {
+        message = pngFailure(state);
+        return false;
+    }
+    return true;
+}
+
+bool loadFromMemory(const uint8_t* bytes, size_t size, const std::string& name, HeightSamples& map,
+                    std::string& message) {
+    if (bytes == nullptr) size = 0;
+    switch (formatOf(bytes, size, name)) {
+        case HeightMapFormat::Png:
+            return readPng(PngSource{nullptr, bytes, size, 0}, size, map, message);
+        case HeightMapFormat::Raw:
+            return readRaw(bytes, size, map, message);
+        case HeightMapFormat::Bmp:
+            break;
+    }
+    Bitmap bitmap;
+    bitmap.loadFromMemory(bytes, size);
+    return samplesFromBitmap(bitmap, map, message);
+}
+
+bool loadFromFile(const char* path, HeightSamples& map, std::string& message) {
+    const std::string name = path != nullptr ? path : "";
+    const std::string resolvedPath = resolveDataPath(name);
+    // Whatever cannot be opened as a plain file is left to the BMP reader, which names the reason.
+    std::error_code error;
+    FilePtr file;
+    if (std::filesystem::is_regular_file(resolvedPath, error)) file.reset(std::fopen(resolvedPath.c_str(), "rb"));
+    uint8_t head[sizeof PNG_SIGNATURE] = {};
+    const size_t headSize = file ? std::fread(head, 1, sizeof head, file.get()) : 0;
+    const HeightMapFormat format = file ? formatOf(head, headSize, name) : HeightMapFormat::Bmp;
+    if (format == HeightMapFormat::Bmp) {
+        file.reset();
+        Bitmap bitmap;
+        bitmap.load(path);
+        return samplesFromBitmap(bitmap, map, message);
+    }
+
+    const uint64_t size = std::filesystem::file_size(resolvedPath, error);
+    if (error || std::fseek(file.get(), 0, SEEK_SET) != 0) {
+        message = "File could not be read";
+        return false;
+    }
+    if (format == HeightMapFormat::Png) return readPng(PngSource{file.get(), nullptr, 0, 0}, size, map, message);
+    return readRawFile(file.get(), size, map, message);
+}
+
+// ---- PNG writing ----
+
+void writePngBytes(png_structp png, png_bytep bytes, size_t count) {
+    PngState* state = static_cast<PngState*>(png_get_io_ptr(png));
+    if (count > state->outputCapacity - state->outputSize) {
+        const size_t capacity = std::max(state->outputCapacity * 2, state->outputSize + count);
+        uint8_t* grown = static_cast<uint8_t*>(std::realloc(state->output, capacity));
+        if (grown == nullptr) png_error(png, "Not enough memory for the PNG bytes");
+        state->output = grown;
+        state->outputCapacity = capacity;
+    }
+    std::memcpy(state->output + state->outputSize, bytes, count);
+    state->outputSize += count;
+}
+
+void flushNothing(png_structp) {}
+
+bool writePngRows(png_structp png, png_infop info, int width, int height, const uint16_t* samples, png_bytep row) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 16,
+                 PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = height - 1; y >= 0; --y) {
+        const uint16_t* source = samples + static_cast<size_t>(y) * static_cast<size_t>(width);
+        for (int x = 0; x < width; ++x) {
+            row[2 * x] = static_cast<png_byte>(source[x] >> 8);
+            row[2 * x + 1] = static_cast<png_byte>(source[x] & 0xFF);
+        }
+        png_write_row(png, row);
+    }
+    png_write_end(png, nullptr);
+    return true;
+}
+
+struct PngWriteStructs {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~PngWriteStructs() { png_destroy_write_struct(&png, info != nullptr ? &info : nullptr); }
+};
+
+}  // namespace
+
+bool loadHeightMap(const char* path, HeightSamples& map, std::string& message) {
+    map = HeightSamples();
+    if (!loadFromFile(path, map, message)) {
+        map = HeightSamples();
+        return false;
+    }
+    message = LOADED_MESSAGE;
+    return true;
+}
+
+bool loadHeightMapFromMemory(const uint8_t* bytes, size_t size, const std::string& name, HeightSamples& map,
+                             std::string& message) {
+    map = HeightSamples();
+    if (!loadFromMemory(bytes, size, name, map, message)) {
+        map = HeightSamples();
+        return false;
+    }
+    message = LOADED_MESSAGE;
+    return true;
+}
+
+std::vector<uint8_t> encodeGreyPng16(int width, int height, const uint16_t* samples) {
+    if (samples == nullptr || width < 1 || height < 1 || width > MAX_BITMAP_SIDE || height > MAX_BITMAP_SIDE) {
+        return {};
+    }
+    PngState state{};
+    PngWriteStructs structs;
+    structs.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, onPngError, ignorePngWarning);
+    if (structs.png != nullptr) structs.info = png_create_info_struct(structs.png);
+    std::unique_ptr<png_byte[]> row(new (std::nothrow) png_byte[static_cast<size_t>(width) * 2]);
+    std::vector<uint8_t> bytes;
+    if (structs.info != nullptr && row) {
+        png_set_write_fn(structs.png, &state, writePngBytes, flushNothing);
+        const bool written = writePngRows(structs.png, structs.info, width, height, samples, row.get());
+        const std::unique_ptr<uint8_t, decltype(&std::free)> output(state.output, &std::free);
+        if (written) bytes.assign(output.get(), output.get() + state.outputSize);
+    }
+    return bytes;
+}

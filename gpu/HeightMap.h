@@ -1,0 +1,32 @@
+// Height maps in any of the formats the terrain takes, reduced to one sample per pixel at the
+// file's own precision: BMP (8 bits), PNG (8 or 16 bits) and raw 16-bit files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct HeightSamples {
+    int width = 0;
+    int height = 0;
+    // The sample value of the highest possible ground: 255 for 8-bit files, 65535 for 16-bit ones.
+    uint16_t largestValue = 0;
+    std::vector<uint16_t> samples;  // width x height, bottom row first, like Bitmap
+};
+
+// Reads the file at path (looked up as Bitmap::load does). The format is told by the file's
+// signature: "BM" is a BMP, the PNG signature a PNG; a file with neither whose name ends in
+// ".r16" or ".raw" holds square raw 16-bit little-endian samples, top row first; anything else
+// goes to the BMP reader and gets its message. Colour images give their red channel. On failure
+// returns false with the reason in message, and `map` is left empty.
+bool loadHeightMap(const char* path, HeightSamples& map, std::string& message);
+// Same as loadHeightMap for the bytes of a whole file already in memory; `name` stands for the
+// file's name, which decides whether bytes without a signature are raw samples.
+bool loadHeightMapFromMemory(const uint8_t* bytes, size_t size, const std::string& name, HeightSamples& map,
+                             std::string& message);
+
+// The bytes of a 16-bit grey PNG of the samples (bottom row first, as in HeightSamples), with no
+// gamma or colour chunks, so that readers take the values as they are. No bytes for a missing
+// image or a side outside 1..32768.
+std::vector<uint8_t> encodeGreyPng16(int width, int height, const uint16_t* samples);

@@ -1,0 +1,284 @@
+// Tests of the height-map readers (BMP, PNG, raw), the 16-bit PNG writer and the data
+// generator's 16-bit map, on files built byte by byte.
+#include "gpu/BitmapWriter.h"
+#include "gpu/HeightMap.h"
+#include "tests/PngTestBytes.h"
+#include "tools/datagen/DataGen.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using pngtest::Bytes;
+using pngtest::Picture;
+
+struct Loaded {
+    bool ok = false;
+    HeightSamples map;
+    std::string message;
+};
+
+Loaded fromMemory(const Bytes& bytes, const std::string& name) {
+    Loaded loaded;
+    loaded.ok = loadHeightMapFromMemory(bytes.data(), bytes.size(), name, loaded.map, loaded.message);
+    return loaded;
+}
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern = (fs::temp_directory_path() / "kelta-height-map-XXXXXX").string();
+        path = mkdtemp(pattern.data());
+    }
+    ~TempFolder() {
+        std::error_code error;
+        fs::remove_all(path, error);
+    }
+    std::string write(const std::string& name, const Bytes& bytes) const {
+        std::ofstream(path / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                             static_cast<std::streamsize>(bytes.size()));
+        return (path / name).string();
+    }
+    fs::path path;
+};
+
+// Reads the bytes from memory and from a file of that name, which must agree.
+Loaded load(const Bytes& bytes, const std::string& name) {
+    const Loaded memory = fromMemory(bytes, name);
+    Loaded file;
+    const TempFolder folder;
+    file.ok = loadHeightMap(folder.write(name, bytes).c_str(), file.map, file.message);
+    EXPECT_EQ(file.ok, memory.ok) << name;
+    EXPECT_EQ(file.message, memory.message) << name;
+    EXPECT_EQ(file.map.samples, memory.map.samples) << name;
+    return memory;
+}
+
+// Channel values that differ from pixel to pixel and from channel to channel, each below 2^depth;
+// palette entries whose red differs from their index.
+Picture picture(pngtest::ColourType type, int depth, bool interlaced, int width = 13, int height = 9) {
+    Picture p;
+    p.width = width;
+    p.height = height;
+    p.colourType = type;
+    p.bitDepth = depth;
+    p.interlaced = interlaced;
+    const size_t count = size_t(width) * height * pngtest::channelsOf(type);
+    for (size_t i = 0; i < count; ++i) {
+        p.values.push_back(static_cast<uint16_t>((i * 7919 + 13) % (1u << depth)));
+    }
+    if (type == pngtest::PALETTE) {
+        for (int entry = 0; entry < (1 << depth); ++entry) {
+            p.palette.insert(p.palette.end(), {static_cast<uint8_t>(255 - entry * 3), 17, static_cast<uint8_t>(entry)});
+        }
+    }
+    return p;
+}
+
+// What the reader must make of the picture: the first channel, bottom row first, low grey depths
+// spread over 0..255 and palette indices replaced by their entry's red.
+std::vector<uint16_t> expectedSamples(const Picture& p) {
+    const int channels = pngtest::channelsOf(p.colourType);
+    std::vector<uint16_t> samples;
+    for (int y = p.height - 1; y >= 0; --y) {
+        for (int x = 0; x < p.width; ++x) {
+            const uint16_t value = p.values[(size_t(y) * p.width + x) * channels];
+            if (p.colourType == pngtest::PALETTE) {
+                samples.push_back(p.palette[size_t(value) * 3]);
+            } else if (p.bitDepth < 8) {
+                samples.push_back(static_cast<uint16_t>(value * 255 / ((1 << p.bitDepth) - 1)));
+            } else {
+                samples.push_back(value);
+            }
+        }
+    }
+    return samples;
+}
+
+std::vector<std::pair<std::string, Bytes>> replaced(std::vector<std::pair<std::string, Bytes>> chunks,
+                                                    const std::string& type, const Bytes& data) {
+    for (auto& chunk : chunks) {
+        if (chunk.first == type) chunk.second = data;
+    }
+    return chunks;
+}
+
+Bytes header(uint32_t width, uint32_t height, uint8_t depth, uint8_t type) {
+    Bytes data;
+    pngtest::put32(data, width);
+    pngtest::put32(data, height);
+    data.insert(data.end(), {depth, type, 0, 0, 0});
+    return data;
+}
+
+Bytes cut(Bytes bytes, size_t drop) {
+    bytes.resize(bytes.size() - drop);
+    return bytes;
+}
+
+Bytes withByteFlipped(Bytes bytes, size_t fromEnd) {
+    bytes[bytes.size() - fromEnd] ^= 0x55;
+    return bytes;
+}
+
+}  // namespace
+
+TEST(HeightMapReader, EveryPngLayoutGivesItsFirstChannelBottomRowFirst) {
+    const std::vector<std::pair<pngtest::ColourType, std::vector<int>>> layouts = {
+        {pngtest::GREY, {1, 2, 4, 8, 16}}, {pngtest::GREY_ALPHA, {8, 16}}, {pngtest::RGB, {8, 16}},
+        {pngtest::RGBA, {8, 16}},          {pngtest::PALETTE, {1, 2, 4, 8}},
+    };
+    for (const auto& [type, depths] : layouts) {
+        for (const int depth : depths) {
+            for (const bool interlaced : {false, true}) {
+                for (const auto& [width, height] : {std::pair<int, int>{13, 9}, {1, 3}, {3, 1}}) {
+                    const Picture p = picture(type, depth, interlaced, width, height);
+                    const std::string where = "colour type " + std::to_string(type) + ", depth " +
+                                              std::to_string(depth) + (interlaced ? ", interlaced " : " ") +
+                                              std::to_string(width) + " x " + std::to_string(height);
+                    const Loaded loaded = load(pngtest::encode(p), "map.png");
+                    ASSERT_TRUE(loaded.ok) << where << ": " << loaded.message;
+                    EXPECT_EQ(loaded.map.width, width) << where;
+                    EXPECT_EQ(loaded.map.height, height) << where;
+                    EXPECT_EQ(loaded.map.largestValue, depth == 16 ? 65535 : 255) << where;
+                    EXPECT_EQ(loaded.map.samples, expectedSamples(p)) << where;
+                    if (depth == 8 && (type == pngtest::GREY || type == pngtest::RGB) && !interlaced) {
+                        // The BMP of the same picture gives the same samples.
+                        std::vector<uint8_t> bottomFirst;
+                        const size_t rowValues = p.values.size() / height;
+                        for (int y = height - 1; y >= 0; --y) {
+                            bottomFirst.insert(bottomFirst.end(), p.values.begin() + y * rowValues,
+                                               p.values.begin() + (y + 1) * rowValues);
+                        }
+                        const Bytes bmp = type == pngtest::GREY ? encodeGreyBitmap8(width, height, bottomFirst.data())
+                                                                : encodeBitmap24(width, height, bottomFirst.data());
+                        EXPECT_EQ(load(bmp, "map.bmp").map.samples, loaded.map.samples) << where;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(HeightMapReader, RawFilesAreSquaresOfLittleEndianSamplesTopRowFirst) {
+    const Bytes raw = {0x01, 0x00, 0x02, 0x01, 0xFF, 0xFF, 0x00, 0x80, 0x34, 0x12, 0x00, 0x00,
+                       0x10, 0x00, 0x20, 0x00, 0x30, 0x00};
+    for (const std::string name : {"map.r16", "MAP.RAW"}) {
+        const Loaded loaded = load(raw, name);
+        ASSERT_TRUE(loaded.ok) << name << ": " << loaded.message;
+        EXPECT_EQ(loaded.map.width, 3);
+        EXPECT_EQ(loaded.map.height, 3);
+        EXPECT_EQ(loaded.map.largestValue, 65535);
+        EXPECT_EQ(loaded.map.samples,
+                  (std::vector<uint16_t>{0x10, 0x20, 0x30, 0x8000, 0x1234, 0, 1, 0x0102, 0xFFFF}));
+    }
+}
+
+TEST(HeightMapReader, BadInputsAreRefusedWithOneReason) {
+    const Picture big = picture(pngtest::GREY, 16, false, 64, 64);
+    const Bytes png = pngtest::encode(big);
+    const auto chunks = pngtest::chunks(big);
+    Bytes garbledIdat = chunks[1].second;
+    for (size_t i = 2; i < garbledIdat.size(); i += 3) garbledIdat[i] ^= 0xA7;
+    const Bytes oneRow(200, 0);
+    struct Case {
+        std::string label;
+        Bytes bytes;
+        std::string name;
+        std::string message;  // the reason, or its beginning where it is libpng's or zlib's
+    };
+    const std::vector<Case> cases = {
+        {"PNG cut inside the pixel data", cut(png, 40), "map.png", "File is truncated"},
+        {"PNG without its end chunk", cut(png, 12), "map.png", "File is truncated"},
+        {"PNG signature alone", Bytes(png.begin(), png.begin() + 8), "map.png", "File is truncated"},
+        {"PNG pixel data checksum wrong", withByteFlipped(png, 13), "map.png", "Invalid PNG: IDAT: CRC error"},
+        {"PNG header checksum wrong", withByteFlipped(png, png.size() - 29), "map.png", "Invalid PNG: IHDR: CRC error"},
+        {"PNG pixel data garbled, checksum right", pngtest::fileOf(replaced(chunks, "IDAT", garbledIdat)), "map.png",
+         "Invalid PNG: "},
+        {"PNG 40000 pixels wide", pngtest::fileOf(replaced(chunks, "IHDR", header(40000, 1, 8, 0))), "map.png",
+         "Image is larger than 32768 pixels on a side"},
+        {"PNG 30000 x 30000 header over 200 bytes",
+         pngtest::fileOf({{"IHDR", header(30000, 30000, 16, 0)}, {"IDAT", oneRow}, {"IEND", {}}}), "map.png",
+         "File is truncated"},
+        {"PNG 2^31 pixels wide", pngtest::fileOf(replaced(chunks, "IHDR", header(0x80000000u, 1, 8, 0))), "map.png",
+         "Invalid PNG: "},
+        {"PNG palette of 16 bits", pngtest::fileOf(replaced(chunks, "IHDR", header(64, 64, 16, 3))), "map.png",
+         "Invalid PNG: "},
+        {"PNG palette picture without palette", pngtest::fileOf(replaced(chunks, "IHDR", header(64, 64, 8, 3))),
+         "map.png", "Invalid PNG: "},
+        {"raw of an odd size", Bytes(7, 1), "map.r16", "Raw height map size is not 2 x N x N bytes"},
+        {"raw of 12 samples", Bytes(24, 1), "map.raw", "Raw height map size is not 2 x N x N bytes"},
+        {"empty raw", Bytes(), "map.r16", "Raw height map size is not 2 x N x N bytes"},
+        {"text named like a PNG", Bytes{'h', 'i', '\n'}, "map.png", "File is not in DIB format"},
+        {"empty file with another name", Bytes(), "map.dat", "File is not in DIB format"},
+        {"BMP signature under a raw name", Bytes{'B', 'M', 0, 0, 0, 0, 0, 0}, "map.r16", "File is truncated"},
+    };
+    for (const Case& c : cases) {
+        const Loaded loaded = load(c.bytes, c.name);
+        EXPECT_FALSE(loaded.ok) << c.label;
+        EXPECT_EQ(loaded.message.rfind(c.message, 0), 0u) << c.label << ": " << loaded.message;
+        EXPECT_GT(loaded.message.size(), std::string("Invalid PNG: ").size()) << c.label;
+        EXPECT_EQ(loaded.message.find('\n'), std::string::npos) << c.label;
+        EXPECT_TRUE(loaded.map.samples.empty()) << c.label;
+    }
+}
+
+TEST(HeightMapWriter, SixteenBitGreyPngReadsBackExactlyWithoutGamma) {
+    const int width = 5, height = 4;
+    std::vector<uint16_t> samples;
+    for (int k = 0; k < width * height; ++k) samples.push_back(static_cast<uint16_t>(k * 3449 + 1));
+    samples.back() = 65535;
+    const Bytes png = encodeGreyPng16(width, height, samples.data());
+    const Loaded loaded = load(png, "map.png");
+    ASSERT_TRUE(loaded.ok) << loaded.message;
+    EXPECT_EQ(loaded.map.largestValue, 65535);
+    EXPECT_EQ(loaded.map.samples, samples);
+    for (const std::string chunk : {"gAMA", "sRGB", "iCCP", "cHRM"}) {
+        EXPECT_EQ(std::search(png.begin(), png.end(), chunk.begin(), chunk.end()), png.end()) << chunk;
+    }
+    EXPECT_TRUE(encodeGreyPng16(0, 4, samples.data()).empty());
+    EXPECT_TRUE(encodeGreyPng16(32769, 1, samples.data()).empty());
+}
+
+TEST(DataGenHeightMap, SixteenBitMapKeepsWhatTheEightBitMapRounds) {
+    const datagen::HeightField field = datagen::generateHeightField(64, datagen::DEFAULT_SEED);
+    const datagen::GreyImage eightBit = datagen::quantiseTo8Bits(field);
+    const std::vector<uint16_t> sixteenBit = datagen::quantiseTo16Bits(field);
+    EXPECT_EQ(eightBit.pixels, datagen::generateHeightMap(64, datagen::DEFAULT_SEED).pixels);
+    ASSERT_EQ(sixteenBit.size(), eightBit.pixels.size());
+    size_t betweenEightBitLevels = 0;
+    for (size_t k = 0; k < sixteenBit.size(); ++k) {
+        EXPECT_EQ(sixteenBit[k] == 0, eightBit.pixels[k] == 0) << "pixel " << k;
+        // Both round the same height, so they lie less than one 8-bit level apart.
+        EXPECT_LE(std::abs(int(sixteenBit[k]) - int(eightBit.pixels[k]) * 257), 257) << "pixel " << k;
+        if (sixteenBit[k] % 257 != 0) ++betweenEightBitLevels;
+    }
+    EXPECT_GT(betweenEightBitLevels, sixteenBit.size() / 2);
+}
+
+TEST(HeightMapReader, FuzzerFindingsNeverCrash) {
+    // run_fuzz.sh keeps each input that broke the reader here, named so that it reaches the same reader.
+    const fs::path folder = fs::path(KELTA_TEST_DATA_DIR) / "heightmap-regressions";
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        HeightSamples map;
+        std::string message;
+        if (loadHeightMap(entry.path().c_str(), map, message)) {
+            EXPECT_EQ(map.samples.size(), size_t(map.width) * size_t(map.height)) << entry.path();
+        } else {
+            EXPECT_FALSE(message.empty()) << entry.path();
+        }
+    }
+}
