@@ -37,6 +37,7 @@ Shader::Shader(const char* vertexSource, const char* fragmentSource) {
     glBindAttribLocation(program, POSITION_ATTRIBUTE, "vPosition");
     glBindAttribLocation(program, NORMAL_ATTRIBUTE, "vNormal");
     glBindAttribLocation(program, TEXTURE_ATTRIBUTE, "vTexture");
+    glBindAttribLocation(program, NODE_ATTRIBUTE, "vNode");
     glLinkProgram(program);
     GLint status = 0;
     glGetProgramiv(program, GL_LINK_STATUS, &status);

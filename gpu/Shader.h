@@ -10,6 +10,8 @@ enum AttributeLocation : GLuint {
     POSITION_ATTRIBUTE = 0,
     NORMAL_ATTRIBUTE = 1,
     TEXTURE_ATTRIBUTE = 2,
+    // Per-instance node of the level-of-detail terrain.
+    NODE_ATTRIBUTE = 3,
 };
 
 class Shader {

@@ -3,19 +3,19 @@
 #include "scene/Terrain.h"
 
 #include <iostream>
-#include <memory>
 #include <sstream>
 #include <string>
 
 #include "app/Application.h"
 #include "app/Fatal.h"
-#include "gpu/Bitmap.h"
+#include "gpu/HeightMap.h"
 #include "gpu/Texture.h"
 #include "gpu/VertexArray.h"
 #include "math/Camera.h"
 #include "math/Math.h"
 #include "scene/Skydome.h"
 #include "scene/TerrainArguments.h"
+#include "scene/TerrainLod.h"
 #include "scene/TerrainMesh.h"
 #include "scene/TerrainShader.h"
 
@@ -29,21 +29,24 @@ const char* const MATERIAL_FILES[9] = {
 
 // Allocates the bound buffer and lets fill() write its contents through a write-only mapping,
 // so the mesh exists once in memory instead of once on the heap and once in the driver.
-// A mapping lost while it was open (glUnmapBuffer false) is filled again once.
+// A mapping lost while it was open (glUnmapBuffer false) is filled again once. False, with the
+// line that says so in `failure`, when the buffer cannot be had.
 template <typename Fill>
-void fillBuffer(GLenum target, uint64_t bytes, const std::string& what, const std::string& path, Fill fill) {
+bool fillBuffer(GLenum target, uint64_t bytes, const std::string& what, const std::string& path, Fill fill,
+                std::string& failure) {
     glBufferData(target, static_cast<GLsizeiptr>(bytes), nullptr, GL_STATIC_DRAW);
-    if (bytes == 0) return;  // a one-row map has no strip
+    if (bytes == 0) return true;  // a one-row map has no strip
     for (int attempt = 0; attempt < 2; ++attempt) {
         void* memory = glMapBufferRange(target, 0, static_cast<GLsizeiptr>(bytes),
                                         GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT);
         if (!memory) break;
         fill(memory);
-        if (glUnmapBuffer(target) == GL_TRUE) return;
+        if (glUnmapBuffer(target) == GL_TRUE) return true;
     }
     std::ostringstream line;
     line << "Could not allocate the terrain " << what << " (" << bytes << " bytes) for height map " << path;
-    fatal(line.str());
+    failure = line.str();
+    return false;
 }
 
 }  // namespace
@@ -56,37 +59,34 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     horizontalScale = arguments.horizontalScale;
     heightScale = arguments.heightScale;
 
-    std::unique_ptr<Bitmap> bitmap(new Bitmap());
-    if (!bitmap->load(arguments.heightMapPath.c_str())) {
-        fatal("Could not load heightmap: " + bitmap->message);
+    HeightSamples map;
+    std::string message;
+    if (!loadHeightMap(arguments.heightMapPath.c_str(), map, message)) {
+        fatal("Could not load heightmap: " + message);
     }
     application.startupPhaseEnded("height map load");
-    gridWidth = bitmap->width;
-    gridHeight = bitmap->height;
-    if (!terrainGridFits(gridWidth, gridHeight)) {
-        std::ostringstream line;
-        line << "Height map too large: " << arguments.heightMapPath << " has " << gridWidth << " x "
-             << gridHeight << " pixels, more than 32-bit vertex and index counts can draw";
-        fatal(line.str());
+    gridWidth = map.width;
+    gridHeight = map.height;
+
+    bool withLevelOfDetail = application.levelOfDetail;
+    if (!withLevelOfDetail && !terrainGridFits(gridWidth, gridHeight)) {
+        std::cout << "Height map too large for one mesh: " << arguments.heightMapPath << " has " << gridWidth
+                  << " x " << gridHeight << " pixels, more than 32-bit vertex and index counts can draw; "
+                  << "drawing it with level of detail" << std::endl;
+        withLevelOfDetail = true;
     }
-    const uint64_t vertexBytes = terrainVertexCount(gridWidth, gridHeight) * TERRAIN_VERTEX_FLOATS * sizeof(float);
-    const uint64_t indexBytes = terrainIndexCount(gridWidth, gridHeight) * sizeof(uint32_t);
-
-    createVertexArray(vao, vbo, &ibo);
-
-    fillBuffer(GL_ARRAY_BUFFER, vertexBytes, "vertex buffer", arguments.heightMapPath, [&](void* memory) {
-        buildTerrainVertices(bitmap->pixels, gridWidth, gridHeight, horizontalScale, heightScale,
-                             static_cast<float*>(memory));
-    });
-    bitmap.reset();
-    fillBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBytes, "index buffer", arguments.heightMapPath, [&](void* memory) {
-        buildTerrainIndices(gridWidth, gridHeight, static_cast<uint32_t*>(memory));
-    });
-
-    for (const std::string& line : terrainSizeLines(vertexBytes, indexBytes)) std::cout << line << std::endl;
-
-    describeFloatRecords({{shader->positionLocation, 3}, {shader->normalLocation, 3}, {shader->textureLocation, 2}});
-    glBindVertexArray(0);
+    if (!withLevelOfDetail && !buildMesh(map, arguments.heightMapPath, message)) {
+        std::cout << message << "; drawing it with level of detail" << std::endl;
+        withLevelOfDetail = true;
+    }
+    if (withLevelOfDetail) {
+        lod = new TerrainLod(map.samples.data(), gridWidth, gridHeight,
+                             heightScale / static_cast<float>(map.largestValue), horizontalScale,
+                             application.lodErrorPixels);
+        std::cout << "Level of detail: " << lod->tree.levelCount() << " levels over " << gridWidth << " x "
+                  << gridHeight << " samples" << std::endl;
+    }
+    map = HeightSamples();
     application.startupPhaseEnded("mesh build");
 
     atlas = new TextureAtlas(9, MATERIAL_FILES);
@@ -98,41 +98,83 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     camera->direction = vec3{inverseRootTwo, 0.0f, -inverseRootTwo};
 }
 
-void Terrain::draw() {
-    glUseProgram(shader->program);
-    glBindVertexArray(vao);
+bool Terrain::buildMesh(const HeightSamples& map, const std::string& path, std::string& failure) {
+    const uint64_t vertexBytes = terrainVertexCount(gridWidth, gridHeight) * TERRAIN_VERTEX_FLOATS * sizeof(float);
+    const uint64_t indexBytes = terrainIndexCount(gridWidth, gridHeight) * sizeof(uint32_t);
 
-    glUniformMatrix4fv(shader->modelviewLocation, 1, GL_FALSE, Application::instance().modelview.data());
-    glUniformMatrix4fv(shader->projectionLocation, 1, GL_FALSE, Application::instance().projection.data());
+    createVertexArray(vao, vbo, &ibo);
+    const bool filled =
+        fillBuffer(GL_ARRAY_BUFFER, vertexBytes, "vertex buffer", path, [&](void* memory) {
+            buildTerrainVertices(map, horizontalScale, heightScale, static_cast<float*>(memory));
+        }, failure) &&
+        fillBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBytes, "index buffer", path, [&](void* memory) {
+            buildTerrainIndices(gridWidth, gridHeight, static_cast<uint32_t*>(memory));
+        }, failure);
+    if (!filled) {
+        glBindVertexArray(0);
+        glDeleteVertexArrays(1, &vao);
+        glDeleteBuffers(1, &vbo);
+        glDeleteBuffers(1, &ibo);
+        vao = vbo = ibo = 0;
+        return false;
+    }
+
+    for (const std::string& line : terrainSizeLines(vertexBytes, indexBytes)) std::cout << line << std::endl;
+
+    describeFloatRecords({{shader->positionLocation, 3}, {shader->normalLocation, 3}, {shader->textureLocation, 2}});
+    glBindVertexArray(0);
+    return true;
+}
+
+uint64_t Terrain::trianglesPerFrame() const {
+    if (lod) return lod->lastPrimitiveCount;
+    if (gridWidth < 2 || gridHeight < 2) return 0;
+    return uint64_t(gridWidth - 1) * uint64_t(gridHeight - 1) * 2;
+}
+
+void Terrain::draw() {
+    Application& application = Application::instance();
+    TerrainShader& active = lod ? *lod->shaders[application.terrainMode - 1] : *shader;
+    glUseProgram(active.program);
+
+    glUniformMatrix4fv(active.modelviewLocation, 1, GL_FALSE, Application::instance().modelview.data());
+    glUniformMatrix4fv(active.projectionLocation, 1, GL_FALSE, Application::instance().projection.data());
 
     glActiveTexture(GL_TEXTURE2);
     glBindTexture(GL_TEXTURE_2D_ARRAY, atlas->id);
-    glUniform1i(shader->texLocation, 2);
+    glUniform1i(active.texLocation, 2);
 
-    glUniform1f(shader->tLocation, static_cast<float>(Application::instance().time));
+    glUniform1f(active.tLocation, static_cast<float>(Application::instance().time));
     const vec3 viewer = Application::instance().camera->position;
-    glUniform3f(shader->viewerPositionLocation, viewer.x, viewer.y, viewer.z);
+    glUniform3f(active.viewerPositionLocation, viewer.x, viewer.y, viewer.z);
     const vec4 skyData = Application::instance().skydome->skyData;
-    glUniform4f(shader->skyDataLocation, skyData.x, skyData.y, skyData.z, skyData.w);
+    glUniform4f(active.skyDataLocation, skyData.x, skyData.y, skyData.z, skyData.w);
 
     mat3 material;
     material[0] = vec3{0.05f, 0.05f, 0.05f};
     material[1] = vec3{1.0f, 1.0f, 1.0f};
     material[2] = vec3{1.5f, 1.5f, 1.5f};
-    glUniformMatrix3fv(shader->materialLocation, 1, GL_FALSE, material.data());
+    glUniformMatrix3fv(active.materialLocation, 1, GL_FALSE, material.data());
 
     mat3 light;
     light[0] = vec3{1.0f, 0.98f, 0.9f};
     light[1] = vec3{static_cast<float>(gridWidth) * horizontalScale * 0.5f, 50.0f,
                     static_cast<float>(gridHeight) * horizontalScale * -0.5f};
-    glUniformMatrix3fv(shader->lightsLocation, 1, GL_FALSE, light.data());
+    glUniformMatrix3fv(active.lightsLocation, 1, GL_FALSE, light.data());
 
-    glUniform1f(shader->bloomThresholdLocation, bloomThreshold);
+    glUniform1f(active.bloomThresholdLocation, bloomThreshold);
 
-    if (Application::instance().terrainMode > 2) {
+    const int mode = Application::instance().terrainMode;
+    if (lod) {
+        GLint viewport[4] = {};
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        lod->draw(*lod->shaders[mode - 1], mode, viewport[3]);
+    } else if (mode > 2) {
+        glBindVertexArray(vao);
         glDrawElements(GL_TRIANGLE_STRIP, static_cast<GLsizei>(terrainIndexCount(gridWidth, gridHeight)),
                        GL_UNSIGNED_INT, nullptr);
     } else {
+        glBindVertexArray(vao);
         // One pixel per vertex, whatever point size an earlier pass left behind.
         glPointSize(1.0f);
         glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(terrainVertexCount(gridWidth, gridHeight)));

@@ -3,6 +3,12 @@
 
 #include <GL/glew.h>
 
+#include <cstdint>
+#include <string>
+
+#include "gpu/HeightMap.h"
+
+class TerrainLod;
 class TerrainShader;
 class TextureAtlas;
 
@@ -20,9 +26,18 @@ public:
     float bloomThreshold = DEFAULT_BLOOM_THRESHOLD;
     TerrainShader* shader = nullptr;
     TextureAtlas* atlas = nullptr;
+    // Set when the terrain is drawn with level of detail instead of the full mesh.
+    TerrainLod* lod = nullptr;
 
     // Reads the command line, builds and uploads the mesh, builds the atlas and places the camera.
     explicit Terrain(TerrainShader* shader);
 
     void draw();
+
+    // Triangles the last frame drew (in the point modes, points).
+    uint64_t trianglesPerFrame() const;
+
+private:
+    // The full mesh; false, with the line that says why in `failure`, when its buffers cannot be had.
+    bool buildMesh(const HeightSamples& map, const std::string& path, std::string& failure);
 };

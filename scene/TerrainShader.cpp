@@ -21,8 +21,11 @@ const char* TerrainShader::fragmentSourceForMode(int mode) {
 // The texts are chosen by the static selectors rather than the getters: the object is not yet
 // a TerrainShader while its base is being built.
 TerrainShader::TerrainShader()
-    : Shader(vertexSourceForMode(Application::instance().terrainMode),
-             fragmentSourceForMode(Application::instance().terrainMode)) {
+    : TerrainShader(vertexSourceForMode(Application::instance().terrainMode),
+                    fragmentSourceForMode(Application::instance().terrainMode)) {}
+
+TerrainShader::TerrainShader(const char* vertexSource, const char* fragmentSource)
+    : Shader(vertexSource, fragmentSource) {
     modelviewLocation = glGetUniformLocation(program, "modelview");
     projectionLocation = glGetUniformLocation(program, "projection");
     materialLocation = glGetUniformLocation(program, "material");
@@ -39,3 +42,20 @@ TerrainShader::TerrainShader()
 const char* TerrainShader::getVertexSource() { return vertexSourceForMode(Application::instance().terrainMode); }
 
 const char* TerrainShader::getFragmentSource() { return fragmentSourceForMode(Application::instance().terrainMode); }
+
+const char* TerrainLodShader::vertexSourceForMode(int mode) {
+    return mode == 5 ? glsl::terrainLodAnimatedVert : glsl::terrainLodStaticVert;
+}
+
+TerrainLodShader::TerrainLodShader(int mode)
+    : TerrainShader(vertexSourceForMode(mode), fragmentSourceForMode(mode)), mode(mode) {
+    heightsLocation = glGetUniformLocation(program, "heights");
+    mapSizeLocation = glGetUniformLocation(program, "mapSize");
+    horizontalScaleLocation = glGetUniformLocation(program, "horizontalScale");
+    heightPerValueLocation = glGetUniformLocation(program, "heightPerValue");
+    morphRangesLocation = glGetUniformLocation(program, "morphRanges");
+}
+
+const char* TerrainLodShader::getVertexSource() { return vertexSourceForMode(mode); }
+
+const char* TerrainLodShader::getFragmentSource() { return fragmentSourceForMode(mode); }

@@ -28,4 +28,27 @@ public:
     // The texts of a given mode, as the two getters choose them for the current mode.
     static const char* vertexSourceForMode(int mode);
     static const char* fragmentSourceForMode(int mode);
+
+protected:
+    // Builds the texts given and looks up the uniforms that every terrain program shares.
+    TerrainShader(const char* vertexSource, const char* fragmentSource);
+};
+
+// A terrain program of one shading mode for the level-of-detail surface: the mode's fragment
+// stage behind a vertex stage that places the shared grid on the height samples.
+class TerrainLodShader : public TerrainShader {
+public:
+    GLint heightsLocation = -1;
+    GLint mapSizeLocation = -1;
+    GLint horizontalScaleLocation = -1;
+    GLint heightPerValueLocation = -1;
+    GLint morphRangesLocation = -1;
+    int mode = 0;
+
+    explicit TerrainLodShader(int mode);
+
+    const char* getVertexSource() override;
+    const char* getFragmentSource() override;
+
+    static const char* vertexSourceForMode(int mode);
 };

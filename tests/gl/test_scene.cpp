@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "scene/SkyShader.h"
 #include "scene/Skydome.h"
 #include "scene/Terrain.h"
+#include "scene/TerrainLod.h"
 #include "scene/TerrainMesh.h"
 #include "scene/TerrainShader.h"
 
@@ -267,11 +269,11 @@ TEST_F(Scene, UploadsTheMeshAndPlacesTheCamera) {
     EXPECT_EQ(camera.direction.y, 0.0f);
     EXPECT_EQ(camera.direction.z, -0.70710677f);
 
-    std::vector<uint8_t> rgb;
+    HeightSamples map{5, 3, 255, {}};
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 5; ++j) rgb.insert(rgb.end(), 3, static_cast<uint8_t>(40 * j + i));
+        for (int j = 0; j < 5; ++j) map.samples.push_back(static_cast<uint16_t>(40 * j + i));
     std::vector<float> expectedVertices(5 * 3 * TERRAIN_VERTEX_FLOATS);
-    buildTerrainVertices(rgb.data(), 5, 3, 2.0f, 40.0f, expectedVertices.data());
+    buildTerrainVertices(map, 2.0f, 40.0f, expectedVertices.data());
     std::vector<float> vertices(expectedVertices.size());
     glBindBuffer(GL_ARRAY_BUFFER, terrain.vbo);
     glGetBufferSubData(GL_ARRAY_BUFFER, 0, vertices.size() * sizeof(float), vertices.data());
@@ -390,6 +392,28 @@ TEST_F(Scene, PointModesDrawEachVertexAsOnePixel) {
     // The same grid as a strip covers the area between the vertices.
     const std::vector<float> strip = drawTerrain(terrain, 4);
     EXPECT_GT(pixel(strip, SIZE / 2, SIZE / 2)[0], 0.5f);
+}
+
+TEST_F(Scene, LevelOfDetailDrawsTheFullMeshSurfaceInEveryMode) {
+    const std::string path = writeMap("hill.bmp", 40, 40, [](int j, int i) {
+        return static_cast<uint8_t>(std::max(0, 200 - 6 * (std::abs(j - 20) + std::abs(i - 20))));
+    });
+    Application& app = gltest::application();
+    Terrain& full = *makeTerrain({path, "1", "10"});
+    app.levelOfDetail = true;
+    Terrain& detailed = *makeTerrain({path, "1", "10"});
+    app.levelOfDetail = false;
+    ASSERT_NE(detailed.lod, nullptr);
+    look({19.5f, 30.0f, -19.5f}, DOWN, NORTH);
+    for (int mode = 1; mode <= 5; ++mode) {
+        const std::vector<float> expected = drawTerrain(full, mode);
+        const std::vector<float> drawn = drawTerrain(detailed, mode);
+        EXPECT_GT(detailed.trianglesPerFrame(), 0u) << "mode " << mode;
+        if (mode < 3) continue;  // the point modes show the level-of-detail vertices, not the mesh's
+        int differing = 0;
+        for (size_t k = 0; k < drawn.size(); ++k) differing += std::fabs(drawn[k] - expected[k]) > 0.02f;
+        EXPECT_LE(differing, static_cast<int>(drawn.size() / 100)) << "mode " << mode;
+    }
 }
 
 TEST_F(Scene, DiagnosticModesWriteNoBloom) {

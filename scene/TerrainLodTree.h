@@ -1,0 +1,82 @@
+// The processor side of the terrain's level of detail: a quadtree of square nodes over the height
+// samples, each drawn from one shared grid, with the distance ranges of its levels chosen from the
+// geometric error of each level, and the per-frame choice of nodes (culled to the view frustum).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "math/Math.h"
+
+// One node to draw: the first sample column and row it covers, the samples between its grid
+// vertices (a power of two) and its level (0 is the full resolution).
+struct LodInstance {
+    float column = 0;
+    float row = 0;
+    float spacing = 1;
+    float level = 0;
+};
+
+// The nodes of one frame: whole nodes, drawn from the full grid, and quarters of nodes whose
+// children were too far away for their own level, drawn from the half-sized grid.
+struct LodSelection {
+    std::vector<LodInstance> wholeNodes;
+    std::vector<LodInstance> quarterNodes;
+};
+
+// The six planes of a view frustum, each (a, b, c, d) with a·x + b·y + c·z + d >= 0 inside.
+struct Frustum {
+    vec4 planes[6];
+    static Frustum fromClipMatrix(const mat4& projectionTimesModelview);
+};
+
+class TerrainLodTree {
+public:
+    // Quads along each side of the shared grid; a node of level k spans GRID_QUADS << k samples.
+    static constexpr int GRID_QUADS = 16;
+    // How much of each level's range its vertices spend morphing into the next coarser level.
+    static constexpr float MORPH_FRACTION = 0.2f;
+    // Heights may move this far below the surface where the animated water displaces them.
+    static constexpr float WATER_DISPLACEMENT = 1.0f / 64.0f;
+
+    // Samples bottom row first, as the mesh builder takes them; height = sample * heightPerValue.
+    TerrainLodTree(const uint16_t* samples, int width, int height, float heightPerValue, float horizontalScale);
+
+    int levelCount() const { return static_cast<int>(levelErrors.size()); }
+    // The largest height difference between level k's surface and the full-resolution one.
+    float levelError(int level) const { return levelErrors[static_cast<size_t>(level)]; }
+
+    // Sets the levels' ranges so that no level's error projects to more than errorPixels on a
+    // viewport whose projection maps a height of one unit at distance one to pixelsPerUnit pixels.
+    void setViewport(float pixelsPerUnit, float errorPixels);
+    // Where each level's vertices start and finish morphing into the next level (world units).
+    float morphStart(int level) const { return morphStarts[static_cast<size_t>(level)]; }
+    float morphEnd(int level) const { return ranges[static_cast<size_t>(level)]; }
+
+    void select(const vec3& eye, const Frustum& frustum, LodSelection& selection) const;
+
+    // Triangles the selection draws.
+    static uint64_t triangleCount(const LodSelection& selection);
+
+private:
+    struct Bounds {
+        float minimum;
+        float maximum;
+    };
+
+    int width;
+    int height;
+    float horizontalScale;
+    std::vector<float> levelErrors;
+    // Per level, row by row, the height bounds of each node.
+    std::vector<std::vector<Bounds>> nodeBounds;
+    std::vector<int> nodesAcross;
+    std::vector<float> ranges;
+    std::vector<float> morphStarts;
+
+    int nodeSide(int level) const { return GRID_QUADS << level; }
+    bool selectNode(int level, int column, int row, const vec3& eye, const Frustum& frustum,
+                    LodSelection& selection) const;
+    // The node's box in world space, clipped to the map.
+    void nodeBox(int level, int column, int row, vec3& lower, vec3& upper) const;
+};

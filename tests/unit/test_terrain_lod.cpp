@@ -1,0 +1,100 @@
+// The level-of-detail quadtree without GL: level errors, and node choices that cover the map
+// exactly once with neighbours never more than one level apart (the condition for no cracks).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "scene/TerrainLodTree.h"
+
+namespace {
+
+std::vector<uint16_t> rollingSamples(int width, int height) {
+    std::vector<uint16_t> samples(size_t(width) * size_t(height));
+    for (int row = 0; row < height; ++row) {
+        for (int column = 0; column < width; ++column) {
+            const double h = 0.5 + 0.25 * std::sin(column * 0.11) + 0.25 * std::cos(row * 0.07 + column * 0.03);
+            samples[size_t(row) * size_t(width) + size_t(column)] = static_cast<uint16_t>(h * 65535.0);
+        }
+    }
+    return samples;
+}
+
+Frustum everything() {
+    Frustum frustum;
+    for (vec4& plane : frustum.planes) plane = vec4{0, 0, 0, 1};
+    return frustum;
+}
+
+}  // namespace
+
+TEST(TerrainLodTree, LevelsGrowUntilOneNodeCoversTheMapAndTheirErrorsNeverShrink) {
+    const struct {
+        int width, height, levels;
+    } cases[] = {{1, 1, 1}, {17, 17, 1}, {18, 2, 2}, {257, 100, 5}, {513, 513, 6}};
+    for (const auto& c : cases) {
+        const std::vector<uint16_t> samples = rollingSamples(c.width, c.height);
+        const TerrainLodTree tree(samples.data(), c.width, c.height, 20.0f / 65535.0f, 1.0f);
+        EXPECT_EQ(tree.levelCount(), c.levels) << c.width << " x " << c.height;
+        EXPECT_EQ(tree.levelError(0), 0.0f);
+        for (int level = 1; level < tree.levelCount(); ++level) {
+            EXPECT_GE(tree.levelError(level), tree.levelError(level - 1));
+        }
+    }
+    const std::vector<uint16_t> flat(33 * 33, 1000);
+    const TerrainLodTree flatTree(flat.data(), 33, 33, 0.01f, 1.0f);
+    EXPECT_EQ(flatTree.levelError(flatTree.levelCount() - 1), 0.0f) << "a plane is exact at every level";
+}
+
+TEST(TerrainLodTree, ChosenNodesCoverTheMapOnceWithNeighboursAtMostOneLevelApart) {
+    const int width = 301, height = 257;
+    const std::vector<uint16_t> samples = rollingSamples(width, height);
+    TerrainLodTree tree(samples.data(), width, height, 20.0f / 65535.0f, 1.0f);
+    tree.setViewport(600.0f, 1.0f);
+    const vec3 eyes[] = {{0, 20, 0}, {150, 5, -128}, {-400, 300, 200}, {300, 1, -256}};
+    for (const vec3& eye : eyes) {
+        LodSelection selection;
+        tree.select(eye, everything(), selection);
+        std::vector<int> levelOfQuad(size_t(width - 1) * size_t(height - 1), -1);
+        int overlaps = 0;
+        const auto cover = [&](const std::vector<LodInstance>& nodes, int quads) {
+            for (const LodInstance& node : nodes) {
+                const int side = quads * static_cast<int>(node.spacing);
+                for (int row = int(node.row); row < std::min(int(node.row) + side, height - 1); ++row) {
+                    for (int column = int(node.column); column < std::min(int(node.column) + side, width - 1); ++column) {
+                        int& level = levelOfQuad[size_t(row) * size_t(width - 1) + size_t(column)];
+                        if (level >= 0) ++overlaps;
+                        level = static_cast<int>(node.level);
+                    }
+                }
+            }
+        };
+        cover(selection.wholeNodes, TerrainLodTree::GRID_QUADS);
+        cover(selection.quarterNodes, TerrainLodTree::GRID_QUADS / 2);
+        EXPECT_EQ(overlaps, 0);
+        int uncovered = 0, steps = 0;
+        for (int row = 0; row < height - 1; ++row) {
+            for (int column = 0; column < width - 1; ++column) {
+                const int level = levelOfQuad[size_t(row) * size_t(width - 1) + size_t(column)];
+                if (level < 0) ++uncovered;
+                if (column > 0 && std::abs(level - levelOfQuad[size_t(row) * size_t(width - 1) + size_t(column - 1)]) > 1) ++steps;
+                if (row > 0 && std::abs(level - levelOfQuad[size_t(row - 1) * size_t(width - 1) + size_t(column)]) > 1) ++steps;
+            }
+        }
+        EXPECT_EQ(uncovered, 0) << "eye " << eye.x << ", " << eye.y << ", " << eye.z;
+        EXPECT_EQ(steps, 0) << "eye " << eye.x << ", " << eye.y << ", " << eye.z;
+        EXPECT_GT(TerrainLodTree::triangleCount(selection), 0u);
+    }
+}
+
+TEST(TerrainLodTree, NodesOutsideTheFrustumAreNotDrawn) {
+    const std::vector<uint16_t> samples = rollingSamples(129, 129);
+    TerrainLodTree tree(samples.data(), 129, 129, 20.0f / 65535.0f, 1.0f);
+    tree.setViewport(600.0f, 1.0f);
+    Frustum westOfTheMap = everything();
+    westOfTheMap.planes[0] = vec4{-1, 0, 0, -1};  // x <= -1 only
+    LodSelection selection;
+    tree.select(vec3{64, 10, -64}, westOfTheMap, selection);
+    EXPECT_TRUE(selection.wholeNodes.empty());
+    EXPECT_TRUE(selection.quarterNodes.empty());
+}
