@@ -110,8 +110,8 @@ class BenchRunTest(unittest.TestCase):
         lines = out.splitlines()
         self.assertTrue(lines[0].startswith("KELTA frame benchmark on "), out)
         self.assertIn("3 measured frames after 1 warm-up frames at each size, vertical sync off", lines[1])
-        self.assertIn(f"{self.small_map_shown} (64 x 64)", lines)
-        self.assertIn("Maps/Lake_512.bmp (512 x 512)", lines)
+        self.assertIn(f"{self.small_map_shown} (64 x 64, one mesh)", lines)
+        self.assertIn("Maps/Lake_512.bmp (512 x 512, level of detail)", lines)
         for phase in PHASES:
             self.assertEqual(sum(line.strip().startswith(phase) for line in lines), 2, phase)
         for row in ROWS:
