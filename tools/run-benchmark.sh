@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds kelta-bench and times KELTA's frame on the 512 map and the 4096 map (as one mesh and with
-# level of detail) at 800 x 600 and 1920 x 1080 under a private Xvfb server: the table goes to the terminal and docs/benchmark.txt,
-# the JSON to docs/benchmark.json. Further arguments go to kelta-bench; the frame counts suit
+# level of detail) at 800 x 600 and 1920 x 1080 under a private Xvfb server: the table goes to
+# the terminal and docs/benchmark.txt, the JSON to docs/benchmark.json. Further arguments go to kelta-bench; the frame counts suit
 # Mesa's software rasteriser on two cores (about seven minutes), a real GPU can take more,
 # for instance --frames 1000.
 set -e
