@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -415,6 +417,28 @@ TEST_F(Scene, LevelOfDetailDrawsTheFullMeshSurfaceInEveryMode) {
         EXPECT_LE(differing, static_cast<int>(drawn.size() / 100)) << "mode " << mode;
     }
 }
+
+// The sanitizers reserve more address space than any limit that would leave the mesh out.
+#if !defined(__SANITIZE_ADDRESS__)
+TEST_F(Scene, AMeshThatCannotBeAllocatedGivesWayToLevelOfDetail) {
+    const std::string path = writeMap("large.bmp", 4096, 4096, [](int j, int i) { return static_cast<uint8_t>((j ^ i) & 63); });
+    EXPECT_EXIT(
+        {
+            // Room for the samples and their 32 MB texture, none for the mesh's 600 MB of buffers.
+            std::ifstream statm("/proc/self/statm");
+            unsigned long long pages = 0;
+            statm >> pages;
+            const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (300ull << 20);
+            rlimit limit;
+            limit.rlim_cur = limit.rlim_max = room;
+            setrlimit(RLIMIT_AS, &limit);
+            gltest::ExpectedGlErrors outOfMemory;
+            Terrain& terrain = *makeTerrain({path});
+            std::exit(terrain.lod && terrain.vao == 0 ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 TEST_F(Scene, DiagnosticModesWriteNoBloom) {
     const std::string path = writeMap("bright.bmp", 16, 16, [](int, int) { return 255; });
