@@ -4,6 +4,7 @@
 
 #include "gpu/BitmapFormat.h"
 #include "gpu/DataPath.h"
+#include "gpu/ImageInput.h"
 
 #include <climits>
 #include <cstdint>
@@ -31,7 +32,6 @@ enum Compression : uint32_t {
     BI_ALPHABITFIELDS = 6,
 };
 
-const char* const TRUNCATED_MESSAGE = "File is truncated";
 
 uint16_t read16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -50,11 +50,6 @@ bool isOs2HeaderSize(uint32_t size) {
 bool isWindowsHeaderSize(uint32_t size) {
     return size == INFO_HEADER_SIZE || size == 52 || size == 56 || size == 108 || size == 124;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 bool fileSizeOf(std::FILE* file, uint64_t& size) {
     if (std::fseek(file, 0, SEEK_END) != 0) {
@@ -233,7 +228,7 @@ bool Bitmap::readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize
         return false;
     }
     if (fileWidth > MAX_BITMAP_SIDE || rows > MAX_BITMAP_SIDE) {
-        message = "Image is larger than 32768 pixels on a side";
+        message = TOO_LARGE_MESSAGE;
         return false;
     }
 
@@ -289,7 +284,7 @@ bool Bitmap::convert(const uint8_t* data, bool topDown) {
     const size_t rows = static_cast<size_t>(height);
     pixels = new (std::nothrow) uint8_t[columns * rows * 3];
     if (pixels == nullptr) {
-        message = "Not enough memory to allocate an image buffer";
+        message = NO_IMAGE_MEMORY_MESSAGE;
         return false;
     }
     for (size_t r = 0; r < rows; ++r) {

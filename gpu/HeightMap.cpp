@@ -10,6 +10,7 @@
 #include "gpu/Bitmap.h"
 #include "gpu/BitmapFormat.h"
 #include "gpu/DataPath.h"
+#include "gpu/ImageInput.h"
 
 #include <png.h>
 
@@ -27,10 +28,7 @@
 
 namespace {
 
-const char* const TRUNCATED_MESSAGE = "File is truncated";
 const char* const LOADED_MESSAGE = "Height map loaded";
-const char* const TOO_LARGE_MESSAGE = "Image is larger than 32768 pixels on a side";
-const char* const NO_MEMORY_MESSAGE = "Not enough memory to allocate an image buffer";
 
 const uint8_t PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 // Deflate cannot expand one byte into more than this many, so a PNG whose pixels would need
@@ -42,11 +40,6 @@ const uint16_t LARGEST_16_BIT = 65535;
 const size_t PNG_ERROR_TEXT_SIZE = 256;
 
 enum class HeightMapFormat { Bmp, Png, Raw };
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 bool hasRawName(const std::string& name) {
     if (name.size() < 4) return false;
@@ -67,10 +60,10 @@ bool allocateSamples(HeightSamples& map, int width, int height, uint16_t largest
     try {
         map.samples.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
     } catch (const std::bad_alloc&) {
-        message = NO_MEMORY_MESSAGE;
+        message = NO_IMAGE_MEMORY_MESSAGE;
         return false;
     } catch (const std::length_error&) {
-        message = NO_MEMORY_MESSAGE;
+        message = NO_IMAGE_MEMORY_MESSAGE;
         return false;
     }
     map.width = width;
@@ -302,7 +295,7 @@ bool readPng(const PngSource& source, uint64_t sourceSize, HeightSamples& map, s
     }
     std::unique_ptr<png_byte[]> row(new (std::nothrow) png_byte[header.rowBytes]);
     if (!row) {
-        message = NO_MEMORY_MESSAGE;
+        message = NO_IMAGE_MEMORY_MESSAGE;
         return false;
     }
     if (!readPngRows(structs.png, &header, row.get(), map.samples.data())) {
