@@ -52,6 +52,16 @@ inline vec3 operator*(const vec3& v, float s) { return {v.x * s, v.y * s, v.z * 
 inline vec4 operator+(const vec4& a, const vec4& b) { return {a.x + b.x, a.y + b.y, a.z + b.z, a.w + b.w}; }
 inline vec4 operator*(const vec4& v, float s) { return {v.x * s, v.y * s, v.z * s, v.w * s}; }
 
+inline mat4 operator*(const mat4& a, const mat4& b) {
+    mat4 product(0.0f);
+    for (int column = 0; column < 4; ++column) {
+        for (int row = 0; row < 4; ++row) {
+            for (int k = 0; k < 4; ++k) product[column][row] += a[k][row] * b[column][k];
+        }
+    }
+    return product;
+}
+
 inline float dot(const vec3& a, const vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 inline vec3 cross(const vec3& a, const vec3& b) {

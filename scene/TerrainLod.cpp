@@ -104,14 +104,7 @@ void TerrainLod::draw(TerrainLodShader& shader, int terrainMode, int viewportHei
     Application& application = Application::instance();
     // projection[1][1] is 1 / tan(fov / 2): a unit at distance one spans that many half-viewports.
     tree.setViewport(0.5f * static_cast<float>(viewportHeight) * application.projection[1][1], errorPixels);
-    mat4 clip(0.0f);
-    for (int column = 0; column < 4; ++column) {
-        for (int row = 0; row < 4; ++row) {
-            float sum = 0.0f;
-            for (int k = 0; k < 4; ++k) sum += application.projection[k][row] * application.modelview[column][k];
-            clip[column][row] = sum;
-        }
-    }
+    const mat4 clip = application.projection * application.modelview;
     tree.select(application.camera->position, Frustum::fromClipMatrix(clip), selection);
 
     glActiveTexture(GL_TEXTURE0 + HEIGHT_TEXTURE_UNIT);
