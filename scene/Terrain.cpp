@@ -128,6 +128,7 @@ bool Terrain::buildMesh(const HeightSamples& map, const std::string& path, std::
 
 uint64_t Terrain::trianglesPerFrame() const {
     if (lod) return lod->lastPrimitiveCount;
+    if (Application::instance().terrainMode <= 2) return terrainVertexCount(gridWidth, gridHeight);
     if (gridWidth < 2 || gridHeight < 2) return 0;
     return uint64_t(gridWidth - 1) * uint64_t(gridHeight - 1) * 2;
 }
