@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "app/Fatal.h"
-#include "gpu/DataPath.h"
+#include "io/DataPath.h"
 
 namespace {
 

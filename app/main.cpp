@@ -1,7 +1,7 @@
 // Entry point: creates and registers the application, then runs it.
 #include "app/Application.h"
 #include "app/ProgramOptions.h"
-#include "app/StandardStreams.h"
+#include "io/StandardStreams.h"
 
 int main(int argc, char** argv) {
     ensureStandardDescriptors();

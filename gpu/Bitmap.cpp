@@ -3,8 +3,8 @@
 #include "gpu/Bitmap.h"
 
 #include "gpu/BitmapFormat.h"
-#include "gpu/DataPath.h"
-#include "gpu/ImageInput.h"
+#include "io/DataPath.h"
+#include "io/ImageInput.h"
 
 #include <climits>
 #include <cstdint>

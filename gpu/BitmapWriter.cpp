@@ -2,7 +2,7 @@
 // 40-byte info header, optional 256-entry palette, rows padded to 4 bytes, bottom row first.
 #include "gpu/BitmapWriter.h"
 
-#include "gpu/AtomicFile.h"
+#include "io/AtomicFile.h"
 #include "gpu/BitmapFormat.h"
 
 namespace {

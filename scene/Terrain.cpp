@@ -8,7 +8,7 @@
 
 #include "app/Application.h"
 #include "app/Fatal.h"
-#include "gpu/HeightMap.h"
+#include "io/HeightMap.h"
 #include "gpu/Texture.h"
 #include "gpu/VertexArray.h"
 #include "math/Camera.h"

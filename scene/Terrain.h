@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "gpu/HeightMap.h"
+#include "io/HeightMap.h"
 
 class TerrainLod;
 class TerrainShader;

@@ -2,7 +2,7 @@
 // line before they open a window.
 #include "scene/TerrainArguments.h"
 
-#include "gpu/WholeNumber.h"
+#include "io/WholeNumber.h"
 
 #include <limits>
 #include <sstream>

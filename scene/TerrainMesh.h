@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "gpu/HeightMap.h"
+#include "io/HeightMap.h"
 
 // Floats per vertex record: position (3), normal (3), texture coordinate (2).
 constexpr int TERRAIN_VERTEX_FLOATS = 8;

@@ -2,7 +2,7 @@
 // sane map or be refused with a message, without a sanitizer report. The name ends in ".r16", so
 // bytes without a BMP or PNG signature go to the raw reader; under other names they would go to
 // the BMP reader, which fuzz_bitmap covers.
-#include "gpu/HeightMap.h"
+#include "io/HeightMap.h"
 
 #include <cstddef>
 #include <cstdint>

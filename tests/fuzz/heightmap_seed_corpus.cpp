@@ -2,7 +2,7 @@
 // bit depth (one of them interlaced, one written by the 16-bit writer), raw samples, an 8-bit
 // BMP, and PNGs with the faults the reader must refuse.
 #include "gpu/BitmapWriter.h"
-#include "gpu/HeightMap.h"
+#include "io/HeightMap.h"
 #include "tests/BmpTestBytes.h"
 #include "tests/PngTestBytes.h"
 

@@ -2,7 +2,7 @@
 #include "gpu/Bitmap.h"
 #include "gpu/BitmapWriter.h"
 #include "tests/BmpTestBytes.h"
-#include "gpu/DataPath.h"
+#include "io/DataPath.h"
 
 #include <gtest/gtest.h>
 

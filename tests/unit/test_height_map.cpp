@@ -1,7 +1,7 @@
 // Tests of the height-map readers (BMP, PNG, raw), the 16-bit PNG writer and the data
 // generator's 16-bit map, on files built byte by byte.
 #include "gpu/BitmapWriter.h"
-#include "gpu/HeightMap.h"
+#include "io/HeightMap.h"
 #include "tests/PngTestBytes.h"
 #include "tools/datagen/DataGen.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "gpu/WholeNumber.h"
+#include "io/WholeNumber.h"
 #include "tools/common/CommandLine.h"
 
 TEST(ToolCommandLine, WholeNumbersAreDigitsOnlyAndWithinBounds) {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "gpu/WholeNumber.h"
+#include "io/WholeNumber.h"
 #include "tools/common/CommandLine.h"
 
 const char* const BENCH_USAGE =

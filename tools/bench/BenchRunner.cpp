@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "gpu/DataPath.h"
+#include "io/DataPath.h"
 #include "math/Camera.h"
 #include "post/Framebuffer.h"
 #include "scene/Terrain.h"

@@ -7,8 +7,8 @@
 #include <system_error>
 #include <vector>
 
-#include "gpu/AtomicFile.h"
-#include "gpu/DataPath.h"
+#include "io/AtomicFile.h"
+#include "io/DataPath.h"
 #include "tools/bench/BenchOptions.h"
 #include "tools/bench/BenchReport.h"
 #include "tools/bench/BenchRunner.h"

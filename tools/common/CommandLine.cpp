@@ -1,7 +1,7 @@
 // Option splitting and value checks shared by kelta-datagen, kelta-shot and kelta-bench.
 #include "tools/common/CommandLine.h"
 
-#include "gpu/WholeNumber.h"
+#include "io/WholeNumber.h"
 
 bool OptionReader::next() {
     if (++index >= argc) return false;

@@ -12,8 +12,8 @@
 #include <initializer_list>
 #include <iostream>
 
-#include "app/StandardStreams.h"
-#include "gpu/AtomicFile.h"
+#include "io/StandardStreams.h"
+#include "io/AtomicFile.h"
 
 namespace {
 

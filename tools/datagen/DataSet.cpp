@@ -1,8 +1,8 @@
 // Writes the generated data set as BMP files (the height map optionally as a PNG) under Maps/ and
 // Textures/ of an output folder.
-#include "gpu/AtomicFile.h"
+#include "io/AtomicFile.h"
 #include "gpu/BitmapWriter.h"
-#include "gpu/HeightMap.h"
+#include "io/HeightMap.h"
 #include "tools/datagen/DataGen.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 // kelta-datagen: writes KELTA's run-time data set (height map, terrain materials, sky) into a folder.
-#include "gpu/WholeNumber.h"
+#include "io/WholeNumber.h"
 #include "tools/common/CommandLine.h"
 #include "tools/common/ToolRun.h"
 #include "tools/datagen/DataGen.h"

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "gpu/AtomicFile.h"
+#include "io/AtomicFile.h"
 
 bool writePng(const std::string& path, const RgbImage8& image, std::string& error) {
     const size_t expectedBytes = static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 3;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/ProgramOptions.h"
-#include "gpu/WholeNumber.h"
+#include "io/WholeNumber.h"
 #include "scene/TerrainArguments.h"
 #include "tools/common/CommandLine.h"
 

@@ -1,7 +1,7 @@
 // kelta-shot: one frame of KELTA's pipeline, rendered off-screen and written as a PNG.
 #include <string>
 
-#include "gpu/AtomicFile.h"
+#include "io/AtomicFile.h"
 #include "tools/common/ToolRun.h"
 #include "tools/shot/PngImage.h"
 #include "tools/shot/ShotOptions.h"

@@ -1,5 +1,5 @@
 // Whole-number reading on std::from_chars, which itself takes neither white space nor a plus sign.
-#include "gpu/WholeNumber.h"
+#include "io/WholeNumber.h"
 
 #include <charconv>
 #include <cstdint>

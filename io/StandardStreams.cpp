@@ -1,4 +1,4 @@
-#include "app/StandardStreams.h"
+#include "io/StandardStreams.h"
 
 #include <fcntl.h>
 #include <unistd.h>

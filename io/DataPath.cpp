@@ -1,4 +1,4 @@
-#include "gpu/DataPath.h"
+#include "io/DataPath.h"
 
 #include <algorithm>
 #include <filesystem>

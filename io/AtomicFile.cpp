@@ -1,5 +1,5 @@
 // Atomic replacement of files by writing aside and renaming.
-#include "gpu/AtomicFile.h"
+#include "io/AtomicFile.h"
 
 #include <fcntl.h>
 #include <limits.h>

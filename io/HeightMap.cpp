@@ -5,12 +5,12 @@
 // libpng reports errors by longjmp. Every libpng call that can fail runs below a setjmp in a
 // function (readPngHeader, readPngRows, writePngRows) whose frames, down to libpng, hold only
 // trivially destructible objects, so the jump skips no destructor; their callers own the buffers.
-#include "gpu/HeightMap.h"
+#include "io/HeightMap.h"
 
 #include "gpu/Bitmap.h"
 #include "gpu/BitmapFormat.h"
-#include "gpu/DataPath.h"
-#include "gpu/ImageInput.h"
+#include "io/DataPath.h"
+#include "io/ImageInput.h"
 
 #include <png.h>
 
