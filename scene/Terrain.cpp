@@ -70,13 +70,17 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
 
     bool withLevelOfDetail = application.levelOfDetail;
     if (!withLevelOfDetail && !terrainGridFits(gridWidth, gridHeight)) {
-        std::cout << "Height map too large for one mesh: " << arguments.heightMapPath << " has " << gridWidth
-                  << " x " << gridHeight << " pixels, more than 32-bit vertex and index counts can draw; "
-                  << "drawing it with level of detail" << std::endl;
-        withLevelOfDetail = true;
+        std::ostringstream line;
+        line << "Height map too large for one mesh: " << arguments.heightMapPath << " has " << gridWidth << " x "
+             << gridHeight << " pixels, more than 32-bit vertex and index counts can draw; "
+             << "drawing it with level of detail";
+        fallbackReason = line.str();
     }
-    if (!withLevelOfDetail && !buildMesh(map, arguments.heightMapPath, message)) {
-        std::cout << message << "; drawing it with level of detail" << std::endl;
+    if (fallbackReason.empty() && !withLevelOfDetail && !buildMesh(map, arguments.heightMapPath, message)) {
+        fallbackReason = message + "; drawing it with level of detail";
+    }
+    if (!fallbackReason.empty()) {
+        std::cout << fallbackReason << std::endl;
         withLevelOfDetail = true;
     }
     if (withLevelOfDetail) {

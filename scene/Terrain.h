@@ -28,6 +28,9 @@ public:
     TextureAtlas* atlas = nullptr;
     // Set when the terrain is drawn with level of detail instead of the full mesh.
     TerrainLod* lod = nullptr;
+    // Why the terrain is drawn with level of detail although one mesh was asked for (the line the
+    // program printed); empty when it is drawn as asked.
+    std::string fallbackReason;
 
     // Reads the command line, builds and uploads the mesh, builds the atlas and places the camera.
     explicit Terrain(TerrainShader* shader);
