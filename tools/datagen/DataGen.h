@@ -80,7 +80,9 @@ struct DataSetOptions {
     bool force = false;
 };
 
-// Relative paths of the files a run with these options writes, '/'-separated.
+// Relative paths of the files a run with these options writes, '/'-separated: the map asked for,
+// then, for a whole data set whose map is not kelta's default Maps/Lake_512.bmp, that one too
+// (same seed), then the materials and the sky.
 std::vector<std::string> dataSetFiles(const DataSetOptions& options);
 // Generates the files, then replaces each whole (see replaceFile) and passes its relative path
 // to `wrote`. Unless options.force is set, a file already there that differs from what would be

@@ -15,8 +15,14 @@ namespace datagen {
 
 namespace {
 
-std::string mapFile(const DataSetOptions& options) {
-    return "Maps/Lake_" + std::to_string(options.mapSize) + (options.mapFormat == MapFormat::Png16 ? ".png" : ".bmp");
+std::string mapFile(int size, MapFormat format) {
+    return "Maps/Lake_" + std::to_string(size) + (format == MapFormat::Png16 ? ".png" : ".bmp");
+}
+
+// kelta reads Maps/Lake_512.bmp when given no map, so a whole data set holds it whatever map was
+// asked for.
+bool needsDefaultMap(const DataSetOptions& options) {
+    return !options.onlyMap && (options.mapSize != DEFAULT_MAP_SIZE || options.mapFormat != MapFormat::Bmp8);
 }
 std::string materialFile(Material material) { return std::string("Textures/") + materialName(material) + ".bmp"; }
 const char* const SKY_FILE = "Textures/Skydome.bmp";
@@ -67,13 +73,17 @@ std::vector<GeneratedFile> generate(const DataSetOptions& options, const std::fi
     auto add = [&](const std::string& relativePath, std::vector<uint8_t> bytes) {
         files.push_back({root / relativePath, relativePath, std::move(bytes)});
     };
-    if (options.mapFormat == MapFormat::Png16) {
-        const HeightField field = generateHeightField(options.mapSize, options.seed);
-        add(mapFile(options), encodeGreyPng16(field.width, field.height, quantiseTo16Bits(field).data()));
-    } else {
-        const GreyImage map = generateHeightMap(options.mapSize, options.seed);
-        add(mapFile(options), encodeGreyBitmap8(map.width, map.height, map.pixels.data()));
-    }
+    auto addMap = [&](int size, MapFormat format) {
+        if (format == MapFormat::Png16) {
+            const HeightField field = generateHeightField(size, options.seed);
+            add(mapFile(size, format), encodeGreyPng16(field.width, field.height, quantiseTo16Bits(field).data()));
+        } else {
+            const GreyImage map = generateHeightMap(size, options.seed);
+            add(mapFile(size, format), encodeGreyBitmap8(map.width, map.height, map.pixels.data()));
+        }
+    };
+    addMap(options.mapSize, options.mapFormat);
+    if (needsDefaultMap(options)) addMap(DEFAULT_MAP_SIZE, MapFormat::Bmp8);
     if (options.onlyMap) return files;
     for (int k = 0; k < MATERIAL_COUNT; ++k) {
         const Material material = static_cast<Material>(k);
@@ -103,7 +113,8 @@ const char* materialName(Material material) {
 }
 
 std::vector<std::string> dataSetFiles(const DataSetOptions& options) {
-    std::vector<std::string> files{mapFile(options)};
+    std::vector<std::string> files{mapFile(options.mapSize, options.mapFormat)};
+    if (needsDefaultMap(options)) files.push_back(mapFile(DEFAULT_MAP_SIZE, MapFormat::Bmp8));
     if (!options.onlyMap) {
         for (int k = 0; k < MATERIAL_COUNT; ++k) files.push_back(materialFile(static_cast<Material>(k)));
         files.push_back(SKY_FILE);

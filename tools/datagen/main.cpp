@@ -13,7 +13,9 @@ const char* const USAGE =
     "Usage: kelta-datagen [options]\n"
     "Writes KELTA's data set: Maps/Lake_<size>.bmp, the nine terrain materials and\n"
     "Textures/Skydome.bmp, the same bytes on every run for the same options, with a line for\n"
-    "each file as it is written.\n"
+    "each file as it is written. A whole data set always holds kelta's default map,\n"
+    "Maps/Lake_512.bmp, so that kelta runs in it as it is: with another --map-size or with\n"
+    "--map-format png16 that map is written too, from the same seed.\n"
     "\n"
     "Each file is replaced whole or not at all: it is written beside its place and renamed\n"
     "over it once complete, so a failed run leaves the folder as it was. A file already there\n"
@@ -87,7 +89,8 @@ int main(int argc, char** argv) {
     std::string error;
     const auto reportFile = [](const std::string& file) { printResult("Wrote " + file + "\n"); };
     if (!datagen::writeDataSet(options, error, reportFile)) fail(error);
-    printResult("Wrote " + std::to_string(datagen::dataSetFiles(options).size()) + " files to " + options.outputDir +
-                "\n");
+    const size_t fileCount = datagen::dataSetFiles(options).size();
+    printResult("Wrote " + std::to_string(fileCount) + (fileCount == 1 ? " file to " : " files to ") +
+                options.outputDir + "\n");
     return finishTool();
 }
