@@ -3,9 +3,10 @@
 #
 # Stages share declarations through files of their own (*.glsl): a line '#include "name.glsl"' is replaced by
 # the whole of that file from the same folder, so that every program still reaches the driver as one string
-# beginning with "#version 330". Only the stages' own #include lines are expanded, not any inside an included
-# file. Each expanded text is also written to EXPANDED_DIR under its path relative to SOURCE_DIR: the offline
-# GLSL checks compile those files, and the line numbers in a driver's compile log refer to them.
+# beginning with "#version 330". Included files may include others; each file reaches a stage once, at its
+# first #include line, as GLSL has no include guards of its own. Each expanded text is also written to
+# EXPANDED_DIR under its path relative to SOURCE_DIR: the offline GLSL checks compile those files, and the line
+# numbers in a driver's compile log refer to them.
 function(glsl_symbol_name file result)
     get_filename_component(stem "${file}" NAME_WE)
     get_filename_component(extension "${file}" EXT)
@@ -15,6 +16,7 @@ function(glsl_symbol_name file result)
     set(${result} "${stem}${first}${rest}" PARENT_SCOPE)
 endfunction()
 
+# The caller's list `included_files` holds the files already in the stage; those expanded here are added to it.
 function(read_expanded file result)
     file(READ "${file}" text)
     get_filename_component(folder "${file}" DIRECTORY)
@@ -22,13 +24,21 @@ function(read_expanded file result)
     list(REMOVE_DUPLICATES include_lines)
     foreach(include_line IN LISTS include_lines)
         string(REGEX REPLACE "\n#include \"([^\"\n]*)\"" "\\1" name "${include_line}")
-        if(NOT EXISTS "${folder}/${name}")
-            message(FATAL_ERROR "${file}: included file not found: ${folder}/${name}")
+        set(path "${folder}/${name}")
+        if(NOT EXISTS "${path}")
+            message(FATAL_ERROR "${file}: included file not found: ${path}")
         endif()
-        file(READ "${folder}/${name}" included)
-        string(REGEX REPLACE "\n$" "" included "${included}")
+        set(included "")
+        # list(FIND), not IN_LIST: a script run with -P starts without the policy that IN_LIST needs.
+        list(FIND included_files "${path}" position)
+        if(position EQUAL -1)
+            list(APPEND included_files "${path}")
+            read_expanded("${path}" included)
+            string(REGEX REPLACE "\n$" "" included "${included}")
+        endif()
         string(REPLACE "${include_line}" "\n${included}" text "${text}")
     endforeach()
+    set(included_files "${included_files}" PARENT_SCOPE)
     set(${result} "${text}" PARENT_SCOPE)
 endfunction()
 
@@ -48,6 +58,7 @@ set(header "// Generated from the GLSL files at build time.\n#pragma once\n\nnam
 set(source "// Generated from the GLSL files at build time.\n#include \"ShaderSources.h\"\n\nnamespace glsl {\n")
 foreach(file IN LISTS GLSL_FILES)
     glsl_symbol_name("${file}" symbol)
+    set(included_files "")
     read_expanded("${file}" text)
     file(RELATIVE_PATH relative "${SOURCE_DIR}" "${file}")
     write_if_changed("${EXPANDED_DIR}/${relative}" "${text}")

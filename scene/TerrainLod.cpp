@@ -10,11 +10,11 @@
 #include "gpu/VertexArray.h"
 #include "math/Camera.h"
 #include "scene/TerrainShader.h"
+#include "scene/glsl/terrainConstants.glsl"
 
 namespace {
 
 constexpr int HEIGHT_TEXTURE_UNIT = 3;
-constexpr int MAX_LOD_LEVELS = 16;
 
 }  // namespace
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "scene/glsl/terrainConstants.glsl"
+
 namespace {
 
 // Stands for "never": a root level's range, beyond which nothing morphs.
@@ -155,7 +157,9 @@ void TerrainLodTree::nodeBox(int level, int column, int row, vec3& lower, vec3& 
     const float lastColumn = static_cast<float>(std::min(column * side + side, width - 1));
     const float firstRow = static_cast<float>(row * side);
     const float lastRow = static_cast<float>(std::min(row * side + side, height - 1));
-    lower = vec3{firstColumn * horizontalScale, bounds.minimum - WATER_DISPLACEMENT, -(lastRow * horizontalScale)};
+    // The animated water may lower the surface below its samples.
+    const float lowest = bounds.minimum - static_cast<float>(WATER_WAVE_AMPLITUDE);
+    lower = vec3{firstColumn * horizontalScale, lowest, -(lastRow * horizontalScale)};
     upper = vec3{lastColumn * horizontalScale, bounds.maximum, -(firstRow * horizontalScale)};
 }
 

@@ -36,8 +36,6 @@ public:
     static constexpr int GRID_QUADS = 16;
     // How much of each level's range its vertices spend morphing into the next coarser level.
     static constexpr float MORPH_FRACTION = 0.2f;
-    // Heights may move this far below the surface where the animated water displaces them.
-    static constexpr float WATER_DISPLACEMENT = 1.0f / 64.0f;
 
     // Samples bottom row first, as the mesh builder takes them; height = sample * heightPerValue.
     TerrainLodTree(const uint16_t* samples, int width, int height, float heightPerValue, float horizontalScale);

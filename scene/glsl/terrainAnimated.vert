@@ -2,6 +2,8 @@
 
 // Terrain vertex stage of mode 5: vertices at the water level move in a travelling wave.
 
+#include "waterWave.glsl"
+
 in vec3 vPosition;
 in vec3 vNormal;
 in vec2 vTexture;
@@ -16,10 +18,8 @@ out vec3 fNormal;
 out vec2 fTexture;
 
 void main() {
-    // Full amplitude at and below height 0, none from height 0.1 up, so the shore stays put.
-    float w = 1.0 - clamp(vPosition.y, 0.0, 0.1) * 10.0;
     vec4 p = vec4(vPosition, 1.0);
-    p.y = p.y - w * sin(4.0 * t + vTexture.x * 100.0 + vTexture.y * 200.0) / 64.0;
+    p.y = p.y - waterWaveDepth(vPosition.y, vTexture, t);
 
     gl_Position = (projection * modelview) * p;
     // Texturing and lighting use the undisplaced position; only the fog distance sees the wave.

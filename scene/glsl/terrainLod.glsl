@@ -3,7 +3,7 @@
 // coarser level as the viewer moves away. Not a stage of its own: the embedding step puts it in
 // place of each stage's #include line.
 
-#define MAX_LOD_LEVELS 16
+#include "terrainConstants.glsl"
 
 in vec2 vPosition;  // the grid vertex: column and row of the shared grid
 in vec4 vNode;      // the node: first sample column and row, samples between grid vertices, level

@@ -4,6 +4,7 @@
 // mesh, on the level-of-detail surface.
 
 #include "terrainLod.glsl"
+#include "waterWave.glsl"
 
 uniform mat4 modelview;
 uniform mat4 projection;
@@ -20,9 +21,8 @@ void main() {
     vec2 textureCoordinates;
     placeLodVertex(position, normal, textureCoordinates);
 
-    float w = 1.0 - clamp(position.y, 0.0, 0.1) * 10.0;
     vec4 p = vec4(position, 1.0);
-    p.y = p.y - w * sin(4.0 * t + textureCoordinates.x * 100.0 + textureCoordinates.y * 200.0) / 64.0;
+    p.y = p.y - waterWaveDepth(position.y, textureCoordinates, t);
 
     gl_Position = (projection * modelview) * p;
     fWorldPosition = position;
