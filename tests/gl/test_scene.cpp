@@ -418,6 +418,16 @@ TEST_F(Scene, LevelOfDetailDrawsTheFullMeshSurfaceInEveryMode) {
     }
 }
 
+TEST_F(Scene, LevelOfDetailLeavesTheUnpackAlignmentAsItFoundIt) {
+    const std::vector<uint16_t> samples(5 * 5, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
+    TerrainLod lod(samples.data(), 5, 5, 1.0f, 1.0f, 1.0f);
+    GLint alignment = 0;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);  // GL's default, for the tests that follow
+    EXPECT_EQ(alignment, 8);
+}
+
 // The sanitizers reserve more address space than any limit that would leave the mesh out.
 #if !defined(__SANITIZE_ADDRESS__)
 TEST_F(Scene, AMeshThatCannotBeAllocatedGivesWayToLevelOfDetail) {
