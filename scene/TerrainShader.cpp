@@ -2,6 +2,9 @@
 // program is built.
 #include "scene/TerrainShader.h"
 
+#include <map>
+#include <string>
+
 #include "ShaderSources.h"
 #include "app/Application.h"
 
@@ -45,6 +48,19 @@ const char* TerrainShader::getFragmentSource() { return fragmentSourceForMode(Ap
 
 const char* TerrainLodShader::vertexSourceForMode(int mode) {
     return mode == 5 ? glsl::terrainLodAnimatedVert : glsl::terrainLodStaticVert;
+}
+
+const char* TerrainLodShader::fragmentSourceForMode(int mode) {
+    // One text per shared text, kept for good: the programs' getters hand it out for as long as they live.
+    static std::map<const char*, std::string> definedTexts;
+    const char* shared = TerrainShader::fragmentSourceForMode(mode);
+    std::string& text = definedTexts[shared];
+    if (text.empty()) {
+        text = shared;
+        // Right after the "#version 330" line, which must stay first.
+        text.insert(text.find('\n') + 1, "#define LEVEL_OF_DETAIL\n");
+    }
+    return text.c_str();
 }
 
 TerrainLodShader::TerrainLodShader(int mode)

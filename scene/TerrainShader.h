@@ -35,7 +35,8 @@ protected:
 };
 
 // A terrain program of one shading mode for the level-of-detail surface: the mode's fragment
-// stage behind a vertex stage that places the shared grid on the height samples.
+// stage, built with LEVEL_OF_DETAIL defined, behind a vertex stage that places the shared grid on
+// the height samples.
 class TerrainLodShader : public TerrainShader {
 public:
     GLint heightsLocation = -1;
@@ -51,4 +52,5 @@ public:
     const char* getFragmentSource() override;
 
     static const char* vertexSourceForMode(int mode);
+    static const char* fragmentSourceForMode(int mode);
 };

@@ -12,8 +12,9 @@ vec3 decodeWaterNormal(vec4 texel) {
 }
 
 void main() {
+    vec3 normal = shadingNormal();
     float y = fWorldPosition.y;
-    float slope = clamp((1.0 - fNormal.y) * 1.5, 0.0, 1.0);
+    float slope = clamp((1.0 - normal.y) * 1.5, 0.0, 1.0);
 
     // The alpha channel carries each material's specular strength.
     vec4 waterColor = vec4(texture(tex, vec3(fTexture * 64.0 + t / 50.0, 0.0)).rgb, 1.0);
@@ -39,7 +40,7 @@ void main() {
     c = mix(waterColor, c, clamp(y / 0.5, 0.0, 1.0));
     c.rgb = mix(c.rgb, rock2Color.rgb, slope * (1.0 - clamp((y - 10.0) / 10.0, 0.0, 1.0)));
 
-    vec3 N = normalize(mix(waterNormal, fNormal, clamp(y / 0.5, 0.0, 1.0)));
+    vec3 N = normalize(mix(waterNormal, normal, clamp(y / 0.5, 0.0, 1.0)));
 
     fragColor = vec4(0.0, 0.0, 0.0, 1.0);
     for (int i = 0; i < NUM_LIGHTS; ++i) {

@@ -1,7 +1,8 @@
 // What the four terrain fragment stages share: the vertex stage's outputs, the uniforms that the
-// terrain drawing sets in every mode, and the two scene outputs. Not a stage of its own: the
-// embedding step puts it in place of each stage's #include line. A stage that reads only some of
-// the uniforms declares them all the same; the compiler drops the unused ones.
+// terrain drawing sets in every mode, the two scene outputs and the normal to shade with. Not a
+// stage of its own: the embedding step puts it in place of each stage's #include line. A stage
+// that reads only some of the uniforms declares them all the same; the compiler drops the unused
+// ones. The level-of-detail programs build the same stages with LEVEL_OF_DETAIL defined.
 
 #define NUM_LIGHTS 1
 
@@ -22,3 +23,12 @@ layout(location = 0) out vec4 fragColor;
 // The scene target always has a bright-pass output; left unwritten it would hold undefined
 // values that the bloom would spread over the picture.
 layout(location = 1) out vec4 brightColor;
+
+#ifdef LEVEL_OF_DETAIL
+#include "terrainLodNormal.glsl"
+#else
+// The full mesh's interpolated vertex normal, as it arrives: not renormalised.
+vec3 shadingNormal() {
+    return fNormal;
+}
+#endif

@@ -7,11 +7,12 @@
 void main() {
     brightColor = vec4(0.0, 0.0, 0.0, 1.0);
     fragColor = vec4(0.0, 0.0, 0.0, 1.0);
+    vec3 normal = shadingNormal();
     for (int i = 0; i < NUM_LIGHTS; ++i) {
         vec3 lightColor = lights[i][0];
         vec3 lightPosition = lights[i][1];
         fragColor.rgb += min(material[0], vec3(1.0)) * lightColor;
         vec3 L = normalize(lightPosition - fWorldPosition);
-        fragColor.rgb += min(material[1], vec3(1.0)) * lightColor * clamp(dot(fNormal, L), 0.0, 1.0);
+        fragColor.rgb += min(material[1], vec3(1.0)) * lightColor * clamp(dot(normal, L), 0.0, 1.0);
     }
 }

@@ -4,43 +4,13 @@
 // place of each stage's #include line.
 
 #include "terrainConstants.glsl"
+#include "terrainSurface.glsl"
 
 in vec2 vPosition;  // the grid vertex: column and row of the shared grid
 in vec4 vNode;      // the node: first sample column and row, samples between grid vertices, level
 
-uniform usampler2D heights;
-uniform ivec2 mapSize;
-uniform float horizontalScale;
-uniform float heightPerValue;
 uniform vec3 viewerPosition;
 uniform vec2 morphRanges[MAX_LOD_LEVELS];  // per level: distances where morphing starts and ends
-
-vec3 surfacePoint(ivec2 sample) {
-    float height = float(texelFetch(heights, sample, 0).r) * heightPerValue;
-    return vec3(float(sample.x) * horizontalScale, height, -(float(sample.y) * horizontalScale));
-}
-
-// The neighbours wrap around the map's borders, as the full mesh's normals do.
-vec3 neighbourPoint(ivec2 sample) {
-    return surfacePoint((sample + mapSize) % mapSize);
-}
-
-// The full mesh's normal rule: the eight neighbours A (below), B, C (left), D, E (above), F,
-// G (right), K in cyclic order; the pairs A-B, C-D, E-F, G-K weigh one half, the others one.
-vec3 surfaceNormal(ivec2 sample) {
-    vec3 p = surfacePoint(sample);
-    vec3 a = neighbourPoint(sample + ivec2(0, -1)) - p;
-    vec3 b = neighbourPoint(sample + ivec2(-1, -1)) - p;
-    vec3 c = neighbourPoint(sample + ivec2(-1, 0)) - p;
-    vec3 d = neighbourPoint(sample + ivec2(-1, 1)) - p;
-    vec3 e = neighbourPoint(sample + ivec2(0, 1)) - p;
-    vec3 f = neighbourPoint(sample + ivec2(1, 1)) - p;
-    vec3 g = neighbourPoint(sample + ivec2(1, 0)) - p;
-    vec3 k = neighbourPoint(sample + ivec2(1, -1)) - p;
-    vec3 halfWeighted = cross(b, a) + cross(d, c) + cross(f, e) + cross(k, g);
-    vec3 wholeWeighted = cross(a, k) + cross(g, f) + cross(e, d) + cross(c, b);
-    return normalize(halfWeighted * 0.5 + wholeWeighted);
-}
 
 // Odd columns fold one step down and odd rows one step up: fully morphed, the grid's triangles
 // lie exactly on the next level's, whose diagonals run the same way.

@@ -14,6 +14,7 @@ out vec3 fWorldPosition;
 out vec3 fCameraPosition;
 out vec3 fNormal;
 out vec2 fTexture;
+flat out float fNodeSpacing;
 
 void main() {
     vec3 position;
@@ -29,4 +30,5 @@ void main() {
     fCameraPosition = (modelview * p).xyz;
     fNormal = normal;
     fTexture = textureCoordinates;
+    fNodeSpacing = vNode.z;
 }

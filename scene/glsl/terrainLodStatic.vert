@@ -11,6 +11,7 @@ out vec3 fWorldPosition;
 out vec3 fCameraPosition;
 out vec3 fNormal;
 out vec2 fTexture;
+flat out float fNodeSpacing;
 
 void main() {
     vec3 position;
@@ -22,4 +23,5 @@ void main() {
     fCameraPosition = (modelview * vec4(position, 1.0)).xyz;
     fNormal = normal;
     fTexture = textureCoordinates;
+    fNodeSpacing = vNode.z;
 }
