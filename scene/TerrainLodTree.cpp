@@ -97,11 +97,43 @@ TerrainLodTree::TerrainLodTree(const uint16_t* samples, int width, int height, f
         }
     }
 
+    // Level k's surface at a sample, as the grid draws it: vertices every 2^k samples and on the
+    // last column and row, each quad split from its next row's corner to its next column's.
+    const auto surfaceAt = [&](int spacing, int column, int row) {
+        const int column0 = std::min(column, width - 2) / spacing * spacing;
+        const int column1 = std::min(column0 + spacing, width - 1);
+        const int row0 = std::min(row, height - 2) / spacing * spacing;
+        const int row1 = std::min(row0 + spacing, height - 1);
+        const float x = static_cast<float>(column - column0) / static_cast<float>(column1 - column0);
+        const float y = static_cast<float>(row - row0) / static_cast<float>(row1 - row0);
+        if (x + y <= 1.0f) {
+            return heightAt(column0, row0) * (1.0f - x - y) + heightAt(column1, row0) * x + heightAt(column0, row1) * y;
+        }
+        return heightAt(column1, row1) * (x + y - 1.0f) + heightAt(column1, row0) * (1.0f - y) +
+               heightAt(column0, row1) * (1.0f - x);
+    };
+
     // Each level's error is bounded by the finer level's plus the largest distance of the finer
-    // level's own vertices from the coarser surface, which is where morphing takes them.
+    // level's own vertices from the coarser surface, which is where morphing takes them. That holds
+    // in whole quads, whose triangles are made of the finer level's; in the quads that the map's
+    // last column or row cuts short they are not, so there each sample is measured.
     levelErrors.assign(size_t(levels), 0.0f);
     for (int level = 1; level < levels; ++level) {
         const int step = 1 << (level - 1);
+        const int spacing = 2 * step;
+        float largestCutShort = 0.0f;
+        // A single row or column has no triangles to measure.
+        if (width > 1 && height > 1) {
+            const int lastWholeColumn = (width - 1) / spacing * spacing;
+            const int lastWholeRow = (height - 1) / spacing * spacing;
+            for (int row = 0; row < height; ++row) {
+                for (int column = row > lastWholeRow ? 0 : lastWholeColumn + 1; column < width; ++column) {
+                    const float distance = std::fabs(surfaceAt(spacing, column, row) - heightAt(column, row));
+                    largestCutShort = std::max(largestCutShort, distance);
+                }
+            }
+        }
+
         float largest = 0.0f;
         for (int row = 0; row < height; row += step) {
             const bool oddRow = (row / step) % 2 == 1;
@@ -123,7 +155,7 @@ TerrainLodTree::TerrainLodTree(const uint16_t* samples, int width, int height, f
                 largest = std::max(largest, std::fabs(heightAt(column, row) - between));
             }
         }
-        levelErrors[size_t(level)] = levelErrors[size_t(level - 1)] + largest;
+        levelErrors[size_t(level)] = std::max(levelErrors[size_t(level - 1)] + largest, largestCutShort);
     }
     ranges.assign(size_t(levels), 2.0f * UNREACHABLE);
     morphStarts.assign(size_t(levels), UNREACHABLE);

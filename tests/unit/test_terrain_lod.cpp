@@ -1,8 +1,10 @@
-// The level-of-detail quadtree without GL: level errors, and node choices that cover the map
-// exactly once with neighbours never more than one level apart (the condition for no cracks).
+// The level-of-detail quadtree without GL: level errors, the view frustum's planes, and node choices
+// that cover the map exactly once with neighbours never more than one level apart (no cracks).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "scene/TerrainLodTree.h"
@@ -18,6 +20,18 @@ std::vector<uint16_t> rollingSamples(int width, int height) {
         }
     }
     return samples;
+}
+
+// Level k's surface at a sample, as the grid draws it: vertices every 2^k samples and on the last
+// column and row, each quad split from its next row's corner to its next column's.
+float levelSurface(const std::vector<uint16_t>& samples, int width, int height, int level, int column, int row) {
+    const int step = 1 << level;
+    const auto at = [&](int c, int r) { return static_cast<float>(samples[size_t(r) * size_t(width) + size_t(c)]); };
+    const int c0 = std::min(column, width - 2) / step * step, c1 = std::min(c0 + step, width - 1);
+    const int r0 = std::min(row, height - 2) / step * step, r1 = std::min(r0 + step, height - 1);
+    const float x = float(column - c0) / float(c1 - c0), y = float(row - r0) / float(r1 - r0);
+    if (x + y <= 1.0f) return at(c0, r0) * (1.0f - x - y) + at(c1, r0) * x + at(c0, r1) * y;
+    return at(c1, r1) * (x + y - 1.0f) + at(c1, r0) * (1.0f - y) + at(c0, r1) * (1.0f - x);
 }
 
 Frustum everything() {
@@ -44,6 +58,36 @@ TEST(TerrainLodTree, LevelsGrowUntilOneNodeCoversTheMapAndTheirErrorsNeverShrink
     const std::vector<uint16_t> flat(33 * 33, 1000);
     const TerrainLodTree flatTree(flat.data(), 33, 33, 0.01f, 1.0f);
     EXPECT_EQ(flatTree.levelError(flatTree.levelCount() - 1), 0.0f) << "a plane is exact at every level";
+}
+
+TEST(TerrainLodTree, LevelErrorsBoundEachLevelsDistanceFromEverySample) {
+    const struct {
+        int width, height;
+    } sizes[] = {{33, 33}, {65, 65}, {47, 49}, {50, 37}, {90, 70}, {100, 18}, {18, 2}, {2, 125}};
+    std::mt19937 random(16);
+    for (const auto& size : sizes) {
+        // Noise growing towards the last column and row, where most sizes cut the grid's quads short.
+        std::vector<uint16_t> samples;
+        for (int row = 0; row < size.height; ++row) {
+            for (int column = 0; column < size.width; ++column) {
+                const unsigned reach = unsigned((column + 1) * (row + 1));
+                const unsigned amplitude = 1u + 65535u * reach / unsigned(size.width * size.height);
+                samples.push_back(static_cast<uint16_t>(random() % amplitude));
+            }
+        }
+        const TerrainLodTree tree(samples.data(), size.width, size.height, 1.0f, 1.0f);
+        for (int level = 1; level < tree.levelCount(); ++level) {
+            float largest = 0.0f;
+            for (int row = 0; row < size.height; ++row) {
+                for (int column = 0; column < size.width; ++column) {
+                    const float sample = samples[size_t(row) * size_t(size.width) + size_t(column)];
+                    const float surface = levelSurface(samples, size.width, size.height, level, column, row);
+                    largest = std::max(largest, std::fabs(surface - sample));
+                }
+            }
+            EXPECT_GE(tree.levelError(level), largest) << size.width << " x " << size.height << " level " << level;
+        }
+    }
 }
 
 TEST(TerrainLodTree, ChosenNodesCoverTheMapOnceWithNeighboursAtMostOneLevelApart) {
