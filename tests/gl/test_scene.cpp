@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,14 +41,15 @@ struct SceneTarget {
     GLuint fbo = 0;
     GLuint colors[2] = {};
     GLuint depth = 0;
+    int side;
 
-    SceneTarget() {
-        const std::vector<float> clear(SIZE * SIZE * 4, 0.0f);
-        colors[0] = gltest::makeFloatTexture(SIZE, SIZE, clear);
-        colors[1] = gltest::makeFloatTexture(SIZE, SIZE, clear);
+    explicit SceneTarget(int side = SIZE) : side(side) {
+        const std::vector<float> clear(size_t(side) * size_t(side) * 4, 0.0f);
+        colors[0] = gltest::makeFloatTexture(side, side, clear);
+        colors[1] = gltest::makeFloatTexture(side, side, clear);
         glGenRenderbuffers(1, &depth);
         glBindRenderbuffer(GL_RENDERBUFFER, depth);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, SIZE, SIZE);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, side, side);
         glGenFramebuffers(1, &fbo);
         glBindFramebuffer(GL_FRAMEBUFFER, fbo);
         glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colors[0], 0);
@@ -66,7 +69,7 @@ struct SceneTarget {
         glBindFramebuffer(GL_FRAMEBUFFER, fbo);
         const GLenum buffers[2] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1};
         glDrawBuffers(2, buffers);
-        glViewport(0, 0, SIZE, SIZE);
+        glViewport(0, 0, side, side);
         glClearColor(0, 0, 0, 1);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glEnable(GL_DEPTH_TEST);
@@ -76,7 +79,7 @@ struct SceneTarget {
     std::vector<float> read(int output) const {
         glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
         glReadBuffer(GL_COLOR_ATTACHMENT0 + output);
-        std::vector<float> pixels = gltest::readPixels(0, 0, SIZE, SIZE);
+        std::vector<float> pixels = gltest::readPixels(0, 0, side, side);
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
         return pixels;
     }
@@ -416,6 +419,41 @@ TEST_F(Scene, LevelOfDetailDrawsTheFullMeshSurfaceInEveryMode) {
         for (size_t k = 0; k < drawn.size(); ++k) differing += std::fabs(drawn[k] - expected[k]) > 0.02f;
         EXPECT_LE(differing, static_cast<int>(drawn.size() / 100)) << "mode " << mode;
     }
+}
+
+TEST_F(Scene, LevelOfDetailLeavesNoCracksWhereLevelsMeet) {
+    // Rough noise: any vertex left off the edge of a coarser neighbour opens a gap.
+    std::mt19937 random(5);
+    const std::string path = writeMap("rough.bmp", 513, 513, [&](int, int) { return static_cast<uint8_t>(random()); });
+    Application& app = gltest::application();
+    app.levelOfDetail = true;
+    // A budget so large that each level is drawn as near as its nodes allow.
+    app.lodErrorPixels = 1000.0f;
+    Terrain& terrain = *makeTerrain({path, "1", "10"});
+    // Obliquely down from inside the map, so that the terrain fills the whole view.
+    look({40.0f, 60.0f, -40.0f}, normalize(vec3{1.0f, -1.0f, -1.0f}));
+
+    app.terrainMode = 3;  // grey: never the magenta of the background
+    terrain.shader = app.terrainShaders[2];
+    // Large enough for the nearer levels' gaps to cover pixel centres.
+    const SceneTarget large(256);
+    large.begin();
+    glClearColor(1, 0, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    terrain.draw();
+    const std::vector<float> image = large.read(0);
+    int background = 0;
+    for (size_t k = 0; k < image.size(); k += 4) {
+        background += image[k] == 1.0f && image[k + 1] == 0.0f && image[k + 2] == 1.0f;
+    }
+    EXPECT_EQ(background, 0);
+
+    LodSelection selection;
+    terrain.lod->tree.select(camera.position, Frustum::fromClipMatrix(app.projection * app.modelview), selection);
+    std::set<float> levels;
+    for (const LodInstance& node : selection.wholeNodes) levels.insert(node.level);
+    for (const LodInstance& node : selection.quarterNodes) levels.insert(node.level);
+    EXPECT_GE(levels.size(), 3u) << "the view must show levels meeting";
 }
 
 TEST_F(Scene, LevelOfDetailLeavesTheUnpackAlignmentAsItFoundIt) {

@@ -142,3 +142,27 @@ TEST(TerrainLodTree, NodesOutsideTheFrustumAreNotDrawn) {
     EXPECT_TRUE(selection.wholeNodes.empty());
     EXPECT_TRUE(selection.quarterNodes.empty());
 }
+
+TEST(Frustum, PlanesFromAViewAndProjectionHoldJustThePointsInView) {
+    // From (10, 5, 0) along -z, a right angle high and twice as wide, from 1 to 100 away: at
+    // distance 50 the view reaches 50 up and down and 100 to either side.
+    const mat4 clip = perspective(3.1415927f / 2.0f, 2.0f, 1.0f, 100.0f) *
+                      lookAt(vec3{10, 5, 0}, vec3{10, 5, -1}, vec3{0, 1, 0});
+    const Frustum frustum = Frustum::fromClipMatrix(clip);
+    const struct {
+        vec3 point;
+        bool inView;
+    } cases[] = {
+        {{10, 5, -50}, true},    {{10, 5, 50}, false},                              // ahead, behind
+        {{10, 5, -0.5f}, false}, {{10, 5, -99}, true},    {{10, 5, -101}, false},   // near and far
+        {{10, 52, -50}, true},   {{10, 58, -50}, false},  {{10, -42, -50}, true},   {{10, -48, -50}, false},
+        {{105, 5, -50}, true},   {{115, 5, -50}, false},  {{-85, 5, -50}, true},    {{-95, 5, -50}, false},
+    };
+    for (const auto& c : cases) {
+        bool inView = true;
+        for (const vec4& plane : frustum.planes) {
+            inView = inView && plane.x * c.point.x + plane.y * c.point.y + plane.z * c.point.z + plane.w >= 0;
+        }
+        EXPECT_EQ(inView, c.inView) << c.point.x << ", " << c.point.y << ", " << c.point.z;
+    }
+}
