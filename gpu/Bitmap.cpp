@@ -77,9 +77,12 @@ void Bitmap::release() {
     isLoaded = false;
 }
 
-bool Bitmap::load(const char* path) {
+bool Bitmap::load(const char* path) { return loadFile(resolveDataPath(path != nullptr ? path : "")); }
+
+bool Bitmap::openAndReadHeaders(const std::string& file, FilePtr& opened, uint64_t& pixelOffset,
+                                uint64_t& pixelBytes, bool& topDown) {
     release();
-    resolvedPath = resolveDataPath(path != nullptr ? path : "");
+    resolvedPath = file;
     // Opening a named pipe or a device would block or read without end; only plain files are images.
     std::error_code statusError;
     const std::filesystem::file_status status = std::filesystem::status(resolvedPath, statusError);
@@ -87,29 +90,38 @@ bool Bitmap::load(const char* path) {
         message = "File is not a regular file";
         return false;
     }
-    FilePtr file(resolvedPath.empty() ? nullptr : std::fopen(resolvedPath.c_str(), "rb"));
-    if (!file) {
+    opened.reset(resolvedPath.empty() ? nullptr : std::fopen(resolvedPath.c_str(), "rb"));
+    if (!opened) {
         message = "File not found";
         return false;
     }
 
     uint64_t fileSize = 0;
-    if (!fileSizeOf(file.get(), fileSize)) {
+    if (!fileSizeOf(opened.get(), fileSize)) {
         message = "File could not be read";
         return false;
     }
     std::vector<uint8_t> head(static_cast<size_t>(fileSize < HEAD_BYTES ? fileSize : HEAD_BYTES));
-    if (std::fread(head.data(), 1, head.size(), file.get()) != head.size()) {
+    if (std::fread(head.data(), 1, head.size(), opened.get()) != head.size()) {
         message = "File could not be read";
         return false;
     }
+    return readHeaders(head.data(), head.size(), fileSize, pixelOffset, pixelBytes, topDown);
+}
 
+bool Bitmap::loadHeaders(const std::string& file) {
+    FilePtr opened;
+    uint64_t pixelOffset = 0, pixelBytes = 0;
+    bool topDown = false;
+    return openAndReadHeaders(file, opened, pixelOffset, pixelBytes, topDown);
+}
+
+bool Bitmap::loadFile(const std::string& path) {
+    FilePtr file;
     uint64_t pixelOffset = 0;
     uint64_t pixelBytes = 0;
     bool topDown = false;
-    if (!readHeaders(head.data(), head.size(), fileSize, pixelOffset, pixelBytes, topDown)) {
-        return false;
-    }
+    if (!openAndReadHeaders(path, file, pixelOffset, pixelBytes, topDown)) return false;
 
     std::unique_ptr<uint8_t[]> data;
     if (pixelBytes <= SIZE_MAX) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "gpu/BitmapFormat.h"
+#include "io/ImageInput.h"
 
 class Bitmap {
 public:
@@ -29,13 +30,22 @@ public:
     Bitmap(const Bitmap&) = delete;
     Bitmap& operator=(const Bitmap&) = delete;
 
-    // Loads the file; on failure returns false and leaves the reason in message.
+    // Loads the file, a data name looked up by resolveDataPath; on failure returns false and
+    // leaves the reason in message.
     bool load(const char* path);
+    // Same as load, for a path already resolved, read as given.
+    bool loadFile(const std::string& file);
+    // Reads and checks the headers alone, setting width, height and bitsPerPixel, so that a
+    // caller can refuse a size before the pixels are read.
+    bool loadHeaders(const std::string& file);
     // Same as load, for the bytes of a whole BMP file already in memory.
     bool loadFromMemory(const uint8_t* bytes, size_t size);
 
 private:
     void release();
+    // Opens the file and reads its headers; the open file is left for the pixels.
+    bool openAndReadHeaders(const std::string& file, FilePtr& opened, uint64_t& pixelOffset, uint64_t& pixelBytes,
+                            bool& topDown);
     bool readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize, uint64_t& pixelOffset,
                      uint64_t& pixelBytes, bool& topDown);
     bool convert(const uint8_t* data, bool topDown);

@@ -9,7 +9,6 @@
 
 #include "gpu/Bitmap.h"
 #include "gpu/BitmapFormat.h"
-#include "io/DataPath.h"
 #include "io/ImageInput.h"
 
 #include <png.h>
@@ -39,7 +38,10 @@ const uint16_t LARGEST_8_BIT = 255;
 const uint16_t LARGEST_16_BIT = 65535;
 const size_t PNG_ERROR_TEXT_SIZE = 256;
 
-enum class HeightMapFormat { Bmp, Png, Raw };
+const char* const UNKNOWN_FORMAT_MESSAGE =
+    "File is not a height map KELTA reads: a BMP, a PNG, or raw 16-bit samples in a file named .r16 or .raw";
+
+enum class HeightMapFormat { Bmp, Png, Raw, Unknown };
 
 bool hasRawName(const std::string& name) {
     if (name.size() < 4) return false;
@@ -48,12 +50,15 @@ bool hasRawName(const std::string& name) {
     return extension == ".r16" || extension == ".raw";
 }
 
+// Raw samples have no signature, so the name decides first: a raw map whose first sample happens
+// to read "BM" is still raw.
 HeightMapFormat formatOf(const uint8_t* head, size_t headSize, const std::string& name) {
+    if (hasRawName(name)) return HeightMapFormat::Raw;
     if (headSize >= 2 && head[0] == 'B' && head[1] == 'M') return HeightMapFormat::Bmp;
     if (headSize >= sizeof PNG_SIGNATURE && std::memcmp(head, PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0) {
         return HeightMapFormat::Png;
     }
-    return hasRawName(name) ? HeightMapFormat::Raw : HeightMapFormat::Bmp;
+    return HeightMapFormat::Unknown;
 }
 
 bool allocateSamples(HeightSamples& map, int width, int height, uint16_t largestValue, std::string& message) {
@@ -262,7 +267,27 @@ std::string pngFailure(const PngState& state) {
     return state.truncated ? TRUNCATED_MESSAGE : std::string("Invalid PNG: ") + state.errorText;
 }
 
-bool readPng(const PngSource& source, uint64_t sourceSize, HeightSamples& map, std::string& message) {
+// The samples take two bytes a pixel whatever the file's depth, so a small file of one-bit
+// pixels could claim gigabytes; a height map worth drawing stores at least a byte a pixel, which
+// deflate shrinks at most MAX_DEFLATE_EXPANSION times.
+bool pngSizeIsCredible(const PngHeader& header, uint64_t sourceSize, std::string& message) {
+    const uint64_t pixels = uint64_t(header.width) * header.height;
+    const uint64_t storedBits = pixels * header.bitDepth * header.channels;
+    if (storedBits / 8 > MAX_DEFLATE_EXPANSION * sourceSize) {
+        message = TRUNCATED_MESSAGE;
+        return false;
+    }
+    if (pixels > MAX_DEFLATE_EXPANSION * sourceSize) {
+        message = "PNG of " + std::to_string(header.width) + " x " + std::to_string(header.height) +
+                  " pixels is too small a file for a height map (under a byte a pixel once deflated)";
+        return false;
+    }
+    return true;
+}
+
+// Reads the header, checks the size, and with `map` given reads the samples too.
+bool readPng(const PngSource& source, uint64_t sourceSize, HeightSamples* map, int& width, int& height,
+             std::string& message) {
     PngState state{};
     state.source = source;
     PngReadStructs structs;
@@ -284,21 +309,18 @@ bool readPng(const PngSource& source, uint64_t sourceSize, HeightSamples& map, s
         message = TOO_LARGE_MESSAGE;
         return false;
     }
-    const uint64_t pixelBits = uint64_t(header.width) * header.height * header.bitDepth * header.channels;
-    if (pixelBits / 8 > MAX_DEFLATE_EXPANSION * sourceSize) {
-        message = TRUNCATED_MESSAGE;
-        return false;
-    }
+    if (!pngSizeIsCredible(header, sourceSize, message)) return false;
+    width = static_cast<int>(header.width);
+    height = static_cast<int>(header.height);
+    if (map == nullptr) return true;
     const uint16_t largest = header.bitDepth == 16 ? LARGEST_16_BIT : LARGEST_8_BIT;
-    if (!allocateSamples(map, static_cast<int>(header.width), static_cast<int>(header.height), largest, message)) {
-        return false;
-    }
+    if (!allocateSamples(*map, width, height, largest, message)) return false;
     std::unique_ptr<png_byte[]> row(new (std::nothrow) png_byte[header.rowBytes]);
     if (!row) {
         message = NO_IMAGE_MEMORY_MESSAGE;
         return false;
     }
-    if (!readPngRows(structs.png, &header, row.get(), map.samples.data())) {
+    if (!readPngRows(structs.png, &header, row.get(), map->samples.data())) {
         message = pngFailure(state);
         return false;
     }
@@ -308,11 +330,15 @@ bool readPng(const PngSource& source, uint64_t sourceSize, HeightSamples& map, s
 bool loadFromMemory(const uint8_t* bytes, size_t size, const std::string& name, HeightSamples& map,
                     std::string& message) {
     if (bytes == nullptr) size = 0;
+    int width = 0, height = 0;
     switch (formatOf(bytes, size, name)) {
         case HeightMapFormat::Png:
-            return readPng(PngSource{nullptr, bytes, size, 0}, size, map, message);
+            return readPng(PngSource{nullptr, bytes, size, 0}, size, &map, width, height, message);
         case HeightMapFormat::Raw:
             return readRaw(bytes, size, map, message);
+        case HeightMapFormat::Unknown:
+            message = UNKNOWN_FORMAT_MESSAGE;
+            return false;
         case HeightMapFormat::Bmp:
             break;
     }
@@ -321,30 +347,53 @@ bool loadFromMemory(const uint8_t* bytes, size_t size, const std::string& name, 
     return samplesFromBitmap(bitmap, map, message);
 }
 
-bool loadFromFile(const char* path, HeightSamples& map, std::string& message) {
-    const std::string name = path != nullptr ? path : "";
-    const std::string resolvedPath = resolveDataPath(name);
-    // Whatever cannot be opened as a plain file is left to the BMP reader, which names the reason.
+// Opens the file (only a regular file: a pipe or a device would block or never end) and tells
+// its format. A file that cannot be opened is left to the BMP reader, which names the reason.
+HeightMapFormat openHeightMap(const std::string& file, FilePtr& opened, uint64_t& size) {
     std::error_code error;
-    FilePtr file;
-    if (std::filesystem::is_regular_file(resolvedPath, error)) file.reset(std::fopen(resolvedPath.c_str(), "rb"));
+    if (std::filesystem::is_regular_file(file, error)) opened.reset(std::fopen(file.c_str(), "rb"));
+    if (!opened) return HeightMapFormat::Bmp;
+    size = std::filesystem::file_size(file, error);
     uint8_t head[sizeof PNG_SIGNATURE] = {};
-    const size_t headSize = file ? std::fread(head, 1, sizeof head, file.get()) : 0;
-    const HeightMapFormat format = file ? formatOf(head, headSize, name) : HeightMapFormat::Bmp;
-    if (format == HeightMapFormat::Bmp) {
-        file.reset();
-        Bitmap bitmap;
-        bitmap.load(path);
-        return samplesFromBitmap(bitmap, map, message);
-    }
+    const size_t headSize = std::fread(head, 1, sizeof head, opened.get());
+    if (error || std::fseek(opened.get(), 0, SEEK_SET) != 0) size = UINT64_MAX;
+    return formatOf(head, headSize, file);
+}
 
-    const uint64_t size = std::filesystem::file_size(resolvedPath, error);
-    if (error || std::fseek(file.get(), 0, SEEK_SET) != 0) {
+// Reads the header, and with `map` given the samples too.
+bool readHeightMapFile(const std::string& file, HeightSamples* map, int& width, int& height, std::string& message) {
+    FilePtr opened;
+    uint64_t size = 0;
+    const HeightMapFormat format = openHeightMap(file, opened, size);
+    if (opened && size == UINT64_MAX) {
         message = "File could not be read";
         return false;
     }
-    if (format == HeightMapFormat::Png) return readPng(PngSource{file.get(), nullptr, 0, 0}, size, map, message);
-    return readRawFile(file.get(), size, map, message);
+    switch (format) {
+        case HeightMapFormat::Png:
+            return readPng(PngSource{opened.get(), nullptr, 0, 0}, size, map, width, height, message);
+        case HeightMapFormat::Raw:
+            if (map != nullptr) return readRawFile(opened.get(), size, *map, message);
+            if (!rawSide(size, width, message)) return false;
+            height = width;
+            return true;
+        case HeightMapFormat::Unknown:
+            message = UNKNOWN_FORMAT_MESSAGE;
+            return false;
+        case HeightMapFormat::Bmp:
+            break;
+    }
+    opened.reset();
+    Bitmap bitmap;
+    if (map != nullptr) {
+        bitmap.loadFile(file);
+        return samplesFromBitmap(bitmap, *map, message);
+    }
+    const bool read = bitmap.loadHeaders(file);
+    message = bitmap.message;
+    width = bitmap.width;
+    height = bitmap.height;
+    return read;
 }
 
 // ---- PNG writing ----
@@ -389,14 +438,20 @@ struct PngWriteStructs {
 
 }  // namespace
 
-bool loadHeightMap(const char* path, HeightSamples& map, std::string& message) {
+bool loadHeightMap(const std::string& file, HeightSamples& map, std::string& message) {
     map = HeightSamples();
-    if (!loadFromFile(path, map, message)) {
+    int width = 0, height = 0;
+    if (!readHeightMapFile(file, &map, width, height, message)) {
         map = HeightSamples();
         return false;
     }
     message = LOADED_MESSAGE;
     return true;
+}
+
+bool readHeightMapSize(const std::string& file, int& width, int& height, std::string& message) {
+    width = height = 0;
+    return readHeightMapFile(file, nullptr, width, height, message);
 }
 
 bool loadHeightMapFromMemory(const uint8_t* bytes, size_t size, const std::string& name, HeightSamples& map,

@@ -15,12 +15,17 @@ struct HeightSamples {
     std::vector<uint16_t> samples;  // width x height, bottom row first, like Bitmap
 };
 
-// Reads the file at path (looked up as Bitmap::load does). The format is told by the file's
-// signature: "BM" is a BMP, the PNG signature a PNG; a file with neither whose name ends in
-// ".r16" or ".raw" holds square raw 16-bit little-endian samples, top row first; anything else
-// goes to the BMP reader and gets its message. Colour images give their red channel. On failure
-// returns false with the reason in message, and `map` is left empty.
-bool loadHeightMap(const char* path, HeightSamples& map, std::string& message);
+// Reads the file at `file`, a path read as given (callers look data names up first). The format
+// is told by the name, then by the signature: a name ending in ".r16" or ".raw" holds square raw
+// 16-bit little-endian samples, top row first, whatever its first bytes; otherwise "BM" is a BMP
+// and the PNG signature a PNG, and anything else is refused with a message naming the formats
+// read. Colour images give their red channel. On failure returns false with the reason in
+// message, and `map` is left empty.
+bool loadHeightMap(const std::string& file, HeightSamples& map, std::string& message);
+// The width and height of the map in `file`, from its header (or, for raw samples, its size)
+// alone, so that a size can be refused before the samples are read; the messages are
+// loadHeightMap's.
+bool readHeightMapSize(const std::string& file, int& width, int& height, std::string& message);
 // Same as loadHeightMap for the bytes of a whole file already in memory; `name` stands for the
 // file's name, which decides whether bytes without a signature are raw samples.
 bool loadHeightMapFromMemory(const uint8_t* bytes, size_t size, const std::string& name, HeightSamples& map,

@@ -8,6 +8,7 @@
 
 #include "app/Application.h"
 #include "app/Fatal.h"
+#include "io/DataPath.h"
 #include "io/HeightMap.h"
 #include "gpu/Texture.h"
 #include "gpu/VertexArray.h"
@@ -27,29 +28,50 @@ const char* const MATERIAL_FILES[9] = {
     "Textures\\Snow2.bmp",   "Textures\\GrassDry.bmp", "Textures\\Water_Normal.bmp",
 };
 
-// Allocates the bound buffer and lets fill() write its contents through a write-only mapping,
-// so the mesh exists once in memory instead of once on the heap and once in the driver.
-// A mapping lost while it was open (glUnmapBuffer false) is filled again once. False, with the
-// line that says so in `failure`, when the buffer cannot be had.
-template <typename Fill>
-bool fillBuffer(GLenum target, uint64_t bytes, const std::string& what, const std::string& path, Fill fill,
-                std::string& failure) {
+// Allocates the bound buffer and maps it for writing, so that the mesh is written straight into
+// it and exists once in memory instead of once on the heap and once in the driver. Null, with the
+// line that says so in `failure`, when the buffer cannot be had; an empty buffer (a one-row map
+// has no strip) is allocated but not mapped.
+void* allocateAndMap(GLenum target, uint64_t bytes, const std::string& what, const std::string& path,
+                     std::string& failure) {
     glBufferData(target, static_cast<GLsizeiptr>(bytes), nullptr, GL_STATIC_DRAW);
-    if (bytes == 0) return true;  // a one-row map has no strip
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        void* memory = glMapBufferRange(target, 0, static_cast<GLsizeiptr>(bytes),
-                                        GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT);
-        if (!memory) break;
-        fill(memory);
-        if (glUnmapBuffer(target) == GL_TRUE) return true;
-    }
+    if (bytes == 0) return nullptr;
+    void* memory = glMapBufferRange(target, 0, static_cast<GLsizeiptr>(bytes),
+                                    GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT);
+    if (memory) return memory;
     std::ostringstream line;
     line << "Could not allocate the terrain " << what << " (" << bytes << " bytes) for height map " << path;
     failure = line.str();
+    return nullptr;
+}
+
+// Lets fill() write the mapped buffer, then unmaps it. A mapping lost while it was open
+// (glUnmapBuffer false) is mapped and filled again once.
+template <typename Fill>
+bool fillMapped(GLenum target, uint64_t bytes, void* memory, Fill fill) {
+    if (bytes == 0) return true;
+    for (int attempt = 0; attempt < 2 && memory; ++attempt) {
+        fill(memory);
+        if (glUnmapBuffer(target) == GL_TRUE) return true;
+        memory = glMapBufferRange(target, 0, static_cast<GLsizeiptr>(bytes),
+                                  GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT);
+    }
+    if (memory) glUnmapBuffer(target);
     return false;
 }
 
 }  // namespace
+
+void Terrain::requireLevelOfDetailFits(const std::string& mapName) const {
+    GLint largestSide = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestSide);
+    if (gridWidth <= largestSide && gridHeight <= largestSide) return;
+    std::ostringstream line;
+    line << "Height map too large: " << mapName << " has " << gridWidth << " x " << gridHeight << " samples, more "
+         << (fallbackReason.empty() ? "" : "than one mesh can draw and ") << "than level of detail draws on this GPU ("
+         << largestSide << " a side, GL_MAX_TEXTURE_SIZE)";
+    fatal(line.str());
+}
 
 Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     Application& application = Application::instance();
@@ -59,36 +81,57 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     horizontalScale = arguments.horizontalScale;
     heightScale = arguments.heightScale;
 
-    HeightSamples map;
+    // A typed path is read as given first; the default map is the data set's.
+    const std::string& mapName = arguments.heightMapPath;
+    const std::string mapFile = application.argc > 1 ? resolveTypedPath(mapName) : resolveDataPath(mapName);
     std::string message;
-    if (!loadHeightMap(arguments.heightMapPath.c_str(), map, message)) {
-        fatal("Could not load heightmap: " + message);
+    if (!readHeightMapSize(mapFile, gridWidth, gridHeight, message)) {
+        fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
     }
-    application.startupPhaseEnded("height map load");
-    gridWidth = map.width;
-    gridHeight = map.height;
-
+    // How the map is drawn is settled from its size before its samples are read, so that a map no
+    // way can draw is refused at once, in one line that says why.
     bool withLevelOfDetail = application.levelOfDetail;
     if (!withLevelOfDetail && !terrainGridFits(gridWidth, gridHeight)) {
         std::ostringstream line;
-        line << "Height map too large for one mesh: " << arguments.heightMapPath << " has " << gridWidth << " x "
-             << gridHeight << " pixels, more than 32-bit vertex and index counts can draw; "
-             << "drawing it with level of detail";
+        line << "Height map too large for one mesh: " << mapName << " has " << gridWidth << " x " << gridHeight
+             << " pixels, more than 32-bit vertex and index counts can draw";
         fallbackReason = line.str();
+        withLevelOfDetail = true;
     }
-    if (fallbackReason.empty() && !withLevelOfDetail && !buildMesh(map, arguments.heightMapPath, message)) {
-        fallbackReason = message + "; drawing it with level of detail";
+    // The mesh's buffers are had before the samples are read, so that a map whose mesh cannot be
+    // allocated gives way to level of detail, or is refused, without being read first.
+    MappedMesh mesh;
+    if (!withLevelOfDetail && !allocateMesh(mapName, mesh, message)) {
+        fallbackReason = message;
+        withLevelOfDetail = true;
+    }
+    if (withLevelOfDetail) requireLevelOfDetailFits(mapName);
+
+    HeightSamples map;
+    if (!loadHeightMap(mapFile, map, message)) {
+        fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
+    }
+    if (map.width != gridWidth || map.height != gridHeight) {
+        fatal("Could not load heightmap: the file changed while it was read", describeLookup(mapName, mapFile));
+    }
+    application.startupPhaseEnded("height map load");
+
+    if (!withLevelOfDetail && !finishMesh(map, mesh)) {
+        fallbackReason = "Could not fill the terrain buffers for height map " + mapName;
+        requireLevelOfDetailFits(mapName);
+        withLevelOfDetail = true;
     }
     if (!fallbackReason.empty()) {
+        fallbackReason += "; drawing it with level of detail";
         std::cout << fallbackReason << std::endl;
-        withLevelOfDetail = true;
     }
     if (withLevelOfDetail) {
         lod = new TerrainLod(map.samples.data(), gridWidth, gridHeight,
                              heightScale / static_cast<float>(map.largestValue), horizontalScale,
                              application.lodErrorPixels);
         std::cout << "Level of detail: " << lod->tree.levelCount() << " levels over " << gridWidth << " x "
-                  << gridHeight << " samples" << std::endl;
+                  << gridHeight << " samples, at most " << lod->errorPixels
+                  << (lod->errorPixels == 1.0f ? " pixel" : " pixels") << " of geometric error" << std::endl;
     }
     map = HeightSamples();
     application.startupPhaseEnded("mesh build");
@@ -102,32 +145,44 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     camera->direction = vec3{inverseRootTwo, 0.0f, -inverseRootTwo};
 }
 
-bool Terrain::buildMesh(const HeightSamples& map, const std::string& path, std::string& failure) {
-    const uint64_t vertexBytes = terrainVertexCount(gridWidth, gridHeight) * TERRAIN_VERTEX_FLOATS * sizeof(float);
-    const uint64_t indexBytes = terrainIndexCount(gridWidth, gridHeight) * sizeof(uint32_t);
-
+bool Terrain::allocateMesh(const std::string& path, MappedMesh& mesh, std::string& failure) {
+    mesh.vertexBytes = terrainVertexCount(gridWidth, gridHeight) * TERRAIN_VERTEX_FLOATS * sizeof(float);
+    mesh.indexBytes = terrainIndexCount(gridWidth, gridHeight) * sizeof(uint32_t);
     createVertexArray(vao, vbo, &ibo);
+    mesh.vertices = allocateAndMap(GL_ARRAY_BUFFER, mesh.vertexBytes, "vertex buffer", path, failure);
+    if (mesh.vertices) mesh.indices = allocateAndMap(GL_ELEMENT_ARRAY_BUFFER, mesh.indexBytes, "index buffer", path, failure);
+    if (mesh.vertices && (mesh.indices || mesh.indexBytes == 0)) return true;
+    if (mesh.vertices) glUnmapBuffer(GL_ARRAY_BUFFER);
+    deleteMesh();
+    return false;
+}
+
+bool Terrain::finishMesh(const HeightSamples& map, MappedMesh& mesh) {
     const bool filled =
-        fillBuffer(GL_ARRAY_BUFFER, vertexBytes, "vertex buffer", path, [&](void* memory) {
+        fillMapped(GL_ARRAY_BUFFER, mesh.vertexBytes, mesh.vertices, [&](void* memory) {
             buildTerrainVertices(map, horizontalScale, heightScale, static_cast<float*>(memory));
-        }, failure) &&
-        fillBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBytes, "index buffer", path, [&](void* memory) {
+        }) &&
+        fillMapped(GL_ELEMENT_ARRAY_BUFFER, mesh.indexBytes, mesh.indices, [&](void* memory) {
             buildTerrainIndices(gridWidth, gridHeight, static_cast<uint32_t*>(memory));
-        }, failure);
+        });
     if (!filled) {
-        glBindVertexArray(0);
-        glDeleteVertexArrays(1, &vao);
-        glDeleteBuffers(1, &vbo);
-        glDeleteBuffers(1, &ibo);
-        vao = vbo = ibo = 0;
+        deleteMesh();
         return false;
     }
-
-    for (const std::string& line : terrainSizeLines(vertexBytes, indexBytes)) std::cout << line << std::endl;
-
+    for (const std::string& line : terrainSizeLines(mesh.vertexBytes, mesh.indexBytes)) {
+        std::cout << line << std::endl;
+    }
     describeFloatRecords({{shader->positionLocation, 3}, {shader->normalLocation, 3}, {shader->textureLocation, 2}});
     glBindVertexArray(0);
     return true;
+}
+
+void Terrain::deleteMesh() {
+    glBindVertexArray(0);
+    glDeleteVertexArrays(1, &vao);
+    glDeleteBuffers(1, &vbo);
+    glDeleteBuffers(1, &ibo);
+    vao = vbo = ibo = 0;
 }
 
 uint64_t Terrain::trianglesPerFrame() const {

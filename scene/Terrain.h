@@ -41,6 +41,20 @@ public:
     uint64_t trianglesPerFrame() const;
 
 private:
-    // The full mesh; false, with the line that says why in `failure`, when its buffers cannot be had.
-    bool buildMesh(const HeightSamples& map, const std::string& path, std::string& failure);
+    // The full mesh's two buffers, mapped for writing.
+    struct MappedMesh {
+        uint64_t vertexBytes = 0;
+        uint64_t indexBytes = 0;
+        void* vertices = nullptr;
+        void* indices = nullptr;
+    };
+
+    // Allocates and maps the full mesh's buffers for the grid's size; false, with the line that
+    // says why in `failure`, when they cannot be had.
+    bool allocateMesh(const std::string& path, MappedMesh& mesh, std::string& failure);
+    // Writes the mesh from the samples, unmaps it and logs its sizes; false when the mapping was lost.
+    bool finishMesh(const HeightSamples& map, MappedMesh& mesh);
+    void deleteMesh();
+    // Ends the program with one line when level of detail cannot draw a map of the grid's size.
+    void requireLevelOfDetailFits(const std::string& mapName) const;
 };

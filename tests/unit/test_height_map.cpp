@@ -54,15 +54,25 @@ public:
     fs::path path;
 };
 
-// Reads the bytes from memory and from a file of that name, which must agree.
+// Reads the bytes from memory and from a file of that name, which must agree; the size read from
+// the file's header alone must be the loaded map's, or fail as loading does.
 Loaded load(const Bytes& bytes, const std::string& name) {
     const Loaded memory = fromMemory(bytes, name);
     Loaded file;
     const TempFolder folder;
-    file.ok = loadHeightMap(folder.write(name, bytes).c_str(), file.map, file.message);
+    const std::string path = folder.write(name, bytes);
+    file.ok = loadHeightMap(path, file.map, file.message);
     EXPECT_EQ(file.ok, memory.ok) << name;
     EXPECT_EQ(file.message, memory.message) << name;
     EXPECT_EQ(file.map.samples, memory.map.samples) << name;
+    int width = 0, height = 0;
+    std::string sizeMessage;
+    const bool sized = readHeightMapSize(path, width, height, sizeMessage);
+    if (file.ok) {
+        EXPECT_TRUE(sized && width == file.map.width && height == file.map.height) << name;
+    } else if (!sized) {
+        EXPECT_EQ(sizeMessage, file.message) << name;
+    }
     return memory;
 }
 
@@ -173,8 +183,10 @@ TEST(HeightMapReader, EveryPngLayoutGivesItsFirstChannelBottomRowFirst) {
 }
 
 TEST(HeightMapReader, RawFilesAreSquaresOfLittleEndianSamplesTopRowFirst) {
-    const Bytes raw = {0x01, 0x00, 0x02, 0x01, 0xFF, 0xFF, 0x00, 0x80, 0x34, 0x12, 0x00, 0x00,
+    // The name decides: a first sample of 0x4D42 spells "BM" and a later one the PNG signature.
+    const Bytes raw = {'B',  'M',  0x02, 0x01, 0xFF, 0xFF, 0x00, 0x80, 0x34, 0x12, 0x00, 0x00,
                        0x10, 0x00, 0x20, 0x00, 0x30, 0x00};
+    const Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     for (const std::string name : {"map.r16", "MAP.RAW"}) {
         const Loaded loaded = load(raw, name);
         ASSERT_TRUE(loaded.ok) << name << ": " << loaded.message;
@@ -182,7 +194,8 @@ TEST(HeightMapReader, RawFilesAreSquaresOfLittleEndianSamplesTopRowFirst) {
         EXPECT_EQ(loaded.map.height, 3);
         EXPECT_EQ(loaded.map.largestValue, 65535);
         EXPECT_EQ(loaded.map.samples,
-                  (std::vector<uint16_t>{0x10, 0x20, 0x30, 0x8000, 0x1234, 0, 1, 0x0102, 0xFFFF}));
+                  (std::vector<uint16_t>{0x10, 0x20, 0x30, 0x8000, 0x1234, 0, 0x4D42, 0x0102, 0xFFFF}));
+        EXPECT_EQ(load(png, name).map.width, 2) << name;
     }
 }
 
@@ -221,9 +234,11 @@ TEST(HeightMapReader, BadInputsAreRefusedWithOneReason) {
         {"raw of an odd size", Bytes(7, 1), "map.r16", "Raw height map size is not 2 x N x N bytes"},
         {"raw of 12 samples", Bytes(24, 1), "map.raw", "Raw height map size is not 2 x N x N bytes"},
         {"empty raw", Bytes(), "map.r16", "Raw height map size is not 2 x N x N bytes"},
-        {"text named like a PNG", Bytes{'h', 'i', '\n'}, "map.png", "File is not in DIB format"},
-        {"empty file with another name", Bytes(), "map.dat", "File is not in DIB format"},
-        {"BMP signature under a raw name", Bytes{'B', 'M', 0, 0, 0, 0, 0, 0}, "map.r16", "File is truncated"},
+        {"PNG of 1-bit 32768 x 32768 pixels in 200 kB",
+         pngtest::fileOf({{"IHDR", header(32768, 32768, 1, 0)}, {"IDAT", Bytes(200000, 0)}, {"IEND", {}}}),
+         "map.png", "PNG of 32768 x 32768 pixels is too small a file for a height map"},
+        {"text named like a PNG", Bytes{'h', 'i', '\n'}, "map.png", "File is not a height map KELTA reads"},
+        {"empty file with another name", Bytes(), "map.dat", "File is not a height map KELTA reads"},
     };
     for (const Case& c : cases) {
         const Loaded loaded = load(c.bytes, c.name);
