@@ -5,6 +5,7 @@
 
 #include "app/Fatal.h"
 #include "gpu/Bitmap.h"
+#include "io/DataPath.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ const char* const LOAD_FAILURE_PREFIX = "Could not load texture: ";
 
 // A side beyond the device's limit would leave the texture undefined (black) without a word.
 void loadOrExit(Bitmap& bitmap, const char* path) {
-    if (!bitmap.load(path)) fatal(LOAD_FAILURE_PREFIX + bitmap.message);
+    if (!bitmap.load(path)) fatal(LOAD_FAILURE_PREFIX + bitmap.message, describeLookup(path, bitmap.resolvedPath));
     GLint largestSide = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestSide);
     if (bitmap.width <= largestSide && bitmap.height <= largestSide) return;

@@ -41,3 +41,22 @@ std::string resolveDataPath(const std::string& name) {
     std::replace(mapped.begin(), mapped.end(), '\\', '/');
     return (fs::path(dataRoot()) / mapped).string();
 }
+
+std::string resolveTypedPath(const std::string& name) {
+    std::error_code error;
+    if (name.find('\\') != std::string::npos && fs::exists(name, error)) return name;
+    return resolveDataPath(name);
+}
+
+std::string absolutePath(const std::string& path) {
+    std::error_code error;
+    fs::path absolute = fs::absolute(path.empty() ? "." : path, error).lexically_normal();
+    if (error) return path;
+    // "folder/." normalises to "folder/"; a folder is named without the trailing separator.
+    if (absolute.filename().empty() && absolute.has_relative_path()) absolute = absolute.parent_path();
+    return absolute.string();
+}
+
+std::string describeLookup(const std::string& name, const std::string& resolvedPath) {
+    return name + ", looked for as " + absolutePath(resolvedPath) + " (data folder " + absolutePath(dataRoot()) + ")";
+}

@@ -17,3 +17,15 @@ const std::string& dataRoot();
 // dataRoot(), whether or not the file is there. Any other name is a path of the user's,
 // returned as given.
 std::string resolveDataPath(const std::string& name);
+
+// A path a person typed: read as given when something is there (a file named "my\map.bmp" in
+// the working directory included), else looked up as resolveDataPath does.
+std::string resolveTypedPath(const std::string& name);
+
+// The path made absolute from the working directory, for messages and help texts that a person
+// may copy from any folder.
+std::string absolutePath(const std::string& path);
+
+// Names a file in a message: the name as asked for, the absolute path it was read from and the
+// data folder in use, "NAME, looked for as PATH (data folder FOLDER)".
+std::string describeLookup(const std::string& name, const std::string& resolvedPath);

@@ -19,6 +19,7 @@ DATA_FILES = ("Maps/Lake_512.bmp", *(f"Textures/{name}.bmp" for name in MATERIAL
 SANITIZER_REPORT = re.compile(r"ERROR: \w*Sanitizer|runtime error:")
 EXIT_TIMEOUT = 300 if SANITIZED else 60
 NOBODY = 65534
+UNKNOWN_FORMAT = "File is not a height map KELTA reads: a BMP, a PNG, or raw 16-bit samples in a file named .r16 or .raw"
 
 # (input, last line printed, exit code) of every run, printed at the end for the record.
 TABLE = []
@@ -120,12 +121,16 @@ class KeltaCase(unittest.TestCase):
         self.assertNotRegex(kelta.stderr_text, SANITIZER_REPORT)
         return code, lines
 
-    def assert_fatal(self, label, args, expected, cwd=None):
+    def assert_fatal(self, label, args, expected, cwd=None, detail=None):
+        """The program ends with the expected last line on standard output and, where a detail is
+        given, the one line "kelta: <detail>" on standard error."""
         kelta = Kelta(self.server, args, cwd or STAGE)
         code, lines = self.finish(kelta, label)
         self.assertEqual(code, 1, lines[-5:])
         self.assertEqual(lines[-1], expected)
         self.assertNotIn("Main loop started", lines)
+        if detail is not None:
+            self.assertEqual(kelta.stderr_text, f"kelta: {detail}\n")
         return lines
 
     def assert_runs(self, label, args, cwd=None):
@@ -149,7 +154,10 @@ class DataFiles(KeltaCase):
                 is_map = name.startswith("Maps/")
                 expected = "Could not load heightmap: File not found" if is_map else \
                     "Could not load texture: File not found"
-                lines = self.assert_fatal(f"missing {name}", (), expected, cwd=folder)
+                # The detail names the file as the program asks for it, where it looked and the data folder.
+                real = os.path.realpath(folder)
+                detail = f"{name.replace('/', chr(92))}, looked for as {real}/{name} (data folder {real})"
+                lines = self.assert_fatal(f"missing {name}", (), expected, cwd=folder, detail=detail)
                 # The height map is read before the mesh is logged, the textures after it.
                 self.assertEqual("Total geometry buffer size: 10240 kB" in lines, not is_map)
 
@@ -194,8 +202,9 @@ class DataFiles(KeltaCase):
     def test_missing_or_unusable_height_map_paths(self):
         folder = os.path.join(WORK, "a folder")
         os.makedirs(folder, exist_ok=True)
-        self.assert_fatal("height map path that does not exist", (os.path.join(WORK, "none.bmp"),),
-                          "Could not load heightmap: File not found")
+        missing = os.path.join(WORK, "none.bmp")
+        self.assert_fatal("height map path that does not exist", (missing,), "Could not load heightmap: File not found",
+                          detail=f"{missing}, looked for as {missing} (data folder {os.path.realpath(STAGE)})")
         self.assert_fatal("empty height map path", ("",), "Could not load heightmap: File not found")
         self.assert_fatal("directory as height map", (folder,),
                           "Could not load heightmap: File is not a regular file")
@@ -238,8 +247,8 @@ class DataFiles(KeltaCase):
 
 class DamagedHeightMaps(KeltaCase):
     CASES = (
-        ("zero-byte file", b"", "File is not in DIB format"),
-        ("text file", b"height map\n", "File is not in DIB format"),
+        ("zero-byte file", b"", UNKNOWN_FORMAT),
+        ("text file", b"height map\n", UNKNOWN_FORMAT),
         ("headers cut at 30 bytes", bmp(64, 64)[:30], "File is truncated"),
         ("palette cut short", bmp(64, 64)[:600], "File is truncated"),
         ("pixel rows cut short", bmp(64, 64)[:-100], "File is truncated"),
@@ -261,6 +270,23 @@ class DamagedHeightMaps(KeltaCase):
             with self.subTest(label):
                 path = write_map(label, content)
                 self.assert_fatal(label, (path,), "Could not load heightmap: " + message)
+
+
+class OversizedHeightMaps(KeltaCase):
+    def test_refused_from_the_header_in_one_line(self):
+        # 2 GiB of raw samples, sparse: refused before a byte of it is read, with or without --lod.
+        path = os.path.join(WORK, "huge.r16")
+        with open(path, "wb") as stream:
+            stream.truncate(2 * 32768 * 32768)
+        limit = r"than level of detail draws on this GPU \(\d+ a side, GL_MAX_TEXTURE_SIZE\)$"
+        for options, reason in (((), "than one mesh can draw and " + limit), (("--lod",), limit)):
+            with self.subTest(options=options):
+                kelta = Kelta(self.server, (*options, path), STAGE)
+                code, lines = self.finish(kelta, f"32768 x 32768 raw map {' '.join(options)}")
+                self.assertEqual(code, 1, lines[-5:])
+                self.assertRegex(lines[-1], f"^Height map too large: {re.escape(path)} has 32768 x 32768 samples, "
+                                            f"more {reason}")
+                self.assertFalse(any("drawing it with level of detail" in line for line in lines), lines)
 
 
 class TinyHeightMaps(KeltaCase):

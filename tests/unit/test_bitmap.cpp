@@ -451,6 +451,16 @@ TEST(DataPath, BackslashNamesComeFromTheDataRootOtherNamesAsGiven) {
     EXPECT_EQ(resolveDataPath(""), "");
 }
 
+TEST(DataPath, TypedPathsAreReadAsGivenWhenThereAndAbsoluteForMessages) {
+    TempDir dir;
+    const std::string typed = (dir.path() / "my\\map.bmp").string();
+    EXPECT_EQ(resolveTypedPath(typed), (dir.path() / "my/map.bmp").string());
+    std::ofstream(typed) << "BM";
+    EXPECT_EQ(resolveTypedPath(typed), typed);
+    EXPECT_EQ(absolutePath(""), fs::current_path().string());
+    EXPECT_EQ(absolutePath("a/../b.bmp"), (fs::current_path() / "b.bmp").string());
+}
+
 TEST(DataPath, OneRootIsChosenWorkingDirectoryThenInstalledThenBesideTheExecutable) {
     TempDir dir;
     const fs::path executable = dir.path() / "prefix" / "bin";

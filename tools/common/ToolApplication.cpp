@@ -2,6 +2,16 @@
 #include "tools/common/ToolApplication.h"
 
 #include "app/Application.h"
+#include "app/Fatal.h"
+#include "tools/common/ToolRun.h"
+
+namespace {
+
+void failAsTool(const std::string& line, const std::string& detail) { fail(detail.empty() ? line : line + ": " + detail); }
+
+void warnOfGlfwError(int, const char* description) { warn(std::string("GLFW Error: ") + description); }
+
+}  // namespace
 
 Application& registerToolApplication(const std::vector<std::string>& arguments) {
     static std::vector<std::string> argumentTexts;
@@ -11,8 +21,10 @@ Application& registerToolApplication(const std::vector<std::string>& arguments) 
     for (std::string& text : argumentTexts) argumentPointers.push_back(&text[0]);
     argumentPointers.push_back(nullptr);
 
+    setFatalReporter(failAsTool);
     Application* application = new Application();
     Application::registerInstance(application);
+    application->glfwErrorCallback = warnOfGlfwError;
     application->argc = static_cast<int>(argumentTexts.size());
     application->argv = argumentPointers.data();
     return *application;

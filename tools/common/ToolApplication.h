@@ -8,5 +8,6 @@ class Application;
 
 // Creates and registers the process's Application with the given command line (a program
 // name first, then the terrain's arguments), which lives as long as the process, as a
-// program's own command line does. Call once per process.
+// program's own command line does. The program's fatal lines and GLFW's errors become the
+// tool's own "<tool>: <reason>" lines on standard error. Call once per process.
 Application& registerToolApplication(const std::vector<std::string>& arguments);

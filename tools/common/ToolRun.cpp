@@ -54,9 +54,11 @@ void startTool(const char* tool, void (*onEndingSignal)()) {
 }
 
 void fail(const std::string& reason) {
-    std::cerr << toolName << ": " << reason << std::endl;
+    warn(reason);
     std::exit(1);
 }
+
+void warn(const std::string& message) { std::cerr << toolName << ": " << message << std::endl; }
 
 void printResult(const std::string& text) {
     // An earlier failed write (a log line of the program's) is not this one's; start clean so

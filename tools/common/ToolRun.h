@@ -14,6 +14,8 @@ void startTool(const char* tool, void (*onEndingSignal)() = nullptr);
 
 // Writes "<tool>: <reason>" to standard error and exits with code 1.
 [[noreturn]] void fail(const std::string& reason);
+// Writes "<tool>: <message>" to standard error and goes on.
+void warn(const std::string& message);
 
 // Writes results (help and version texts included) to standard output at once. When standard
 // output cannot take them the run goes on, and finishTool reports the reason.
