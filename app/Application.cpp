@@ -42,7 +42,7 @@ void Application::run() {
 void Application::startUp() {
     Application& app = instance();
 
-    glfwSetErrorCallback(errorCallback);
+    glfwSetErrorCallback(app.glfwErrorCallback ? app.glfwErrorCallback : errorCallback);
     if (!glfwInit()) std::exit(1);
 
     app.samples = 4;
@@ -61,7 +61,7 @@ void Application::startUp() {
     const GLubyte* version = glGetString(GL_VERSION);
     std::cout << "Device: " << renderer << std::endl;
     std::cout << "OpenGL version: " << version << std::endl << std::endl;
-    if (glewResult != GLEW_OK) {
+    if (glewInitFailed(glewResult)) {
         fatal(std::string("Could not load the OpenGL entry points: ") +
               reinterpret_cast<const char*>(glewGetErrorString(glewResult)));
     }

@@ -56,6 +56,8 @@ public:
     // targets when they are held to the device's limits.
     int outputWidth = 0;
     int outputHeight = 0;
+    // Where GLFW's error messages go when set; the program's own error callback otherwise.
+    void (*glfwErrorCallback)(int code, const char* description) = nullptr;
     // Told of start-up phases and frame passes when set; never owned.
     RenderObserver* observer = nullptr;
 

@@ -24,6 +24,10 @@ std::string describe(const GLubyte* text) {
 
 }  // namespace
 
+bool glewInitFailed(unsigned int glewResult) {
+    return glewResult != GLEW_OK && glewResult != GLEW_ERROR_NO_GLX_DISPLAY;
+}
+
 void requireContextVersion() {
     const GLubyte* glVersion = glGetString(GL_VERSION);
     const GLubyte* glslVersion = glGetString(GL_SHADING_LANGUAGE_VERSION);

@@ -1,23 +1,25 @@
 #include "app/ProgramOptions.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <string>
-#include <system_error>
 
 #include "app/Fatal.h"
 #include "io/DataPath.h"
+#include "scene/TerrainArguments.h"
 
 namespace {
 
-const char* const USAGE =
+// The usage text up to the default map, which is shown as this process finds it.
+const char* const USAGE_HEAD =
     "Usage: kelta [options] [--] [HEIGHT_MAP [HORIZONTAL_SCALE [HEIGHT_SCALE]]]\n"
     "Flies through a landscape built from a grey-scale height map.\n"
     "\n"
     "Arguments:\n"
     "  HEIGHT_MAP        BMP, PNG or raw 16-bit (.r16, .raw) height map, read as given\n"
-    "                    (default: Maps\\Lake_512.bmp of the data set)\n"
+    "                    (default: ";
+const char* const USAGE =
+    ")\n"
     "  HORIZONTAL_SCALE  grid spacing, a whole number of at least 1 (default: 1)\n"
     "  HEIGHT_SCALE      height of white, a whole number of at least 0 (default: 20)\n"
     "\n"
@@ -25,7 +27,8 @@ const char* const USAGE =
     "  -h, --help        show this text\n"
     "  --version         show the version\n"
     "  --lod             draw the terrain with level of detail, for large height maps\n"
-    "  --lod-error PIXELS  largest projected geometric error with --lod (default: 1)\n"
+    "  --lod-error PIXELS  largest projected geometric error with level of detail\n"
+    "                    (default: 1); implies --lod\n"
     "  --                end of the options, for a height map whose name begins with '-'\n"
     "\n"
     "Keys:\n"
@@ -68,10 +71,8 @@ ProgramOptions readCommandLine(int argc, char** argv) {
         }
         if (argument.size() < 2 || argument[0] != '-') break;
         if (argument == "--help" || argument == "-h") {
-            std::error_code error;
-            const std::string& root = dataRoot();
-            std::cout << USAGE << "  In use from here: "
-                      << (root.empty() ? std::filesystem::current_path(error).string() : root) << std::endl;
+            std::cout << USAGE_HEAD << absolutePath(resolveDataPath(TerrainArguments().heightMapPath)) << USAGE
+                      << "  In use from here: " << absolutePath(dataRoot()) << std::endl;
             std::exit(0);
         }
         if (argument == "--version") {
@@ -86,6 +87,7 @@ ProgramOptions readCommandLine(int argc, char** argv) {
             if (first + 1 >= argc || !parseLodErrorPixels(argv[first + 1], options.lodErrorPixels)) {
                 fatal("--lod-error takes a number of pixels above 0 and at most 1000 (see kelta --help)");
             }
+            options.levelOfDetail = true;
             ++first;
             continue;
         }

@@ -9,8 +9,8 @@ struct ProgramOptions {
     float lodErrorPixels = 1.0f;
 };
 
-// Reads the options (--help, -h, --version, --lod, --lod-error PIXELS; "--" ends them), which
-// stand before the positional arguments. Prints the text and ends the process with exit code 0
+// Reads the options (--help, -h, --version, --lod, --lod-error PIXELS, which implies --lod; "--"
+// ends them), which stand before the positional arguments. Prints the text and ends the process with exit code 0
 // after --help or --version, and with one line and exit code 1 at an unknown option or a bad value.
 ProgramOptions readCommandLine(int argc, char** argv);
 

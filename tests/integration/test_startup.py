@@ -109,8 +109,23 @@ class CommandLine(unittest.TestCase):
                     self.assertEqual(lines[0], first_line)
                 self.assertEqual(kelta.stderr_text, "")
                 if code == 0 and first_line:
-                    for part in ("Keys:", "Escape", "Data:", "share/kelta"):
+                    # The default map as this process finds it, a path a person can copy from anywhere.
+                    default_map = os.path.join(os.path.realpath(DATA_DIR), "Maps", "Lake_512.bmp")
+                    for part in ("Keys:", "Escape", "Data:", "share/kelta", f"(default: {default_map})"):
                         self.assertIn(part, "\n".join(lines))
+
+    def test_level_of_detail_options_reach_the_terrain(self):
+        # --lod-error implies --lod; its budget is the one the terrain reports.
+        cases = ((("--lod",), "at most 1 pixel"), (("--lod-error", "3"), "at most 3 pixels"),
+                 (("--lod-error", "0.5", "--lod"), "at most 0.5 pixels"))
+        with XServer() as server:
+            for args, budget in cases:
+                with self.subTest(args=args):
+                    kelta = Kelta(server, args)
+                    self.assertTrue(kelta.started(), kelta.output()[-5:])
+                    self.assertEqual(kelta.quit(), 0)
+                    self.assertIn(f"Level of detail: 6 levels over 512 x 512 samples, {budget} of geometric error",
+                                  kelta.output())
 
     def test_double_dash_makes_the_next_argument_the_height_map(self):
         with XServer() as server:

@@ -7,6 +7,9 @@
 #include <sstream>
 
 #include "app/Application.h"
+#include "app/ContextVersion.h"
+
+#include <GL/glew.h>
 
 TEST(ApplicationDeathTest, MissingInstanceEndsTheProcessWithoutALineEnd) {
     const std::string outputPath = ::testing::TempDir() + "instance-output.txt";
@@ -32,4 +35,12 @@ TEST(Application, RegisteredInstanceIsReturnedAndStartsEmpty) {
     EXPECT_EQ(application.projection[2][2], 1.0f);
     EXPECT_EQ(application.window, nullptr);
     Application::registerInstance(nullptr);
+}
+
+TEST(ContextVersion, GlewsMissingGlxDisplayIsLeftToTheVersionCheck) {
+    const std::pair<GLenum, bool> cases[] = {{GLEW_OK, false},
+                                             {GLEW_ERROR_NO_GLX_DISPLAY, false},
+                                             {GLEW_ERROR_NO_GL_VERSION, true},
+                                             {GLEW_ERROR_GL_VERSION_10_ONLY, true}};
+    for (const auto& [result, failed] : cases) EXPECT_EQ(glewInitFailed(result), failed) << result;
 }

@@ -121,7 +121,7 @@ TEST(ShotOptions, HelpIsAnOptionNotAnError) {
     std::string error;
     ASSERT_TRUE(parse({"--mode", "2", "--help"}, options, error));
     EXPECT_TRUE(options.wantsHelp);
-    EXPECT_NE(std::string(SHOT_USAGE).find("--bloom-threshold"), std::string::npos);
+    EXPECT_NE(shotUsage().find("--bloom-threshold"), std::string::npos);
 }
 
 TEST(PngImage, RoundTripsOddSizesExactly) {

@@ -8,11 +8,14 @@
 #include <string>
 
 #include "app/ProgramOptions.h"
+#include "io/DataPath.h"
 #include "io/WholeNumber.h"
 #include "scene/TerrainArguments.h"
 #include "tools/common/CommandLine.h"
 
-const char* const SHOT_USAGE =
+std::string shotUsage() {
+    const std::string defaultMap = absolutePath(resolveDataPath(TerrainArguments().heightMapPath));
+    return
     "Usage: kelta-shot [options]\n"
     "Renders one frame of KELTA's pipeline off-screen and writes it as a PNG.\n"
     "Without options it shows what kelta shows in its first frame.\n"
@@ -30,13 +33,16 @@ const char* const SHOT_USAGE =
     "                           default: bloom)\n"
     "  --bloom-gain G           0 or more (default: 1)\n"
     "  --bloom-threshold T      0 or more (default: 0.3)\n"
-    "  --map FILE               height map: BMP, PNG or raw 16-bit (default: kelta's, Maps/Lake_512.bmp)\n"
+    "  --map FILE               height map: BMP, PNG or raw 16-bit, read as given (default:\n"
+    "                           kelta's, " + defaultMap + ")\n"
     "  --horizontal-scale N     grid spacing, a whole number of at least 1 (default: 1)\n"
     "  --height-scale N         height of a white pixel, a whole number of at least 0 (default: 20)\n"
     "  --lod                    draw the terrain with level of detail, as kelta --lod does\n"
-    "  --lod-error PIXELS       largest projected geometric error with --lod (default: 1)\n"
+    "  --lod-error PIXELS       largest projected geometric error with level of detail\n"
+    "                           (default: 1); implies --lod\n"
     "  --help                   show this text\n"
     "  --version                print the version\n";
+}
 
 namespace {
 
@@ -151,6 +157,7 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
             if (!parseLodErrorPixels(value.c_str(), options.lodErrorPixels)) {
                 return fail("a number of pixels above 0 and at most 1000");
             }
+            options.levelOfDetail = true;
         }
         return true;
     });

@@ -35,8 +35,8 @@ struct ShotOptions {
     bool wantsVersion = false;
 };
 
-// The --help text.
-extern const char* const SHOT_USAGE;
+// The --help text, with the default map as this process finds it.
+std::string shotUsage();
 
 // Largest side accepted on the command line; the GL may allow less, which the renderer checks.
 constexpr int MAX_SHOT_SIDE = 16384;

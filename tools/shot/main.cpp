@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!parseShotOptions(argc, argv, options, error)) fail(error);
     if (options.wantsHelp) {
-        printResult(SHOT_USAGE);
+        printResult(shotUsage());
         return finishTool();
     }
     if (options.wantsVersion) {
