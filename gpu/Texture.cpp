@@ -5,6 +5,7 @@
 
 #include "app/Fatal.h"
 #include "gpu/Bitmap.h"
+#include "gpu/UnpackAlignment.h"
 #include "io/DataPath.h"
 
 namespace {
@@ -34,9 +35,11 @@ Texture::Texture(const char* path) {
     glGenTextures(1, &id);
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, id);
-    // Bitmap rows are width * 3 bytes, not padded to the default alignment of 4.
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_SRGB, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, bitmap.pixels);
+    {
+        // Bitmap rows are width * 3 bytes, not padded to the default alignment of 4.
+        const UnpackAlignment alignment(1);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_SRGB, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, bitmap.pixels);
+    }
     glGenerateMipmap(GL_TEXTURE_2D);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -55,8 +58,7 @@ TextureAtlas::TextureAtlas(int layerCount, const char* const* paths) : layerCoun
     glBindTexture(GL_TEXTURE_2D_ARRAY, id);
     glTexParameteri(GL_TEXTURE_2D_ARRAY, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     glTexParameteri(GL_TEXTURE_2D_ARRAY, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-
+    const UnpackAlignment alignment(1);
     for (int layer = 0; layer < layerCount; ++layer) {
         Bitmap bitmap;
         loadOrExit(bitmap, paths[layer]);

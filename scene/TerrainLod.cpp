@@ -7,6 +7,7 @@
 
 #include "app/Application.h"
 #include "app/Fatal.h"
+#include "gpu/UnpackAlignment.h"
 #include "gpu/VertexArray.h"
 #include "math/Camera.h"
 #include "scene/TerrainShader.h"
@@ -37,12 +38,11 @@ TerrainLod::TerrainLod(const uint16_t* samples, int width, int height, float hei
     glGenTextures(1, &heightTexture);
     glActiveTexture(GL_TEXTURE0 + HEIGHT_TEXTURE_UNIT);
     glBindTexture(GL_TEXTURE_2D, heightTexture);
-    // Rows of 16-bit samples are only two-byte aligned; whoever uploads next expects their own setting.
-    GLint callersAlignment = 4;
-    glGetIntegerv(GL_UNPACK_ALIGNMENT, &callersAlignment);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 2);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_R16UI, width, height, 0, GL_RED_INTEGER, GL_UNSIGNED_SHORT, samples);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, callersAlignment);
+    {
+        // Rows of 16-bit samples are only two-byte aligned.
+        const UnpackAlignment alignment(2);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_R16UI, width, height, 0, GL_RED_INTEGER, GL_UNSIGNED_SHORT, samples);
+    }
     // Integer textures are only complete with nearest filtering; the shaders fetch texels directly anyway.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
