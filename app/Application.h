@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/RenderObserver.h"
+#include "app/TerrainOptions.h"
 #include "math/Math.h"
 
 struct GLFWwindow;
@@ -48,6 +49,8 @@ public:
     // lodErrorPixels, instead of as one full-resolution mesh.
     bool levelOfDetail = false;
     float lodErrorPixels = 1.0f;
+    // What the command line's options ask of the terrain and the view.
+    TerrainOptions terrainOptions;
 
     WindowSettings windowSettings;
     // The framebuffer the final pass draws into: the window's own (0) unless a tool renders off-screen.

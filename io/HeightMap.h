@@ -4,15 +4,46 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+// What an elevation map (a raster whose file gives its sample spacing) says in metres.
+struct Elevation {
+    // Metres of sample 0 (after the sea-level clamp) and per sample step above it.
+    double lowestMetres = 0.0;
+    double metresPerValue = 1.0;
+    // Ground distance between neighbouring columns (along x) and rows (along z).
+    double columnMetres = 1.0;
+    double rowMetres = 1.0;
+    // Lowest and highest valid sample, before the sea-level clamp.
+    double minimumMetres = 0.0;
+    double maximumMetres = 0.0;
+    // Samples that had no data (the band's no-data value, NaN or an infinity), before any filling.
+    uint64_t voidCount = 0;
+};
 
 struct HeightSamples {
     int width = 0;
     int height = 0;
-    // The sample value of the highest possible ground: 255 for 8-bit files, 65535 for 16-bit ones.
+    // The sample value of the highest possible ground: 255 for 8-bit files, 65535 for 16-bit ones
+    // and for elevation maps.
     uint16_t largestValue = 0;
     std::vector<uint16_t> samples;  // width x height, bottom row first, like Bitmap
+    // Empty, or one byte a sample, 1 where there is no data: a hole in the terrain. The sample
+    // there holds a value filled from its surroundings, for the geometry around the hole.
+    std::vector<uint8_t> voids;
+    // Set for elevation maps only.
+    std::optional<Elevation> elevation;
+};
+
+// How an elevation map's samples are read.
+struct ElevationOptions {
+    // Fill the samples without data from their surroundings instead of marking them as voids.
+    bool fillVoids = false;
+    // With a sea, ground below its level is raised to it: the sea floor is the water's surface.
+    bool hasSea = true;
+    double seaLevelMetres = 0.0;
 };
 
 // Reads the file at `file`, a path read as given (callers look data names up first). The format

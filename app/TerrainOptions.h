@@ -1,0 +1,27 @@
+// The options that shape the terrain and its view, read the same way by kelta, kelta-shot and
+// kelta-bench.
+#pragma once
+
+#include <array>
+#include <string>
+
+struct TerrainOptions {
+    // Draw with level of detail, keeping the projected geometric error within lodErrorPixels.
+    bool levelOfDetail = false;
+    float lodErrorPixels = 1.0f;
+    // Elevation maps: heights times this (1: the land's real shape).
+    double exaggeration = 1.0;
+    // Elevation maps: fill the samples without data from their surroundings instead of leaving holes.
+    bool fillVoids = false;
+    // Elevation maps: the sea's level in metres; without a sea, ground below 0 m stays land.
+    bool hasSea = true;
+    double seaLevelMetres = 0.0;
+    // Elevation maps: where snow lies; the other material bands move with it in proportion.
+    double snowLineMetres = 2500.0;
+    // A picture to colour the terrain with instead of the materials; empty for none.
+    std::string drapePath;
+    // The picture's bands (from 1) shown as red, green and blue; zeros: those it declares.
+    std::array<int, 3> drapeBands{0, 0, 0};
+    // Distance of the far plane in world units; the fog ends at 350/600 of it.
+    float viewDistance = 600.0f;
+};
