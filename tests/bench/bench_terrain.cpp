@@ -17,7 +17,7 @@ struct MeshBuffers {
     std::vector<uint32_t> indices;
 
     explicit MeshBuffers(int size)
-        : map{size, size, 255, std::vector<uint16_t>(size_t(size) * size)},
+        : map{size, size, 255, std::vector<uint16_t>(size_t(size) * size), {}, {}},
           vertices(terrainVertexCount(size, size) * TERRAIN_VERTEX_FLOATS),
           indices(terrainIndexCount(size, size)) {
         std::mt19937 random(7);

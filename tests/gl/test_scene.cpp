@@ -274,7 +274,7 @@ TEST_F(Scene, UploadsTheMeshAndPlacesTheCamera) {
     EXPECT_EQ(camera.direction.y, 0.0f);
     EXPECT_EQ(camera.direction.z, -0.70710677f);
 
-    HeightSamples map{5, 3, 255, {}};
+    HeightSamples map{5, 3, 255, {}, {}, {}};
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 5; ++j) map.samples.push_back(static_cast<uint16_t>(40 * j + i));
     std::vector<float> expectedVertices(5 * 3 * TERRAIN_VERTEX_FLOATS);

@@ -32,7 +32,7 @@ struct Mesh {
 Mesh build(int width, int height, const std::vector<uint16_t>& samples, float horizontalScale = 1.0f,
            float heightScale = 20.0f, uint16_t largestValue = 255) {
     Mesh mesh{width, height, std::vector<float>(size_t(width) * height * TERRAIN_VERTEX_FLOATS, -99.0f)};
-    const HeightSamples map{width, height, largestValue, samples};
+    const HeightSamples map{width, height, largestValue, samples, {}, {}};
     buildTerrainVertices(map, horizontalScale, heightScale, mesh.vertices.data());
     return mesh;
 }
