@@ -66,6 +66,8 @@ void Application::startUp() {
               reinterpret_cast<const char*>(glewGetErrorString(glewResult)));
     }
     requireContextVersion();
+    app.depthConvention = chooseDepthConvention(app.terrainOptions.viewDistance, TerrainOptions().viewDistance);
+    applyDepthConvention(app.depthConvention);
 
     glfwSwapInterval(app.windowSettings.swapInterval);
     glfwSetKeyCallback(app.window, keyCallback);

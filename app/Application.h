@@ -4,6 +4,7 @@
 
 #include "app/RenderObserver.h"
 #include "app/TerrainOptions.h"
+#include "gpu/DepthConvention.h"
 #include "math/Math.h"
 
 struct GLFWwindow;
@@ -30,6 +31,8 @@ public:
     GLFWwindow* window = nullptr;
     mat4 projection;
     mat4 modelview;
+    // How the scene target's depth maps distance; start-up chooses it for the view distance.
+    DepthConvention depthConvention = DepthConvention::Standard;
     TerrainShader* initialTerrainShader = nullptr;
     Camera* camera = nullptr;
     Terrain* terrain = nullptr;

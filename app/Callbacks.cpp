@@ -17,10 +17,9 @@
 
 namespace {
 
-// Vertical field of view (50 degrees) and the clip planes of the viewer.
+// Vertical field of view (50 degrees) and the viewer's nearest clip plane; the far one is the view distance.
 constexpr float FIELD_OF_VIEW = 0.87266463f;
 constexpr float NEAR_PLANE = 0.01f;
-constexpr float FAR_PLANE = 600.0f;
 
 const char* const VIEW_NAMES[4] = {"Bloom enabled", "Bloom disabled", "Bright texture", "Smoothed bloom texture"};
 
@@ -77,7 +76,8 @@ void framebufferSizeCallback(GLFWwindow*, int width, int height) {
     if (width <= 0 || height <= 0) return;
 
     Application& app = Application::instance();
-    app.projection = perspective(FIELD_OF_VIEW, static_cast<float>(width) / static_cast<float>(height), NEAR_PLANE, FAR_PLANE);
+    app.projection = viewProjection(FIELD_OF_VIEW, static_cast<float>(width) / static_cast<float>(height), NEAR_PLANE,
+                                    app.terrainOptions.viewDistance, app.depthConvention);
     glViewport(0, 0, width, height);
     app.outputWidth = width;
     app.outputHeight = height;

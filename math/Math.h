@@ -116,3 +116,12 @@ inline mat4 perspective(float fovy, float aspect, float zNear, float zFar) {
     projection[3][2] = -(2.0f * zFar * zNear) / (zFar - zNear);
     return projection;
 }
+
+// The same view with depth reversed for a zero-to-one clip-space depth range: 1 at the near
+// plane, 0 at the far plane.
+inline mat4 reversedPerspective(float fovy, float aspect, float zNear, float zFar) {
+    mat4 projection = perspective(fovy, aspect, zNear, zFar);
+    projection[2][2] = zNear / (zFar - zNear);
+    projection[3][2] = zFar * zNear / (zFar - zNear);
+    return projection;
+}

@@ -94,8 +94,9 @@ void Framebuffer::resize(int width, int height) {
     if (hasDepth) {
         glGenTextures(1, &depthTexture);
         glBindTexture(GL_TEXTURE_2D, depthTexture);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH24_STENCIL8, width, height, 0, GL_DEPTH_STENCIL,
-                     GL_UNSIGNED_INT_24_8, nullptr);
+        const DepthConvention convention = Application::instance().depthConvention;
+        glTexImage2D(GL_TEXTURE_2D, 0, depthAttachmentFormat(convention), width, height, 0, GL_DEPTH_STENCIL,
+                     depthAttachmentType(convention), nullptr);
         setSamplingParameters();
         glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_TEXTURE_2D, depthTexture, 0);
     }
@@ -134,7 +135,9 @@ void FramebufferMultisampled::resize(int width, int height) {
     if (hasDepth) {
         glGenRenderbuffers(1, &depthRenderbuffer);
         glBindRenderbuffer(GL_RENDERBUFFER, depthRenderbuffer);
-        glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_DEPTH24_STENCIL8, width, height);
+        glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples,
+                                         depthAttachmentFormat(Application::instance().depthConvention), width,
+                                         height);
         glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depthRenderbuffer);
     }
 

@@ -1,5 +1,5 @@
-// The sky: a textured spherical cap built once, drawn centred 200 units below the eye so that
-// it never shows parallax.
+// The sky: a textured spherical cap built once, drawn centred below the eye so that it never
+// shows parallax.
 #include "scene/Skydome.h"
 
 #include <cstdint>
@@ -20,6 +20,10 @@ constexpr int FLOATS_PER_VERTEX = 5;
 Skydome::Skydome() {
     shader = new SkyShader();
 
+    // The whole scene scales with the view distance about the eye, so the sky looks the same at
+    // any distance; at the default one these are exactly 350 and 200.
+    skyData.w = Application::instance().terrainOptions.viewDistance * 350.0f / 600.0f;
+    centreBelowEye = skyData.w * 200.0f / 350.0f;
     // Slightly beyond the fog end, so fully fogged terrain meets the sky behind it.
     const float radius = skyData.w * 1.2f;
     std::vector<float> vertices(static_cast<size_t>(vertexCount) * FLOATS_PER_VERTEX);
@@ -67,7 +71,7 @@ void Skydome::draw() {
 
     Application& application = Application::instance();
     const vec3 eye = application.camera->position;
-    const mat4 modelview = translate(application.modelview, vec3{eye.x, eye.y - 200.0f, eye.z});
+    const mat4 modelview = translate(application.modelview, vec3{eye.x, eye.y - centreBelowEye, eye.z});
     glUniformMatrix4fv(shader->modelviewLocation, 1, GL_FALSE, modelview.data());
     glUniformMatrix4fv(shader->projectionLocation, 1, GL_FALSE, application.projection.data());
     glUniform4f(shader->skyDataLocation, skyData.x, skyData.y, skyData.z, skyData.w);

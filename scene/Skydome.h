@@ -1,4 +1,5 @@
-// A textured spherical cap centred 200 units below the eye, carrying the sky image.
+// A textured spherical cap centred below the eye, carrying the sky image; it and the fog grow with
+// the view distance (at the default distance of 600: fog ends at 350, the cap is centred 200 below).
 #pragma once
 
 #include <GL/glew.h>
@@ -15,7 +16,10 @@ public:
     static constexpr int SEGMENTS = 18;
 
     SkyShader* shader = nullptr;
+    // rgb: fog colour, w: the distance where the fog is complete.
     vec4 skyData{1.0f, 1.0f, 1.0f, 350.0f};
+    // How far below the eye the cap is centred.
+    float centreBelowEye = 200.0f;
     int vertexCount = RINGS * SEGMENTS;
     int indexCount = (RINGS - 1) * (2 * SEGMENTS + 2);
     GLuint vao = 0;
@@ -23,6 +27,7 @@ public:
     GLuint indexBuffer = 0;
     Texture* texture = nullptr;
 
+    // Sized for the application's view distance.
     Skydome();
 
     void draw();

@@ -4,9 +4,11 @@
 #include <math.h>
 
 #include <cmath>
+#include <string>
 
 // The C library's own float overloads must stay includable beside the math module's.
 #include "math/Math.h"
+#include "gpu/DepthConvention.h"
 
 namespace {
 
@@ -79,6 +81,56 @@ TEST(Perspective, MatchesTheWindowProjectionConstants) {
     const mat4 wide = perspective(2.0f * halfFov, 1920.0f / 1080.0f, 0.01f, 600.0f);
     EXPECT_FLOAT_EQ(wide[0][0], 1.2062851f);
     EXPECT_FLOAT_EQ(wide[1][1], 2.1445069f);
+}
+
+namespace {
+
+// The depth buffer's value for a point straight ahead at the given distance, as the convention
+// stores it: the standard one maps clip-space depth -1..1 onto 0..1, the reversed one keeps 0..1.
+float storedDepth(const mat4& projection, float distance, DepthConvention convention) {
+    const float clipZ = projection[2][2] * -distance + projection[3][2];
+    const float clipW = projection[2][3] * -distance + projection[3][3];
+    const float depth = clipZ / clipW;
+    return convention == DepthConvention::Reversed ? depth : depth * 0.5f + 0.5f;
+}
+
+}  // namespace
+
+TEST(ViewProjection, ClipPlanesSpanTheViewDistanceWithinTheDepthBuffersReach) {
+    const float fov = 0.87266463f;
+    const struct {
+        DepthConvention convention;
+        float viewDistance;
+        float nearPlane;
+    } cases[] = {
+        {DepthConvention::Standard, 600.0f, 0.01f},    // the default view
+        {DepthConvention::Standard, 100.0f, 0.01f},
+        {DepthConvention::Standard, 60000.0f, 1.0f},   // near moved out: far / near stays 60000
+        {DepthConvention::Reversed, 60000.0f, 0.01f},  // float depth needs no such move
+        {DepthConvention::Reversed, 1e7f, 0.01f},
+    };
+    for (const auto& c : cases) {
+        const mat4 projection = viewProjection(fov, 1.5f, 0.01f, c.viewDistance, c.convention);
+        const bool reversed = c.convention == DepthConvention::Reversed;
+        const std::string where = (reversed ? "reversed " : "standard ") + std::to_string(c.viewDistance);
+        EXPECT_NEAR(storedDepth(projection, c.nearPlane, c.convention), reversed ? 1.0f : 0.0f, 1e-5f) << where;
+        EXPECT_NEAR(storedDepth(projection, c.viewDistance, c.convention), reversed ? 0.0f : 1.0f, 1e-5f) << where;
+        EXPECT_EQ(projection[1][1], 2.1445069f) << where;
+    }
+    // The default view keeps the projection it always had, to the bit.
+    const mat4 standard = viewProjection(fov, 1.5f, 0.01f, 600.0f, DepthConvention::Standard);
+    const mat4 before = perspective(fov, 1.5f, 0.01f, 600.0f);
+    for (int k = 0; k < 16; ++k) EXPECT_EQ(standard.data()[k], before.data()[k]) << k;
+}
+
+TEST(ViewProjection, ReversedFloatDepthSeparatesAUnitAtAHundredTimesTheDefaultDistance) {
+    const mat4 reversed = viewProjection(0.87266463f, 1.5f, 0.01f, 60000.0f, DepthConvention::Reversed);
+    for (float distance : {100.0f, 5000.0f, 30000.0f, 59000.0f}) {
+        const float nearer = storedDepth(reversed, distance, DepthConvention::Reversed);
+        const float farther = storedDepth(reversed, distance + 1.0f, DepthConvention::Reversed);
+        // Far more than one step of the float apart, so rounding on the way cannot swap them.
+        EXPECT_GT(nearer - farther, 64.0f * (std::nextafter(nearer, 1.0f) - nearer)) << distance;
+    }
 }
 
 TEST(SinglePrecision, TrigonometryAndRootsRoundTheDoubleResult) {
