@@ -3,6 +3,7 @@ failures. Timings are only checked for being numbers that can be times."""
 import json
 import math
 import os
+import resource
 import shutil
 import signal
 import subprocess
@@ -73,6 +74,8 @@ class BenchRunTest(unittest.TestCase):
                          [{"width": 64, "height": 64}, {"width": 512, "height": 512}], "maps in the order asked")
         self.assertEqual(report["maps"][0]["map"], self.small_map_shown)
         self.assertEqual([m["level_of_detail"] for m in report["maps"]], [False, True])
+        self.assertEqual([m["level_of_detail_asked"] for m in report["maps"]], [False, True])
+        self.assertEqual([m["lod_error_pixels"] for m in report["maps"]], [None, 1])
         for map_report in report["maps"]:
             name = map_report["map"]
             self.assertEqual(list(map_report["startup_ms"]), PHASES, name)
@@ -80,6 +83,7 @@ class BenchRunTest(unittest.TestCase):
                 self.assertTime(ms, f"{name} {phase}", positive=True)
             self.assertAlmostEqual(map_report["startup_total_ms"], sum(map_report["startup_ms"].values()), places=2)
             self.assertGreater(map_report["resident_bytes_after_startup"], 0, name)
+            self.assertGreaterEqual(map_report["peak_resident_bytes"], map_report["resident_bytes_after_startup"], name)
 
             sizes = map_report["sizes"]
             self.assertEqual([(s["requested"]["width"], s["requested"]["height"]) for s in sizes],
@@ -111,7 +115,7 @@ class BenchRunTest(unittest.TestCase):
         self.assertTrue(lines[0].startswith("KELTA frame benchmark on "), out)
         self.assertIn("3 measured frames after 1 warm-up frames at each size, vertical sync off", lines[1])
         self.assertIn(f"{self.small_map_shown} (64 x 64, one mesh)", lines)
-        self.assertIn("Maps/Lake_512.bmp (512 x 512, level of detail)", lines)
+        self.assertIn("Maps/Lake_512.bmp (512 x 512, level of detail, error budget 1 px)", lines)
         for phase in PHASES:
             self.assertEqual(sum(line.strip().startswith(phase) for line in lines), 2, phase)
         for row in ROWS:
@@ -145,25 +149,53 @@ class BenchFailureTest(unittest.TestCase):
         code, out, _ = bench(None, "--help")
         self.assertEqual(code, 0)
         self.assertTrue(out.startswith("Usage: kelta-bench"))
+        self.assertIn(os.path.join(os.path.abspath(DATA_DIR), "Maps", "Lake_512.bmp"), out,
+                      "the default map as it is found, to be typed from anywhere")
         code, out, _ = bench(None, "--version")
         self.assertEqual(code, 0)
         self.assertRegex(out, r"^kelta-bench \d+\.\d+\.\d+\n$")
 
-    def test_a_map_that_fails_to_start_names_the_programs_reason_and_keeps_the_old_json(self):
+    def test_a_map_that_fails_to_start_names_the_programs_reason_in_one_line_and_keeps_the_old_json(self):
+        missing = os.path.join(os.path.abspath(DATA_DIR), "Maps", "Missing.bmp")
+        # (with a display, what the failure line says after "ended with exit code 1: ", what it names)
+        cases = [(True, "Could not load heightmap: File not found", missing), (False, "GLFW Error: ", "DISPLAY")]
+        for with_display, reason, named in cases:
+            with tempfile.TemporaryDirectory() as work, XServer() as server:
+                json_path = os.path.join(work, "results.json")
+                with open(json_path, "w") as stream:
+                    stream.write("previous results\n")
+                code, out, err = bench(server if with_display else None, "--map", "Maps/Missing.bmp", "--size",
+                                       "64x48", "--frames", 1, "--json", json_path)
+                self.assertEqual((code, out), (1, ""))
+                start, failure = err.splitlines()
+                self.assertEqual(start, "kelta-bench: Maps/Missing.bmp: start-up")
+                self.assertTrue(failure.startswith(
+                    "kelta-bench: the run of Maps/Missing.bmp ended with exit code 1: " + reason), failure)
+                self.assertIn(named, failure)
+                self.assertEqual(os.listdir(work), ["results.json"])
+                with open(json_path) as stream:
+                    self.assertEqual(stream.read(), "previous results\n")
+
+    @unittest.skipIf(SANITIZED, "the sanitizers reserve more address space than the limit allows")
+    def test_a_map_whose_full_mesh_cannot_be_had_is_reported_as_drawn(self):
+        # Too little address space for the 4096 map's 512 MiB vertex buffer, enough for its level of
+        # detail; fewer rasteriser threads and malloc arenas keep the address space alike on any machine.
+        def limit_address_space():
+            resource.setrlimit(resource.RLIMIT_AS, (700 << 20, 700 << 20))
+
         with tempfile.TemporaryDirectory() as work, XServer() as server:
-            json_path = os.path.join(work, "results.json")
-            with open(json_path, "w") as stream:
-                stream.write("previous results\n")
-            code, out, err = bench(server, "--map", "Maps/Missing.bmp", "--size", "64x48", "--frames", 1,
-                                   "--json", json_path)
-            self.assertEqual(code, 1)
-            self.assertEqual(out, "")
-            self.assertEqual(err.splitlines()[-1],
-                             "kelta-bench: the run of Maps/Missing.bmp ended with exit code 1: "
-                             "Could not load heightmap: File not found")
-            self.assertEqual(os.listdir(work), ["results.json"])
-            with open(json_path) as stream:
-                self.assertEqual(stream.read(), "previous results\n")
+            map_path = os.path.join(work, "flat.r16")
+            with open(map_path, "wb") as stream:
+                stream.write(bytes(4096 * 4096 * 2))
+            result = subprocess.run([BENCH, "--map", map_path, "--size", "64x48", "--frames", "1", "--json", "-"],
+                                    env={**server.env(), "LP_NUM_THREADS": "2", "MALLOC_ARENA_MAX": "2"},
+                                    capture_output=True, text=True, timeout=TIMEOUT, preexec_fn=limit_address_space)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        map_report = json.loads(result.stdout)["maps"][0]
+        reason = map_report["fallback_reason"]
+        self.assertRegex(reason, r"^Could not allocate the terrain .*; drawing it with level of detail$")
+        self.assertEqual((map_report["level_of_detail_asked"], map_report["level_of_detail"]), (False, True))
+        self.assertIn(f"kelta-bench: {map_path}: {reason}", result.stderr.splitlines())
 
 
 def has_ended(pid, timeout=10):

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tools/bench/BenchOptions.h"
@@ -36,6 +37,8 @@ MapRun sampleRun() {
     run.gridWidth = 512;
     run.gridHeight = 256;
     run.startup = {{"window and context", 10.0}, {"shader builds", 20.0}, {"atlas", 5.0}, {"first frame", 1.5}};
+    run.residentBytesAfterStartup = 200u << 20;
+    run.peakResidentBytes = (601u << 20) / 2;
 
     SizeRun small;
     small.requested = {800, 600};
@@ -59,7 +62,7 @@ MapRun sampleRun() {
     return run;
 }
 
-Json sampleReport(int timestampBits = 64) {
+Json sampleReport(int timestampBits = 64, const MapRun& run = sampleRun()) {
     BenchDevice device;
     device.renderer = "llvmpipe (LLVM 15.0.6, 256 bits)";
     device.version = "4.5 (Compatibility Profile) Mesa 22.3.6";
@@ -68,7 +71,7 @@ Json sampleReport(int timestampBits = 64) {
     options.frames = 3;
     options.warmup = 1;
     // The parent reads each map's JSON back from text, as it arrives from the child.
-    const Json map = Json::parse(mapRunJson(sampleRun()).dump());
+    const Json map = Json::parse(mapRunJson(run).dump());
     return reportJson(deviceJson(device), options, {map});
 }
 
@@ -100,6 +103,14 @@ TEST(BenchOptions, DefaultsAndEveryOptionInBothSpellings) {
     EXPECT_TRUE(options.wantsHelp);
 }
 
+TEST(BenchOptions, LodErrorImpliesLevelOfDetail) {
+    BenchOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--map", "a.bmp", "--lod-error=0.25"}, options, error)) << error;
+    EXPECT_FLOAT_EQ(options.lodErrorPixels, 0.25f);
+    EXPECT_EQ(options.maps, (std::vector<BenchMap>{{"a.bmp", true}}));
+}
+
 TEST(BenchOptions, BadOptionsAreNamedInOneLine) {
     EXPECT_EQ(errorOf({"--frames", "0"}), "--frames takes a whole number from 1 to 1000000, not '0'");
     EXPECT_EQ(errorOf({"--frames=-5"}), "--frames takes a whole number from 1 to 1000000, not '-5'");
@@ -107,6 +118,8 @@ TEST(BenchOptions, BadOptionsAreNamedInOneLine) {
     EXPECT_EQ(errorOf({"--size", "800"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not '800'");
     EXPECT_EQ(errorOf({"--size", "800x16385"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not '800x16385'");
     EXPECT_EQ(errorOf({"--map="}), "--map takes a file name, not ''");
+    EXPECT_EQ(errorOf({"--lod-error", "1000.5"}),
+              "--lod-error takes a number of pixels above 0 and at most 1000, not '1000.5'");
     EXPECT_EQ(errorOf({"--json"}), "--json needs a value (see --help)");
     EXPECT_EQ(errorOf({"--fps"}), "unknown option '--fps' (see --help)");
     EXPECT_EQ(errorOf({"--help=yes"}), "unknown option '--help=yes' (see --help)");
@@ -120,6 +133,8 @@ TEST(BenchReport, JsonHoldsSummariesSamplesAndStartupInOrder) {
     ASSERT_EQ(report["maps"].size(), 1u);
     const Json& map = report["maps"][0];
     EXPECT_EQ(map["grid"]["height"], 256);
+    EXPECT_EQ(map["resident_bytes_after_startup"], 200u << 20);
+    EXPECT_EQ(map["peak_resident_bytes"], (601u << 20) / 2);
 
     std::vector<std::string> phases;
     for (const auto& phase : map["startup_ms"].items()) phases.push_back(phase.key());
@@ -154,6 +169,8 @@ TEST(BenchReport, TableShowsEveryRowAndWhatTheWindowSystemGave) {
     EXPECT_NE(table.find("\nMaps/Lake_512.bmp (512 x 256, one mesh)\n"), std::string::npos) << table;
     EXPECT_NE(table.find("  shader builds             20.000\n"), std::string::npos) << table;
     EXPECT_NE(table.find("  total                     36.500\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("  resident at start-up    200.0 MB\n  peak resident           300.5 MB\n"), std::string::npos)
+        << table;
     EXPECT_NE(table.find("  800 x 600              median ms      p95 ms         fps\n"), std::string::npos) << table;
     EXPECT_NE(table.find("  blur (20 passes)           0.200       0.200\n"), std::string::npos) << table;
     EXPECT_NE(table.find("  CPU frame                 20.000      29.000        50.0\n"), std::string::npos) << table;
@@ -162,6 +179,28 @@ TEST(BenchReport, TableShowsEveryRowAndWhatTheWindowSystemGave) {
     EXPECT_NE(table.find("  CPU frame                 50.000      50.000        20.0\n"), std::string::npos) << table;
 
     EXPECT_NE(formatTable(sampleReport(0)).find("this GL has no timestamp queries"), std::string::npos);
+}
+
+TEST(BenchReport, SaysWhatWasDrawnAndWhyItWasNotWhatWasAsked) {
+    const std::string reason = "Could not allocate the terrain vertex buffer; drawing it with level of detail";
+    // (asked for level of detail, the program's reason for falling back, the heading)
+    const std::tuple<bool, std::string, std::string> cases[] = {
+        {true, "", "(512 x 256, level of detail, error budget 0.3 px)"},
+        {false, reason, "(512 x 256, level of detail (fell back from one mesh), error budget 0.3 px)"},
+    };
+    for (const auto& [asked, fallbackReason, heading] : cases) {
+        MapRun run = sampleRun();
+        run.levelOfDetailAsked = asked;
+        run.levelOfDetail = true;
+        run.lodErrorPixels = 0.3f;
+        run.fallbackReason = fallbackReason;
+        const Json report = sampleReport(64, run);
+        const Json& map = report["maps"][0];
+        EXPECT_EQ(map["level_of_detail_asked"], asked);
+        EXPECT_EQ(map["lod_error_pixels"], 0.3) << "as typed, not the float nearest to it";
+        EXPECT_EQ(map["fallback_reason"], asked ? Json(nullptr) : Json(reason));
+        EXPECT_NE(formatTable(report).find("\nMaps/Lake_512.bmp " + heading + "\n"), std::string::npos) << heading;
+    }
 }
 
 TEST(BenchChildProcess, KeepsTheChildsOutputOffOursAndReturnsItsAnswer) {
@@ -199,7 +238,7 @@ TEST(BenchChildProcess, ReportsHowAChildEnded) {
     EXPECT_EQ(outcome.output, "Could not load heightmap: File not found\n");
 
     ASSERT_TRUE(runInChildProcess([]() -> std::string { throw std::runtime_error("bad answer"); }, outcome, error));
-    EXPECT_EQ(outcome.exitCode, WORK_THREW_EXIT_CODE);
+    EXPECT_EQ(outcome.exitCode, WORK_FAILED_EXIT_CODE);
     EXPECT_EQ(outcome.failure, "bad answer") << "the cause comes back, not the last line of the log";
     EXPECT_EQ(outcome.message, "");
 

@@ -3,10 +3,15 @@
 
 #include <string>
 
+#include "app/ProgramOptions.h"
+#include "io/DataPath.h"
 #include "io/WholeNumber.h"
 #include "tools/common/CommandLine.h"
 
-const char* const BENCH_USAGE =
+std::string benchUsage() {
+    const std::string defaultMap = absolutePath(resolveDataPath(DEFAULT_MAP));
+    const std::string largeMap = absolutePath(resolveDataPath(LARGE_MAP));
+    return
     "Usage: kelta-bench [options]\n"
     "Times KELTA's real frame (scene, resolve, 20 blur passes, final) along a fixed camera\n"
     "path with vertical sync off: GPU time per pass from OpenGL timestamp queries, CPU time\n"
@@ -19,11 +24,13 @@ const char* const BENCH_USAGE =
     "  --size WxH      window size, 1 to 16384 a side; repeat for more sizes\n"
     "                  (default: 800x600 and 1920x1080)\n"
     "  --map FILE      height map (BMP, PNG or raw 16-bit), found as kelta finds it; repeat for\n"
-    "                  more maps (default: Maps/Lake_512.bmp, then Maps/Lake_4096.bmp as one mesh and\n"
-    "                  with level of detail; the 4096 map is generated into the data set\n"
-    "                  when missing)\n"
+    "                  more maps (default: " + defaultMap + ",\n"
+    "                  then " + largeMap + " as one mesh and with level of\n"
+    "                  detail; the 4096 map is generated there when missing)\n"
     "  --lod-map FILE  a map drawn with level of detail, as kelta --lod draws it\n"
     "  --lod           draw every map with level of detail\n"
+    "  --lod-error PIXELS  largest projected geometric error with level of detail, above 0\n"
+    "                  and at most 1000 (default: 1); implies --lod\n"
     "  --json FILE     also write the results as JSON to FILE, replacing it whole once the\n"
     "                  run has succeeded (a failed run leaves it as it was); '-' writes the\n"
     "                  JSON to standard output and the table to standard error\n"
@@ -33,10 +40,15 @@ const char* const BENCH_USAGE =
     "Camera path: the program's start pose, climbing 0.5 units a second while the view swings\n"
     "22.5 degrees either way every 10 seconds; each frame advances the time by 1/60 second.\n"
     "Times are medians and 95th percentiles in milliseconds; fps = 1000 / the CPU frame median.\n"
+    "Resident memory is given after start-up and at its peak over the run (VmRSS and VmHWM).\n"
+    "A map whose full mesh cannot be built is drawn with level of detail, as kelta draws it;\n"
+    "the table and the JSON then say so, and the program's line saying why goes to standard\n"
+    "error.\n"
     "Exits with code 1 when a run fails or the table or JSON could not be written.\n";
+}
 
 bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options, std::string& error) {
-    const auto valueOptions = {"--frames", "--warmup", "--size", "--map", "--lod-map", "--json"};
+    const auto valueOptions = {"--frames", "--warmup", "--size", "--map", "--lod-map", "--lod-error", "--json"};
     const bool parsed = readOptions(argc, argv, valueOptions, {"--lod"}, options.wantsHelp, options.wantsVersion, error,
                        [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
@@ -60,6 +72,11 @@ bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options,
             if (value.empty()) return fail("a file name");
             options.maps.push_back(BenchMap{value, name == "--lod-map"});
         } else if (name == "--lod") {
+            options.levelOfDetail = true;
+        } else if (name == "--lod-error") {
+            if (!parseLodErrorPixels(value.c_str(), options.lodErrorPixels)) {
+                return fail("a number of pixels above 0 and at most 1000");
+            }
             options.levelOfDetail = true;
         } else if (name == "--json") {
             if (value.empty()) return fail("a file name or '-'");

@@ -25,8 +25,10 @@ struct BenchOptions {
     // Empty lists mean the defaults below.
     std::vector<BenchSize> sizes;
     std::vector<BenchMap> maps;
-    // --lod: every map with level of detail.
+    // --lod, or --lod-error: every map with level of detail.
     bool levelOfDetail = false;
+    // The largest projected geometric error of level of detail, in pixels.
+    float lodErrorPixels = 1.0f;
     // Empty: no JSON; "-": JSON on standard output, the table on standard error.
     std::string jsonPath;
     bool wantsHelp = false;
@@ -43,8 +45,8 @@ constexpr int LARGE_MAP_SIZE = 4096;
 constexpr int MAX_BENCH_SIDE = 16384;
 constexpr int MAX_BENCH_FRAMES = 1000000;
 
-// The --help text.
-extern const char* const BENCH_USAGE;
+// The --help text, with the default maps as this process finds them.
+std::string benchUsage();
 
 // Parses argv[1..]; on a bad or unknown option returns false with one line naming it in `error`.
 bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options, std::string& error);

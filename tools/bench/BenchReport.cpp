@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 #include "tools/bench/CameraPath.h"
@@ -11,6 +12,14 @@ namespace {
 
 // Tenths of a microsecond are far below the noise of any frame time and keep the JSON readable.
 double rounded(double ms) { return std::round(ms * 1.0e4) / 1.0e4; }
+
+// The float's shortest decimal form, so that a budget typed as 0.3 reads back as 0.3 and not as
+// 0.30000001192092896, however small it is.
+double asTyped(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return std::strtod(text, nullptr);
+}
 
 Json samplesJson(const std::vector<double>& samples) {
     Json list = Json::array();
@@ -70,6 +79,21 @@ std::string milliseconds(const Json& value) {
     return text;
 }
 
+std::string megabytes(const Json& bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes.get<uint64_t>()) / 1048576.0);
+    return text;
+}
+
+// "one mesh", or level of detail with its budget, and whether the program fell back to it.
+std::string drawingText(const Json& map) {
+    if (!map["level_of_detail"].get<bool>()) return "one mesh";
+    char budget[48];
+    std::snprintf(budget, sizeof budget, ", error budget %g px", map["lod_error_pixels"].get<double>());
+    const bool asked = map["level_of_detail_asked"].get<bool>();
+    return std::string("level of detail") + (asked ? "" : " (fell back from one mesh)") + budget;
+}
+
 std::string sizeText(const Json& size) {
     return std::to_string(size["width"].get<int>()) + " x " + std::to_string(size["height"].get<int>());
 }
@@ -123,8 +147,12 @@ Json mapRunJson(const MapRun& run) {
     result["map"] = run.map;
     result["path"] = run.path;
     result["grid"] = Json{{"width", run.gridWidth}, {"height", run.gridHeight}};
+    result["level_of_detail_asked"] = run.levelOfDetailAsked;
     result["level_of_detail"] = run.levelOfDetail;
+    result["lod_error_pixels"] = run.levelOfDetail ? Json(asTyped(run.lodErrorPixels)) : Json(nullptr);
+    result["fallback_reason"] = run.fallbackReason.empty() ? Json(nullptr) : Json(run.fallbackReason);
     result["resident_bytes_after_startup"] = run.residentBytesAfterStartup;
+    result["peak_resident_bytes"] = run.peakResidentBytes;
     Json startup = Json::object();
     for (const StartupPhaseLog::Phase& phase : run.startup) startup[phase.name] = rounded(phase.ms);
     result["startup_ms"] = startup;
@@ -168,15 +196,12 @@ std::string formatTable(const Json& report) {
     for (const Json& map : report["maps"]) {
         const Json& grid = map["grid"];
         out << "\n" << map["map"].get<std::string>() << " (" << grid["width"].get<int>() << " x "
-            << grid["height"].get<int>() << (map["level_of_detail"].get<bool>() ? ", level of detail" : ", one mesh")
-            << ")\n";
+            << grid["height"].get<int>() << ", " << drawingText(map) << ")\n";
         out << row("start-up", {"ms"});
         for (const auto& phase : map["startup_ms"].items()) out << row(phase.key(), {milliseconds(phase.value())});
         out << row("total", {milliseconds(map["startup_total_ms"])});
-        char megabytes[32];
-        std::snprintf(megabytes, sizeof megabytes, "%.1f",
-                      static_cast<double>(map["resident_bytes_after_startup"].get<uint64_t>()) / 1048576.0);
-        out << row("resident memory", {std::string(megabytes) + " MB"});
+        out << row("resident at start-up", {megabytes(map["resident_bytes_after_startup"])});
+        out << row("peak resident", {megabytes(map["peak_resident_bytes"])});
         for (const Json& size : map["sizes"]) {
             out << "\n";
             writeSize(out, size);

@@ -38,9 +38,16 @@ struct MapRun {
     std::string path;  // as found
     int gridWidth = 0;
     int gridHeight = 0;
+    bool levelOfDetailAsked = false;
+    // As drawn: the program falls back to level of detail when the full mesh cannot be built.
     bool levelOfDetail = false;
-    // Resident memory once the first frame is drawn; 0 where the system does not say.
+    float lodErrorPixels = 0.0f;
+    // The program's line saying why it fell back; empty when the map was drawn as asked.
+    std::string fallbackReason;
+    // Resident memory once the first frame is drawn, and the most the process held at once over
+    // the whole run; 0 where the system does not say.
     uint64_t residentBytesAfterStartup = 0;
+    uint64_t peakResidentBytes = 0;
     std::vector<StartupPhaseLog::Phase> startup;
     std::vector<SizeRun> sizes;
 };

@@ -10,14 +10,17 @@
 #include <deque>
 #include <fstream>
 #include <iostream>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "app/Application.h"
+#include "app/Fatal.h"
 #include "io/DataPath.h"
 #include "math/Camera.h"
 #include "post/Framebuffer.h"
 #include "scene/Terrain.h"
+#include "scene/TerrainLod.h"
 #include "tools/bench/BenchReport.h"
 #include "tools/bench/CameraPath.h"
 #include "tools/common/ToolApplication.h"
@@ -177,14 +180,26 @@ void resizeWindow(Application& app, const BenchSize& size) {
     }
 }
 
-// The process's resident memory from the kernel's status file; 0 where there is none.
-uint64_t residentBytes() {
+// A memory figure ("VmRSS:", "VmHWM:") from the kernel's status file of the process; 0 where
+// there is none.
+uint64_t statusBytes(const std::string& field) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
+        if (line.rfind(field, 0) == 0) return std::stoull(line.substr(field.size())) * 1024;
     }
     return 0;
+}
+
+// The parent reports a run that ended with exit code 1 by the last line of its standard output,
+// so the program's fatal line and what it names go there, whole, and nowhere else.
+void reportFatalToParent(const std::string& line, const std::string& detail) {
+    std::cout << (detail.empty() ? line : line + ": " + detail) << std::endl;
+}
+
+// GLFW's errors end the run when start-up cannot go on, so they take the same way as fatal lines.
+void reportGlfwErrorToParent(int, const char* description) {
+    std::cout << "GLFW Error: " << description << std::endl;
 }
 
 std::string displayName(std::string map) {
@@ -199,15 +214,18 @@ std::string displayName(std::string map) {
 std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMap) {
     const std::string& map = benchMap.path;
     Application& app = registerToolApplication({"kelta-bench", map});
+    setFatalReporter(reportFatalToParent);
+    app.glfwErrorCallback = reportGlfwErrorToParent;
     app.levelOfDetail = benchMap.levelOfDetail;
+    app.lodErrorPixels = options.lodErrorPixels;
     app.windowSettings.width = options.sizes.front().width;
     app.windowSettings.height = options.sizes.front().height;
     app.windowSettings.swapInterval = 0;
 
     MapRun run;
     run.map = displayName(map);
-    run.levelOfDetail = benchMap.levelOfDetail;
-    run.path = resolveDataPath(map);
+    run.levelOfDetailAsked = benchMap.levelOfDetail;
+    run.path = resolveTypedPath(map);
     std::cerr << "kelta-bench: " << run.map << ": start-up" << std::endl;
 
     StartupPhaseLog startup(nowSeconds());
@@ -231,8 +249,14 @@ std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMa
         timer.create();
         observer.timer = &timer;
     }
-    run.gridWidth = app.terrain->gridWidth;
-    run.gridHeight = app.terrain->gridHeight;
+    const Terrain& terrain = *app.terrain;
+    run.gridWidth = terrain.gridWidth;
+    run.gridHeight = terrain.gridHeight;
+    run.levelOfDetail = terrain.lod != nullptr;
+    if (terrain.lod) run.lodErrorPixels = terrain.lod->errorPixels;
+    run.fallbackReason = terrain.fallbackReason;
+    // The program's own line went to the captured output with the rest of its log.
+    if (!run.fallbackReason.empty()) std::cerr << "kelta-bench: " << run.map << ": " << run.fallbackReason << std::endl;
 
     const CameraPose start{app.camera->position, app.camera->direction};
     poseForFrame(app, start, 0);
@@ -242,7 +266,7 @@ std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMa
     startup.add("first frame", (nowSeconds() - firstFrameStart) * 1000.0);
     glfwPollEvents();
     run.startup = startup.phases();
-    run.residentBytesAfterStartup = residentBytes();
+    run.residentBytesAfterStartup = statusBytes("VmRSS:");
 
     for (size_t sizeIndex = 0; sizeIndex < options.sizes.size(); ++sizeIndex) {
         const BenchSize& size = options.sizes[sizeIndex];
@@ -273,6 +297,7 @@ std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMa
         }
         run.sizes.push_back(sizeRun);
     }
+    run.peakResidentBytes = statusBytes("VmHWM:");
     glfwTerminate();
     return jsonText(Json{{"device", deviceJson(device)}, {"map", mapRunJson(run)}});
 }

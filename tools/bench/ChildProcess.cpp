@@ -46,15 +46,16 @@ std::string readToEnd(int fd) {
     if (getppid() != parent) _exit(1);
     int code = 0;
     if (dup2(outputFd, STDOUT_FILENO) < 0) {
-        std::fprintf(stderr, "kelta-bench: cannot redirect the child's standard output: %s\n", std::strerror(errno));
-        _exit(1);
+        // Reported by the parent, as the cause of the run's end, in its one line.
+        writeAll(answerFd, std::string("cannot redirect the child's standard output: ") + std::strerror(errno));
+        _exit(WORK_FAILED_EXIT_CODE);
     }
     try {
         if (!writeAll(answerFd, work())) code = 1;
     } catch (const std::exception& exception) {
         // The reason travels in place of the answer, for the parent to report as the cause.
         writeAll(answerFd, exception.what());
-        code = WORK_THREW_EXIT_CODE;
+        code = WORK_FAILED_EXIT_CODE;
     }
     std::cout.flush();
     std::fflush(stdout);
@@ -111,7 +112,7 @@ bool runInChildProcess(const std::function<std::string()>& work, ChildOutcome& o
     outcome.exitedNormally = WIFEXITED(status);
     outcome.exitCode = outcome.exitedNormally ? WEXITSTATUS(status) : -1;
     outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    if (outcome.exitedNormally && outcome.exitCode == WORK_THREW_EXIT_CODE) outcome.failure = std::move(outcome.message);
+    if (outcome.exitedNormally && outcome.exitCode == WORK_FAILED_EXIT_CODE) outcome.failure = std::move(outcome.message);
     // The child wrote through its own descriptor of the same open file, so read from the start.
     const int outputFd = fileno(outputFile);
     lseek(outputFd, 0, SEEK_SET);

@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!parseBenchOptions(argc, argv, options, error)) fail(error);
     if (options.wantsHelp) {
-        printResult(BENCH_USAGE);
+        printResult(benchUsage());
         return finishTool();
     }
     if (options.wantsVersion) {
