@@ -24,6 +24,20 @@ void loadOrExit(Bitmap& bitmap, const char* path) {
     fatal(line.str());
 }
 
+// Mipmaps and trilinear filtering of the bound 2D texture, with the device's highest anisotropy.
+void filterMipmapped() {
+    glGenerateMipmap(GL_TEXTURE_2D);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    // A device without anisotropic filtering keeps plain trilinear filtering rather than
+    // raising an error on an unknown parameter.
+    if (GLEW_EXT_texture_filter_anisotropic || GLEW_ARB_texture_filter_anisotropic) {
+        GLfloat maxAnisotropy = 1.0f;
+        glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &maxAnisotropy);
+        glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, maxAnisotropy);
+    }
+}
+
 }  // namespace
 
 Texture::Texture(const char* path) {
@@ -40,16 +54,22 @@ Texture::Texture(const char* path) {
         const UnpackAlignment alignment(1);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_SRGB, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, bitmap.pixels);
     }
-    glGenerateMipmap(GL_TEXTURE_2D);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    // A device without anisotropic filtering keeps plain trilinear filtering rather than
-    // raising an error on an unknown parameter.
-    if (GLEW_EXT_texture_filter_anisotropic || GLEW_ARB_texture_filter_anisotropic) {
-        GLfloat maxAnisotropy = 1.0f;
-        glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &maxAnisotropy);
-        glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, maxAnisotropy);
+    filterMipmapped();
+}
+
+Texture::Texture(int width, int height, const uint8_t* rgba) : width(width), height(height) {
+    glGenTextures(1, &id);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, id);
+    {
+        // Rows of four-byte texels are four-byte aligned, whatever alignment the caller left set.
+        const UnpackAlignment alignment(4);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_SRGB8_ALPHA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
     }
+    filterMipmapped();
+    // Repeating would bleed one border of the picture into the opposite one in its smaller mipmaps.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
 }
 
 TextureAtlas::TextureAtlas(int layerCount, const char* const* paths) : layerCount(layerCount) {

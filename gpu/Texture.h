@@ -1,7 +1,10 @@
-// Mipmapped sRGB textures made from BMP files: one 2D texture, or a 2D array of equally sized layers.
+// Mipmapped sRGB textures made from BMP files or pictures in memory: one 2D texture, or a 2D array
+// of equally sized layers.
 #pragma once
 
 #include <GL/glew.h>
+
+#include <cstdint>
 
 class Texture {
 public:
@@ -12,6 +15,10 @@ public:
     // Builds the texture with trilinear and the device's highest anisotropic filtering;
     // ends the process when the file cannot be loaded or has a side beyond the device's limit.
     explicit Texture(const char* path);
+    // A picture of width x height RGBA texels of 8 bits each, bottom row first: sRGB colour with
+    // linear alpha, its edges clamped rather than repeated. Its sides must be within the device's
+    // limit (GL_MAX_TEXTURE_SIZE).
+    Texture(int width, int height, const uint8_t* rgba);
 };
 
 class TextureAtlas {

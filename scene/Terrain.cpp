@@ -1,5 +1,6 @@
-// The landscape: builds the height-map mesh straight into GPU buffers, the material atlas and
-// the camera's start pose, and draws the mesh in the current shading mode.
+// The landscape: reads the map, settles how it is drawn (full mesh or level of detail) and where
+// its samples lie, builds the material atlas, the drape and the camera's start pose, and draws
+// the chosen surface in the current shading mode.
 #include "scene/Terrain.h"
 
 #include <iostream>
@@ -9,15 +10,12 @@
 #include "app/Application.h"
 #include "app/Fatal.h"
 #include "io/DataPath.h"
-#include "io/HeightMap.h"
 #include "gpu/Texture.h"
-#include "gpu/VertexArray.h"
 #include "math/Camera.h"
-#include "math/Math.h"
 #include "scene/Skydome.h"
 #include "scene/TerrainArguments.h"
+#include "scene/TerrainFullMesh.h"
 #include "scene/TerrainLod.h"
-#include "scene/TerrainMesh.h"
 #include "scene/TerrainShader.h"
 
 namespace {
@@ -28,37 +26,8 @@ const char* const MATERIAL_FILES[9] = {
     "Textures\\Snow2.bmp",   "Textures\\GrassDry.bmp", "Textures\\Water_Normal.bmp",
 };
 
-// Allocates the bound buffer and maps it for writing, so that the mesh is written straight into
-// it and exists once in memory instead of once on the heap and once in the driver. Null, with the
-// line that says so in `failure`, when the buffer cannot be had; an empty buffer (a one-row map
-// has no strip) is allocated but not mapped.
-void* allocateAndMap(GLenum target, uint64_t bytes, const std::string& what, const std::string& path,
-                     std::string& failure) {
-    glBufferData(target, static_cast<GLsizeiptr>(bytes), nullptr, GL_STATIC_DRAW);
-    if (bytes == 0) return nullptr;
-    void* memory = glMapBufferRange(target, 0, static_cast<GLsizeiptr>(bytes),
-                                    GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT);
-    if (memory) return memory;
-    std::ostringstream line;
-    line << "Could not allocate the terrain " << what << " (" << bytes << " bytes) for height map " << path;
-    failure = line.str();
-    return nullptr;
-}
-
-// Lets fill() write the mapped buffer, then unmaps it. A mapping lost while it was open
-// (glUnmapBuffer false) is mapped and filled again once.
-template <typename Fill>
-bool fillMapped(GLenum target, uint64_t bytes, void* memory, Fill fill) {
-    if (bytes == 0) return true;
-    for (int attempt = 0; attempt < 2 && memory; ++attempt) {
-        fill(memory);
-        if (glUnmapBuffer(target) == GL_TRUE) return true;
-        memory = glMapBufferRange(target, 0, static_cast<GLsizeiptr>(bytes),
-                                  GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT);
-    }
-    if (memory) glUnmapBuffer(target);
-    return false;
-}
+constexpr int ATLAS_TEXTURE_UNIT = 2;
+constexpr int DRAPE_TEXTURE_UNIT = 4;
 
 }  // namespace
 
@@ -75,6 +44,7 @@ void Terrain::requireLevelOfDetailFits(const std::string& mapName) const {
 
 Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     Application& application = Application::instance();
+    const TerrainOptions& options = application.terrainOptions;
     TerrainArguments arguments;
     std::string error;
     if (!parseTerrainArguments(application.argc, application.argv, arguments, error)) fatal(error);
@@ -100,12 +70,11 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     }
     // The mesh's buffers are had before the samples are read, so that a map whose mesh cannot be
     // allocated gives way to level of detail, or is refused, without being read first.
-    MappedMesh mesh;
-    if (!withLevelOfDetail && !allocateMesh(mapName, mesh, message)) {
-        fallbackReason = message;
-        withLevelOfDetail = true;
+    if (!withLevelOfDetail) {
+        mesh = TerrainFullMesh::allocate(gridWidth, gridHeight, mapName, message);
+        if (!mesh) fallbackReason = message;
     }
-    if (withLevelOfDetail) requireLevelOfDetailFits(mapName);
+    if (!mesh) requireLevelOfDetailFits(mapName);
 
     HeightSamples map;
     if (!loadHeightMap(mapFile, map, message)) {
@@ -116,98 +85,110 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     }
     application.startupPhaseEnded("height map load");
 
-    if (!withLevelOfDetail && !finishMesh(map, mesh)) {
+    if (map.elevation) {
+        if (arguments.heightScaleGiven) {
+            fatal("A height scale does not apply to elevation map " + mapName +
+                  ": its heights are metres; use --exaggeration");
+        }
+        geometry = elevationMapGeometry(*map.elevation, horizontalScale, options.exaggeration,
+                                        options.hasSea ? options.seaLevelMetres : 0.0);
+    } else {
+        geometry = imageMapGeometry(horizontalScale, heightScale, map.largestValue);
+    }
+
+    if (mesh && !mesh->fill(map, geometry, *shader)) {
+        delete mesh;
+        mesh = nullptr;
         fallbackReason = "Could not fill the terrain buffers for height map " + mapName;
         requireLevelOfDetailFits(mapName);
-        withLevelOfDetail = true;
     }
     if (!fallbackReason.empty()) {
         fallbackReason += "; drawing it with level of detail";
         std::cout << fallbackReason << std::endl;
     }
-    if (withLevelOfDetail) {
-        lod = new TerrainLod(map.samples.data(), gridWidth, gridHeight,
-                             heightScale / static_cast<float>(map.largestValue), horizontalScale,
-                             application.lodErrorPixels);
+    if (!mesh) {
+        lod = new TerrainLod(map, geometry, application.lodErrorPixels);
         std::cout << "Level of detail: " << lod->tree.levelCount() << " levels over " << gridWidth << " x "
                   << gridHeight << " samples, at most " << lod->errorPixels
                   << (lod->errorPixels == 1.0f ? " pixel" : " pixels") << " of geometric error" << std::endl;
+    }
+    surface = mesh ? static_cast<TerrainSurface*>(mesh) : lod;
+
+    float startHeight = heightScale;
+    if (map.elevation) {
+        std::cout << elevationMapLine(map, horizontalScale, options.exaggeration) << std::endl;
+        if (map.elevation->voidCount > 0) std::cout << noDataLine(map) << std::endl;
+        snowLine = static_cast<float>(options.snowLineMetres);
+        hasSea = options.hasSea;
+        uint16_t lowest = 0, highest = 0;
+        sampleRange(map, lowest, highest);
+        const float lowestHeight = geometry.heightOffset + static_cast<float>(lowest) * geometry.heightPerValue;
+        startHeight = geometry.heightOffset + static_cast<float>(highest) * geometry.heightPerValue;
+        // Grey measures height above the sea where there is one; a flat map shows as white.
+        greyRange.x = hasSea ? 0.0f : lowestHeight;
+        greyRange.y = startHeight > greyRange.x ? startHeight : greyRange.x + 1.0f;
     }
     map = HeightSamples();
     application.startupPhaseEnded("mesh build");
 
     atlas = new TextureAtlas(9, MATERIAL_FILES);
+    if (!options.drapePath.empty()) loadDrape(options.drapePath);
     application.startupPhaseEnded("atlas");
 
     Camera* camera = application.camera;
-    camera->position = vec3{0.0f, heightScale, 0.0f};
+    camera->position = vec3{0.0f, startHeight, 0.0f};
     const float inverseRootTwo = 1.0f / sqrtSingle(2.0f);
     camera->direction = vec3{inverseRootTwo, 0.0f, -inverseRootTwo};
 }
 
-bool Terrain::allocateMesh(const std::string& path, MappedMesh& mesh, std::string& failure) {
-    mesh.vertexBytes = terrainVertexCount(gridWidth, gridHeight) * TERRAIN_VERTEX_FLOATS * sizeof(float);
-    mesh.indexBytes = terrainIndexCount(gridWidth, gridHeight) * sizeof(uint32_t);
-    createVertexArray(vao, vbo, &ibo);
-    mesh.vertices = allocateAndMap(GL_ARRAY_BUFFER, mesh.vertexBytes, "vertex buffer", path, failure);
-    if (mesh.vertices) mesh.indices = allocateAndMap(GL_ELEMENT_ARRAY_BUFFER, mesh.indexBytes, "index buffer", path, failure);
-    if (mesh.vertices && (mesh.indices || mesh.indexBytes == 0)) return true;
-    if (mesh.vertices) glUnmapBuffer(GL_ARRAY_BUFFER);
-    deleteMesh();
-    return false;
+void Terrain::loadDrape(const std::string& path) {
+    // The one place a drape is read. To be wired to io/Drape.h once it exists:
+    //   DrapeImage picture;
+    //   if (!loadDrape(path, <the map's raster grid>, terrainOptions.drapeBands, GL_MAX_TEXTURE_SIZE, picture,
+    //                  message)) fatal(<the loader's line>);
+    //   setDrape(picture.width, picture.height, picture.pixels.data());
+    fatal("Could not load drape " + path + ": this build reads no drape pictures");
 }
 
-bool Terrain::finishMesh(const HeightSamples& map, MappedMesh& mesh) {
-    const bool filled =
-        fillMapped(GL_ARRAY_BUFFER, mesh.vertexBytes, mesh.vertices, [&](void* memory) {
-            buildTerrainVertices(map, horizontalScale, heightScale, static_cast<float*>(memory));
-        }) &&
-        fillMapped(GL_ELEMENT_ARRAY_BUFFER, mesh.indexBytes, mesh.indices, [&](void* memory) {
-            buildTerrainIndices(gridWidth, gridHeight, static_cast<uint32_t*>(memory));
-        });
-    if (!filled) {
-        deleteMesh();
-        return false;
-    }
-    for (const std::string& line : terrainSizeLines(mesh.vertexBytes, mesh.indexBytes)) {
-        std::cout << line << std::endl;
-    }
-    describeFloatRecords({{shader->positionLocation, 3}, {shader->normalLocation, 3}, {shader->textureLocation, 2}});
-    glBindVertexArray(0);
-    return true;
+void Terrain::setDrape(int width, int height, const uint8_t* rgba) {
+    delete drape;
+    drape = new Texture(width, height, rgba);
 }
 
-void Terrain::deleteMesh() {
-    glBindVertexArray(0);
-    glDeleteVertexArrays(1, &vao);
-    glDeleteBuffers(1, &vbo);
-    glDeleteBuffers(1, &ibo);
-    vao = vbo = ibo = 0;
-}
-
-uint64_t Terrain::trianglesPerFrame() const {
-    if (lod) return lod->lastPrimitiveCount;
-    if (Application::instance().terrainMode <= 2) return terrainVertexCount(gridWidth, gridHeight);
-    if (gridWidth < 2 || gridHeight < 2) return 0;
-    return uint64_t(gridWidth - 1) * uint64_t(gridHeight - 1) * 2;
-}
+uint64_t Terrain::trianglesPerFrame() const { return surface->primitiveCount(); }
 
 void Terrain::draw() {
     Application& application = Application::instance();
-    TerrainShader& active = lod ? *lod->shaders[application.terrainMode - 1] : *shader;
+    TerrainView view;
+    view.modelview = application.modelview;
+    view.projection = application.projection;
+    view.eye = application.camera->position;
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    view.viewportHeight = viewport[3];
+    view.time = static_cast<float>(application.time);
+    view.mode = application.terrainMode;
+    view.zeroToOneDepth = application.depthConvention == DepthConvention::Reversed;
+
+    TerrainShader& active = surface->program(view.mode, *shader);
     glUseProgram(active.program);
 
-    glUniformMatrix4fv(active.modelviewLocation, 1, GL_FALSE, Application::instance().modelview.data());
-    glUniformMatrix4fv(active.projectionLocation, 1, GL_FALSE, Application::instance().projection.data());
+    glUniformMatrix4fv(active.modelviewLocation, 1, GL_FALSE, view.modelview.data());
+    glUniformMatrix4fv(active.projectionLocation, 1, GL_FALSE, view.projection.data());
 
-    glActiveTexture(GL_TEXTURE2);
+    glUniform1i(active.hasDrapeLocation, drape != nullptr);
+    glUniform1i(active.drapeLocation, DRAPE_TEXTURE_UNIT);
+    if (drape) {
+        glActiveTexture(GL_TEXTURE0 + DRAPE_TEXTURE_UNIT);
+        glBindTexture(GL_TEXTURE_2D, drape->id);
+    }
+    glActiveTexture(GL_TEXTURE0 + ATLAS_TEXTURE_UNIT);
     glBindTexture(GL_TEXTURE_2D_ARRAY, atlas->id);
-    glUniform1i(active.texLocation, 2);
+    glUniform1i(active.texLocation, ATLAS_TEXTURE_UNIT);
 
-    glUniform1f(active.tLocation, static_cast<float>(Application::instance().time));
-    const vec3 viewer = Application::instance().camera->position;
-    glUniform3f(active.viewerPositionLocation, viewer.x, viewer.y, viewer.z);
-    const vec4 skyData = Application::instance().skydome->skyData;
+    glUniform1f(active.tLocation, view.time);
+    glUniform3f(active.viewerPositionLocation, view.eye.x, view.eye.y, view.eye.z);
+    const vec4 skyData = application.skydome->skyData;
     glUniform4f(active.skyDataLocation, skyData.x, skyData.y, skyData.z, skyData.w);
 
     mat3 material;
@@ -218,27 +199,19 @@ void Terrain::draw() {
 
     mat3 light;
     light[0] = vec3{1.0f, 0.98f, 0.9f};
-    light[1] = vec3{static_cast<float>(gridWidth) * horizontalScale * 0.5f, 50.0f,
-                    static_cast<float>(gridHeight) * horizontalScale * -0.5f};
+    light[1] = vec3{static_cast<float>(gridWidth) * geometry.columnSpacing * 0.5f, 50.0f,
+                    static_cast<float>(gridHeight) * geometry.rowSpacing * -0.5f};
     glUniformMatrix3fv(active.lightsLocation, 1, GL_FALSE, light.data());
 
     glUniform1f(active.bloomThresholdLocation, bloomThreshold);
+    glUniform1f(active.metresPerHeightLocation, geometry.metresPerHeight);
+    glUniform1f(active.snowLineLocation, snowLine);
+    glUniform1i(active.hasSeaLocation, hasSea);
+    glUniform2f(active.greyRangeLocation, greyRange.x, greyRange.y);
+    glUniform2i(active.mapSizeLocation, gridWidth, gridHeight);
+    glUniform2f(active.sampleSpacingLocation, geometry.columnSpacing, geometry.rowSpacing);
 
-    const int mode = Application::instance().terrainMode;
-    if (lod) {
-        GLint viewport[4] = {};
-        glGetIntegerv(GL_VIEWPORT, viewport);
-        lod->draw(*lod->shaders[mode - 1], mode, viewport[3]);
-    } else if (mode > 2) {
-        glBindVertexArray(vao);
-        glDrawElements(GL_TRIANGLE_STRIP, static_cast<GLsizei>(terrainIndexCount(gridWidth, gridHeight)),
-                       GL_UNSIGNED_INT, nullptr);
-    } else {
-        glBindVertexArray(vao);
-        // One pixel per vertex, whatever point size an earlier pass left behind.
-        glPointSize(1.0f);
-        glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(terrainVertexCount(gridWidth, gridHeight)));
-    }
+    surface->draw(view, active);
 
     glBindVertexArray(0);
     glUseProgram(0);

@@ -1,4 +1,5 @@
-// The landscape: a grid mesh built from a height-map BMP, its material atlas, and its drawing.
+// The landscape: the height map drawn as one full mesh or with level of detail, its material
+// atlas, an optional draped picture, and the uniforms its shading reads.
 #pragma once
 
 #include <GL/glew.h>
@@ -7,18 +8,20 @@
 #include <string>
 
 #include "io/HeightMap.h"
+#include "math/Math.h"
+#include "scene/TerrainGeometry.h"
 
+class Texture;
+class TerrainFullMesh;
 class TerrainLod;
 class TerrainShader;
+class TerrainSurface;
 class TextureAtlas;
 
 class Terrain {
 public:
     static constexpr float DEFAULT_BLOOM_THRESHOLD = 0.3f;
 
-    GLuint vao = 0;
-    GLuint vbo = 0;
-    GLuint ibo = 0;
     int gridWidth = 0;
     int gridHeight = 0;
     float horizontalScale = 1.0f;
@@ -26,14 +29,30 @@ public:
     float bloomThreshold = DEFAULT_BLOOM_THRESHOLD;
     TerrainShader* shader = nullptr;
     TextureAtlas* atlas = nullptr;
-    // Set when the terrain is drawn with level of detail instead of the full mesh.
+    // Exactly one of the two is set: the full mesh, or level of detail.
+    TerrainFullMesh* mesh = nullptr;
     TerrainLod* lod = nullptr;
     // Why the terrain is drawn with level of detail although one mesh was asked for (the line the
     // program printed); empty when it is drawn as asked.
     std::string fallbackReason;
+    // Where the samples lie in the world.
+    TerrainGeometry geometry;
+    // Metres where snow lies on an elevation map.
+    float snowLine = 2500.0f;
+    // Whether height 0 is the sea's surface: always for image maps.
+    bool hasSea = true;
+    // The heights that mode 3 shows as black and white.
+    vec2 greyRange{0.0f, 20.0f};
+    // The picture that colours the terrain instead of its materials; null for none.
+    Texture* drape = nullptr;
 
-    // Reads the command line, builds and uploads the mesh, builds the atlas and places the camera.
+    // Reads the command line and the terrain options, builds and uploads the surface, builds the
+    // atlas and places the camera.
     explicit Terrain(TerrainShader* shader);
+
+    // Colours the terrain with a picture of width x height RGBA texels (8 bits each) covering the
+    // whole map, bottom row first, alpha its coverage; replaces any picture it had.
+    void setDrape(int width, int height, const uint8_t* rgba);
 
     void draw();
 
@@ -41,20 +60,12 @@ public:
     uint64_t trianglesPerFrame() const;
 
 private:
-    // The full mesh's two buffers, mapped for writing.
-    struct MappedMesh {
-        uint64_t vertexBytes = 0;
-        uint64_t indexBytes = 0;
-        void* vertices = nullptr;
-        void* indices = nullptr;
-    };
+    TerrainSurface* surface = nullptr;
 
-    // Allocates and maps the full mesh's buffers for the grid's size; false, with the line that
-    // says why in `failure`, when they cannot be had.
-    bool allocateMesh(const std::string& path, MappedMesh& mesh, std::string& failure);
-    // Writes the mesh from the samples, unmaps it and logs its sizes; false when the mapping was lost.
-    bool finishMesh(const HeightSamples& map, MappedMesh& mesh);
-    void deleteMesh();
+    // Takes the geometry, shading and camera start of an elevation map, and logs what it is.
+    void placeElevationMap(const HeightSamples& map, const std::string& mapName, bool heightScaleGiven);
+    // Reads the picture named by the terrain options and drapes it over the map.
+    void loadDrape(const std::string& path);
     // Ends the program with one line when level of detail cannot draw a map of the grid's size.
     void requireLevelOfDetailFits(const std::string& mapName) const;
 };

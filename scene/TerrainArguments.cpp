@@ -33,5 +33,6 @@ bool parseTerrainArguments(int argc, const char* const* argv, TerrainArguments& 
     if (argc > 3 && !parseScale(argv[3], "height scale", 3, 0, arguments.heightScale, error)) {
         return false;
     }
+    arguments.heightScaleGiven = argc > 3;
     return true;
 }

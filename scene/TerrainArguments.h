@@ -7,6 +7,8 @@ struct TerrainArguments {
     std::string heightMapPath = "Maps\\Lake_512.bmp";
     float horizontalScale = 1.0f;
     float heightScale = 20.0f;
+    // Whether the command line gave the height scale (which elevation maps refuse).
+    bool heightScaleGiven = false;
 };
 
 // Reads argv[1] (height-map path), argv[2] (horizontal scale) and argv[3] (height scale) where

@@ -1,32 +1,30 @@
-// Level-of-detail terrain drawing: height texture upload, the shared grids, and one instanced
-// draw per grid size each frame.
+// Level-of-detail terrain drawing: height and void-cell texture uploads, the shared grids, and one
+// instanced draw per grid size each frame.
 #include "scene/TerrainLod.h"
 
+#include <algorithm>
 #include <sstream>
 #include <vector>
 
-#include "app/Application.h"
 #include "app/Fatal.h"
 #include "gpu/UnpackAlignment.h"
 #include "gpu/VertexArray.h"
-#include "math/Camera.h"
 #include "scene/TerrainShader.h"
 #include "scene/glsl/terrainConstants.glsl"
 
 namespace {
 
 constexpr int HEIGHT_TEXTURE_UNIT = 3;
+constexpr int VOID_CELL_TEXTURE_UNIT = 5;
 
 }  // namespace
 
-TerrainLod::TerrainLod(const uint16_t* samples, int width, int height, float heightPerValue, float horizontalScale,
-                       float errorPixels)
-    : tree(samples, width, height, heightPerValue, horizontalScale),
+TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry, float errorPixels)
+    : tree(map.samples.data(), map.width, map.height, geometry),
       errorPixels(errorPixels),
-      width(width),
-      height(height),
-      heightPerValue(heightPerValue),
-      horizontalScale(horizontalScale) {
+      width(map.width),
+      height(map.height),
+      geometry(geometry) {
     GLint largestSide = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestSide);
     if (width > largestSide || height > largestSide || tree.levelCount() > MAX_LOD_LEVELS) {
@@ -41,15 +39,43 @@ TerrainLod::TerrainLod(const uint16_t* samples, int width, int height, float hei
     {
         // Rows of 16-bit samples are only two-byte aligned.
         const UnpackAlignment alignment(2);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_R16UI, width, height, 0, GL_RED_INTEGER, GL_UNSIGNED_SHORT, samples);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_R16UI, width, height, 0, GL_RED_INTEGER, GL_UNSIGNED_SHORT,
+                     map.samples.data());
     }
     // Integer textures are only complete with nearest filtering; the shaders fetch texels directly anyway.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    if (!map.voids.empty()) uploadVoidCells(map.voids);
 
     wholeGrid = createGrid(TerrainLodTree::GRID_QUADS);
     quarterGrid = createGrid(TerrainLodTree::GRID_QUADS / 2);
     for (int mode = 1; mode <= 5; ++mode) shaders[mode - 1] = new TerrainLodShader(mode);
+}
+
+void TerrainLod::uploadVoidCells(const std::vector<uint8_t>& voids) {
+    // One texel a cell, so that a fragment reads one texel instead of its cell's four corners.
+    const int columns = std::max(width - 1, 1);
+    const int rows = std::max(height - 1, 1);
+    std::vector<uint8_t> cells(size_t(columns) * size_t(rows));
+    for (int row = 0; row < rows; ++row) {
+        const size_t below = size_t(row) * size_t(width);
+        const size_t above = size_t(std::min(row + 1, height - 1)) * size_t(width);
+        for (int column = 0; column < columns; ++column) {
+            const size_t next = size_t(std::min(column + 1, width - 1));
+            const bool touchesVoid = voids[below + size_t(column)] || voids[below + next] ||
+                                     voids[above + size_t(column)] || voids[above + next];
+            cells[size_t(row) * size_t(columns) + size_t(column)] = touchesVoid ? 255 : 0;
+        }
+    }
+    glGenTextures(1, &voidCellTexture);
+    glActiveTexture(GL_TEXTURE0 + VOID_CELL_TEXTURE_UNIT);
+    glBindTexture(GL_TEXTURE_2D, voidCellTexture);
+    {
+        const UnpackAlignment alignment(1);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, columns, rows, 0, GL_RED, GL_UNSIGNED_BYTE, cells.data());
+    }
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
 }
 
 TerrainLod::Grid TerrainLod::createGrid(int quads) {
@@ -104,19 +130,25 @@ void TerrainLod::drawInstances(Grid& grid, const std::vector<LodInstance>& insta
     }
 }
 
-void TerrainLod::draw(TerrainLodShader& shader, int terrainMode, int viewportHeight) {
-    Application& application = Application::instance();
+TerrainShader& TerrainLod::program(int mode, TerrainShader&) { return *shaders[mode - 1]; }
+
+void TerrainLod::draw(const TerrainView& view, TerrainShader& program) {
+    TerrainLodShader& shader = static_cast<TerrainLodShader&>(program);
     // projection[1][1] is 1 / tan(fov / 2): a unit at distance one spans that many half-viewports.
-    tree.setViewport(0.5f * static_cast<float>(viewportHeight) * application.projection[1][1], errorPixels);
-    const mat4 clip = application.projection * application.modelview;
-    tree.select(application.camera->position, Frustum::fromClipMatrix(clip), selection);
+    tree.setViewport(0.5f * static_cast<float>(view.viewportHeight) * view.projection[1][1], errorPixels);
+    tree.select(view.eye, Frustum::fromClipMatrix(view.projection * view.modelview, view.zeroToOneDepth), selection);
 
     glActiveTexture(GL_TEXTURE0 + HEIGHT_TEXTURE_UNIT);
     glBindTexture(GL_TEXTURE_2D, heightTexture);
     glUniform1i(shader.heightsLocation, HEIGHT_TEXTURE_UNIT);
-    glUniform2i(shader.mapSizeLocation, width, height);
-    glUniform1f(shader.horizontalScaleLocation, horizontalScale);
-    glUniform1f(shader.heightPerValueLocation, heightPerValue);
+    glUniform1f(shader.heightOffsetLocation, geometry.heightOffset);
+    glUniform1f(shader.heightPerValueLocation, geometry.heightPerValue);
+    glUniform1i(shader.hasVoidsLocation, voidCellTexture != 0);
+    if (voidCellTexture != 0) {
+        glActiveTexture(GL_TEXTURE0 + VOID_CELL_TEXTURE_UNIT);
+        glBindTexture(GL_TEXTURE_2D, voidCellTexture);
+    }
+    glUniform1i(shader.voidCellsLocation, VOID_CELL_TEXTURE_UNIT);
     float morphRanges[2 * MAX_LOD_LEVELS] = {};
     for (int level = 0; level < tree.levelCount(); ++level) {
         morphRanges[2 * level] = tree.morphStart(level);
@@ -125,7 +157,7 @@ void TerrainLod::draw(TerrainLodShader& shader, int terrainMode, int viewportHei
     glUniform2fv(shader.morphRangesLocation, MAX_LOD_LEVELS, morphRanges);
 
     lastPrimitiveCount = 0;
-    const bool asPoints = terrainMode <= 2;
+    const bool asPoints = view.mode <= 2;
     if (asPoints) glPointSize(1.0f);
     drawInstances(wholeGrid, selection.wholeNodes, asPoints);
     drawInstances(quarterGrid, selection.quarterNodes, asPoints);

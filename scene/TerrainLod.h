@@ -1,33 +1,37 @@
 // The terrain drawn with level of detail: the height samples in one integer texture, one small
 // shared grid drawn once per chosen node with instancing, and the level chosen per node so that
-// the projected geometric error stays within a pixel budget. Its memory is two bytes per sample.
+// the projected geometric error stays within a pixel budget. Where the map has no data, a texture
+// of the grid's cells tells the fragment stages which to leave out. Its memory is two bytes per
+// sample, and one more per cell for a map with voids.
 #pragma once
 
 #include <GL/glew.h>
 
 #include <cstdint>
 
+#include "io/HeightMap.h"
+#include "scene/TerrainGeometry.h"
 #include "scene/TerrainLodTree.h"
+#include "scene/TerrainSurface.h"
 
 class TerrainLodShader;
 
-class TerrainLod {
+class TerrainLod : public TerrainSurface {
 public:
     // The level-of-detail programs, one per shading mode (index mode - 1).
     TerrainLodShader* shaders[5] = {};
     TerrainLodTree tree;
     // Largest projected geometric error allowed, in pixels.
     float errorPixels = 1.0f;
-    // Triangles (or, in the point modes, vertices) the last draw sent.
-    uint64_t lastPrimitiveCount = 0;
 
-    // Uploads the samples (bottom row first) and builds the programs; the samples may be freed afterwards.
-    TerrainLod(const uint16_t* samples, int width, int height, float heightPerValue, float horizontalScale,
-               float errorPixels);
+    // Uploads the samples and their voids, placed by the geometry, and builds the programs; the
+    // map may be freed afterwards.
+    TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry, float errorPixels);
 
-    // Chooses the nodes for the current camera, projection and viewport height, sets the uniforms
-    // of its own with the shader given (already current, with the shared terrain uniforms set), and draws.
-    void draw(TerrainLodShader& shader, int terrainMode, int viewportHeight);
+    TerrainShader& program(int mode, TerrainShader& selected) override;
+    // Chooses the nodes for the view, sets the uniforms of its own and draws.
+    void draw(const TerrainView& view, TerrainShader& program) override;
+    uint64_t primitiveCount() const override { return lastPrimitiveCount; }
 
 private:
     struct Grid {
@@ -40,14 +44,17 @@ private:
     };
 
     GLuint heightTexture = 0;
+    // Zero when the map has no voids.
+    GLuint voidCellTexture = 0;
     int width = 0;
     int height = 0;
-    float heightPerValue = 0;
-    float horizontalScale = 1;
+    TerrainGeometry geometry;
     Grid wholeGrid;
     Grid quarterGrid;
     LodSelection selection;
+    uint64_t lastPrimitiveCount = 0;
 
     static Grid createGrid(int quads);
+    void uploadVoidCells(const std::vector<uint8_t>& voids);
     void drawInstances(Grid& grid, const std::vector<LodInstance>& instances, bool asPoints);
 };

@@ -41,17 +41,17 @@ int nodesCovering(int quads, int nodeSide) { return std::max(1, (quads + nodeSid
 
 }  // namespace
 
-Frustum Frustum::fromClipMatrix(const mat4& clip) {
+Frustum Frustum::fromClipMatrix(const mat4& clip, bool zeroToOneDepth) {
     const vec4 x = matrixRow(clip, 0), y = matrixRow(clip, 1), z = matrixRow(clip, 2), w = matrixRow(clip, 3);
     const vec4 minusX = x * -1.0f, minusY = y * -1.0f, minusZ = z * -1.0f;
-    return Frustum{{w + x, w + minusX, w + y, w + minusY, w + z, w + minusZ}};
+    return Frustum{{w + x, w + minusX, w + y, w + minusY, zeroToOneDepth ? z : w + z, w + minusZ}};
 }
 
-TerrainLodTree::TerrainLodTree(const uint16_t* samples, int width, int height, float heightPerValue,
-                               float horizontalScale)
-    : width(width), height(height), horizontalScale(horizontalScale) {
+TerrainLodTree::TerrainLodTree(const uint16_t* samples, int width, int height, const TerrainGeometry& geometry)
+    : width(width), height(height), columnSpacing(geometry.columnSpacing), rowSpacing(geometry.rowSpacing) {
     const auto heightAt = [&](int column, int row) {
-        return static_cast<float>(samples[size_t(row) * size_t(width) + size_t(column)]) * heightPerValue;
+        return geometry.heightOffset +
+               static_cast<float>(samples[size_t(row) * size_t(width) + size_t(column)]) * geometry.heightPerValue;
     };
     const int quads = std::max(width - 1, height - 1);
     int levels = 1;
@@ -175,7 +175,7 @@ void TerrainLodTree::setViewport(float pixelsPerUnit, float errorPixels) {
         // this level has finished morphing into it.
         const float nextLevelFits = levelErrors[size_t(level + 1)] * pixelsPerUnit / errorPixels;
         const float range = std::max({nextLevelFits / (1.0f - MORPH_FRACTION), 2.0f * previous,
-                                      4.0f * static_cast<float>(nodeSide(level)) * horizontalScale});
+                                      4.0f * static_cast<float>(nodeSide(level)) * std::max(columnSpacing, rowSpacing)});
         ranges[size_t(level)] = range;
         morphStarts[size_t(level)] = previous + (1.0f - MORPH_FRACTION) * (range - previous);
         previous = range;
@@ -191,8 +191,8 @@ void TerrainLodTree::nodeBox(int level, int column, int row, vec3& lower, vec3& 
     const float lastRow = static_cast<float>(std::min(row * side + side, height - 1));
     // The animated water may lower the surface below its samples.
     const float lowest = bounds.minimum - static_cast<float>(WATER_WAVE_AMPLITUDE);
-    lower = vec3{firstColumn * horizontalScale, lowest, -(lastRow * horizontalScale)};
-    upper = vec3{lastColumn * horizontalScale, bounds.maximum, -(firstRow * horizontalScale)};
+    lower = vec3{firstColumn * columnSpacing, lowest, -(lastRow * rowSpacing)};
+    upper = vec3{lastColumn * columnSpacing, bounds.maximum, -(firstRow * rowSpacing)};
 }
 
 bool TerrainLodTree::selectNode(int level, int column, int row, const vec3& eye, const Frustum& frustum,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "math/Math.h"
+#include "scene/TerrainGeometry.h"
 
 // One node to draw: the first sample column and row it covers, the samples between its grid
 // vertices (a power of two) and its level (0 is the full resolution).
@@ -27,7 +28,8 @@ struct LodSelection {
 // The six planes of a view frustum, each (a, b, c, d) with a·x + b·y + c·z + d >= 0 inside.
 struct Frustum {
     vec4 planes[6];
-    static Frustum fromClipMatrix(const mat4& projectionTimesModelview);
+    // From a clip matrix whose clip-space depth runs from -1 to 1, or, for reversed depth, from 0 to 1.
+    static Frustum fromClipMatrix(const mat4& projectionTimesModelview, bool zeroToOneDepth = false);
 };
 
 class TerrainLodTree {
@@ -37,8 +39,8 @@ public:
     // How much of each level's range its vertices spend morphing into the next coarser level.
     static constexpr float MORPH_FRACTION = 0.2f;
 
-    // Samples bottom row first, as the mesh builder takes them; height = sample * heightPerValue.
-    TerrainLodTree(const uint16_t* samples, int width, int height, float heightPerValue, float horizontalScale);
+    // Samples bottom row first, as the mesh builder takes them, placed by the geometry.
+    TerrainLodTree(const uint16_t* samples, int width, int height, const TerrainGeometry& geometry);
 
     int levelCount() const { return static_cast<int>(levelErrors.size()); }
     // The largest height difference between level k's surface and the full-resolution one.
@@ -64,7 +66,8 @@ private:
 
     int width;
     int height;
-    float horizontalScale;
+    float columnSpacing;
+    float rowSpacing;
     std::vector<float> levelErrors;
     // Per level, row by row, the height bounds of each node.
     std::vector<std::vector<Bounds>> nodeBounds;

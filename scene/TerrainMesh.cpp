@@ -95,8 +95,12 @@ struct RowView {
 // rows; with wrap-around, row 0 and row H - 1 are neighbours too.
 class HeightRows {
 public:
-    HeightRows(const uint16_t* samples, int width, float heightPerValue)
-        : samples(samples), width(width), heightPerValue(heightPerValue), storage(size_t(3) * width) {}
+    HeightRows(const uint16_t* samples, int width, const TerrainGeometry& geometry)
+        : samples(samples),
+          width(width),
+          heightOffset(geometry.heightOffset),
+          heightPerValue(geometry.heightPerValue),
+          storage(size_t(3) * width) {}
 
     // The heights of row index, keeping the two other rows given in their slots.
     const float* row(int index, int keepA, int keepB) {
@@ -108,13 +112,14 @@ public:
         rows[slot] = index;
         float* heights = &storage[size_t(slot) * width];
         const uint16_t* sample = samples + size_t(index) * width;
-        for (int j = 0; j < width; ++j) heights[j] = static_cast<float>(sample[j]) * heightPerValue;
+        for (int j = 0; j < width; ++j) heights[j] = heightOffset + static_cast<float>(sample[j]) * heightPerValue;
         return heights;
     }
 
 private:
     const uint16_t* samples;
     int width;
+    float heightOffset;
     float heightPerValue;
     std::vector<float> storage;
     int rows[3] = {-1, -1, -1};
@@ -138,18 +143,15 @@ bool terrainGridFits(int width, int height) {
            terrainIndexCount(width, height) <= limit;
 }
 
-void buildTerrainVertices(const HeightSamples& map, float horizontalScale, float heightScale, float* vertices) {
+void buildTerrainVertices(const HeightSamples& map, const TerrainGeometry& geometry, float* vertices) {
     const int width = map.width;
     const int height = map.height;
-    // The quotient first, in single precision: an 8-bit map gives the heights it always gave.
-    const float heightPerValue = heightScale / static_cast<float>(map.largestValue);
-
     std::vector<float> columnX(width), columnU(width);
     for (int j = 0; j < width; ++j) {
-        columnX[j] = static_cast<float>(j) * horizontalScale;
+        columnX[j] = static_cast<float>(j) * geometry.columnSpacing;
         columnU[j] = static_cast<float>(j) / static_cast<float>(width);
     }
-    HeightRows heights(map.samples.data(), width, heightPerValue);
+    HeightRows heights(map.samples.data(), width, geometry);
 
     for (int i = 0; i < height; ++i) {
         const int belowIndex = (i - 1 + height) % height;
@@ -159,9 +161,9 @@ void buildTerrainVertices(const HeightSamples& map, float horizontalScale, float
         view.below = heights.row(belowIndex, i, aboveIndex);
         view.row = heights.row(i, belowIndex, aboveIndex);
         view.above = heights.row(aboveIndex, belowIndex, i);
-        view.zBelow = -(static_cast<float>(belowIndex) * horizontalScale);
-        view.z = -(static_cast<float>(i) * horizontalScale);
-        view.zAbove = -(static_cast<float>(aboveIndex) * horizontalScale);
+        view.zBelow = -(static_cast<float>(belowIndex) * geometry.rowSpacing);
+        view.z = -(static_cast<float>(i) * geometry.rowSpacing);
+        view.zAbove = -(static_cast<float>(aboveIndex) * geometry.rowSpacing);
         const float v = static_cast<float>(i) / static_cast<float>(height);
         float* rowOut = vertices + size_t(i) * size_t(width) * TERRAIN_VERTEX_FLOATS;
 
@@ -208,18 +210,52 @@ void buildTerrainVertices(const HeightSamples& map, float horizontalScale, float
     }
 }
 
-void buildTerrainIndices(int width, int height, uint32_t* indices) {
+TerrainStrip buildTerrainIndices(int width, int height, const uint8_t* voids, uint32_t* indices) {
+    TerrainStrip strip;
+    const uint32_t* start = indices;
+    uint64_t restarts = 0;
     const uint32_t w = static_cast<uint32_t>(width);
     for (uint32_t r = 0; r + 1 < static_cast<uint32_t>(height); ++r) {
         const uint32_t first = w * r;
         const uint32_t next = w * (r + 1);
-        *indices++ = first;
-        for (uint32_t c = 0; c < w; ++c) {
-            *indices++ = first + c;
-            *indices++ = next + c;
+        if (!voids) {
+            *indices++ = first;
+            for (uint32_t c = 0; c < w; ++c) {
+                *indices++ = first + c;
+                *indices++ = next + c;
+            }
+            *indices++ = next + w - 1;
+            strip.triangleCount += 2 * uint64_t(w - 1);
+            continue;
         }
-        *indices++ = next + w - 1;
+        // A cell is drawn when both of its columns have data in both rows.
+        const auto columnHasData = [&](uint32_t c) { return !voids[first + c] && !voids[next + c]; };
+        uint32_t c = 0;
+        while (c < w) {
+            if (!columnHasData(c)) {
+                ++c;
+                continue;
+            }
+            uint32_t end = c + 1;
+            while (end < w && columnHasData(end)) ++end;
+            if (end - c >= 2) {
+                // The first corner twice, as the whole strip begins each row pair: its triangles
+                // keep the whole strip's order, which makes them face up.
+                *indices++ = first + c;
+                for (uint32_t k = c; k < end; ++k) {
+                    *indices++ = first + k;
+                    *indices++ = next + k;
+                }
+                *indices++ = TERRAIN_STRIP_RESTART;
+                ++restarts;
+                strip.triangleCount += 2 * uint64_t(end - c - 1);
+            }
+            c = end;
+        }
     }
+    strip.indexCount = static_cast<uint64_t>(indices - start);
+    strip.pointCount = strip.indexCount - restarts;
+    return strip;
 }
 
 std::vector<std::string> terrainSizeLines(uint64_t vertexBytes, uint64_t indexBytes) {

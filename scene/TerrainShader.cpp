@@ -38,6 +38,14 @@ TerrainShader::TerrainShader(const char* vertexSource, const char* fragmentSourc
     viewerPositionLocation = glGetUniformLocation(program, "viewerPosition");
     skyDataLocation = glGetUniformLocation(program, "skyData");
     bloomThresholdLocation = glGetUniformLocation(program, "bloomThreshold");
+    metresPerHeightLocation = glGetUniformLocation(program, "metresPerHeight");
+    snowLineLocation = glGetUniformLocation(program, "snowLine");
+    hasSeaLocation = glGetUniformLocation(program, "hasSea");
+    greyRangeLocation = glGetUniformLocation(program, "greyRange");
+    drapeLocation = glGetUniformLocation(program, "drape");
+    hasDrapeLocation = glGetUniformLocation(program, "hasDrape");
+    mapSizeLocation = glGetUniformLocation(program, "mapSize");
+    sampleSpacingLocation = glGetUniformLocation(program, "sampleSpacing");
     normalLocation = glGetAttribLocation(program, "vNormal");
     textureLocation = glGetAttribLocation(program, "vTexture");
 }
@@ -66,10 +74,11 @@ const char* TerrainLodShader::fragmentSourceForMode(int mode) {
 TerrainLodShader::TerrainLodShader(int mode)
     : TerrainShader(vertexSourceForMode(mode), fragmentSourceForMode(mode)), mode(mode) {
     heightsLocation = glGetUniformLocation(program, "heights");
-    mapSizeLocation = glGetUniformLocation(program, "mapSize");
-    horizontalScaleLocation = glGetUniformLocation(program, "horizontalScale");
+    heightOffsetLocation = glGetUniformLocation(program, "heightOffset");
     heightPerValueLocation = glGetUniformLocation(program, "heightPerValue");
     morphRangesLocation = glGetUniformLocation(program, "morphRanges");
+    voidCellsLocation = glGetUniformLocation(program, "voidCells");
+    hasVoidsLocation = glGetUniformLocation(program, "hasVoids");
 }
 
 const char* TerrainLodShader::getVertexSource() { return vertexSourceForMode(mode); }

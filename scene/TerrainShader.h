@@ -15,6 +15,14 @@ public:
     GLint viewerPositionLocation = -1;
     GLint skyDataLocation = -1;
     GLint bloomThresholdLocation = -1;
+    GLint metresPerHeightLocation = -1;
+    GLint snowLineLocation = -1;
+    GLint hasSeaLocation = -1;
+    GLint greyRangeLocation = -1;
+    GLint drapeLocation = -1;
+    GLint hasDrapeLocation = -1;
+    GLint mapSizeLocation = -1;
+    GLint sampleSpacingLocation = -1;
     GLint normalLocation = -1;
     GLint textureLocation = -1;
 
@@ -40,10 +48,11 @@ protected:
 class TerrainLodShader : public TerrainShader {
 public:
     GLint heightsLocation = -1;
-    GLint mapSizeLocation = -1;
-    GLint horizontalScaleLocation = -1;
+    GLint heightOffsetLocation = -1;
     GLint heightPerValueLocation = -1;
     GLint morphRangesLocation = -1;
+    GLint voidCellsLocation = -1;
+    GLint hasVoidsLocation = -1;
     int mode = 0;
 
     explicit TerrainLodShader(int mode);

@@ -1,9 +1,11 @@
 #version 330
 
-// Terrain fragment stage of mode 5: materials blended by height and slope, animated water,
-// Blinn-Phong lighting, the bright-pass output and distance fog towards the sky colour.
+// Terrain fragment stage of mode 5: materials blended by height (or a draped picture), slope and
+// animated water, Blinn-Phong lighting, the bright-pass output and distance fog towards the sky
+// colour.
 
 #include "terrainInterface.glsl"
+#include "terrainMaterialBand.glsl"
 
 // A normal-map texel: red, blue, green hold x, y, z, stored with the sRGB curve undone by the
 // sampler, so the curve is put back before mapping to [-1, 1].
@@ -12,8 +14,9 @@ vec3 decodeWaterNormal(vec4 texel) {
 }
 
 void main() {
+    discardWhereNoData();
     vec3 normal = shadingNormal();
-    float y = fWorldPosition.y;
+    float y = materialBand(fWorldPosition.y);
     float slope = clamp((1.0 - normal.y) * 1.5, 0.0, 1.0);
 
     // The alpha channel carries each material's specular strength.
@@ -39,6 +42,11 @@ void main() {
     c = mix(pebbleColor, c, clamp((y - 0.5) / 2.0, 0.0, 1.0));
     c = mix(waterColor, c, clamp(y / 0.5, 0.0, 1.0));
     c.rgb = mix(c.rgb, rock2Color.rgb, slope * (1.0 - clamp((y - 10.0) / 10.0, 0.0, 1.0)));
+    if (hasDrape) {
+        // The picture's texels cover the samples' cells: a sample's colour is at its texel's centre.
+        vec4 picture = texture(drape, fTexture + 0.5 / vec2(mapSize));
+        c.rgb = mix(c.rgb, picture.rgb, picture.a);
+    }
 
     vec3 N = normalize(mix(waterNormal, normal, clamp(y / 0.5, 0.0, 1.0)));
 

@@ -5,6 +5,7 @@
 #include "terrainInterface.glsl"
 
 void main() {
+    discardWhereNoData();
     brightColor = vec4(0.0, 0.0, 0.0, 1.0);
     fragColor = vec4(0.0, 0.0, 0.0, 1.0);
     vec3 normal = shadingNormal();

@@ -13,9 +13,8 @@ flat in float fNodeSpacing;
 // full mesh's triangle under it, weighted as the rasteriser weighs them. Each cell's diagonal runs
 // from its next row's corner to its next column's, as in the mesh's strip.
 vec3 fullMeshNormal(vec2 point) {
-    vec2 corner = clamp(floor(point), vec2(0.0), vec2(max(mapSize - 2, ivec2(0))));
-    vec2 f = point - corner;
-    ivec2 cell = ivec2(corner);
+    ivec2 cell = cellUnder(point);
+    vec2 f = point - vec2(cell);
     vec3 nextColumn = surfaceNormal(cell + ivec2(1, 0));
     vec3 nextRow = surfaceNormal(cell + ivec2(0, 1));
     if (f.x + f.y <= 1.0) {
@@ -25,7 +24,7 @@ vec3 fullMeshNormal(vec2 point) {
 }
 
 vec3 shadingNormal() {
-    vec2 point = vec2(fWorldPosition.x, -fWorldPosition.z) / horizontalScale;
+    vec2 point = mapPoint(fWorldPosition);
     vec2 fromBorder = min(point, vec2(mapSize - 1) - point);
     // A border's normal reaches two quads in: the quad next to it, and the one beside that, which
     // morphing stretches over the first.

@@ -3,14 +3,15 @@
 // fragment stages built for level of detail, which take the full mesh's normal along the borders.
 // Not a stage of its own: the embedding step puts it in place of each stage's #include line.
 
+#include "terrainGrid.glsl"
+
 uniform usampler2D heights;
-uniform ivec2 mapSize;
-uniform float horizontalScale;
-uniform float heightPerValue;
+uniform float heightOffset;    // the height of sample value 0
+uniform float heightPerValue;  // the height of one sample step
 
 vec3 surfacePoint(ivec2 sample) {
-    float height = float(texelFetch(heights, sample, 0).r) * heightPerValue;
-    return vec3(float(sample.x) * horizontalScale, height, -(float(sample.y) * horizontalScale));
+    float height = heightOffset + float(texelFetch(heights, sample, 0).r) * heightPerValue;
+    return vec3(float(sample.x) * sampleSpacing.x, height, -(float(sample.y) * sampleSpacing.y));
 }
 
 // The neighbours wrap around the map's borders, as the full mesh's normals do.

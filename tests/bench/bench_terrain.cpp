@@ -31,8 +31,9 @@ void BM_TerrainMeshBuild(benchmark::State& state) {
     const int size = static_cast<int>(state.range(0));
     MeshBuffers buffers(size);
     for (auto _ : state) {
-        buildTerrainVertices(buffers.map, 1.0f, 20.0f, buffers.vertices.data());
-        buildTerrainIndices(size, size, buffers.indices.data());
+        buildTerrainVertices(buffers.map, imageMapGeometry(1.0f, 20.0f, buffers.map.largestValue),
+                             buffers.vertices.data());
+        buildTerrainIndices(size, size, nullptr, buffers.indices.data());
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(buffers.outputBytes()));

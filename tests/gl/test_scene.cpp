@@ -28,6 +28,7 @@
 #include "scene/SkyShader.h"
 #include "scene/Skydome.h"
 #include "scene/Terrain.h"
+#include "scene/TerrainFullMesh.h"
 #include "scene/TerrainLod.h"
 #include "scene/TerrainMesh.h"
 #include "scene/TerrainShader.h"
@@ -278,14 +279,15 @@ TEST_F(Scene, UploadsTheMeshAndPlacesTheCamera) {
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 5; ++j) map.samples.push_back(static_cast<uint16_t>(40 * j + i));
     std::vector<float> expectedVertices(5 * 3 * TERRAIN_VERTEX_FLOATS);
-    buildTerrainVertices(map, 2.0f, 40.0f, expectedVertices.data());
+    buildTerrainVertices(map, imageMapGeometry(2.0f, 40.0f, 255), expectedVertices.data());
     std::vector<float> vertices(expectedVertices.size());
-    glBindBuffer(GL_ARRAY_BUFFER, terrain.vbo);
+    ASSERT_NE(terrain.mesh, nullptr);
+    glBindBuffer(GL_ARRAY_BUFFER, terrain.mesh->vbo);
     glGetBufferSubData(GL_ARRAY_BUFFER, 0, vertices.size() * sizeof(float), vertices.data());
     EXPECT_EQ(vertices, expectedVertices);
 
     std::vector<uint32_t> indices(terrainIndexCount(5, 3));
-    glBindVertexArray(terrain.vao);
+    glBindVertexArray(terrain.mesh->vao);
     glGetBufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0, indices.size() * sizeof(uint32_t), indices.data());
     EXPECT_EQ(indices, (std::vector<uint32_t>{0, 0, 5, 1, 6, 2, 7, 3, 8, 4, 9, 9, 5, 5, 10, 6, 11, 7, 12, 8, 13, 9, 14, 14}));
 
@@ -457,9 +459,9 @@ TEST_F(Scene, LevelOfDetailLeavesNoCracksWhereLevelsMeet) {
 }
 
 TEST_F(Scene, LevelOfDetailLeavesTheUnpackAlignmentAsItFoundIt) {
-    const std::vector<uint16_t> samples(5 * 5, 0);
+    const HeightSamples map{5, 5, 255, std::vector<uint16_t>(5 * 5, 0), std::vector<uint8_t>(5 * 5, 0), {}};
     glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
-    TerrainLod lod(samples.data(), 5, 5, 1.0f, 1.0f, 1.0f);
+    TerrainLod lod(map, imageMapGeometry(1.0f, 20.0f, 255), 1.0f);
     GLint alignment = 0;
     glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);  // GL's default, for the tests that follow
@@ -482,7 +484,7 @@ TEST_F(Scene, AMeshThatCannotBeAllocatedGivesWayToLevelOfDetail) {
             setrlimit(RLIMIT_AS, &limit);
             gltest::ExpectedGlErrors outOfMemory;
             Terrain& terrain = *makeTerrain({path});
-            std::exit(terrain.lod && terrain.vao == 0 ? 0 : 3);
+            std::exit(terrain.lod && !terrain.mesh ? 0 : 3);
         },
         ::testing::ExitedWithCode(0), "");
 }

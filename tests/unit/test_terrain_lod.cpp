@@ -34,6 +34,13 @@ float levelSurface(const std::vector<uint16_t>& samples, int width, int height, 
     return at(c1, r1) * (x + y - 1.0f) + at(c1, r0) * (1.0f - y) + at(c0, r1) * (1.0f - x);
 }
 
+// A square grid one unit apart whose samples stand heightPerValue high per step.
+TerrainGeometry squareGrid(float heightPerValue) {
+    TerrainGeometry geometry;
+    geometry.heightPerValue = heightPerValue;
+    return geometry;
+}
+
 Frustum everything() {
     Frustum frustum;
     for (vec4& plane : frustum.planes) plane = vec4{0, 0, 0, 1};
@@ -48,7 +55,7 @@ TEST(TerrainLodTree, LevelsGrowUntilOneNodeCoversTheMapAndTheirErrorsNeverShrink
     } cases[] = {{1, 1, 1}, {17, 17, 1}, {18, 2, 2}, {257, 100, 5}, {513, 513, 6}};
     for (const auto& c : cases) {
         const std::vector<uint16_t> samples = rollingSamples(c.width, c.height);
-        const TerrainLodTree tree(samples.data(), c.width, c.height, 20.0f / 65535.0f, 1.0f);
+        const TerrainLodTree tree(samples.data(), c.width, c.height, squareGrid(20.0f / 65535.0f));
         EXPECT_EQ(tree.levelCount(), c.levels) << c.width << " x " << c.height;
         EXPECT_EQ(tree.levelError(0), 0.0f);
         for (int level = 1; level < tree.levelCount(); ++level) {
@@ -56,7 +63,7 @@ TEST(TerrainLodTree, LevelsGrowUntilOneNodeCoversTheMapAndTheirErrorsNeverShrink
         }
     }
     const std::vector<uint16_t> flat(33 * 33, 1000);
-    const TerrainLodTree flatTree(flat.data(), 33, 33, 0.01f, 1.0f);
+    const TerrainLodTree flatTree(flat.data(), 33, 33, squareGrid(0.01f));
     EXPECT_EQ(flatTree.levelError(flatTree.levelCount() - 1), 0.0f) << "a plane is exact at every level";
 }
 
@@ -75,7 +82,7 @@ TEST(TerrainLodTree, LevelErrorsBoundEachLevelsDistanceFromEverySample) {
                 samples.push_back(static_cast<uint16_t>(random() % amplitude));
             }
         }
-        const TerrainLodTree tree(samples.data(), size.width, size.height, 1.0f, 1.0f);
+        const TerrainLodTree tree(samples.data(), size.width, size.height, squareGrid(1.0f));
         for (int level = 1; level < tree.levelCount(); ++level) {
             float largest = 0.0f;
             for (int row = 0; row < size.height; ++row) {
@@ -93,7 +100,7 @@ TEST(TerrainLodTree, LevelErrorsBoundEachLevelsDistanceFromEverySample) {
 TEST(TerrainLodTree, ChosenNodesCoverTheMapOnceWithNeighboursAtMostOneLevelApart) {
     const int width = 301, height = 257;
     const std::vector<uint16_t> samples = rollingSamples(width, height);
-    TerrainLodTree tree(samples.data(), width, height, 20.0f / 65535.0f, 1.0f);
+    TerrainLodTree tree(samples.data(), width, height, squareGrid(20.0f / 65535.0f));
     tree.setViewport(600.0f, 1.0f);
     const vec3 eyes[] = {{0, 20, 0}, {150, 5, -128}, {-400, 300, 200}, {300, 1, -256}};
     for (const vec3& eye : eyes) {
@@ -133,7 +140,7 @@ TEST(TerrainLodTree, ChosenNodesCoverTheMapOnceWithNeighboursAtMostOneLevelApart
 
 TEST(TerrainLodTree, NodesOutsideTheFrustumAreNotDrawn) {
     const std::vector<uint16_t> samples = rollingSamples(129, 129);
-    TerrainLodTree tree(samples.data(), 129, 129, 20.0f / 65535.0f, 1.0f);
+    TerrainLodTree tree(samples.data(), 129, 129, squareGrid(20.0f / 65535.0f));
     tree.setViewport(600.0f, 1.0f);
     Frustum westOfTheMap = everything();
     westOfTheMap.planes[0] = vec4{-1, 0, 0, -1};  // x <= -1 only

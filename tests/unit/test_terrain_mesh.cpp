@@ -33,7 +33,7 @@ Mesh build(int width, int height, const std::vector<uint16_t>& samples, float ho
            float heightScale = 20.0f, uint16_t largestValue = 255) {
     Mesh mesh{width, height, std::vector<float>(size_t(width) * height * TERRAIN_VERTEX_FLOATS, -99.0f)};
     const HeightSamples map{width, height, largestValue, samples, {}, {}};
-    buildTerrainVertices(map, horizontalScale, heightScale, mesh.vertices.data());
+    buildTerrainVertices(map, imageMapGeometry(horizontalScale, heightScale, largestValue), mesh.vertices.data());
     return mesh;
 }
 
@@ -67,7 +67,7 @@ std::vector<vec3> referenceNormals(const Mesh& mesh) {
 std::vector<uint32_t> indices(int width, int height) {
     // One guard entry past the end catches a builder that writes too far.
     std::vector<uint32_t> list(terrainIndexCount(width, height) + 1, 0xDEADBEEFu);
-    buildTerrainIndices(width, height, list.data());
+    EXPECT_EQ(buildTerrainIndices(width, height, nullptr, list.data()).indexCount, list.size() - 1);
     EXPECT_EQ(list.back(), 0xDEADBEEFu) << "index list overran for " << width << " x " << height;
     list.pop_back();
     return list;

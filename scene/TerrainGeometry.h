@@ -1,0 +1,39 @@
+// How the terrain turns height samples into world positions, one rule for every map, and the
+// world units of elevation maps, whose samples are metres on a ground of known spacing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "io/HeightMap.h"
+
+// Sample (column, row) of value v lies at x = column * columnSpacing, z = -(row * rowSpacing),
+// y = heightOffset + v * heightPerValue.
+struct TerrainGeometry {
+    float columnSpacing = 1.0f;
+    float rowSpacing = 1.0f;
+    float heightOffset = 0.0f;
+    float heightPerValue = 0.0f;
+    // Metres of elevation per unit of y: elevation maps only, 0 for image maps.
+    float metresPerHeight = 0.0f;
+};
+
+// An image map: a square grid horizontalScale apart whose largest value stands heightScale high.
+TerrainGeometry imageMapGeometry(float horizontalScale, float heightScale, uint16_t largestValue);
+
+// Ground metres per world unit of an elevation map whose columns lie horizontalScale apart.
+double metresPerUnit(const Elevation& elevation, float horizontalScale);
+
+// An elevation map at its true proportions: columns horizontalScale apart, rows as far apart as
+// the ground's rows are in proportion, heights in the same units times the exaggeration, with
+// seaLevelMetres at height 0.
+TerrainGeometry elevationMapGeometry(const Elevation& elevation, float horizontalScale, double exaggeration,
+                                     double seaLevelMetres);
+
+// The lowest and highest value of the samples with data; both 0 when none has data.
+void sampleRange(const HeightSamples& map, uint16_t& lowest, uint16_t& highest);
+
+// The log lines of an elevation map: what it is and its world units, and its samples without
+// data when it has any.
+std::string elevationMapLine(const HeightSamples& map, float horizontalScale, double exaggeration);
+std::string noDataLine(const HeightSamples& map);
