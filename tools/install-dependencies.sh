@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what building and running KELTA needs on a Debian 12 machine; with --tests, also what
 # its test suite needs (GoogleTest, Google Benchmark, Xvfb and the X tools that drive the program,
-# ImageMagick, clang for fuzzing, the reference GLSL compiler, Python).
+# ImageMagick, clang for fuzzing, the reference GLSL compiler, Python, and GDAL's programs, which
+# make the elevation test files).
 set -e
 TESTS=0
 for argument in "$@"; do
@@ -13,12 +14,13 @@ done
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
-# kelta-shot and kelta-bench write PNG and JSON, so libpng and nlohmann-json belong to the build.
+# kelta-shot and kelta-bench write PNG and JSON, so libpng and nlohmann-json belong to the build;
+# GDAL reads elevation maps and drape pictures.
 PACKAGES="g++ cmake ninja-build pkg-config libglfw3-dev libglew-dev libgl-dev libgl1-mesa-dri
-    libpng-dev nlohmann-json3-dev"
+    libpng-dev nlohmann-json3-dev libgdal-dev"
 if [ "$TESTS" -eq 1 ]; then
     PACKAGES="$PACKAGES libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick
-        clang libclang-rt-14-dev glslang-tools python3"
+        clang libclang-rt-14-dev glslang-tools python3 gdal-bin"
 fi
 $SUDO apt-get update -qq
 # shellcheck disable=SC2086 # one word per package

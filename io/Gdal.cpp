@@ -1,0 +1,72 @@
+// Starts GDAL once for the whole process and catches its messages, so that the terminal only ever
+// shows KELTA's own lines.
+#include "io/Gdal.h"
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+
+#include <mutex>
+
+namespace {
+
+// GDAL's cache of decoded blocks would otherwise grow to 5 % of the machine's memory while a large
+// file is read once, front to back.
+const GIntBig BLOCK_CACHE_BYTES = 64 * 1024 * 1024;
+
+void startGdal() {
+    static std::once_flag started;
+    std::call_once(started, [] {
+        // Messages from threads and calls outside any GdalMessages are dropped rather than printed.
+        CPLSetErrorHandler(CPLQuietErrorHandler);
+        GDALAllRegister();
+        GDALSetCacheMax64(BLOCK_CACHE_BYTES);
+    });
+}
+
+std::string oneLine(const char* text) {
+    std::string line = text != nullptr ? text : "";
+    for (char& c : line) {
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    }
+    const size_t first = line.find_first_not_of(' ');
+    const size_t last = line.find_last_not_of(' ');
+    return first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+GdalMessages::GdalMessages() {
+    startGdal();
+    CPLPushErrorHandlerEx(keep, this);
+}
+
+GdalMessages::~GdalMessages() { CPLPopErrorHandler(); }
+
+void CPL_STDCALL GdalMessages::keep(CPLErr kind, CPLErrorNum, const char* text) {
+    GdalMessages* messages = static_cast<GdalMessages*>(CPLGetErrorHandlerUserData());
+    const std::string line = oneLine(text);
+    if (messages == nullptr || line.empty()) return;
+    if (kind >= CE_Failure) {
+        if (messages->firstError.empty()) messages->firstError = line;
+    } else if (kind == CE_Warning) {
+        messages->lastWarning = line;
+    }
+}
+
+std::string GdalMessages::reason() const {
+    if (!firstError.empty()) return firstError;
+    return lastWarning.empty() ? "no reason given" : lastWarning;
+}
+
+GdalDataset openGdalDataset(const std::string& path, std::string& message) {
+    GdalMessages messages;
+    GdalDataset dataset(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR, nullptr,
+                                   nullptr, nullptr));
+    if (!dataset) message = messages.reason();
+    return dataset;
+}
+
+GDALDriverH memoryDriver() {
+    startGdal();
+    return GDALGetDriverByName("MEM");
+}

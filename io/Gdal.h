@@ -1,0 +1,40 @@
+// GDAL as KELTA uses it: started once with a bounded block cache, its datasets closed by their
+// owners, and its messages kept for KELTA's own one-line reports instead of reaching the terminal.
+#pragma once
+
+#include <gdal.h>
+
+#include <memory>
+#include <string>
+
+// While one lives, GDAL is started and whatever GDAL reports on this thread is kept, not printed.
+// One lives around every sequence of GDAL calls whose failure KELTA reports.
+class GdalMessages {
+public:
+    GdalMessages();
+    ~GdalMessages();
+    GdalMessages(const GdalMessages&) = delete;
+    GdalMessages& operator=(const GdalMessages&) = delete;
+
+    // GDAL's own reason for a failure, on one line: its first error since this began (later ones
+    // tend to repeat it from further up), else its last warning.
+    std::string reason() const;
+
+private:
+    static void CPL_STDCALL keep(CPLErr kind, CPLErrorNum number, const char* text);
+
+    std::string firstError;
+    std::string lastWarning;
+};
+
+struct GdalDatasetCloser {
+    void operator()(void* dataset) const { GDALClose(dataset); }
+};
+// A dataset that closes itself (GDALDatasetH is a pointer to void).
+using GdalDataset = std::unique_ptr<void, GdalDatasetCloser>;
+
+// Opens the raster at `path` read-only. On failure returns no dataset and GDAL's reason.
+GdalDataset openGdalDataset(const std::string& path, std::string& message);
+
+// The MEM driver, which KELTA's in-memory rasters are made with.
+GDALDriverH memoryDriver();
