@@ -1,0 +1,29 @@
+// A raster read through GDAL: the RasterSource of every file that is not one of KELTA's own image
+// formats, and of the in-memory rasters the fuzz targets and tests build.
+#pragma once
+
+#include "io/Gdal.h"
+#include "io/RasterSource.h"
+
+#include <mutex>
+
+// One dataset handle, whose reads take turns behind a mutex: GDAL handles are not safe to share
+// between threads. Readers that want parallel reads open one source per thread.
+class GdalRaster final : public RasterSource {
+public:
+    explicit GdalRaster(GdalDataset dataset);
+
+    const RasterInfo& info() const override { return described; }
+    bool readWindow(int band, int level, const RasterWindow& window, double* out,
+                    std::string& message) const override;
+    bool readWindow(int band, int level, const RasterWindow& window, float* out,
+                    std::string& message) const override;
+
+private:
+    template <typename Value>
+    bool read(int band, int level, const RasterWindow& window, Value* out, std::string& message) const;
+
+    GdalDataset dataset;
+    RasterInfo described;
+    mutable std::mutex reading;
+};
