@@ -1,6 +1,6 @@
-// Height-map reading for every format the terrain takes, and the 16-bit grey PNG writer. The
-// input is untrusted: sizes are checked before anything large is allocated, and libpng's errors
-// come back as messages.
+// Height-map reading for every format the terrain takes, KELTA's own readers first and GDAL for the
+// rest, and the 16-bit grey PNG writer. The input is untrusted: sizes are checked before anything
+// large is allocated, and libpng's errors come back as messages.
 //
 // libpng reports errors by longjmp. Every libpng call that can fail runs below a setjmp in a
 // function (readPngHeader, readPngRows, writePngRows) whose frames, down to libpng, hold only
@@ -9,11 +9,14 @@
 
 #include "gpu/Bitmap.h"
 #include "gpu/BitmapFormat.h"
+#include "io/ElevationMap.h"
 #include "io/ImageInput.h"
 
+#include <cpl_vsi.h>
 #include <png.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <csetjmp>
@@ -38,9 +41,10 @@ const uint16_t LARGEST_8_BIT = 255;
 const uint16_t LARGEST_16_BIT = 65535;
 const size_t PNG_ERROR_TEXT_SIZE = 256;
 
-const char* const UNKNOWN_FORMAT_MESSAGE =
-    "File is not a height map KELTA reads: a BMP, a PNG, or raw 16-bit samples in a file named .r16 or .raw";
+const char* const NOT_KELTA_FORMAT_MESSAGE =
+    "File is not a height map KELTA reads: not a BMP, PNG or raw 16-bit file (.r16, .raw), and GDAL says: ";
 
+// Unknown formats are GDAL's to read.
 enum class HeightMapFormat { Bmp, Png, Raw, Unknown };
 
 bool hasRawName(const std::string& name) {
@@ -327,8 +331,42 @@ bool readPng(const PngSource& source, uint64_t sourceSize, HeightSamples* map, i
     return true;
 }
 
-bool loadFromMemory(const uint8_t* bytes, size_t size, const std::string& name, HeightSamples& map,
-                    std::string& message) {
+// Reads the header through GDAL, and with `map` given the samples too.
+bool readThroughGdal(const std::string& path, const ElevationOptions& options, HeightSamples* map, int& width,
+                     int& height, std::string& message) {
+    const std::unique_ptr<RasterSource> raster = openRaster(path, message);
+    if (!raster) {
+        message = NOT_KELTA_FORMAT_MESSAGE + message;
+        return false;
+    }
+    if (map != nullptr) return heightSamplesFromRaster(*raster, options, *map, message);
+    return heightMapSizeOf(raster->info(), width, height, message);
+}
+
+// GDAL reads bytes in memory as a file of its in-memory file system, under the name given (without
+// its folders), in a folder of its own so that threads do not share it.
+bool readGdalMemory(const uint8_t* bytes, size_t size, const std::string& name, const ElevationOptions& options,
+                    HeightSamples& map, std::string& message) {
+    static std::atomic<uint64_t> folders{0};
+    const std::string fileName = std::filesystem::path(name).filename().string();
+    const std::string path =
+        "/vsimem/kelta-" + std::to_string(++folders) + "/" + (fileName.empty() ? "unnamed" : fileName);
+    static const uint8_t nothing = 0;
+    VSILFILE* file = VSIFileFromMemBuffer(path.c_str(), const_cast<GByte*>(bytes != nullptr ? bytes : &nothing),
+                                          static_cast<vsi_l_offset>(size), FALSE);
+    if (file == nullptr) {
+        message = NO_IMAGE_MEMORY_MESSAGE;
+        return false;
+    }
+    VSIFCloseL(file);
+    int width = 0, height = 0;
+    const bool read = readThroughGdal(path, options, &map, width, height, message);
+    VSIUnlink(path.c_str());
+    return read;
+}
+
+bool loadFromMemory(const uint8_t* bytes, size_t size, const std::string& name, const ElevationOptions& options,
+                    HeightSamples& map, std::string& message) {
     if (bytes == nullptr) size = 0;
     int width = 0, height = 0;
     switch (formatOf(bytes, size, name)) {
@@ -337,8 +375,7 @@ bool loadFromMemory(const uint8_t* bytes, size_t size, const std::string& name, 
         case HeightMapFormat::Raw:
             return readRaw(bytes, size, map, message);
         case HeightMapFormat::Unknown:
-            message = UNKNOWN_FORMAT_MESSAGE;
-            return false;
+            return readGdalMemory(bytes, size, name, options, map, message);
         case HeightMapFormat::Bmp:
             break;
     }
@@ -361,7 +398,8 @@ HeightMapFormat openHeightMap(const std::string& file, FilePtr& opened, uint64_t
 }
 
 // Reads the header, and with `map` given the samples too.
-bool readHeightMapFile(const std::string& file, HeightSamples* map, int& width, int& height, std::string& message) {
+bool readHeightMapFile(const std::string& file, const ElevationOptions& options, HeightSamples* map, int& width,
+                       int& height, std::string& message) {
     FilePtr opened;
     uint64_t size = 0;
     const HeightMapFormat format = openHeightMap(file, opened, size);
@@ -378,8 +416,8 @@ bool readHeightMapFile(const std::string& file, HeightSamples* map, int& width, 
             height = width;
             return true;
         case HeightMapFormat::Unknown:
-            message = UNKNOWN_FORMAT_MESSAGE;
-            return false;
+            opened.reset();
+            return readThroughGdal(file, options, map, width, height, message);
         case HeightMapFormat::Bmp:
             break;
     }
@@ -438,10 +476,11 @@ struct PngWriteStructs {
 
 }  // namespace
 
-bool loadHeightMap(const std::string& file, HeightSamples& map, std::string& message) {
+bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map,
+                   std::string& message) {
     map = HeightSamples();
     int width = 0, height = 0;
-    if (!readHeightMapFile(file, &map, width, height, message)) {
+    if (!readHeightMapFile(file, options, &map, width, height, message)) {
         map = HeightSamples();
         return false;
     }
@@ -451,13 +490,13 @@ bool loadHeightMap(const std::string& file, HeightSamples& map, std::string& mes
 
 bool readHeightMapSize(const std::string& file, int& width, int& height, std::string& message) {
     width = height = 0;
-    return readHeightMapFile(file, nullptr, width, height, message);
+    return readHeightMapFile(file, ElevationOptions(), nullptr, width, height, message);
 }
 
-bool loadHeightMapFromMemory(const uint8_t* bytes, size_t size, const std::string& name, HeightSamples& map,
-                             std::string& message) {
+bool loadHeightMapFromMemory(const uint8_t* bytes, size_t size, const std::string& name,
+                             const ElevationOptions& options, HeightSamples& map, std::string& message) {
     map = HeightSamples();
-    if (!loadFromMemory(bytes, size, name, map, message)) {
+    if (!loadFromMemory(bytes, size, name, options, map, message)) {
         map = HeightSamples();
         return false;
     }

@@ -1,6 +1,9 @@
-// Height maps in any of the formats the terrain takes, reduced to one sample per pixel at the
-// file's own precision: BMP (8 bits), PNG (8 or 16 bits) and raw 16-bit files.
+// Height maps in any of the formats the terrain takes, reduced to one sample per pixel: BMP (8
+// bits), PNG (8 or 16 bits) and raw 16-bit files at their own precision, and every raster GDAL
+// reads, elevation maps among them, quantised to 16 bits.
 #pragma once
+
+#include "io/RasterSource.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +24,10 @@ struct Elevation {
     double maximumMetres = 0.0;
     // Samples that had no data (the band's no-data value, NaN or an infinity), before any filling.
     uint64_t voidCount = 0;
+    // What the file is, for the log: its format and coordinate system, e.g. "GeoTIFF, WGS 84".
+    std::string description;
+    // Where the map lies, for placing a drape picture over it.
+    RasterGrid grid;
 };
 
 struct HeightSamples {
@@ -49,18 +56,20 @@ struct ElevationOptions {
 // Reads the file at `file`, a path read as given (callers look data names up first). The format
 // is told by the name, then by the signature: a name ending in ".r16" or ".raw" holds square raw
 // 16-bit little-endian samples, top row first, whatever its first bytes; otherwise "BM" is a BMP
-// and the PNG signature a PNG, and anything else is refused with a message naming the formats
-// read. Colour images give their red channel. On failure returns false with the reason in
+// and the PNG signature a PNG, and anything else is read through GDAL (io/ElevationMap.h, which
+// `options` steer), or refused with a message naming the formats KELTA reads itself and GDAL's
+// reason. Colour images give their red channel. On failure returns false with the reason in
 // message, and `map` is left empty.
-bool loadHeightMap(const std::string& file, HeightSamples& map, std::string& message);
+bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map,
+                   std::string& message);
 // The width and height of the map in `file`, from its header (or, for raw samples, its size)
 // alone, so that a size can be refused before the samples are read; the messages are
 // loadHeightMap's.
 bool readHeightMapSize(const std::string& file, int& width, int& height, std::string& message);
 // Same as loadHeightMap for the bytes of a whole file already in memory; `name` stands for the
 // file's name, which decides whether bytes without a signature are raw samples.
-bool loadHeightMapFromMemory(const uint8_t* bytes, size_t size, const std::string& name, HeightSamples& map,
-                             std::string& message);
+bool loadHeightMapFromMemory(const uint8_t* bytes, size_t size, const std::string& name,
+                             const ElevationOptions& options, HeightSamples& map, std::string& message);
 
 // The bytes of a 16-bit grey PNG of the samples (bottom row first, as in HeightSamples), with no
 // gamma or colour chunks, so that readers take the values as they are. No bytes for a missing

@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HeightSamples map;
     std::string message;
-    if (loadHeightMapFromMemory(data, size, "fuzz.r16", map, message)) {
+    if (loadHeightMapFromMemory(data, size, "fuzz.r16", ElevationOptions(), map, message)) {
         const bool sane = map.width > 0 && map.height > 0 && map.width <= 32768 && map.height <= 32768 &&
                           map.samples.size() == static_cast<size_t>(map.width) * static_cast<size_t>(map.height) &&
                           (map.largestValue == 255 || map.largestValue == 65535) && message == "Height map loaded";

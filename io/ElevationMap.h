@@ -1,0 +1,28 @@
+// Band 1 of a raster read through GDAL as a height map: an elevation map in metres when the raster
+// lies on the ground (it has a geotransform), else an image map of its values.
+#pragma once
+
+#include "io/HeightMap.h"
+#include "io/RasterSource.h"
+
+#include <string>
+
+// The raster's size as a height map's, refused in one line when it has no band or a side longer
+// than 32768.
+bool heightMapSizeOf(const RasterInfo& info, int& width, int& height, std::string& message);
+
+// Reads band 1 into `map`, bottom row first. Samples without data (the no-data value, NaN, an
+// infinity) are voids: filled from their surroundings, and marked in map.voids unless
+// options.fillVoids. Elevation maps: heights converted to metres (scale, offset, vertical unit),
+// raised to the sea level when there is a sea, quantised over [lowest, highest] onto 0..65535, and
+// map.elevation filled in. Other rasters: 8- and 16-bit unsigned values are taken as they are
+// (largest value 255 or 65535); any other type is spread from its lowest to its highest value over
+// 0..65535. On failure returns false with a one-line reason; `map` is then undefined.
+bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions& options, HeightSamples& map,
+                             std::string& message);
+
+// The ground distance between neighbouring columns and between neighbouring rows of the grid, in
+// metres: the lengths of a pixel's column and row vectors (so rotated and sheared grids measure
+// true), converted from the coordinate system's units; geographic degrees are measured at the
+// grid's centre latitude on its ellipsoid. False unless both are finite and above zero.
+bool groundSpacing(const RasterGrid& grid, const CoordinateUnits& units, double& columnMetres, double& rowMetres);

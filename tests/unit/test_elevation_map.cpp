@@ -1,0 +1,421 @@
+// Tests of elevation maps and other rasters read through GDAL: ground spacing, units of height,
+// sea level, quantisation, voids, orientation, and the height-map dispatch to GDAL with its messages.
+#include "io/ElevationMap.h"
+#include "io/GdalRaster.h"
+#include "io/HeightMap.h"
+#include "io/VoidFill.h"
+#include "tests/GdalTestRasters.h"
+
+#include <gdal_utils.h>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
+const double INFINITE = std::numeric_limits<double>::infinity();
+const std::string ELEVATION_DATA = std::string(KELTA_TEST_DATA_DIR) + "/elevation/";
+// One arc-second pixels around 45 degrees north.
+const double ARC_SECOND = 1.0 / 3600.0;
+const std::array<double, 6> AT_45_NORTH = {6.0, ARC_SECOND, 0.0, 45.0 + 2 * ARC_SECOND, 0.0, -ARC_SECOND};
+const std::array<double, 6> THIRTY_METRES = {500000.0, 30.0, 0.0, 5000000.0, 0.0, -30.0};
+
+struct Loaded {
+    bool ok = false;
+    HeightSamples map;
+    std::string message;
+};
+
+Loaded convert(const gdaltest::Raster& raster, const ElevationOptions& options = ElevationOptions()) {
+    Loaded loaded;
+    GdalDataset dataset = gdaltest::inMemory(raster);
+    EXPECT_TRUE(dataset);
+    if (!dataset) return loaded;
+    const GdalRaster source(std::move(dataset));
+    loaded.ok = heightSamplesFromRaster(source, options, loaded.map, loaded.message);
+    return loaded;
+}
+
+gdaltest::Raster elevationRaster(int width, int height, std::vector<double> values,
+                                 std::array<double, 6> geoTransform = THIRTY_METRES) {
+    gdaltest::Raster raster;
+    raster.width = width;
+    raster.height = height;
+    raster.type = GDT_Float64;
+    raster.values = std::move(values);
+    raster.geoTransform = geoTransform;
+    return raster;
+}
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern = (fs::temp_directory_path() / "kelta-elevation-XXXXXX").string();
+        path = mkdtemp(pattern.data());
+    }
+    ~TempFolder() {
+        std::error_code error;
+        fs::remove_all(path, error);
+    }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    fs::path path;
+};
+
+}  // namespace
+
+TEST(ElevationMap, SpacingIsTheGroundDistanceBetweenSamples) {
+    const double usFoot = 1200.0 / 3937.0;
+    struct Case {
+        std::string label;
+        std::array<double, 6> geoTransform;
+        std::string coordinateSystem;
+        double columnMetres, rowMetres;
+    };
+    // A degree at 45 degrees on WGS 84 spans 78846.81 m along the parallel and 111131.75 m along the
+    // meridian (the usual series for the lengths of a degree).
+    const std::vector<Case> cases = {
+        {"arc-seconds at 45 N", AT_45_NORTH, "EPSG:4326", 78846.81 / 3600, 111131.75 / 3600},
+        {"arc-seconds at 45 S", {6.0, ARC_SECOND, 0.0, -45.0 + 2 * ARC_SECOND, 0.0, -ARC_SECOND}, "EPSG:4326",
+         78846.81 / 3600, 111131.75 / 3600},
+        {"UTM metres", THIRTY_METRES, "EPSG:32632", 30.0, 30.0},
+        {"US survey feet", {6000000.0, 100.0, 0.0, 2000000.0, 0.0, -100.0}, "EPSG:2227", 100 * usFoot, 100 * usFoot},
+        {"no coordinate system: metres", {0.0, 2.5, 0.0, 0.0, 0.0, -4.0}, "", 2.5, 4.0},
+        {"rotated and sheared", {0.0, 3.0, -8.0, 0.0, 4.0, 6.0}, "EPSG:32632", 5.0, 10.0},
+    };
+    for (const Case& c : cases) {
+        gdaltest::Raster raster = elevationRaster(4, 4, {}, c.geoTransform);
+        raster.coordinateSystem = c.coordinateSystem;
+        const Loaded loaded = convert(raster);
+        ASSERT_TRUE(loaded.ok && loaded.map.elevation) << c.label << ": " << loaded.message;
+        EXPECT_NEAR(loaded.map.elevation->columnMetres, c.columnMetres, c.columnMetres * 1e-5) << c.label;
+        EXPECT_NEAR(loaded.map.elevation->rowMetres, c.rowMetres, c.rowMetres * 1e-5) << c.label;
+    }
+    const Loaded flat = convert(elevationRaster(4, 4, {}, {0.0, 0.0, 0.0, 0.0, 0.0, -30.0}));
+    EXPECT_FALSE(flat.ok);
+    EXPECT_EQ(flat.message, "Elevation map's geotransform gives its samples no usable spacing (0 x 30 m apart)");
+}
+
+TEST(ElevationMap, HeightsAreMetresWhateverTheBandsUnit) {
+    struct Case {
+        std::string unit;
+        std::optional<std::pair<double, double>> scaleAndOffset;
+        double highestMetres;  // of a stored 1000 above a stored 0
+        double lowestMetres;
+    };
+    const std::vector<Case> cases = {
+        {"", {}, 1000.0, 0.0},
+        {"metre", {}, 1000.0, 0.0},
+        {"ft", {}, 304.8, 0.0},
+        {"US survey foot", {}, 1000.0 * 1200.0 / 3937.0, 0.0},
+        {"furlong", {}, 1000.0, 0.0},  // unknown: metres
+        {"m", std::pair<double, double>{0.1, 100.0}, 200.0, 100.0},
+        {"ft", std::pair<double, double>{2.0, 10.0}, 2010 * 0.3048, 10 * 0.3048},
+    };
+    for (const Case& c : cases) {
+        gdaltest::Raster raster = elevationRaster(2, 1, {0.0, 1000.0});
+        raster.unit = c.unit;
+        raster.scaleAndOffset = c.scaleAndOffset;
+        const Loaded loaded = convert(raster);
+        ASSERT_TRUE(loaded.ok && loaded.map.elevation) << c.unit << ": " << loaded.message;
+        const Elevation& elevation = *loaded.map.elevation;
+        EXPECT_NEAR(elevation.minimumMetres, c.lowestMetres, 1e-9) << c.unit;
+        EXPECT_NEAR(elevation.maximumMetres, c.highestMetres, 1e-9) << c.unit;
+        EXPECT_NEAR(elevation.lowestMetres + 65535 * elevation.metresPerValue, c.highestMetres, 1e-9) << c.unit;
+        EXPECT_EQ(elevation.description.find("furlong (not a unit KELTA knows") != std::string::npos,
+                  c.unit == "furlong")
+            << elevation.description;
+    }
+}
+
+TEST(ElevationMap, SeaLevelRaisesTheSeaFloorToSampleZeroAndSamplesComeBottomRowFirst) {
+    // Top row first, as in the file: the northern edge.
+    const std::vector<double> heights = {-10.0, -0.5, 0.0, 0.4, 100.0, 250.3};
+    struct Case {
+        std::string label;
+        ElevationOptions options;
+        double lowestMetres;
+    };
+    const std::vector<Case> cases = {
+        {"sea at 0 m", {false, true, 0.0}, 0.0},
+        {"sea at 50 m", {false, true, 50.0}, 50.0},
+        {"no sea", {false, false, 0.0}, -10.0},
+        {"sea below the lowest ground", {false, true, -100.0}, -10.0},
+    };
+    for (const Case& c : cases) {
+        const Loaded loaded = convert(elevationRaster(3, 2, heights), c.options);
+        ASSERT_TRUE(loaded.ok && loaded.map.elevation) << c.label << ": " << loaded.message;
+        const Elevation& elevation = *loaded.map.elevation;
+        EXPECT_EQ(elevation.lowestMetres, c.lowestMetres) << c.label;
+        EXPECT_EQ(elevation.minimumMetres, -10.0) << c.label;
+        EXPECT_EQ(elevation.maximumMetres, 250.3) << c.label;
+        EXPECT_EQ(loaded.map.largestValue, 65535) << c.label;
+        EXPECT_TRUE(loaded.map.voids.empty()) << c.label;
+        for (size_t k = 0; k < heights.size(); ++k) {
+            // The file's first row is the map's last.
+            const size_t row = k / 3, column = k % 3;
+            const uint16_t sample = loaded.map.samples[(1 - row) * 3 + column];
+            const double expected = std::max(heights[k], c.lowestMetres);
+            if (expected == c.lowestMetres) {
+                EXPECT_EQ(sample, 0) << c.label << ", height " << heights[k];
+            }
+            EXPECT_LE(std::abs(elevation.lowestMetres + sample * elevation.metresPerValue - expected),
+                      elevation.metresPerValue / 2 * (1 + 1e-9))
+                << c.label << ", height " << heights[k];
+        }
+        EXPECT_EQ(loaded.map.samples[2], 65535) << c.label;
+    }
+}
+
+TEST(ElevationMap, VoidsAreCountedFilledAndMarkedUnlessFillingWasAsked) {
+    // A slope rising 10 m a column, with no data in the middle of it.
+    const int width = 7, height = 5;
+    const double noData = -9999.0;
+    std::vector<double> heights;
+    std::vector<bool> isVoid;
+    for (int row = 0; row < height; ++row) {
+        for (int column = 0; column < width; ++column) {
+            const bool hole = row >= 1 && row <= 3 && column >= 2 && column <= 4;
+            const double holeValues[] = {noData, NOT_A_NUMBER, INFINITE, -INFINITE};
+            heights.push_back(hole ? holeValues[(row * width + column) % 4] : 100.0 + 10.0 * column);
+            isVoid.push_back(hole);
+        }
+    }
+    for (const bool withGeoTransform : {true, false}) {
+        for (const bool fill : {false, true}) {
+            gdaltest::Raster raster = elevationRaster(width, height, heights);
+            if (!withGeoTransform) raster.geoTransform.reset();
+            raster.noData = noData;
+            const std::string label = std::string(withGeoTransform ? "elevation map" : "raster off the ground") +
+                                      (fill ? ", filled" : ", marked");
+            const Loaded loaded = convert(raster, {fill, true, 0.0});
+            ASSERT_TRUE(loaded.ok) << label << ": " << loaded.message;
+            const HeightSamples& map = loaded.map;
+            if (withGeoTransform) {
+                EXPECT_EQ(map.elevation->voidCount, 9u) << label;
+            }
+            EXPECT_EQ(map.voids.empty(), fill) << label;
+            for (size_t k = 0; k < heights.size(); ++k) {
+                const size_t at = (height - 1 - k / width) * width + k % width;
+                if (!fill) {
+                    EXPECT_EQ(map.voids[at], isVoid[k] ? 1 : 0) << label << ", sample " << k;
+                }
+                // Filled from the slope around it: between its lowest and highest neighbours.
+                const uint16_t left = map.samples[(at / width) * width + 1];
+                const uint16_t right = map.samples[(at / width) * width + 5];
+                if (isVoid[k]) {
+                    EXPECT_GE(map.samples[at], left) << label << ", sample " << k;
+                    EXPECT_LE(map.samples[at], right) << label << ", sample " << k;
+                }
+            }
+        }
+    }
+    gdaltest::Raster empty = elevationRaster(2, 2, {noData, NOT_A_NUMBER, INFINITE, noData});
+    empty.noData = noData;
+    const Loaded refused = convert(empty);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.message, "Map holds no data: all of its 4 samples are voids (its no-data value, NaN or an infinity)");
+}
+
+TEST(ElevationMap, RastersOffTheGroundAreImageMapsOfTheirValues) {
+    struct Case {
+        GDALDataType type;
+        std::vector<double> values;
+        uint16_t largestValue;
+        std::vector<uint16_t> samples;  // bottom row first
+    };
+    const std::vector<Case> cases = {
+        {GDT_Byte, {0, 17, 200, 255}, 255, {200, 255, 0, 17}},
+        {GDT_UInt16, {0, 17, 40000, 65535}, 65535, {40000, 65535, 0, 17}},
+        {GDT_UInt16, {5, 6, 7, 8}, 65535, {7, 8, 5, 6}},
+        {GDT_Int16, {-100, 0, 100, 300}, 65535, {32768, 65535, 0, 16384}},
+        {GDT_Float32, {-0.5, 0.0, 0.5, 1.5}, 65535, {32768, 65535, 0, 16384}},
+    };
+    for (const Case& c : cases) {
+        gdaltest::Raster raster;
+        raster.width = 2;
+        raster.height = 2;
+        raster.type = c.type;
+        raster.values = c.values;
+        const Loaded loaded = convert(raster);
+        ASSERT_TRUE(loaded.ok) << GDALGetDataTypeName(c.type) << ": " << loaded.message;
+        EXPECT_FALSE(loaded.map.elevation) << GDALGetDataTypeName(c.type);
+        EXPECT_EQ(loaded.map.largestValue, c.largestValue) << GDALGetDataTypeName(c.type);
+        EXPECT_EQ(loaded.map.samples, c.samples) << GDALGetDataTypeName(c.type);
+    }
+}
+
+TEST(ElevationMap, RealMapsKeepTheirHeightsWithinHalfAStep) {
+    struct Case {
+        std::string file;
+        int width, height;
+        double columnMetres, rowMetres;
+        double minimumMetres, maximumMetres;
+        uint64_t voidCount;
+        std::string description;
+    };
+    // Luxembourg in 30 arc-second cells (measured at its centre, 49.82 N), and Olinda in UTM metres.
+    const std::vector<Case> cases = {
+        {"elev.tif", 95, 90, 599.73, 926.88, 141.0, 547.0, 3942, "GeoTIFF, WGS 84"},
+        {"olinda_dem_utm25s.tif", 111, 111, 89.994, 89.994, -1.0, 88.0, 0,
+         "GeoTIFF, UTM Zone 25, Southern Hemisphere"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = ELEVATION_DATA + c.file;
+        Loaded loaded;
+        loaded.ok = loadHeightMap(path, ElevationOptions(), loaded.map, loaded.message);
+        ASSERT_TRUE(loaded.ok && loaded.map.elevation) << c.file << ": " << loaded.message;
+        const HeightSamples& map = loaded.map;
+        const Elevation& elevation = *map.elevation;
+        EXPECT_EQ(map.width, c.width) << c.file;
+        EXPECT_EQ(map.height, c.height) << c.file;
+        EXPECT_NEAR(elevation.columnMetres, c.columnMetres, 0.01) << c.file;
+        EXPECT_NEAR(elevation.rowMetres, c.rowMetres, 0.01) << c.file;
+        EXPECT_EQ(elevation.minimumMetres, c.minimumMetres) << c.file;
+        EXPECT_EQ(elevation.maximumMetres, c.maximumMetres) << c.file;
+        EXPECT_EQ(elevation.voidCount, c.voidCount) << c.file;
+        EXPECT_EQ(elevation.description, c.description) << c.file;
+        EXPECT_EQ(map.voids.empty(), c.voidCount == 0) << c.file;
+
+        // Against GDAL's own reading of the file.
+        std::string message;
+        const std::unique_ptr<RasterSource> raster = openRaster(path, message);
+        ASSERT_TRUE(raster) << message;
+        std::vector<double> heights(size_t(c.width) * c.height);
+        ASSERT_TRUE(raster->readWindow(1, 0, {0, 0, c.width, c.height}, heights.data(), message)) << message;
+        for (size_t k = 0; k < heights.size(); ++k) {
+            const size_t at = (c.height - 1 - k / c.width) * c.width + k % c.width;
+            if (!map.voids.empty() && map.voids[at] != 0) continue;
+            const double metres = elevation.lowestMetres + map.samples[at] * elevation.metresPerValue;
+            ASSERT_LE(std::abs(metres - std::max(heights[k], 0.0)), elevation.metresPerValue / 2 * (1 + 1e-9))
+                << c.file << ", sample " << k;
+        }
+    }
+}
+
+TEST(VoidFill, EveryHoleTakesValuesFromItsSurroundings) {
+    struct Case {
+        std::string label;
+        int width, height;
+        std::vector<std::pair<int, uint16_t>> known;  // index, value; every other sample is a hole
+    };
+    const std::vector<Case> cases = {
+        {"one sample known", 9, 5, {{22, 1234}}},
+        {"two corners", 16, 16, {{0, 1000}, {255, 3000}}},
+        {"one row", 1, 7, {{6, 9}}},
+        {"a side of 1 and a hole at each end", 5, 1, {{2, 70}}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint16_t> samples(size_t(c.width) * c.height, 0);
+        std::vector<uint8_t> voids(samples.size(), 1);
+        uint16_t lowest = 65535, highest = 0;
+        for (const auto& [at, value] : c.known) {
+            samples[at] = value;
+            voids[at] = 0;
+            lowest = std::min(lowest, value);
+            highest = std::max(highest, value);
+        }
+        std::string message;
+        ASSERT_TRUE(fillVoids(c.width, c.height, voids, samples, message)) << c.label;
+        for (const auto& [at, value] : c.known) EXPECT_EQ(samples[at], value) << c.label;
+        for (size_t k = 0; k < samples.size(); ++k) {
+            EXPECT_GE(samples[k], lowest) << c.label << ", sample " << k;
+            EXPECT_LE(samples[k], highest) << c.label << ", sample " << k;
+        }
+    }
+}
+
+TEST(HeightMapDispatch, EveryRasterGdalReadsLoadsAsItsSizeSays) {
+    const TempFolder folder;
+    gdaltest::Raster raster = elevationRaster(40, 30, {});
+    for (int k = 0; k < 40 * 30; ++k) raster.values.push_back(k % 40 + k / 40 * 3.5);
+    raster.coordinateSystem = "EPSG:32632";
+    raster.type = GDT_Int16;
+    const GdalDataset source = gdaltest::inMemory(raster);
+    ASSERT_TRUE(source);
+    const std::string gtiff = folder / "striped.tif";
+    ASSERT_TRUE(gdaltest::writeFile(source.get(), gtiff));
+    ASSERT_TRUE(gdaltest::writeFile(source.get(), folder / "tiled.tif", "GTiff",
+                                    {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", "COMPRESS=DEFLATE"}));
+    ASSERT_TRUE(gdaltest::writeFile(source.get(), folder / "cloud.tif", "COG", {"COMPRESS=LZW"}));
+    ASSERT_TRUE(gdaltest::writeFile(source.get(), folder / "grid.asc", "AAIGrid"));
+    // Two halves side by side in a mosaic.
+    raster.width = 20;
+    std::vector<std::string> halves;
+    for (const int half : {0, 1}) {
+        gdaltest::Raster part = raster;
+        part.values.clear();
+        for (int k = 0; k < 20 * 30; ++k) part.values.push_back(raster.values[k / 20 * 40 + half * 20 + k % 20]);
+        part.geoTransform->at(0) += half * 20 * 30.0;
+        halves.push_back(folder / ("half" + std::to_string(half) + ".tif"));
+        ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(part).get(), halves.back()));
+    }
+    std::vector<const char*> halfNames = {halves[0].c_str(), halves[1].c_str()};
+    GdalDataset mosaic(GDALBuildVRT((folder / "mosaic.vrt").c_str(), 2, nullptr, halfNames.data(), nullptr, nullptr));
+    ASSERT_TRUE(mosaic);
+    mosaic.reset();
+
+    HeightSamples reference;
+    std::string message;
+    ASSERT_TRUE(loadHeightMap(gtiff, ElevationOptions(), reference, message)) << message;
+    for (const std::string name : {"tiled.tif", "cloud.tif", "grid.asc", "mosaic.vrt"}) {
+        HeightSamples map;
+        ASSERT_TRUE(loadHeightMap(folder / name, ElevationOptions(), map, message)) << name << ": " << message;
+        int width = 0, height = 0;
+        EXPECT_TRUE(readHeightMapSize(folder / name, width, height, message)) << name << ": " << message;
+        EXPECT_EQ(width, 40) << name;
+        EXPECT_EQ(height, 30) << name;
+        EXPECT_EQ(map.samples, reference.samples) << name;
+        ASSERT_TRUE(map.elevation) << name;
+        EXPECT_EQ(map.elevation->columnMetres, 30.0) << name;
+    }
+}
+
+TEST(HeightMapDispatch, FilesGdalCannotReadEndInOneLineWithGdalsReason) {
+    const TempFolder folder;
+    gdaltest::Raster raster = elevationRaster(64, 64, std::vector<double>(64 * 64, 5.0));
+    const GdalDataset source = gdaltest::inMemory(raster);
+    ASSERT_TRUE(gdaltest::writeFile(source.get(), folder / "whole.tif"));
+    std::ifstream whole(folder / "whole.tif", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(whole)), std::istreambuf_iterator<char>());
+    std::ofstream(folder / "cut.tif", std::ios::binary).write(bytes.data(), std::streamsize(bytes.size() - 4000));
+    std::ofstream(folder / "notes.txt") << "a height map\n";
+    std::ofstream(folder / "wide.vrt") << "<VRTDataset rasterXSize=\"40000\" rasterYSize=\"10\"><VRTRasterBand "
+                                          "dataType=\"Byte\" band=\"1\"/></VRTDataset>";
+    const std::string notKelta =
+        "File is not a height map KELTA reads: not a BMP, PNG or raw 16-bit file (.r16, .raw), and GDAL says: ";
+    struct Case {
+        std::string name;
+        bool sizeRead;
+        std::string message;  // its beginning, then GDAL's reason
+    };
+    const std::vector<Case> cases = {
+        {"cut.tif", true, "GDAL could not read the samples: TIFF"},
+        {"notes.txt", false, notKelta + "`" + (folder / "notes.txt") + "' not recognized as a supported file format."},
+        {"wide.vrt", false, "Image is larger than 32768 pixels on a side"},
+    };
+    for (const Case& c : cases) {
+        HeightSamples map;
+        std::string message;
+        EXPECT_FALSE(loadHeightMap(folder / c.name, ElevationOptions(), map, message)) << c.name;
+        EXPECT_EQ(message.rfind(c.message, 0), 0u) << c.name << ": " << message;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << c.name;
+        EXPECT_TRUE(map.samples.empty()) << c.name;
+        int width = 0, height = 0;
+        std::string sizeMessage;
+        EXPECT_EQ(readHeightMapSize(folder / c.name, width, height, sizeMessage), c.sizeRead) << c.name;
+        if (!c.sizeRead) {
+            EXPECT_EQ(sizeMessage, message) << c.name;
+        }
+    }
+}
