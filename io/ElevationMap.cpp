@@ -54,7 +54,9 @@ bool forEachRow(const RasterSource& raster, Visit visit, std::string& message) {
     for (int top = 0; top < grid.height; top += STRIP_ROWS) {
         const RasterWindow window{0, top, grid.width, std::min(STRIP_ROWS, grid.height - top)};
         if (!raster.readWindow(1, 0, window, strip.data(), message)) return false;
-        for (int row = 0; row < window.height; ++row) visit(top + row, strip.data() + static_cast<size_t>(row) * grid.width);
+        for (int row = 0; row < window.height; ++row) {
+            visit(top + row, strip.data() + static_cast<size_t>(row) * static_cast<size_t>(grid.width));
+        }
     }
     return true;
 }
@@ -105,7 +107,8 @@ bool groundSpacing(const RasterGrid& grid, const CoordinateUnits& units, double&
     double northMetres = units.metresPerUnit;
     if (units.geographic) {
         const double halfPi = std::acos(0.0);
-        const double centreLatitude = (t[3] + t[4] * grid.width / 2.0 + t[5] * grid.height / 2.0) * units.radiansPerUnit;
+        const double centreLatitude =
+            (t[3] + t[4] * grid.width / 2.0 + t[5] * grid.height / 2.0) * units.radiansPerUnit;
         const double latitude = std::clamp(centreLatitude, -halfPi, halfPi);
         const double eccentricitySquared = units.flattening * (2.0 - units.flattening);
         const double sine = std::sin(latitude);
@@ -134,7 +137,8 @@ bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions&
         return false;
     }
     // Unsigned 8- and 16-bit rasters off the ground are image maps like BMP and PNG files.
-    const bool isImage = !isElevation && (info.sampleType == SampleType::UInt8 || info.sampleType == SampleType::UInt16);
+    const bool isImage =
+        !isElevation && (info.sampleType == SampleType::UInt8 || info.sampleType == SampleType::UInt16);
     HeightRule rule;
     rule.noData = info.noData;
     if (isElevation) {

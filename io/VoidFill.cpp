@@ -108,7 +108,8 @@ bool fillVoids(int width, int height, const std::vector<uint8_t>& voids, std::ve
         for (int x = 0; x < width; ++x) {
             const size_t at = static_cast<size_t>(y) * width + x;
             if (voids[at] != 0) {
-                samples[at] = static_cast<uint16_t>(std::lround(std::clamp(bilinear(pyramid[0], x, y), 0.0f, 65535.0f)));
+                const float value = std::clamp(bilinear(pyramid[0], x, y), 0.0f, 65535.0f);
+                samples[at] = static_cast<uint16_t>(std::lround(value));
             }
         }
     }

@@ -70,7 +70,9 @@ inline GdalDataset inMemory(const Raster& raster) {
             GDALSetRasterScale(band, raster.scaleAndOffset->first);
             GDALSetRasterOffset(band, raster.scaleAndOffset->second);
         }
-        if (static_cast<size_t>(b) <= raster.colours.size()) GDALSetRasterColorInterpretation(band, raster.colours[b - 1]);
+        if (static_cast<size_t>(b) <= raster.colours.size()) {
+            GDALSetRasterColorInterpretation(band, raster.colours[b - 1]);
+        }
     }
     return dataset;
 }

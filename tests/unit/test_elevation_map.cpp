@@ -224,7 +224,8 @@ TEST(ElevationMap, VoidsAreCountedFilledAndMarkedUnlessFillingWasAsked) {
     empty.noData = noData;
     const Loaded refused = convert(empty);
     EXPECT_FALSE(refused.ok);
-    EXPECT_EQ(refused.message, "Map holds no data: all of its 4 samples are voids (its no-data value, NaN or an infinity)");
+    EXPECT_EQ(refused.message,
+              "Map holds no data: all of its 4 samples are voids (its no-data value, NaN or an infinity)");
 }
 
 TEST(ElevationMap, RastersOffTheGroundAreImageMapsOfTheirValues) {

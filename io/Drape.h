@@ -1,0 +1,37 @@
+// The drape: a picture in any raster format GDAL reads, laid over a height map to colour its
+// terrain, turned into RGBA bytes ready for a texture. Free of GL.
+#pragma once
+
+#include "io/Gdal.h"
+#include "io/RasterSource.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct DrapeImage {
+    int width = 0;
+    int height = 0;
+    // width x height pixels of red, green, blue and alpha, bottom row first like HeightSamples;
+    // alpha is how much of the pixel the picture covers (0 where it has no data or does not reach).
+    std::vector<uint8_t> rgba;
+};
+
+// Reads the picture at `path` and lays it over the map whose grid is `map` (an elevation map's
+// Elevation::grid, or just the width and height of any other map). The image covers exactly the
+// map's extent, from the corners of its first and last samples. A georeferenced picture over a
+// georeferenced map is placed by its coordinates, reprojected when the coordinate systems differ;
+// any other picture is stretched over the whole map. The size is the picture's own resolution
+// over that extent, at most maxSide a side (GL_MAX_TEXTURE_SIZE).
+//
+// Colours: `bands` empty takes the bands the picture declares red, green and blue, else a colour
+// table, else bands 1, 2 and 3, else band 1 as grey; or `bands` names three bands (1-based) for red,
+// green and blue. Declared colour bands and single bands of 8 bits are taken as they are; any
+// other band is stretched linearly from its 2nd to its 98th percentile, over the pixels shown.
+// On failure returns false with a one-line reason that does not name the file.
+bool loadDrape(const std::string& path, const RasterGrid& map, const std::vector<int>& bands, int maxSide,
+               DrapeImage& out, std::string& message);
+
+// Same as loadDrape for a picture already open, such as an in-memory raster.
+bool drapeFromDataset(GDALDatasetH picture, const RasterGrid& map, const std::vector<int>& bands, int maxSide,
+                      DrapeImage& out, std::string& message);
