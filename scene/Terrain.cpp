@@ -3,13 +3,16 @@
 // the chosen surface in the current shading mode.
 #include "scene/Terrain.h"
 
+#include <array>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/Application.h"
 #include "app/Fatal.h"
 #include "io/DataPath.h"
+#include "io/Drape.h"
 #include "gpu/Texture.h"
 #include "math/Camera.h"
 #include "scene/Skydome.h"
@@ -76,8 +79,12 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     }
     if (!mesh) requireLevelOfDetailFits(mapName);
 
+    ElevationOptions elevationOptions;
+    elevationOptions.fillVoids = options.fillVoids;
+    elevationOptions.hasSea = options.hasSea;
+    elevationOptions.seaLevelMetres = options.seaLevelMetres;
     HeightSamples map;
-    if (!loadHeightMap(mapFile, map, message)) {
+    if (!loadHeightMap(mapFile, elevationOptions, map, message)) {
         fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
     }
     if (map.width != gridWidth || map.height != gridHeight) {
@@ -128,11 +135,13 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
         greyRange.x = hasSea ? 0.0f : lowestHeight;
         greyRange.y = startHeight > greyRange.x ? startHeight : greyRange.x + 1.0f;
     }
+    // A drape is laid over where the map lies, or stretched over a map that does not say.
+    const RasterGrid grid = map.elevation ? map.elevation->grid : RasterGrid{map.width, map.height, {}, {}};
     map = HeightSamples();
     application.startupPhaseEnded("mesh build");
 
     atlas = new TextureAtlas(9, MATERIAL_FILES);
-    if (!options.drapePath.empty()) loadDrape(options.drapePath);
+    if (!options.drapePath.empty()) loadDrape(options.drapePath, grid);
     application.startupPhaseEnded("atlas");
 
     Camera* camera = application.camera;
@@ -141,13 +150,19 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     camera->direction = vec3{inverseRootTwo, 0.0f, -inverseRootTwo};
 }
 
-void Terrain::loadDrape(const std::string& path) {
-    // The one place a drape is read. To be wired to io/Drape.h once it exists:
-    //   DrapeImage picture;
-    //   if (!loadDrape(path, <the map's raster grid>, terrainOptions.drapeBands, GL_MAX_TEXTURE_SIZE, picture,
-    //                  message)) fatal(<the loader's line>);
-    //   setDrape(picture.width, picture.height, picture.pixels.data());
-    fatal("Could not load drape " + path + ": this build reads no drape pictures");
+void Terrain::loadDrape(const std::string& path, const RasterGrid& grid) {
+    // No bands given (zeros): the colours the picture declares.
+    const std::array<int, 3>& given = Application::instance().terrainOptions.drapeBands;
+    const std::vector<int> bands = given[0] == 0 ? std::vector<int>() : std::vector<int>(given.begin(), given.end());
+    GLint largestSide = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestSide);
+    const std::string file = resolveTypedPath(path);
+    DrapeImage picture;
+    std::string message;
+    if (!::loadDrape(file, grid, bands, largestSide, picture, message)) {
+        fatal("Could not load drape: " + message, describeLookup(path, file));
+    }
+    setDrape(picture.width, picture.height, picture.rgba.data());
 }
 
 void Terrain::setDrape(int width, int height, const uint8_t* rgba) {

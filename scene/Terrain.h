@@ -64,8 +64,8 @@ private:
 
     // Takes the geometry, shading and camera start of an elevation map, and logs what it is.
     void placeElevationMap(const HeightSamples& map, const std::string& mapName, bool heightScaleGiven);
-    // Reads the picture named by the terrain options and drapes it over the map.
-    void loadDrape(const std::string& path);
+    // Reads the picture at `path` (as typed) and drapes it over the map, which lies where `grid` says.
+    void loadDrape(const std::string& path, const RasterGrid& grid);
     // Ends the program with one line when level of detail cannot draw a map of the grid's size.
     void requireLevelOfDetailFits(const std::string& mapName) const;
 };
