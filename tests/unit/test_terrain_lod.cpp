@@ -188,10 +188,13 @@ TEST(TerrainLodTree, NodeBoxesLieWhereTheGeometryPutsTheSamples) {
 
 TEST(Frustum, PlanesFromAViewAndProjectionHoldJustThePointsInView) {
     // From (10, 5, 0) along -z, a right angle high and twice as wide, from 1 to 100 away: at
-    // distance 50 the view reaches 50 up and down and 100 to either side.
-    const mat4 clip = perspective(3.1415927f / 2.0f, 2.0f, 1.0f, 100.0f) *
-                      lookAt(vec3{10, 5, 0}, vec3{10, 5, -1}, vec3{0, 1, 0});
-    const Frustum frustum = Frustum::fromClipMatrix(clip);
+    // distance 50 the view reaches 50 up and down and 100 to either side. The same view with
+    // reversed depth, whose clip-space depth runs from 0 to 1, holds the same points.
+    const mat4 view = lookAt(vec3{10, 5, 0}, vec3{10, 5, -1}, vec3{0, 1, 0});
+    const Frustum frusta[] = {
+        Frustum::fromClipMatrix(perspective(3.1415927f / 2.0f, 2.0f, 1.0f, 100.0f) * view),
+        Frustum::fromClipMatrix(reversedPerspective(3.1415927f / 2.0f, 2.0f, 1.0f, 100.0f) * view, true),
+    };
     const struct {
         vec3 point;
         bool inView;
@@ -201,11 +204,14 @@ TEST(Frustum, PlanesFromAViewAndProjectionHoldJustThePointsInView) {
         {{10, 52, -50}, true},   {{10, 58, -50}, false},  {{10, -42, -50}, true},   {{10, -48, -50}, false},
         {{105, 5, -50}, true},   {{115, 5, -50}, false},  {{-85, 5, -50}, true},    {{-95, 5, -50}, false},
     };
-    for (const auto& c : cases) {
-        bool inView = true;
-        for (const vec4& plane : frustum.planes) {
-            inView = inView && plane.x * c.point.x + plane.y * c.point.y + plane.z * c.point.z + plane.w >= 0;
+    for (const Frustum& frustum : frusta) {
+        for (const auto& c : cases) {
+            bool inView = true;
+            for (const vec4& plane : frustum.planes) {
+                inView = inView && plane.x * c.point.x + plane.y * c.point.y + plane.z * c.point.z + plane.w >= 0;
+            }
+            EXPECT_EQ(inView, c.inView) << (&frustum == &frusta[0] ? "" : "reversed: ") << c.point.x << ", "
+                                        << c.point.y << ", " << c.point.z;
         }
-        EXPECT_EQ(inView, c.inView) << c.point.x << ", " << c.point.y << ", " << c.point.z;
     }
 }
