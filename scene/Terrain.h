@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "io/HeightMap.h"
+#include "io/RasterSource.h"
 #include "math/Math.h"
 #include "scene/TerrainGeometry.h"
 
@@ -62,8 +62,6 @@ public:
 private:
     TerrainSurface* surface = nullptr;
 
-    // Takes the geometry, shading and camera start of an elevation map, and logs what it is.
-    void placeElevationMap(const HeightSamples& map, const std::string& mapName, bool heightScaleGiven);
     // Reads the picture at `path` (as typed) and drapes it over the map, which lies where `grid` says.
     void loadDrape(const std::string& path, const RasterGrid& grid);
     // Ends the program with one line when level of detail cannot draw a map of the grid's size.
