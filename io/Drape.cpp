@@ -21,6 +21,10 @@ const double LOW_PERCENTILE = 0.02;
 const double HIGH_PERCENTILE = 0.98;
 // gdalwarp's own tolerance for interpolating the transformation between exactly computed points.
 const double WARP_ERROR_PIXELS = 0.125;
+// Grids reaching farther than this many units, a thousand times any place on Earth, are taken as
+// having no usable coordinates: PROJ takes time in proportion to how far out they lie (22 s from
+// Web Mercator at 1e15 m), and GDAL's warper sizes its buffers by their absurd scales (gigabytes).
+const double FARTHEST_COORDINATE = 1e10;
 
 enum class Colouring { AsIs, Stretched, Palette };
 
@@ -128,14 +132,27 @@ double picturePixelLength(GDALDatasetH picture, const std::array<double, 6>& t, 
     return error == CE_None ? std::abs(suggested[1]) : std::numeric_limits<double>::quiet_NaN();
 }
 
+// Whether the grid maps its pixels one to one onto coordinates within reach.
+bool hasUsableCoordinates(const std::array<double, 6>& t, int width, int height) {
+    if (!isInvertible(t)) return false;
+    for (const double column : {0.0, static_cast<double>(width)}) {
+        for (const double row : {0.0, static_cast<double>(height)}) {
+            const double x = t[0] + column * t[1] + row * t[2];
+            const double y = t[3] + column * t[4] + row * t[5];
+            if (!(std::abs(x) <= FARTHEST_COORDINATE && std::abs(y) <= FARTHEST_COORDINATE)) return false;
+        }
+    }
+    return true;
+}
+
 Placement placeOverMap(GDALDatasetH picture, const RasterGrid& map, int maxSide) {
     Placement placement;
-    std::array<double, 6> pictureTransform{};
-    const bool pictureLies = GDALGetGeoTransform(picture, pictureTransform.data()) == CE_None &&
-                             isInvertible(pictureTransform);
-    placement.byCoordinates = pictureLies && map.geoTransform && isInvertible(*map.geoTransform);
     const int pictureWidth = GDALGetRasterXSize(picture);
     const int pictureHeight = GDALGetRasterYSize(picture);
+    std::array<double, 6> pictureTransform{};
+    placement.byCoordinates = GDALGetGeoTransform(picture, pictureTransform.data()) == CE_None &&
+                              hasUsableCoordinates(pictureTransform, pictureWidth, pictureHeight) &&
+                              map.geoTransform && hasUsableCoordinates(*map.geoTransform, map.width, map.height);
     if (!placement.byCoordinates) {
         fitSize(pictureWidth, pictureHeight, maxSide, placement);
         placement.transform = {0.0, double(pictureWidth) / placement.width, 0.0, 0.0, 0.0,
@@ -176,8 +193,11 @@ GdalDataset warpOntoPlacement(GDALDatasetH picture, const BandChoice& choice, co
         return nullptr;
     }
 
-    // Without coordinates, the picture's pixels are the drape's coordinates.
-    const char* transformerOptions[] = {placement.byCoordinates ? nullptr : "SRC_METHOD=NO_GEOTRANSFORM", nullptr};
+    // Without coordinates, the picture's pixels are the drape's coordinates; unless it is reprojected,
+    // the picture's coordinate system is left out, so that PROJ has no part in it.
+    const char* transformerOptions[] = {"SRC_SRS=", placement.byCoordinates ? nullptr : "SRC_METHOD=NO_GEOTRANSFORM",
+                                        nullptr};
+    if (placement.reprojected) transformerOptions[0] = nullptr;
     void* exact = GDALCreateGenImgProjTransformer2(picture, target.get(), const_cast<char**>(transformerOptions));
     if (exact == nullptr) return nullptr;
     void* approximate = GDALCreateApproxTransformer(GDALGenImgProjTransform, exact, WARP_ERROR_PIXELS);

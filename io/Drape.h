@@ -21,7 +21,8 @@ struct DrapeImage {
 // Elevation::grid, or just the width and height of any other map). The image covers exactly the
 // map's extent, from the corners of its first and last samples. A georeferenced picture over a
 // georeferenced map is placed by its coordinates, reprojected when the coordinate systems differ;
-// any other picture is stretched over the whole map. The size is the picture's own resolution
+// any other picture is stretched over the whole map (as is one whose grid or the map's has pixels
+// without area or corners more than 1e10 units out: no place on Earth). The size is the picture's own resolution
 // over that extent, at most maxSide a side (GL_MAX_TEXTURE_SIZE).
 //
 // Colours: `bands` empty takes the bands the picture declares red, green and blue, else a colour

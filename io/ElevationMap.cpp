@@ -24,11 +24,12 @@ struct HeightRule {
     std::optional<double> noData;
     double scale = 1.0;
     double offset = 0.0;
+    double metresPerUnit = 1.0;
 
     // The height of a stored value, or NaN for a void.
     double heightOf(double stored) const {
         if (noData && stored == *noData) return std::numeric_limits<double>::quiet_NaN();
-        const double height = stored * scale + offset;
+        const double height = (stored * scale + offset) * metresPerUnit;
         return std::isfinite(height) ? height : std::numeric_limits<double>::quiet_NaN();
     }
 };
@@ -127,6 +128,10 @@ bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions&
                              std::string& message) {
     const RasterInfo& info = raster.info();
     if (!heightMapSizeOf(info, map.width, map.height, message)) return false;
+    if (options.hasSea && !std::isfinite(options.seaLevelMetres)) {
+        message = "Sea level is not a finite number of metres";
+        return false;
+    }
     const bool isElevation = info.grid.geoTransform.has_value();
     Elevation elevation;
     if (isElevation && !groundSpacing(info.grid, info.units, elevation.columnMetres, elevation.rowMetres)) {
@@ -142,8 +147,9 @@ bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions&
     HeightRule rule;
     rule.noData = info.noData;
     if (isElevation) {
-        rule.scale = info.valueScale * info.verticalMetresPerUnit;
-        rule.offset = info.valueOffset * info.verticalMetresPerUnit;
+        rule.scale = info.valueScale;
+        rule.offset = info.valueOffset;
+        rule.metresPerUnit = info.verticalMetresPerUnit;
     }
 
     HeightRange range;
@@ -176,11 +182,13 @@ bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions&
         lowest = std::max(lowest, options.seaLevelMetres);
         highest = std::max(highest, lowest);
     }
-    const double span = highest - lowest;
+    double span = highest - lowest;
     if (!std::isfinite(span)) {
         message = "Map's heights span more than a number holds";
         return false;
     }
+    // A step too small for a normal double has lost its precision (1e-308 m): such a map is flat.
+    if (span / LARGEST_16_BIT < std::numeric_limits<double>::min()) span = 0.0;
     if (!allocate(map, range.voidCount > 0, message)) return false;
 
     uint64_t voidCount = 0;

@@ -53,5 +53,7 @@ double metresPerHeightUnit(const std::string& name) {
 bool isInvertible(const std::array<double, 6>& t) {
     const bool finite = std::all_of(t.begin(), t.end(), [](double value) { return std::isfinite(value); });
     const double area = t[1] * t[5] - t[2] * t[4];
-    return finite && std::isfinite(area) && area != 0.0;
+    // GDAL's own test (GDALInvGeoTransform): an area tiny beside the pixel's sides is no area.
+    const double side = std::max(std::max(std::abs(t[1]), std::abs(t[2])), std::max(std::abs(t[4]), std::abs(t[5])));
+    return finite && std::isfinite(area) && std::abs(area) > 1e-10 * side * side;
 }

@@ -87,6 +87,6 @@ std::unique_ptr<RasterSource> openRaster(const std::string& path, std::string& m
 // foot", ...); 0 for a name KELTA does not know.
 double metresPerHeightUnit(const std::string& name);
 
-// Whether the geotransform maps pixels onto the ground one to one: finite, and its pixel of
-// non-zero area.
+// Whether the geotransform maps pixels onto the ground one to one: finite, and its pixel of an
+// area that is not vanishing beside its sides.
 bool isInvertible(const std::array<double, 6>& geoTransform);

@@ -8,8 +8,11 @@
 #include <ogr_srs_api.h>
 
 #include <array>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace gdaltest {
@@ -30,13 +33,22 @@ struct Raster {
     std::vector<GDALColorInterp> colours;  // one per band, or none
 };
 
+struct CoordinateSystemDestroyer {
+    void operator()(OGRSpatialReferenceH system) const { OSRDestroySpatialReference(system); }
+};
+using CoordinateSystem = std::unique_ptr<std::remove_pointer_t<OGRSpatialReferenceH>, CoordinateSystemDestroyer>;
+
+// Parsed once per definition: looking a code up in PROJ's database costs more than a fuzz run.
 inline bool setCoordinateSystem(GDALDatasetH dataset, const std::string& definition) {
-    OGRSpatialReferenceH system = OSRNewSpatialReference(nullptr);
-    OSRSetAxisMappingStrategy(system, OAMS_TRADITIONAL_GIS_ORDER);
-    const bool set = OSRSetFromUserInput(system, definition.c_str()) == OGRERR_NONE &&
-                     GDALSetSpatialRef(dataset, system) == CE_None;
-    OSRDestroySpatialReference(system);
-    return set;
+    static std::map<std::string, CoordinateSystem> parsed;
+    auto found = parsed.find(definition);
+    if (found == parsed.end()) {
+        CoordinateSystem system(OSRNewSpatialReference(nullptr));
+        OSRSetAxisMappingStrategy(system.get(), OAMS_TRADITIONAL_GIS_ORDER);
+        if (OSRSetFromUserInput(system.get(), definition.c_str()) != OGRERR_NONE) system.reset();
+        found = parsed.emplace(definition, std::move(system)).first;
+    }
+    return found->second && GDALSetSpatialRef(dataset, found->second.get()) == CE_None;
 }
 
 // The raster as a MEM dataset; empty if GDAL refuses any part of it.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the image readers' fuzzers with clang in the given build folder, seeds them and runs them
-# for a bounded time, split between the BMP reader and the height-map reader (BMP, PNG, raw).
-# Fails on any crash, leak or sanitizer report, and keeps the offending input in tests/data so
-# the unit tests replay it from then on.
+# Builds the fuzzers with clang in the given build folder, seeds them and runs them for a bounded
+# time, split evenly between the BMP reader, the height-map reader (BMP, PNG, raw) and the
+# elevation-map conversion and drape (in-memory GDAL rasters). Fails on any crash, leak or
+# sanitizer report, and keeps the offending input in tests/data so the unit tests replay it from
+# then on.
 # Usage: tests/fuzz/run_fuzz.sh BUILD_DIR [SECONDS]
 set -euo pipefail
 
@@ -12,7 +13,7 @@ if [[ $# -lt 1 ]]; then
 fi
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(mkdir -p "$1" && cd "$1" && pwd)
-seconds=${2:-60}
+seconds=${2:-90}
 
 generator=()
 if command -v ninja >/dev/null; then
@@ -20,7 +21,8 @@ if command -v ninja >/dev/null; then
 fi
 cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ -DKELTA_FUZZ=ON
-cmake --build "$build" --target fuzz_bitmap bmp_seed_corpus fuzz_heightmap heightmap_seed_corpus -j "$(nproc)"
+cmake --build "$build" --target fuzz_bitmap bmp_seed_corpus fuzz_heightmap heightmap_seed_corpus fuzz_elevation \
+    elevation_seed_corpus -j "$(nproc)"
 
 # fuzz FUZZER SEED_TOOL REGRESSION_FOLDER EXTENSION SECONDS: one bounded run; a failing input is
 # kept under the extension that sends it to the same reader again.
@@ -35,7 +37,7 @@ fuzz() {
     local status
     set +e
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        "$build/tests/fuzz/$fuzzer" -max_total_time="$time" -print_final_stats=1 \
+        "$build/tests/fuzz/$fuzzer" -max_total_time="$time" -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$artifacts/" "$corpus" "$seeds" >"$log" 2>&1
     status=$?
     set -e
@@ -62,7 +64,8 @@ fuzz() {
 }
 
 failed=0
-bitmap_seconds=$((seconds / 2))
-fuzz fuzz_bitmap bmp_seed_corpus bmp-regressions .bmp "$bitmap_seconds" || failed=1
-fuzz fuzz_heightmap heightmap_seed_corpus heightmap-regressions .r16 "$((seconds - bitmap_seconds))" || failed=1
+share=$((seconds / 3))
+fuzz fuzz_bitmap bmp_seed_corpus bmp-regressions .bmp "$share" || failed=1
+fuzz fuzz_heightmap heightmap_seed_corpus heightmap-regressions .r16 "$share" || failed=1
+fuzz fuzz_elevation elevation_seed_corpus elevation-regressions .raster "$((seconds - 2 * share))" || failed=1
 exit "$failed"

@@ -3,39 +3,21 @@
 #include "io/Drape.h"
 #include "io/HeightMap.h"
 #include "tests/GdalTestRasters.h"
+#include "tests/TempFolder.h"
 
 #include <gdal_utils.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 
 const std::string ELEVATION_DATA = std::string(KELTA_TEST_DATA_DIR) + "/elevation/";
 const int LARGEST_SIDE = 4096;
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "kelta-drape-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code error;
-        fs::remove_all(path, error);
-    }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-    fs::path path;
-};
 
 RasterGrid olindaGrid() {
     HeightSamples map;

@@ -5,11 +5,11 @@
 #include "io/HeightMap.h"
 #include "io/VoidFill.h"
 #include "tests/GdalTestRasters.h"
+#include "tests/TempFolder.h"
+#include "tests/fuzz/FuzzedRaster.h"
 
 #include <gdal_utils.h>
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -57,20 +57,6 @@ gdaltest::Raster elevationRaster(int width, int height, std::vector<double> valu
     raster.geoTransform = geoTransform;
     return raster;
 }
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "kelta-elevation-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code error;
-        fs::remove_all(path, error);
-    }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-    fs::path path;
-};
 
 }  // namespace
 
@@ -301,6 +287,17 @@ TEST(ElevationMap, RealMapsKeepTheirHeightsWithinHalfAStep) {
             ASSERT_LE(std::abs(metres - std::max(heights[k], 0.0)), elevation.metresPerValue / 2 * (1 + 1e-9))
                 << c.file << ", sample " << k;
         }
+    }
+}
+
+TEST(ElevationMap, FuzzerFindingsHold) {
+    // run_fuzz.sh keeps each input that broke the elevation conversion or the drape here.
+    const fs::path folder = fs::path(KELTA_TEST_DATA_DIR) / "elevation-regressions";
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        std::ifstream stream(entry.path(), std::ios::binary);
+        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(fuzzraster::check(bytes.data(), bytes.size()), "") << entry.path();
     }
 }
 

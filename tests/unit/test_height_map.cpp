@@ -3,11 +3,10 @@
 #include "gpu/BitmapWriter.h"
 #include "io/HeightMap.h"
 #include "tests/PngTestBytes.h"
+#include "tests/TempFolder.h"
 #include "tools/datagen/DataGen.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -35,24 +34,6 @@ Loaded fromMemory(const Bytes& bytes, const std::string& name) {
     loaded.ok = loadHeightMapFromMemory(bytes.data(), bytes.size(), name, ElevationOptions(), loaded.map, loaded.message);
     return loaded;
 }
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "kelta-height-map-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code error;
-        fs::remove_all(path, error);
-    }
-    std::string write(const std::string& name, const Bytes& bytes) const {
-        std::ofstream(path / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                             static_cast<std::streamsize>(bytes.size()));
-        return (path / name).string();
-    }
-    fs::path path;
-};
 
 // Reads the bytes from memory and from a file of that name, which must agree (but for the file GDAL
 // names in its reasons); the size read from the file's header alone must be the loaded map's, or
