@@ -5,7 +5,6 @@
 #include "io/ImageInput.h"
 
 #include <cpl_conv.h>
-#include <cpl_string.h>
 #include <gdal_alg.h>
 #include <gdalwarper.h>
 #include <ogr_srs_api.h>

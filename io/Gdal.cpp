@@ -2,7 +2,6 @@
 // shows KELTA's own lines.
 #include "io/Gdal.h"
 
-#include <cpl_conv.h>
 #include <cpl_error.h>
 
 #include <mutex>

@@ -1,13 +1,10 @@
 // Describes a GDAL dataset in KELTA's terms and reads windows of its bands.
 #include "io/GdalRaster.h"
 
+#include <cpl_conv.h>
 #include <gdal.h>
 #include <ogr_srs_api.h>
 
-#include <cpl_conv.h>
-#include <cpl_string.h>
-
-#include <cmath>
 #include <cstring>
 #include <type_traits>
 
