@@ -48,10 +48,6 @@ public:
     FinalProcessingEffect* finalProcessingEffect = nullptr;
     GaussianBlurEffect* gaussianBlurEffect = nullptr;
 
-    // Draw the terrain with level of detail, keeping its projected geometric error within
-    // lodErrorPixels, instead of as one full-resolution mesh.
-    bool levelOfDetail = false;
-    float lodErrorPixels = 1.0f;
     // What the command line's options ask of the terrain and the view.
     TerrainOptions terrainOptions;
 

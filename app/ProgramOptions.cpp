@@ -1,8 +1,11 @@
+// kelta's command line: the usage text, the options and where the positional arguments begin.
 #include "app/ProgramOptions.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "app/Fatal.h"
 #include "io/DataPath.h"
@@ -13,23 +16,25 @@ namespace {
 // The usage text up to the default map, which is shown as this process finds it.
 const char* const USAGE_HEAD =
     "Usage: kelta [options] [--] [HEIGHT_MAP [HORIZONTAL_SCALE [HEIGHT_SCALE]]]\n"
-    "Flies through a landscape built from a grey-scale height map.\n"
+    "Flies through a landscape built from a grey-scale height map or an elevation map.\n"
     "\n"
     "Arguments:\n"
-    "  HEIGHT_MAP        BMP, PNG or raw 16-bit (.r16, .raw) height map, read as given\n"
-    "                    (default: ";
+    "  HEIGHT_MAP        BMP, PNG or raw 16-bit (.r16, .raw) height map, or an elevation map\n"
+    "                    in metres in any format GDAL reads (GeoTIFF, .hgt, .asc, .vrt, ...),\n"
+    "                    read as given (default: ";
 const char* const USAGE =
     ")\n"
     "  HORIZONTAL_SCALE  grid spacing, a whole number of at least 1 (default: 1)\n"
-    "  HEIGHT_SCALE      height of white, a whole number of at least 0 (default: 20)\n"
+    "  HEIGHT_SCALE      height of white, a whole number of at least 0 (default: 20); not for\n"
+    "                    elevation maps, which stand at their true proportions\n"
     "\n"
     "Options:\n"
     "  -h, --help        show this text\n"
     "  --version         show the version\n"
-    "  --lod             draw the terrain with level of detail, for large height maps\n"
-    "  --lod-error PIXELS  largest projected geometric error with level of detail\n"
-    "                    (default: 1); implies --lod\n"
     "  --                end of the options, for a height map whose name begins with '-'\n"
+    "  A value follows its option, or is written onto it: --exaggeration=2.\n"
+    "\n";
+const char* const KEYS_AND_DATA =
     "\n"
     "Keys:\n"
     "  W S A D           move forward, back, left, right\n"
@@ -50,15 +55,11 @@ const char* const USAGE =
     "  share/kelta beside the executable's folder; the folder data beside the executable.\n"
     "  A file missing there ends the program with \"File not found\".\n";
 
-}  // namespace
-
-bool parseLodErrorPixels(const char* text, float& pixels) {
-    char* end = nullptr;
-    const float value = std::strtof(text, &end);
-    if (end == text || *end != '\0' || !(value > 0.0f && value <= 1000.0f)) return false;
-    pixels = value;
-    return true;
+bool isListed(const std::vector<const char*>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
 }
+
+}  // namespace
 
 ProgramOptions readCommandLine(int argc, char** argv) {
     ProgramOptions options;
@@ -72,23 +73,29 @@ ProgramOptions readCommandLine(int argc, char** argv) {
         if (argument.size() < 2 || argument[0] != '-') break;
         if (argument == "--help" || argument == "-h") {
             std::cout << USAGE_HEAD << absolutePath(resolveDataPath(TerrainArguments().heightMapPath)) << USAGE
-                      << "  In use from here: " << absolutePath(dataRoot()) << std::endl;
+                      << TERRAIN_OPTIONS_HELP << KEYS_AND_DATA << "  In use from here: " << absolutePath(dataRoot())
+                      << std::endl;
             std::exit(0);
         }
         if (argument == "--version") {
             std::cout << "kelta " << KELTA_VERSION << std::endl;
             std::exit(0);
         }
-        if (argument == "--lod") {
-            options.levelOfDetail = true;
+        // As in the tools, "--name=value" carries its value; a flag carries none.
+        const size_t equals = argument.rfind("--", 0) == 0 ? argument.find('=') : std::string::npos;
+        const std::string name = argument.substr(0, equals);
+        const bool hasInlineValue = equals != std::string::npos;
+        std::string expected;
+        if (!hasInlineValue && isListed(terrainFlags(), name)) {
+            readTerrainOption(name, "", options.terrain, expected);
             continue;
         }
-        if (argument == "--lod-error") {
-            if (first + 1 >= argc || !parseLodErrorPixels(argv[first + 1], options.lodErrorPixels)) {
-                fatal("--lod-error takes a number of pixels above 0 and at most 1000 (see kelta --help)");
+        if (isListed(terrainValueOptions(), name)) {
+            if (!hasInlineValue && first + 1 >= argc) fatal(name + " needs a value (see kelta --help)");
+            const std::string value = hasInlineValue ? argument.substr(equals + 1) : argv[++first];
+            if (!readTerrainOption(name, value, options.terrain, expected)) {
+                fatal(name + " takes " + expected + " (see kelta --help)");
             }
-            options.levelOfDetail = true;
-            ++first;
             continue;
         }
         fatal("Unknown option '" + argument + "' (see kelta --help)");

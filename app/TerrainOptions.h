@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 struct TerrainOptions {
     // Draw with level of detail, keeping the projected geometric error within lodErrorPixels.
@@ -25,3 +26,20 @@ struct TerrainOptions {
     // Distance of the far plane in world units; the fog ends at 350/600 of it.
     float viewDistance = 600.0f;
 };
+
+// The options' names as a command line spells them: those that take a value, and the flags.
+const std::vector<const char*>& terrainValueOptions();
+const std::vector<const char*>& terrainFlags();
+
+// Reads one of the options named above into `options` (`value` is ignored for a flag). A bad
+// value leaves `options` alone and returns false with what the option takes in `expected`, such
+// as "a number above 0 and at most 1000", for the program to put into its own refusal.
+bool readTerrainOption(const std::string& name, const std::string& value, TerrainOptions& options,
+                       std::string& expected);
+
+// The --help lines of these options, the same in every program that reads them.
+extern const char* const TERRAIN_OPTIONS_HELP;
+
+// A finite decimal number that is the whole text (no space around it): what every decimal option
+// of the command lines takes.
+bool parseDecimal(const std::string& text, double& value);

@@ -10,8 +10,7 @@ int main(int argc, char** argv) {
     Application::registerInstance(application);
     application->argc = options.argc;
     application->argv = options.argv;
-    application->levelOfDetail = options.levelOfDetail;
-    application->lodErrorPixels = options.lodErrorPixels;
+    application->terrainOptions = options.terrain;
     application->run();
     return 0;
 }

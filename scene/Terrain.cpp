@@ -63,7 +63,7 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     }
     // How the map is drawn is settled from its size before its samples are read, so that a map no
     // way can draw is refused at once, in one line that says why.
-    bool withLevelOfDetail = application.levelOfDetail;
+    bool withLevelOfDetail = options.levelOfDetail;
     if (!withLevelOfDetail && !terrainGridFits(gridWidth, gridHeight)) {
         std::ostringstream line;
         line << "Height map too large for one mesh: " << mapName << " has " << gridWidth << " x " << gridHeight
@@ -114,7 +114,7 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
         std::cout << fallbackReason << std::endl;
     }
     if (!mesh) {
-        lod = new TerrainLod(map, geometry, application.lodErrorPixels);
+        lod = new TerrainLod(map, geometry, options.lodErrorPixels);
         std::cout << "Level of detail: " << lod->tree.levelCount() << " levels over " << gridWidth << " x "
                   << gridHeight << " samples, at most " << lod->errorPixels
                   << (lod->errorPixels == 1.0f ? " pixel" : " pixels") << " of geometric error" << std::endl;

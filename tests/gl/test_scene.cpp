@@ -410,9 +410,9 @@ TEST_F(Scene, LevelOfDetailDrawsTheFullMeshSurfaceInEveryMode) {
     });
     Application& app = gltest::application();
     Terrain& full = *makeTerrain({path, "1", "10"});
-    app.levelOfDetail = true;
+    app.terrainOptions.levelOfDetail = true;
     Terrain& detailed = *makeTerrain({path, "1", "10"});
-    app.levelOfDetail = false;
+    app.terrainOptions.levelOfDetail = false;
     ASSERT_NE(detailed.lod, nullptr);
     look({19.5f, 30.0f, -19.5f}, DOWN, NORTH);
     for (int mode = 1; mode <= 5; ++mode) {
@@ -431,9 +431,9 @@ TEST_F(Scene, LevelOfDetailLeavesNoCracksWhereLevelsMeet) {
     std::mt19937 random(5);
     const std::string path = writeMap("rough.bmp", 513, 513, [&](int, int) { return static_cast<uint8_t>(random()); });
     Application& app = gltest::application();
-    app.levelOfDetail = true;
+    app.terrainOptions.levelOfDetail = true;
     // A budget so large that each level is drawn as near as its nodes allow.
-    app.lodErrorPixels = 1000.0f;
+    app.terrainOptions.lodErrorPixels = 1000.0f;
     Terrain& terrain = *makeTerrain({path, "1", "10"});
     // Obliquely down from inside the map, so that the terrain fills the whole view.
     look({40.0f, 60.0f, -40.0f}, normalize(vec3{1.0f, -1.0f, -1.0f}));
@@ -659,9 +659,9 @@ TEST_F(Scene, HolesShowTheBackgroundInExactlyTheCellsThatTouchAVoid) {
                                                [&](int c, int r) { return hasData(c, r) ? 2.0 : std::nan(""); });
     Application& app = gltest::application();
     Terrain& full = *makeTerrain({path});
-    app.levelOfDetail = true;
+    app.terrainOptions.levelOfDetail = true;
     Terrain& detailed = *makeTerrain({path});
-    app.levelOfDetail = false;
+    app.terrainOptions.levelOfDetail = false;
     const float ground = camera.position.y;
     const vec3 eye{48.0f, 150.0f, -40.0f};
     look(eye, DOWN, NORTH);
@@ -729,9 +729,9 @@ TEST_F(Scene, LevelOfDetailDrawsElevationMapsWithHolesAsTheFullMeshInEveryMode) 
     });
     Application& app = gltest::application();
     Terrain& full = *makeTerrain({path});
-    app.levelOfDetail = true;
+    app.terrainOptions.levelOfDetail = true;
     Terrain& detailed = *makeTerrain({path});
-    app.levelOfDetail = false;
+    app.terrainOptions.levelOfDetail = false;
     ASSERT_NE(detailed.lod, nullptr);
     look({-5.0f, 12.0f, 5.0f}, normalize(vec3{1.0f, -0.35f, -1.0f}));
     for (int mode = 3; mode <= 5; ++mode) {

@@ -107,7 +107,7 @@ TEST(BenchOptions, LodErrorImpliesLevelOfDetail) {
     BenchOptions options;
     std::string error;
     ASSERT_TRUE(parse({"--map", "a.bmp", "--lod-error=0.25"}, options, error)) << error;
-    EXPECT_FLOAT_EQ(options.lodErrorPixels, 0.25f);
+    EXPECT_FLOAT_EQ(options.terrain.lodErrorPixels, 0.25f);
     EXPECT_EQ(options.maps, (std::vector<BenchMap>{{"a.bmp", true}}));
 }
 
@@ -121,6 +121,7 @@ TEST(BenchOptions, BadOptionsAreNamedInOneLine) {
     EXPECT_EQ(errorOf({"--lod-error", "1000.5"}),
               "--lod-error takes a number of pixels above 0 and at most 1000, not '1000.5'");
     EXPECT_EQ(errorOf({"--json"}), "--json needs a value (see --help)");
+    EXPECT_EQ(errorOf({"--exaggeration=0"}), "--exaggeration takes a number above 0 and at most 1000, not '0'");
     EXPECT_EQ(errorOf({"--fps"}), "unknown option '--fps' (see --help)");
     EXPECT_EQ(errorOf({"--help=yes"}), "unknown option '--help=yes' (see --help)");
 }
@@ -201,6 +202,30 @@ TEST(BenchReport, SaysWhatWasDrawnAndWhyItWasNotWhatWasAsked) {
         EXPECT_EQ(map["fallback_reason"], asked ? Json(nullptr) : Json(reason));
         EXPECT_NE(formatTable(report).find("\nMaps/Lake_512.bmp " + heading + "\n"), std::string::npos) << heading;
     }
+}
+
+TEST(BenchReport, RecordsTheTerrainOptionsThatChangeWhatIsDrawn) {
+    BenchOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({}, options, error));
+    Json report = reportJson(deviceJson(BenchDevice()), options, {});
+    EXPECT_EQ(report["exaggeration"], 1.0);
+    EXPECT_EQ(report["view_distance"], 600.0);
+    EXPECT_TRUE(report["drape"].is_null());
+    EXPECT_EQ(formatTable(report).find("Exaggeration"), std::string::npos) << "the defaults go without saying";
+
+    ASSERT_TRUE(parse({"--exaggeration", "2.5", "--view-distance=5000.5", "--drape", "L7.tif", "--drape-bands", "3,2,1",
+                       "--fill-voids"},
+                      options, error))
+        << error;
+    EXPECT_TRUE(options.terrain.fillVoids) << "every terrain option reaches the maps' runs";
+    report = Json::parse(jsonText(reportJson(deviceJson(BenchDevice()), options, {})));
+    EXPECT_EQ(report["exaggeration"], 2.5);
+    EXPECT_EQ(report["view_distance"], 5000.5);
+    EXPECT_EQ(report["drape"], (Json{{"path", "L7.tif"}, {"bands", {3, 2, 1}}}));
+    EXPECT_NE(formatTable(report).find("\nExaggeration 2.5, view distance 5000.5, drape L7.tif (bands 3,2,1)\n"),
+              std::string::npos)
+        << formatTable(report);
 }
 
 TEST(BenchChildProcess, KeepsTheChildsOutputOffOursAndReturnsItsAnswer) {

@@ -55,7 +55,7 @@ TEST(ShotOptions, ReadsEveryOptionInBothSpellings) {
     ASSERT_TRUE(parse({"--output", "a.png", "--size=1920x1080", "--position", "1.5,-2,3e2", "--direction=0,0,-4",
                        "--time", "12.25", "--mode=3", "--view", "blurred", "--bloom-gain", "2.5",
                        "--bloom-threshold=0", "--map", "Maps/x.bmp", "--horizontal-scale", "2",
-                       "--height-scale=40"},
+                       "--height-scale=40", "--lod-error=2", "--sea-level", "none", "--fill-voids"},
                       options, error))
         << error;
     EXPECT_EQ(options.outputPath, "a.png");
@@ -74,6 +74,10 @@ TEST(ShotOptions, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(options.heightMapPath, "Maps/x.bmp");
     EXPECT_EQ(options.horizontalScale, "2");
     EXPECT_EQ(options.heightScale, "40");
+    EXPECT_TRUE(options.terrain.levelOfDetail);
+    EXPECT_EQ(options.terrain.lodErrorPixels, 2.0f);
+    EXPECT_FALSE(options.terrain.hasSea);
+    EXPECT_TRUE(options.terrain.fillVoids);
 
     for (int view = 0; view < 4; ++view) {
         ASSERT_TRUE(parse({"--view", SHOT_VIEW_NAMES[view]}, options, error));
@@ -112,6 +116,8 @@ TEST(ShotOptions, RefusesBadValuesWithALineNamingTheOption) {
     EXPECT_TRUE(errorOf({"--height-scale", "-5"}).find("at least 0") != std::string::npos);
     EXPECT_EQ(errorOf({"--output", ""}), "--output takes a file name, not ''");
     EXPECT_EQ(errorOf({"--map"}), "--map needs a value (see --help)");
+    EXPECT_EQ(errorOf({"--drape-bands", "3,2"}), "--drape-bands takes three band numbers R,G,B, each 1 or more, not '3,2'");
+    EXPECT_EQ(errorOf({"--fill-voids=yes"}), "unknown option '--fill-voids=yes' (see --help)");
     EXPECT_EQ(errorOf({"--frames", "3"}), "unknown option '--frames' (see --help)");
     EXPECT_EQ(errorOf({"shot.png"}), "unknown option 'shot.png' (see --help)");
 }
@@ -122,6 +128,7 @@ TEST(ShotOptions, HelpIsAnOptionNotAnError) {
     ASSERT_TRUE(parse({"--mode", "2", "--help"}, options, error));
     EXPECT_TRUE(options.wantsHelp);
     EXPECT_NE(shotUsage().find("--bloom-threshold"), std::string::npos);
+    EXPECT_NE(shotUsage().find(TERRAIN_OPTIONS_HELP), std::string::npos);
 }
 
 TEST(PngImage, RoundTripsOddSizesExactly) {

@@ -2,11 +2,11 @@
 #include "tools/bench/BenchOptions.h"
 
 #include <string>
+#include <vector>
 
-#include "app/ProgramOptions.h"
 #include "io/DataPath.h"
 #include "io/WholeNumber.h"
-#include "tools/common/CommandLine.h"
+#include "tools/common/TerrainCommandLine.h"
 
 std::string benchUsage() {
     const std::string defaultMap = absolutePath(resolveDataPath(DEFAULT_MAP));
@@ -23,14 +23,13 @@ std::string benchUsage() {
     "  --warmup N      frames drawn before measuring at each size, 0 to 1000000 (default: 10)\n"
     "  --size WxH      window size, 1 to 16384 a side; repeat for more sizes\n"
     "                  (default: 800x600 and 1920x1080)\n"
-    "  --map FILE      height map (BMP, PNG or raw 16-bit), found as kelta finds it; repeat for\n"
+    "  --map FILE      height map (BMP, PNG, raw 16-bit or an elevation map GDAL reads), found\n"
+    "                  as kelta finds it; repeat for\n"
     "                  more maps (default: " + defaultMap + ",\n"
     "                  then " + largeMap + " as one mesh and with level of\n"
     "                  detail; the 4096 map is generated there when missing)\n"
-    "  --lod-map FILE  a map drawn with level of detail, as kelta --lod draws it\n"
-    "  --lod           draw every map with level of detail\n"
-    "  --lod-error PIXELS  largest projected geometric error with level of detail, above 0\n"
-    "                  and at most 1000 (default: 1); implies --lod\n"
+    "  --lod-map FILE  a map drawn with level of detail, as kelta --lod draws it; --lod and\n"
+    "                  --lod-error below draw every map so\n"
     "  --json FILE     also write the results as JSON to FILE, replacing it whole once the\n"
     "                  run has succeeded (a failed run leaves it as it was); '-' writes the\n"
     "                  JSON to standard output and the table to standard error\n"
@@ -44,13 +43,17 @@ std::string benchUsage() {
     "A map whose full mesh cannot be built is drawn with level of detail, as kelta draws it;\n"
     "the table and the JSON then say so, and the program's line saying why goes to standard\n"
     "error.\n"
-    "Exits with code 1 when a run fails or the table or JSON could not be written.\n";
+    "The terrain options apply to every map; the heading and the JSON record the exaggeration,\n"
+    "the drape and the view distance.\n"
+    "Exits with code 1 when a run fails or the table or JSON could not be written.\n"
+    "\n" + TERRAIN_OPTIONS_HELP;
 }
 
 bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options, std::string& error) {
-    const auto valueOptions = {"--frames", "--warmup", "--size", "--map", "--lod-map", "--lod-error", "--json"};
-    const bool parsed = readOptions(argc, argv, valueOptions, {"--lod"}, options.wantsHelp, options.wantsVersion, error,
-                       [&](const OptionReader& reader, const std::string& value) {
+    const std::vector<const char*> valueOptions{"--frames", "--warmup", "--size", "--map", "--lod-map", "--json"};
+    const bool parsed = readOptionsWithTerrain(argc, argv, valueOptions, {}, options.terrain, options.wantsHelp,
+                                               options.wantsVersion, error,
+                                               [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
         auto fail = [&](const char* expected) { return reader.refuse(expected, error); };
 
@@ -71,20 +74,13 @@ bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options,
         } else if (name == "--map" || name == "--lod-map") {
             if (value.empty()) return fail("a file name");
             options.maps.push_back(BenchMap{value, name == "--lod-map"});
-        } else if (name == "--lod") {
-            options.levelOfDetail = true;
-        } else if (name == "--lod-error") {
-            if (!parseLodErrorPixels(value.c_str(), options.lodErrorPixels)) {
-                return fail("a number of pixels above 0 and at most 1000");
-            }
-            options.levelOfDetail = true;
         } else if (name == "--json") {
             if (value.empty()) return fail("a file name or '-'");
             options.jsonPath = value;
         }
         return true;
     });
-    if (options.levelOfDetail) {
+    if (options.terrain.levelOfDetail) {
         for (BenchMap& map : options.maps) map.levelOfDetail = true;
     }
     return parsed;

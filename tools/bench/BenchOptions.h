@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/TerrainOptions.h"
+
 struct BenchSize {
     int width = 0;
     int height = 0;
@@ -25,10 +27,9 @@ struct BenchOptions {
     // Empty lists mean the defaults below.
     std::vector<BenchSize> sizes;
     std::vector<BenchMap> maps;
-    // --lod, or --lod-error: every map with level of detail.
-    bool levelOfDetail = false;
-    // The largest projected geometric error of level of detail, in pixels.
-    float lodErrorPixels = 1.0f;
+    // What every map's terrain is given; with --lod, or --lod-error, every map is drawn with
+    // level of detail.
+    TerrainOptions terrain;
     // Empty: no JSON; "-": JSON on standard output, the table on standard error.
     std::string jsonPath;
     bool wantsHelp = false;

@@ -171,6 +171,17 @@ Json reportJson(const Json& device, const BenchOptions& options, const std::vect
     report["frames"] = options.frames;
     report["warmup_frames"] = options.warmup;
     report["frame_time_step_s"] = BENCH_FRAME_SECONDS;
+    // The terrain options that change what each frame draws, and so its cost.
+    const TerrainOptions& terrain = options.terrain;
+    report["exaggeration"] = terrain.exaggeration;
+    report["view_distance"] = asTyped(terrain.viewDistance);
+    if (terrain.drapePath.empty()) {
+        report["drape"] = nullptr;
+    } else {
+        const bool bandsGiven = terrain.drapeBands[0] != 0;
+        report["drape"] = Json{{"path", terrain.drapePath},
+                               {"bands", bandsGiven ? Json(terrain.drapeBands) : Json(nullptr)}};
+    }
     report["camera_path"] =
         "start pose, climbing 0.5 units/s, view swinging 22.5 degrees either way with a 10 s period";
     report["statistics"] =
@@ -193,6 +204,20 @@ std::string formatTable(const Json& report) {
         << " warm-up frames at each size, vertical sync off";
     if (device["timestamp_bits"].get<int>() == 0) out << "; this GL has no timestamp queries, so no GPU times";
     out << "\n";
+    const TerrainOptions defaults;
+    const Json& drape = report["drape"];
+    if (report["exaggeration"].get<double>() != defaults.exaggeration ||
+        report["view_distance"].get<double>() != defaults.viewDistance || !drape.is_null()) {
+        char line[96];
+        std::snprintf(line, sizeof line, "Exaggeration %g, view distance %g, ", report["exaggeration"].get<double>(),
+                      report["view_distance"].get<double>());
+        out << line << (drape.is_null() ? "no drape" : "drape " + drape["path"].get<std::string>());
+        if (!drape.is_null() && drape["bands"].is_array()) {
+            const Json& bands = drape["bands"];
+            out << " (bands " << bands[0].get<int>() << "," << bands[1].get<int>() << "," << bands[2].get<int>() << ")";
+        }
+        out << "\n";
+    }
     for (const Json& map : report["maps"]) {
         const Json& grid = map["grid"];
         out << "\n" << map["map"].get<std::string>() << " (" << grid["width"].get<int>() << " x "

@@ -216,8 +216,8 @@ std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMa
     Application& app = registerToolApplication({"kelta-bench", map});
     setFatalReporter(reportFatalToParent);
     app.glfwErrorCallback = reportGlfwErrorToParent;
-    app.levelOfDetail = benchMap.levelOfDetail;
-    app.lodErrorPixels = options.lodErrorPixels;
+    app.terrainOptions = options.terrain;
+    app.terrainOptions.levelOfDetail = benchMap.levelOfDetail;
     app.windowSettings.width = options.sizes.front().width;
     app.windowSettings.height = options.sizes.front().height;
     app.windowSettings.swapInterval = 0;

@@ -79,8 +79,9 @@ int main(int argc, char** argv) {
     if (options.sizes.empty()) options.sizes.assign(std::begin(DEFAULT_BENCH_SIZES), std::end(DEFAULT_BENCH_SIZES));
     if (options.maps.empty()) {
         ensureLargeMap();
-        options.maps = {{DEFAULT_MAP, options.levelOfDetail}, {LARGE_MAP, options.levelOfDetail}};
-        if (!options.levelOfDetail) options.maps.push_back({LARGE_MAP, true});
+        const bool levelOfDetail = options.terrain.levelOfDetail;
+        options.maps = {{DEFAULT_MAP, levelOfDetail}, {LARGE_MAP, levelOfDetail}};
+        if (!levelOfDetail) options.maps.push_back({LARGE_MAP, true});
     }
 
     Json device;

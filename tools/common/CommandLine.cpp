@@ -16,8 +16,8 @@ bool OptionReader::next() {
     return true;
 }
 
-OptionStep OptionReader::nextOption(std::initializer_list<const char*> valueOptions,
-                                    std::initializer_list<const char*> flags, std::string& value, std::string& error) {
+OptionStep OptionReader::nextOption(const std::vector<const char*>& valueOptions,
+                                    const std::vector<const char*>& flags, std::string& value, std::string& error) {
     if (!next()) return OptionStep::End;
     if (isFlag("--help") || isFlag("-h")) return OptionStep::Help;
     if (isFlag("--version")) return OptionStep::Version;
@@ -61,8 +61,8 @@ bool OptionReader::refuse(const std::string& expected, std::string& error) const
     return false;
 }
 
-bool readOptions(int argc, const char* const* argv, std::initializer_list<const char*> valueOptions,
-                 std::initializer_list<const char*> flags, bool& wantsHelp, bool& wantsVersion, std::string& error,
+bool readOptions(int argc, const char* const* argv, const std::vector<const char*>& valueOptions,
+                 const std::vector<const char*>& flags, bool& wantsHelp, bool& wantsVersion, std::string& error,
                  const std::function<bool(const OptionReader& reader, const std::string& value)>& takeOption) {
     OptionReader reader(argc, argv);
     std::string value;

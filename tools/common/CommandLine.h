@@ -3,8 +3,8 @@
 #pragma once
 
 #include <functional>
-#include <initializer_list>
 #include <string>
+#include <vector>
 
 // What OptionReader::nextOption found.
 enum class OptionStep { End, Help, Version, Value, Error };
@@ -18,7 +18,7 @@ public:
     // Moves to the next argument and reads it as --help (or -h), --version, one of the value
     // options named, taking its value, or one of the flags named, with an empty value; Error,
     // with the line in `error`, for anything else.
-    OptionStep nextOption(std::initializer_list<const char*> valueOptions, std::initializer_list<const char*> flags,
+    OptionStep nextOption(const std::vector<const char*>& valueOptions, const std::vector<const char*>& flags,
                           std::string& value, std::string& error);
     // The option's name, without any "=value" written onto it.
     const std::string& name() const { return optionName; }
@@ -48,8 +48,8 @@ private:
 // and flag goes to takeOption (a flag with an empty value), which returns false after
 // reader.refuse() when the value is bad. Returns false with one line in `error` at the first
 // bad or unknown argument.
-bool readOptions(int argc, const char* const* argv, std::initializer_list<const char*> valueOptions,
-                 std::initializer_list<const char*> flags, bool& wantsHelp, bool& wantsVersion, std::string& error,
+bool readOptions(int argc, const char* const* argv, const std::vector<const char*>& valueOptions,
+                 const std::vector<const char*>& flags, bool& wantsHelp, bool& wantsVersion, std::string& error,
                  const std::function<bool(const OptionReader& reader, const std::string& value)>& takeOption);
 
 // "WIDTHxHEIGHT", each side a whole number from 1 to largestSide.

@@ -1,17 +1,14 @@
 // Parsing of kelta-shot's options; every value is checked before any window opens.
 #include "tools/shot/ShotOptions.h"
 
-#include <cctype>
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <string>
+#include <vector>
 
-#include "app/ProgramOptions.h"
 #include "io/DataPath.h"
 #include "io/WholeNumber.h"
 #include "scene/TerrainArguments.h"
-#include "tools/common/CommandLine.h"
+#include "tools/common/TerrainCommandLine.h"
 
 std::string shotUsage() {
     const std::string defaultMap = absolutePath(resolveDataPath(TerrainArguments().heightMapPath));
@@ -25,7 +22,8 @@ std::string shotUsage() {
     "                           not at all, and only if it is a regular file in a writable folder,\n"
     "                           which is checked before rendering\n"
     "  --size WxH               image size in pixels, 1 to 16384 a side (default: 800x600)\n"
-    "  --position X,Y,Z         eye point (default: the start pose, (0, height scale, 0))\n"
+    "  --position X,Y,Z         eye point (default: the start pose, (0, height scale, 0); over an\n"
+    "                           elevation map, at the height of its highest point)\n"
     "  --direction X,Y,Z        view direction, any length, not vertical (default: the start pose)\n"
     "  --time SECONDS           animation time, 0 or more (default: 0)\n"
     "  --mode N                 terrain shading mode 1 to 5 (default: 5)\n"
@@ -33,31 +31,21 @@ std::string shotUsage() {
     "                           default: bloom)\n"
     "  --bloom-gain G           0 or more (default: 1)\n"
     "  --bloom-threshold T      0 or more (default: 0.3)\n"
-    "  --map FILE               height map: BMP, PNG or raw 16-bit, read as given (default:\n"
-    "                           kelta's, " + defaultMap + ")\n"
+    "  --map FILE               height map: BMP, PNG or raw 16-bit, or an elevation map GDAL\n"
+    "                           reads, read as given (default: kelta's, " + defaultMap + ")\n"
     "  --horizontal-scale N     grid spacing, a whole number of at least 1 (default: 1)\n"
-    "  --height-scale N         height of a white pixel, a whole number of at least 0 (default: 20)\n"
-    "  --lod                    draw the terrain with level of detail, as kelta --lod does\n"
-    "  --lod-error PIXELS       largest projected geometric error with level of detail\n"
-    "                           (default: 1); implies --lod\n"
+    "  --height-scale N         height of a white pixel, a whole number of at least 0 (default: 20);\n"
+    "                           not for elevation maps\n"
     "  --help                   show this text\n"
-    "  --version                print the version\n";
+    "  --version                print the version\n"
+    "\n" + TERRAIN_OPTIONS_HELP;
 }
 
 namespace {
 
-// A finite decimal number taking the whole text.
-bool parseReal(const std::string& text, double& value) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text.c_str(), &end);
-    return errno == 0 && *end == '\0' && std::isfinite(value);
-}
-
 bool parseNonNegativeFloat(const std::string& text, float& value) {
     double parsed = 0;
-    if (!parseReal(text, parsed) || parsed < 0 || parsed > 3.0e38) return false;
+    if (!parseDecimal(text, parsed) || parsed < 0 || parsed > 3.0e38) return false;
     value = static_cast<float>(parsed);
     return true;
 }
@@ -69,7 +57,7 @@ bool parseVector(const std::string& text, vec3& value) {
         const size_t comma = text.find(',', start);
         if ((i < 2) != (comma != std::string::npos)) return false;
         double part = 0;
-        if (!parseReal(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start), part) ||
+        if (!parseDecimal(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start), part) ||
             std::fabs(part) > 1.0e6) {
             return false;
         }
@@ -102,11 +90,11 @@ bool isValidScale(const std::string& text, int position) {
 }  // namespace
 
 bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error) {
-    const auto valueOptions = {"--output", "--size", "--position", "--direction", "--time", "--mode", "--view",
-                               "--bloom-gain", "--bloom-threshold", "--map", "--horizontal-scale", "--height-scale",
-                               "--lod-error"};
-    return readOptions(argc, argv, valueOptions, {"--lod"}, options.wantsHelp, options.wantsVersion, error,
-                       [&](const OptionReader& reader, const std::string& value) {
+    const std::vector<const char*> valueOptions{"--output", "--size", "--position", "--direction", "--time", "--mode",
+                                                "--view", "--bloom-gain", "--bloom-threshold", "--map",
+                                                "--horizontal-scale", "--height-scale"};
+    return readOptionsWithTerrain(argc, argv, valueOptions, {}, options.terrain, options.wantsHelp,
+                                  options.wantsVersion, error, [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
         auto fail = [&](const char* expected) { return reader.refuse(expected, error); };
 
@@ -131,7 +119,7 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
             options.direction = normalize(direction);
             options.hasDirection = true;
         } else if (name == "--time") {
-            if (!parseReal(value, options.time) || options.time < 0 || options.time > 1.0e7) {
+            if (!parseDecimal(value, options.time) || options.time < 0 || options.time > 1.0e7) {
                 return fail("a number of seconds from 0 to 10000000");
             }
         } else if (name == "--mode") {
@@ -151,13 +139,6 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
         } else if (name == "--height-scale") {
             if (!isValidScale(value, 3)) return fail("a whole number of at least 0");
             options.heightScale = value;
-        } else if (name == "--lod") {
-            options.levelOfDetail = true;
-        } else if (name == "--lod-error") {
-            if (!parseLodErrorPixels(value.c_str(), options.lodErrorPixels)) {
-                return fail("a number of pixels above 0 and at most 1000");
-            }
-            options.levelOfDetail = true;
         }
         return true;
     });

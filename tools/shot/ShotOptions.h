@@ -1,9 +1,10 @@
 // kelta-shot's command line: what to render (camera, time, shading mode, view, bloom settings,
-// height map and scales) and where to write it.
+// height map, scales and terrain options) and where to write it.
 #pragma once
 
 #include <string>
 
+#include "app/TerrainOptions.h"
 #include "math/Math.h"
 #include "post/FinalProcessingEffect.h"
 #include "scene/Terrain.h"
@@ -29,8 +30,7 @@ struct ShotOptions {
     std::string heightMapPath;
     std::string horizontalScale;
     std::string heightScale;
-    bool levelOfDetail = false;
-    float lodErrorPixels = 1.0f;
+    TerrainOptions terrain;
     bool wantsHelp = false;
     bool wantsVersion = false;
 };

@@ -92,8 +92,7 @@ RgbImage8 renderShot(const ShotOptions& options) {
     app.windowSettings.height = options.height;
     app.windowSettings.isVisible = false;
     app.windowSettings.swapInterval = 0;
-    app.levelOfDetail = options.levelOfDetail;
-    app.lodErrorPixels = options.lodErrorPixels;
+    app.terrainOptions = options.terrain;
     app.startUp();
 
     // The final pass draws into the hidden window's back buffer, which has the pixel format of

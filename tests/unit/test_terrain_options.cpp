@@ -1,0 +1,92 @@
+// The terrain options' one reader, which kelta, kelta-shot and kelta-bench share: what each
+// option accepts, and the refusal that names what it takes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/TerrainOptions.h"
+
+namespace {
+
+TerrainOptions read(const std::vector<std::pair<const char*, const char*>>& options) {
+    TerrainOptions terrain;
+    for (const auto& [name, value] : options) {
+        std::string expected;
+        EXPECT_TRUE(readTerrainOption(name, value, terrain, expected)) << name << " " << value << ": " << expected;
+    }
+    return terrain;
+}
+
+}  // namespace
+
+TEST(TerrainOptions, ReadEveryOptionAtItsBounds) {
+    const TerrainOptions lowest = read({{"--lod-error", "0.001"}, {"--exaggeration", "1e-3"}, {"--fill-voids", ""},
+                                        {"--sea-level", "-12000"}, {"--snow-line", "0.5"}, {"--drape", "a b.tif"},
+                                        {"--drape-bands", "3,2,1"}, {"--view-distance", "1"}});
+    EXPECT_TRUE(lowest.levelOfDetail) << "--lod-error implies --lod";
+    EXPECT_FLOAT_EQ(lowest.lodErrorPixels, 0.001f);
+    EXPECT_EQ(lowest.exaggeration, 0.001);
+    EXPECT_TRUE(lowest.fillVoids);
+    EXPECT_TRUE(lowest.hasSea);
+    EXPECT_EQ(lowest.seaLevelMetres, -12000.0);
+    EXPECT_EQ(lowest.snowLineMetres, 0.5);
+    EXPECT_EQ(lowest.drapePath, "a b.tif");
+    EXPECT_EQ(lowest.drapeBands, (std::array<int, 3>{3, 2, 1}));
+    EXPECT_EQ(lowest.viewDistance, 1.0f);
+
+    const TerrainOptions highest = read({{"--lod", ""}, {"--lod-error", "1000"}, {"--exaggeration", "1000"},
+                                         {"--sea-level", "12000"}, {"--snow-line", "10000"},
+                                         {"--view-distance", "1e7"}, {"--sea-level", "none"}});
+    EXPECT_EQ(highest.lodErrorPixels, 1000.0f);
+    EXPECT_EQ(highest.exaggeration, 1000.0);
+    EXPECT_FALSE(highest.hasSea) << "the last --sea-level counts";
+    EXPECT_EQ(highest.snowLineMetres, 10000.0);
+    EXPECT_EQ(highest.viewDistance, 1.0e7f);
+    EXPECT_FALSE(read({{"--lod", ""}}).fillVoids);
+}
+
+TEST(TerrainOptions, BadValuesAreRefusedWithWhatTheOptionTakes) {
+    const struct {
+        const char* name;
+        std::vector<const char*> values;
+        const char* expected;
+    } cases[] = {
+        {"--lod-error", {"0", "-1", "1000.5", "1e-50", "nan", "abc", ""}, "a number of pixels above 0 and at most 1000"},
+        {"--exaggeration", {"0", "-2", "1001", "inf", " 2", "2 ", "2x", "0x"}, "a number above 0 and at most 1000"},
+        {"--sea-level", {"12000.1", "-12001", "None", "", "1e400"}, "a height in metres within +-12000, or none"},
+        {"--snow-line", {"0", "-5", "10000.01", "none"}, "a height in metres above 0 and at most 10000"},
+        {"--drape", {""}, "a file name"},
+        {"--drape-bands", {"3,2", "3,2,1,4", "0,1,2", "1,,2", "a,b,c", "1, 2,3", "-1,2,3", "1.5,2,3", ""},
+         "three band numbers R,G,B, each 1 or more"},
+        {"--view-distance", {"0.99", "0", "1e7.5", "10000001", "-600"}, "a distance from 1 to 10000000"},
+    };
+    for (const auto& option : cases) {
+        for (const char* value : option.values) {
+            TerrainOptions terrain;
+            std::string expected;
+            EXPECT_FALSE(readTerrainOption(option.name, value, terrain, expected)) << option.name << " " << value;
+            EXPECT_EQ(expected, option.expected) << option.name << " " << value;
+            EXPECT_EQ(terrain.exaggeration, 1.0) << "a refused value changes nothing";
+            EXPECT_EQ(terrain.viewDistance, 600.0f);
+            EXPECT_EQ(terrain.drapeBands, (std::array<int, 3>{0, 0, 0}));
+            EXPECT_TRUE(terrain.hasSea);
+            EXPECT_FALSE(terrain.levelOfDetail);
+        }
+    }
+}
+
+TEST(TerrainOptions, FlagsTakeNoValueAndEveryOptionIsInTheHelp) {
+    const auto strings = [](const std::vector<const char*>& names) {
+        return std::vector<std::string>(names.begin(), names.end());
+    };
+    EXPECT_EQ(strings(terrainFlags()), (std::vector<std::string>{"--lod", "--fill-voids"}));
+    const std::vector<std::string> valueOptions = strings(terrainValueOptions());
+    EXPECT_EQ(valueOptions, (std::vector<std::string>{"--lod-error", "--exaggeration", "--sea-level", "--snow-line",
+                                                      "--drape", "--drape-bands", "--view-distance"}));
+    std::vector<std::string> names = valueOptions;
+    names.insert(names.end(), {"--lod", "--fill-voids"});
+    for (const std::string& name : names) {
+        EXPECT_NE(std::string(TERRAIN_OPTIONS_HELP).find("\n  " + name + " "), std::string::npos) << name;
+    }
+}
