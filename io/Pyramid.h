@@ -1,0 +1,37 @@
+// The levels a streamed map is read from: a file's own overviews when it has them, else a pyramid
+// built once by exact decimation into a cache folder and kept until the map changes. Free of GL.
+#pragma once
+
+#include "io/TileSource.h"
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+// Told the share of a pyramid build done, from 0 to 1 (1 once, at the end); returns false to stop the
+// build, which then leaves nothing behind and fails.
+using PyramidProgress = std::function<bool(double done)>;
+
+// Where pyramids are kept: $XDG_CACHE_HOME/kelta, else $HOME/.cache/kelta; empty when neither
+// variable is set.
+std::string pyramidCacheFolder();
+
+// Prints `<program>: building the pyramid of <mapName>: 37%` on `out`, in place (carriage return),
+// a line ending once the build is done; never stops the build.
+PyramidProgress pyramidProgressBar(const std::string& program, const std::string& mapName, std::FILE* out = stderr);
+
+// Opens the map at `path` for streaming. A map with overviews of its own (a cloud-optimised GeoTIFF,
+// a GeoTIFF with overviews, one behind a /vsi path) is read as it is, as is a map that fits one tile;
+// any other local map gets its pyramid from `cacheFolder` (made when missing), built there first when
+// it is missing or the map's size or modification time changed since. KELTA's raw .r16 and .raw
+// files are read as square little-endian 16-bit samples, top row first. `progress` hears of a build
+// (it may be empty). On failure returns nothing and one line saying why, naming the file or folder at
+// fault.
+std::unique_ptr<TileSource> openTileSource(const std::string& path, const ElevationOptions& options,
+                                           const std::string& cacheFolder, const PyramidProgress& progress,
+                                           std::string& message, int tileQuads = TILE_QUADS);
+
+// The pyramid's folder for the map at `path` in `cacheFolder` (named by a hash of its absolute path),
+// whether or not it exists.
+std::string pyramidFolder(const std::string& cacheFolder, const std::string& path);
