@@ -16,10 +16,13 @@ import images
 BINARY = os.environ.get("KELTA_BINARY", "kelta")
 DATA_DIR = os.environ.get("KELTA_DATA_DIR", ".")
 DATAGEN = os.environ.get("KELTA_DATAGEN", "kelta-datagen")
+SHOT = os.environ.get("KELTA_SHOT", "kelta-shot")
+BENCH = os.environ.get("KELTA_BENCH", "kelta-bench")
 BUILD_DIR = os.environ.get("KELTA_BUILD_DIR", ".")
 SANITIZED = "asan" in os.environ.get("KELTA_VARIANT", "")
 # Generous: a frame of the sanitized build on a loaded machine can take many seconds.
 FRAME_TIMEOUT = 600 if SANITIZED else 180
+SHOT_TIMEOUT = 600 if SANITIZED else 120
 # An input is handled in the event poll that follows some frame N and drawn into frame N + 1; the
 # count read after sending it may lag one frame behind, and one frame more lets frame N + 1 reach
 # the X server before a capture asks for the window's pixels.
@@ -39,6 +42,19 @@ def resize_lines(names, width, height):
             f"Updated FBO ({multisampled}, multisampled) with size: {width} by {height}",
             f"Updated FBO ({blur_a}) with size: {blur_width} by {blur_height}",
             f"Updated FBO ({blur_b}) with size: {blur_width} by {blur_height}"]
+
+
+def shot_command(server, *args, cwd=None):
+    """The keyword arguments of subprocess calls that run kelta-shot with these arguments."""
+    env = server.env() if server else {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    return dict(args=[SHOT, *map(str, args)], cwd=cwd or DATA_DIR, env=env, stdout=subprocess.PIPE,
+                stderr=subprocess.PIPE, text=True)
+
+
+def shot(server, *args, cwd=None):
+    """Runs kelta-shot; returns (exit code, stdout lines, stderr lines)."""
+    result = subprocess.run(**shot_command(server, *args, cwd=cwd), timeout=SHOT_TIMEOUT)
+    return result.returncode, result.stdout.splitlines(), result.stderr.splitlines()
 
 
 class XServer:

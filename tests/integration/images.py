@@ -1,5 +1,5 @@
-"""Pixels of PNG files and window captures (through ImageMagick), and the measure by which
-two renderings of one picture count as the same.
+"""Pixels of PNG files and window captures (through ImageMagick), the measure by which two
+renderings of one picture count as the same, and 16-bit grey PNGs written byte by byte.
 
 Software rasterisers differ between machines in the last bits of their arithmetic (vector
 width, thread count, LLVM version), which moves single colour levels and the odd pixel on an
@@ -8,7 +8,9 @@ edge, never the picture. So two images match when
     channel, and
   - the mean absolute difference over all channels is at most MEAN_TOLERANCE levels.
 A change to a shader, the camera or the data moves far more pixels than that."""
+import struct
 import subprocess
+import zlib
 
 PIXEL_TOLERANCE = 8
 OUTLIER_SHARE = 0.001
@@ -58,3 +60,15 @@ def write_difference(a, b, path):
     """A picture of where two images differ, amplified, for a failing test's report."""
     subprocess.run(["compare", "-metric", "AE", "-fuzz", f"{PIXEL_TOLERANCE * 100 // 255}%", a, b, path],
                    capture_output=True)
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def grey16_png(width, height, sample):
+    """The bytes of a 16-bit grey PNG of sample(x, y), top row first."""
+    rows = b"".join(b"\0" + b"".join(struct.pack(">H", sample(x, y)) for x in range(width)) for y in range(height))
+    return (b"\x89PNG\r\n\x1a\n"
+            + png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 16, 0, 0, 0, 0))
+            + png_chunk(b"IDAT", zlib.compress(rows)) + png_chunk(b"IEND", b""))

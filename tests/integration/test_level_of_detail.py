@@ -8,6 +8,7 @@ import tempfile
 import unittest
 
 import images
+from elevation import OLINDA
 from harness import DATA_DIR, DATAGEN, SANITIZED, XServer
 
 SHOT = os.environ.get("KELTA_SHOT", "kelta-shot")
@@ -26,6 +27,12 @@ POSES_4096 = {
     "lake": ["--position", "1500,1.5,-1500", "--direction", "1,0.02,-1"],
     "high": ["--position", "1000,120,-1000", "--direction", "1,-0.9,-1"],
     "edge": ["--position", "2,12,-10", "--direction", "0.05,-0.1,-1"],
+}
+
+# Olinda's start pose on its highest point, and from over the sea towards the coast and the hills.
+POSES_OLINDA = {
+    "start": [],
+    "coast": ["--position", "120,6,-40", "--direction", "-1,-0.25,-0.3"],
 }
 
 # From beyond the western border of a hilly map, looking down over it: the border's normals come
@@ -79,6 +86,10 @@ class LevelOfDetailTest(unittest.TestCase):
             subprocess.run([DATAGEN, "--output", work, "--only-map", "--map-size", "4096", "--map-format", "png16"],
                            check=True, capture_output=True, timeout=TIMEOUT)
             self.compare(server, work, ["--map", os.path.join(work, "Maps", "Lake_4096.png")], POSES_4096)
+
+    def test_elevation_map_looks_the_same(self):
+        with XServer() as server, tempfile.TemporaryDirectory() as work:
+            self.compare(server, work, ["--map", OLINDA], POSES_OLINDA)
 
     def test_borders_shade_as_the_full_mesh(self):
         with XServer() as server, tempfile.TemporaryDirectory() as work:

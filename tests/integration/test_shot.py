@@ -7,23 +7,7 @@ import tempfile
 import unittest
 
 import images
-from harness import DATA_DIR, SANITIZED, Kelta, XServer
-
-SHOT = os.environ.get("KELTA_SHOT", "kelta-shot")
-TIMEOUT = 600 if SANITIZED else 120
-
-
-def shot_command(server, *args, cwd=None):
-    """The keyword arguments of subprocess calls that run kelta-shot with these arguments."""
-    env = server.env() if server else {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-    return dict(args=[SHOT, *map(str, args)], cwd=cwd or DATA_DIR, env=env, stdout=subprocess.PIPE,
-                stderr=subprocess.PIPE, text=True)
-
-
-def shot(server, *args, cwd=None):
-    """Runs kelta-shot; returns (exit code, stdout lines, stderr lines)."""
-    result = subprocess.run(**shot_command(server, *args, cwd=cwd), timeout=TIMEOUT)
-    return result.returncode, result.stdout.splitlines(), result.stderr.splitlines()
+from harness import DATA_DIR, SHOT_TIMEOUT, Kelta, XServer, shot, shot_command
 
 
 class FirstFrameTest(unittest.TestCase):
@@ -106,7 +90,7 @@ class OptionsTest(unittest.TestCase):
             shared = os.path.join(work, "shared.png")
             runs = [subprocess.Popen(**shot_command(server, "--output", shared, "--size", "64x48", "--mode", mode))
                     for mode in (3, 4)]
-            outcomes = [run.communicate(timeout=TIMEOUT) + (run.returncode,) for run in runs]
+            outcomes = [run.communicate(timeout=SHOT_TIMEOUT) + (run.returncode,) for run in runs]
             self.assertEqual([outcome[2] for outcome in outcomes], [0, 0], outcomes)
             alone = []
             for mode in (3, 4):
