@@ -25,3 +25,8 @@ shot view-smoothed-bloom --view blurred
 # Low over the lake, facing the light across the water, with a stronger and wider bloom.
 shot sunset-lake --position 90,1.5,-90 --direction 1,0.02,-1 --bloom-gain 2.5 --bloom-threshold 0.2
 shot high-above --position 40,120,-40 --direction 1,-0.9,-1
+# Elevation maps: Luxembourg from the south, its heights eight times, the land beyond its border
+# left out as holes; and Olinda from over its southern edge, draped with its Landsat picture.
+shot luxembourg-holes --map tests/data/elevation/elev.tif --exaggeration 8 --position 47,70,45 --direction 0,-0.75,-1
+shot olinda-landsat --map tests/data/elevation/olinda_dem_utm25s.tif --drape tests/data/elevation/L7_ETMs.tif \
+    --drape-bands 3,2,1 --exaggeration 5 --position 50,34,12 --direction 0.15,-0.62,-1
