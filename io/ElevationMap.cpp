@@ -19,21 +19,6 @@ const int STRIP_ROWS = 64;
 const uint16_t LARGEST_8_BIT = 255;
 const uint16_t LARGEST_16_BIT = 65535;
 
-// How the raster's stored values become heights, and which are voids.
-struct HeightRule {
-    std::optional<double> noData;
-    double scale = 1.0;
-    double offset = 0.0;
-    double metresPerUnit = 1.0;
-
-    // The height of a stored value, or NaN for a void.
-    double heightOf(double stored) const {
-        if (noData && stored == *noData) return std::numeric_limits<double>::quiet_NaN();
-        const double height = (stored * scale + offset) * metresPerUnit;
-        return std::isfinite(height) ? height : std::numeric_limits<double>::quiet_NaN();
-    }
-};
-
 // What the first reading found.
 struct HeightRange {
     uint64_t voidCount = 0;
@@ -73,7 +58,20 @@ bool allocate(HeightSamples& map, bool withVoids, std::string& message) {
     return true;
 }
 
-std::string describe(const RasterInfo& info) {
+}  // namespace
+
+HeightRule HeightRule::of(const RasterInfo& info, bool isElevation) {
+    HeightRule rule;
+    rule.noData = info.noData;
+    if (isElevation) {
+        rule.scale = info.valueScale;
+        rule.offset = info.valueOffset;
+        rule.metresPerUnit = info.verticalMetresPerUnit;
+    }
+    return rule;
+}
+
+std::string describeRaster(const RasterInfo& info) {
     std::string text = info.formatName + ", " +
                        (info.coordinateSystemName.empty() ? "no coordinate system (units taken as metres)"
                                                           : info.coordinateSystemName);
@@ -84,7 +82,6 @@ std::string describe(const RasterInfo& info) {
     return text;
 }
 
-}  // namespace
 
 bool heightMapSizeOf(const RasterInfo& info, int& width, int& height, std::string& message) {
     if (info.bandCount < 1) {
@@ -144,13 +141,7 @@ bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions&
     // Unsigned 8- and 16-bit rasters off the ground are image maps like BMP and PNG files.
     const bool isImage =
         !isElevation && (info.sampleType == SampleType::UInt8 || info.sampleType == SampleType::UInt16);
-    HeightRule rule;
-    rule.noData = info.noData;
-    if (isElevation) {
-        rule.scale = info.valueScale;
-        rule.offset = info.valueOffset;
-        rule.metresPerUnit = info.verticalMetresPerUnit;
-    }
+    const HeightRule rule = HeightRule::of(info, isElevation);
 
     HeightRange range;
     const bool scanned = forEachRow(raster, [&](int, const double* values) {
@@ -217,7 +208,7 @@ bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions&
     elevation.minimumMetres = range.lowest;
     elevation.maximumMetres = range.highest;
     elevation.voidCount = voidCount;
-    elevation.description = describe(info);
+    elevation.description = describeRaster(info);
     elevation.grid = info.grid;
     map.elevation = std::move(elevation);
     return true;

@@ -5,11 +5,36 @@
 #include "io/HeightMap.h"
 #include "io/RasterSource.h"
 
+#include <cmath>
+#include <limits>
+#include <optional>
 #include <string>
 
 // The raster's size as a height map's, refused in one line when it has no band or a side longer
 // than 32768.
 bool heightMapSizeOf(const RasterInfo& info, int& width, int& height, std::string& message);
+
+// How band 1's stored values become heights, and which are voids: elevation maps' values in metres
+// (scale, offset and vertical unit applied), other rasters' as they are.
+struct HeightRule {
+    std::optional<double> noData;
+    double scale = 1.0;
+    double offset = 0.0;
+    double metresPerUnit = 1.0;
+
+    static HeightRule of(const RasterInfo& info, bool isElevation);
+
+    // The height of a stored value, or NaN for a void (the no-data value, NaN or an infinity).
+    double heightOf(double stored) const {
+        if (noData && stored == *noData) return std::numeric_limits<double>::quiet_NaN();
+        const double height = (stored * scale + offset) * metresPerUnit;
+        return std::isfinite(height) ? height : std::numeric_limits<double>::quiet_NaN();
+    }
+};
+
+// What the raster is, for the log: its format and coordinate system, e.g. "GeoTIFF, WGS 84", and its
+// unit of heights when it is not metres.
+std::string describeRaster(const RasterInfo& info);
 
 // Reads band 1 into `map`, bottom row first. Samples without data (the no-data value, NaN, an
 // infinity) are voids: filled from their surroundings, and marked in map.voids unless
