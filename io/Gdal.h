@@ -19,6 +19,9 @@ public:
     // GDAL's own reason for a failure, on one line: its first error since this began (later ones
     // tend to repeat it from further up), else its last warning.
     std::string reason() const;
+    // Whether GDAL has reported a failure since this began: some (a write that could not be
+    // flushed when a dataset closes) have no other sign.
+    bool sawFailure() const { return !firstError.empty(); }
 
 private:
     static void CPL_STDCALL keep(CPLErr kind, CPLErrorNum number, const char* text);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "io/HeightMap.h"
+#include "io/RasterSource.h"
 
 #include <atomic>
 #include <cstddef>
@@ -133,6 +134,10 @@ private:
 
 // Sets the tile's minimum, maximum and error (see Tile) from its samples, the tile lying on `level`.
 void measureTile(Tile& tile, int tileQuads, const TileLevel& level);
+
+// The levels of a raster as openGdalTileSource takes them: its full size, then its overviews while
+// each halves the one before, until one holds the whole map in one tile.
+std::vector<TileLevel> tileLevelsOf(const RasterInfo& info, int tileQuads);
 
 // Opens the raster at `datasetPath` (a file, a VRT, a /vsi path) through GDAL and takes it and its
 // overviews of halving sizes as the levels, as it is; `pyramid` goes into TileMap::pyramid, and

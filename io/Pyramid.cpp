@@ -1,0 +1,407 @@
+// Finds a map's levels: its own overviews, or a pyramid in the cache folder, built once by exact
+// decimation (each level every other sample of the one before, the samples at multiples of 2^k of the
+// map) into GDAL overviews of a VRT of the map. GDAL's NEAREST overviews are not exact decimation
+// (for odd sizes they drift by a sample halfway across), so GDAL only lays the overviews out and KELTA
+// fills them. A build happens in a folder of its own, renamed into place when whole.
+#include "io/Pyramid.h"
+
+#include "io/AtomicFile.h"
+#include "io/Gdal.h"
+
+#include <cpl_conv.h>
+#include <cpl_string.h>
+#include <gdal_utils.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Changes whenever what a pyramid holds changes, so that older pyramids are rebuilt.
+const char* const PYRAMID_FORMAT = "KELTA pyramid 1";
+const char* const SOURCE_VRT = "source.vrt";
+const char* const IDENTITY = "identity";
+const char* const PARTIAL = ".partial-";
+const char* const STALE = ".stale-";
+// A map's own levels are used as they are when the coarsest holds at most this many tiles a side.
+const int MOST_ROOT_TILES = 8;
+// Bytes of the rows a build reads at once.
+const size_t STRIP_BYTES = 32u << 20;
+
+bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+bool hasRawName(const std::string& path) {
+    std::string name = fs::path(path).filename().string();
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name.size() > 4 && (name.substr(name.size() - 4) == ".r16" || name.substr(name.size() - 4) == ".raw");
+}
+
+// Remote maps must never hold the window up for long: a read gives up after GDAL's timeout.
+void setNetworkDefaults() {
+    const std::pair<const char*, const char*> defaults[] = {
+        {"GDAL_HTTP_TIMEOUT", "10"},
+        {"GDAL_HTTP_CONNECTTIMEOUT", "10"},
+        {"GDAL_HTTP_MAX_RETRY", "2"},
+        {"GDAL_HTTP_RETRY_DELAY", "1"},
+        // A COG holds its overviews: no listing of the server's folder, no probing for side files.
+        {"GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR"},
+    };
+    for (const auto& option : defaults) {
+        if (CPLGetConfigOption(option.first, nullptr) == nullptr) CPLSetConfigOption(option.first, option.second);
+    }
+}
+
+std::string hashName(const std::string& text) {
+    uint64_t hash = 14695981039346656037ull;  // 64-bit FNV-1a
+    for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
+    char name[17];
+    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
+    return name;
+}
+
+// The size and modification time of each file the map is made of (a VRT's sources too), so that a
+// change to any of them is seen.
+bool identityOf(const std::string& path, const std::vector<std::string>& files, int tileQuads, std::string& identity,
+                std::string& message) {
+    std::ostringstream text;
+    text << PYRAMID_FORMAT << "\nmap " << path << "\nquads " << tileQuads << "\n";
+    for (const std::string& file : std::set<std::string>(files.begin(), files.end())) {
+        struct stat facts {};
+        if (::stat(file.c_str(), &facts) != 0) {
+            message = "Cannot read the facts of " + file + ": " + std::strerror(errno);
+            return false;
+        }
+        text << "file " << file << " " << facts.st_size << " bytes, modified " << facts.st_mtim.tv_sec << "."
+             << facts.st_mtim.tv_nsec << "\n";
+    }
+    identity = text.str();
+    return true;
+}
+
+std::vector<std::string> filesOf(GDALDatasetH dataset) {
+    std::vector<std::string> files;
+    char** list = GDALGetFileList(dataset);
+    for (char** file = list; file != nullptr && *file != nullptr; ++file) files.push_back(*file);
+    CSLDestroy(list);
+    return files;
+}
+
+std::string readText(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Removes the folders of builds whose process has gone (killed mid-build), and of replaced pyramids.
+void removeLeftovers(const fs::path& cacheFolder) {
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(cacheFolder, error)) {
+        const std::string name = entry.path().filename().string();
+        size_t mark = name.find(PARTIAL);
+        size_t length = std::strlen(PARTIAL);
+        if (mark == std::string::npos) {
+            mark = name.find(STALE);
+            length = std::strlen(STALE);
+        }
+        if (mark == std::string::npos) continue;
+        const long pid = std::strtol(name.c_str() + mark + length, nullptr, 10);
+        if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) fs::remove_all(entry.path(), error);
+    }
+}
+
+// The side of the square of 16-bit samples that fills `bytes` exactly, or 0.
+int64_t rawSquareSide(uint64_t bytes) {
+    const uint64_t count = bytes / 2;
+    uint64_t side = static_cast<uint64_t>(std::sqrt(static_cast<double>(count)));
+    while (side * side > count) --side;
+    while ((side + 1) * (side + 1) <= count) ++side;
+    return bytes % 2 == 0 && side * side == count && side <= uint64_t(INT32_MAX) ? int64_t(side) : 0;
+}
+
+bool writeRawVrt(const std::string& rawPath, const fs::path& vrtPath, std::string& message) {
+    std::error_code error;
+    const uint64_t bytes = fs::file_size(rawPath, error);
+    const int64_t side = error ? 0 : rawSquareSide(bytes);
+    if (side == 0) {
+        message = "Raw height map size is not 2 x N x N bytes";
+        return false;
+    }
+    char* escaped = CPLEscapeString(rawPath.c_str(), -1, CPLES_XML);
+    std::ostringstream xml;
+    xml << "<VRTDataset rasterXSize=\"" << side << "\" rasterYSize=\"" << side << "\">\n"
+        << "  <VRTRasterBand dataType=\"UInt16\" band=\"1\" subClass=\"VRTRawRasterBand\">\n"
+        << "    <SourceFilename relativeToVRT=\"0\">" << escaped << "</SourceFilename>\n"
+        << "    <ImageOffset>0</ImageOffset>\n    <PixelOffset>2</PixelOffset>\n"
+        << "    <LineOffset>" << 2 * side << "</LineOffset>\n    <ByteOrder>LSB</ByteOrder>\n"
+        << "  </VRTRasterBand>\n</VRTDataset>\n";
+    CPLFree(escaped);
+    return replaceFile(vrtPath.string(), xml.str(), message);
+}
+
+// A VRT of band 1 of the map, which the overviews are laid beside.
+bool writeMapVrt(GDALDatasetH map, const fs::path& vrtPath, std::string& message) {
+    GdalMessages messages;
+    const char* arguments[] = {"-of", "VRT", "-b", "1", nullptr};
+    GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(arguments), nullptr);
+    GdalDataset vrt(GDALTranslate(vrtPath.string().c_str(), map, options, nullptr));
+    GDALTranslateOptionsFree(options);
+    if (!vrt) {
+        message = "Cannot write " + vrtPath.string() + ": " + messages.reason();
+        return false;
+    }
+    return true;
+}
+
+// Fills overview `level` (1 up) of band 1 with every other sample of the level before, each row of
+// strips read whole: what drives the cost is reading the map, which is done once.
+class LevelFiller {
+public:
+    LevelFiller(GDALRasterBandH base, const PyramidProgress& progress, uint64_t totalSamples)
+        : base(base), progress(progress), totalSamples(totalSamples) {}
+
+    bool fill(int level, std::string& message) {
+        GDALRasterBandH from = level == 1 ? base : GDALGetOverview(base, level - 2);
+        GDALRasterBandH to = GDALGetOverview(base, level - 1);
+        const int fromWidth = GDALGetRasterBandXSize(from), fromHeight = GDALGetRasterBandYSize(from);
+        const int toWidth = GDALGetRasterBandXSize(to), toHeight = GDALGetRasterBandYSize(to);
+        const GDALDataType type = GDALGetRasterDataType(base);
+        const size_t sampleBytes = static_cast<size_t>(GDALGetDataTypeSizeBytes(type));
+        const size_t fromRowBytes = size_t(fromWidth) * sampleBytes;
+        const int rowsAtOnce = static_cast<int>(std::max<size_t>(1, STRIP_BYTES / (2 * fromRowBytes)));
+        std::vector<unsigned char> strip, decimated;
+        try {
+            strip.resize(fromRowBytes * size_t(std::min(2 * rowsAtOnce, fromHeight)));
+            decimated.resize(size_t(toWidth) * sampleBytes * size_t(std::min(rowsAtOnce, toHeight)));
+        } catch (const std::bad_alloc&) {
+            message = "Not enough memory to build the pyramid";
+            return false;
+        }
+        for (int toRow = 0; toRow < toHeight; toRow += rowsAtOnce) {
+            const int rows = std::min(rowsAtOnce, toHeight - toRow);
+            const int fromRows = std::min(2 * rows, fromHeight - 2 * toRow);
+            if (GDALRasterIO(from, GF_Read, 0, 2 * toRow, fromWidth, fromRows, strip.data(), fromWidth, fromRows, type,
+                             0, 0) != CE_None) {
+                message = "reading level " + std::to_string(level - 1) + " failed";
+                return false;
+            }
+            for (int row = 0; row < rows; ++row) {
+                const unsigned char* source = strip.data() + size_t(2 * row) * fromRowBytes;
+                unsigned char* target = decimated.data() + size_t(row) * size_t(toWidth) * sampleBytes;
+                for (int column = 0; column < toWidth; ++column) {
+                    std::memcpy(target + size_t(column) * sampleBytes, source + size_t(2 * column) * sampleBytes,
+                                sampleBytes);
+                }
+            }
+            if (GDALRasterIO(to, GF_Write, 0, toRow, toWidth, rows, decimated.data(), toWidth, rows, type, 0, 0) !=
+                CE_None) {
+                message = "writing level " + std::to_string(level) + " failed";
+                return false;
+            }
+            samplesRead += uint64_t(fromWidth) * uint64_t(fromRows);
+            if (progress && !progress(std::min(0.99, double(samplesRead) / double(totalSamples)))) {
+                stopped = true;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool wasStopped() const { return stopped; }
+
+private:
+    GDALRasterBandH base;
+    const PyramidProgress& progress;
+    const uint64_t totalSamples;
+    uint64_t samplesRead = 0;
+    bool stopped = false;
+};
+
+// Lays out and fills the overviews of the VRT in `folder` down to one tile.
+bool buildLevels(const fs::path& folder, int tileQuads, const PyramidProgress& progress, bool& stopped,
+                 std::string& message) {
+    GdalMessages messages;
+    const std::string vrtPath = (folder / SOURCE_VRT).string();
+    GdalDataset vrt(GDALOpenEx(vrtPath.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    if (!vrt) {
+        message = "Cannot open " + vrtPath + ": " + messages.reason();
+        return false;
+    }
+    GDALRasterBandH base = GDALGetRasterBand(vrt.get(), 1);
+    const int width = GDALGetRasterXSize(vrt.get()), height = GDALGetRasterYSize(vrt.get());
+    std::vector<int> factors;
+    uint64_t totalSamples = 0;
+    for (int factor = 1; (std::max(width, height) + factor - 1) / factor - 1 > tileQuads; factor *= 2) {
+        totalSamples += uint64_t((width + factor - 1) / factor) * uint64_t((height + factor - 1) / factor);
+        factors.push_back(2 * factor);
+    }
+    if (factors.empty()) return true;
+    // The overviews go beside the VRT (source.vrt.ovr), in 64-bit TIFF when they may pass 4 GB.
+    CPLSetThreadLocalConfigOption("BIGTIFF_OVERVIEW", "IF_SAFER");
+    int band = 1;
+    const CPLErr laidOut = GDALBuildOverviews(vrt.get(), "NONE", static_cast<int>(factors.size()), factors.data(), 1,
+                                              &band, nullptr, nullptr);
+    CPLSetThreadLocalConfigOption("BIGTIFF_OVERVIEW", nullptr);
+    if (laidOut != CE_None || GDALGetOverviewCount(base) != static_cast<int>(factors.size())) {
+        message = "Cannot lay out the overviews in " + folder.string() + ": " + messages.reason();
+        return false;
+    }
+    LevelFiller filler(base, progress, totalSamples);
+    for (int level = 1; level <= static_cast<int>(factors.size()); ++level) {
+        if (!filler.fill(level, message)) {
+            stopped = filler.wasStopped();
+            if (!stopped) message = "Cannot build the pyramid in " + folder.string() + ": " + message + ": " + messages.reason();
+            return false;
+        }
+    }
+    vrt.reset();
+    if (messages.sawFailure()) {
+        message = "Cannot write the pyramid in " + folder.string() + ": " + messages.reason();
+        return false;
+    }
+    return true;
+}
+
+struct MapFacts {
+    bool isRaw = false;
+    std::string formatName;
+    std::vector<std::string> files;
+};
+
+// Builds the pyramid into a folder of this process's own, then puts it in place of `folder`.
+bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDatasetH map, const fs::path& folder,
+                  const std::string& identity, int tileQuads, const PyramidProgress& progress, std::string& message) {
+    const std::string pid = std::to_string(::getpid());
+    const fs::path partial = folder.string() + PARTIAL + pid;
+    std::error_code error;
+    fs::remove_all(partial, error);
+    if (!fs::create_directory(partial, error)) {
+        message = "Cannot write the pyramid of " + mapPath + " in " + partial.string() + ": " + error.message();
+        return false;
+    }
+    bool stopped = false;
+    const bool built = (facts.isRaw ? writeRawVrt(mapPath, partial / SOURCE_VRT, message)
+                                    : writeMapVrt(map, partial / SOURCE_VRT, message)) &&
+                       buildLevels(partial, tileQuads, progress, stopped, message) &&
+                       replaceFile((partial / IDENTITY).string(), identity, message);
+    if (progress) progress(1.0);
+    if (!built) {
+        if (stopped) message = "Building the pyramid of " + mapPath + " was stopped";
+        fs::remove_all(partial, error);
+        return false;
+    }
+    // A pyramid already there is moved aside first: a folder cannot be renamed over another.
+    const fs::path stale = folder.string() + STALE + pid;
+    if (fs::exists(folder, error)) fs::rename(folder, stale, error);
+    if (!error) fs::rename(partial, folder, error);
+    if (error) {
+        message = "Cannot put the pyramid of " + mapPath + " in " + folder.string() + ": " + error.message();
+        fs::remove_all(partial, error);
+        return false;
+    }
+    fs::remove_all(stale, error);
+    return true;
+}
+
+}  // namespace
+
+std::string pyramidCacheFolder() {
+    // The XDG base directory rules ignore a relative path.
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache != nullptr && cache[0] == '/') return (fs::path(cache) / "kelta").string();
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') return (fs::path(home) / ".cache" / "kelta").string();
+    return "";
+}
+
+PyramidProgress pyramidProgressBar(const std::string& program, const std::string& mapName, std::FILE* out) {
+    int shown = -1;
+    return [=](double done) mutable {
+        const int percent = static_cast<int>(std::clamp(done, 0.0, 1.0) * 100.0);
+        if (percent != shown) {
+            shown = percent;
+            std::fprintf(out, "\r%s: building the pyramid of %s: %d%%", program.c_str(), mapName.c_str(), percent);
+            if (done >= 1.0) std::fputc('\n', out);
+            std::fflush(out);
+        }
+        return true;
+    };
+}
+
+std::string pyramidFolder(const std::string& cacheFolder, const std::string& path) {
+    std::error_code error;
+    const fs::path absolute = fs::weakly_canonical(fs::absolute(path, error), error);
+    return (fs::path(cacheFolder) / hashName(absolute.string())).string();
+}
+
+std::unique_ptr<TileSource> openTileSource(const std::string& path, const ElevationOptions& options,
+                                           const std::string& cacheFolder, const PyramidProgress& progress,
+                                           std::string& message, int tileQuads) {
+    if (startsWith(path, "/vsi")) {
+        setNetworkDefaults();
+        std::unique_ptr<TileSource> source = openGdalTileSource(path, options, "its own overviews", "", message, tileQuads);
+        if (source && std::max(source->map().levels.back().columns, source->map().levels.back().rows) > MOST_ROOT_TILES) {
+            message = "Map " + path + " has no overviews down to a few tiles, and a pyramid is only built for local "
+                      "files: make it a cloud-optimised GeoTIFF";
+            return nullptr;
+        }
+        return source;
+    }
+    std::error_code error;
+    const std::string absolute = fs::weakly_canonical(fs::absolute(path, error), error).string();
+    MapFacts facts;
+    facts.isRaw = hasRawName(path);
+    GdalDataset map;
+    if (facts.isRaw) {
+        facts.files.push_back(absolute);
+    } else {
+        map = openGdalDataset(absolute, message);
+        if (!map) return nullptr;
+        if (GDALGetRasterCount(map.get()) < 1) {
+            message = "File holds no raster band";
+            return nullptr;
+        }
+        std::unique_ptr<RasterSource> described = openRaster(absolute, message);
+        if (!described) return nullptr;
+        const std::vector<TileLevel> levels = tileLevelsOf(described->info(), tileQuads);
+        const int rootTiles = std::max(levels.back().columns, levels.back().rows);
+        if (rootTiles == 1 || (levels.size() > 1 && rootTiles <= MOST_ROOT_TILES)) {
+            return openGdalTileSource(absolute, options, levels.size() > 1 ? "its own overviews" : "the map itself", "",
+                                      message, tileQuads);
+        }
+        facts.formatName = described->info().formatName;
+        facts.files = filesOf(map.get());
+    }
+    if (cacheFolder.empty()) {
+        message = "No folder for the pyramid of " + path + ": neither XDG_CACHE_HOME nor HOME is set";
+        return nullptr;
+    }
+    fs::create_directories(cacheFolder, error);
+    if (error) {
+        message = "Cannot create the pyramid cache folder " + cacheFolder + ": " + error.message();
+        return nullptr;
+    }
+    removeLeftovers(cacheFolder);
+    std::string identity;
+    if (!identityOf(absolute, facts.files, tileQuads, identity, message)) return nullptr;
+    const fs::path folder = pyramidFolder(cacheFolder, absolute);
+    if (readText(folder / IDENTITY) != identity &&
+        !buildPyramid(absolute, facts, map.get(), folder, identity, tileQuads, progress, message)) {
+        return nullptr;
+    }
+    map.reset();
+    return openGdalTileSource((folder / SOURCE_VRT).string(), options, folder.string(), facts.formatName, message,
+                              tileQuads);
+}
