@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 #include "scene/glsl/terrainConstants.glsl"
 
@@ -39,6 +42,97 @@ bool boxInFrustum(const Frustum& frustum, const vec3& lower, const vec3& upper) 
 
 int nodesCovering(int quads, int nodeSide) { return std::max(1, (quads + nodeSide - 1) / nodeSide); }
 
+constexpr std::integral_constant<int, 1> UNIT_STEP;
+
+int32_t midpointGap(int32_t sample, int32_t a, int32_t b) {
+    const int32_t gap = 2 * sample - a - b;
+    return gap < 0 ? -gap : gap;
+}
+
+// In a row of a level's vertices, `step` apart, the samples halfway between two along the row. A
+// step known when compiling (the unit step, the bulk of the work) lets the compiler vectorise.
+template <class Step>
+int32_t vertexRowGap(const uint16_t* row, int width, Step step) {
+    int32_t largest = 0;
+    int column = step;
+    for (; column + step <= width - 1; column += 2 * step) {
+        largest = std::max(largest, midpointGap(row[column], row[column - step], row[column + step]));
+    }
+    if (column <= width - 1) largest = std::max(largest, midpointGap(row[column], row[column - step], row[width - 1]));
+    return largest;
+}
+
+// In a row halfway between two rows of vertices: the samples halfway straight up, and those in the
+// middle of a quad, halfway along its diagonal from the next row's corner to the next column's.
+template <class Step>
+int32_t middleRowGap(const uint16_t* row, const uint16_t* below, const uint16_t* above, int width, Step step) {
+    int32_t largest = 0;
+    for (int column = 0; column < width; column += 2 * step) {
+        largest = std::max(largest, midpointGap(row[column], below[column], above[column]));
+    }
+    int column = step;
+    for (; column + step <= width - 1; column += 2 * step) {
+        largest = std::max(largest, midpointGap(row[column], above[column - step], below[column + step]));
+    }
+    if (column <= width - 1) largest = std::max(largest, midpointGap(row[column], above[column - step], below[width - 1]));
+    return largest;
+}
+
+// A row of samples and the rows of its quads' corners.
+struct QuadRows {
+    const uint16_t* samples;
+    const uint16_t* below;
+    const uint16_t* above;
+};
+
+// Distances are never negative, and the bits of non-negative floats order as they do, so the largest
+// is kept as bits: an integer maximum vectorises where a float one would not.
+int32_t distanceBits(float surface, uint16_t sample) {
+    const float distance = std::fabs(surface - static_cast<float>(sample));
+    int32_t bits;
+    std::memcpy(&bits, &distance, sizeof bits);
+    return bits;
+}
+
+// The largest distance, in sample steps, of the row's samples from `firstColumn` on from a level's
+// surface, `y` of the way up its quads: vertices every `spacing` samples and on the last column,
+// each quad split from its next row's corner to its next column's. `acrossWhole` and
+// `acrossCutShort` say how far across a whole quad, and the last quad when cut short, each column
+// offset from the quad's first lies.
+float rowSurfaceDistance(const QuadRows& rows, float y, int firstColumn, int width, int spacing,
+                         const float* acrossWhole, const float* acrossCutShort) {
+    int32_t largestBits = 0;
+    for (int column = firstColumn; column < width;) {
+        const int column0 = std::min(column, width - 2) / spacing * spacing;
+        const int column1 = std::min(column0 + spacing, width - 1);
+        const float* across = column1 - column0 == spacing ? acrossWhole : acrossCutShort;
+        // The last quad also holds the last column.
+        const int lastColumn = column1 == width - 1 ? width - 1 : column0 + spacing - 1;
+        const float h00 = rows.below[column0], h10 = rows.below[column1];
+        const float h01 = rows.above[column0], h11 = rows.above[column1];
+        const uint16_t* samples = rows.samples + column0;
+        // x + y only grows along the row, so the columns in the lower triangle come first, and each
+        // triangle's loop runs without a branch.
+        const int first = column - column0, end = lastColumn - column0 + 1;
+        const int split = static_cast<int>(
+            std::partition_point(across + first, across + end, [y](float x) { return x + y <= 1.0f; }) - across);
+        for (int k = first; k < split; ++k) {
+            const float x = across[k];
+            const float surface = h00 * (1.0f - x - y) + h10 * x + h01 * y;
+            largestBits = std::max(largestBits, distanceBits(surface, samples[k]));
+        }
+        for (int k = split; k < end; ++k) {
+            const float x = across[k];
+            const float surface = h11 * (x + y - 1.0f) + h10 * (1.0f - y) + h01 * (1.0f - x);
+            largestBits = std::max(largestBits, distanceBits(surface, samples[k]));
+        }
+        column = lastColumn + 1;
+    }
+    float largest;
+    std::memcpy(&largest, &largestBits, sizeof largest);
+    return largest;
+}
+
 }  // namespace
 
 Frustum Frustum::fromClipMatrix(const mat4& clip, bool zeroToOneDepth) {
@@ -47,118 +141,183 @@ Frustum Frustum::fromClipMatrix(const mat4& clip, bool zeroToOneDepth) {
     return Frustum{{w + x, w + minusX, w + y, w + minusY, zeroToOneDepth ? z : w + z, w + minusZ}};
 }
 
-TerrainLodTree::TerrainLodTree(const uint16_t* samples, int width, int height, const TerrainGeometry& geometry)
-    : width(width), height(height), columnSpacing(geometry.columnSpacing), rowSpacing(geometry.rowSpacing) {
-    const auto heightAt = [&](int column, int row) {
-        return geometry.heightOffset +
-               static_cast<float>(samples[size_t(row) * size_t(width) + size_t(column)]) * geometry.heightPerValue;
-    };
+TerrainLodTree::TerrainLodTree(int width, int height, const TerrainGeometry& geometry)
+    : width(width),
+      height(height),
+      columnSpacing(geometry.columnSpacing),
+      rowSpacing(geometry.rowSpacing),
+      heightOffset(geometry.heightOffset),
+      heightPerValue(geometry.heightPerValue) {
     const int quads = std::max(width - 1, height - 1);
     int levels = 1;
     while (nodeSide(levels - 1) < quads) ++levels;
 
-    // Finest nodes' bounds straight from the samples, coarser ones from their children.
     nodeBounds.resize(static_cast<size_t>(levels));
     nodesAcross.resize(static_cast<size_t>(levels));
     for (int level = 0; level < levels; ++level) {
         const int across = nodesCovering(width - 1, nodeSide(level));
         const int down = nodesCovering(height - 1, nodeSide(level));
         nodesAcross[size_t(level)] = across;
-        std::vector<Bounds>& bounds = nodeBounds[size_t(level)];
-        bounds.assign(size_t(across) * size_t(down), Bounds{UNREACHABLE, -UNREACHABLE});
-        for (int nodeRow = 0; nodeRow < down; ++nodeRow) {
-            for (int nodeColumn = 0; nodeColumn < across; ++nodeColumn) {
-                Bounds& node = bounds[size_t(nodeRow) * size_t(across) + size_t(nodeColumn)];
-                if (level == 0) {
-                    const int side = nodeSide(0);
-                    const int lastRow = std::min(nodeRow * side + side, height - 1);
-                    const int lastColumn = std::min(nodeColumn * side + side, width - 1);
-                    for (int row = nodeRow * side; row <= lastRow; ++row) {
-                        for (int column = nodeColumn * side; column <= lastColumn; ++column) {
-                            const float h = heightAt(column, row);
-                            node.minimum = std::min(node.minimum, h);
-                            node.maximum = std::max(node.maximum, h);
-                        }
-                    }
-                    continue;
-                }
-                const std::vector<Bounds>& finer = nodeBounds[size_t(level - 1)];
-                const int finerAcross = nodesAcross[size_t(level - 1)];
-                const int finerDown = static_cast<int>(finer.size()) / finerAcross;
+        nodeBounds[size_t(level)].assign(size_t(across) * size_t(down), Bounds{UINT16_MAX, 0});
+    }
+    levelErrors.assign(size_t(levels), 0.0f);
+    largestMidpointGaps.assign(size_t(levels), 0);
+    largestCutShortDistances.assign(size_t(levels), 0.0f);
+    ranges.assign(size_t(levels), 2.0f * UNREACHABLE);
+    morphStarts.assign(size_t(levels), UNREACHABLE);
+}
+
+TerrainLodTree::TerrainLodTree(const uint16_t* samples, int width, int height, const TerrainGeometry& geometry)
+    : TerrainLodTree(width, height, geometry) {
+    for (int index = 0; index < bandCount(); ++index) {
+        addBand(index, samples + size_t(band(index).firstRow) * size_t(width));
+    }
+}
+
+int TerrainLodTree::bandRows() const {
+    // The top level's quads, and level 0's nodes, span this many rows.
+    return std::max(nodeSide(0), 1 << (levelCount() - 1));
+}
+
+int TerrainLodTree::bandCount() const { return std::max(1, (height - 1 + bandRows() - 1) / bandRows()); }
+
+TerrainLodTree::Band TerrainLodTree::band(int index) const {
+    const int firstRow = index * bandRows();
+    const int lastRow = std::min(firstRow + bandRows(), height - 1);
+    const int ownRows = index == bandCount() - 1 ? height - firstRow : bandRows();
+    return Band{firstRow, ownRows, lastRow - firstRow + 1};
+}
+
+void TerrainLodTree::addBand(int index, const uint16_t* rows) {
+    const Band given = band(index);
+    addNodeBounds(given, rows);
+    for (int level = 1; level < levelCount(); ++level) {
+        addMidpointGaps(level, given, rows);
+        addCutShortDistances(level, given, rows);
+    }
+    settleLevelErrors();
+}
+
+void TerrainLodTree::addNodeBounds(const Band& band, const uint16_t* rows) {
+    const int side = nodeSide(0);
+    const int across = nodesAcross[0];
+    std::vector<Bounds>& nodes = nodeBounds[0];
+    const int down = static_cast<int>(nodes.size()) / across;
+    // Each node row's samples folded column by column first, so that the widest loop runs over
+    // whole rows.
+    std::vector<uint16_t> lowest(static_cast<size_t>(width)), highest(static_cast<size_t>(width));
+    int firstNodeRow = band.firstRow / side;
+    int endNodeRow = std::min(down, (band.firstRow + band.ownRows + side - 1) / side);
+    for (int nodeRow = firstNodeRow; nodeRow < endNodeRow; ++nodeRow) {
+        const int firstRow = nodeRow * side;
+        const int lastRow = std::min(firstRow + side, height - 1);
+        const uint16_t* first = rows + size_t(firstRow - band.firstRow) * size_t(width);
+        std::copy(first, first + width, lowest.begin());
+        std::copy(first, first + width, highest.begin());
+        for (int row = firstRow + 1; row <= lastRow; ++row) {
+            const uint16_t* samples = rows + size_t(row - band.firstRow) * size_t(width);
+            for (int column = 0; column < width; ++column) {
+                lowest[size_t(column)] = std::min(lowest[size_t(column)], samples[column]);
+                highest[size_t(column)] = std::max(highest[size_t(column)], samples[column]);
+            }
+        }
+        for (int nodeColumn = 0; nodeColumn < across; ++nodeColumn) {
+            const size_t firstColumn = size_t(nodeColumn) * size_t(side);
+            const size_t endColumn = size_t(std::min(nodeColumn * side + side, width - 1)) + 1;
+            Bounds& node = nodes[size_t(nodeRow) * size_t(across) + size_t(nodeColumn)];
+            node.lowest = *std::min_element(lowest.begin() + firstColumn, lowest.begin() + endColumn);
+            node.highest = *std::max_element(highest.begin() + firstColumn, highest.begin() + endColumn);
+        }
+    }
+    // Coarser nodes from their children; a parent whose children lie in two bands takes each
+    // band's share as it comes.
+    for (int level = 1; level < levelCount(); ++level) {
+        const std::vector<Bounds>& finer = nodeBounds[size_t(level - 1)];
+        const int finerAcross = nodesAcross[size_t(level - 1)];
+        const int finerDown = static_cast<int>(finer.size()) / finerAcross;
+        std::vector<Bounds>& coarser = nodeBounds[size_t(level)];
+        const int coarserAcross = nodesAcross[size_t(level)];
+        firstNodeRow /= 2;
+        endNodeRow = std::min(static_cast<int>(coarser.size()) / coarserAcross, (endNodeRow + 1) / 2);
+        for (int nodeRow = firstNodeRow; nodeRow < endNodeRow; ++nodeRow) {
+            for (int nodeColumn = 0; nodeColumn < coarserAcross; ++nodeColumn) {
+                Bounds& node = coarser[size_t(nodeRow) * size_t(coarserAcross) + size_t(nodeColumn)];
                 for (int childRow = 2 * nodeRow; childRow < std::min(2 * nodeRow + 2, finerDown); ++childRow) {
                     for (int childColumn = 2 * nodeColumn; childColumn < std::min(2 * nodeColumn + 2, finerAcross);
                          ++childColumn) {
                         const Bounds& child = finer[size_t(childRow) * size_t(finerAcross) + size_t(childColumn)];
-                        node.minimum = std::min(node.minimum, child.minimum);
-                        node.maximum = std::max(node.maximum, child.maximum);
+                        node.lowest = std::min(node.lowest, child.lowest);
+                        node.highest = std::max(node.highest, child.highest);
                     }
                 }
             }
         }
     }
+}
 
-    // Level k's surface at a sample, as the grid draws it: vertices every 2^k samples and on the
-    // last column and row, each quad split from its next row's corner to its next column's.
-    const auto surfaceAt = [&](int spacing, int column, int row) {
-        const int column0 = std::min(column, width - 2) / spacing * spacing;
-        const int column1 = std::min(column0 + spacing, width - 1);
+// Each level's error is bounded by the finer level's plus the largest distance of the finer level's
+// own vertices from the coarser surface, which is where morphing takes them. That holds in whole
+// quads, whose triangles are made of the finer level's; in the quads that the map's last column or
+// row cuts short they are not, so there each sample is measured.
+void TerrainLodTree::addMidpointGaps(int level, const Band& band, const uint16_t* rows) {
+    const int step = 1 << (level - 1);
+    const auto rowAt = [&](int row) { return rows + size_t(row - band.firstRow) * size_t(width); };
+    int32_t largest = largestMidpointGaps[size_t(level)];
+    // Bands start on rows of every level's vertices.
+    for (int row = band.firstRow; row < band.firstRow + band.ownRows; row += step) {
+        const bool betweenVertexRows = (row / step) % 2 == 1;
+        if (!betweenVertexRows) {
+            largest = std::max(largest, step == 1 ? vertexRowGap(rowAt(row), width, UNIT_STEP)
+                                                  : vertexRowGap(rowAt(row), width, step));
+        } else {
+            const uint16_t* below = rowAt(row - step);
+            const uint16_t* above = rowAt(std::min(row + step, height - 1));
+            largest = std::max(largest, step == 1 ? middleRowGap(rowAt(row), below, above, width, UNIT_STEP)
+                                                  : middleRowGap(rowAt(row), below, above, width, step));
+        }
+    }
+    largestMidpointGaps[size_t(level)] = largest;
+}
+
+void TerrainLodTree::addCutShortDistances(int level, const Band& band, const uint16_t* rows) {
+    // A single row or column has no triangles to measure.
+    if (width < 2 || height < 2) return;
+    const int spacing = 1 << level;
+    const int lastWholeColumn = (width - 1) / spacing * spacing;
+    const int lastWholeRow = (height - 1) / spacing * spacing;
+    // Below the last whole row only the columns past the last whole column are cut short.
+    const int endRow = band.firstRow + band.ownRows;
+    const int firstRow = lastWholeColumn == width - 1 ? std::max(band.firstRow, lastWholeRow + 1) : band.firstRow;
+    if (firstRow >= endRow) return;
+
+    // How far across its quad each column lies, divided once per column offset rather than once a sample.
+    std::vector<float> acrossWhole(size_t(spacing) + 1), acrossCutShort(size_t(width - lastWholeColumn));
+    for (size_t k = 0; k < acrossWhole.size(); ++k) acrossWhole[k] = static_cast<float>(k) / static_cast<float>(spacing);
+    for (size_t k = 0; k < acrossCutShort.size(); ++k) {
+        acrossCutShort[k] = static_cast<float>(k) / static_cast<float>(width - 1 - lastWholeColumn);
+    }
+    const auto rowAt = [&](int row) { return rows + size_t(row - band.firstRow) * size_t(width); };
+    float largest = largestCutShortDistances[size_t(level)];
+    for (int row = firstRow; row < endRow; ++row) {
         const int row0 = std::min(row, height - 2) / spacing * spacing;
         const int row1 = std::min(row0 + spacing, height - 1);
-        const float x = static_cast<float>(column - column0) / static_cast<float>(column1 - column0);
         const float y = static_cast<float>(row - row0) / static_cast<float>(row1 - row0);
-        if (x + y <= 1.0f) {
-            return heightAt(column0, row0) * (1.0f - x - y) + heightAt(column1, row0) * x + heightAt(column0, row1) * y;
-        }
-        return heightAt(column1, row1) * (x + y - 1.0f) + heightAt(column1, row0) * (1.0f - y) +
-               heightAt(column0, row1) * (1.0f - x);
-    };
-
-    // Each level's error is bounded by the finer level's plus the largest distance of the finer
-    // level's own vertices from the coarser surface, which is where morphing takes them. That holds
-    // in whole quads, whose triangles are made of the finer level's; in the quads that the map's
-    // last column or row cuts short they are not, so there each sample is measured.
-    levelErrors.assign(size_t(levels), 0.0f);
-    for (int level = 1; level < levels; ++level) {
-        const int step = 1 << (level - 1);
-        const int spacing = 2 * step;
-        float largestCutShort = 0.0f;
-        // A single row or column has no triangles to measure.
-        if (width > 1 && height > 1) {
-            const int lastWholeColumn = (width - 1) / spacing * spacing;
-            const int lastWholeRow = (height - 1) / spacing * spacing;
-            for (int row = 0; row < height; ++row) {
-                for (int column = row > lastWholeRow ? 0 : lastWholeColumn + 1; column < width; ++column) {
-                    const float distance = std::fabs(surfaceAt(spacing, column, row) - heightAt(column, row));
-                    largestCutShort = std::max(largestCutShort, distance);
-                }
-            }
-        }
-
-        float largest = 0.0f;
-        for (int row = 0; row < height; row += step) {
-            const bool oddRow = (row / step) % 2 == 1;
-            const int row0 = oddRow ? row - step : row;
-            const int row1 = std::min(row0 + 2 * step, height - 1);
-            for (int column = 0; column < width; column += step) {
-                const bool oddColumn = (column / step) % 2 == 1;
-                if (!oddRow && !oddColumn) continue;
-                const int column0 = oddColumn ? column - step : column;
-                const int column1 = std::min(column0 + 2 * step, width - 1);
-                float between;
-                if (oddRow && oddColumn) {
-                    between = 0.5f * (heightAt(column0, row1) + heightAt(column1, row0));
-                } else if (oddRow) {
-                    between = 0.5f * (heightAt(column, row0) + heightAt(column, row1));
-                } else {
-                    between = 0.5f * (heightAt(column0, row) + heightAt(column1, row));
-                }
-                largest = std::max(largest, std::fabs(heightAt(column, row) - between));
-            }
-        }
-        levelErrors[size_t(level)] = std::max(levelErrors[size_t(level - 1)] + largest, largestCutShort);
+        const QuadRows quadRows{rowAt(row), rowAt(row0), rowAt(row1)};
+        const int firstColumn = row > lastWholeRow ? 0 : lastWholeColumn + 1;
+        largest = std::max(largest, rowSurfaceDistance(quadRows, y, firstColumn, width, spacing, acrossWhole.data(),
+                                                       acrossCutShort.data()));
     }
-    ranges.assign(size_t(levels), 2.0f * UNREACHABLE);
-    morphStarts.assign(size_t(levels), UNREACHABLE);
+    largestCutShortDistances[size_t(level)] = largest;
+}
+
+void TerrainLodTree::settleLevelErrors() {
+    // The gaps are twice a sample's distance from its vertices' midpoint.
+    const float perValue = std::fabs(heightPerValue);
+    for (int level = 1; level < levelCount(); ++level) {
+        levelErrors[size_t(level)] =
+            std::max(levelErrors[size_t(level - 1)] + 0.5f * perValue * static_cast<float>(largestMidpointGaps[size_t(level)]),
+                     largestCutShortDistances[size_t(level)] * perValue);
+    }
 }
 
 void TerrainLodTree::setViewport(float pixelsPerUnit, float errorPixels) {
@@ -189,10 +348,12 @@ void TerrainLodTree::nodeBox(int level, int column, int row, vec3& lower, vec3& 
     const float lastColumn = static_cast<float>(std::min(column * side + side, width - 1));
     const float firstRow = static_cast<float>(row * side);
     const float lastRow = static_cast<float>(std::min(row * side + side, height - 1));
+    const float lowestHeight = heightOffset + static_cast<float>(bounds.lowest) * heightPerValue;
+    const float highestHeight = heightOffset + static_cast<float>(bounds.highest) * heightPerValue;
     // The animated water may lower the surface below its samples.
-    const float lowest = bounds.minimum - static_cast<float>(WATER_WAVE_AMPLITUDE);
+    const float lowest = std::min(lowestHeight, highestHeight) - static_cast<float>(WATER_WAVE_AMPLITUDE);
     lower = vec3{firstColumn * columnSpacing, lowest, -(lastRow * rowSpacing)};
-    upper = vec3{lastColumn * columnSpacing, bounds.maximum, -(firstRow * rowSpacing)};
+    upper = vec3{lastColumn * columnSpacing, std::max(lowestHeight, highestHeight), -(firstRow * rowSpacing)};
 }
 
 bool TerrainLodTree::selectNode(int level, int column, int row, const vec3& eye, const Frustum& frustum,

@@ -39,8 +39,26 @@ public:
     // How much of each level's range its vertices spend morphing into the next coarser level.
     static constexpr float MORPH_FRACTION = 0.2f;
 
-    // Samples bottom row first, as the mesh builder takes them, placed by the geometry.
+    // A map's rows in bands: every quad of every level, and every node of level 0, lies within one
+    // band's rows, so that a band's samples alone settle its share of the tree. A band owns the rows
+    // from firstRow up to the next band's first, which it also reads; the last owns the map's last row.
+    struct Band {
+        int firstRow;
+        int ownRows;
+        int readRows;
+    };
+
+    // A tree without samples yet for a map placed by the geometry: addBand gives it them, a band at a
+    // time, so that the whole map never has to lie in memory.
+    TerrainLodTree(int width, int height, const TerrainGeometry& geometry);
+    // The tree of a whole map at once, samples bottom row first, as the mesh builder takes them.
     TerrainLodTree(const uint16_t* samples, int width, int height, const TerrainGeometry& geometry);
+
+    int bandCount() const;
+    Band band(int index) const;
+    // Takes band `index`'s readRows rows, bottom row first, starting at its firstRow. The tree is
+    // complete once every band has been given, in any order, each once.
+    void addBand(int index, const uint16_t* rows);
 
     int levelCount() const { return static_cast<int>(levelErrors.size()); }
     // The largest height difference between level k's surface and the full-resolution one.
@@ -59,23 +77,36 @@ public:
     static uint64_t triangleCount(const LodSelection& selection);
 
 private:
+    // The lowest and highest sample value under a node.
     struct Bounds {
-        float minimum;
-        float maximum;
+        uint16_t lowest;
+        uint16_t highest;
     };
 
     int width;
     int height;
     float columnSpacing;
     float rowSpacing;
+    float heightOffset;
+    float heightPerValue;
     std::vector<float> levelErrors;
-    // Per level, row by row, the height bounds of each node.
+    // Per level, what the bands found so far, in sample steps: the largest |2v - a - b| of a sample
+    // between two of the level's vertices a and b in whole quads, and the largest distance of a
+    // sample from the level's surface in the quads the map's last column or row cuts short.
+    std::vector<int32_t> largestMidpointGaps;
+    std::vector<float> largestCutShortDistances;
+    // Per level, row by row, the sample bounds of each node.
     std::vector<std::vector<Bounds>> nodeBounds;
     std::vector<int> nodesAcross;
     std::vector<float> ranges;
     std::vector<float> morphStarts;
 
     int nodeSide(int level) const { return GRID_QUADS << level; }
+    int bandRows() const;
+    void addNodeBounds(const Band& band, const uint16_t* rows);
+    void addMidpointGaps(int level, const Band& band, const uint16_t* rows);
+    void addCutShortDistances(int level, const Band& band, const uint16_t* rows);
+    void settleLevelErrors();
     bool selectNode(int level, int column, int row, const vec3& eye, const Frustum& frustum,
                     LodSelection& selection) const;
     // The node's box in world space, clipped to the map.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -94,6 +95,51 @@ TEST(TerrainLodTree, LevelErrorsBoundEachLevelsDistanceFromEverySample) {
             }
             EXPECT_GE(tree.levelError(level), largest) << size.width << " x " << size.height << " level " << level;
         }
+    }
+}
+
+TEST(TerrainLodTree, BandsOwnEachRowOnceAndGivenInAnyOrderBuildTheWholeMapsTree) {
+    const struct {
+        int width, height;
+    } sizes[] = {{1, 1}, {40, 1}, {2, 125}, {100, 18}, {33, 33}, {301, 257}, {130, 600}};
+    const auto nodes = [](const std::vector<LodInstance>& chosen) {
+        std::vector<std::array<float, 4>> fields;
+        for (const LodInstance& node : chosen) fields.push_back({node.column, node.row, node.spacing, node.level});
+        return fields;
+    };
+    for (const auto& size : sizes) {
+        // A peak in the first band, for the coarse nodes above it to take from there.
+        std::vector<uint16_t> samples = rollingSamples(size.width, size.height);
+        samples[size_t(size.width) / 3] = 65535;
+        const TerrainGeometry geometry = squareGrid(20.0f / 65535.0f);
+        TerrainLodTree whole(samples.data(), size.width, size.height, geometry);
+        TerrainLodTree banded(size.width, size.height, geometry);
+        int nextRow = 0;
+        for (int index = 0; index < banded.bandCount(); ++index) {
+            const TerrainLodTree::Band band = banded.band(index);
+            EXPECT_EQ(band.firstRow, nextRow) << size.width << " x " << size.height << " band " << index;
+            EXPECT_TRUE(band.ownRows <= band.readRows && band.firstRow + band.readRows <= size.height);
+            nextRow += band.ownRows;
+        }
+        EXPECT_EQ(nextRow, size.height) << size.width << " x " << size.height;
+        for (int index = banded.bandCount() - 1; index >= 0; --index) {
+            banded.addBand(index, samples.data() + size_t(banded.band(index).firstRow) * size_t(size.width));
+        }
+        for (int level = 0; level < whole.levelCount(); ++level) {
+            EXPECT_EQ(banded.levelError(level), whole.levelError(level)) << size.width << " x " << size.height;
+        }
+        whole.setViewport(600.0f, 1.0f);
+        banded.setViewport(600.0f, 1.0f);
+        // Only what rises above the rolling ground is in view: the nodes over the peak.
+        Frustum aboveTheGround = everything();
+        aboveTheGround.planes[0] = vec4{0, 1, 0, -16};
+        LodSelection fromWhole, fromBands;
+        const vec3 eye{0.3f * float(size.width), 30.0f, -0.6f * float(size.height)};
+        whole.select(eye, aboveTheGround, fromWhole);
+        banded.select(eye, aboveTheGround, fromBands);
+        EXPECT_FALSE(fromWhole.wholeNodes.empty() && fromWhole.quarterNodes.empty());
+        EXPECT_EQ(nodes(fromBands.wholeNodes), nodes(fromWhole.wholeNodes)) << size.width << " x " << size.height;
+        EXPECT_EQ(nodes(fromBands.quarterNodes), nodes(fromWhole.quarterNodes)) << size.width << " x " << size.height;
     }
 }
 
