@@ -14,10 +14,12 @@
 
 #include <cpl_vsi.h>
 #include <png.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -107,39 +109,62 @@ bool rawSide(uint64_t bytes, int& side, std::string& message) {
     return true;
 }
 
-// Raw files, like PNG files, store the top row first.
-void flipRows(HeightSamples& map) {
-    const size_t width = static_cast<size_t>(map.width);
-    for (size_t top = 0, bottom = static_cast<size_t>(map.height) - 1; top < bottom; ++top, --bottom) {
-        std::swap_ranges(map.samples.begin() + top * width, map.samples.begin() + (top + 1) * width,
-                         map.samples.begin() + bottom * width);
-    }
+// Raw samples are little-endian; on a big-endian host each is swapped once it has landed.
+void rawToHostOrder(uint16_t* samples, size_t count) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    for (size_t k = 0; k < count; ++k) samples[k] = static_cast<uint16_t>((samples[k] >> 8) | (samples[k] << 8));
+#else
+    (void)samples;
+    (void)count;
+#endif
 }
 
+// Raw files, like PNG files, store the top row first: each row is copied straight to its place.
 bool readRaw(const uint8_t* bytes, size_t size, HeightSamples& map, std::string& message) {
     int side = 0;
     if (!rawSide(size, side, message) || !allocateSamples(map, side, side, LARGEST_16_BIT, message)) return false;
-    for (size_t k = 0; k < map.samples.size(); ++k) {
-        map.samples[k] = static_cast<uint16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
+    const size_t rowBytes = 2 * static_cast<size_t>(side);
+    for (size_t row = 0; row < static_cast<size_t>(side); ++row) {
+        std::memcpy(map.samples.data() + (static_cast<size_t>(side) - 1 - row) * static_cast<size_t>(side),
+                    bytes + row * rowBytes, rowBytes);
     }
-    flipRows(map);
+    rawToHostOrder(map.samples.data(), map.samples.size());
     return true;
 }
 
-bool readRawFile(std::FILE* file, uint64_t size, HeightSamples& map, std::string& message) {
-    int side = 0;
-    if (!rawSide(size, side, message) || !allocateSamples(map, side, side, LARGEST_16_BIT, message)) return false;
-    // Read straight into the samples, then put each sample's two bytes into host order in place.
-    uint8_t* bytes = reinterpret_cast<uint8_t*>(map.samples.data());
-    if (std::fread(bytes, 2, map.samples.size(), file) != map.samples.size()) {
-        message = TRUNCATED_MESSAGE;
-        return false;
+// Reads rows firstRow .. firstRow + rowCount - 1 (bottom row first) of a raw file of the given side
+// straight into their places in `out`.
+bool readRawRows(std::FILE* file, int side, int firstRow, int rowCount, uint16_t* out, std::string& message) {
+    const size_t rowBytes = 2 * static_cast<size_t>(side);
+    for (int row = firstRow; row < firstRow + rowCount; ++row) {
+        uint8_t* place = reinterpret_cast<uint8_t*>(out + static_cast<size_t>(row - firstRow) * static_cast<size_t>(side));
+        const off_t start = static_cast<off_t>(side - 1 - row) * static_cast<off_t>(rowBytes);
+        size_t got = 0;
+        while (got < rowBytes) {
+            const ssize_t count = pread(fileno(file), place + got, rowBytes - got, start + static_cast<off_t>(got));
+            if (count < 0 && errno == EINTR) continue;
+            if (count <= 0) {
+                message = count < 0 ? std::string("File could not be read: ") + std::strerror(errno) : TRUNCATED_MESSAGE;
+                return false;
+            }
+            got += static_cast<size_t>(count);
+        }
     }
-    for (size_t k = 0; k < map.samples.size(); ++k) {
-        map.samples[k] = static_cast<uint16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
-    }
-    flipRows(map);
+    rawToHostOrder(out, static_cast<size_t>(rowCount) * static_cast<size_t>(side));
     return true;
+}
+
+bool readRawFile(FilePtr& file, uint64_t size, RawSamples raw, HeightSamples& map, std::string& message) {
+    int side = 0;
+    if (!rawSide(size, side, message)) return false;
+    if (raw == RawSamples::LeftInFile) {
+        map.width = map.height = side;
+        map.largestValue = LARGEST_16_BIT;
+        map.rawFile.reset(file.release(), FileCloser());
+        return true;
+    }
+    return allocateSamples(map, side, side, LARGEST_16_BIT, message) &&
+           readRawRows(file.get(), side, 0, side, map.samples.data(), message);
 }
 
 // ---- PNG reading ----
@@ -398,8 +423,8 @@ HeightMapFormat openHeightMap(const std::string& file, FilePtr& opened, uint64_t
 }
 
 // Reads the header, and with `map` given the samples too.
-bool readHeightMapFile(const std::string& file, const ElevationOptions& options, HeightSamples* map, int& width,
-                       int& height, std::string& message) {
+bool readHeightMapFile(const std::string& file, const ElevationOptions& options, RawSamples raw, HeightSamples* map,
+                       int& width, int& height, std::string& message) {
     FilePtr opened;
     uint64_t size = 0;
     const HeightMapFormat format = openHeightMap(file, opened, size);
@@ -411,7 +436,7 @@ bool readHeightMapFile(const std::string& file, const ElevationOptions& options,
         case HeightMapFormat::Png:
             return readPng(PngSource{opened.get(), nullptr, 0, 0}, size, map, width, height, message);
         case HeightMapFormat::Raw:
-            if (map != nullptr) return readRawFile(opened.get(), size, *map, message);
+            if (map != nullptr) return readRawFile(opened, size, raw, *map, message);
             if (!rawSide(size, width, message)) return false;
             height = width;
             return true;
@@ -476,11 +501,11 @@ struct PngWriteStructs {
 
 }  // namespace
 
-bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map,
-                   std::string& message) {
+bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map, std::string& message,
+                   RawSamples raw) {
     map = HeightSamples();
     int width = 0, height = 0;
-    if (!readHeightMapFile(file, options, &map, width, height, message)) {
+    if (!readHeightMapFile(file, options, raw, &map, width, height, message)) {
         map = HeightSamples();
         return false;
     }
@@ -490,7 +515,12 @@ bool loadHeightMap(const std::string& file, const ElevationOptions& options, Hei
 
 bool readHeightMapSize(const std::string& file, int& width, int& height, std::string& message) {
     width = height = 0;
-    return readHeightMapFile(file, ElevationOptions(), nullptr, width, height, message);
+    return readHeightMapFile(file, ElevationOptions(), RawSamples::Read, nullptr, width, height, message);
+}
+
+const uint16_t* sampleRows(const HeightSamples& map, int firstRow, int rowCount, uint16_t* buffer, std::string& message) {
+    if (!map.rawFile) return map.samples.data() + static_cast<size_t>(firstRow) * static_cast<size_t>(map.width);
+    return readRawRows(map.rawFile.get(), map.width, firstRow, rowCount, buffer, message) ? buffer : nullptr;
 }
 
 bool loadHeightMapFromMemory(const uint8_t* bytes, size_t size, const std::string& name,

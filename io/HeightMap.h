@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +44,18 @@ struct HeightSamples {
     std::vector<uint8_t> voids;
     // Set for elevation maps only.
     std::optional<Elevation> elevation;
+    // Set, with `samples` left empty, for a raw map whose samples loadHeightMap left in its file
+    // (RawSamples::LeftInFile): the open file, for sampleRows to read.
+    std::shared_ptr<std::FILE> rawFile = nullptr;
+};
+
+// Where loadHeightMap puts a raw map's samples.
+enum class RawSamples {
+    // Into HeightSamples::samples, as every other format's.
+    Read,
+    // Nowhere yet: they stay in the open file, to be read a band of rows at a time with sampleRows,
+    // so that a large map never has to lie in memory whole.
+    LeftInFile,
 };
 
 // How an elevation map's samples are read.
@@ -60,8 +74,13 @@ struct ElevationOptions {
 // `options` steer), or refused with a message naming the formats KELTA reads itself and GDAL's
 // reason. Colour images give their red channel. On failure returns false with the reason in
 // message, and `map` is left empty.
-bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map,
-                   std::string& message);
+bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map, std::string& message,
+                   RawSamples raw = RawSamples::Read);
+// Rows firstRow .. firstRow + rowCount - 1 of the map, bottom row first: where they lie in its
+// samples, or, for a raw map left in its file, read straight into `buffer`, which has room for them.
+// Null with the reason when the file no longer holds them.
+const uint16_t* sampleRows(const HeightSamples& map, int firstRow, int rowCount, uint16_t* buffer,
+                           std::string& message);
 // The width and height of the map in `file`, from its header (or, for raw samples, its size)
 // alone, so that a size can be refused before the samples are read; the messages are
 // loadHeightMap's.

@@ -183,6 +183,47 @@ TEST(HeightMapReader, RawFilesAreSquaresOfLittleEndianSamplesTopRowFirst) {
     }
 }
 
+TEST(HeightMapReader, RawSamplesLeftInTheFileComeBandByBandAsTheWholeReadHasThem) {
+    const int side = 5;
+    Bytes raw;
+    for (int k = 0; k < side * side; ++k) {
+        const uint16_t sample = static_cast<uint16_t>(k * 2617 + 3);
+        raw.push_back(static_cast<uint8_t>(sample & 0xFF));
+        raw.push_back(static_cast<uint8_t>(sample >> 8));
+    }
+    const TempFolder folder;
+    const std::string path = folder.write("map.r16", raw);
+    HeightSamples whole, leftInFile;
+    std::string message;
+    ASSERT_TRUE(loadHeightMap(path, ElevationOptions(), whole, message));
+    ASSERT_TRUE(loadHeightMap(path, ElevationOptions(), leftInFile, message, RawSamples::LeftInFile)) << message;
+    EXPECT_TRUE(leftInFile.samples.empty());
+    EXPECT_EQ(leftInFile.width, side);
+    EXPECT_EQ(leftInFile.height, side);
+    EXPECT_EQ(leftInFile.largestValue, 65535);
+    const struct {
+        int firstRow, rowCount;
+    } bands[] = {{0, 5}, {1, 2}, {4, 1}};
+    for (const auto& band : bands) {
+        std::vector<uint16_t> buffer(size_t(band.rowCount) * side);
+        const uint16_t* rows = sampleRows(leftInFile, band.firstRow, band.rowCount, buffer.data(), message);
+        ASSERT_EQ(rows, buffer.data()) << message;
+        const auto first = whole.samples.begin() + band.firstRow * side;
+        EXPECT_EQ(buffer, std::vector<uint16_t>(first, first + band.rowCount * side)) << "from row " << band.firstRow;
+    }
+    // Other formats have no raw samples to leave behind.
+    HeightSamples png;
+    ASSERT_TRUE(loadHeightMap(folder.write("map.png", encodeGreyPng16(side, side, whole.samples.data())),
+                              ElevationOptions(), png, message, RawSamples::LeftInFile));
+    EXPECT_EQ(png.samples, whole.samples);
+    // The file cut short after it was opened: its top rows remain, the bottom row is gone.
+    fs::resize_file(path, raw.size() - 2 * side);
+    std::vector<uint16_t> buffer(side);
+    EXPECT_NE(sampleRows(leftInFile, side - 1, 1, buffer.data(), message), nullptr);
+    EXPECT_EQ(sampleRows(leftInFile, 0, 1, buffer.data(), message), nullptr);
+    EXPECT_EQ(message, "File is truncated");
+}
+
 TEST(HeightMapReader, BadInputsAreRefusedWithOneReason) {
     const Picture big = picture(pngtest::GREY, 16, false, 64, 64);
     const Bytes png = pngtest::encode(big);
