@@ -84,7 +84,10 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     elevationOptions.hasSea = options.hasSea;
     elevationOptions.seaLevelMetres = options.seaLevelMetres;
     HeightSamples map;
-    if (!loadHeightMap(mapFile, elevationOptions, map, message)) {
+    // Level of detail reads a raw map's samples from the file as it builds, so that they never lie
+    // in memory whole beside its texture.
+    const RawSamples raw = mesh ? RawSamples::Read : RawSamples::LeftInFile;
+    if (!loadHeightMap(mapFile, elevationOptions, map, message, raw)) {
         fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
     }
     if (map.width != gridWidth || map.height != gridHeight) {
@@ -115,6 +118,9 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     }
     if (!mesh) {
         lod = new TerrainLod(map, geometry, options.lodErrorPixels);
+        if (!lod->readFailure.empty()) {
+            fatal("Could not load heightmap: " + lod->readFailure, describeLookup(mapName, mapFile));
+        }
         std::cout << "Level of detail: " << lod->tree.levelCount() << " levels over " << gridWidth << " x "
                   << gridHeight << " samples, at most " << lod->errorPixels
                   << (lod->errorPixels == 1.0f ? " pixel" : " pixels") << " of geometric error" << std::endl;

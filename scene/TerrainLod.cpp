@@ -3,6 +3,7 @@
 #include "scene/TerrainLod.h"
 
 #include <algorithm>
+#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -20,7 +21,7 @@ constexpr int VOID_CELL_TEXTURE_UNIT = 5;
 }  // namespace
 
 TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry, float errorPixels)
-    : tree(map.samples.data(), map.width, map.height, geometry),
+    : tree(map.width, map.height, geometry),
       errorPixels(errorPixels),
       width(map.width),
       height(map.height),
@@ -36,20 +37,33 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
     glGenTextures(1, &heightTexture);
     glActiveTexture(GL_TEXTURE0 + HEIGHT_TEXTURE_UNIT);
     glBindTexture(GL_TEXTURE_2D, heightTexture);
-    {
-        // Rows of 16-bit samples are only two-byte aligned.
-        const UnpackAlignment alignment(2);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_R16UI, width, height, 0, GL_RED_INTEGER, GL_UNSIGNED_SHORT,
-                     map.samples.data());
-    }
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_R16UI, width, height, 0, GL_RED_INTEGER, GL_UNSIGNED_SHORT, nullptr);
     // Integer textures are only complete with nearest filtering; the shaders fetch texels directly anyway.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    loadBands(map);
     if (!map.voids.empty()) uploadVoidCells(map.voids);
 
     wholeGrid = createGrid(TerrainLodTree::GRID_QUADS);
     quarterGrid = createGrid(TerrainLodTree::GRID_QUADS / 2);
     for (int mode = 1; mode <= 5; ++mode) shaders[mode - 1] = new TerrainLodShader(mode);
+}
+
+void TerrainLod::loadBands(const HeightSamples& map) {
+    // A map left in its file is read one band at a time into the one buffer, so that beside the
+    // texture only a band's samples are ever held.
+    std::unique_ptr<uint16_t[]> buffer;
+    if (map.rawFile) buffer.reset(new uint16_t[size_t(tree.band(0).readRows) * size_t(width)]);
+    // Rows of 16-bit samples are only two-byte aligned.
+    const UnpackAlignment alignment(2);
+    for (int index = 0; index < tree.bandCount(); ++index) {
+        const TerrainLodTree::Band band = tree.band(index);
+        const uint16_t* rows = sampleRows(map, band.firstRow, band.readRows, buffer.get(), readFailure);
+        if (rows == nullptr) return;
+        tree.addBand(index, rows);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, band.firstRow, width, band.ownRows, GL_RED_INTEGER, GL_UNSIGNED_SHORT,
+                        rows);
+    }
 }
 
 void TerrainLod::uploadVoidCells(const std::vector<uint8_t>& voids) {

@@ -2,12 +2,14 @@
 // shared grid drawn once per chosen node with instancing, and the level chosen per node so that
 // the projected geometric error stays within a pixel budget. Where the map has no data, a texture
 // of the grid's cells tells the fragment stages which to leave out. Its memory is two bytes per
-// sample, and one more per cell for a map with voids.
+// sample, and one more per cell for a map with voids; a raw map is read from its file a band of
+// rows at a time, so that loading it takes one band more.
 #pragma once
 
 #include <GL/glew.h>
 
 #include <cstdint>
+#include <string>
 
 #include "io/HeightMap.h"
 #include "scene/TerrainGeometry.h"
@@ -24,8 +26,12 @@ public:
     // Largest projected geometric error allowed, in pixels.
     float errorPixels = 1.0f;
 
-    // Uploads the samples and their voids, placed by the geometry, and builds the programs; the
-    // map may be freed afterwards.
+    // Empty, or why the samples of a map left in its file could not be read (the terrain is then
+    // incomplete).
+    std::string readFailure;
+
+    // Builds the tree from the samples and uploads them and their voids, placed by the geometry, a
+    // band of rows at a time, and builds the programs; the map may be freed afterwards.
     TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry, float errorPixels);
 
     TerrainShader& program(int mode, TerrainShader& selected) override;
@@ -55,6 +61,7 @@ private:
     uint64_t lastPrimitiveCount = 0;
 
     static Grid createGrid(int quads);
+    void loadBands(const HeightSamples& map);
     void uploadVoidCells(const std::vector<uint8_t>& voids);
     void drawInstances(Grid& grid, const std::vector<LodInstance>& instances, bool asPoints);
 };
