@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,11 +19,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The file being written, kept where a signal handler can read it without allocating. A name
-// is only stored while hasUnfinishedFile is 0, and the flag only changes with the ending
-// signals blocked, so the handler never sees a half-made name or a file not yet created.
-char unfinishedFile[PATH_MAX];
-volatile sig_atomic_t hasUnfinishedFile = 0;
+// The new files being written, one slot each, kept where a signal handler can reach them without
+// allocating or locking. A slot's name is only written while the slot is Claimed, by the thread
+// that claimed it, with the ending signals blocked in that thread; the handler, on another thread
+// then, waits out a claim and takes a Written slot for itself before it reads the name, so it never
+// reads a name half made or being reused, and never misses a file that exists.
+enum SlotState : int { FREE, CLAIMED, WRITTEN, REMOVING };
+struct UnfinishedFile {
+    std::atomic<int> state{FREE};
+    char path[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only use lock-free atomics");
+constexpr int MAX_UNFINISHED_FILES = 64;
+UnfinishedFile unfinishedFiles[MAX_UNFINISHED_FILES];
+// Set once the run is ending: no new file is started after the handler has looked.
+std::atomic<bool> runEnding{false};
 
 // Blocks the signals that end a run for as long as it lives.
 class EndingSignalsBlocked {
@@ -82,33 +93,54 @@ bool checkTarget(const std::string& target, std::string& reason) {
     return reason.empty();
 }
 
+UnfinishedFile* claimSlot() {
+    for (UnfinishedFile& slot : unfinishedFiles) {
+        int free = FREE;
+        if (slot.state.compare_exchange_strong(free, CLAIMED)) return &slot;
+    }
+    return nullptr;
+}
+
 // Creates a new file of a name no other writer uses, beside the target, and records it as
-// unfinished. -1 with the reason on failure.
-int createUnfinishedFile(const std::string& target, std::string& reason) {
-    static unsigned serial = 0;
+// unfinished in `slot`. -1 with the reason on failure.
+int createUnfinishedFile(const std::string& target, UnfinishedFile*& slot, std::string& reason) {
+    static std::atomic<unsigned> serial{0};
     const fs::path targetPath(target);
+    EndingSignalsBlocked blocked;
+    slot = claimSlot();
+    if (slot == nullptr) {
+        reason = "more than " + std::to_string(MAX_UNFINISHED_FILES) + " files being written at once";
+        return -1;
+    }
+    // The claim comes before this look, and the handler marks the run ending before it looks at
+    // the slots, so either it waits for this file or this file is never started.
+    if (runEnding) {
+        slot->state = FREE;
+        reason = "the run is ending";
+        return -1;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = (targetPath.parent_path() / ("." + targetPath.filename().string() + ".tmp-" +
                                                               std::to_string(getpid()) + "-" +
                                                               std::to_string(serial++)))
                                      .string();
-        if (name.size() >= sizeof unfinishedFile) {
+        if (name.size() >= sizeof slot->path) {
             reason = systemReason(ENAMETOOLONG);
-            return -1;
+            break;
         }
-        EndingSignalsBlocked blocked;
-        std::memcpy(unfinishedFile, name.c_str(), name.size() + 1);
-        const int fd = open(unfinishedFile, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        std::memcpy(slot->path, name.c_str(), name.size() + 1);
+        const int fd = open(slot->path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            hasUnfinishedFile = 1;
+            slot->state = WRITTEN;
             return fd;
         }
         if (errno != EEXIST) {
             reason = systemReason(errno);
-            return -1;
+            break;
         }
+        reason = "no unused name for a new file beside it";
     }
-    reason = "no unused name for a new file beside it";
+    slot->state = FREE;
     return -1;
 }
 
@@ -175,23 +207,33 @@ bool replaceFile(const std::string& path, std::string_view bytes, std::string& e
         return false;
     }
     const mode_t mode = existingMode(target, reason);
-    const int fd = createUnfinishedFile(target, reason);
+    UnfinishedFile* slot = nullptr;
+    const int fd = createUnfinishedFile(target, slot, reason);
     if (fd < 0) {
         error = "cannot write " + path + ": " + reason;
         return false;
     }
     bool ok = fillAndClose(fd, mode, bytes, reason);
     EndingSignalsBlocked blocked;
-    if (ok && std::rename(unfinishedFile, target.c_str()) != 0) {
+    if (ok && std::rename(slot->path, target.c_str()) != 0) {
         reason = systemReason(errno);
         ok = false;
     }
-    if (!ok) unlink(unfinishedFile);
-    hasUnfinishedFile = 0;
+    if (!ok) unlink(slot->path);
+    // A slot the handler has taken stays its own: the run is ending.
+    int written = WRITTEN;
+    slot->state.compare_exchange_strong(written, FREE);
     if (!ok) error = "cannot write " + path + ": " + reason;
     return ok;
 }
 
 void removeUnfinishedFile() {
-    if (hasUnfinishedFile) unlink(unfinishedFile);
+    runEnding = true;
+    for (UnfinishedFile& slot : unfinishedFiles) {
+        int state = slot.state;
+        // Only a thread with the ending signals blocked, so not this one, holds a claim, and only
+        // while it names and creates its file.
+        while (state == CLAIMED) state = slot.state;
+        if (state == WRITTEN && slot.state.compare_exchange_strong(state, REMOVING)) unlink(slot.path);
+    }
 }

@@ -19,9 +19,11 @@ bool checkReplaceable(const std::string& path, std::string& error);
 // Writes the bytes to a new file of a unique name in the target's folder, flushes and closes it,
 // then renames it over the target (over the file a symbolic link points to, for a link). On any
 // failure removes that new file, and only it, and returns false with one line naming the path
-// and the system's reason.
+// and the system's reason. Threads may replace files at once, up to 64 at a time.
 bool replaceFile(const std::string& path, std::string_view bytes, std::string& error);
 
-// Removes the new file replaceFile is writing at the moment, if any. Safe to call from a signal
-// handler, so that a run ended by a signal leaves nothing behind.
+// Removes the new files replaceFile calls are writing at the moment, on every thread, and makes
+// every later call fail: the run is ending. Safe to call from a handler of SIGINT, SIGTERM or
+// SIGHUP (which replaceFile blocks while it names a new file), so that a run ended by a signal
+// leaves nothing behind.
 void removeUnfinishedFile();

@@ -1,0 +1,95 @@
+// Whole-or-nothing file replacement from several threads at once, and the clean-up an ending
+// signal runs while they write.
+#include "io/AtomicFile.h"
+#include "tests/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int THREADS = 8;
+
+std::string contentOf(const std::string& path) {
+    std::ifstream stream(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+}
+
+// The bytes thread `thread` writes in its round `round`: large enough that writes overlap.
+std::string bytesOf(int thread, int round) {
+    return std::string(size_t(1) << 18, static_cast<char>('a' + thread)) + std::to_string(round);
+}
+
+// Names in the folder other than the targets: a new file left behind.
+int leftovers(const TempFolder& folder) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path)) {
+        if (entry.path().filename().string().rfind("target-", 0) != 0) ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+TEST(AtomicFile, ThreadsReplacingFilesAtOnceEachGetTheirOwnBytes) {
+    const TempFolder folder;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int thread = 0; thread < THREADS; ++thread) {
+        threads.emplace_back([&, thread] {
+            for (int round = 0; round < 20; ++round) {
+                std::string error;
+                if (!replaceFile(folder / ("target-" + std::to_string(thread)), bytesOf(thread, round), error)) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(failures, 0);
+    for (int thread = 0; thread < THREADS; ++thread) {
+        EXPECT_EQ(contentOf(folder / ("target-" + std::to_string(thread))), bytesOf(thread, 19)) << thread;
+    }
+    EXPECT_EQ(leftovers(folder), 0);
+}
+
+// The clean-up runs as an ending signal's handler would, on a thread of its own, while the other
+// threads write; it ends the process's writing, so it runs in a child.
+TEST(AtomicFileDeathTest, TheEndingCleanUpRemovesEveryThreadsNewFileAndStopsNewOnes) {
+    const TempFolder folder;
+    EXPECT_EXIT(
+        {
+            std::vector<std::thread> threads;
+            std::atomic<int> stopped{0};
+            for (int thread = 0; thread < THREADS; ++thread) {
+                threads.emplace_back([&, thread] {
+                    std::string error;
+                    for (int round = 0; replaceFile(folder / ("target-" + std::to_string(thread)),
+                                                    bytesOf(thread, round), error);
+                         ++round) {
+                    }
+                    ++stopped;
+                });
+            }
+            // Only once a new file is seen beside the targets is a write surely under way.
+            while (leftovers(folder) == 0) std::this_thread::yield();
+            removeUnfinishedFile();
+            for (std::thread& thread : threads) thread.join();
+            bool whole = true;
+            for (int thread = 0; thread < THREADS; ++thread) {
+                const std::string content = contentOf(folder / ("target-" + std::to_string(thread)));
+                whole = whole && (content.empty() || content.compare(0, size_t(1) << 18, bytesOf(thread, 0), 0,
+                                                                     size_t(1) << 18) == 0);
+            }
+            std::exit(stopped == THREADS && whole && leftovers(folder) == 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
