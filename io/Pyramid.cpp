@@ -34,6 +34,7 @@ namespace {
 // Changes whenever what a pyramid holds changes, so that older pyramids are rebuilt.
 const char* const PYRAMID_FORMAT = "KELTA pyramid 1";
 const char* const SOURCE_VRT = "source.vrt";
+const char* const SOURCE_COPY = "source.tif";
 const char* const IDENTITY = "identity";
 const char* const PARTIAL = ".partial-";
 const char* const STALE = ".stale-";
@@ -131,14 +132,7 @@ int64_t rawSquareSide(uint64_t bytes) {
     return bytes % 2 == 0 && side * side == count && side <= uint64_t(INT32_MAX) ? int64_t(side) : 0;
 }
 
-bool writeRawVrt(const std::string& rawPath, const fs::path& vrtPath, std::string& message) {
-    std::error_code error;
-    const uint64_t bytes = fs::file_size(rawPath, error);
-    const int64_t side = error ? 0 : rawSquareSide(bytes);
-    if (side == 0) {
-        message = "Raw height map size is not 2 x N x N bytes";
-        return false;
-    }
+bool writeRawVrt(const std::string& rawPath, int64_t side, const fs::path& vrtPath, std::string& message) {
     char* escaped = CPLEscapeString(rawPath.c_str(), -1, CPLES_XML);
     std::ostringstream xml;
     xml << "<VRTDataset rasterXSize=\"" << side << "\" rasterYSize=\"" << side << "\">\n"
@@ -151,134 +145,174 @@ bool writeRawVrt(const std::string& rawPath, const fs::path& vrtPath, std::strin
     return replaceFile(vrtPath.string(), xml.str(), message);
 }
 
-// A VRT of band 1 of the map, which the overviews are laid beside.
-bool writeMapVrt(GDALDatasetH map, const fs::path& vrtPath, std::string& message) {
-    GdalMessages messages;
-    const char* arguments[] = {"-of", "VRT", "-b", "1", nullptr};
-    GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(arguments), nullptr);
-    GdalDataset vrt(GDALTranslate(vrtPath.string().c_str(), map, options, nullptr));
-    GDALTranslateOptionsFree(options);
-    if (!vrt) {
-        message = "Cannot write " + vrtPath.string() + ": " + messages.reason();
-        return false;
+// The share of a build done, counted in samples read: the map's, once, then each level's but the
+// last, to make the next.
+class BuildProgress {
+public:
+    explicit BuildProgress(const PyramidProgress& progress) : progress(progress) {}
+
+    void plan(uint64_t samples) { total += samples; }
+    // Counts samples read; false once the build is to stop.
+    bool advance(uint64_t samples) {
+        done += samples;
+        if (progress && !progress(std::min(0.99, double(done) / double(std::max<uint64_t>(total, 1))))) stopped = true;
+        return !stopped;
     }
-    return true;
+    bool wasStopped() const { return stopped; }
+
+    // GDAL's progress of a step that reads `samples`.
+    struct Step {
+        BuildProgress* build;
+        uint64_t samples;
+        uint64_t counted;
+    };
+    static int CPL_STDCALL gdalProgress(double complete, const char*, void* data) {
+        Step& step = *static_cast<Step*>(data);
+        const uint64_t now = static_cast<uint64_t>(std::clamp(complete, 0.0, 1.0) * double(step.samples));
+        const bool goOn = step.build->advance(now - std::min(now, step.counted));
+        step.counted = std::max(now, step.counted);
+        return goOn ? TRUE : FALSE;
+    }
+
+private:
+    const PyramidProgress& progress;
+    uint64_t total = 0;
+    uint64_t done = 0;
+    bool stopped = false;
+};
+
+// Band 1 of the map, as a VRT of it, or as a tiled copy of its samples (see copiesSamples).
+bool writeBase(GDALDatasetH map, bool copy, const fs::path& path, BuildProgress& progress, uint64_t samples,
+               std::string& message) {
+    GdalMessages messages;
+    const char* vrt[] = {"-of", "VRT", "-b", "1", nullptr};
+    const char* tiled[] = {"-of", "GTiff", "-b", "1", "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co",
+                           "BLOCKYSIZE=128", "-co", "BIGTIFF=IF_SAFER", nullptr};
+    GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(copy ? tiled : vrt), nullptr);
+    BuildProgress::Step step{&progress, samples, 0};
+    if (copy) GDALTranslateOptionsSetProgress(options, BuildProgress::gdalProgress, &step);
+    GdalDataset written(GDALTranslate(path.string().c_str(), map, options, nullptr));
+    GDALTranslateOptionsFree(options);
+    if (!written && !progress.wasStopped()) message = "Cannot write " + path.string() + ": " + messages.reason();
+    return written != nullptr;
 }
 
 // Fills overview `level` (1 up) of band 1 with every other sample of the level before, each row of
 // strips read whole: what drives the cost is reading the map, which is done once.
-class LevelFiller {
-public:
-    LevelFiller(GDALRasterBandH base, const PyramidProgress& progress, uint64_t totalSamples)
-        : base(base), progress(progress), totalSamples(totalSamples) {}
-
-    bool fill(int level, std::string& message) {
-        GDALRasterBandH from = level == 1 ? base : GDALGetOverview(base, level - 2);
-        GDALRasterBandH to = GDALGetOverview(base, level - 1);
-        const int fromWidth = GDALGetRasterBandXSize(from), fromHeight = GDALGetRasterBandYSize(from);
-        const int toWidth = GDALGetRasterBandXSize(to), toHeight = GDALGetRasterBandYSize(to);
-        const GDALDataType type = GDALGetRasterDataType(base);
-        const size_t sampleBytes = static_cast<size_t>(GDALGetDataTypeSizeBytes(type));
-        const size_t fromRowBytes = size_t(fromWidth) * sampleBytes;
-        const int rowsAtOnce = static_cast<int>(std::max<size_t>(1, STRIP_BYTES / (2 * fromRowBytes)));
-        std::vector<unsigned char> strip, decimated;
-        try {
-            strip.resize(fromRowBytes * size_t(std::min(2 * rowsAtOnce, fromHeight)));
-            decimated.resize(size_t(toWidth) * sampleBytes * size_t(std::min(rowsAtOnce, toHeight)));
-        } catch (const std::bad_alloc&) {
-            message = "Not enough memory to build the pyramid";
+bool fillLevel(GDALRasterBandH base, int level, BuildProgress& progress, std::string& message) {
+    GDALRasterBandH from = level == 1 ? base : GDALGetOverview(base, level - 2);
+    GDALRasterBandH to = GDALGetOverview(base, level - 1);
+    const int fromWidth = GDALGetRasterBandXSize(from), fromHeight = GDALGetRasterBandYSize(from);
+    const int toWidth = GDALGetRasterBandXSize(to), toHeight = GDALGetRasterBandYSize(to);
+    const GDALDataType type = GDALGetRasterDataType(base);
+    const size_t sampleBytes = static_cast<size_t>(GDALGetDataTypeSizeBytes(type));
+    const size_t fromRowBytes = size_t(fromWidth) * sampleBytes;
+    const int rowsAtOnce = static_cast<int>(std::max<size_t>(1, STRIP_BYTES / (2 * fromRowBytes)));
+    std::vector<unsigned char> strip, decimated;
+    try {
+        strip.resize(fromRowBytes * size_t(std::min(2 * rowsAtOnce, fromHeight)));
+        decimated.resize(size_t(toWidth) * sampleBytes * size_t(std::min(rowsAtOnce, toHeight)));
+    } catch (const std::bad_alloc&) {
+        message = "not enough memory";
+        return false;
+    }
+    for (int toRow = 0; toRow < toHeight; toRow += rowsAtOnce) {
+        const int rows = std::min(rowsAtOnce, toHeight - toRow);
+        const int fromRows = std::min(2 * rows, fromHeight - 2 * toRow);
+        if (GDALRasterIO(from, GF_Read, 0, 2 * toRow, fromWidth, fromRows, strip.data(), fromWidth, fromRows, type, 0,
+                         0) != CE_None) {
+            message = "reading level " + std::to_string(level - 1) + " failed";
             return false;
         }
-        for (int toRow = 0; toRow < toHeight; toRow += rowsAtOnce) {
-            const int rows = std::min(rowsAtOnce, toHeight - toRow);
-            const int fromRows = std::min(2 * rows, fromHeight - 2 * toRow);
-            if (GDALRasterIO(from, GF_Read, 0, 2 * toRow, fromWidth, fromRows, strip.data(), fromWidth, fromRows, type,
-                             0, 0) != CE_None) {
-                message = "reading level " + std::to_string(level - 1) + " failed";
-                return false;
-            }
-            for (int row = 0; row < rows; ++row) {
-                const unsigned char* source = strip.data() + size_t(2 * row) * fromRowBytes;
-                unsigned char* target = decimated.data() + size_t(row) * size_t(toWidth) * sampleBytes;
-                for (int column = 0; column < toWidth; ++column) {
-                    std::memcpy(target + size_t(column) * sampleBytes, source + size_t(2 * column) * sampleBytes,
-                                sampleBytes);
-                }
-            }
-            if (GDALRasterIO(to, GF_Write, 0, toRow, toWidth, rows, decimated.data(), toWidth, rows, type, 0, 0) !=
-                CE_None) {
-                message = "writing level " + std::to_string(level) + " failed";
-                return false;
-            }
-            samplesRead += uint64_t(fromWidth) * uint64_t(fromRows);
-            if (progress && !progress(std::min(0.99, double(samplesRead) / double(totalSamples)))) {
-                stopped = true;
-                return false;
+        for (int row = 0; row < rows; ++row) {
+            const unsigned char* source = strip.data() + size_t(2 * row) * fromRowBytes;
+            unsigned char* target = decimated.data() + size_t(row) * size_t(toWidth) * sampleBytes;
+            for (int column = 0; column < toWidth; ++column) {
+                std::memcpy(target + size_t(column) * sampleBytes, source + size_t(2 * column) * sampleBytes,
+                            sampleBytes);
             }
         }
-        return true;
+        if (GDALRasterIO(to, GF_Write, 0, toRow, toWidth, rows, decimated.data(), toWidth, rows, type, 0, 0) !=
+            CE_None) {
+            message = "writing level " + std::to_string(level) + " failed";
+            return false;
+        }
+        if (!progress.advance(uint64_t(fromWidth) * uint64_t(fromRows))) return false;
     }
+    return true;
+}
 
-    bool wasStopped() const { return stopped; }
-
-private:
-    GDALRasterBandH base;
-    const PyramidProgress& progress;
-    const uint64_t totalSamples;
-    uint64_t samplesRead = 0;
-    bool stopped = false;
-};
-
-// Lays out and fills the overviews of the VRT in `folder` down to one tile.
-bool buildLevels(const fs::path& folder, int tileQuads, const PyramidProgress& progress, bool& stopped,
+// Lays out the overviews beside the base (its name and ".ovr") and fills them.
+bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildProgress& progress,
                  std::string& message) {
-    GdalMessages messages;
-    const std::string vrtPath = (folder / SOURCE_VRT).string();
-    GdalDataset vrt(GDALOpenEx(vrtPath.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
-    if (!vrt) {
-        message = "Cannot open " + vrtPath + ": " + messages.reason();
-        return false;
-    }
-    GDALRasterBandH base = GDALGetRasterBand(vrt.get(), 1);
-    const int width = GDALGetRasterXSize(vrt.get()), height = GDALGetRasterYSize(vrt.get());
-    std::vector<int> factors;
-    uint64_t totalSamples = 0;
-    for (int factor = 1; (std::max(width, height) + factor - 1) / factor - 1 > tileQuads; factor *= 2) {
-        totalSamples += uint64_t((width + factor - 1) / factor) * uint64_t((height + factor - 1) / factor);
-        factors.push_back(2 * factor);
-    }
     if (factors.empty()) return true;
-    // The overviews go beside the VRT (source.vrt.ovr), in 64-bit TIFF when they may pass 4 GB.
-    CPLSetThreadLocalConfigOption("BIGTIFF_OVERVIEW", "IF_SAFER");
-    int band = 1;
-    const CPLErr laidOut = GDALBuildOverviews(vrt.get(), "NONE", static_cast<int>(factors.size()), factors.data(), 1,
-                                              &band, nullptr, nullptr);
-    CPLSetThreadLocalConfigOption("BIGTIFF_OVERVIEW", nullptr);
-    if (laidOut != CE_None || GDALGetOverviewCount(base) != static_cast<int>(factors.size())) {
-        message = "Cannot lay out the overviews in " + folder.string() + ": " + messages.reason();
+    GdalMessages messages;
+    GdalDataset dataset(GDALOpenEx(base.string().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    if (!dataset) {
+        message = "Cannot open " + base.string() + ": " + messages.reason();
         return false;
     }
-    LevelFiller filler(base, progress, totalSamples);
+    GDALRasterBandH band = GDALGetRasterBand(dataset.get(), 1);
+    // In 64-bit TIFF when the overviews may pass 4 GB.
+    CPLSetThreadLocalConfigOption("BIGTIFF_OVERVIEW", "IF_SAFER");
+    int bandNumber = 1;
+    const CPLErr laidOut = GDALBuildOverviews(dataset.get(), "NONE", static_cast<int>(factors.size()), factors.data(),
+                                              1, &bandNumber, nullptr, nullptr);
+    CPLSetThreadLocalConfigOption("BIGTIFF_OVERVIEW", nullptr);
+    if (laidOut != CE_None || GDALGetOverviewCount(band) != static_cast<int>(factors.size())) {
+        message = "Cannot lay out the overviews of " + base.string() + ": " + messages.reason();
+        return false;
+    }
     for (int level = 1; level <= static_cast<int>(factors.size()); ++level) {
-        if (!filler.fill(level, message)) {
-            stopped = filler.wasStopped();
-            if (!stopped) message = "Cannot build the pyramid in " + folder.string() + ": " + message + ": " + messages.reason();
+        if (!fillLevel(band, level, progress, message)) {
+            if (!progress.wasStopped()) {
+                message = "Cannot build the pyramid in " + base.parent_path().string() + ": " + message + ": " +
+                          messages.reason();
+            }
             return false;
         }
     }
-    vrt.reset();
+    dataset.reset();
+    // Some failures, such as a full disk while the last blocks are flushed, have no other sign.
     if (messages.sawFailure()) {
-        message = "Cannot write the pyramid in " + folder.string() + ": " + messages.reason();
+        message = "Cannot write the pyramid in " + base.parent_path().string() + ": " + messages.reason();
         return false;
     }
     return true;
 }
 
 struct MapFacts {
+    int width = 0;
+    int height = 0;
     bool isRaw = false;
+    // Whether the pyramid keeps a tiled copy of the map's samples (see copiesSamples).
+    bool copiesSamples = false;
     std::string formatName;
     std::vector<std::string> files;
 };
+
+// Formats GDAL decodes only from their start: a tile from the middle of a large one would cost
+// decoding all the rows above it, so the pyramid keeps a tiled copy of such a map's samples.
+bool copiesSamples(const std::vector<std::string>& files) {
+    for (const std::string& file : files) {
+        std::string extension = fs::path(file).extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (extension == ".png" || extension == ".jpg" || extension == ".jpeg" || extension == ".gif") return true;
+    }
+    return false;
+}
+
+const char* baseName(const MapFacts& facts) { return facts.copiesSamples ? SOURCE_COPY : SOURCE_VRT; }
+
+// The overview factors down to the level that one tile holds.
+std::vector<int> overviewFactors(int width, int height, int tileQuads, BuildProgress& progress) {
+    std::vector<int> factors;
+    for (int factor = 1; (std::max(width, height) + factor - 1) / factor - 1 > tileQuads; factor *= 2) {
+        progress.plan(uint64_t((width + factor - 1) / factor) * uint64_t((height + factor - 1) / factor));
+        factors.push_back(2 * factor);
+    }
+    return factors;
+}
 
 // Builds the pyramid into a folder of this process's own, then puts it in place of `folder`.
 bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDatasetH map, const fs::path& folder,
@@ -291,11 +325,16 @@ bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDataset
         message = "Cannot write the pyramid of " + mapPath + " in " + partial.string() + ": " + error.message();
         return false;
     }
-    bool stopped = false;
-    const bool built = (facts.isRaw ? writeRawVrt(mapPath, partial / SOURCE_VRT, message)
-                                    : writeMapVrt(map, partial / SOURCE_VRT, message)) &&
-                       buildLevels(partial, tileQuads, progress, stopped, message) &&
+    BuildProgress done(progress);
+    const uint64_t samples = uint64_t(facts.width) * uint64_t(facts.height);
+    if (facts.copiesSamples) done.plan(samples);
+    const std::vector<int> factors = overviewFactors(facts.width, facts.height, tileQuads, done);
+    const fs::path base = partial / baseName(facts);
+    const bool built = (facts.isRaw ? writeRawVrt(mapPath, facts.width, base, message)
+                                    : writeBase(map, facts.copiesSamples, base, done, samples, message)) &&
+                       buildLevels(base, factors, done, message) &&
                        replaceFile((partial / IDENTITY).string(), identity, message);
+    const bool stopped = done.wasStopped();
     if (progress) progress(1.0);
     if (!built) {
         if (stopped) message = "Building the pyramid of " + mapPath + " was stopped";
@@ -365,6 +404,17 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
     facts.isRaw = hasRawName(path);
     GdalDataset map;
     if (facts.isRaw) {
+        const uint64_t bytes = fs::file_size(absolute, error);
+        if (error) {
+            message = "Cannot read " + path + ": " + error.message();
+            return nullptr;
+        }
+        const int64_t side = rawSquareSide(bytes);
+        if (side == 0) {
+            message = "Raw height map size is not 2 x N x N bytes";
+            return nullptr;
+        }
+        facts.width = facts.height = static_cast<int>(side);
         facts.files.push_back(absolute);
     } else {
         map = openGdalDataset(absolute, message);
@@ -381,8 +431,11 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
             return openGdalTileSource(absolute, options, levels.size() > 1 ? "its own overviews" : "the map itself", "",
                                       message, tileQuads);
         }
+        facts.width = described->info().grid.width;
+        facts.height = described->info().grid.height;
         facts.formatName = described->info().formatName;
         facts.files = filesOf(map.get());
+        facts.copiesSamples = copiesSamples(facts.files);
     }
     if (cacheFolder.empty()) {
         message = "No folder for the pyramid of " + path + ": neither XDG_CACHE_HOME nor HOME is set";
@@ -402,6 +455,6 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
         return nullptr;
     }
     map.reset();
-    return openGdalTileSource((folder / SOURCE_VRT).string(), options, folder.string(), facts.formatName, message,
+    return openGdalTileSource((folder / baseName(facts)).string(), options, folder.string(), facts.formatName, message,
                               tileQuads);
 }

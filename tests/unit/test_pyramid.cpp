@@ -22,16 +22,16 @@ namespace {
 const int QUADS = 16;
 
 // A 600 x 700 elevation map without overviews, whose samples are all `value` but the first.
-std::string writeMap(const TempFolder& folder, double value) {
+std::string writeMap(const TempFolder& folder, double value, const std::string& name = "map.tif") {
     gdaltest::Raster raster;
     raster.width = 600;
     raster.height = 700;
-    raster.type = GDT_Int16;
+    raster.type = GDT_UInt16;
     raster.values.assign(size_t(raster.width) * raster.height, value);
-    raster.values[0] = -1.0;
+    raster.values[0] = 1.0;
     raster.geoTransform = {{0.0, 1.0, 0.0, 0.0, 0.0, -1.0}};
-    const std::string path = folder / "map.tif";
-    EXPECT_TRUE(gdaltest::writeFile(gdaltest::inMemory(raster).get(), path));
+    const std::string path = folder / name;
+    EXPECT_TRUE(gdaltest::writeFile(gdaltest::inMemory(raster).get(), path, name == "map.png" ? "PNG" : "GTiff"));
     return path;
 }
 
@@ -72,35 +72,40 @@ std::pair<float, float> coarsestSamples(const TileSource& source) {
 }  // namespace
 
 TEST(Pyramid, IsBuiltOnceAndReusedUntilTheMapChanges) {
-    TempFolder folder;
-    const std::string cache = folder / "cache";
-    const std::string map = writeMap(folder, 7.0);
-    const Opened first = open(map, cache);
-    ASSERT_TRUE(first.source) << first.message;
-    ASSERT_FALSE(first.progress.empty());
-    EXPECT_EQ(first.progress.back(), 1.0);
-    EXPECT_EQ(first.source->levelCount(), 7);  // 700 samples halved down to 11, which one tile holds
-    EXPECT_EQ(first.source->map().pyramid, pyramidFolder(cache, map));
-    EXPECT_EQ(coarsestSamples(*first.source), std::make_pair(-1.0f, 7.0f));
-    const fs::path overviews = fs::path(pyramidFolder(cache, map)) / "source.vrt.ovr";
-    struct stat built {};
-    ASSERT_EQ(::stat(overviews.c_str(), &built), 0);
+    // A PNG, which GDAL decodes only from its start, has its samples copied into the pyramid too.
+    for (const std::string name : {"map.tif", "map.png"}) {
+        TempFolder folder;
+        const std::string cache = folder / "cache";
+        const std::string map = writeMap(folder, 7.0, name);
+        const Opened first = open(map, cache);
+        ASSERT_TRUE(first.source) << first.message;
+        ASSERT_FALSE(first.progress.empty());
+        EXPECT_EQ(first.progress.back(), 1.0);
+        EXPECT_EQ(first.source->levelCount(), 7);  // 700 samples halved down to 11, which one tile holds
+        EXPECT_EQ(first.source->map().pyramid, pyramidFolder(cache, map));
+        EXPECT_EQ(coarsestSamples(*first.source), std::make_pair(1.0f, 7.0f));
+        const bool copied = fs::exists(fs::path(pyramidFolder(cache, map)) / "source.tif");
+        EXPECT_EQ(copied, name == "map.png");
+        const fs::path overviews = fs::path(pyramidFolder(cache, map)) / (copied ? "source.tif.ovr" : "source.vrt.ovr");
+        struct stat built {};
+        ASSERT_EQ(::stat(overviews.c_str(), &built), 0);
 
-    const Opened second = open(map, cache);
-    ASSERT_TRUE(second.source) << second.message;
-    EXPECT_TRUE(second.progress.empty()) << "built again";
-    struct stat reused {};
-    ASSERT_EQ(::stat(overviews.c_str(), &reused), 0);
-    EXPECT_EQ(reused.st_ino, built.st_ino);
-    EXPECT_EQ(reused.st_mtim.tv_nsec, built.st_mtim.tv_nsec);
+        const Opened second = open(map, cache);
+        ASSERT_TRUE(second.source) << second.message;
+        EXPECT_TRUE(second.progress.empty()) << "built again";
+        struct stat reused {};
+        ASSERT_EQ(::stat(overviews.c_str(), &reused), 0);
+        EXPECT_EQ(reused.st_ino, built.st_ino);
+        EXPECT_EQ(reused.st_mtim.tv_nsec, built.st_mtim.tv_nsec);
 
-    writeMap(folder, 9.0);
-    fs::last_write_time(map, fs::last_write_time(map) + std::chrono::seconds(1));
-    const Opened changed = open(map, cache);
-    ASSERT_TRUE(changed.source) << changed.message;
-    EXPECT_FALSE(changed.progress.empty()) << "not rebuilt";
-    EXPECT_EQ(coarsestSamples(*changed.source), std::make_pair(-1.0f, 9.0f));
-    EXPECT_EQ(entries(cache).size(), 1u) << "the replaced pyramid is left behind";
+        writeMap(folder, 9.0, name);
+        fs::last_write_time(map, fs::last_write_time(map) + std::chrono::seconds(1));
+        const Opened changed = open(map, cache);
+        ASSERT_TRUE(changed.source) << changed.message;
+        EXPECT_FALSE(changed.progress.empty()) << "not rebuilt";
+        EXPECT_EQ(coarsestSamples(*changed.source), std::make_pair(1.0f, 9.0f));
+        EXPECT_EQ(entries(cache).size(), 1u) << "the replaced pyramid is left behind";
+    }
 }
 
 TEST(Pyramid, AnInterruptedBuildLeavesNothingAndTheNextBuildsAWholeOne) {
@@ -139,7 +144,7 @@ TEST(Pyramid, AnInterruptedBuildLeavesNothingAndTheNextBuildsAWholeOne) {
         const Opened next = open(map, cache);
         ASSERT_TRUE(next.source) << next.message;
         EXPECT_FALSE(next.progress.empty());
-        EXPECT_EQ(coarsestSamples(*next.source), std::make_pair(-1.0f, 7.0f));
+        EXPECT_EQ(coarsestSamples(*next.source), std::make_pair(1.0f, 7.0f));
         EXPECT_EQ(entries(cache), std::vector<std::string>{fs::path(pyramidFolder(cache, map)).filename().string()});
     }
 }
