@@ -9,7 +9,6 @@
 
 #include "app/Fatal.h"
 #include "gpu/UnpackAlignment.h"
-#include "gpu/VertexArray.h"
 #include "scene/TerrainShader.h"
 #include "scene/glsl/terrainConstants.glsl"
 
@@ -25,7 +24,9 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
       errorPixels(errorPixels),
       width(map.width),
       height(map.height),
-      geometry(geometry) {
+      geometry(geometry),
+      wholeGrid(TerrainLodTree::GRID_QUADS),
+      quarterGrid(TerrainLodTree::GRID_QUADS / 2) {
     GLint largestSide = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestSide);
     if (width > largestSide || height > largestSide || tree.levelCount() > MAX_LOD_LEVELS) {
@@ -44,8 +45,6 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
     loadBands(map);
     if (!map.voids.empty()) uploadVoidCells(map.voids);
 
-    wholeGrid = createGrid(TerrainLodTree::GRID_QUADS);
-    quarterGrid = createGrid(TerrainLodTree::GRID_QUADS / 2);
     for (int mode = 1; mode <= 5; ++mode) shaders[mode - 1] = new TerrainLodShader(mode);
 }
 
@@ -92,58 +91,6 @@ void TerrainLod::uploadVoidCells(const std::vector<uint8_t>& voids) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
 }
 
-TerrainLod::Grid TerrainLod::createGrid(int quads) {
-    Grid grid;
-    const int side = quads + 1;
-    std::vector<float> vertices;
-    for (int row = 0; row < side; ++row) {
-        for (int column = 0; column < side; ++column) {
-            vertices.push_back(static_cast<float>(column));
-            vertices.push_back(static_cast<float>(row));
-        }
-    }
-    // The full mesh's triangles: in each quad the diagonal runs from the next row's corner to the
-    // next column's, and both triangles face up.
-    std::vector<uint16_t> indices;
-    for (int row = 0; row < quads; ++row) {
-        for (int column = 0; column < quads; ++column) {
-            const uint16_t corner = static_cast<uint16_t>(row * side + column);
-            const uint16_t nextRow = static_cast<uint16_t>(corner + side);
-            indices.insert(indices.end(), {nextRow, corner, static_cast<uint16_t>(corner + 1), nextRow,
-                                           static_cast<uint16_t>(corner + 1), static_cast<uint16_t>(nextRow + 1)});
-        }
-    }
-    grid.vertexCount = static_cast<GLsizei>(side * side);
-    grid.indexCount = static_cast<GLsizei>(indices.size());
-    createVertexArray(grid.vao, grid.vertexBuffer, &grid.indexBuffer);
-    glBufferData(GL_ARRAY_BUFFER, vertices.size() * sizeof(float), vertices.data(), GL_STATIC_DRAW);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER, indices.size() * sizeof(uint16_t), indices.data(), GL_STATIC_DRAW);
-    describeFloatRecords({{POSITION_ATTRIBUTE, 2}});
-
-    glGenBuffers(1, &grid.instanceBuffer);
-    glBindBuffer(GL_ARRAY_BUFFER, grid.instanceBuffer);
-    describeFloatRecords({{NODE_ATTRIBUTE, 4}});
-    glVertexAttribDivisor(NODE_ATTRIBUTE, 1);
-    glBindVertexArray(0);
-    return grid;
-}
-
-void TerrainLod::drawInstances(Grid& grid, const std::vector<LodInstance>& instances, bool asPoints) {
-    if (instances.empty()) return;
-    glBindVertexArray(grid.vao);
-    glBindBuffer(GL_ARRAY_BUFFER, grid.instanceBuffer);
-    // A fresh store each frame, so the driver never waits for the last frame's draw.
-    glBufferData(GL_ARRAY_BUFFER, instances.size() * sizeof(LodInstance), instances.data(), GL_STREAM_DRAW);
-    const GLsizei count = static_cast<GLsizei>(instances.size());
-    if (asPoints) {
-        glDrawArraysInstanced(GL_POINTS, 0, grid.vertexCount, count);
-        lastPrimitiveCount += uint64_t(grid.vertexCount) * uint64_t(count);
-    } else {
-        glDrawElementsInstanced(GL_TRIANGLES, grid.indexCount, GL_UNSIGNED_SHORT, nullptr, count);
-        lastPrimitiveCount += uint64_t(grid.indexCount / 3) * uint64_t(count);
-    }
-}
-
 TerrainShader& TerrainLod::program(int mode, TerrainShader&) { return *shaders[mode - 1]; }
 
 void TerrainLod::draw(const TerrainView& view, TerrainShader& program) {
@@ -170,10 +117,8 @@ void TerrainLod::draw(const TerrainView& view, TerrainShader& program) {
     }
     glUniform2fv(shader.morphRangesLocation, MAX_LOD_LEVELS, morphRanges);
 
-    lastPrimitiveCount = 0;
     const bool asPoints = view.mode <= 2;
     if (asPoints) glPointSize(1.0f);
-    drawInstances(wholeGrid, selection.wholeNodes, asPoints);
-    drawInstances(quarterGrid, selection.quarterNodes, asPoints);
+    lastPrimitiveCount = wholeGrid.draw(selection.wholeNodes, asPoints) + quarterGrid.draw(selection.quarterNodes, asPoints);
     glBindVertexArray(0);
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "io/HeightMap.h"
+#include "scene/NodeGrid.h"
 #include "scene/TerrainGeometry.h"
 #include "scene/TerrainLodTree.h"
 #include "scene/TerrainSurface.h"
@@ -40,28 +41,17 @@ public:
     uint64_t primitiveCount() const override { return lastPrimitiveCount; }
 
 private:
-    struct Grid {
-        GLuint vao = 0;
-        GLuint vertexBuffer = 0;
-        GLuint indexBuffer = 0;
-        GLuint instanceBuffer = 0;
-        GLsizei vertexCount = 0;
-        GLsizei indexCount = 0;
-    };
-
     GLuint heightTexture = 0;
     // Zero when the map has no voids.
     GLuint voidCellTexture = 0;
     int width = 0;
     int height = 0;
     TerrainGeometry geometry;
-    Grid wholeGrid;
-    Grid quarterGrid;
+    NodeGrid wholeGrid;
+    NodeGrid quarterGrid;
     LodSelection selection;
     uint64_t lastPrimitiveCount = 0;
 
-    static Grid createGrid(int quads);
     void loadBands(const HeightSamples& map);
     void uploadVoidCells(const std::vector<uint8_t>& voids);
-    void drawInstances(Grid& grid, const std::vector<LodInstance>& instances, bool asPoints);
 };

@@ -26,20 +26,6 @@ float distanceSquaredToBox(const vec3& point, const vec3& lower, const vec3& upp
     return dx * dx + dy * dy + dz * dz;
 }
 
-bool boxWithinRange(const vec3& eye, float range, const vec3& lower, const vec3& upper) {
-    return range >= UNREACHABLE || distanceSquaredToBox(eye, lower, upper) <= range * range;
-}
-
-bool boxInFrustum(const Frustum& frustum, const vec3& lower, const vec3& upper) {
-    for (const vec4& plane : frustum.planes) {
-        const float x = plane.x >= 0 ? upper.x : lower.x;
-        const float y = plane.y >= 0 ? upper.y : lower.y;
-        const float z = plane.z >= 0 ? upper.z : lower.z;
-        if (plane.x * x + plane.y * y + plane.z * z + plane.w < 0) return false;
-    }
-    return true;
-}
-
 int nodesCovering(int quads, int nodeSide) { return std::max(1, (quads + nodeSide - 1) / nodeSide); }
 
 constexpr std::integral_constant<int, 1> UNIT_STEP;
@@ -139,6 +125,40 @@ Frustum Frustum::fromClipMatrix(const mat4& clip, bool zeroToOneDepth) {
     const vec4 x = matrixRow(clip, 0), y = matrixRow(clip, 1), z = matrixRow(clip, 2), w = matrixRow(clip, 3);
     const vec4 minusX = x * -1.0f, minusY = y * -1.0f, minusZ = z * -1.0f;
     return Frustum{{w + x, w + minusX, w + y, w + minusY, zeroToOneDepth ? z : w + z, w + minusZ}};
+}
+
+bool Frustum::mayHoldBox(const vec3& lower, const vec3& upper) const {
+    for (const vec4& plane : planes) {
+        const float x = plane.x >= 0 ? upper.x : lower.x;
+        const float y = plane.y >= 0 ? upper.y : lower.y;
+        const float z = plane.z >= 0 ? upper.z : lower.z;
+        if (plane.x * x + plane.y * y + plane.z * z + plane.w < 0) return false;
+    }
+    return true;
+}
+
+bool boxWithinRange(const vec3& eye, float range, const vec3& lower, const vec3& upper) {
+    return range >= UNREACHABLE || distanceSquaredToBox(eye, lower, upper) <= range * range;
+}
+
+void lodRanges(const std::vector<float>& levelErrors, float sampleSpacing, float pixelsPerUnit, float errorPixels,
+               std::vector<float>& ranges, std::vector<float>& morphStarts) {
+    const size_t levels = levelErrors.size();
+    ranges.assign(levels, 2.0f * UNREACHABLE);
+    morphStarts.assign(levels, UNREACHABLE);
+    float previous = 0.0f;
+    // The root never morphs; an end beyond its start keeps the shader's division finite.
+    for (size_t level = 0; level + 1 < levels; ++level) {
+        // The next level takes over where its own error has shrunk to the budget, and by then
+        // this level has finished morphing into it.
+        const float nextLevelFits = levelErrors[level + 1] * pixelsPerUnit / errorPixels;
+        const float nodeSide = static_cast<float>(TerrainLodTree::GRID_QUADS << level);
+        const float range = std::max({nextLevelFits / (1.0f - TerrainLodTree::MORPH_FRACTION), 2.0f * previous,
+                                      4.0f * nodeSide * sampleSpacing});
+        ranges[level] = range;
+        morphStarts[level] = previous + (1.0f - TerrainLodTree::MORPH_FRACTION) * (range - previous);
+        previous = range;
+    }
 }
 
 TerrainLodTree::TerrainLodTree(int width, int height, const TerrainGeometry& geometry)
@@ -321,24 +341,7 @@ void TerrainLodTree::settleLevelErrors() {
 }
 
 void TerrainLodTree::setViewport(float pixelsPerUnit, float errorPixels) {
-    const int levels = levelCount();
-    float previous = 0.0f;
-    for (int level = 0; level < levels; ++level) {
-        if (level == levels - 1) {
-            // The root never morphs; an end beyond its start keeps the shader's division finite.
-            morphStarts[size_t(level)] = UNREACHABLE;
-            ranges[size_t(level)] = 2.0f * UNREACHABLE;
-            break;
-        }
-        // The next level takes over where its own error has shrunk to the budget, and by then
-        // this level has finished morphing into it.
-        const float nextLevelFits = levelErrors[size_t(level + 1)] * pixelsPerUnit / errorPixels;
-        const float range = std::max({nextLevelFits / (1.0f - MORPH_FRACTION), 2.0f * previous,
-                                      4.0f * static_cast<float>(nodeSide(level)) * std::max(columnSpacing, rowSpacing)});
-        ranges[size_t(level)] = range;
-        morphStarts[size_t(level)] = previous + (1.0f - MORPH_FRACTION) * (range - previous);
-        previous = range;
-    }
+    lodRanges(levelErrors, std::max(columnSpacing, rowSpacing), pixelsPerUnit, errorPixels, ranges, morphStarts);
 }
 
 void TerrainLodTree::nodeBox(int level, int column, int row, vec3& lower, vec3& upper) const {
@@ -362,7 +365,7 @@ bool TerrainLodTree::selectNode(int level, int column, int row, const vec3& eye,
     nodeBox(level, column, row, lower, upper);
     // Beyond this level's range the parent draws the area.
     if (!boxWithinRange(eye, ranges[size_t(level)], lower, upper)) return false;
-    if (!boxInFrustum(frustum, lower, upper)) return true;
+    if (!frustum.mayHoldBox(lower, upper)) return true;
 
     const float spacing = static_cast<float>(1 << level);
     const LodInstance whole{static_cast<float>(column * nodeSide(level)), static_cast<float>(row * nodeSide(level)),
@@ -378,7 +381,7 @@ bool TerrainLodTree::selectNode(int level, int column, int row, const vec3& eye,
             if (selectNode(level - 1, childColumn, childRow, eye, frustum, selection)) continue;
             vec3 childLower, childUpper;
             nodeBox(level - 1, childColumn, childRow, childLower, childUpper);
-            if (!boxInFrustum(frustum, childLower, childUpper)) continue;
+            if (!frustum.mayHoldBox(childLower, childUpper)) continue;
             selection.quarterNodes.push_back(LodInstance{static_cast<float>(childColumn * nodeSide(level - 1)),
                                                          static_cast<float>(childRow * nodeSide(level - 1)),
                                                          spacing, static_cast<float>(level)});

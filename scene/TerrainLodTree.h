@@ -30,7 +30,21 @@ struct Frustum {
     vec4 planes[6];
     // From a clip matrix whose clip-space depth runs from -1 to 1, or, for reversed depth, from 0 to 1.
     static Frustum fromClipMatrix(const mat4& projectionTimesModelview, bool zeroToOneDepth = false);
+    // Whether the axis-aligned box may reach into the frustum (it may lie outside near a corner).
+    bool mayHoldBox(const vec3& lower, const vec3& upper) const;
 };
+
+// Whether any point of the axis-aligned box lies within `range` of the eye; a root level's range
+// (see lodRanges) reaches everything.
+bool boxWithinRange(const vec3& eye, float range, const vec3& lower, const vec3& upper);
+
+// Each level's range and where its vertices start morphing into the next coarser level, so that no
+// level's error (levelErrors[k], from the full resolution) projects to more than errorPixels on a
+// viewport whose projection maps a height of one unit at distance one to pixelsPerUnit pixels. The
+// ranges grow so that neighbouring nodes differ by at most one level, and never fall below four node
+// sides of samples `sampleSpacing` apart.
+void lodRanges(const std::vector<float>& levelErrors, float sampleSpacing, float pixelsPerUnit, float errorPixels,
+               std::vector<float>& ranges, std::vector<float>& morphStarts);
 
 class TerrainLodTree {
 public:

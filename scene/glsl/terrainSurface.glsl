@@ -4,6 +4,7 @@
 // Not a stage of its own: the embedding step puts it in place of each stage's #include line.
 
 #include "terrainGrid.glsl"
+#include "terrainNormalRule.glsl"
 
 uniform usampler2D heights;
 uniform float heightOffset;    // the height of sample value 0
@@ -19,19 +20,12 @@ vec3 neighbourPoint(ivec2 sample) {
     return surfacePoint((sample + mapSize) % mapSize);
 }
 
-// The full mesh's normal rule: the eight neighbours A (below), B, C (left), D, E (above), F,
-// G (right), K in cyclic order; the pairs A-B, C-D, E-F, G-K weigh one half, the others one.
+// The full mesh's normal at a sample.
 vec3 surfaceNormal(ivec2 sample) {
     vec3 p = surfacePoint(sample);
-    vec3 a = neighbourPoint(sample + ivec2(0, -1)) - p;
-    vec3 b = neighbourPoint(sample + ivec2(-1, -1)) - p;
-    vec3 c = neighbourPoint(sample + ivec2(-1, 0)) - p;
-    vec3 d = neighbourPoint(sample + ivec2(-1, 1)) - p;
-    vec3 e = neighbourPoint(sample + ivec2(0, 1)) - p;
-    vec3 f = neighbourPoint(sample + ivec2(1, 1)) - p;
-    vec3 g = neighbourPoint(sample + ivec2(1, 0)) - p;
-    vec3 k = neighbourPoint(sample + ivec2(1, -1)) - p;
-    vec3 halfWeighted = cross(b, a) + cross(d, c) + cross(f, e) + cross(k, g);
-    vec3 wholeWeighted = cross(a, k) + cross(g, f) + cross(e, d) + cross(c, b);
-    return normalize(halfWeighted * 0.5 + wholeWeighted);
+    return normalFromNeighbours(
+        neighbourPoint(sample + ivec2(0, -1)) - p, neighbourPoint(sample + ivec2(-1, -1)) - p,
+        neighbourPoint(sample + ivec2(-1, 0)) - p, neighbourPoint(sample + ivec2(-1, 1)) - p,
+        neighbourPoint(sample + ivec2(0, 1)) - p, neighbourPoint(sample + ivec2(1, 1)) - p,
+        neighbourPoint(sample + ivec2(1, 0)) - p, neighbourPoint(sample + ivec2(1, -1)) - p);
 }
