@@ -410,8 +410,10 @@ bool loadFromMemory(const uint8_t* bytes, size_t size, const std::string& name, 
 }
 
 // Opens the file (only a regular file: a pipe or a device would block or never end) and tells
-// its format. A file that cannot be opened is left to the BMP reader, which names the reason.
+// its format. A file that cannot be opened is left to the BMP reader, which names the reason;
+// paths of GDAL's virtual file systems (/vsicurl/http://..., /vsizip/...) go to GDAL.
 HeightMapFormat openHeightMap(const std::string& file, FilePtr& opened, uint64_t& size) {
+    if (file.rfind("/vsi", 0) == 0) return HeightMapFormat::Unknown;
     std::error_code error;
     if (std::filesystem::is_regular_file(file, error)) opened.reset(std::fopen(file.c_str(), "rb"));
     if (!opened) return HeightMapFormat::Bmp;

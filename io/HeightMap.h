@@ -72,7 +72,8 @@ struct ElevationOptions {
 // 16-bit little-endian samples, top row first, whatever its first bytes; otherwise "BM" is a BMP
 // and the PNG signature a PNG, and anything else is read through GDAL (io/ElevationMap.h, which
 // `options` steer), or refused with a message naming the formats KELTA reads itself and GDAL's
-// reason. Colour images give their red channel. On failure returns false with the reason in
+// reason. Paths in GDAL's virtual file systems (starting with /vsi, e.g. /vsicurl/http://...) are
+// read through GDAL whatever their name. Colour images give their red channel. On failure returns false with the reason in
 // message, and `map` is left empty.
 bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map, std::string& message,
                    RawSamples raw = RawSamples::Read);

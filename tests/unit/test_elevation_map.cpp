@@ -347,6 +347,9 @@ TEST(HeightMapDispatch, EveryRasterGdalReadsLoadsAsItsSizeSays) {
                                     {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", "COMPRESS=DEFLATE"}));
     ASSERT_TRUE(gdaltest::writeFile(source.get(), folder / "cloud.tif", "COG", {"COMPRESS=LZW"}));
     ASSERT_TRUE(gdaltest::writeFile(source.get(), folder / "grid.asc", "AAIGrid"));
+    // A path in one of GDAL's virtual file systems, as a map on a web server has (/vsicurl/http://...).
+    const std::string virtualPath = "/vsimem/kelta-dispatch/cloud.tif";
+    ASSERT_TRUE(gdaltest::writeFile(source.get(), virtualPath, "COG"));
     // Two halves side by side in a mosaic.
     raster.width = 20;
     std::vector<std::string> halves;
@@ -366,17 +369,19 @@ TEST(HeightMapDispatch, EveryRasterGdalReadsLoadsAsItsSizeSays) {
     HeightSamples reference;
     std::string message;
     ASSERT_TRUE(loadHeightMap(gtiff, ElevationOptions(), reference, message)) << message;
-    for (const std::string name : {"tiled.tif", "cloud.tif", "grid.asc", "mosaic.vrt"}) {
+    for (const std::string& name : {folder / "tiled.tif", folder / "cloud.tif", folder / "grid.asc", folder / "mosaic.vrt",
+                                   virtualPath}) {
         HeightSamples map;
-        ASSERT_TRUE(loadHeightMap(folder / name, ElevationOptions(), map, message)) << name << ": " << message;
+        ASSERT_TRUE(loadHeightMap(name, ElevationOptions(), map, message)) << name << ": " << message;
         int width = 0, height = 0;
-        EXPECT_TRUE(readHeightMapSize(folder / name, width, height, message)) << name << ": " << message;
+        EXPECT_TRUE(readHeightMapSize(name, width, height, message)) << name << ": " << message;
         EXPECT_EQ(width, 40) << name;
         EXPECT_EQ(height, 30) << name;
         EXPECT_EQ(map.samples, reference.samples) << name;
         ASSERT_TRUE(map.elevation) << name;
         EXPECT_EQ(map.elevation->columnMetres, 30.0) << name;
     }
+    VSIUnlink(virtualPath.c_str());
 }
 
 TEST(HeightMapDispatch, FilesGdalCannotReadEndInOneLineWithGdalsReason) {
