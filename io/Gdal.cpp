@@ -2,15 +2,27 @@
 // shows KELTA's own lines.
 #include "io/Gdal.h"
 
+#include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_vsi.h>
 
 #include <mutex>
+#include <utility>
 
 namespace {
 
 // GDAL's cache of decoded blocks would otherwise grow to 5 % of the machine's memory while a large
 // file is read once, front to back.
 const GIntBig BLOCK_CACHE_BYTES = 64 * 1024 * 1024;
+
+// A map on a web server must never hold the window up for long: a request gives up after these
+// (unless the user set them), and a lost connection is reported instead.
+const std::pair<const char*, const char*> NETWORK_DEFAULTS[] = {
+    {"GDAL_HTTP_TIMEOUT", "10"},
+    {"GDAL_HTTP_CONNECTTIMEOUT", "10"},
+    {"GDAL_HTTP_MAX_RETRY", "2"},
+    {"GDAL_HTTP_RETRY_DELAY", "1"},
+};
 
 void startGdal() {
     static std::once_flag started;
@@ -19,6 +31,9 @@ void startGdal() {
         CPLSetErrorHandler(CPLQuietErrorHandler);
         GDALAllRegister();
         GDALSetCacheMax64(BLOCK_CACHE_BYTES);
+        for (const auto& option : NETWORK_DEFAULTS) {
+            if (CPLGetConfigOption(option.first, nullptr) == nullptr) CPLSetConfigOption(option.first, option.second);
+        }
     });
 }
 
@@ -59,8 +74,17 @@ std::string GdalMessages::reason() const {
 
 GdalDataset openGdalDataset(const std::string& path, std::string& message) {
     GdalMessages messages;
+    // A remote file's folder is not listed, nor its side files asked for, one request each: a
+    // cloud-optimised GeoTIFF holds all it has. Only for this open, on this thread.
+    const bool remote = !VSIIsLocal(path.c_str());
+    const char* listing = CPLGetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", nullptr);
+    const std::string previousListing = listing != nullptr ? listing : "";
+    if (remote) CPLSetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR");
     GdalDataset dataset(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR, nullptr,
                                    nullptr, nullptr));
+    if (remote) {
+        CPLSetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", listing != nullptr ? previousListing.c_str() : nullptr);
+    }
     if (!dataset) message = messages.reason();
     return dataset;
 }

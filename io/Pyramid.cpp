@@ -51,21 +51,6 @@ bool hasRawName(const std::string& path) {
     return name.size() > 4 && (name.substr(name.size() - 4) == ".r16" || name.substr(name.size() - 4) == ".raw");
 }
 
-// Remote maps must never hold the window up for long: a read gives up after GDAL's timeout.
-void setNetworkDefaults() {
-    const std::pair<const char*, const char*> defaults[] = {
-        {"GDAL_HTTP_TIMEOUT", "10"},
-        {"GDAL_HTTP_CONNECTTIMEOUT", "10"},
-        {"GDAL_HTTP_MAX_RETRY", "2"},
-        {"GDAL_HTTP_RETRY_DELAY", "1"},
-        // A COG holds its overviews: no listing of the server's folder, no probing for side files.
-        {"GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR"},
-    };
-    for (const auto& option : defaults) {
-        if (CPLGetConfigOption(option.first, nullptr) == nullptr) CPLSetConfigOption(option.first, option.second);
-    }
-}
-
 std::string hashName(const std::string& text) {
     uint64_t hash = 14695981039346656037ull;  // 64-bit FNV-1a
     for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
@@ -389,7 +374,6 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
                                            const std::string& cacheFolder, const PyramidProgress& progress,
                                            std::string& message, int tileQuads) {
     if (startsWith(path, "/vsi")) {
-        setNetworkDefaults();
         std::unique_ptr<TileSource> source = openGdalTileSource(path, options, "its own overviews", "", message, tileQuads);
         if (source && std::max(source->map().levels.back().columns, source->map().levels.back().rows) > MOST_ROOT_TILES) {
             message = "Map " + path + " has no overviews down to a few tiles, and a pyramid is only built for local "
