@@ -299,6 +299,16 @@ std::vector<int> overviewFactors(int width, int height, int tileQuads, BuildProg
     return factors;
 }
 
+// Whether the pyramid in `folder` is of the map as it is now, with all its files (a user may have
+// removed some).
+bool isWhole(const fs::path& folder, const MapFacts& facts, const std::string& identity, int tileQuads) {
+    const fs::path base = folder / baseName(facts);
+    std::error_code error;
+    const bool needsLevels = std::max(facts.width, facts.height) - 1 > tileQuads;
+    return readText(folder / IDENTITY) == identity && fs::exists(base, error) &&
+           (!needsLevels || fs::exists(base.string() + ".ovr", error));
+}
+
 // Builds the pyramid into a folder of this process's own, then puts it in place of `folder`.
 bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDatasetH map, const fs::path& folder,
                   const std::string& identity, int tileQuads, const PyramidProgress& progress, std::string& message) {
@@ -434,7 +444,7 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
     std::string identity;
     if (!identityOf(absolute, facts.files, tileQuads, identity, message)) return nullptr;
     const fs::path folder = pyramidFolder(cacheFolder, absolute);
-    if (readText(folder / IDENTITY) != identity &&
+    if (!isWhole(folder, facts, identity, tileQuads) &&
         !buildPyramid(absolute, facts, map.get(), folder, identity, tileQuads, progress, message)) {
         return nullptr;
     }

@@ -105,6 +105,11 @@ TEST(Pyramid, IsBuiltOnceAndReusedUntilTheMapChanges) {
         EXPECT_FALSE(changed.progress.empty()) << "not rebuilt";
         EXPECT_EQ(coarsestSamples(*changed.source), std::make_pair(1.0f, 9.0f));
         EXPECT_EQ(entries(cache).size(), 1u) << "the replaced pyramid is left behind";
+
+        fs::remove(overviews);
+        const Opened damaged = open(map, cache);
+        ASSERT_TRUE(damaged.source) << damaged.message;
+        EXPECT_EQ(damaged.source->levelCount(), 7) << "a pyramid missing its overviews is taken as whole";
     }
 }
 
