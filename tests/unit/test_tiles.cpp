@@ -37,7 +37,7 @@ bool eventually(Condition done) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!done()) {
         if (std::chrono::steady_clock::now() > giveUp) return false;
-        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
