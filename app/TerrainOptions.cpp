@@ -28,7 +28,10 @@ const char* const TERRAIN_OPTIONS_HELP =
     "  --drape-bands R,G,B      the picture's bands shown as red, green and blue, from 1\n"
     "                           (default: the colours it declares)\n"
     "  --view-distance UNITS    distance of the far plane, 1 to 10000000 (default: 600); the fog\n"
-    "                           and the sky move with it\n";
+    "                           and the sky move with it\n"
+    "  --stream                 stream the map from its pyramid of tiles, whatever its size (maps\n"
+    "                           larger than 16384 a side always stream)\n"
+    "  --tile-cache MB          megabytes of tiles a streamed map keeps, 16 to 65536 (default: 192)\n";
 
 bool parseDecimal(const std::string& text, double& value) {
     if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
@@ -130,6 +133,15 @@ const TerrainOption TERRAIN_OPTIONS[] = {
          if (!parseDecimalWithin(value, 1.0, true, 1.0e7, distance)) return false;
          options.viewDistance = static_cast<float>(distance);
          return true;
+     }},
+    {"--stream", nullptr,
+     [](const std::string&, TerrainOptions& options) {
+         options.stream = true;
+         return true;
+     }},
+    {"--tile-cache", "a whole number of megabytes from 16 to 65536",
+     [](const std::string& value, TerrainOptions& options) {
+         return parseWholeNumber(value, 16, 65536, options.tileCacheMegabytes);
      }},
 };
 

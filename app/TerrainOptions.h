@@ -25,6 +25,10 @@ struct TerrainOptions {
     std::array<int, 3> drapeBands{0, 0, 0};
     // Distance of the far plane in world units; the fog ends at 350/600 of it.
     float viewDistance = 600.0f;
+    // Stream the map from its pyramid whatever its size (maps too large for one texture always stream).
+    bool stream = false;
+    // Megabytes of the GPU cache that streamed tiles are held in.
+    int tileCacheMegabytes = 192;
 };
 
 // The options' names as a command line spells them: those that take a value, and the flags.

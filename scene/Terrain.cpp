@@ -1,10 +1,14 @@
-// The landscape: reads the map, settles how it is drawn (full mesh or level of detail) and where
-// its samples lie, builds the material atlas, the drape and the camera's start pose, and draws
-// the chosen surface in the current shading mode.
+// The landscape: reads the map, settles how it is drawn (full mesh, level of detail or streamed
+// from its pyramid) and where its samples lie, builds the material atlas, the drape and the
+// camera's start pose, and draws the chosen surface in the current shading mode.
 #include "scene/Terrain.h"
 
+#include <algorithm>
 #include <array>
+#include <filesystem>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +17,7 @@
 #include "app/Fatal.h"
 #include "io/DataPath.h"
 #include "io/Drape.h"
+#include "io/Pyramid.h"
 #include "gpu/Texture.h"
 #include "math/Camera.h"
 #include "scene/Skydome.h"
@@ -20,6 +25,7 @@
 #include "scene/TerrainFullMesh.h"
 #include "scene/TerrainLod.h"
 #include "scene/TerrainShader.h"
+#include "scene/TerrainStream.h"
 
 namespace {
 
@@ -31,6 +37,16 @@ const char* const MATERIAL_FILES[9] = {
 
 constexpr int ATLAS_TEXTURE_UNIT = 2;
 constexpr int DRAPE_TEXTURE_UNIT = 4;
+
+// Larger maps than this many samples a side do not fit one texture here, so they always stream.
+constexpr int LARGEST_WHOLE_SIDE = 16384;
+
+bool startsWithVsi(const std::string& path) { return path.rfind("/vsi", 0) == 0; }
+
+// The program's name as its diagnostics begin: kelta, or the tool that runs its start-up.
+std::string programName() {
+    return std::filesystem::path(Application::instance().argv[0]).filename().string();
+}
 
 }  // namespace
 
@@ -61,6 +77,15 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     if (!readHeightMapSize(mapFile, gridWidth, gridHeight, message)) {
         fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
     }
+    ElevationOptions elevationOptions;
+    elevationOptions.fillVoids = options.fillVoids;
+    elevationOptions.hasSea = options.hasSea;
+    elevationOptions.seaLevelMetres = options.seaLevelMetres;
+    // A map larger than one texture can hold is drawn from its pyramid of tiles, as any map can be.
+    if (options.stream || std::max(gridWidth, gridHeight) > LARGEST_WHOLE_SIDE) {
+        streamMap(mapName, mapFile, arguments, elevationOptions);
+        return;
+    }
     // How the map is drawn is settled from its size before its samples are read, so that a map no
     // way can draw is refused at once, in one line that says why.
     bool withLevelOfDetail = options.levelOfDetail;
@@ -79,10 +104,6 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     }
     if (!mesh) requireLevelOfDetailFits(mapName);
 
-    ElevationOptions elevationOptions;
-    elevationOptions.fillVoids = options.fillVoids;
-    elevationOptions.hasSea = options.hasSea;
-    elevationOptions.seaLevelMetres = options.seaLevelMetres;
     HeightSamples map;
     // Level of detail reads a raw map's samples from the file as it builds, so that they never lie
     // in memory whole beside its texture.
@@ -145,15 +166,90 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     const RasterGrid grid = map.elevation ? map.elevation->grid : RasterGrid{map.width, map.height, {}, {}};
     map = HeightSamples();
     application.startupPhaseEnded("mesh build");
+    finishStartUp(startHeight, grid);
+}
 
+void Terrain::streamMap(const std::string& mapName, const std::string& mapFile, const TerrainArguments& arguments,
+                        const ElevationOptions& elevationOptions) {
+    Application& application = Application::instance();
+    const TerrainOptions& options = application.terrainOptions;
+    std::string message;
+    std::unique_ptr<TileSource> source = openTileSource(
+        mapFile, elevationOptions, pyramidCacheFolder(), pyramidProgressBar(programName(), mapName), message);
+    if (!source) fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
+    const TileMap tiles = source->map();
+    if (tiles.levels.front().width != gridWidth || tiles.levels.front().height != gridHeight) {
+        fatal("Could not load heightmap: the file changed while it was read", describeLookup(mapName, mapFile));
+    }
+    application.startupPhaseEnded("height map load");
+
+    if (tiles.elevation) {
+        if (arguments.heightScaleGiven) {
+            fatal("A height scale does not apply to elevation map " + mapName +
+                  ": its heights are metres; use --exaggeration");
+        }
+        geometry = elevationMapGeometry(*tiles.elevation, horizontalScale, options.exaggeration,
+                                        options.hasSea ? options.seaLevelMetres : 0.0);
+    } else {
+        geometry = imageMapGeometry(horizontalScale, heightScale, tiles.largestValue);
+    }
+    stream = new TerrainStream(std::move(source), geometry, options.lodErrorPixels,
+                               TerrainStream::cacheLayersFor(options.tileCacheMegabytes, tiles.tileQuads));
+    if (!stream->loadFailure.empty()) {
+        fatal("Could not load heightmap: " + stream->loadFailure, describeLookup(mapName, mapFile));
+    }
+    streamedMapName = mapName;
+    surface = stream;
+    std::cout << "Streaming: " << gridWidth << " x " << gridHeight << " samples in tiles of " << tiles.tileQuads
+              << ", " << tiles.levels.size() << " levels, from " << tiles.pyramid << " (cache "
+              << options.tileCacheMegabytes << " MB)" << std::endl;
+
+    float startHeight = heightScale;
+    if (tiles.elevation) {
+        // The map's description without its samples, which are never read whole.
+        HeightSamples described;
+        described.width = gridWidth;
+        described.height = gridHeight;
+        described.elevation = tiles.elevation;
+        std::cout << elevationMapLine(described, horizontalScale, options.exaggeration) << std::endl;
+        snowLine = static_cast<float>(options.snowLineMetres);
+        hasSea = options.hasSea;
+        // Tile values are metres: the coarsest level's range stands for the map's.
+        const float lowestHeight =
+            geometry.heightOffset + static_cast<float>(tiles.elevation->minimumMetres) * geometry.heightPerValue;
+        startHeight = geometry.heightOffset + static_cast<float>(tiles.elevation->maximumMetres) * geometry.heightPerValue;
+        greyRange.x = hasSea ? 0.0f : lowestHeight;
+        greyRange.y = startHeight > greyRange.x ? startHeight : greyRange.x + 1.0f;
+    }
+    application.startupPhaseEnded("mesh build");
+    finishStartUp(startHeight, tiles.elevation ? tiles.elevation->grid : RasterGrid{gridWidth, gridHeight, {}, {}});
+}
+
+void Terrain::finishStartUp(float startHeight, const RasterGrid& grid) {
+    Application& application = Application::instance();
     atlas = new TextureAtlas(9, MATERIAL_FILES);
-    if (!options.drapePath.empty()) loadDrape(options.drapePath, grid);
+    if (!application.terrainOptions.drapePath.empty()) loadDrape(application.terrainOptions.drapePath, grid);
     application.startupPhaseEnded("atlas");
 
     Camera* camera = application.camera;
     camera->position = vec3{0.0f, startHeight, 0.0f};
     const float inverseRootTwo = 1.0f / sqrtSingle(2.0f);
     camera->direction = vec3{inverseRootTwo, 0.0f, -inverseRootTwo};
+}
+
+void Terrain::reportLostTiles() {
+    const std::optional<std::string> failure = stream->readFailure();
+    if (!failure) return;
+    // A map behind a network path is named by its address.
+    const size_t scheme = streamedMapName.find("://");
+    const size_t address = scheme == std::string::npos ? 0 : streamedMapName.rfind('/', scheme) + 1;
+    if (startsWithVsi(streamedMapName) && scheme != std::string::npos) {
+        std::cerr << programName() << ": lost the connection to " << streamedMapName.substr(address) << ": " << *failure
+                  << "; drawing the tiles already loaded" << std::endl;
+    } else {
+        std::cerr << programName() << ": could not read " << streamedMapName << ": " << *failure
+                  << "; drawing the tiles already loaded" << std::endl;
+    }
 }
 
 void Terrain::loadDrape(const std::string& path, const RasterGrid& grid) {
@@ -177,6 +273,10 @@ void Terrain::setDrape(int width, int height, const uint8_t* rgba) {
 }
 
 uint64_t Terrain::trianglesPerFrame() const { return surface->primitiveCount(); }
+
+bool Terrain::isSettled() const { return surface->isSettled(); }
+
+StreamCounters Terrain::streamCounters() const { return surface->streamCounters(); }
 
 void Terrain::draw() {
     Application& application = Application::instance();
@@ -233,6 +333,7 @@ void Terrain::draw() {
     glUniform2f(active.sampleSpacingLocation, geometry.columnSpacing, geometry.rowSpacing);
 
     surface->draw(view, active);
+    if (stream) reportLostTiles();
 
     glBindVertexArray(0);
     glUseProgram(0);

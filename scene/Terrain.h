@@ -1,5 +1,5 @@
-// The landscape: the height map drawn as one full mesh or with level of detail, its material
-// atlas, an optional draped picture, and the uniforms its shading reads.
+// The landscape: the height map drawn as one full mesh, with level of detail or streamed from its
+// pyramid of tiles, its material atlas, an optional draped picture, and the uniforms its shading reads.
 #pragma once
 
 #include <GL/glew.h>
@@ -7,16 +7,19 @@
 #include <cstdint>
 #include <string>
 
+#include "io/HeightMap.h"
 #include "io/RasterSource.h"
 #include "math/Math.h"
 #include "scene/TerrainGeometry.h"
+#include "scene/TerrainSurface.h"
 
 class Texture;
 class TerrainFullMesh;
 class TerrainLod;
 class TerrainShader;
-class TerrainSurface;
+class TerrainStream;
 class TextureAtlas;
+struct TerrainArguments;
 
 class Terrain {
 public:
@@ -29,9 +32,10 @@ public:
     float bloomThreshold = DEFAULT_BLOOM_THRESHOLD;
     TerrainShader* shader = nullptr;
     TextureAtlas* atlas = nullptr;
-    // Exactly one of the two is set: the full mesh, or level of detail.
+    // Exactly one of the three is set: the full mesh, level of detail, or the streamed surface.
     TerrainFullMesh* mesh = nullptr;
     TerrainLod* lod = nullptr;
+    TerrainStream* stream = nullptr;
     // Why the terrain is drawn with level of detail although one mesh was asked for (the line the
     // program printed); empty when it is drawn as asked.
     std::string fallbackReason;
@@ -58,9 +62,23 @@ public:
 
     // Triangles the last frame drew (in the point modes, points).
     uint64_t trianglesPerFrame() const;
+    // Whether the last frame showed the finished picture: a streamed map may still be loading the
+    // tiles it wanted, or fading them in; the other surfaces are always settled.
+    bool isSettled() const;
+    StreamCounters streamCounters() const;
 
 private:
     TerrainSurface* surface = nullptr;
+    // The streamed map as typed, for the line that reports tiles it could not read.
+    std::string streamedMapName;
+
+    // Opens the map's pyramid (building it first when needed) and draws the map from it.
+    void streamMap(const std::string& mapName, const std::string& mapFile, const TerrainArguments& arguments,
+                   const ElevationOptions& elevationOptions);
+    // The atlas, the drape over the map's grid and the camera at its start height.
+    void finishStartUp(float startHeight, const RasterGrid& grid);
+    // Says once on standard error that tiles of a streamed map could not be read, and why.
+    void reportLostTiles();
 
     // Reads the picture at `path` (as typed) and drapes it over the map, which lies where `grid` says.
     void loadDrape(const std::string& path, const RasterGrid& grid);

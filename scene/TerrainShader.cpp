@@ -1,12 +1,31 @@
-// The terrain programs: one vertex and one fragment text per shading mode, fixed when the
-// program is built.
+// The terrain programs: one vertex and one fragment text per shading mode and surface, fixed when
+// the program is built.
 #include "scene/TerrainShader.h"
 
 #include <map>
 #include <string>
+#include <utility>
 
 #include "ShaderSources.h"
 #include "app/Application.h"
+
+namespace {
+
+// The shared fragment text of a mode with `name` defined. One text per shared text and name, kept for
+// good: the programs' getters hand it out for as long as they live.
+const char* fragmentSourceDefining(int mode, const char* name) {
+    static std::map<std::pair<const char*, std::string>, std::string> definedTexts;
+    const char* shared = TerrainShader::fragmentSourceForMode(mode);
+    std::string& text = definedTexts[{shared, name}];
+    if (text.empty()) {
+        text = shared;
+        // Right after the "#version 330" line, which must stay first.
+        text.insert(text.find('\n') + 1, std::string("#define ") + name + "\n");
+    }
+    return text.c_str();
+}
+
+}  // namespace
 
 const char* TerrainShader::vertexSourceForMode(int mode) {
     return mode == 5 ? glsl::terrainAnimatedVert : glsl::terrainStaticVert;
@@ -58,18 +77,7 @@ const char* TerrainLodShader::vertexSourceForMode(int mode) {
     return mode == 5 ? glsl::terrainLodAnimatedVert : glsl::terrainLodStaticVert;
 }
 
-const char* TerrainLodShader::fragmentSourceForMode(int mode) {
-    // One text per shared text, kept for good: the programs' getters hand it out for as long as they live.
-    static std::map<const char*, std::string> definedTexts;
-    const char* shared = TerrainShader::fragmentSourceForMode(mode);
-    std::string& text = definedTexts[shared];
-    if (text.empty()) {
-        text = shared;
-        // Right after the "#version 330" line, which must stay first.
-        text.insert(text.find('\n') + 1, "#define LEVEL_OF_DETAIL\n");
-    }
-    return text.c_str();
-}
+const char* TerrainLodShader::fragmentSourceForMode(int mode) { return fragmentSourceDefining(mode, "LEVEL_OF_DETAIL"); }
 
 TerrainLodShader::TerrainLodShader(int mode)
     : TerrainShader(vertexSourceForMode(mode), fragmentSourceForMode(mode)), mode(mode) {
@@ -84,3 +92,28 @@ TerrainLodShader::TerrainLodShader(int mode)
 const char* TerrainLodShader::getVertexSource() { return vertexSourceForMode(mode); }
 
 const char* TerrainLodShader::getFragmentSource() { return fragmentSourceForMode(mode); }
+
+const char* TerrainStreamShader::vertexSourceForMode(int mode) {
+    return mode == 5 ? glsl::terrainStreamAnimatedVert : glsl::terrainStreamStaticVert;
+}
+
+const char* TerrainStreamShader::fragmentSourceForMode(int mode) { return fragmentSourceDefining(mode, "STREAMING"); }
+
+TerrainStreamShader::TerrainStreamShader(int mode)
+    : TerrainShader(vertexSourceForMode(mode), fragmentSourceForMode(mode)), mode(mode) {
+    tileCacheLocation = glGetUniformLocation(program, "tileCache");
+    pageTableLocation = glGetUniformLocation(program, "pageTable");
+    layerFadesLocation = glGetUniformLocation(program, "layerFades");
+    tileQuadsLocation = glGetUniformLocation(program, "tileQuads");
+    coarsestTileLevelLocation = glGetUniformLocation(program, "coarsestTileLevel");
+    tileLevelSamplesLocation = glGetUniformLocation(program, "tileLevelSamples");
+    tileLevelTilesLocation = glGetUniformLocation(program, "tileLevelTiles");
+    heightOffsetLocation = glGetUniformLocation(program, "heightOffset");
+    heightPerValueLocation = glGetUniformLocation(program, "heightPerValue");
+    morphRangesLocation = glGetUniformLocation(program, "morphRanges");
+    hasVoidsLocation = glGetUniformLocation(program, "hasVoids");
+}
+
+const char* TerrainStreamShader::getVertexSource() { return vertexSourceForMode(mode); }
+
+const char* TerrainStreamShader::getFragmentSource() { return fragmentSourceForMode(mode); }

@@ -1,5 +1,5 @@
-// The terrain's GLSL program for one shading mode, chosen by the application's terrain mode
-// at construction.
+// The terrain's GLSL programs: the full mesh's for one shading mode, chosen by the application's
+// terrain mode at construction, and those of the level-of-detail and streamed surfaces per mode.
 #pragma once
 
 #include "gpu/Shader.h"
@@ -56,6 +56,32 @@ public:
     int mode = 0;
 
     explicit TerrainLodShader(int mode);
+
+    const char* getVertexSource() override;
+    const char* getFragmentSource() override;
+
+    static const char* vertexSourceForMode(int mode);
+    static const char* fragmentSourceForMode(int mode);
+};
+
+// A terrain program of one shading mode for the streamed surface: the mode's fragment stage, built
+// with STREAMING defined, behind a vertex stage that places the shared grid on the streamed heights.
+class TerrainStreamShader : public TerrainShader {
+public:
+    GLint tileCacheLocation = -1;
+    GLint pageTableLocation = -1;
+    GLint layerFadesLocation = -1;
+    GLint tileQuadsLocation = -1;
+    GLint coarsestTileLevelLocation = -1;
+    GLint tileLevelSamplesLocation = -1;
+    GLint tileLevelTilesLocation = -1;
+    GLint heightOffsetLocation = -1;
+    GLint heightPerValueLocation = -1;
+    GLint morphRangesLocation = -1;
+    GLint hasVoidsLocation = -1;
+    int mode = 0;
+
+    explicit TerrainStreamShader(int mode);
 
     const char* getVertexSource() override;
     const char* getFragmentSource() override;

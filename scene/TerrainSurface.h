@@ -1,4 +1,4 @@
-// The two ways the terrain's surface is drawn, the full mesh and level of detail, behind one
+// The ways the terrain's surface is drawn, the full mesh, level of detail and streaming, behind one
 // interface that the terrain chooses once at start-up, and the view of one frame they draw for.
 #pragma once
 
@@ -22,6 +22,15 @@ struct TerrainView {
     bool zeroToOneDepth = false;
 };
 
+// What streaming has done since start-up, for the benchmark; all zero for the other surfaces.
+struct StreamCounters {
+    // Frames drawn while a tile they wanted was not in the cache yet.
+    uint64_t framesMissingTiles = 0;
+    // Tiles read from the map, and the bytes of stored samples read for them.
+    uint64_t tilesLoaded = 0;
+    uint64_t bytesRead = 0;
+};
+
 class TerrainSurface {
 public:
     virtual ~TerrainSurface() = default;
@@ -33,4 +42,8 @@ public:
     virtual void draw(const TerrainView& view, TerrainShader& program) = 0;
     // Triangles the last draw sent, or in the point modes, points.
     virtual uint64_t primitiveCount() const = 0;
+    // Whether the last draw showed the finished picture: nothing it wanted still on its way, nothing
+    // fading in.
+    virtual bool isSettled() const { return true; }
+    virtual StreamCounters streamCounters() const { return {}; }
 };

@@ -3,7 +3,7 @@
 // cutting of holes where the map has no data. Not a stage of its own: the embedding step puts it
 // in place of each stage's #include line. A stage that reads only some of the uniforms declares
 // them all the same; the compiler drops the unused ones. The level-of-detail programs build the
-// same stages with LEVEL_OF_DETAIL defined.
+// same stages with LEVEL_OF_DETAIL defined, the streamed ones with STREAMING defined.
 
 #include "terrainGrid.glsl"
 
@@ -40,11 +40,16 @@ layout(location = 1) out vec4 brightColor;
 #include "terrainLodNormal.glsl"
 #include "terrainLodHoles.glsl"
 #else
-// The full mesh's interpolated vertex normal, as it arrives: not renormalised.
+// The vertex normal as it arrives, not renormalised: the full mesh's, or the streamed surface's,
+// which follows the full mesh's rule at each level's spacing.
 vec3 shadingNormal() {
     return fNormal;
 }
 
+#ifdef STREAMING
+#include "terrainStreamHoles.glsl"
+#else
 // The full mesh's strip leaves out the cells without data itself.
 void discardWhereNoData() {}
+#endif
 #endif

@@ -23,7 +23,8 @@ TerrainOptions read(const std::vector<std::pair<const char*, const char*>>& opti
 TEST(TerrainOptions, ReadEveryOptionAtItsBounds) {
     const TerrainOptions lowest = read({{"--lod-error", "0.001"}, {"--exaggeration", "1e-3"}, {"--fill-voids", ""},
                                         {"--sea-level", "-12000"}, {"--snow-line", "0.5"}, {"--drape", "a b.tif"},
-                                        {"--drape-bands", "3,2,1"}, {"--view-distance", "1"}});
+                                        {"--drape-bands", "3,2,1"}, {"--view-distance", "1"},
+                                        {"--tile-cache", "16"}, {"--stream", ""}});
     EXPECT_TRUE(lowest.levelOfDetail) << "--lod-error implies --lod";
     EXPECT_FLOAT_EQ(lowest.lodErrorPixels, 0.001f);
     EXPECT_EQ(lowest.exaggeration, 0.001);
@@ -34,15 +35,20 @@ TEST(TerrainOptions, ReadEveryOptionAtItsBounds) {
     EXPECT_EQ(lowest.drapePath, "a b.tif");
     EXPECT_EQ(lowest.drapeBands, (std::array<int, 3>{3, 2, 1}));
     EXPECT_EQ(lowest.viewDistance, 1.0f);
+    EXPECT_EQ(lowest.tileCacheMegabytes, 16);
+    EXPECT_TRUE(lowest.stream);
 
     const TerrainOptions highest = read({{"--lod", ""}, {"--lod-error", "1000"}, {"--exaggeration", "1000"},
                                          {"--sea-level", "12000"}, {"--snow-line", "10000"},
-                                         {"--view-distance", "1e7"}, {"--sea-level", "none"}});
+                                         {"--view-distance", "1e7"}, {"--sea-level", "none"},
+                                         {"--tile-cache", "65536"}});
     EXPECT_EQ(highest.lodErrorPixels, 1000.0f);
     EXPECT_EQ(highest.exaggeration, 1000.0);
     EXPECT_FALSE(highest.hasSea) << "the last --sea-level counts";
     EXPECT_EQ(highest.snowLineMetres, 10000.0);
     EXPECT_EQ(highest.viewDistance, 1.0e7f);
+    EXPECT_EQ(highest.tileCacheMegabytes, 65536);
+    EXPECT_FALSE(highest.stream);
     EXPECT_FALSE(read({{"--lod", ""}}).fillVoids);
 }
 
@@ -60,6 +66,7 @@ TEST(TerrainOptions, BadValuesAreRefusedWithWhatTheOptionTakes) {
         {"--drape-bands", {"3,2", "3,2,1,4", "0,1,2", "1,,2", "a,b,c", "1, 2,3", "-1,2,3", "1.5,2,3", ""},
          "three band numbers R,G,B, each 1 or more"},
         {"--view-distance", {"0.99", "0", "1e7.5", "10000001", "-600"}, "a distance from 1 to 10000000"},
+        {"--tile-cache", {"15", "65537", "1.5", "", " 64", "64MB"}, "a whole number of megabytes from 16 to 65536"},
     };
     for (const auto& option : cases) {
         for (const char* value : option.values) {
@@ -72,6 +79,7 @@ TEST(TerrainOptions, BadValuesAreRefusedWithWhatTheOptionTakes) {
             EXPECT_EQ(terrain.drapeBands, (std::array<int, 3>{0, 0, 0}));
             EXPECT_TRUE(terrain.hasSea);
             EXPECT_FALSE(terrain.levelOfDetail);
+            EXPECT_EQ(terrain.tileCacheMegabytes, 192);
         }
     }
 }
@@ -80,12 +88,13 @@ TEST(TerrainOptions, FlagsTakeNoValueAndEveryOptionIsInTheHelp) {
     const auto strings = [](const std::vector<const char*>& names) {
         return std::vector<std::string>(names.begin(), names.end());
     };
-    EXPECT_EQ(strings(terrainFlags()), (std::vector<std::string>{"--lod", "--fill-voids"}));
+    EXPECT_EQ(strings(terrainFlags()), (std::vector<std::string>{"--lod", "--fill-voids", "--stream"}));
     const std::vector<std::string> valueOptions = strings(terrainValueOptions());
     EXPECT_EQ(valueOptions, (std::vector<std::string>{"--lod-error", "--exaggeration", "--sea-level", "--snow-line",
-                                                      "--drape", "--drape-bands", "--view-distance"}));
+                                                      "--drape", "--drape-bands", "--view-distance",
+                                                      "--tile-cache"}));
     std::vector<std::string> names = valueOptions;
-    names.insert(names.end(), {"--lod", "--fill-voids"});
+    names.insert(names.end(), {"--lod", "--fill-voids", "--stream"});
     for (const std::string& name : names) {
         EXPECT_NE(std::string(TERRAIN_OPTIONS_HELP).find("\n  " + name + " "), std::string::npos) << name;
     }

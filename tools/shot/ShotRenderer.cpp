@@ -7,6 +7,7 @@
 #include <GLFW/glfw3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@
 #include "tools/common/ToolRun.h"
 
 namespace {
+
+// How long a streamed map may take to load what one view wants, from a slow disk or a web server.
+constexpr std::chrono::seconds SETTLING_LIMIT{120};
 
 // The program's own three arguments, as kelta would receive them.
 std::vector<std::string> terrainArguments(const ShotOptions& options) {
@@ -120,7 +124,17 @@ RgbImage8 renderShot(const ShotOptions& options) {
     app.time = options.time;
     app.modelview = lookAt(camera.position, camera.position + camera.direction, camera.up);
 
+    // A streamed map loads the tiles a view wants in the background and fades them in: the picture
+    // is the one it settles on.
+    const auto deadline = std::chrono::steady_clock::now() + SETTLING_LIMIT;
     app.composeFrame();
+    while (!app.terrain->isSettled()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            fail("the streamed map's tiles for this view were still loading after " +
+                 std::to_string(SETTLING_LIMIT.count()) + " s");
+        }
+        app.composeFrame();
+    }
     RgbImage8 image = readOutput(app.outputFramebuffer, options.width, options.height);
     glfwTerminate();
     return image;

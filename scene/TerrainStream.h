@@ -1,0 +1,111 @@
+// The terrain streamed from a map's pyramid, for maps of any size: the heights of every level live in
+// one fixed-size GPU cache of tiles (a texture array, with a page table per level), read on
+// background threads and uploaded a few tiles a frame, so that memory and start-up do not grow with
+// the map and a frame never waits for the disk. Nodes are chosen as level of detail chooses them,
+// each drawn from the finest data the cache holds; finer tiles fade in as they arrive.
+#pragma once
+
+#include <GL/glew.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "io/TileLoader.h"
+#include "io/TileSource.h"
+#include "scene/NodeGrid.h"
+#include "scene/TerrainGeometry.h"
+#include "scene/TerrainStreamTree.h"
+#include "scene/TerrainSurface.h"
+#include "scene/TileCache.h"
+
+class TerrainStreamShader;
+
+class TerrainStream : public TerrainSurface {
+public:
+    // What one frame may upload at most, so that arriving tiles never hold a frame up.
+    static constexpr int TILES_UPLOADED_PER_FRAME = 8;
+    static constexpr double UPLOAD_SECONDS_PER_FRAME = 0.002;
+    // How long a newly held tile takes to fade in over the coarser level.
+    static constexpr double FADE_SECONDS = 0.25;
+    // The coarsest levels are held from the start and never replaced: as many whole levels as fit in
+    // this many tiles, and the coarsest level however many tiles it has.
+    static constexpr int PINNED_TILES = 21;
+
+    // The streaming programs, one per shading mode (index mode - 1).
+    TerrainStreamShader* shaders[5] = {};
+    // Largest projected geometric error allowed, in pixels.
+    float errorPixels = 1.0f;
+    // Seconds on the clock that fades follow: a steady clock unless a test sets its own.
+    std::function<double()> clock;
+    // Empty, or why the coarsest levels could not be loaded (nothing can be drawn then).
+    std::string loadFailure;
+
+    // The cache layers that `megabytes` of tiles of the source's size take, as many as this GL allows.
+    static int cacheLayersFor(int megabytes, int tileQuads);
+
+    // Reads the coarsest levels into a cache of `cacheLayers` tiles before returning, starts the
+    // background readers and builds the programs; the map is placed by the geometry.
+    TerrainStream(std::unique_ptr<TileSource> source, const TerrainGeometry& geometry, float errorPixels,
+                  int cacheLayers);
+    ~TerrainStream() override;
+    TerrainStream(const TerrainStream&) = delete;
+    TerrainStream& operator=(const TerrainStream&) = delete;
+
+    const TileMap& map() const { return source->map(); }
+    const TerrainStreamTree& tree() const { return nodeTree; }
+    const TileCache& cache() const { return tileCache; }
+
+    TerrainShader& program(int mode, TerrainShader& selected) override;
+    // Takes the tiles that arrived, chooses the nodes for the view, uploads what they want within the
+    // frame's budget, asks for the rest, and draws.
+    void draw(const TerrainView& view, TerrainShader& program) override;
+    uint64_t primitiveCount() const override { return lastPrimitiveCount; }
+    bool isSettled() const override;
+    StreamCounters streamCounters() const override;
+
+    // The first failure to read a tile, once (a lost connection, say); the tiles held are drawn on.
+    std::optional<std::string> readFailure() { return loader->failure(); }
+
+private:
+    std::unique_ptr<TileSource> source;
+    std::unique_ptr<TileLoader> loader;
+    TerrainGeometry geometry;
+    TerrainStreamTree nodeTree;
+    TileCache tileCache;
+    GLuint tileTexture = 0;
+    GLuint pageTable = 0;
+    GLuint fadeTexture = 0;
+    NodeGrid wholeGrid;
+    NodeGrid quarterGrid;
+    // Per layer: when its tile arrived on the clock, and how far it has faded in.
+    std::vector<double> arrivals;
+    std::vector<float> fades;
+    std::vector<int> fadingLayers;
+    // Whether `fades` holds values the texture does not.
+    bool fadesChanged = true;
+    // Tiles read and not uploaded yet.
+    std::unordered_map<TileKey, Tile, TileKeyHash> arrived;
+    LodSelection selection;
+    std::vector<TileKey> wanted;
+    uint64_t frame = 0;
+    size_t missingLastFrame = 0;
+    uint64_t framesMissingTiles = 0;
+    uint64_t lastPrimitiveCount = 0;
+    // Whether a tile with samples without data has been held: the fragment stages cut holes then.
+    bool hasVoids = false;
+
+    void createTextures();
+    bool loadPinnedLevels();
+    void takeArrivedTiles();
+    // Puts the tile into the cache and its layer, true when a layer could be had.
+    bool upload(const Tile& tile, bool pinned);
+    void uploadWanted();
+    void advanceFades();
+    void setUniforms(TerrainStreamShader& shader) const;
+};

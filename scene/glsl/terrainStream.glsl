@@ -1,0 +1,67 @@
+// What the two streamed terrain vertex stages share: a vertex of the shared grid placed on its node,
+// its height and normal from the streamed heights, and its morph into the next coarser level as the
+// viewer moves away, as the level-of-detail surface morphs. Not a stage of its own: the embedding
+// step puts it in place of each stage's #include line.
+
+#include "terrainStreamHeights.glsl"
+#include "terrainNormalRule.glsl"
+
+in vec2 vPosition;  // the grid vertex: column and row of the shared grid
+// The node: first sample column and row (rows north from the southern edge, below 0 where the node
+// reaches past it), samples between grid vertices, level.
+in vec4 vNode;
+
+uniform vec3 viewerPosition;
+uniform vec2 morphRanges[MAX_LOD_LEVELS];  // per level: distances where morphing starts and ends
+
+vec3 streamPoint(ivec2 sample, float height) {
+    return vec3(float(sample.x) * sampleSpacing.x, height, -(float(sample.y) * sampleSpacing.y));
+}
+
+// The full mesh's normal at the spacing of a level: neighbours `step` samples away, wrapping around
+// the map's borders as the full mesh's do. A neighbour without data counts as level with the sample.
+vec3 streamNormal(ivec2 sample, float height, int step) {
+    if (isnan(height)) return vec3(0.0, 1.0, 0.0);
+    vec3 p = streamPoint(sample, height);
+    vec3 toNeighbour[8];
+    ivec2 offsets[8] = ivec2[8](ivec2(0, -1), ivec2(-1, -1), ivec2(-1, 0), ivec2(-1, 1), ivec2(0, 1), ivec2(1, 1),
+                                ivec2(1, 0), ivec2(1, -1));
+    for (int k = 0; k < 8; ++k) {
+        ivec2 neighbour = sample + offsets[k] * step;
+        neighbour = (neighbour + mapSize) % mapSize;
+        float neighbourHeight = streamHeight(neighbour);
+        toNeighbour[k] = streamPoint(neighbour, isnan(neighbourHeight) ? height : neighbourHeight) - p;
+    }
+    return normalFromNeighbours(toNeighbour[0], toNeighbour[1], toNeighbour[2], toNeighbour[3], toNeighbour[4],
+                                toNeighbour[5], toNeighbour[6], toNeighbour[7]);
+}
+
+// Odd columns fold one step west and odd rows one step north: fully morphed, the grid's triangles lie
+// exactly on the next level's. A node's first column and row are even vertices of its level, however
+// far below row 0 it starts, so the grid's own parity is the level's. Where the map has no data the
+// vertex stays at the other end of its morph (or at value 0): the fragment stages cut the hole.
+void placeStreamVertex(out vec3 position, out vec3 normal, out vec2 textureCoordinates) {
+    float spacing = vNode.z;
+    int step = int(spacing);
+    vec2 fold = vec2(-mod(vPosition.x, 2.0), mod(vPosition.y, 2.0));
+    ivec2 lastSample = mapSize - 1;
+    ivec2 fine = clamp(ivec2(vNode.xy + vPosition * spacing), ivec2(0), lastSample);
+    ivec2 coarse = clamp(ivec2(vNode.xy + (vPosition + fold) * spacing), ivec2(0), lastSample);
+
+    float fineHeight = streamHeight(fine);
+    float coarseHeight = streamHeight(coarse);
+    float fallback = isnan(coarseHeight) ? heightOffset : coarseHeight;
+    vec3 finePoint = streamPoint(fine, isnan(fineHeight) ? fallback : fineHeight);
+    vec2 range = morphRanges[int(vNode.w)];
+    float morph = clamp((distance(finePoint, viewerPosition) - range.x) / (range.y - range.x), 0.0, 1.0);
+    if (morph == 0.0) {
+        position = finePoint;
+        normal = streamNormal(fine, fineHeight, step);
+        textureCoordinates = vec2(fine) / vec2(mapSize);
+    } else {
+        vec3 coarsePoint = streamPoint(coarse, isnan(coarseHeight) ? finePoint.y : coarseHeight);
+        position = mix(finePoint, coarsePoint, morph);
+        normal = normalize(mix(streamNormal(fine, fineHeight, step), streamNormal(coarse, coarseHeight, 2 * step), morph));
+        textureCoordinates = mix(vec2(fine), vec2(coarse), morph) / vec2(mapSize);
+    }
+}
