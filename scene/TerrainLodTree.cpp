@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 
 #include "scene/glsl/terrainConstants.glsl"
 
@@ -28,17 +27,13 @@ float distanceSquaredToBox(const vec3& point, const vec3& lower, const vec3& upp
 
 int nodesCovering(int quads, int nodeSide) { return std::max(1, (quads + nodeSide - 1) / nodeSide); }
 
-constexpr std::integral_constant<int, 1> UNIT_STEP;
-
 int32_t midpointGap(int32_t sample, int32_t a, int32_t b) {
     const int32_t gap = 2 * sample - a - b;
     return gap < 0 ? -gap : gap;
 }
 
-// In a row of a level's vertices, `step` apart, the samples halfway between two along the row. A
-// step known when compiling (the unit step, the bulk of the work) lets the compiler vectorise.
-template <class Step>
-int32_t vertexRowGap(const uint16_t* row, int width, Step step) {
+// In a row of a level's vertices, `step` apart, the samples halfway between two along the row.
+int32_t vertexRowGap(const uint16_t* row, int width, int step) {
     int32_t largest = 0;
     int column = step;
     for (; column + step <= width - 1; column += 2 * step) {
@@ -50,8 +45,7 @@ int32_t vertexRowGap(const uint16_t* row, int width, Step step) {
 
 // In a row halfway between two rows of vertices: the samples halfway straight up, and those in the
 // middle of a quad, halfway along its diagonal from the next row's corner to the next column's.
-template <class Step>
-int32_t middleRowGap(const uint16_t* row, const uint16_t* below, const uint16_t* above, int width, Step step) {
+int32_t middleRowGap(const uint16_t* row, const uint16_t* below, const uint16_t* above, int width, int step) {
     int32_t largest = 0;
     for (int column = 0; column < width; column += 2 * step) {
         largest = std::max(largest, midpointGap(row[column], below[column], above[column]));
@@ -60,7 +54,63 @@ int32_t middleRowGap(const uint16_t* row, const uint16_t* below, const uint16_t*
     for (; column + step <= width - 1; column += 2 * step) {
         largest = std::max(largest, midpointGap(row[column], above[column - step], below[column + step]));
     }
-    if (column <= width - 1) largest = std::max(largest, midpointGap(row[column], above[column - step], below[width - 1]));
+    if (column <= width - 1) {
+        largest = std::max(largest, midpointGap(row[column], above[column - step], below[width - 1]));
+    }
+    return largest;
+}
+
+// The finest level's step, one sample, is the bulk of the work: its loops take the samples in
+// pairs, each pair loaded as one 32-bit value, so that they vectorise without shuffling single
+// samples into place. Pair i holds columns 2i and 2i + 1.
+struct SamplePair {
+    int32_t even;
+    int32_t odd;
+};
+
+SamplePair pairAt(const uint16_t* samples, int pair) {
+    uint32_t bits;
+    std::memcpy(&bits, samples + 2 * pair, sizeof bits);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return SamplePair{static_cast<int32_t>(bits >> 16), static_cast<int32_t>(bits & 0xFFFF)};
+#else
+    return SamplePair{static_cast<int32_t>(bits & 0xFFFF), static_cast<int32_t>(bits >> 16)};
+#endif
+}
+
+// The pairs whose next pair lies whole within a row of `width` samples.
+int pairsWithANext(int width) { return std::max(0, (width - 2) / 2); }
+
+// vertexRowGap for the unit step.
+int32_t vertexRowGapUnitStep(const uint16_t* row, int width) {
+    int32_t largest = 0;
+    const int pairs = pairsWithANext(width);
+    for (int pair = 0; pair < pairs; ++pair) {
+        const SamplePair here = pairAt(row, pair), next = pairAt(row, pair + 1);
+        largest = std::max(largest, midpointGap(here.odd, here.even, next.even));
+    }
+    for (int column = 2 * pairs + 1; column <= width - 1; column += 2) {
+        largest = std::max(largest, midpointGap(row[column], row[column - 1], row[std::min(column + 1, width - 1)]));
+    }
+    return largest;
+}
+
+// middleRowGap for the unit step.
+int32_t middleRowGapUnitStep(const uint16_t* row, const uint16_t* below, const uint16_t* above, int width) {
+    int32_t largest = 0;
+    const int pairs = pairsWithANext(width);
+    for (int pair = 0; pair < pairs; ++pair) {
+        const SamplePair here = pairAt(row, pair), under = pairAt(below, pair), over = pairAt(above, pair);
+        const SamplePair underNext = pairAt(below, pair + 1);
+        largest = std::max(largest, midpointGap(here.even, under.even, over.even));
+        largest = std::max(largest, midpointGap(here.odd, over.even, underNext.even));
+    }
+    for (int column = 2 * pairs; column < width; ++column) {
+        const bool straight = column % 2 == 0;
+        largest = std::max(largest, straight ? midpointGap(row[column], below[column], above[column])
+                                             : midpointGap(row[column], above[column - 1],
+                                                           below[std::min(column + 1, width - 1)]));
+    }
     return largest;
 }
 
@@ -287,12 +337,12 @@ void TerrainLodTree::addMidpointGaps(int level, const Band& band, const uint16_t
     for (int row = band.firstRow; row < band.firstRow + band.ownRows; row += step) {
         const bool betweenVertexRows = (row / step) % 2 == 1;
         if (!betweenVertexRows) {
-            largest = std::max(largest, step == 1 ? vertexRowGap(rowAt(row), width, UNIT_STEP)
+            largest = std::max(largest, step == 1 ? vertexRowGapUnitStep(rowAt(row), width)
                                                   : vertexRowGap(rowAt(row), width, step));
         } else {
             const uint16_t* below = rowAt(row - step);
             const uint16_t* above = rowAt(std::min(row + step, height - 1));
-            largest = std::max(largest, step == 1 ? middleRowGap(rowAt(row), below, above, width, UNIT_STEP)
+            largest = std::max(largest, step == 1 ? middleRowGapUnitStep(rowAt(row), below, above, width)
                                                   : middleRowGap(rowAt(row), below, above, width, step));
         }
     }
@@ -312,7 +362,9 @@ void TerrainLodTree::addCutShortDistances(int level, const Band& band, const uin
 
     // How far across its quad each column lies, divided once per column offset rather than once a sample.
     std::vector<float> acrossWhole(size_t(spacing) + 1), acrossCutShort(size_t(width - lastWholeColumn));
-    for (size_t k = 0; k < acrossWhole.size(); ++k) acrossWhole[k] = static_cast<float>(k) / static_cast<float>(spacing);
+    for (size_t k = 0; k < acrossWhole.size(); ++k) {
+        acrossWhole[k] = static_cast<float>(k) / static_cast<float>(spacing);
+    }
     for (size_t k = 0; k < acrossCutShort.size(); ++k) {
         acrossCutShort[k] = static_cast<float>(k) / static_cast<float>(width - 1 - lastWholeColumn);
     }
@@ -334,9 +386,9 @@ void TerrainLodTree::settleLevelErrors() {
     // The gaps are twice a sample's distance from its vertices' midpoint.
     const float perValue = std::fabs(heightPerValue);
     for (int level = 1; level < levelCount(); ++level) {
-        levelErrors[size_t(level)] =
-            std::max(levelErrors[size_t(level - 1)] + 0.5f * perValue * static_cast<float>(largestMidpointGaps[size_t(level)]),
-                     largestCutShortDistances[size_t(level)] * perValue);
+        const float largestMidpointDistance = 0.5f * perValue * static_cast<float>(largestMidpointGaps[size_t(level)]);
+        levelErrors[size_t(level)] = std::max(levelErrors[size_t(level - 1)] + largestMidpointDistance,
+                                              largestCutShortDistances[size_t(level)] * perValue);
     }
 }
 
