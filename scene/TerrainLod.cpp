@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "app/Fatal.h"
@@ -35,6 +36,16 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
              << " samples, more than this GPU's " << largestSide << " a side (GL_MAX_TEXTURE_SIZE)";
         fatal(line.str());
     }
+    // A driver may fill a new texture's memory first (llvmpipe zeroes it page by page, which takes
+    // as long as the tree), so the tree is built meanwhile on a thread of its own, and the texture
+    // filled band by band once both are done.
+    std::string treeFailure;
+    std::thread treeBuilder([&] {
+        const auto addBand = [this](int index, const TerrainLodTree::Band&, const uint16_t* rows) {
+            tree.addBand(index, rows);
+        };
+        forEachBand(map, addBand, treeFailure);
+    });
     glGenTextures(1, &heightTexture);
     glActiveTexture(GL_TEXTURE0 + HEIGHT_TEXTURE_UNIT);
     glBindTexture(GL_TEXTURE_2D, heightTexture);
@@ -42,26 +53,32 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
     // Integer textures are only complete with nearest filtering; the shaders fetch texels directly anyway.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    loadBands(map);
+    treeBuilder.join();
+    readFailure = treeFailure;
+    if (readFailure.empty()) {
+        // Rows of 16-bit samples are only two-byte aligned.
+        const UnpackAlignment alignment(2);
+        const auto upload = [this](int, const TerrainLodTree::Band& band, const uint16_t* rows) {
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, band.firstRow, width, band.ownRows, GL_RED_INTEGER,
+                            GL_UNSIGNED_SHORT, rows);
+        };
+        forEachBand(map, upload, readFailure);
+    }
     if (!map.voids.empty()) uploadVoidCells(map.voids);
 
     for (int mode = 1; mode <= 5; ++mode) shaders[mode - 1] = new TerrainLodShader(mode);
 }
 
-void TerrainLod::loadBands(const HeightSamples& map) {
-    // A map left in its file is read one band at a time into the one buffer, so that beside the
-    // texture only a band's samples are ever held.
+void TerrainLod::forEachBand(const HeightSamples& map, const BandVisit& visit, std::string& failure) const {
+    // A map left in its file is read one band at a time into the one buffer, so that only a band's
+    // samples are ever held.
     std::unique_ptr<uint16_t[]> buffer;
     if (map.rawFile) buffer.reset(new uint16_t[size_t(tree.band(0).readRows) * size_t(width)]);
-    // Rows of 16-bit samples are only two-byte aligned.
-    const UnpackAlignment alignment(2);
     for (int index = 0; index < tree.bandCount(); ++index) {
         const TerrainLodTree::Band band = tree.band(index);
-        const uint16_t* rows = sampleRows(map, band.firstRow, band.readRows, buffer.get(), readFailure);
+        const uint16_t* rows = sampleRows(map, band.firstRow, band.readRows, buffer.get(), failure);
         if (rows == nullptr) return;
-        tree.addBand(index, rows);
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, band.firstRow, width, band.ownRows, GL_RED_INTEGER, GL_UNSIGNED_SHORT,
-                        rows);
+        visit(index, band, rows);
     }
 }
 

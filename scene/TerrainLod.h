@@ -9,6 +9,7 @@
 #include <GL/glew.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "io/HeightMap.h"
@@ -52,6 +53,10 @@ private:
     LodSelection selection;
     uint64_t lastPrimitiveCount = 0;
 
-    void loadBands(const HeightSamples& map);
+    // What forEachBand gives each band: its index, its rows and the samples of the rows it reads.
+    using BandVisit = std::function<void(int, const TerrainLodTree::Band&, const uint16_t*)>;
+    // Gives `visit` the map's bands in turn; stops with the reason in `failure` when a map left in
+    // its file cannot give one.
+    void forEachBand(const HeightSamples& map, const BandVisit& visit, std::string& failure) const;
     void uploadVoidCells(const std::vector<uint8_t>& voids);
 };
