@@ -137,14 +137,16 @@ bool readRaw(const uint8_t* bytes, size_t size, HeightSamples& map, std::string&
 bool readRawRows(std::FILE* file, int side, int firstRow, int rowCount, uint16_t* out, std::string& message) {
     const size_t rowBytes = 2 * static_cast<size_t>(side);
     for (int row = firstRow; row < firstRow + rowCount; ++row) {
-        uint8_t* place = reinterpret_cast<uint8_t*>(out + static_cast<size_t>(row - firstRow) * static_cast<size_t>(side));
+        uint8_t* place =
+            reinterpret_cast<uint8_t*>(out + static_cast<size_t>(row - firstRow) * static_cast<size_t>(side));
         const off_t start = static_cast<off_t>(side - 1 - row) * static_cast<off_t>(rowBytes);
         size_t got = 0;
         while (got < rowBytes) {
             const ssize_t count = pread(fileno(file), place + got, rowBytes - got, start + static_cast<off_t>(got));
             if (count < 0 && errno == EINTR) continue;
             if (count <= 0) {
-                message = count < 0 ? std::string("File could not be read: ") + std::strerror(errno) : TRUNCATED_MESSAGE;
+                message =
+                    count < 0 ? std::string("File could not be read: ") + std::strerror(errno) : TRUNCATED_MESSAGE;
                 return false;
             }
             got += static_cast<size_t>(count);
@@ -520,7 +522,8 @@ bool readHeightMapSize(const std::string& file, int& width, int& height, std::st
     return readHeightMapFile(file, ElevationOptions(), RawSamples::Read, nullptr, width, height, message);
 }
 
-const uint16_t* sampleRows(const HeightSamples& map, int firstRow, int rowCount, uint16_t* buffer, std::string& message) {
+const uint16_t* sampleRows(const HeightSamples& map, int firstRow, int rowCount, uint16_t* buffer,
+                           std::string& message) {
     if (!map.rawFile) return map.samples.data() + static_cast<size_t>(firstRow) * static_cast<size_t>(map.width);
     return readRawRows(map.rawFile.get(), map.width, firstRow, rowCount, buffer, message) ? buffer : nullptr;
 }
