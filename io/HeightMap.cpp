@@ -49,17 +49,10 @@ const char* const NOT_KELTA_FORMAT_MESSAGE =
 // Unknown formats are GDAL's to read.
 enum class HeightMapFormat { Bmp, Png, Raw, Unknown };
 
-bool hasRawName(const std::string& name) {
-    if (name.size() < 4) return false;
-    std::string extension = name.substr(name.size() - 4);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".r16" || extension == ".raw";
-}
-
 // Raw samples have no signature, so the name decides first: a raw map whose first sample happens
 // to read "BM" is still raw.
 HeightMapFormat formatOf(const uint8_t* head, size_t headSize, const std::string& name) {
-    if (hasRawName(name)) return HeightMapFormat::Raw;
+    if (hasRawMapName(name)) return HeightMapFormat::Raw;
     if (headSize >= 2 && head[0] == 'B' && head[1] == 'M') return HeightMapFormat::Bmp;
     if (headSize >= sizeof PNG_SIGNATURE && std::memcmp(head, PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0) {
         return HeightMapFormat::Png;
@@ -93,11 +86,8 @@ bool samplesFromBitmap(const Bitmap& bitmap, HeightSamples& map, std::string& me
 
 // The side of the square of 16-bit samples that fills `bytes` exactly.
 bool rawSide(uint64_t bytes, int& side, std::string& message) {
-    const uint64_t count = bytes / 2;
-    uint64_t root = static_cast<uint64_t>(std::sqrt(static_cast<double>(count)));
-    while (root * root > count) --root;
-    while ((root + 1) * (root + 1) <= count) ++root;
-    if (bytes % 2 != 0 || root == 0 || root * root != count) {
+    const uint64_t root = rawMapSide(bytes);
+    if (root == 0) {
         message = "Raw height map size is not 2 x N x N bytes";
         return false;
     }
@@ -504,6 +494,21 @@ struct PngWriteStructs {
 };
 
 }  // namespace
+
+bool hasRawMapName(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string extension = name.substr(name.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".r16" || extension == ".raw";
+}
+
+uint64_t rawMapSide(uint64_t bytes) {
+    const uint64_t count = bytes / 2;
+    uint64_t root = static_cast<uint64_t>(std::sqrt(static_cast<double>(count)));
+    while (root * root > count) --root;
+    while ((root + 1) * (root + 1) <= count) ++root;
+    return bytes % 2 == 0 && root * root == count ? root : 0;
+}
 
 bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map, std::string& message,
                    RawSamples raw) {

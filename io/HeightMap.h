@@ -91,6 +91,11 @@ bool readHeightMapSize(const std::string& file, int& width, int& height, std::st
 bool loadHeightMapFromMemory(const uint8_t* bytes, size_t size, const std::string& name,
                              const ElevationOptions& options, HeightSamples& map, std::string& message);
 
+// Whether the name is that of one of KELTA's raw maps: it ends in ".r16" or ".raw", in any case.
+bool hasRawMapName(const std::string& name);
+// The side of the square of 16-bit samples that fills a raw map of `bytes` exactly; 0 when none does.
+uint64_t rawMapSide(uint64_t bytes);
+
 // The bytes of a 16-bit grey PNG of the samples (bottom row first, as in HeightSamples), with no
 // gamma or colour chunks, so that readers take the values as they are. No bytes for a missing
 // image or a side outside 1..32768.

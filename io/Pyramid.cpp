@@ -45,12 +45,6 @@ const size_t STRIP_BYTES = 32u << 20;
 
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
-bool hasRawName(const std::string& path) {
-    std::string name = fs::path(path).filename().string();
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name.size() > 4 && (name.substr(name.size() - 4) == ".r16" || name.substr(name.size() - 4) == ".raw");
-}
-
 std::string hashName(const std::string& text) {
     uint64_t hash = 14695981039346656037ull;  // 64-bit FNV-1a
     for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
@@ -108,16 +102,7 @@ void removeLeftovers(const fs::path& cacheFolder) {
     }
 }
 
-// The side of the square of 16-bit samples that fills `bytes` exactly, or 0.
-int64_t rawSquareSide(uint64_t bytes) {
-    const uint64_t count = bytes / 2;
-    uint64_t side = static_cast<uint64_t>(std::sqrt(static_cast<double>(count)));
-    while (side * side > count) --side;
-    while ((side + 1) * (side + 1) <= count) ++side;
-    return bytes % 2 == 0 && side * side == count && side <= uint64_t(INT32_MAX) ? int64_t(side) : 0;
-}
-
-bool writeRawVrt(const std::string& rawPath, int64_t side, const fs::path& vrtPath, std::string& message) {
+bool writeRawVrt(const std::string& rawPath, int side, const fs::path& vrtPath, std::string& message) {
     char* escaped = CPLEscapeString(rawPath.c_str(), -1, CPLES_XML);
     std::ostringstream xml;
     xml << "<VRTDataset rasterXSize=\"" << side << "\" rasterYSize=\"" << side << "\">\n"
@@ -395,7 +380,7 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
     std::error_code error;
     const std::string absolute = fs::weakly_canonical(fs::absolute(path, error), error).string();
     MapFacts facts;
-    facts.isRaw = hasRawName(path);
+    facts.isRaw = hasRawMapName(path);
     GdalDataset map;
     if (facts.isRaw) {
         const uint64_t bytes = fs::file_size(absolute, error);
@@ -403,8 +388,8 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
             message = "Cannot read " + path + ": " + error.message();
             return nullptr;
         }
-        const int64_t side = rawSquareSide(bytes);
-        if (side == 0) {
+        const uint64_t side = rawMapSide(bytes);
+        if (side == 0 || side > uint64_t(INT32_MAX)) {
             message = "Raw height map size is not 2 x N x N bytes";
             return nullptr;
         }
