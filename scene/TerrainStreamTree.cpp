@@ -112,7 +112,8 @@ bool TerrainStreamTree::nodeValueRange(int level, int column, int row, const Til
     highest = -lowest;
     for (int tileRow = firstRow; tileRow <= lastRow; ++tileRow) {
         for (int tileColumn = firstColumn; tileColumn <= lastColumn; ++tileColumn) {
-            // The tile itself, or the nearest ancestor the cache holds, widened by the error between.
+            // The tile itself, or the nearest ancestor the cache holds, widened by its level's error:
+            // the finer levels that may come stay within it, so a node's box holds its children's.
             // Where no ancestor with data is held, anything the map holds may lie there.
             float tileLowest = seenLowest - cumulativeGaps.back();
             float tileHighest = seenHighest + cumulativeGaps.back();
@@ -122,7 +123,7 @@ bool TerrainStreamTree::nodeValueRange(int level, int column, int row, const Til
                 if (index < 0) continue;
                 const TileCache::Layer& layer = cache.layer(index);
                 if (layer.minimum <= layer.maximum) {
-                    const float widening = cumulativeGaps[size_t(ancestor)] - cumulativeGaps[size_t(data)];
+                    const float widening = cumulativeGaps[size_t(ancestor)];
                     tileLowest = layer.minimum - widening;
                     tileHighest = layer.maximum + widening;
                 } else if (steps == 0) {

@@ -45,8 +45,8 @@ public:
     float morphEnd(int level) const { return ranges[size_t(level)]; }
 
     // Chooses the nodes for the view as TerrainLodTree::select does, each node's box that of the
-    // tile covering it or, while that is missing, of its nearest ancestor in the cache widened by the
-    // error between them. `wanted` gets the tiles the chosen nodes are drawn from and their
+    // tile covering it or, while that is missing, of its nearest ancestor in the cache, widened by
+    // the tile's level's error. `wanted` gets the tiles the chosen nodes are drawn from and their
     // ancestors, the pinned ones left out, coarse before fine and near before far, at most
     // `wantedLimit` of them. LodInstance rows are counted north from the map's southern edge, as the
     // other surfaces count them; a node reaching past that edge starts below row 0.

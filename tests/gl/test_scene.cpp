@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -35,6 +36,7 @@
 #include "scene/TerrainLod.h"
 #include "scene/TerrainMesh.h"
 #include "scene/TerrainShader.h"
+#include "scene/TerrainStream.h"
 
 namespace {
 
@@ -896,4 +898,107 @@ TEST_F(Scene, FarViewsKeepTheNearerOfTwoGroundsAUnitApartFiftyThousandUnitsAway)
         EXPECT_EQ(upperShown, SIZE * SIZE) << (upperFirst ? "upper drawn first" : "lower drawn first");
     }
     applyDepthConvention(DepthConvention::Standard);
+}
+
+namespace {
+
+// Builds streamed terrains with a cache of `megabytes`, their pyramids made in the test's folder.
+struct Streaming {
+    explicit Streaming(const std::string& cacheFolder, int megabytes) {
+        setenv("XDG_CACHE_HOME", cacheFolder.c_str(), 1);
+        TerrainOptions& options = gltest::application().terrainOptions;
+        options.stream = true;
+        options.tileCacheMegabytes = megabytes;
+    }
+    ~Streaming() { gltest::application().terrainOptions = TerrainOptions(); }
+};
+
+// Draws with `draw` until the terrain has settled, for at most a minute.
+bool settle(Terrain& terrain, const std::function<void()>& draw) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    do {
+        draw();
+    } while (!terrain.isSettled() && std::chrono::steady_clock::now() < giveUp);
+    return terrain.isSettled();
+}
+
+int clearPixels(const std::vector<float>& image) {
+    int clear = 0;
+    for (size_t k = 0; k < image.size(); k += 4) clear += isClearColour(&image[k]);
+    return clear;
+}
+
+}  // namespace
+
+TEST_F(Scene, StreamingWithATinyCacheSettlesOnTheLevelOfDetailPicture) {
+    // Rolling hills, 2^10 + 1 samples: a pyramid of 16, 4 and 1 tiles.
+    const std::string path = writeMap("streamed.bmp", 1025, 1025, [](int j, int i) {
+        return static_cast<uint8_t>(120 + 80 * std::sin(j / 37.0) * std::cos(i / 29.0) + 20 * std::sin((i + j) / 13.0));
+    });
+    Application& app = gltest::application();
+    app.terrainOptions.levelOfDetail = true;
+    Terrain& detailed = *makeTerrain({path, "1", "10"});
+    // Three layers: the coarsest tile and the two tiles each view below wants.
+    const Streaming streaming(mapFolder, 1);
+    Terrain& streamed = *makeTerrain({path, "1", "10"});
+    ASSERT_NE(streamed.stream, nullptr);
+    ASSERT_EQ(streamed.stream->cache().layerCount(), 3);
+
+    const vec3 southWest{60.0f, 20.0f, -60.0f}, direction = normalize(vec3{1.0f, -0.6f, -1.0f});
+    const TileKey southWestTile{0, 0, 3};
+    for (const vec3& eye : {southWest, vec3{964.0f, 20.0f, -964.0f}, southWest}) {
+        look(eye, direction);
+        ASSERT_TRUE(settle(streamed, [&] { drawTerrain(streamed, 3); })) << eye.x;
+        EXPECT_EQ(streamed.stream->cache().find(southWestTile) >= 0, eye.x == southWest.x) << eye.x;
+    }
+    EXPECT_EQ(streamed.streamCounters().tilesLoaded, 7u) << "the first view's tiles were replaced and read again";
+    for (int mode = 1; mode <= 5; ++mode) {
+        const std::vector<float> expected = drawTerrain(detailed, mode);
+        const std::vector<float> drawn = drawTerrain(streamed, mode);
+        EXPECT_TRUE(streamed.isSettled());
+        EXPECT_GT(streamed.trianglesPerFrame(), 0u);
+        int differing = 0;
+        for (size_t k = 0; k < drawn.size(); ++k) differing += std::fabs(drawn[k] - expected[k]) > 0.02f;
+        EXPECT_LE(differing, static_cast<int>(drawn.size() / 100)) << "mode " << mode;
+    }
+}
+
+TEST_F(Scene, StreamingLeavesNoCracksWithOnlyTheCoarsestTilesOrWhileFinerOnesFadeIn) {
+    std::mt19937 random(5);
+    const std::string path = writeMap("rough.bmp", 1025, 1025, [&](int, int) { return static_cast<uint8_t>(random()); });
+    Application& app = gltest::application();
+    const Streaming streaming(mapFolder, 2);
+    // A budget so large that each level is drawn as near as its nodes allow.
+    app.terrainOptions.lodErrorPixels = 1000.0f;
+    Terrain& terrain = *makeTerrain({path, "1", "10"});
+    double now = 0.0;
+    terrain.stream->clock = [&now] { return now; };
+    look({40.0f, 60.0f, -40.0f}, normalize(vec3{1.0f, -1.0f, -1.0f}));
+    app.terrainMode = 3;
+    terrain.shader = app.terrainShaders[2];
+    const SceneTarget large(256);
+    const auto drawOverMagenta = [&] {
+        large.begin();
+        glClearColor(1, 0, 1, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glClearColor(0, 0, 0, 1);
+        terrain.draw();
+        return large.read(0);
+    };
+
+    // The first frame has only the pinned coarsest tile: the rest is asked for as it draws.
+    EXPECT_EQ(clearPixels(drawOverMagenta()), 0) << "coarsest tiles only";
+    EXPECT_FALSE(terrain.isSettled());
+    // The tiles the view wants arrive and start fading in; halfway, each level shows half its own
+    // heights and half what the coarser levels give.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (terrain.stream->cache().find(TileKey{0, 0, 3}) < 0 && std::chrono::steady_clock::now() < giveUp) {
+        EXPECT_EQ(clearPixels(drawOverMagenta()), 0) << "while loading";
+    }
+    ASSERT_GE(terrain.stream->cache().find(TileKey{0, 0, 3}), 0) << "the view wants the tile under the eye";
+    now += TerrainStream::FADE_SECONDS / 2;
+    EXPECT_EQ(clearPixels(drawOverMagenta()), 0) << "halfway faded in";
+    EXPECT_FALSE(terrain.isSettled());
+    now += TerrainStream::FADE_SECONDS / 2;
+    EXPECT_TRUE(settle(terrain, [&] { EXPECT_EQ(clearPixels(drawOverMagenta()), 0) << "settled"; }));
 }
