@@ -30,7 +30,7 @@ const char* const TERRAIN_OPTIONS_HELP =
     "  --view-distance UNITS    distance of the far plane, 1 to 10000000 (default: 600); the fog\n"
     "                           and the sky move with it\n"
     "  --stream                 stream the map from its pyramid of tiles, whatever its size (maps\n"
-    "                           larger than 16384 a side always stream)\n"
+    "                           larger than one texture of the GPU always stream)\n"
     "  --tile-cache MB          megabytes of tiles a streamed map keeps, 16 to 65536 (default: 192)\n";
 
 bool parseDecimal(const std::string& text, double& value) {

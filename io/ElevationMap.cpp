@@ -83,12 +83,12 @@ std::string describeRaster(const RasterInfo& info) {
 }
 
 
-bool heightMapSizeOf(const RasterInfo& info, int& width, int& height, std::string& message) {
+bool heightMapSizeOf(const RasterInfo& info, int largestSide, int& width, int& height, std::string& message) {
     if (info.bandCount < 1) {
         message = "File holds no raster band";
         return false;
     }
-    if (info.grid.width > MAX_BITMAP_SIDE || info.grid.height > MAX_BITMAP_SIDE) {
+    if (info.grid.width > largestSide || info.grid.height > largestSide) {
         message = TOO_LARGE_MESSAGE;
         return false;
     }
@@ -124,7 +124,7 @@ bool groundSpacing(const RasterGrid& grid, const CoordinateUnits& units, double&
 bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions& options, HeightSamples& map,
                              std::string& message) {
     const RasterInfo& info = raster.info();
-    if (!heightMapSizeOf(info, map.width, map.height, message)) return false;
+    if (!heightMapSizeOf(info, MAX_BITMAP_SIDE, map.width, map.height, message)) return false;
     if (options.hasSea && !std::isfinite(options.seaLevelMetres)) {
         message = "Sea level is not a finite number of metres";
         return false;

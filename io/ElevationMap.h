@@ -11,8 +11,8 @@
 #include <string>
 
 // The raster's size as a height map's, refused in one line when it has no band or a side longer
-// than 32768.
-bool heightMapSizeOf(const RasterInfo& info, int& width, int& height, std::string& message);
+// than `largestSide`.
+bool heightMapSizeOf(const RasterInfo& info, int largestSide, int& width, int& height, std::string& message);
 
 // How band 1's stored values become heights, and which are voids: elevation maps' values in metres
 // (scale, offset and vertical unit applied), other rasters' as they are.

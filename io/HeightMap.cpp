@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -44,7 +45,8 @@ const uint16_t LARGEST_16_BIT = 65535;
 const size_t PNG_ERROR_TEXT_SIZE = 256;
 
 const char* const NOT_KELTA_FORMAT_MESSAGE =
-    "File is not a height map KELTA reads: not a BMP, PNG or raw 16-bit file (.r16, .raw), and GDAL says: ";
+    "File is not a height map KELTA reads (a BMP, a PNG, raw 16-bit samples in a file named .r16 or .raw, "
+    "or an elevation map GDAL reads); GDAL says: ";
 
 // Unknown formats are GDAL's to read.
 enum class HeightMapFormat { Bmp, Png, Raw, Unknown };
@@ -84,14 +86,14 @@ bool samplesFromBitmap(const Bitmap& bitmap, HeightSamples& map, std::string& me
     return true;
 }
 
-// The side of the square of 16-bit samples that fills `bytes` exactly.
-bool rawSide(uint64_t bytes, int& side, std::string& message) {
+// The side of the square of 16-bit samples that fills `bytes` exactly, at most `largestSide`.
+bool rawSide(uint64_t bytes, int& side, std::string& message, int largestSide = MAX_BITMAP_SIDE) {
     const uint64_t root = rawMapSide(bytes);
     if (root == 0) {
         message = "Raw height map size is not 2 x N x N bytes";
         return false;
     }
-    if (root > static_cast<uint64_t>(MAX_BITMAP_SIDE)) {
+    if (root > static_cast<uint64_t>(largestSide)) {
         message = TOO_LARGE_MESSAGE;
         return false;
     }
@@ -325,8 +327,8 @@ bool readPng(const PngSource& source, uint64_t sourceSize, HeightSamples* map, i
         message = pngFailure(state);
         return false;
     }
-    if (header.width > static_cast<png_uint_32>(MAX_BITMAP_SIDE) ||
-        header.height > static_cast<png_uint_32>(MAX_BITMAP_SIDE)) {
+    const png_uint_32 largestSide = map != nullptr ? MAX_BITMAP_SIDE : std::numeric_limits<int>::max();
+    if (header.width > largestSide || header.height > largestSide) {
         message = TOO_LARGE_MESSAGE;
         return false;
     }
@@ -357,7 +359,7 @@ bool readThroughGdal(const std::string& path, const ElevationOptions& options, H
         return false;
     }
     if (map != nullptr) return heightSamplesFromRaster(*raster, options, *map, message);
-    return heightMapSizeOf(raster->info(), width, height, message);
+    return heightMapSizeOf(raster->info(), std::numeric_limits<int>::max(), width, height, message);
 }
 
 // GDAL reads bytes in memory as a file of its in-memory file system, under the name given (without
@@ -431,7 +433,7 @@ bool readHeightMapFile(const std::string& file, const ElevationOptions& options,
             return readPng(PngSource{opened.get(), nullptr, 0, 0}, size, map, width, height, message);
         case HeightMapFormat::Raw:
             if (map != nullptr) return readRawFile(opened, size, raw, *map, message);
-            if (!rawSide(size, width, message)) return false;
+            if (!rawSide(size, width, message, std::numeric_limits<int>::max())) return false;
             height = width;
             return true;
         case HeightMapFormat::Unknown:

@@ -83,8 +83,9 @@ bool loadHeightMap(const std::string& file, const ElevationOptions& options, Hei
 const uint16_t* sampleRows(const HeightSamples& map, int firstRow, int rowCount, uint16_t* buffer,
                            std::string& message);
 // The width and height of the map in `file`, from its header (or, for raw samples, its size)
-// alone, so that a size can be refused before the samples are read; the messages are
-// loadHeightMap's.
+// alone, so that how it is drawn is chosen before the samples are read; the messages are
+// loadHeightMap's. Only a BMP is refused beyond 32768 a side: every other format may be larger
+// than loadHeightMap reads whole, for its pyramid of tiles.
 bool readHeightMapSize(const std::string& file, int& width, int& height, std::string& message);
 // Same as loadHeightMap for the bytes of a whole file already in memory; `name` stands for the
 // file's name, which decides whether bytes without a signature are raw samples.

@@ -15,10 +15,11 @@
 
 #include "app/Application.h"
 #include "app/Fatal.h"
+#include "gpu/BitmapFormat.h"
+#include "gpu/Texture.h"
 #include "io/DataPath.h"
 #include "io/Drape.h"
 #include "io/Pyramid.h"
-#include "gpu/Texture.h"
 #include "math/Camera.h"
 #include "scene/Skydome.h"
 #include "scene/TerrainArguments.h"
@@ -38,8 +39,13 @@ const char* const MATERIAL_FILES[9] = {
 constexpr int ATLAS_TEXTURE_UNIT = 2;
 constexpr int DRAPE_TEXTURE_UNIT = 4;
 
-// Larger maps than this many samples a side do not fit one texture here, so they always stream.
-constexpr int LARGEST_WHOLE_SIDE = 16384;
+// The longest side of a map drawn whole: one texture of this GPU holds it, and the readers read it
+// at once. Longer maps always stream.
+int largestWholeSide() {
+    GLint largestTexture = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestTexture);
+    return std::min(static_cast<int>(largestTexture), MAX_BITMAP_SIDE);
+}
 
 bool startsWithVsi(const std::string& path) { return path.rfind("/vsi", 0) == 0; }
 
@@ -49,17 +55,6 @@ std::string programName() {
 }
 
 }  // namespace
-
-void Terrain::requireLevelOfDetailFits(const std::string& mapName) const {
-    GLint largestSide = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestSide);
-    if (gridWidth <= largestSide && gridHeight <= largestSide) return;
-    std::ostringstream line;
-    line << "Height map too large: " << mapName << " has " << gridWidth << " x " << gridHeight << " samples, more "
-         << (fallbackReason.empty() ? "" : "than one mesh can draw and ") << "than level of detail draws on this GPU ("
-         << largestSide << " a side, GL_MAX_TEXTURE_SIZE)";
-    fatal(line.str());
-}
 
 Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     Application& application = Application::instance();
@@ -82,7 +77,7 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     elevationOptions.hasSea = options.hasSea;
     elevationOptions.seaLevelMetres = options.seaLevelMetres;
     // A map larger than one texture can hold is drawn from its pyramid of tiles, as any map can be.
-    if (options.stream || std::max(gridWidth, gridHeight) > LARGEST_WHOLE_SIDE) {
+    if (options.stream || std::max(gridWidth, gridHeight) > largestWholeSide()) {
         streamMap(mapName, mapFile, arguments, elevationOptions);
         return;
     }
@@ -102,7 +97,6 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
         mesh = TerrainFullMesh::allocate(gridWidth, gridHeight, mapName, message);
         if (!mesh) fallbackReason = message;
     }
-    if (!mesh) requireLevelOfDetailFits(mapName);
 
     HeightSamples map;
     // Level of detail reads a raw map's samples from the file as it builds, so that they never lie
@@ -131,7 +125,6 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
         delete mesh;
         mesh = nullptr;
         fallbackReason = "Could not fill the terrain buffers for height map " + mapName;
-        requireLevelOfDetailFits(mapName);
     }
     if (!fallbackReason.empty()) {
         fallbackReason += "; drawing it with level of detail";

@@ -82,6 +82,4 @@ private:
 
     // Reads the picture at `path` (as typed) and drapes it over the map, which lies where `grid` says.
     void loadDrape(const std::string& path, const RasterGrid& grid);
-    // Ends the program with one line when level of detail cannot draw a map of the grid's size.
-    void requireLevelOfDetailFits(const std::string& mapName) const;
 };

@@ -176,7 +176,7 @@ class ElevationFormats(unittest.TestCase):
         # (arguments, the last line); a drape the map cannot take ends the program as a map does.
         cases = (
             ((cut,), r"^Could not load heightmap: GDAL could not read the samples: "),
-            ((text,), r"^Could not load heightmap: File is not a height map KELTA reads: .*not recognized as a "
+            ((text,), r"^Could not load heightmap: File is not a height map KELTA reads .*not recognized as a "
                       r"supported file format"),
             ((missing_tile,), r"^Could not load heightmap: GDAL could not read the samples: .*gone-quarter\.tif"),
             (("--drape", OLINDA_LANDSAT, "--drape-bands", "7,2,1", OLINDA),

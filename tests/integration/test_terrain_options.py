@@ -26,7 +26,8 @@ class TerrainOptions(unittest.TestCase):
         blocks = {program: terrain_block(run(program, "--help")[1]) for program in PROGRAMS}
         listed = [line.split()[0] for line in blocks["kelta"][1:] if line.startswith("  --")]
         self.assertEqual(listed, ["--lod", "--lod-error", "--exaggeration", "--fill-voids", "--sea-level",
-                                  "--snow-line", "--drape", "--drape-bands", "--view-distance"])
+                                  "--snow-line", "--drape", "--drape-bands", "--view-distance", "--stream",
+                                  "--tile-cache"])
         self.assertEqual(blocks["kelta-shot"], blocks["kelta"])
         self.assertEqual(blocks["kelta-bench"], blocks["kelta"])
 
@@ -36,6 +37,7 @@ class TerrainOptions(unittest.TestCase):
             (["--exaggeration", "0"], "--exaggeration", "a number above 0 and at most 1000", "0"),
             (["--sea-level=deep"], "--sea-level", "a height in metres within +-12000, or none", "deep"),
             (["--view-distance", "1e8", "--lod"], "--view-distance", "a distance from 1 to 10000000", "1e8"),
+            (["--tile-cache", "8"], "--tile-cache", "a whole number of megabytes from 16 to 65536", "8"),
         ]
         for args, name, expected, value in cases:
             with self.subTest(args=args):

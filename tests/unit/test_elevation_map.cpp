@@ -396,7 +396,8 @@ TEST(HeightMapDispatch, FilesGdalCannotReadEndInOneLineWithGdalsReason) {
     std::ofstream(folder / "wide.vrt") << "<VRTDataset rasterXSize=\"40000\" rasterYSize=\"10\"><VRTRasterBand "
                                           "dataType=\"Byte\" band=\"1\"/></VRTDataset>";
     const std::string notKelta =
-        "File is not a height map KELTA reads: not a BMP, PNG or raw 16-bit file (.r16, .raw), and GDAL says: ";
+        "File is not a height map KELTA reads (a BMP, a PNG, raw 16-bit samples in a file named .r16 or .raw, "
+        "or an elevation map GDAL reads); GDAL says: ";
     struct Case {
         std::string name;
         bool sizeRead;
