@@ -152,8 +152,8 @@ private:
 };
 
 // Band 1 of the map, as a VRT of it, or as a tiled copy of its samples (see copiesSamples).
-bool writeBase(GDALDatasetH map, bool copy, const fs::path& path, BuildProgress& progress, uint64_t samples,
-               std::string& message) {
+bool writeBase(const std::string& mapPath, GDALDatasetH map, bool copy, const fs::path& path, BuildProgress& progress,
+               uint64_t samples, std::string& message) {
     GdalMessages messages;
     const char* vrt[] = {"-of", "VRT", "-b", "1", nullptr};
     const char* tiled[] = {"-of", "GTiff", "-b", "1", "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co",
@@ -163,7 +163,12 @@ bool writeBase(GDALDatasetH map, bool copy, const fs::path& path, BuildProgress&
     if (copy) GDALTranslateOptionsSetProgress(options, BuildProgress::gdalProgress, &step);
     GdalDataset written(GDALTranslate(path.string().c_str(), map, options, nullptr));
     GDALTranslateOptionsFree(options);
-    if (!written && !progress.wasStopped()) message = "Cannot write " + path.string() + ": " + messages.reason();
+    // A copy reads every sample, so its failure is as often the map's (cut short, damaged) as the cache's.
+    if (!written && !progress.wasStopped()) {
+        message = copy ? "Could not copy the samples of " + mapPath + " into its pyramid: "
+                       : "Cannot write " + path.string() + ": ";
+        message += messages.reason();
+    }
     return written != nullptr;
 }
 
@@ -311,7 +316,7 @@ bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDataset
     const std::vector<int> factors = overviewFactors(facts.width, facts.height, tileQuads, done);
     const fs::path base = partial / baseName(facts);
     const bool built = (facts.isRaw ? writeRawVrt(mapPath, facts.width, base, message)
-                                    : writeBase(map, facts.copiesSamples, base, done, samples, message)) &&
+                                    : writeBase(mapPath, map, facts.copiesSamples, base, done, samples, message)) &&
                        buildLevels(base, factors, done, message) &&
                        replaceFile((partial / IDENTITY).string(), identity, message);
     const bool stopped = done.wasStopped();

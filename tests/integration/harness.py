@@ -8,6 +8,7 @@ import os
 import queue
 import re
 import subprocess
+import tempfile
 import threading
 import time
 
@@ -20,6 +21,10 @@ SHOT = os.environ.get("KELTA_SHOT", "kelta-shot")
 BENCH = os.environ.get("KELTA_BENCH", "kelta-bench")
 BUILD_DIR = os.environ.get("KELTA_BUILD_DIR", ".")
 SANITIZED = "asan" in os.environ.get("KELTA_VARIANT", "")
+
+# The pyramids of streamed maps go to a cache folder of the test run's own, never the user's.
+_PYRAMID_CACHE = tempfile.TemporaryDirectory(prefix="kelta-test-cache-")
+os.environ["XDG_CACHE_HOME"] = _PYRAMID_CACHE.name
 # Generous: a frame of the sanitized build on a loaded machine can take many seconds.
 FRAME_TIMEOUT = 600 if SANITIZED else 180
 SHOT_TIMEOUT = 600 if SANITIZED else 120

@@ -87,17 +87,18 @@ class HeightMapFormats(unittest.TestCase):
     def test_damaged_pngs_end_with_one_line(self):
         png = grey16_png()
         cases = (
-            ("cut.png", png[:len(png) // 2], "File is truncated"),
-            ("bad-crc.png", with_byte_flipped(png, len(png) - 13), "Invalid PNG: IDAT: CRC error"),
+            ("cut.png", png[:len(png) // 2], re.escape("File is truncated")),
+            ("bad-crc.png", with_byte_flipped(png, len(png) - 13), re.escape("Invalid PNG: IDAT: CRC error")),
+            # Streamed for its width, and refused as its samples are copied into its pyramid.
             ("too-wide.png", png[:8] + images.png_chunk(b"IHDR", struct.pack(">IIBBBBB", 40000, SIDE, 16, 0, 0, 0, 0))
-             + png[33:], "Image is larger than 32768 pixels on a side"),
+             + png[33:], r"Could not copy the samples of .*too-wide\.png into its pyramid: .*libpng: Not enough image data"),
         )
         for name, content, reason in cases:
             with self.subTest(name):
                 kelta = Kelta(self.server, (write_map(name, content),))
                 self.assertEqual(kelta.wait(TIMEOUT), 1)
                 lines = kelta.output()
-                self.assertEqual(lines[-1], "Could not load heightmap: " + reason)
+                self.assertRegex(lines[-1], "^Could not load heightmap: " + reason + "$")
                 self.assertNotIn("Main loop started", lines)
                 self.assertNotRegex(kelta.stderr_text, SANITIZER_REPORT)
 
