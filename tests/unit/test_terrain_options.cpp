@@ -83,19 +83,3 @@ TEST(TerrainOptions, BadValuesAreRefusedWithWhatTheOptionTakes) {
         }
     }
 }
-
-TEST(TerrainOptions, FlagsTakeNoValueAndEveryOptionIsInTheHelp) {
-    const auto strings = [](const std::vector<const char*>& names) {
-        return std::vector<std::string>(names.begin(), names.end());
-    };
-    EXPECT_EQ(strings(terrainFlags()), (std::vector<std::string>{"--lod", "--fill-voids", "--stream"}));
-    const std::vector<std::string> valueOptions = strings(terrainValueOptions());
-    EXPECT_EQ(valueOptions, (std::vector<std::string>{"--lod-error", "--exaggeration", "--sea-level", "--snow-line",
-                                                      "--drape", "--drape-bands", "--view-distance",
-                                                      "--tile-cache"}));
-    std::vector<std::string> names = valueOptions;
-    names.insert(names.end(), {"--lod", "--fill-voids", "--stream"});
-    for (const std::string& name : names) {
-        EXPECT_NE(std::string(TERRAIN_OPTIONS_HELP).find("\n  " + name + " "), std::string::npos) << name;
-    }
-}
