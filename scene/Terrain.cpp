@@ -110,16 +110,7 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     }
     application.startupPhaseEnded("height map load");
 
-    if (map.elevation) {
-        if (arguments.heightScaleGiven) {
-            fatal("A height scale does not apply to elevation map " + mapName +
-                  ": its heights are metres; use --exaggeration");
-        }
-        geometry = elevationMapGeometry(*map.elevation, horizontalScale, options.exaggeration,
-                                        options.hasSea ? options.seaLevelMetres : 0.0);
-    } else {
-        geometry = imageMapGeometry(horizontalScale, heightScale, map.largestValue);
-    }
+    geometry = mapGeometry(map.elevation, map.largestValue, arguments.heightScaleGiven, mapName);
 
     if (mesh && !mesh->fill(map, geometry, *shader)) {
         delete mesh;
@@ -176,16 +167,7 @@ void Terrain::streamMap(const std::string& mapName, const std::string& mapFile, 
     }
     application.startupPhaseEnded("height map load");
 
-    if (tiles.elevation) {
-        if (arguments.heightScaleGiven) {
-            fatal("A height scale does not apply to elevation map " + mapName +
-                  ": its heights are metres; use --exaggeration");
-        }
-        geometry = elevationMapGeometry(*tiles.elevation, horizontalScale, options.exaggeration,
-                                        options.hasSea ? options.seaLevelMetres : 0.0);
-    } else {
-        geometry = imageMapGeometry(horizontalScale, heightScale, tiles.largestValue);
-    }
+    geometry = mapGeometry(tiles.elevation, tiles.largestValue, arguments.heightScaleGiven, mapName);
     stream = new TerrainStream(std::move(source), geometry, options.lodErrorPixels,
                                TerrainStream::cacheLayersFor(options.tileCacheMegabytes, tiles.tileQuads));
     if (!stream->loadFailure.empty()) {
@@ -216,6 +198,17 @@ void Terrain::streamMap(const std::string& mapName, const std::string& mapFile, 
     }
     application.startupPhaseEnded("mesh build");
     finishStartUp(startHeight, tiles.elevation ? tiles.elevation->grid : RasterGrid{gridWidth, gridHeight, {}, {}});
+}
+
+TerrainGeometry Terrain::mapGeometry(const std::optional<Elevation>& elevation, uint16_t largestValue,
+                                     bool heightScaleGiven, const std::string& mapName) const {
+    if (!elevation) return imageMapGeometry(horizontalScale, heightScale, largestValue);
+    if (heightScaleGiven) {
+        fatal("A height scale does not apply to elevation map " + mapName + ": its heights are metres; use --exaggeration");
+    }
+    const TerrainOptions& options = Application::instance().terrainOptions;
+    return elevationMapGeometry(*elevation, horizontalScale, options.exaggeration,
+                                options.hasSea ? options.seaLevelMetres : 0.0);
 }
 
 void Terrain::finishStartUp(float startHeight, const RasterGrid& grid) {

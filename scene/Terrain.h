@@ -76,6 +76,10 @@ private:
     void streamMap(const std::string& mapName, const std::string& mapFile, const TerrainArguments& arguments,
                    const ElevationOptions& elevationOptions);
     // The atlas, the drape over the map's grid and the camera at its start height.
+    // How the map's values stand in the world: an elevation map at its true proportions (a height
+    // scale given for one ends the program), an image map by the scales.
+    TerrainGeometry mapGeometry(const std::optional<Elevation>& elevation, uint16_t largestValue,
+                                bool heightScaleGiven, const std::string& mapName) const;
     void finishStartUp(float startHeight, const RasterGrid& grid);
     // Says once on standard error that tiles of a streamed map could not be read, and why.
     void reportLostTiles();
