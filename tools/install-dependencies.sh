@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs what building and running KELTA needs on a Debian 12 machine; with --tests, also what
 # its test suite needs (GoogleTest, Google Benchmark, Xvfb and the X tools that drive the program,
-# ImageMagick, clang for fuzzing, the reference GLSL compiler, Python, and GDAL's programs, which
-# make the elevation test files).
+# ImageMagick, clang for fuzzing, the reference GLSL compiler, Python, GDAL's programs, which
+# make the elevation test files, and lighttpd, which the tests start on a free local port to serve
+# a map over HTTP; its Debian package may also enable a system service, which the tests do not use).
 set -e
 TESTS=0
 for argument in "$@"; do
@@ -20,7 +21,7 @@ PACKAGES="g++ cmake ninja-build pkg-config libglfw3-dev libglew-dev libgl-dev li
     libpng-dev nlohmann-json3-dev libgdal-dev"
 if [ "$TESTS" -eq 1 ]; then
     PACKAGES="$PACKAGES libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick
-        clang libclang-rt-14-dev glslang-tools python3 gdal-bin"
+        clang libclang-rt-14-dev glslang-tools python3 gdal-bin lighttpd"
 fi
 $SUDO apt-get update -qq
 # shellcheck disable=SC2086 # one word per package

@@ -1,0 +1,205 @@
+"""Streamed maps through the programs: a small tile cache settles on the level-of-detail picture, a
+cloud-optimised GeoTIFF on a local web server draws as the same file on disk, and a lost connection
+leaves the window drawing the tiles it holds."""
+import os
+import re
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+
+import images
+from elevation import gdal
+from harness import DATA_DIR, DATAGEN, SANITIZED, SHOT, SHOT_TIMEOUT, Kelta, XServer
+from test_level_of_detail import LARGEST_SHARE, POSES_4096
+
+COG_NAME = "map.tif"
+LOST_CONNECTION = re.compile(r"^kelta: lost the connection to http://127\.0\.0\.1:\d+/" + re.escape(COG_NAME)
+                             + r": .+; drawing the tiles already loaded$")
+# Frames flown on after the connection is lost, to see that the window goes on and says it once.
+FRAMES_AFTER_LOSS = 30
+# Shorter than a stalled read takes to fail (GDAL's 10 s timeout, tried three times), which must never
+# hold up the exit.
+QUIT_TIMEOUT = 60 if SANITIZED else 20
+# A web server that starts answers within this; one that fails to bind its port ends sooner.
+SERVER_START_SECONDS = 30
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def streaming_line(lines):
+    return next((line for line in lines if line.startswith("Streaming: ")), None)
+
+
+class WebServer:
+    """lighttpd serving one folder on a free port of 127.0.0.1, with its own configuration and access
+    log in a temporary folder; it answers range requests as any static file server does."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.access_log = os.path.join(folder, "access.log")
+
+    def __enter__(self):
+        # The free port may be taken by someone else before lighttpd binds it: then it ends, and another is tried.
+        for _ in range(5):
+            self.port = free_port()
+            config = os.path.join(self.folder, "lighttpd.conf")
+            with open(config, "w") as stream:
+                stream.write(f'server.document-root = "{self.folder}/www"\n'
+                             f'server.bind = "127.0.0.1"\nserver.port = {self.port}\n'
+                             f'server.errorlog = "{self.folder}/error.log"\n'
+                             'server.modules += ("mod_accesslog")\n'
+                             f'accesslog.filename = "{self.access_log}"\n')
+            self.process = subprocess.Popen(["lighttpd", "-D", "-f", config], stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL)
+            if self._answers():
+                return self
+            self.stop()
+        raise RuntimeError("lighttpd did not start")
+
+    def _answers(self):
+        deadline = time.monotonic() + SERVER_START_SECONDS
+        while time.monotonic() < deadline and self.process.poll() is None:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return True
+            except OSError:
+                time.sleep(0.05)
+        return False
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def url(self, name):
+        return f"http://127.0.0.1:{self.port}/{name}"
+
+    def stop(self):
+        if self.process.poll() is None:
+            # A stalled (stopped) process takes its signal only once continued.
+            self.process.send_signal(signal.SIGCONT)
+            self.process.terminate()
+            self.process.wait(timeout=30)
+
+    def stall(self):
+        """Leaves connections open and unanswered, as a stalled server or network does."""
+        self.process.send_signal(signal.SIGSTOP)
+
+    def get_statuses(self):
+        """The status of each GET request in the access log: 206 for a range of the file."""
+        with open(self.access_log) as stream:
+            requests = [line.split('"') for line in stream if '"' in line]
+        return [fields[2].split()[0] for fields in requests if fields[1].startswith("GET ")]
+
+
+class StreamingTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.TemporaryDirectory()
+        os.makedirs(os.path.join(cls.work.name, "www"))
+        # Pyramids are built into the test's own folder, never the user's cache, and the local server is
+        # reached directly whatever proxy the environment names.
+        cls.env = {"XDG_CACHE_HOME": os.path.join(cls.work.name, "cache"), "no_proxy": "127.0.0.1",
+                   "NO_PROXY": "127.0.0.1"}
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.work.cleanup()
+
+    def path(self, *names):
+        return os.path.join(self.work.name, *names)
+
+    def make_map(self, size):
+        subprocess.run([DATAGEN, "--output", self.work.name, "--only-map", "--map-size", str(size), "--map-format",
+                        "png16"], check=True, capture_output=True, timeout=SHOT_TIMEOUT)
+        return self.path("Maps", f"Lake_{size}.png")
+
+    def make_cog(self):
+        """A cloud-optimised GeoTIFF with its overviews (every other sample, as the pyramid's levels) in
+        the web server's folder: 8 x 8 tiles of 256 quads at full resolution."""
+        cog = self.path("www", COG_NAME)
+        if not os.path.exists(cog):
+            gdal("gdal_translate", "-q", "-of", "COG", "-co", "BLOCKSIZE=256", "-co", "RESAMPLING=NEAREST",
+                 "-co", "COMPRESS=DEFLATE", self.make_map(2048), cog)
+        return cog
+
+    def shot(self, server, *args):
+        """kelta-shot's stdout lines and picture."""
+        output = self.path("shot.png")
+        result = subprocess.run([SHOT, *map(str, args), "--output", output], cwd=DATA_DIR,
+                                env={**server.env(), **self.env}, capture_output=True, text=True, timeout=SHOT_TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        return result.stdout.splitlines(), images.read(output)
+
+    @unittest.skipIf(SANITIZED, "a 4096 map's pictures take too long under the sanitizers")
+    def test_a_small_tile_cache_settles_on_the_level_of_detail_picture(self):
+        map_path = self.make_map(4096)
+        with XServer() as server:
+            for name, pose in POSES_4096.items():
+                for mode in (4, 5):
+                    with self.subTest(pose=name, mode=mode):
+                        common = ["--map", map_path, "--mode", mode, *pose]
+                        _, detailed = self.shot(server, "--lod", *common)
+                        lines, streamed = self.shot(server, "--stream", "--tile-cache", "16", *common)
+                        self.assertRegex(streaming_line(lines) or "", r"\(cache 16 MB\)$")
+                        share = images.difference(detailed, streamed)[0]
+                        print(f"{name} mode {mode}: {share:.4%} of pixels off by more than "
+                              f"{images.PIXEL_TOLERANCE} levels")
+                        self.assertLessEqual(share, LARGEST_SHARE)
+
+    def test_a_map_on_a_web_server_draws_as_the_same_file_on_disk(self):
+        cog = self.make_cog()
+        with XServer() as server, WebServer(self.work.name) as web:
+            for name in ("start", "high"):
+                with self.subTest(pose=name):
+                    local_lines, local = self.shot(server, "--stream", "--map", cog, *POSES_4096[name])
+                    remote_lines, remote = self.shot(server, "--stream", "--map", "/vsicurl/" + web.url(COG_NAME),
+                                                     *POSES_4096[name])
+                    self.assertEqual(streaming_line(local_lines), streaming_line(remote_lines))
+                    self.assertTrue(images.matches(local, remote), images.difference(local, remote))
+            statuses = web.get_statuses()
+            self.assertTrue(statuses)
+            self.assertEqual(set(statuses), {"206"}, "every read a range of the file")
+
+    def test_a_lost_connection_leaves_the_window_drawing_what_it_holds(self):
+        """A server that is gone fails the next read at once: the program says so once and draws on. One
+        that stalls holds its reads for GDAL's timeouts: the program draws on meanwhile and quits at once."""
+        cog = self.make_cog()
+        cases = [("stopped", WebServer.stop, True), ("stalled", WebServer.stall, False)]
+        for name, lose_connection, failure_awaited in cases:
+            with self.subTest(server=name), XServer() as server, WebServer(self.work.name) as web:
+                kelta = Kelta(server, ["--stream", "--tile-cache", "16", "/vsicurl/" + web.url(COG_NAME)],
+                              env=self.env)
+                try:
+                    self.assertTrue(kelta.started(), kelta.output()[-5:] + kelta.stderr_lines[-5:])
+                    self.assertIsNotNone(streaming_line(kelta.output()))
+                    lose_connection(web)
+                    # Flying fast over the map wants tiles not read yet.
+                    kelta.key_down("Shift_L")
+                    kelta.key_down("w")
+                    deadline = time.monotonic() + SHOT_TIMEOUT
+                    while failure_awaited and not any(LOST_CONNECTION.match(line) for line in kelta.stderr_lines):
+                        self.assertTrue(kelta.wait_for_frames(1), "the window stopped drawing")
+                        self.assertLess(time.monotonic(), deadline, kelta.stderr_lines)
+                    self.assertTrue(kelta.wait_for_frames(FRAMES_AFTER_LOSS), "the window stopped drawing")
+                    kelta.key_up("w")
+                    kelta.key_up("Shift_L")
+                    self.assertEqual(kelta.quit(timeout=QUIT_TIMEOUT), 0)
+                finally:
+                    if kelta.process.poll() is None:
+                        kelta.process.kill()
+                        kelta.wait()
+                told = [line for line in kelta.stderr_lines if LOST_CONNECTION.match(line)]
+                self.assertEqual(told, kelta.stderr_lines, "nothing else on stderr")
+                self.assertLessEqual(len(told), 1, "said once")
+                if failure_awaited:
+                    self.assertEqual(len(told), 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
