@@ -21,9 +21,10 @@ ROWS = ["scene", "resolve", "blur (20 passes)", "final", "GPU total", "CPU frame
 CORE_LINES = ("Device:", "OpenGL version:", "Updated FBO", "VBO size")
 
 
-def bench(server, *args):
+def bench(server, *args, extra_env=None):
     """Runs kelta-bench in the data folder; returns (exit code, stdout, stderr)."""
     env = server.env() if server else {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    env.update(extra_env or {})
     result = subprocess.run([BENCH, *map(str, args)], cwd=DATA_DIR, env=env, capture_output=True, text=True,
                             errors="replace", timeout=TIMEOUT)
     return result.returncode, result.stdout, result.stderr
@@ -131,6 +132,24 @@ class BenchRunTest(unittest.TestCase):
         report = json.loads(out)
         self.assertEqual(report["maps"][0]["sizes"][0]["framebuffer"], {"width": 64, "height": 48})
         self.assertIn("CPU frame", err, "the table goes to standard error instead")
+
+    def test_a_streamed_flight_reports_what_streaming_did(self):
+        with tempfile.TemporaryDirectory() as cache, XServer() as server:
+            code, out, err = bench(server, "--stream-map", self.small_map, "--flight", "--frames", 2, "--warmup", 0,
+                                   "--size", "64x48", "--json", "-", extra_env={"XDG_CACHE_HOME": cache})
+        self.assertEqual(code, 0, err)
+        map_report = json.loads(out)["maps"][0]
+        self.assertEqual((map_report["stream_asked"], map_report["streamed"]), (True, True))
+        size = map_report["sizes"][0]
+        # Over the whole run, the flight's frames and the static frames.
+        for counters in (map_report["stream"], size["stream"], size["static"]["stream"]):
+            self.assertEqual(list(counters), ["tiles_loaded", "bytes_read", "frames_missing_tiles"])
+        self.assertGreater(map_report["stream"]["tiles_loaded"], 0)
+        self.assertGreater(map_report["stream"]["bytes_read"], 0)
+        self.assertTrue(size["static"]["settled"])
+        self.assertSummary(size["static"]["cpu_frame_ms"], "static", positive=True)
+        self.assertTime(size["flight_to_static_p99"], "flight against static", positive=True)
+        self.assertIn("CPU frame p99", err, "the table on standard error")
 
 
 class BenchFailureTest(unittest.TestCase):

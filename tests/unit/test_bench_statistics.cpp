@@ -30,6 +30,7 @@ TEST(BenchPercentile, InterpolatesBetweenTheNearestRanksOfUnsortedSamples) {
     std::vector<double> twenty;
     for (int i = 20; i >= 1; --i) twenty.push_back(i);
     EXPECT_DOUBLE_EQ(summarize(twenty).p95Ms, 19.05);
+    EXPECT_DOUBLE_EQ(summarize(twenty).p99Ms, 19.81);
 }
 
 TEST(BenchPercentile, SummaryAndFramesPerSecond) {

@@ -111,6 +111,18 @@ TEST(BenchOptions, LodErrorImpliesLevelOfDetail) {
     EXPECT_EQ(options.maps, (std::vector<BenchMap>{{"a.bmp", true}}));
 }
 
+TEST(BenchOptions, StreamMapsAndTheFlight) {
+    BenchOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--map", "a.bmp", "--stream-map", "b.r16", "--flight"}, options, error)) << error;
+    EXPECT_EQ(options.maps, (std::vector<BenchMap>{{"a.bmp", false, false}, {"b.r16", false, true}}));
+    EXPECT_TRUE(options.flight);
+    BenchOptions streamEvery;
+    ASSERT_TRUE(parse({"--map", "a.bmp", "--stream"}, streamEvery, error)) << error;
+    EXPECT_EQ(streamEvery.maps, (std::vector<BenchMap>{{"a.bmp", false, true}}));
+    EXPECT_FALSE(streamEvery.flight);
+}
+
 TEST(BenchOptions, BadOptionsAreNamedInOneLine) {
     EXPECT_EQ(errorOf({"--frames", "0"}), "--frames takes a whole number from 1 to 1000000, not '0'");
     EXPECT_EQ(errorOf({"--frames=-5"}), "--frames takes a whole number from 1 to 1000000, not '-5'");
@@ -202,6 +214,32 @@ TEST(BenchReport, SaysWhatWasDrawnAndWhyItWasNotWhatWasAsked) {
         EXPECT_EQ(map["fallback_reason"], asked ? Json(nullptr) : Json(reason));
         EXPECT_NE(formatTable(report).find("\nMaps/Lake_512.bmp " + heading + "\n"), std::string::npos) << heading;
     }
+}
+
+TEST(BenchReport, ComparesTheFlightWithTheStaticFramesByTheir99thPercentile) {
+    MapRun run = sampleRun();
+    run.streamed = true;
+    run.flight = true;
+    run.streamTotals = {2, 40, 5u << 20};
+    for (SizeRun& size : run.sizes) {
+        size.settled = true;
+        size.settleMs = 900.0;
+        size.staticCpuFrameMs = {10.0, 10.0, 20.0};
+        size.settledFlightCpuFrameMs = {40.0, 30.0, 20.0};
+        size.stream = {1, 6, 1u << 20};
+    }
+    const Json report = sampleReport(64, run);
+    const Json& sizeJson = report["maps"][0]["sizes"][0];
+    // The flight's p99 of {10, 20, 30} is 29.8; the static's of {10, 10, 20} 19.8, the settled poses' 39.8.
+    EXPECT_DOUBLE_EQ(sizeJson["flight_to_static_p99"].get<double>(), 29.8 / 19.8);
+    EXPECT_DOUBLE_EQ(sizeJson["flight_to_settled_p99"].get<double>(), 29.8 / 39.8);
+    EXPECT_EQ(sizeJson["stream"], (Json{{"tiles_loaded", 6}, {"bytes_read", 1u << 20}, {"frames_missing_tiles", 1}}));
+    EXPECT_EQ(report["maps"][0]["stream"]["tiles_loaded"], 40);
+    const std::string table = formatTable(report);
+    EXPECT_NE(table.find("(512 x 256, streamed (too large for one texture))"), std::string::npos) << table;
+    EXPECT_NE(table.find("  static at start           19.800      29.800        1.51\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("  the flight's poses        39.800      29.800        0.75\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("  frames missing tiles           1\n"), std::string::npos) << table;
 }
 
 TEST(BenchReport, RecordsTheTerrainOptionsThatChangeWhatIsDrawn) {

@@ -30,6 +30,14 @@ std::string benchUsage() {
     "                  detail; the 4096 map is generated there when missing)\n"
     "  --lod-map FILE  a map drawn with level of detail, as kelta --lod draws it; --lod and\n"
     "                  --lod-error below draw every map so\n"
+    "  --stream-map FILE  a map streamed from its pyramid, as kelta --stream draws it (the\n"
+    "                  pyramid is built first when the cache has none); --stream streams\n"
+    "                  every map\n"
+    "  --flight        instead of the camera path: at each size, frames standing a quarter of\n"
+    "                  the way in along the start heading once every tile has arrived (static),\n"
+    "                  then as many flying on from there at the camera's full speed (kelta's\n"
+    "                  Shift speed, by the real clock); the table compares their 99th\n"
+    "                  percentiles\n"
     "  --json FILE     also write the results as JSON to FILE, replacing it whole once the\n"
     "                  run has succeeded (a failed run leaves it as it was); '-' writes the\n"
     "                  JSON to standard output and the table to standard error\n"
@@ -39,6 +47,8 @@ std::string benchUsage() {
     "Camera path: the program's start pose, climbing 0.5 units a second while the view swings\n"
     "22.5 degrees either way every 10 seconds; each frame advances the time by 1/60 second.\n"
     "Times are medians and 95th percentiles in milliseconds; fps = 1000 / the CPU frame median.\n"
+    "Streamed maps also report the tiles loaded, the bytes read and the frames drawn while a\n"
+    "tile they wanted was missing, over the whole run and over each size's measured frames.\n"
     "Resident memory is given after start-up and at its peak over the run (VmRSS and VmHWM).\n"
     "A map whose full mesh cannot be built is drawn with level of detail, as kelta draws it;\n"
     "the table and the JSON then say so, and the program's line saying why goes to standard\n"
@@ -50,9 +60,10 @@ std::string benchUsage() {
 }
 
 bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options, std::string& error) {
-    const std::vector<const char*> valueOptions{"--frames", "--warmup", "--size", "--map", "--lod-map", "--json"};
-    const bool parsed = readOptionsWithTerrain(argc, argv, valueOptions, {}, options.terrain, options.wantsHelp,
-                                               options.wantsVersion, error,
+    const std::vector<const char*> valueOptions{"--frames", "--warmup", "--size", "--map", "--lod-map",
+                                                 "--stream-map", "--json"};
+    const bool parsed = readOptionsWithTerrain(argc, argv, valueOptions, {"--flight"}, options.terrain,
+                                               options.wantsHelp, options.wantsVersion, error,
                                                [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
         auto fail = [&](const char* expected) { return reader.refuse(expected, error); };
@@ -71,17 +82,20 @@ bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options,
                 return fail("WIDTHxHEIGHT, each 1 to 16384");
             }
             options.sizes.push_back(size);
-        } else if (name == "--map" || name == "--lod-map") {
+        } else if (name == "--map" || name == "--lod-map" || name == "--stream-map") {
             if (value.empty()) return fail("a file name");
-            options.maps.push_back(BenchMap{value, name == "--lod-map"});
+            options.maps.push_back(BenchMap{value, name == "--lod-map", name == "--stream-map"});
+        } else if (name == "--flight") {
+            options.flight = true;
         } else if (name == "--json") {
             if (value.empty()) return fail("a file name or '-'");
             options.jsonPath = value;
         }
         return true;
     });
-    if (options.terrain.levelOfDetail) {
-        for (BenchMap& map : options.maps) map.levelOfDetail = true;
+    for (BenchMap& map : options.maps) {
+        map.levelOfDetail = map.levelOfDetail || options.terrain.levelOfDetail;
+        map.stream = map.stream || options.terrain.stream;
     }
     return parsed;
 }

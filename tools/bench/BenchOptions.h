@@ -12,12 +12,13 @@ struct BenchSize {
     int height = 0;
 };
 
-// One map to run, drawn as one full mesh or with level of detail.
+// One map to run, drawn as one full mesh, with level of detail or streamed from its pyramid.
 struct BenchMap {
     std::string path;
     bool levelOfDetail = false;
+    bool stream = false;
     bool operator==(const BenchMap& other) const {
-        return path == other.path && levelOfDetail == other.levelOfDetail;
+        return path == other.path && levelOfDetail == other.levelOfDetail && stream == other.stream;
     }
 };
 
@@ -28,8 +29,11 @@ struct BenchOptions {
     std::vector<BenchSize> sizes;
     std::vector<BenchMap> maps;
     // What every map's terrain is given; with --lod, or --lod-error, every map is drawn with
-    // level of detail.
+    // level of detail; with --stream every map streams.
     TerrainOptions terrain;
+    // Instead of the climbing path: frames standing a quarter of the way into the map once every
+    // tile has arrived, then as many flying on at the camera's full speed, by the real clock.
+    bool flight = false;
     // Empty: no JSON; "-": JSON on standard output, the table on standard error.
     std::string jsonPath;
     bool wantsHelp = false;

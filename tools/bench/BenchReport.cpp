@@ -29,14 +29,21 @@ Json samplesJson(const std::vector<double>& samples) {
 
 Json summaryJson(const TimingSummary& summary) {
     if (summary.count == 0) return nullptr;
-    return Json{{"median", rounded(summary.medianMs)}, {"p95", rounded(summary.p95Ms)}};
+    return Json{
+        {"median", rounded(summary.medianMs)}, {"p95", rounded(summary.p95Ms)}, {"p99", rounded(summary.p99Ms)}};
 }
 
 Json summaryJson(const std::vector<double>& samples) { return summaryJson(summarize(samples)); }
 
 Json sizeJson(const BenchSize& size) { return Json{{"width", size.width}, {"height", size.height}}; }
 
-Json sizeRunJson(const SizeRun& run) {
+Json streamJson(const StreamCounters& counters) {
+    return Json{{"tiles_loaded", counters.tilesLoaded},
+                {"bytes_read", counters.bytesRead},
+                {"frames_missing_tiles", counters.framesMissingTiles}};
+}
+
+Json sizeRunJson(const SizeRun& run, const MapRun& map) {
     const GpuSeries gpu = gpuSeries(run.gpuFrames);
     const bool hasGpu = !run.gpuFrames.empty();
     Json result;
@@ -69,6 +76,22 @@ Json sizeRunJson(const SizeRun& run) {
         samples["gpu_total"] = samplesJson(gpu.total);
     }
     result["samples_ms"] = samples;
+    result["stream"] = map.streamed ? streamJson(run.stream) : Json(nullptr);
+    if (map.flight) {
+        const TimingSummary still = summarize(run.staticCpuFrameMs);
+        result["static"] = Json{{"settled", run.settled},
+                                {"settle_ms", rounded(run.settleMs)},
+                                {"cpu_frame_ms", summaryJson(still)},
+                                {"stream", map.streamed ? streamJson(run.staticStream) : Json(nullptr)},
+                                {"samples_ms", samplesJson(run.staticCpuFrameMs)}};
+        result["flight_to_static_p99"] = still.p99Ms > 0 ? Json(cpuFrame.p99Ms / still.p99Ms) : Json(nullptr);
+        const TimingSummary replayed = summarize(run.settledFlightCpuFrameMs);
+        result["settled_flight"] = Json{{"unsettled_poses", run.unsettledFlightPoses},
+                                        {"cpu_frame_ms", summaryJson(replayed)},
+                                        {"samples_ms", samplesJson(run.settledFlightCpuFrameMs)}};
+        result["flight_to_settled_p99"] =
+            replayed.p99Ms > 0 ? Json(cpuFrame.p99Ms / replayed.p99Ms) : Json(nullptr);
+    }
     return result;
 }
 
@@ -79,6 +102,8 @@ std::string milliseconds(const Json& value) {
     return text;
 }
 
+std::string count(const Json& value) { return std::to_string(value.get<uint64_t>()); }
+
 std::string megabytes(const Json& bytes) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes.get<uint64_t>()) / 1048576.0);
@@ -87,6 +112,12 @@ std::string megabytes(const Json& bytes) {
 
 // "one mesh", or level of detail with its budget, and whether the program fell back to it.
 std::string drawingText(const Json& map) {
+    if (map["streamed"].get<bool>()) {
+        const bool asked = map["stream_asked"].get<bool>();
+        const bool built = map["pyramid_built"].get<bool>();
+        return std::string("streamed") + (asked ? "" : " (too large for one texture)") +
+               (built ? ", pyramid built during start-up" : "");
+    }
     if (!map["level_of_detail"].get<bool>()) return "one mesh";
     char budget[48];
     std::snprintf(budget, sizeof budget, ", error budget %g px", map["lod_error_pixels"].get<double>());
@@ -110,6 +141,14 @@ std::string row(const std::string& label, const std::vector<std::string>& cells)
     return line + "\n";
 }
 
+// A streamed map's counters, as rows; nothing for the other surfaces.
+void writeStream(std::ostream& out, const Json& counters) {
+    if (counters.is_null()) return;
+    out << row("tiles loaded", {count(counters["tiles_loaded"])});
+    out << row("read", {megabytes(counters["bytes_read"])});
+    out << row("frames missing tiles", {count(counters["frames_missing_tiles"])});
+}
+
 void writeSize(std::ostream& out, const Json& size) {
     std::string heading = sizeText(size["requested"]);
     if (size["framebuffer"] != size["requested"]) heading += " (framebuffer " + sizeText(size["framebuffer"]) + ")";
@@ -130,10 +169,34 @@ void writeSize(std::ostream& out, const Json& size) {
     std::snprintf(fps, sizeof fps, "%.1f", size["fps"].get<double>());
     const Json& cpu = size["cpu_frame_ms"];
     out << row("CPU frame", {milliseconds(cpu["median"]), milliseconds(cpu["p95"]), fps});
-    out << row("triangles per frame", {std::to_string(size["triangles_per_frame"].get<uint64_t>())});
+    out << row("triangles per frame", {count(size["triangles_per_frame"])});
+    writeStream(out, size["stream"]);
+    if (!size.contains("static")) return;
+    const Json& still = size["static"];
+    out << row(still["settled"].get<bool>() ? "tiles settled after" : "gave up settling after",
+               {milliseconds(still["settle_ms"])});
+    out << row("static at start", {milliseconds(still["cpu_frame_ms"]["median"]),
+                                   milliseconds(still["cpu_frame_ms"]["p95"])});
+    writeStream(out, still["stream"]);
+    out << row("flight poses settled", {milliseconds(size["settled_flight"]["cpu_frame_ms"]["median"]),
+                                          milliseconds(size["settled_flight"]["cpu_frame_ms"]["p95"])});
+    const Json& replayed = size["settled_flight"];
+    out << row("CPU frame p99", {"settled", "flight", "ratio"});
+    auto ratioRow = [&](const std::string& label, const Json& settled, const Json& ratio) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f", ratio.is_number() ? ratio.get<double>() : 0.0);
+        out << row(label, {milliseconds(settled["cpu_frame_ms"]["p99"]), milliseconds(cpu["p99"]), text});
+    };
+    ratioRow("static at start", still, size["flight_to_static_p99"]);
+    ratioRow("the flight's poses", replayed, size["flight_to_settled_p99"]);
 }
 
 }  // namespace
+
+StreamCounters countedBetween(const StreamCounters& before, const StreamCounters& after) {
+    return {after.framesMissingTiles - before.framesMissingTiles, after.tilesLoaded - before.tilesLoaded,
+            after.bytesRead - before.bytesRead};
+}
 
 Json deviceJson(const BenchDevice& device) {
     return Json{{"vendor", device.vendor},
@@ -151,6 +214,10 @@ Json mapRunJson(const MapRun& run) {
     result["level_of_detail"] = run.levelOfDetail;
     result["lod_error_pixels"] = run.levelOfDetail ? Json(asTyped(run.lodErrorPixels)) : Json(nullptr);
     result["fallback_reason"] = run.fallbackReason.empty() ? Json(nullptr) : Json(run.fallbackReason);
+    result["stream_asked"] = run.streamAsked;
+    result["streamed"] = run.streamed;
+    result["pyramid_built"] = run.pyramidBuilt;
+    result["stream"] = run.streamed ? streamJson(run.streamTotals) : Json(nullptr);
     result["resident_bytes_after_startup"] = run.residentBytesAfterStartup;
     result["peak_resident_bytes"] = run.peakResidentBytes;
     Json startup = Json::object();
@@ -158,7 +225,7 @@ Json mapRunJson(const MapRun& run) {
     result["startup_ms"] = startup;
     result["startup_total_ms"] = rounded(totalMs(run.startup));
     Json sizes = Json::array();
-    for (const SizeRun& size : run.sizes) sizes.push_back(sizeRunJson(size));
+    for (const SizeRun& size : run.sizes) sizes.push_back(sizeRunJson(size, run));
     result["sizes"] = sizes;
     return result;
 }
@@ -184,6 +251,13 @@ Json reportJson(const Json& device, const BenchOptions& options, const std::vect
     }
     report["camera_path"] =
         "start pose, climbing 0.5 units/s, view swinging 22.5 degrees either way with a 10 s period";
+    report["flight"] = options.flight;
+    if (options.flight) {
+        report["flight_path"] = "from a quarter of the way in along the start heading, straight on at " +
+                                std::to_string(static_cast<int>(FLIGHT_UNITS_PER_SECOND)) +
+                                " units/s of real time; static: as many frames standing there once settled; "
+                                "settled flight: each of the flight's poses drawn again once its tiles had all arrived";
+    }
     report["statistics"] =
         "median and p95 interpolate linearly between the nearest ranks; fps = 1000 / CPU frame median; "
         "GPU times from GL timestamp queries, each pass from the stamp before it";
@@ -202,6 +276,10 @@ std::string formatTable(const Json& report) {
         << device["version"].get<std::string>() << "\n";
     out << report["frames"].get<int>() << " measured frames after " << report["warmup_frames"].get<int>()
         << " warm-up frames at each size, vertical sync off";
+    if (report["flight"].get<bool>()) {
+        out << "; flights forward at " << static_cast<int>(FLIGHT_UNITS_PER_SECOND)
+            << " units a second against the same frames standing still";
+    }
     if (device["timestamp_bits"].get<int>() == 0) out << "; this GL has no timestamp queries, so no GPU times";
     out << "\n";
     const TerrainOptions defaults;
@@ -227,6 +305,7 @@ std::string formatTable(const Json& report) {
         out << row("total", {milliseconds(map["startup_total_ms"])});
         out << row("resident at start-up", {megabytes(map["resident_bytes_after_startup"])});
         out << row("peak resident", {megabytes(map["peak_resident_bytes"])});
+        writeStream(out, map["stream"]);
         for (const Json& size : map["sizes"]) {
             out << "\n";
             writeSize(out, size);

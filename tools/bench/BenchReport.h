@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/bench/BenchOptions.h"
+#include "scene/TerrainSurface.h"
 #include "tools/bench/BenchStatistics.h"
 
 using Json = nlohmann::ordered_json;
@@ -31,6 +32,18 @@ struct SizeRun {
     std::vector<double> triangles;
     // Empty when the GL has no timestamp counter.
     std::vector<FrameGpuTimes> gpuFrames;
+    // What streaming did over the measured frames (a streamed map only).
+    StreamCounters stream;
+    // With --flight: the frames standing where the flight starts, measured once every tile had arrived (or the
+    // wait for them gave up), and what streaming did over them.
+    double settleMs = 0;
+    bool settled = false;
+    std::vector<double> staticCpuFrameMs;
+    StreamCounters staticStream;
+    // With --flight: each of the flight's poses drawn again once its tiles had all arrived, and how
+    // many poses the wait gave up on.
+    std::vector<double> settledFlightCpuFrameMs;
+    int unsettledFlightPoses = 0;
 };
 
 struct MapRun {
@@ -44,13 +57,23 @@ struct MapRun {
     float lodErrorPixels = 0.0f;
     // The program's line saying why it fell back; empty when the map was drawn as asked.
     std::string fallbackReason;
+    bool streamAsked = false;
+    bool streamed = false;
+    // Whether the map's pyramid was built during this run's start-up (its "height map load").
+    bool pyramidBuilt = false;
+    // What streaming did over the whole run, start-up included.
+    StreamCounters streamTotals;
     // Resident memory once the first frame is drawn, and the most the process held at once over
     // the whole run; 0 where the system does not say.
     uint64_t residentBytesAfterStartup = 0;
     uint64_t peakResidentBytes = 0;
     std::vector<StartupPhaseLog::Phase> startup;
     std::vector<SizeRun> sizes;
+    bool flight = false;
 };
+
+// What streaming did between two readings of its counters.
+StreamCounters countedBetween(const StreamCounters& before, const StreamCounters& after);
 
 Json deviceJson(const BenchDevice& device);
 // Summaries and the samples behind them.

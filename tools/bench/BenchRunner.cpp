@@ -6,8 +6,11 @@
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -17,6 +20,7 @@
 #include "app/Application.h"
 #include "app/Fatal.h"
 #include "io/DataPath.h"
+#include "io/Pyramid.h"
 #include "math/Camera.h"
 #include "post/Framebuffer.h"
 #include "scene/Terrain.h"
@@ -138,21 +142,52 @@ public:
     }
 };
 
-// The clock, camera and view matrix of frame `index` of the path, set as the main loop sets them.
-void poseForFrame(Application& app, const CameraPose& start, int index) {
-    app.time = index * BENCH_FRAME_SECONDS;
-    const CameraPose pose = cameraPathPose(start, app.time);
+void setPose(Application& app, const CameraPose& pose) {
     Camera& camera = *app.camera;
     camera.position = pose.position;
     camera.direction = pose.direction;
     app.modelview = lookAt(camera.position, camera.position + camera.direction, camera.up);
 }
 
-// One main-loop iteration, with the path in place of the camera's own update.
-void drawPathFrame(Application& app, const CameraPose& start, int index) {
-    poseForFrame(app, start, index);
+// The clock, camera and view matrix of frame `index` of the path, set as the main loop sets them.
+void poseForFrame(Application& app, const CameraPose& start, int index) {
+    app.time = index * BENCH_FRAME_SECONDS;
+    setPose(app, cameraPathPose(start, app.time));
+}
+
+// One main-loop iteration at `pose` with the clock at `seconds`, in place of the camera's own update.
+// The flight runs on the real clock, as the main loop does, so that the ground passes as fast as
+// under a person's hand however slow the frames are, and fades in as fast as it would.
+void drawFrameAt(Application& app, const CameraPose& pose, double seconds) {
+    app.time = seconds;
+    setPose(app, pose);
     app.renderFrame();
     glfwPollEvents();
+}
+
+// Frame `index` of the path, on the path's fixed clock.
+void drawPathFrame(Application& app, const CameraPose& start, int index) {
+    const double seconds = index * BENCH_FRAME_SECONDS;
+    drawFrameAt(app, cameraPathPose(start, seconds), seconds);
+}
+
+// Longest wait for a streamed map's tiles at one pose: far beyond a healthy load, short enough that
+// a stuck loader still leaves a report.
+constexpr double SETTLE_LIMIT_SECONDS = 120.0;
+
+// Draws at `pose`, the clock running from `clockStart`, until a frame shows every tile it wants or
+// the limit has passed; returns whether it did.
+bool settleAt(Application& app, const CameraPose& pose, double clockStart, double& waitedMs) {
+    const double start = nowSeconds();
+    do {
+        drawFrameAt(app, pose, nowSeconds() - clockStart);
+        waitedMs = (nowSeconds() - start) * 1000.0;
+    } while (!app.terrain->isSettled() && waitedMs < SETTLE_LIMIT_SECONDS * 1000.0);
+    return app.terrain->isSettled();
+}
+
+CameraPose flownPose(const CameraPose& flightStart, double flownSeconds) {
+    return flightPose(flightStart, static_cast<float>(FLIGHT_UNITS_PER_SECOND * flownSeconds));
 }
 
 BenchSize drawnSize(const Application& app) { return {app.mainFramebuffer->width, app.mainFramebuffer->height}; }
@@ -218,6 +253,7 @@ std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMa
     app.glfwErrorCallback = reportGlfwErrorToParent;
     app.terrainOptions = options.terrain;
     app.terrainOptions.levelOfDetail = benchMap.levelOfDetail;
+    app.terrainOptions.stream = benchMap.stream;
     app.windowSettings.width = options.sizes.front().width;
     app.windowSettings.height = options.sizes.front().height;
     app.windowSettings.swapInterval = 0;
@@ -226,6 +262,12 @@ std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMa
     run.map = displayName(map);
     run.levelOfDetailAsked = benchMap.levelOfDetail;
     run.path = resolveTypedPath(map);
+    run.streamAsked = benchMap.stream;
+    run.flight = options.flight;
+    std::error_code ignored;
+    const std::string cacheFolder = pyramidCacheFolder();
+    const bool pyramidExisted =
+        !cacheFolder.empty() && std::filesystem::exists(pyramidFolder(cacheFolder, run.path), ignored);
     std::cerr << "kelta-bench: " << run.map << ": start-up" << std::endl;
 
     StartupPhaseLog startup(nowSeconds());
@@ -255,10 +297,19 @@ std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMa
     run.levelOfDetail = terrain.lod != nullptr;
     if (terrain.lod) run.lodErrorPixels = terrain.lod->errorPixels;
     run.fallbackReason = terrain.fallbackReason;
+    run.streamed = terrain.stream != nullptr;
+    run.pyramidBuilt = run.streamed && !pyramidExisted && !cacheFolder.empty() &&
+                       std::filesystem::exists(pyramidFolder(cacheFolder, run.path), ignored);
     // The program's own line went to the captured output with the rest of its log.
     if (!run.fallbackReason.empty()) std::cerr << "kelta-bench: " << run.map << ": " << run.fallbackReason << std::endl;
 
     const CameraPose start{app.camera->position, app.camera->direction};
+    // The flight begins a quarter of the way in along the start heading, where the map fills the
+    // view: from the corner the view fills as the camera flies in, and the frames grow dearer for
+    // that alone, which would be charged to streaming.
+    const float shorterSide = std::min(static_cast<float>(terrain.gridWidth - 1) * terrain.geometry.columnSpacing,
+                                       static_cast<float>(terrain.gridHeight - 1) * terrain.geometry.rowSpacing);
+    const CameraPose flightStart = flightPose(start, 0.25f * shorterSide * std::sqrt(2.0f));
     poseForFrame(app, start, 0);
     const double firstFrameStart = nowSeconds();
     app.renderFrame();
@@ -279,25 +330,67 @@ std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMa
                   << " measured frames" << std::endl;
 
         int index = 0;
-        for (; index < options.warmup; ++index) drawPathFrame(app, start, index);
+        const double clockStart = nowSeconds();
+        if (options.flight) {
+            sizeRun.settled = settleAt(app, flightStart, clockStart, sizeRun.settleMs);
+            if (!sizeRun.settled) {
+                std::cerr << "kelta-bench: " << run.map << ": the tiles where the flight starts had not all "
+                          << "arrived after " << SETTLE_LIMIT_SECONDS << " s; timing the static frames as they are"
+                          << std::endl;
+            }
+            for (int frame = 0; frame < options.warmup; ++frame) {
+                drawFrameAt(app, flightStart, nowSeconds() - clockStart);
+            }
+            glFinish();
+            const StreamCounters before = app.terrain->streamCounters();
+            for (int frame = 0; frame < options.frames; ++frame) {
+                const double frameStart = nowSeconds();
+                drawFrameAt(app, flightStart, frameStart - clockStart);
+                sizeRun.staticCpuFrameMs.push_back((nowSeconds() - frameStart) * 1000.0);
+            }
+            sizeRun.staticStream = countedBetween(before, app.terrain->streamCounters());
+        } else {
+            for (; index < options.warmup; ++index) drawPathFrame(app, start, index);
+        }
         glFinish();
+        const StreamCounters before = app.terrain->streamCounters();
+        const double flightStartSeconds = nowSeconds();
+        std::vector<double> flownSeconds;
         timer.setRecording(true);
         for (int frame = 0; frame < options.frames; ++frame, ++index) {
             const double frameStart = nowSeconds();
-            drawPathFrame(app, start, index);
+            if (options.flight) {
+                flownSeconds.push_back(frameStart - flightStartSeconds);
+                drawFrameAt(app, flownPose(flightStart, flownSeconds.back()), frameStart - clockStart);
+            } else {
+                drawPathFrame(app, start, index);
+            }
             sizeRun.cpuFrameMs.push_back((nowSeconds() - frameStart) * 1000.0);
             sizeRun.triangles.push_back(static_cast<double>(app.terrain->trianglesPerFrame()));
             if (observer.timer) timer.collectFinished();
         }
         timer.setRecording(false);
+        sizeRun.stream = countedBetween(before, app.terrain->streamCounters());
         sizeRun.blurPassCount = observer.blurPassesInFrame;
         if (observer.timer) {
             timer.collectAll();
             sizeRun.gpuFrames = timer.takeFrames();
         }
+        // The flight's poses again, each held until its tiles have all arrived: what the same
+        // frames cost without anything missing or fading, so that the ground's own cost is not
+        // charged to streaming.
+        for (double flown : flownSeconds) {
+            const CameraPose pose = flownPose(flightStart, flown);
+            double waitedMs = 0;
+            if (!settleAt(app, pose, clockStart, waitedMs)) ++sizeRun.unsettledFlightPoses;
+            const double frameStart = nowSeconds();
+            drawFrameAt(app, pose, frameStart - clockStart);
+            sizeRun.settledFlightCpuFrameMs.push_back((nowSeconds() - frameStart) * 1000.0);
+        }
         run.sizes.push_back(sizeRun);
     }
     run.peakResidentBytes = statusBytes("VmHWM:");
+    run.streamTotals = app.terrain->streamCounters();
     glfwTerminate();
     return jsonText(Json{{"device", deviceJson(device)}, {"map", mapRunJson(run)}});
 }

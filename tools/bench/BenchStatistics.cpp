@@ -24,6 +24,7 @@ TimingSummary summarize(const std::vector<double>& samplesMs) {
     std::sort(sorted.begin(), sorted.end());
     summary.medianMs = percentileOfSorted(sorted, 0.5);
     summary.p95Ms = percentileOfSorted(sorted, 0.95);
+    summary.p99Ms = percentileOfSorted(sorted, 0.99);
     return summary;
 }
 

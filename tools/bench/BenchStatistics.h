@@ -13,9 +13,10 @@ struct TimingSummary {
     size_t count = 0;
     double medianMs = 0;
     double p95Ms = 0;
+    double p99Ms = 0;
 };
 
-// The median and the 95th percentile, each interpolated linearly between the two nearest ranks.
+// The median and the 95th and 99th percentiles, each interpolated linearly between the two nearest ranks.
 TimingSummary summarize(const std::vector<double>& samplesMs);
 
 // 1000 / the frame time; 0 when there is no positive frame time.

@@ -13,3 +13,11 @@ CameraPose cameraPathPose(const CameraPose& start, double seconds) {
     pose.direction = vec3{c * d.x + s * d.z, d.y, c * d.z - s * d.x};
     return pose;
 }
+
+CameraPose flightPose(const CameraPose& start, float distance) {
+    CameraPose pose = start;
+    const vec3& d = start.direction;
+    const float level = std::sqrt(d.x * d.x + d.z * d.z);
+    if (level > 0.0f) pose.position = pose.position + vec3{d.x / level * distance, 0.0f, d.z / level * distance};
+    return pose;
+}

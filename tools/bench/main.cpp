@@ -80,8 +80,9 @@ int main(int argc, char** argv) {
     if (options.maps.empty()) {
         ensureLargeMap();
         const bool levelOfDetail = options.terrain.levelOfDetail;
-        options.maps = {{DEFAULT_MAP, levelOfDetail}, {LARGE_MAP, levelOfDetail}};
-        if (!levelOfDetail) options.maps.push_back({LARGE_MAP, true});
+        const bool stream = options.terrain.stream;
+        options.maps = {{DEFAULT_MAP, levelOfDetail, stream}, {LARGE_MAP, levelOfDetail, stream}};
+        if (!levelOfDetail && !stream) options.maps.push_back({LARGE_MAP, true, false});
     }
 
     Json device;
