@@ -31,7 +31,7 @@ const char* const TERRAIN_OPTIONS_HELP =
     "                           and the sky move with it\n"
     "  --stream                 stream the map from its pyramid of tiles, whatever its size (maps\n"
     "                           larger than one texture of the GPU always stream)\n"
-    "  --tile-cache MB          megabytes of tiles a streamed map keeps, 16 to 65536 (default: 192)\n";
+    "  --tile-cache MB          megabytes of tiles a streamed map keeps, 16 to 65536 (default: 64)\n";
 
 bool parseDecimal(const std::string& text, double& value) {
     if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;

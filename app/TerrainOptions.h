@@ -28,7 +28,7 @@ struct TerrainOptions {
     // Stream the map from its pyramid whatever its size (maps too large for one texture always stream).
     bool stream = false;
     // Megabytes of the GPU cache that streamed tiles are held in.
-    int tileCacheMegabytes = 192;
+    int tileCacheMegabytes = 64;
 };
 
 // The options' names as a command line spells them: those that take a value, and the flags.

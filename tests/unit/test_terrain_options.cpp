@@ -79,7 +79,7 @@ TEST(TerrainOptions, BadValuesAreRefusedWithWhatTheOptionTakes) {
             EXPECT_EQ(terrain.drapeBands, (std::array<int, 3>{0, 0, 0}));
             EXPECT_TRUE(terrain.hasSea);
             EXPECT_FALSE(terrain.levelOfDetail);
-            EXPECT_EQ(terrain.tileCacheMegabytes, 192);
+            EXPECT_EQ(terrain.tileCacheMegabytes, 64);
         }
     }
 }
