@@ -169,7 +169,7 @@ void Terrain::streamMap(const std::string& mapName, const std::string& mapFile, 
 
     geometry = mapGeometry(tiles.elevation, tiles.largestValue, arguments.heightScaleGiven, mapName);
     stream = new TerrainStream(std::move(source), geometry, options.lodErrorPixels,
-                               TerrainStream::cacheLayersFor(options.tileCacheMegabytes, tiles.tileQuads));
+                               TerrainStream::cacheLayersFor(options.tileCacheMegabytes, tiles));
     if (!stream->loadFailure.empty()) {
         fatal("Could not load heightmap: " + stream->loadFailure, describeLookup(mapName, mapFile));
     }

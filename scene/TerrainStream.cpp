@@ -28,12 +28,14 @@ size_t tileBytes(int tileQuads) { return size_t(tileSide(tileQuads)) * size_t(ti
 
 }  // namespace
 
-int TerrainStream::cacheLayersFor(int megabytes, int tileQuads) {
+int TerrainStream::cacheLayersFor(int megabytes, const TileMap& map) {
     GLint largest = 0;
     glGetIntegerv(GL_MAX_ARRAY_TEXTURE_LAYERS, &largest);
-    const size_t layers = (size_t(megabytes) << 20) / tileBytes(tileQuads);
+    const size_t layers = (size_t(megabytes) << 20) / tileBytes(map.tileQuads);
+    size_t tiles = 0;
+    for (const TileLevel& level : map.levels) tiles += size_t(level.columns) * size_t(level.rows);
     // The page table holds layer + 1 in 16 bits.
-    return static_cast<int>(std::min({layers, size_t(largest), size_t(UINT16_MAX - 1)}));
+    return static_cast<int>(std::min({layers, tiles, size_t(largest), size_t(UINT16_MAX - 1)}));
 }
 
 TerrainStream::TerrainStream(std::unique_ptr<TileSource> tileSource, const TerrainGeometry& geometry,

@@ -46,8 +46,9 @@ public:
     // Empty, or why the coarsest levels could not be loaded (nothing can be drawn then).
     std::string loadFailure;
 
-    // The cache layers that `megabytes` of tiles of the source's size take, as many as this GL allows.
-    static int cacheLayersFor(int megabytes, int tileQuads);
+    // The cache layers that `megabytes` of the map's tiles take, as many as this GL allows and no
+    // more than the map has tiles: a small map does not hold memory it can never fill.
+    static int cacheLayersFor(int megabytes, const TileMap& map);
 
     // Reads the coarsest levels into a cache of `cacheLayers` tiles before returning, starts the
     // background readers and builds the programs; the map is placed by the geometry.
