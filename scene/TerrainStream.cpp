@@ -34,8 +34,9 @@ int TerrainStream::cacheLayersFor(int megabytes, const TileMap& map) {
     const size_t layers = (size_t(megabytes) << 20) / tileBytes(map.tileQuads);
     size_t tiles = 0;
     for (const TileLevel& level : map.levels) tiles += size_t(level.columns) * size_t(level.rows);
-    // The page table holds layer + 1 in 16 bits.
-    return static_cast<int>(std::min({layers, tiles, size_t(largest), size_t(UINT16_MAX - 1)}));
+    // Twice the map's tiles: the pinned coarsest ones may take at most half the cache. The page
+    // table holds layer + 1 in 16 bits.
+    return static_cast<int>(std::min({layers, 2 * tiles, size_t(largest), size_t(UINT16_MAX - 1)}));
 }
 
 TerrainStream::TerrainStream(std::unique_ptr<TileSource> tileSource, const TerrainGeometry& geometry,

@@ -47,7 +47,7 @@ public:
     std::string loadFailure;
 
     // The cache layers that `megabytes` of the map's tiles take, as many as this GL allows and no
-    // more than the map has tiles: a small map does not hold memory it can never fill.
+    // more than twice the map's tiles: a small map does not hold memory it can never fill.
     static int cacheLayersFor(int megabytes, const TileMap& map);
 
     // Reads the coarsest levels into a cache of `cacheLayers` tiles before returning, starts the
