@@ -79,19 +79,22 @@ const char* TerrainLodShader::vertexSourceForMode(int mode) {
 
 const char* TerrainLodShader::fragmentSourceForMode(int mode) { return fragmentSourceDefining(mode, "LEVEL_OF_DETAIL"); }
 
-TerrainLodShader::TerrainLodShader(int mode)
-    : TerrainShader(vertexSourceForMode(mode), fragmentSourceForMode(mode)), mode(mode) {
-    heightsLocation = glGetUniformLocation(program, "heights");
+TerrainGridShader::TerrainGridShader(int mode, const char* vertexSource, const char* fragmentSource)
+    : TerrainShader(vertexSource, fragmentSource),
+      mode(mode),
+      vertexSource(vertexSource),
+      fragmentSource(fragmentSource) {
     heightOffsetLocation = glGetUniformLocation(program, "heightOffset");
     heightPerValueLocation = glGetUniformLocation(program, "heightPerValue");
     morphRangesLocation = glGetUniformLocation(program, "morphRanges");
-    voidCellsLocation = glGetUniformLocation(program, "voidCells");
     hasVoidsLocation = glGetUniformLocation(program, "hasVoids");
 }
 
-const char* TerrainLodShader::getVertexSource() { return vertexSourceForMode(mode); }
-
-const char* TerrainLodShader::getFragmentSource() { return fragmentSourceForMode(mode); }
+TerrainLodShader::TerrainLodShader(int mode)
+    : TerrainGridShader(mode, vertexSourceForMode(mode), fragmentSourceForMode(mode)) {
+    heightsLocation = glGetUniformLocation(program, "heights");
+    voidCellsLocation = glGetUniformLocation(program, "voidCells");
+}
 
 const char* TerrainStreamShader::vertexSourceForMode(int mode) {
     return mode == 5 ? glsl::terrainStreamAnimatedVert : glsl::terrainStreamStaticVert;
@@ -100,7 +103,7 @@ const char* TerrainStreamShader::vertexSourceForMode(int mode) {
 const char* TerrainStreamShader::fragmentSourceForMode(int mode) { return fragmentSourceDefining(mode, "STREAMING"); }
 
 TerrainStreamShader::TerrainStreamShader(int mode)
-    : TerrainShader(vertexSourceForMode(mode), fragmentSourceForMode(mode)), mode(mode) {
+    : TerrainGridShader(mode, vertexSourceForMode(mode), fragmentSourceForMode(mode)) {
     tileCacheLocation = glGetUniformLocation(program, "tileCache");
     pageTableLocation = glGetUniformLocation(program, "pageTable");
     layerFadesLocation = glGetUniformLocation(program, "layerFades");
@@ -108,12 +111,4 @@ TerrainStreamShader::TerrainStreamShader(int mode)
     coarsestTileLevelLocation = glGetUniformLocation(program, "coarsestTileLevel");
     tileLevelSamplesLocation = glGetUniformLocation(program, "tileLevelSamples");
     tileLevelTilesLocation = glGetUniformLocation(program, "tileLevelTiles");
-    heightOffsetLocation = glGetUniformLocation(program, "heightOffset");
-    heightPerValueLocation = glGetUniformLocation(program, "heightPerValue");
-    morphRangesLocation = glGetUniformLocation(program, "morphRanges");
-    hasVoidsLocation = glGetUniformLocation(program, "hasVoids");
 }
-
-const char* TerrainStreamShader::getVertexSource() { return vertexSourceForMode(mode); }
-
-const char* TerrainStreamShader::getFragmentSource() { return fragmentSourceForMode(mode); }

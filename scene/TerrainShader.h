@@ -42,23 +42,36 @@ protected:
     TerrainShader(const char* vertexSource, const char* fragmentSource);
 };
 
-// A terrain program of one shading mode for the level-of-detail surface: the mode's fragment
-// stage, built with LEVEL_OF_DETAIL defined, behind a vertex stage that places the shared grid on
-// the height samples.
-class TerrainLodShader : public TerrainShader {
+// A terrain program of one shading mode that places a shared grid of quads on heights, as the
+// level-of-detail and streamed surfaces draw: the uniforms both have.
+class TerrainGridShader : public TerrainShader {
 public:
-    GLint heightsLocation = -1;
     GLint heightOffsetLocation = -1;
     GLint heightPerValueLocation = -1;
     GLint morphRangesLocation = -1;
-    GLint voidCellsLocation = -1;
     GLint hasVoidsLocation = -1;
-    int mode = 0;
+    const int mode;
+
+    const char* getVertexSource() override { return vertexSource; }
+    const char* getFragmentSource() override { return fragmentSource; }
+
+protected:
+    TerrainGridShader(int mode, const char* vertexSource, const char* fragmentSource);
+
+private:
+    const char* vertexSource;
+    const char* fragmentSource;
+};
+
+// A terrain program of one shading mode for the level-of-detail surface: the mode's fragment
+// stage, built with LEVEL_OF_DETAIL defined, behind a vertex stage that places the shared grid on
+// the height samples.
+class TerrainLodShader : public TerrainGridShader {
+public:
+    GLint heightsLocation = -1;
+    GLint voidCellsLocation = -1;
 
     explicit TerrainLodShader(int mode);
-
-    const char* getVertexSource() override;
-    const char* getFragmentSource() override;
 
     static const char* vertexSourceForMode(int mode);
     static const char* fragmentSourceForMode(int mode);
@@ -66,7 +79,7 @@ public:
 
 // A terrain program of one shading mode for the streamed surface: the mode's fragment stage, built
 // with STREAMING defined, behind a vertex stage that places the shared grid on the streamed heights.
-class TerrainStreamShader : public TerrainShader {
+class TerrainStreamShader : public TerrainGridShader {
 public:
     GLint tileCacheLocation = -1;
     GLint pageTableLocation = -1;
@@ -75,16 +88,8 @@ public:
     GLint coarsestTileLevelLocation = -1;
     GLint tileLevelSamplesLocation = -1;
     GLint tileLevelTilesLocation = -1;
-    GLint heightOffsetLocation = -1;
-    GLint heightPerValueLocation = -1;
-    GLint morphRangesLocation = -1;
-    GLint hasVoidsLocation = -1;
-    int mode = 0;
 
     explicit TerrainStreamShader(int mode);
-
-    const char* getVertexSource() override;
-    const char* getFragmentSource() override;
 
     static const char* vertexSourceForMode(int mode);
     static const char* fragmentSourceForMode(int mode);
