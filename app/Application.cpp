@@ -9,7 +9,7 @@
 
 #include "app/Callbacks.h"
 #include "app/ContextVersion.h"
-#include "app/Fatal.h"
+#include "io/Fatal.h"
 #include "math/Camera.h"
 #include "post/FinalProcessingEffect.h"
 #include "post/Framebuffer.h"

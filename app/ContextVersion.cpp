@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/Fatal.h"
+#include "io/Fatal.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Fatal.h"
+#include "io/Fatal.h"
 #include "io/DataPath.h"
 #include "scene/TerrainArguments.h"
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/Fatal.h"
+#include "io/Fatal.h"
 
 namespace {
 

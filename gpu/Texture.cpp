@@ -3,8 +3,8 @@
 
 #include <sstream>
 
-#include "app/Fatal.h"
-#include "gpu/Bitmap.h"
+#include "io/Fatal.h"
+#include "io/Bitmap.h"
 #include "gpu/UnpackAlignment.h"
 #include "io/DataPath.h"
 

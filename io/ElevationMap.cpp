@@ -3,7 +3,7 @@
 // largest maps at two bytes a sample instead of eight.
 #include "io/ElevationMap.h"
 
-#include "gpu/BitmapFormat.h"
+#include "io/BitmapFormat.h"
 #include "io/ImageInput.h"
 #include "io/VoidFill.h"
 

@@ -7,8 +7,8 @@
 // trivially destructible objects, so the jump skips no destructor; their callers own the buffers.
 #include "io/HeightMap.h"
 
-#include "gpu/Bitmap.h"
-#include "gpu/BitmapFormat.h"
+#include "io/Bitmap.h"
+#include "io/BitmapFormat.h"
 #include "io/ElevationMap.h"
 #include "io/ImageInput.h"
 

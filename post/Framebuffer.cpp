@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "app/Application.h"
-#include "app/Fatal.h"
+#include "io/Fatal.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "app/Fatal.h"
-#include "gpu/BitmapFormat.h"
+#include "io/Fatal.h"
+#include "io/BitmapFormat.h"
 #include "gpu/Texture.h"
 #include "io/DataPath.h"
 #include "io/Drape.h"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Fatal.h"
+#include "io/Fatal.h"
 #include "gpu/UnpackAlignment.h"
 #include "scene/TerrainShader.h"
 #include "scene/glsl/terrainConstants.glsl"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "gpu/BitmapWriter.h"
+#include "io/BitmapWriter.h"
 #include "tools/datagen/DataGen.h"
 
 namespace fs = std::filesystem;

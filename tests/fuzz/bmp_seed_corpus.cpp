@@ -1,6 +1,6 @@
 // Writes the seed corpus of the BMP fuzzer into a folder: valid 8- and 24-bit files in the
 // layouts the reader accepts, and files with the header faults it must refuse.
-#include "gpu/BitmapWriter.h"
+#include "io/BitmapWriter.h"
 #include "tests/BmpTestBytes.h"
 
 #include <cstdint>

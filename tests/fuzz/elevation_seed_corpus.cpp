@@ -1,7 +1,7 @@
 // Writes the seed corpus of the elevation fuzzer into a folder: maps like the real ones (geographic
 // with no data around a country, UTM in floats, feet, rotated), rasters off the ground, voids of
 // every kind, and drape pictures placed, reprojected, stretched and with chosen bands.
-#include "gpu/BitmapWriter.h"
+#include "io/BitmapWriter.h"
 #include "tests/fuzz/FuzzedRaster.h"
 
 #include <cmath>

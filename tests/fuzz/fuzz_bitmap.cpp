@@ -1,6 +1,6 @@
 // libFuzzer entry point: any byte string given to the BMP reader must either load as a sane
 // image or be refused with a message, without a sanitizer report.
-#include "gpu/Bitmap.h"
+#include "io/Bitmap.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Writes the seed corpus of the height-map fuzzer into a folder: a PNG of every colour type and
 // bit depth (one of them interlaced, one written by the 16-bit writer), raw samples, an 8-bit
 // BMP, and PNGs with the faults the reader must refuse.
-#include "gpu/BitmapWriter.h"
+#include "io/BitmapWriter.h"
 #include "io/HeightMap.h"
 #include "tests/BmpTestBytes.h"
 #include "tests/PngTestBytes.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "GlTestContext.h"
-#include "gpu/BitmapWriter.h"
+#include "io/BitmapWriter.h"
 #include "gpu/Shader.h"
 #include "gpu/Texture.h"
 

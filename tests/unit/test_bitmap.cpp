@@ -1,6 +1,6 @@
 // Tests of the BMP writer, the BMP reader and the data-file lookup, on files built byte by byte.
-#include "gpu/Bitmap.h"
-#include "gpu/BitmapWriter.h"
+#include "io/Bitmap.h"
+#include "io/BitmapWriter.h"
 #include "tests/BmpTestBytes.h"
 #include "io/DataPath.h"
 

@@ -1,6 +1,6 @@
 // Runs the BMP reader over the BMP Suite conformance images: the plain 8- and 24-bit files must
 // match their PNG renderings, and no file, however broken, may crash the reader.
-#include "gpu/Bitmap.h"
+#include "io/Bitmap.h"
 
 #include <gtest/gtest.h>
 #include <png.h>

@@ -1,6 +1,6 @@
 // Tests of the generated data set: byte-identical output, files the program's own reader accepts,
 // seamless materials, the lake landscape's proportions, the normal map's code and the sky disc.
-#include "gpu/Bitmap.h"
+#include "io/Bitmap.h"
 #include "tools/datagen/DataGen.h"
 #include "tools/datagen/Noise.h"
 

@@ -1,6 +1,6 @@
 // Tests of the height-map readers (BMP, PNG, raw), the 16-bit PNG writer and the data
 // generator's 16-bit map, on files built byte by byte.
-#include "gpu/BitmapWriter.h"
+#include "io/BitmapWriter.h"
 #include "io/HeightMap.h"
 #include "tests/PngTestBytes.h"
 #include "tests/TempFolder.h"

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "app/Fatal.h"
+#include "io/Fatal.h"
 #include "io/DataPath.h"
 #include "io/Pyramid.h"
 #include "math/Camera.h"

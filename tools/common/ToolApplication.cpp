@@ -2,7 +2,7 @@
 #include "tools/common/ToolApplication.h"
 
 #include "app/Application.h"
-#include "app/Fatal.h"
+#include "io/Fatal.h"
 #include "tools/common/ToolRun.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Writes the generated data set as BMP files (the height map optionally as a PNG) under Maps/ and
 // Textures/ of an output folder.
 #include "io/AtomicFile.h"
-#include "gpu/BitmapWriter.h"
+#include "io/BitmapWriter.h"
 #include "io/HeightMap.h"
 #include "tools/datagen/DataGen.h"
 

@@ -1,4 +1,4 @@
-#include "app/Fatal.h"
+#include "io/Fatal.h"
 
 #include <cstdlib>
 #include <iostream>

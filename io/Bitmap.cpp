@@ -1,8 +1,8 @@
 // Reads uncompressed 8-bit (palette) and 24-bit BMP images into RGB bytes, bottom row first.
 // The input is untrusted: every size is checked against the file before anything is read or allocated.
-#include "gpu/Bitmap.h"
+#include "io/Bitmap.h"
 
-#include "gpu/BitmapFormat.h"
+#include "io/BitmapFormat.h"
 #include "io/DataPath.h"
 #include "io/ImageInput.h"
 

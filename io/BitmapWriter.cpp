@@ -1,9 +1,9 @@
 // Encodes RGB and grey images as plain uncompressed BMP files: 14-byte file header,
 // 40-byte info header, optional 256-entry palette, rows padded to 4 bytes, bottom row first.
-#include "gpu/BitmapWriter.h"
+#include "io/BitmapWriter.h"
 
 #include "io/AtomicFile.h"
-#include "gpu/BitmapFormat.h"
+#include "io/BitmapFormat.h"
 
 namespace {
 

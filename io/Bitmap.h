@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "gpu/BitmapFormat.h"
+#include "io/BitmapFormat.h"
 #include "io/ImageInput.h"
 
 class Bitmap {
