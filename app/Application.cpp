@@ -31,11 +31,33 @@ Application& Application::instance() {
     return *registeredApplication;
 }
 
+Application::Application() = default;
+
+Application::~Application() {
+    if (registeredApplication == this) registeredApplication = nullptr;
+}
+
 void Application::registerInstance(Application* application) { registeredApplication = application; }
 
 void Application::run() {
     startUp();
     mainLoop();
+    shutDown();
+}
+
+void Application::shutDown() {
+    Application& app = instance();
+    // The terrain first: its surfaces draw with the programs below and read the camera.
+    app.terrain.reset();
+    app.skydome.reset();
+    app.camera.reset();
+    app.gaussianBlurEffect.reset();
+    app.finalProcessingEffect.reset();
+    app.blurFramebufferA.reset();
+    app.blurFramebufferB.reset();
+    app.mainFramebuffer.reset();
+    for (std::unique_ptr<TerrainShader>& shader : app.terrainShaders) shader.reset();
+    app.initialTerrainShader.reset();
     glfwTerminate();
 }
 
@@ -75,9 +97,9 @@ void Application::startUp() {
     app.startupPhaseEnded("window and context");
 
     if (app.samples > 0) {
-        app.mainFramebuffer = new FramebufferMultisampled(2, true);
+        app.mainFramebuffer = std::make_unique<FramebufferMultisampled>(2, true);
     } else {
-        app.mainFramebuffer = new Framebuffer(2, true);
+        app.mainFramebuffer = std::make_unique<Framebuffer>(2, true);
     }
 
     glfwSetInputMode(app.window, GLFW_CURSOR, GLFW_CURSOR_DISABLED);
@@ -88,23 +110,23 @@ void Application::startUp() {
     // Each terrain program reads the mode while it is built.
     for (int mode = 1; mode <= 5; ++mode) {
         instance().terrainMode = mode;
-        app.terrainShaders[mode - 1] = new TerrainShader();
+        app.terrainShaders[mode - 1] = std::make_unique<TerrainShader>();
     }
-    app.initialTerrainShader = new TerrainShader();
+    app.initialTerrainShader = std::make_unique<TerrainShader>();
     app.startupPhaseEnded("shader builds");
 
     // The terrain places the camera, so the camera comes first.
-    app.camera = new Camera();
-    app.terrain = new Terrain(app.initialTerrainShader);
-    app.skydome = new Skydome();
+    app.camera = std::make_unique<Camera>();
+    app.terrain = std::make_unique<Terrain>(app.initialTerrainShader.get());
+    app.skydome = std::make_unique<Skydome>();
     app.startupPhaseEnded("sky");
 
-    app.finalProcessingEffect = new FinalProcessingEffect(new FinalProcessingShader());
-    app.gaussianBlurEffect = new GaussianBlurEffect();
+    app.finalProcessingEffect = std::make_unique<FinalProcessingEffect>(std::make_unique<FinalProcessingShader>());
+    app.gaussianBlurEffect = std::make_unique<GaussianBlurEffect>();
     app.startupPhaseEnded("shader builds");
 
-    app.blurFramebufferA = new Framebuffer(1, false);
-    app.blurFramebufferB = new Framebuffer(1, false);
+    app.blurFramebufferA = std::make_unique<Framebuffer>(1, false);
+    app.blurFramebufferB = std::make_unique<Framebuffer>(1, false);
 
     int width = 0, height = 0;
     glfwGetFramebufferSize(app.window, &width, &height);

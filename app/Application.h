@@ -2,6 +2,8 @@
 // and post-processing object; reached by all other code through Application::instance().
 #pragma once
 
+#include <memory>
+
 #include "app/RenderObserver.h"
 #include "app/TerrainOptions.h"
 #include "gpu/DepthConvention.h"
@@ -33,20 +35,22 @@ public:
     mat4 modelview;
     // How the scene target's depth maps distance; start-up chooses it for the view distance.
     DepthConvention depthConvention = DepthConvention::Standard;
-    TerrainShader* initialTerrainShader = nullptr;
-    Camera* camera = nullptr;
-    Terrain* terrain = nullptr;
-    Skydome* skydome = nullptr;
+    // The objects start-up makes, owned here. Released (GL objects first, while the context lives)
+    // when the application is destroyed, or one at a time when replaced.
+    std::unique_ptr<TerrainShader> initialTerrainShader;
+    std::unique_ptr<Camera> camera;
+    std::unique_ptr<Terrain> terrain;
+    std::unique_ptr<Skydome> skydome;
     double time = 0;
     int argc = 0;
     char** argv = nullptr;
     int terrainMode = 0;
-    TerrainShader* terrainShaders[5] = {};
-    Framebuffer* mainFramebuffer = nullptr;
-    Framebuffer* blurFramebufferA = nullptr;
-    Framebuffer* blurFramebufferB = nullptr;
-    FinalProcessingEffect* finalProcessingEffect = nullptr;
-    GaussianBlurEffect* gaussianBlurEffect = nullptr;
+    std::unique_ptr<TerrainShader> terrainShaders[5];
+    std::unique_ptr<Framebuffer> mainFramebuffer;
+    std::unique_ptr<Framebuffer> blurFramebufferA;
+    std::unique_ptr<Framebuffer> blurFramebufferB;
+    std::unique_ptr<FinalProcessingEffect> finalProcessingEffect;
+    std::unique_ptr<GaussianBlurEffect> gaussianBlurEffect;
 
     // What the command line's options ask of the terrain and the view.
     TerrainOptions terrainOptions;
@@ -63,13 +67,23 @@ public:
     // Told of start-up phases and frame passes when set; never owned.
     RenderObserver* observer = nullptr;
 
+    Application();
+    // Releases everything it still owns (the context must be current, unless shutDown released
+    // it all) and is no longer the registered instance.
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
     // The registered instance; ends the process when none is registered.
     static Application& instance();
     // Makes the given object the process-wide instance (null unregisters).
     static void registerInstance(Application* application);
 
-    // Start-up, main loop, then shutting the window system down.
+    // Start-up, main loop, then shutDown.
     void run();
+    // Releases every object start-up made, while the context they belong to is current, then
+    // shuts the window system down.
+    void shutDown();
     // Everything before the main loop: window, context, callbacks and all scene objects.
     void startUp();
     void mainLoop();

@@ -58,7 +58,7 @@ void keyCallback(GLFWwindow* window, int key, int, int action, int) {
         Application& app = Application::instance();
         const int mode = key - GLFW_KEY_1 + 1;
         app.terrainMode = mode;
-        app.terrain->shader = app.terrainShaders[mode - 1];
+        app.terrain->shader = app.terrainShaders[mode - 1].get();
     } else if (key == GLFW_KEY_B) {
         if (!pressed) return;
         FinalProcessingEffect& final = *Application::instance().finalProcessingEffect;

@@ -1,4 +1,6 @@
 // Entry point: creates and registers the application, then runs it.
+#include <memory>
+
 #include "app/Application.h"
 #include "app/ProgramOptions.h"
 #include "io/StandardStreams.h"
@@ -6,8 +8,8 @@
 int main(int argc, char** argv) {
     ensureStandardDescriptors();
     const ProgramOptions options = readCommandLine(argc, argv);
-    Application* application = new Application();
-    Application::registerInstance(application);
+    const std::unique_ptr<Application> application = std::make_unique<Application>();
+    Application::registerInstance(application.get());
     application->argc = options.argc;
     application->argv = options.argv;
     application->terrainOptions = options.terrain;

@@ -48,3 +48,5 @@ Shader::Shader(const char* vertexSource, const char* fragmentSource) {
     }
     positionLocation = glGetAttribLocation(program, "vPosition");
 }
+
+Shader::~Shader() { glDeleteProgram(program); }

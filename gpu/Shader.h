@@ -21,6 +21,10 @@ public:
 
     // Builds the program; does not return on a compile or link failure.
     Shader(const char* vertexSource, const char* fragmentSource);
+    // Deletes the program: the context that built it must be current.
+    virtual ~Shader();
+    Shader(const Shader&) = delete;
+    Shader& operator=(const Shader&) = delete;
 
     // The vertex-stage text of the subclass's program.
     virtual const char* getVertexSource() = 0;

@@ -72,6 +72,8 @@ Texture::Texture(int width, int height, const uint8_t* rgba) : width(width), hei
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
 }
 
+Texture::~Texture() { glDeleteTextures(1, &id); }
+
 TextureAtlas::TextureAtlas(int layerCount, const char* const* paths) : layerCount(layerCount) {
     glGenTextures(1, &id);
     glActiveTexture(GL_TEXTURE0);
@@ -95,3 +97,5 @@ TextureAtlas::TextureAtlas(int layerCount, const char* const* paths) : layerCoun
     }
     glGenerateMipmap(GL_TEXTURE_2D_ARRAY);
 }
+
+TextureAtlas::~TextureAtlas() { glDeleteTextures(1, &id); }

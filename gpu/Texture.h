@@ -19,6 +19,10 @@ public:
     // linear alpha, its edges clamped rather than repeated. Its sides must be within the device's
     // limit (GL_MAX_TEXTURE_SIZE).
     Texture(int width, int height, const uint8_t* rgba);
+    // Deletes the texture: the context that made it must be current.
+    ~Texture();
+    Texture(const Texture&) = delete;
+    Texture& operator=(const Texture&) = delete;
 };
 
 class TextureAtlas {
@@ -31,4 +35,7 @@ public:
     // File k becomes layer k; ends the process on a load failure, a side beyond the device's
     // limit or a size mismatch.
     TextureAtlas(int layerCount, const char* const* paths);
+    ~TextureAtlas();
+    TextureAtlas(const TextureAtlas&) = delete;
+    TextureAtlas& operator=(const TextureAtlas&) = delete;
 };

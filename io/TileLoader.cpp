@@ -3,61 +3,85 @@
 #include "io/TileLoader.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
-TileLoader::TileLoader(const TileSource& source, int threads, std::chrono::milliseconds retryPause)
-    : source(source), retryPause(retryPause) {
-    for (int k = 0; k < std::max(1, threads); ++k) readers.emplace_back([this] { read(); });
+struct TileLoader::Shared {
+    Shared(std::shared_ptr<const TileSource> source, std::chrono::milliseconds retryPause)
+        : source(std::move(source)), retryPause(retryPause) {}
+
+    // Reads what is wanted until the loader stops.
+    void read();
+
+    const std::shared_ptr<const TileSource> source;
+    const std::chrono::milliseconds retryPause;
+    std::mutex guard;
+    std::condition_variable wakeReaders;
+    bool stopping = false;
+    std::deque<TileKey> waiting;
+    std::unordered_set<TileKey, TileKeyHash> beingRead;
+    std::unordered_set<TileKey, TileKeyHash> readNotTaken;
+    std::unordered_map<TileKey, std::chrono::steady_clock::time_point, TileKeyHash> failedAt;
+    std::vector<Tile> finishedTiles;
+    std::optional<std::string> firstFailure;
+    bool failureTold = false;
+};
+
+TileLoader::TileLoader(std::shared_ptr<const TileSource> source, int threads, std::chrono::milliseconds retryPause)
+    : shared(std::make_shared<Shared>(std::move(source), retryPause)) {
+    for (int k = 0; k < std::max(1, threads); ++k) {
+        std::thread([state = shared] { state->read(); }).detach();
+    }
 }
 
 TileLoader::~TileLoader() {
     {
-        const std::lock_guard<std::mutex> lock(guard);
-        stopping = true;
-        waiting.clear();
+        const std::lock_guard<std::mutex> lock(shared->guard);
+        shared->stopping = true;
+        shared->waiting.clear();
+        shared->finishedTiles.clear();
     }
-    wakeReaders.notify_all();
-    for (std::thread& reader : readers) reader.join();
+    shared->wakeReaders.notify_all();
 }
 
 void TileLoader::request(const std::vector<TileKey>& wanted) {
     const auto now = std::chrono::steady_clock::now();
     {
-        const std::lock_guard<std::mutex> lock(guard);
-        waiting.clear();
+        const std::lock_guard<std::mutex> lock(shared->guard);
+        shared->waiting.clear();
         std::unordered_set<TileKey, TileKeyHash> queued;
         for (const TileKey& key : wanted) {
-            if (beingRead.count(key) != 0 || readNotTaken.count(key) != 0) continue;
-            const auto failed = failedAt.find(key);
-            if (failed != failedAt.end() && now - failed->second < retryPause) continue;
-            if (queued.insert(key).second) waiting.push_back(key);
+            if (shared->beingRead.count(key) != 0 || shared->readNotTaken.count(key) != 0) continue;
+            const auto failed = shared->failedAt.find(key);
+            if (failed != shared->failedAt.end() && now - failed->second < shared->retryPause) continue;
+            if (queued.insert(key).second) shared->waiting.push_back(key);
         }
-        if (waiting.empty()) return;
+        if (shared->waiting.empty()) return;
     }
-    wakeReaders.notify_all();
+    shared->wakeReaders.notify_all();
 }
 
 void TileLoader::takeFinished(std::vector<Tile>& finished) {
-    const std::lock_guard<std::mutex> lock(guard);
-    for (Tile& tile : finishedTiles) {
-        readNotTaken.erase(tile.key);
+    const std::lock_guard<std::mutex> lock(shared->guard);
+    for (Tile& tile : shared->finishedTiles) {
+        shared->readNotTaken.erase(tile.key);
         finished.push_back(std::move(tile));
     }
-    finishedTiles.clear();
+    shared->finishedTiles.clear();
 }
 
 std::optional<std::string> TileLoader::failure() {
-    const std::lock_guard<std::mutex> lock(guard);
-    if (failureTold || !firstFailure) return std::nullopt;
-    failureTold = true;
-    return firstFailure;
+    const std::lock_guard<std::mutex> lock(shared->guard);
+    if (shared->failureTold || !shared->firstFailure) return std::nullopt;
+    shared->failureTold = true;
+    return shared->firstFailure;
 }
 
-size_t TileLoader::outstanding() const {
-    const std::lock_guard<std::mutex> lock(guard);
-    return waiting.size() + beingRead.size();
-}
-
-void TileLoader::read() {
+void TileLoader::Shared::read() {
     for (;;) {
         TileKey key;
         {
@@ -70,9 +94,11 @@ void TileLoader::read() {
         }
         Tile tile;
         std::string message;
-        const bool read = source.readTile(key, tile, message);
+        const bool read = source->readTile(key, tile, message);
         const std::lock_guard<std::mutex> lock(guard);
         beingRead.erase(key);
+        // A loader gone meanwhile wants nothing more.
+        if (stopping) return;
         if (read) {
             failedAt.erase(key);
             readNotTaken.insert(key);

@@ -5,14 +5,9 @@
 #include "io/TileSource.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 class TileLoader {
@@ -20,11 +15,12 @@ public:
     static constexpr int THREADS = 2;
     static constexpr std::chrono::milliseconds RETRY_PAUSE{2000};
 
-    // Starts `threads` readers of `source`, which must outlive the loader.
-    explicit TileLoader(const TileSource& source, int threads = THREADS,
+    // Starts `threads` readers of `source`, which they share: it lives until the last of them ends.
+    explicit TileLoader(std::shared_ptr<const TileSource> source, int threads = THREADS,
                         std::chrono::milliseconds retryPause = RETRY_PAUSE);
-    // Stops the readers, waiting at most for the reads under way (a network read ends within GDAL's
-    // timeout); tiles not yet taken are dropped.
+    // Stops the readers without waiting for them: a read under way (a server that stalls, say) is
+    // abandoned, and its reader ends, releasing what it holds, when that read returns. Tiles not
+    // yet taken are dropped.
     ~TileLoader();
     TileLoader(const TileLoader&) = delete;
     TileLoader& operator=(const TileLoader&) = delete;
@@ -38,23 +34,9 @@ public:
     void takeFinished(std::vector<Tile>& finished);
     // The first failure's message, once: later calls give nothing, until the loader is made anew.
     std::optional<std::string> failure();
-    // Tiles wanted and not yet finished (being read or waiting), for telling when loading has settled.
-    size_t outstanding() const;
 
 private:
-    void read();
-
-    const TileSource& source;
-    const std::chrono::milliseconds retryPause;
-    mutable std::mutex guard;
-    std::condition_variable wakeReaders;
-    bool stopping = false;
-    std::deque<TileKey> waiting;
-    std::unordered_set<TileKey, TileKeyHash> beingRead;
-    std::unordered_set<TileKey, TileKeyHash> readNotTaken;
-    std::unordered_map<TileKey, std::chrono::steady_clock::time_point, TileKeyHash> failedAt;
-    std::vector<Tile> finishedTiles;
-    std::optional<std::string> firstFailure;
-    bool failureTold = false;
-    std::vector<std::thread> readers;
+    // What the readers and the loader share; the readers keep it alive after the loader has gone.
+    struct Shared;
+    std::shared_ptr<Shared> shared;
 };

@@ -35,7 +35,7 @@ public:
     int debugMode = 0;
     float bloomGain = DEFAULT_BLOOM_GAIN;
 
-    explicit FinalProcessingEffect(FinalProcessingShader* shader);
+    explicit FinalProcessingEffect(std::unique_ptr<FinalProcessingShader> shader);
 
     void setUniforms() override;
 };

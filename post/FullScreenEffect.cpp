@@ -16,11 +16,16 @@ const GLfloat QUAD_VERTICES[] = {
 
 }  // namespace
 
-FullScreenEffect::FullScreenEffect(Shader* shader) : shader(shader) {
+FullScreenEffect::FullScreenEffect(std::unique_ptr<Shader> program) : shader(std::move(program)) {
     createVertexArray(vao, vbo, nullptr);
     glBufferData(GL_ARRAY_BUFFER, sizeof(QUAD_VERTICES), QUAD_VERTICES, GL_STATIC_DRAW);
     setupAttributes();
     glBindVertexArray(0);
+}
+
+FullScreenEffect::~FullScreenEffect() {
+    glDeleteVertexArrays(1, &vao);
+    glDeleteBuffers(1, &vbo);
 }
 
 void FullScreenEffect::setupAttributes() {

@@ -3,16 +3,22 @@
 
 #include <GL/glew.h>
 
-class Shader;
+#include <memory>
+
+#include "gpu/Shader.h"
 
 class FullScreenEffect {
 public:
     GLuint vbo = 0;
     GLuint vao = 0;
-    Shader* shader = nullptr;
+    std::unique_ptr<Shader> shader;
 
-    // Takes ownership of the built program and uploads the quad.
-    explicit FullScreenEffect(Shader* shader);
+    // Takes the built program and uploads the quad.
+    explicit FullScreenEffect(std::unique_ptr<Shader> shader);
+    // Deletes the quad and the program: the context that made them must be current.
+    virtual ~FullScreenEffect();
+    FullScreenEffect(const FullScreenEffect&) = delete;
+    FullScreenEffect& operator=(const FullScreenEffect&) = delete;
 
     // Points the position attribute at the quad buffer.
     virtual void setupAttributes();

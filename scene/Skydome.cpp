@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "gpu/TextureUnits.h"
 #include "app/Application.h"
 #include "gpu/Texture.h"
 #include "gpu/VertexArray.h"
@@ -18,7 +19,7 @@ constexpr int FLOATS_PER_VERTEX = 5;
 }  // namespace
 
 Skydome::Skydome() {
-    shader = new SkyShader();
+    shader = std::make_unique<SkyShader>();
 
     // The whole scene scales with the view distance about the eye, so the sky looks the same at
     // any distance; at the default one these are exactly 350 and 200.
@@ -62,7 +63,13 @@ Skydome::Skydome() {
     describeFloatRecords({{shader->positionLocation, 3}, {shader->textureLocation, 2}});
     glBindVertexArray(0);
 
-    texture = new Texture("Textures\\Skydome.bmp");
+    texture = std::make_unique<Texture>("Textures\\Skydome.bmp");
+}
+
+Skydome::~Skydome() {
+    glDeleteVertexArrays(1, &vao);
+    const GLuint buffers[2] = {vertexBuffer, indexBuffer};
+    glDeleteBuffers(2, buffers);
 }
 
 void Skydome::draw() {
@@ -76,9 +83,9 @@ void Skydome::draw() {
     glUniformMatrix4fv(shader->projectionLocation, 1, GL_FALSE, application.projection.data());
     glUniform4f(shader->skyDataLocation, skyData.x, skyData.y, skyData.z, skyData.w);
 
-    glActiveTexture(GL_TEXTURE2);
+    glActiveTexture(GL_TEXTURE0 + SKY_IMAGE_UNIT);
     glBindTexture(GL_TEXTURE_2D, texture->id);
-    glUniform1i(shader->texLocation, 2);
+    glUniform1i(shader->texLocation, SKY_IMAGE_UNIT);
 
     glDrawElements(GL_TRIANGLE_STRIP, indexCount, GL_UNSIGNED_INT, nullptr);
 

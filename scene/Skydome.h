@@ -4,6 +4,8 @@
 
 #include <GL/glew.h>
 
+#include <memory>
+
 #include "math/Math.h"
 
 class SkyShader;
@@ -15,7 +17,7 @@ public:
     static constexpr int RINGS = 9;
     static constexpr int SEGMENTS = 18;
 
-    SkyShader* shader = nullptr;
+    std::unique_ptr<SkyShader> shader;
     // rgb: fog colour, w: the distance where the fog is complete.
     vec4 skyData{1.0f, 1.0f, 1.0f, 350.0f};
     // How far below the eye the cap is centred.
@@ -25,10 +27,14 @@ public:
     GLuint vao = 0;
     GLuint vertexBuffer = 0;
     GLuint indexBuffer = 0;
-    Texture* texture = nullptr;
+    std::unique_ptr<Texture> texture;
 
     // Sized for the application's view distance.
     Skydome();
+    // Deletes its buffers, program and texture: the context that made them must be current.
+    ~Skydome();
+    Skydome(const Skydome&) = delete;
+    Skydome& operator=(const Skydome&) = delete;
 
     void draw();
 };

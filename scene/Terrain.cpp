@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "gpu/TextureUnits.h"
 #include "app/Application.h"
 #include "io/Fatal.h"
 #include "io/BitmapFormat.h"
@@ -35,9 +36,6 @@ const char* const MATERIAL_FILES[9] = {
     "Textures\\Rock4.bmp",   "Textures\\Pebbles1.bmp", "Textures\\Snow.bmp",
     "Textures\\Snow2.bmp",   "Textures\\GrassDry.bmp", "Textures\\Water_Normal.bmp",
 };
-
-constexpr int ATLAS_TEXTURE_UNIT = 2;
-constexpr int DRAPE_TEXTURE_UNIT = 4;
 
 // The longest side of a map drawn whole: one texture of this GPU holds it, and the readers read it
 // at once. Longer maps always stream.
@@ -93,15 +91,16 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     }
     // The mesh's buffers are had before the samples are read, so that a map whose mesh cannot be
     // allocated gives way to level of detail, or is refused, without being read first.
+    std::unique_ptr<TerrainFullMesh> fullMesh;
     if (!withLevelOfDetail) {
-        mesh = TerrainFullMesh::allocate(gridWidth, gridHeight, mapName, message);
-        if (!mesh) fallbackReason = message;
+        fullMesh = TerrainFullMesh::allocate(gridWidth, gridHeight, mapName, message);
+        if (!fullMesh) fallbackReason = message;
     }
 
     HeightSamples map;
     // Level of detail reads a raw map's samples from the file as it builds, so that they never lie
     // in memory whole beside its texture.
-    const RawSamples raw = mesh ? RawSamples::Read : RawSamples::LeftInFile;
+    const RawSamples raw = fullMesh ? RawSamples::Read : RawSamples::LeftInFile;
     if (!loadHeightMap(mapFile, elevationOptions, map, message, raw)) {
         fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
     }
@@ -112,25 +111,29 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
 
     geometry = mapGeometry(map.elevation, map.largestValue, arguments.heightScaleGiven, mapName);
 
-    if (mesh && !mesh->fill(map, geometry, *shader)) {
-        delete mesh;
-        mesh = nullptr;
+    if (fullMesh && !fullMesh->fill(map, geometry, *shader)) {
+        fullMesh.reset();
         fallbackReason = "Could not fill the terrain buffers for height map " + mapName;
     }
     if (!fallbackReason.empty()) {
         fallbackReason += "; drawing it with level of detail";
         std::cout << fallbackReason << std::endl;
     }
-    if (!mesh) {
-        lod = new TerrainLod(map, geometry, options.lodErrorPixels);
-        if (!lod->readFailure.empty()) {
-            fatal("Could not load heightmap: " + lod->readFailure, describeLookup(mapName, mapFile));
+    if (fullMesh) {
+        mesh = fullMesh.get();
+        surface = std::move(fullMesh);
+    } else {
+        std::unique_ptr<TerrainLod> detailed =
+            std::make_unique<TerrainLod>(map, geometry, options.lodErrorPixels);
+        if (!detailed->readFailure.empty()) {
+            fatal("Could not load heightmap: " + detailed->readFailure, describeLookup(mapName, mapFile));
         }
+        lod = detailed.get();
+        surface = std::move(detailed);
         std::cout << "Level of detail: " << lod->tree.levelCount() << " levels over " << gridWidth << " x "
                   << gridHeight << " samples, at most " << lod->errorPixels
                   << (lod->errorPixels == 1.0f ? " pixel" : " pixels") << " of geometric error" << std::endl;
     }
-    surface = mesh ? static_cast<TerrainSurface*>(mesh) : lod;
 
     float startHeight = heightScale;
     if (map.elevation) {
@@ -168,13 +171,15 @@ void Terrain::streamMap(const std::string& mapName, const std::string& mapFile, 
     application.startupPhaseEnded("height map load");
 
     geometry = mapGeometry(tiles.elevation, tiles.largestValue, arguments.heightScaleGiven, mapName);
-    stream = new TerrainStream(std::move(source), geometry, options.lodErrorPixels,
-                               TerrainStream::cacheLayersFor(options.tileCacheMegabytes, tiles));
-    if (!stream->loadFailure.empty()) {
-        fatal("Could not load heightmap: " + stream->loadFailure, describeLookup(mapName, mapFile));
+    std::unique_ptr<TerrainStream> streamed =
+        std::make_unique<TerrainStream>(std::move(source), geometry, options.lodErrorPixels,
+                                        TerrainStream::cacheLayersFor(options.tileCacheMegabytes, tiles));
+    if (!streamed->loadFailure.empty()) {
+        fatal("Could not load heightmap: " + streamed->loadFailure, describeLookup(mapName, mapFile));
     }
     streamedMapName = mapName;
-    surface = stream;
+    stream = streamed.get();
+    surface = std::move(streamed);
     std::cout << "Streaming: " << gridWidth << " x " << gridHeight << " samples in tiles of " << tiles.tileQuads
               << ", " << tiles.levels.size() << " levels, from " << tiles.pyramid << " (cache "
               << options.tileCacheMegabytes << " MB)" << std::endl;
@@ -213,11 +218,11 @@ TerrainGeometry Terrain::mapGeometry(const std::optional<Elevation>& elevation, 
 
 void Terrain::finishStartUp(float startHeight, const RasterGrid& grid) {
     Application& application = Application::instance();
-    atlas = new TextureAtlas(9, MATERIAL_FILES);
+    atlas = std::make_unique<TextureAtlas>(9, MATERIAL_FILES);
     if (!application.terrainOptions.drapePath.empty()) loadDrape(application.terrainOptions.drapePath, grid);
     application.startupPhaseEnded("atlas");
 
-    Camera* camera = application.camera;
+    Camera* camera = application.camera.get();
     camera->position = vec3{0.0f, startHeight, 0.0f};
     const float inverseRootTwo = 1.0f / sqrtSingle(2.0f);
     camera->direction = vec3{inverseRootTwo, 0.0f, -inverseRootTwo};
@@ -254,9 +259,10 @@ void Terrain::loadDrape(const std::string& path, const RasterGrid& grid) {
 }
 
 void Terrain::setDrape(int width, int height, const uint8_t* rgba) {
-    delete drape;
-    drape = new Texture(width, height, rgba);
+    drape = std::make_unique<Texture>(width, height, rgba);
 }
+
+Terrain::~Terrain() = default;
 
 uint64_t Terrain::trianglesPerFrame() const { return surface->primitiveCount(); }
 
@@ -284,14 +290,14 @@ void Terrain::draw() {
     glUniformMatrix4fv(active.projectionLocation, 1, GL_FALSE, view.projection.data());
 
     glUniform1i(active.hasDrapeLocation, drape != nullptr);
-    glUniform1i(active.drapeLocation, DRAPE_TEXTURE_UNIT);
+    glUniform1i(active.drapeLocation, DRAPE_UNIT);
     if (drape) {
-        glActiveTexture(GL_TEXTURE0 + DRAPE_TEXTURE_UNIT);
+        glActiveTexture(GL_TEXTURE0 + DRAPE_UNIT);
         glBindTexture(GL_TEXTURE_2D, drape->id);
     }
-    glActiveTexture(GL_TEXTURE0 + ATLAS_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + MATERIALS_UNIT);
     glBindTexture(GL_TEXTURE_2D_ARRAY, atlas->id);
-    glUniform1i(active.texLocation, ATLAS_TEXTURE_UNIT);
+    glUniform1i(active.texLocation, MATERIALS_UNIT);
 
     glUniform1f(active.tLocation, view.time);
     glUniform3f(active.viewerPositionLocation, view.eye.x, view.eye.y, view.eye.z);

@@ -5,6 +5,7 @@
 #include <GL/glew.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "io/HeightMap.h"
@@ -31,8 +32,9 @@ public:
     float heightScale = 20.0f;
     float bloomThreshold = DEFAULT_BLOOM_THRESHOLD;
     TerrainShader* shader = nullptr;
-    TextureAtlas* atlas = nullptr;
-    // Exactly one of the three is set: the full mesh, level of detail, or the streamed surface.
+    std::unique_ptr<TextureAtlas> atlas;
+    // Exactly one of the three is set: the full mesh, level of detail, or the streamed surface. The
+    // terrain owns it as its surface; these say which it is.
     TerrainFullMesh* mesh = nullptr;
     TerrainLod* lod = nullptr;
     TerrainStream* stream = nullptr;
@@ -48,11 +50,17 @@ public:
     // The heights that mode 3 shows as black and white.
     vec2 greyRange{0.0f, 20.0f};
     // The picture that colours the terrain instead of its materials; null for none.
-    Texture* drape = nullptr;
+    std::unique_ptr<Texture> drape;
 
     // Reads the command line and the terrain options, builds and uploads the surface, builds the
     // atlas and places the camera.
     explicit Terrain(TerrainShader* shader);
+    // Releases everything the terrain holds: its GL objects (the context that made them must be
+    // current), the background readers of a streamed map (a read under way is waited for) and its
+    // memory.
+    ~Terrain();
+    Terrain(const Terrain&) = delete;
+    Terrain& operator=(const Terrain&) = delete;
 
     // Colours the terrain with a picture of width x height RGBA texels (8 bits each) covering the
     // whole map, bottom row first, alpha its coverage; replaces any picture it had.
@@ -68,7 +76,7 @@ public:
     StreamCounters streamCounters() const;
 
 private:
-    TerrainSurface* surface = nullptr;
+    std::unique_ptr<TerrainSurface> surface;
     // The streamed map as typed, for the line that reports tiles it could not read.
     std::string streamedMapName;
 

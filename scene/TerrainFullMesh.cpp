@@ -50,8 +50,10 @@ TerrainFullMesh::TerrainFullMesh(int width, int height)
       vertexBytes(terrainVertexCount(width, height) * TERRAIN_VERTEX_FLOATS * sizeof(float)),
       indexBytes(terrainIndexCount(width, height) * sizeof(uint32_t)) {}
 
-TerrainFullMesh* TerrainFullMesh::allocate(int width, int height, const std::string& mapName, std::string& failure) {
-    TerrainFullMesh* mesh = new TerrainFullMesh(width, height);
+std::unique_ptr<TerrainFullMesh> TerrainFullMesh::allocate(int width, int height, const std::string& mapName,
+                                                           std::string& failure) {
+    // The constructor is private: only a mesh whose buffers could be had is handed out.
+    std::unique_ptr<TerrainFullMesh> mesh(new TerrainFullMesh(width, height));
     createVertexArray(mesh->vao, mesh->vbo, &mesh->ibo);
     mesh->mappedVertices = allocateAndMap(GL_ARRAY_BUFFER, mesh->vertexBytes, "vertex buffer", mapName, failure);
     if (mesh->mappedVertices) {
@@ -59,7 +61,6 @@ TerrainFullMesh* TerrainFullMesh::allocate(int width, int height, const std::str
     }
     if (mesh->mappedVertices && (mesh->mappedIndices || mesh->indexBytes == 0)) return mesh;
     if (mesh->mappedVertices) glUnmapBuffer(GL_ARRAY_BUFFER);
-    delete mesh;
     return nullptr;
 }
 

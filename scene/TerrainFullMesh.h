@@ -5,6 +5,7 @@
 #include <GL/glew.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "io/HeightMap.h"
@@ -21,7 +22,8 @@ public:
     // Allocates and maps the buffers of a width x height grid, so that a map whose mesh cannot be
     // had is known before its samples are read. Null, with the line that says why (naming the map
     // as `mapName`) in `failure`, when they cannot be had.
-    static TerrainFullMesh* allocate(int width, int height, const std::string& mapName, std::string& failure);
+    static std::unique_ptr<TerrainFullMesh> allocate(int width, int height, const std::string& mapName,
+                                                     std::string& failure);
     ~TerrainFullMesh() override;
     TerrainFullMesh(const TerrainFullMesh&) = delete;
     TerrainFullMesh& operator=(const TerrainFullMesh&) = delete;

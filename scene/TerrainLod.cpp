@@ -8,15 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "gpu/TextureUnits.h"
 #include "io/Fatal.h"
 #include "gpu/UnpackAlignment.h"
 #include "scene/TerrainShader.h"
 #include "scene/glsl/terrainConstants.glsl"
 
 namespace {
-
-constexpr int HEIGHT_TEXTURE_UNIT = 3;
-constexpr int VOID_CELL_TEXTURE_UNIT = 5;
 
 }  // namespace
 
@@ -47,7 +45,7 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
         forEachBand(map, addBand, treeFailure);
     });
     glGenTextures(1, &heightTexture);
-    glActiveTexture(GL_TEXTURE0 + HEIGHT_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + LOD_HEIGHTS_UNIT);
     glBindTexture(GL_TEXTURE_2D, heightTexture);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_R16UI, width, height, 0, GL_RED_INTEGER, GL_UNSIGNED_SHORT, nullptr);
     // Integer textures are only complete with nearest filtering; the shaders fetch texels directly anyway.
@@ -66,7 +64,12 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
     }
     if (!map.voids.empty()) uploadVoidCells(map.voids);
 
-    for (int mode = 1; mode <= 5; ++mode) shaders[mode - 1] = new TerrainLodShader(mode);
+    for (int mode = 1; mode <= 5; ++mode) shaders[mode - 1] = std::make_unique<TerrainLodShader>(mode);
+}
+
+TerrainLod::~TerrainLod() {
+    const GLuint textures[2] = {heightTexture, voidCellTexture};
+    glDeleteTextures(2, textures);
 }
 
 void TerrainLod::forEachBand(const HeightSamples& map, const BandVisit& visit, std::string& failure) const {
@@ -98,7 +101,7 @@ void TerrainLod::uploadVoidCells(const std::vector<uint8_t>& voids) {
         }
     }
     glGenTextures(1, &voidCellTexture);
-    glActiveTexture(GL_TEXTURE0 + VOID_CELL_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + LOD_VOID_CELLS_UNIT);
     glBindTexture(GL_TEXTURE_2D, voidCellTexture);
     {
         const UnpackAlignment alignment(1);
@@ -116,17 +119,17 @@ void TerrainLod::draw(const TerrainView& view, TerrainShader& program) {
     tree.setViewport(0.5f * static_cast<float>(view.viewportHeight) * view.projection[1][1], errorPixels);
     tree.select(view.eye, Frustum::fromClipMatrix(view.projection * view.modelview, view.zeroToOneDepth), selection);
 
-    glActiveTexture(GL_TEXTURE0 + HEIGHT_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + LOD_HEIGHTS_UNIT);
     glBindTexture(GL_TEXTURE_2D, heightTexture);
-    glUniform1i(shader.heightsLocation, HEIGHT_TEXTURE_UNIT);
+    glUniform1i(shader.heightsLocation, LOD_HEIGHTS_UNIT);
     glUniform1f(shader.heightOffsetLocation, geometry.heightOffset);
     glUniform1f(shader.heightPerValueLocation, geometry.heightPerValue);
     glUniform1i(shader.hasVoidsLocation, voidCellTexture != 0);
     if (voidCellTexture != 0) {
-        glActiveTexture(GL_TEXTURE0 + VOID_CELL_TEXTURE_UNIT);
+        glActiveTexture(GL_TEXTURE0 + LOD_VOID_CELLS_UNIT);
         glBindTexture(GL_TEXTURE_2D, voidCellTexture);
     }
-    glUniform1i(shader.voidCellsLocation, VOID_CELL_TEXTURE_UNIT);
+    glUniform1i(shader.voidCellsLocation, LOD_VOID_CELLS_UNIT);
     float morphRanges[2 * MAX_LOD_LEVELS] = {};
     for (int level = 0; level < tree.levelCount(); ++level) {
         morphRanges[2 * level] = tree.morphStart(level);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "io/HeightMap.h"
@@ -23,7 +24,7 @@ class TerrainLodShader;
 class TerrainLod : public TerrainSurface {
 public:
     // The level-of-detail programs, one per shading mode (index mode - 1).
-    TerrainLodShader* shaders[5] = {};
+    std::unique_ptr<TerrainLodShader> shaders[5];
     TerrainLodTree tree;
     // Largest projected geometric error allowed, in pixels.
     float errorPixels = 1.0f;
@@ -35,6 +36,10 @@ public:
     // Builds the tree from the samples and uploads them and their voids, placed by the geometry, a
     // band of rows at a time, and builds the programs; the map may be freed afterwards.
     TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry, float errorPixels);
+    // Deletes its textures and programs: the context that made them must be current.
+    ~TerrainLod() override;
+    TerrainLod(const TerrainLod&) = delete;
+    TerrainLod& operator=(const TerrainLod&) = delete;
 
     TerrainShader& program(int mode, TerrainShader& selected) override;
     // Chooses the nodes for the view, sets the uniforms of its own and draws.

@@ -10,15 +10,12 @@
 #include <thread>
 #include <unordered_set>
 
+#include "gpu/TextureUnits.h"
 #include "gpu/UnpackAlignment.h"
 #include "scene/TerrainShader.h"
 #include "scene/glsl/terrainConstants.glsl"
 
 namespace {
-
-constexpr int TILE_CACHE_TEXTURE_UNIT = 3;
-constexpr int PAGE_TABLE_TEXTURE_UNIT = 5;
-constexpr int FADE_TEXTURE_UNIT = 6;
 
 double steadySeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -44,7 +41,7 @@ TerrainStream::TerrainStream(std::unique_ptr<TileSource> tileSource, const Terra
     : errorPixels(errorPixels),
       clock(steadySeconds),
       source(std::move(tileSource)),
-      loader(std::make_unique<TileLoader>(*source)),
+      loader(std::make_unique<TileLoader>(source)),
       geometry(geometry),
       nodeTree(source->map(), geometry),
       tileCache(cacheLayers),
@@ -60,11 +57,11 @@ TerrainStream::TerrainStream(std::unique_ptr<TileSource> tileSource, const Terra
     }
     createTextures();
     if (!loadPinnedLevels()) return;
-    for (int mode = 1; mode <= 5; ++mode) shaders[mode - 1] = new TerrainStreamShader(mode);
+    for (int mode = 1; mode <= 5; ++mode) shaders[mode - 1] = std::make_unique<TerrainStreamShader>(mode);
 }
 
 TerrainStream::~TerrainStream() {
-    // The readers go first: they read from the source.
+    // The readers are told to stop first; a read under way is not waited for.
     loader.reset();
     const GLuint textures[3] = {tileTexture, pageTable, fadeTexture};
     glDeleteTextures(3, textures);
@@ -73,7 +70,7 @@ TerrainStream::~TerrainStream() {
 void TerrainStream::createTextures() {
     const int side = tileSide(map().tileQuads);
     glGenTextures(1, &tileTexture);
-    glActiveTexture(GL_TEXTURE0 + TILE_CACHE_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + TILE_CACHE_UNIT);
     glBindTexture(GL_TEXTURE_2D_ARRAY, tileTexture);
     glTexImage3D(GL_TEXTURE_2D_ARRAY, 0, GL_R32F, side, side, tileCache.layerCount(), 0, GL_RED, GL_FLOAT, nullptr);
     glTexParameteri(GL_TEXTURE_2D_ARRAY, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
@@ -88,7 +85,7 @@ void TerrainStream::createTextures() {
         while ((side0 >> level) < std::max({tiles.columns, tiles.rows, 1})) side0 *= 2;
     }
     glGenTextures(1, &pageTable);
-    glActiveTexture(GL_TEXTURE0 + PAGE_TABLE_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + PAGE_TABLE_UNIT);
     glBindTexture(GL_TEXTURE_2D, pageTable);
     {
         const std::vector<uint16_t> empty(size_t(side0) * size_t(side0), 0);
@@ -106,7 +103,7 @@ void TerrainStream::createTextures() {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
 
     glGenTextures(1, &fadeTexture);
-    glActiveTexture(GL_TEXTURE0 + FADE_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + TILE_FADES_UNIT);
     glBindTexture(GL_TEXTURE_2D, fadeTexture);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, tileCache.layerCount(), 1, 0, GL_RED, GL_FLOAT, fades.data());
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
@@ -155,7 +152,7 @@ bool TerrainStream::upload(const Tile& tile, bool pinned) {
     std::optional<TileKey> replaced;
     const int layer = tileCache.place(tile, pinned, frame, replaced);
     if (layer < 0) return false;
-    glActiveTexture(GL_TEXTURE0 + PAGE_TABLE_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + PAGE_TABLE_UNIT);
     glBindTexture(GL_TEXTURE_2D, pageTable);
     const UnpackAlignment alignment(2);
     if (replaced) {
@@ -167,7 +164,7 @@ bool TerrainStream::upload(const Tile& tile, bool pinned) {
     glTexSubImage2D(GL_TEXTURE_2D, tile.key.level, tile.key.column, tile.key.row, 1, 1, GL_RED_INTEGER,
                     GL_UNSIGNED_SHORT, &entry);
     const int side = tileSide(map().tileQuads);
-    glActiveTexture(GL_TEXTURE0 + TILE_CACHE_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + TILE_CACHE_UNIT);
     glBindTexture(GL_TEXTURE_2D_ARRAY, tileTexture);
     glTexSubImage3D(GL_TEXTURE_2D_ARRAY, 0, 0, 0, layer, side, side, 1, GL_RED, GL_FLOAT, tile.samples.data());
 
@@ -236,7 +233,7 @@ void TerrainStream::advanceFades() {
     }
     if (!fadesChanged) return;
     fadesChanged = false;
-    glActiveTexture(GL_TEXTURE0 + FADE_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + TILE_FADES_UNIT);
     glBindTexture(GL_TEXTURE_2D, fadeTexture);
     const UnpackAlignment alignment(4);
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, tileCache.layerCount(), 1, GL_RED, GL_FLOAT, fades.data());
@@ -245,15 +242,15 @@ void TerrainStream::advanceFades() {
 TerrainShader& TerrainStream::program(int mode, TerrainShader&) { return *shaders[mode - 1]; }
 
 void TerrainStream::setUniforms(TerrainStreamShader& shader) const {
-    glActiveTexture(GL_TEXTURE0 + TILE_CACHE_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + TILE_CACHE_UNIT);
     glBindTexture(GL_TEXTURE_2D_ARRAY, tileTexture);
-    glActiveTexture(GL_TEXTURE0 + PAGE_TABLE_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + PAGE_TABLE_UNIT);
     glBindTexture(GL_TEXTURE_2D, pageTable);
-    glActiveTexture(GL_TEXTURE0 + FADE_TEXTURE_UNIT);
+    glActiveTexture(GL_TEXTURE0 + TILE_FADES_UNIT);
     glBindTexture(GL_TEXTURE_2D, fadeTexture);
-    glUniform1i(shader.tileCacheLocation, TILE_CACHE_TEXTURE_UNIT);
-    glUniform1i(shader.pageTableLocation, PAGE_TABLE_TEXTURE_UNIT);
-    glUniform1i(shader.layerFadesLocation, FADE_TEXTURE_UNIT);
+    glUniform1i(shader.tileCacheLocation, TILE_CACHE_UNIT);
+    glUniform1i(shader.pageTableLocation, PAGE_TABLE_UNIT);
+    glUniform1i(shader.layerFadesLocation, TILE_FADES_UNIT);
     glUniform1i(shader.tileQuadsLocation, map().tileQuads);
     glUniform1i(shader.coarsestTileLevelLocation, nodeTree.coarsestTileLevel());
     GLint samples[2 * MAX_LOD_LEVELS] = {};

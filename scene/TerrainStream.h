@@ -38,7 +38,7 @@ public:
     static constexpr int PINNED_TILES = 21;
 
     // The streaming programs, one per shading mode (index mode - 1).
-    TerrainStreamShader* shaders[5] = {};
+    std::unique_ptr<TerrainStreamShader> shaders[5];
     // Largest projected geometric error allowed, in pixels.
     float errorPixels = 1.0f;
     // Seconds on the clock that fades follow: a steady clock unless a test sets its own.
@@ -59,7 +59,6 @@ public:
     TerrainStream& operator=(const TerrainStream&) = delete;
 
     const TileMap& map() const { return source->map(); }
-    const TerrainStreamTree& tree() const { return nodeTree; }
     const TileCache& cache() const { return tileCache; }
 
     TerrainShader& program(int mode, TerrainShader& selected) override;
@@ -74,7 +73,8 @@ public:
     std::optional<std::string> readFailure() { return loader->failure(); }
 
 private:
-    std::unique_ptr<TileSource> source;
+    // Shared with the background readers, which may outlive the stream by a read under way.
+    std::shared_ptr<const TileSource> source;
     std::unique_ptr<TileLoader> loader;
     TerrainGeometry geometry;
     TerrainStreamTree nodeTree;

@@ -16,9 +16,15 @@ class SizeCallback : public ::testing::Test {
 protected:
     void SetUp() override {
         Application& app = gltest::application();
-        app.mainFramebuffer = new Framebuffer(2, true);
-        app.blurFramebufferA = new Framebuffer(1, false);
-        app.blurFramebufferB = new Framebuffer(1, false);
+        app.mainFramebuffer = std::make_unique<Framebuffer>(2, true);
+        app.blurFramebufferA = std::make_unique<Framebuffer>(1, false);
+        app.blurFramebufferB = std::make_unique<Framebuffer>(1, false);
+    }
+    void TearDown() override {
+        Application& app = gltest::application();
+        app.mainFramebuffer.reset();
+        app.blurFramebufferA.reset();
+        app.blurFramebufferB.reset();
     }
 };
 
@@ -64,8 +70,8 @@ TEST_F(SizeCallback, MinimisedAndTinyWindowsKeepRunning) {
 
 TEST(KeyCallback, MTogglesMouseLookWithTheCursorModeOnPressOnly) {
     Application& app = gltest::application();
-    Camera camera(0.0, 0.0);
-    app.camera = &camera;
+    app.camera = std::make_unique<Camera>(0.0, 0.0);
+    const Camera& camera = *app.camera;
     GLFWwindow* window = gltest::window();
     glfwSetInputMode(window, GLFW_CURSOR, GLFW_CURSOR_DISABLED);
 
@@ -79,7 +85,7 @@ TEST(KeyCallback, MTogglesMouseLookWithTheCursorModeOnPressOnly) {
     keyCallback(window, GLFW_KEY_M, 0, GLFW_PRESS, 0);
     EXPECT_TRUE(camera.isMouseLookEnabled);
     EXPECT_EQ(glfwGetInputMode(window, GLFW_CURSOR), GLFW_CURSOR_DISABLED);
-    app.camera = nullptr;
+    app.camera.reset();
 }
 
 TEST(KeyCallback, EscapeSetsTheCloseFlagOnPressOnly) {

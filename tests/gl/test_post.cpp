@@ -1,5 +1,6 @@
 // Read-back tests of the render targets, the Gaussian blur pass and the final composition,
 // checked against values computed here on the CPU.
+#include <memory>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -438,7 +439,7 @@ protected:
     static constexpr int WIDTH = 6;
 
     static void SetUpTestSuite() {
-        if (!effect) effect = new FinalProcessingEffect(new FinalProcessingShader());
+        if (!effect) effect = new FinalProcessingEffect(std::make_unique<FinalProcessingShader>());
     }
 
     void SetUp() override {

@@ -98,11 +98,19 @@ float srgbToLinear(uint8_t value) {
     return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
 }
 
-// The six terrain programs and the sky, built once for all tests as start-up builds them.
+// The six terrain programs and the sky, built once for all tests as start-up builds them, and lent
+// to the application by each test.
 struct SharedScene {
-    TerrainShader* modes[5] = {};
-    TerrainShader* initial = nullptr;
-    Skydome* skydome = nullptr;
+    std::unique_ptr<TerrainShader> modes[5];
+    std::unique_ptr<TerrainShader> initial;
+    std::unique_ptr<Skydome> skydome;
+
+    // Exchanges the objects with the application's: lends them, and takes them back.
+    void swapWith(Application& app) {
+        for (int k = 0; k < 5; ++k) std::swap(modes[k], app.terrainShaders[k]);
+        std::swap(initial, app.initialTerrainShader);
+        std::swap(skydome, app.skydome);
+    }
 };
 
 SharedScene& sharedScene() {
@@ -112,13 +120,40 @@ SharedScene& sharedScene() {
         Application& app = gltest::application();
         for (int mode = 1; mode <= 5; ++mode) {
             app.terrainMode = mode;
-            scene->modes[mode - 1] = new TerrainShader();
+            scene->modes[mode - 1] = std::make_unique<TerrainShader>();
         }
-        scene->initial = new TerrainShader();
-        scene->skydome = new Skydome();
+        scene->initial = std::make_unique<TerrainShader>();
+        scene->skydome = std::make_unique<Skydome>();
     }
     return *scene;
 }
+
+// What the tests change of the application, put back after each.
+struct SavedState {
+    TerrainOptions terrainOptions;
+    DepthConvention depthConvention = DepthConvention::Standard;
+    mat4 projection;
+    mat4 modelview;
+    int terrainMode = 0;
+    double time = 0.0;
+    int argc = 0;
+    char** argv = nullptr;
+
+    static SavedState of(const Application& app) {
+        return {app.terrainOptions, app.depthConvention, app.projection, app.modelview,
+                app.terrainMode,    app.time,            app.argc,       app.argv};
+    }
+    void restore(Application& app) const {
+        app.terrainOptions = terrainOptions;
+        app.depthConvention = depthConvention;
+        app.projection = projection;
+        app.modelview = modelview;
+        app.terrainMode = terrainMode;
+        app.time = time;
+        app.argc = argc;
+        app.argv = argv;
+    }
+};
 
 class Scene : public ::testing::Test {
 protected:
@@ -141,20 +176,23 @@ protected:
 
     void SetUp() override {
         Application& app = gltest::application();
-        saved = app;
-        SharedScene& scene = sharedScene();
-        for (int k = 0; k < 5; ++k) app.terrainShaders[k] = scene.modes[k];
-        app.initialTerrainShader = scene.initial;
-        app.skydome = scene.skydome;
-        app.camera = &camera;
+        saved = SavedState::of(app);
+        sharedScene().swapWith(app);
         app.terrainMode = 5;
         app.time = 0.0;
         app.projection = perspective(50.0f * 3.1415927f / 180.0f, 1.0f, 0.01f, 600.0f);
     }
 
-    // The objects made here stay alive, but the application must not keep pointing at this
-    // fixture's camera and arguments.
-    void TearDown() override { gltest::application() = saved; }
+    // The terrains made here are released (their GL objects, readers and memory), and the
+    // application keeps nothing of this fixture's.
+    void TearDown() override {
+        Application& app = gltest::application();
+        app.terrain.reset();
+        earlierTerrains.clear();
+        app.camera.reset();
+        sharedScene().swapWith(app);
+        saved.restore(app);
+    }
 
     // Writes a grey height map whose pixel (j, i), i counted from the bottom row, has value(j, i).
     static std::string writeMap(const std::string& name, int width, int height,
@@ -177,9 +215,10 @@ protected:
         Application& app = gltest::application();
         app.argc = static_cast<int>(arguments.size());
         app.argv = argumentPointers.data();
-        Terrain* terrain = new Terrain(app.initialTerrainShader);
-        app.terrain = terrain;
-        return terrain;
+        // Tests compare terrains: the one made before stays alive beside the new one.
+        if (app.terrain) earlierTerrains.push_back(std::move(app.terrain));
+        app.terrain = std::make_unique<Terrain>(app.initialTerrainShader.get());
+        return app.terrain.get();
     }
 
     // Looks from eye along direction (up is -z for views straight up or down).
@@ -192,14 +231,22 @@ protected:
     std::vector<float> drawTerrain(Terrain& terrain, int mode, int output = 0) {
         Application& app = gltest::application();
         app.terrainMode = mode;
-        terrain.shader = app.terrainShaders[mode - 1];
+        terrain.shader = app.terrainShaders[mode - 1].get();
         target.begin();
         terrain.draw();
         return target.read(output);
     }
 
-    Application saved;
-    Camera camera{0.0, 0.0};
+    // The camera the application reads, made for each test.
+    static Camera& newCamera() {
+        Application& app = gltest::application();
+        app.camera = std::make_unique<Camera>(0.0, 0.0);
+        return *app.camera;
+    }
+
+    SavedState saved;
+    Camera& camera = newCamera();
+    std::vector<std::unique_ptr<Terrain>> earlierTerrains;
     SceneTarget target;
     std::vector<std::string> arguments;
     std::vector<char*> argumentPointers;
@@ -215,16 +262,17 @@ const vec3 NORTH{0.0f, 0.0f, -1.0f};
 }  // namespace
 
 TEST_F(Scene, EachModeBuildsItsProgramWithSharedAttributeLocations) {
-    SharedScene& scene = sharedScene();
-    for (TerrainShader* shader : {scene.modes[0], scene.modes[1], scene.modes[2], scene.modes[3], scene.modes[4], scene.initial}) {
+    Application& app = gltest::application();
+    for (TerrainShader* shader : {app.terrainShaders[0].get(), app.terrainShaders[1].get(), app.terrainShaders[2].get(),
+                                   app.terrainShaders[3].get(), app.terrainShaders[4].get(), app.initialTerrainShader.get()}) {
         EXPECT_NE(shader->program, 0u);
         EXPECT_EQ(shader->positionLocation, 0);
         EXPECT_NE(shader->modelviewLocation, -1);
         EXPECT_NE(shader->projectionLocation, -1);
     }
-    EXPECT_NE(scene.modes[4]->program, scene.initial->program);
+    EXPECT_NE(app.terrainShaders[4]->program, app.initialTerrainShader->program);
 
-    const TerrainShader& full = *scene.initial;
+    const TerrainShader& full = *app.initialTerrainShader;
     for (GLint location : {full.materialLocation, full.lightsLocation, full.texLocation, full.tLocation,
                            full.viewerPositionLocation, full.skyDataLocation, full.bloomThresholdLocation}) {
         EXPECT_NE(location, -1);
@@ -232,23 +280,23 @@ TEST_F(Scene, EachModeBuildsItsProgramWithSharedAttributeLocations) {
     EXPECT_EQ(full.normalLocation, 1);
     EXPECT_EQ(full.textureLocation, 2);
     // The grey-height program reads neither fog nor threshold; their lookups yield -1.
-    EXPECT_EQ(scene.modes[2]->skyDataLocation, -1);
-    EXPECT_EQ(scene.modes[2]->bloomThresholdLocation, -1);
+    EXPECT_EQ(app.terrainShaders[2]->skyDataLocation, -1);
+    EXPECT_EQ(app.terrainShaders[2]->bloomThresholdLocation, -1);
 
-    const SkyShader& sky = *scene.skydome->shader;
+    const SkyShader& sky = *app.skydome->shader;
     EXPECT_EQ(sky.positionLocation, 0);
     EXPECT_EQ(sky.textureLocation, 2);
     // skyData is overwritten before use, so the compiler may drop it; the others must be there.
     for (GLint location : {sky.modelviewLocation, sky.projectionLocation, sky.texLocation}) {
         EXPECT_NE(location, -1);
     }
-    EXPECT_EQ(scene.skydome->vertexCount, 162);
-    EXPECT_EQ(scene.skydome->indexCount, 304);
+    EXPECT_EQ(app.skydome->vertexCount, 162);
+    EXPECT_EQ(app.skydome->indexCount, 304);
 }
 
 TEST_F(Scene, GettersFollowTheCurrentMode) {
     Application& app = gltest::application();
-    TerrainShader& shader = *sharedScene().initial;
+    TerrainShader& shader = *gltest::application().initialTerrainShader;
     const struct {
         int mode;
         const char* vertex;
@@ -323,11 +371,11 @@ TEST_F(Scene, DrawSetsEveryUniformWhateverTheMode) {
     look({3.0f, 7.0f, -2.0f}, DOWN, NORTH);
     // The full program has every uniform; drawing it as points (mode 1) must still set them all.
     app.terrainMode = 1;
-    terrain.shader = sharedScene().initial;
+    terrain.shader = gltest::application().initialTerrainShader.get();
     target.begin();
     terrain.draw();
 
-    const TerrainShader& shader = *sharedScene().initial;
+    const TerrainShader& shader = *gltest::application().initialTerrainShader;
     auto uniform = [&](GLint location, int count) {
         std::vector<float> values(16);
         glGetUniformfv(shader.program, location, values.data());
@@ -441,7 +489,7 @@ TEST_F(Scene, LevelOfDetailLeavesNoCracksWhereLevelsMeet) {
     look({40.0f, 60.0f, -40.0f}, normalize(vec3{1.0f, -1.0f, -1.0f}));
 
     app.terrainMode = 3;  // grey: never the magenta of the background
-    terrain.shader = app.terrainShaders[2];
+    terrain.shader = app.terrainShaders[2].get();
     // Large enough for the nearer levels' gaps to cover pixel centres.
     const SceneTarget large(256);
     large.begin();
@@ -502,7 +550,7 @@ TEST_F(Scene, DiagnosticModesWriteNoBloom) {
     Application& app = gltest::application();
     for (int mode = 1; mode <= 4; ++mode) {
         app.terrainMode = mode;
-        terrain.shader = app.terrainShaders[mode - 1];
+        terrain.shader = app.terrainShaders[mode - 1].get();
         target.begin();
         // Whatever the bright-pass target held, the terrain leaves opaque black where it is drawn.
         const float stale[4] = {0.7f, 0.2f, 0.9f, 0.5f};
@@ -566,7 +614,7 @@ TEST_F(Scene, SkyShowsTheImageCentreAtTheZenithWhereverTheCameraIs) {
         for (int x = sky.width / 2 - 2; x < sky.width / 2 + 2; ++x)
             for (int c = 0; c < 3; ++c) expected[c] += srgbToLinear(sky.pixels[(size_t(y) * sky.width + x) * 3 + c]) / 16;
 
-    Skydome& dome = *sharedScene().skydome;
+    Skydome& dome = *gltest::application().skydome;
     for (const vec3& eye : {vec3{0.0f, 20.0f, 0.0f}, vec3{300.0f, -50.0f, 170.0f}}) {
         look(eye, UP, NORTH);
         target.begin();
@@ -583,7 +631,7 @@ TEST_F(Scene, SkyShowsTheImageCentreAtTheZenithWhereverTheCameraIs) {
 }
 
 TEST_F(Scene, SkyDoesNotMoveWithTheCamera) {
-    Skydome& dome = *sharedScene().skydome;
+    Skydome& dome = *gltest::application().skydome;
     const vec3 direction = normalize(vec3{1.0f, 0.2f, -0.4f});
     std::vector<std::vector<float>> images;
     for (const vec3& eye : {vec3{0.0f, 20.0f, 0.0f}, vec3{250.0f, -40.0f, 130.0f}, vec3{-90.0f, 400.0f, -600.0f}}) {
@@ -604,13 +652,13 @@ TEST_F(Scene, ModeKeysSelectTheProgramsOnPressRepeatAndRelease) {
     Application& app = gltest::application();
     const std::string path = writeMap("keys.bmp", 16, 16, [](int, int) { return 255; });
     Terrain& terrain = *makeTerrain({path, "1", "10"});
-    EXPECT_EQ(terrain.shader, app.initialTerrainShader);
+    EXPECT_EQ(terrain.shader, app.initialTerrainShader.get());
     GLFWwindow* window = gltest::window();
 
     for (int mode = 1; mode <= 5; ++mode) {
         keyCallback(window, GLFW_KEY_1 + mode - 1, 0, GLFW_PRESS, 0);
         EXPECT_EQ(app.terrainMode, mode);
-        EXPECT_EQ(terrain.shader, app.terrainShaders[mode - 1]);
+        EXPECT_EQ(terrain.shader, app.terrainShaders[mode - 1].get());
     }
     keyCallback(window, GLFW_KEY_2, 0, GLFW_REPEAT, 0);
     EXPECT_EQ(app.terrainMode, 2);
@@ -619,7 +667,7 @@ TEST_F(Scene, ModeKeysSelectTheProgramsOnPressRepeatAndRelease) {
     keyCallback(window, GLFW_KEY_4, 0, GLFW_PRESS, 0);
     keyCallback(window, GLFW_KEY_3, 0, GLFW_RELEASE, 0);
     EXPECT_EQ(app.terrainMode, 3);
-    EXPECT_EQ(terrain.shader, app.terrainShaders[2]);
+    EXPECT_EQ(terrain.shader, app.terrainShaders[2].get());
 
     // What the key selected is what is drawn: height 10 as grey 0.5.
     look({7.5f, 20.0f, -7.5f}, DOWN, NORTH);
@@ -678,7 +726,7 @@ TEST_F(Scene, HolesShowTheBackgroundInExactlyTheCellsThatTouchAVoid) {
     const SceneTarget large(side);
     for (Terrain* terrain : {&full, &detailed}) {
         app.terrainMode = 3;
-        terrain->shader = app.terrainShaders[2];
+        terrain->shader = app.terrainShaders[2].get();
         large.begin();
         glClearColor(1, 0, 1, 1);
         glClear(GL_COLOR_BUFFER_BIT);
@@ -886,7 +934,7 @@ TEST_F(Scene, FarViewsKeepTheNearerOfTwoGroundsAUnitApartFiftyThousandUnitsAway)
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glEnable(GL_DEPTH_TEST);
         for (Terrain* terrain : upperFirst ? std::vector<Terrain*>{&upper, &lower} : std::vector<Terrain*>{&lower, &upper}) {
-            terrain->shader = app.terrainShaders[2];
+            terrain->shader = app.terrainShaders[2].get();
             terrain->draw();
         }
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -975,7 +1023,7 @@ TEST_F(Scene, StreamingLeavesNoCracksWithOnlyTheCoarsestTilesOrWhileFinerOnesFad
     terrain.stream->clock = [&now] { return now; };
     look({40.0f, 60.0f, -40.0f}, normalize(vec3{1.0f, -1.0f, -1.0f}));
     app.terrainMode = 3;
-    terrain.shader = app.terrainShaders[2];
+    terrain.shader = app.terrainShaders[2].get();
     const SceneTarget large(256);
     const auto drawOverMagenta = [&] {
         large.begin();

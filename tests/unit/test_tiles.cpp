@@ -270,8 +270,9 @@ std::vector<TileKey> rows(std::initializer_list<int> numbers) {
 }  // namespace
 
 TEST(TileLoader, DeliversEachWantedTileOnceWithoutWaitingForReads) {
-    GatedSource source;
-    TileLoader loader(source, 2);
+    const auto shared = std::make_shared<GatedSource>();
+    GatedSource& source = *shared;
+    TileLoader loader(shared, 2);
     loader.request(rows({0, 1, 2, 3}));
     ASSERT_TRUE(eventually([&] { return source.started() == 2; }));
     std::vector<Tile> finished;
@@ -284,7 +285,6 @@ TEST(TileLoader, DeliversEachWantedTileOnceWithoutWaitingForReads) {
         loader.takeFinished(finished);
         return finished.size() == 4;
     }));
-    EXPECT_EQ(loader.outstanding(), 0u);
     loader.request(rows({0, 1, 4, 5}));  // taken, so wanted again: read again
     ASSERT_TRUE(eventually([&] {
         loader.takeFinished(finished);
@@ -297,14 +297,14 @@ TEST(TileLoader, DeliversEachWantedTileOnceWithoutWaitingForReads) {
 
 TEST(TileLoader, TellsTheFirstFailureOnceAndRetriesOnlyAfterThePause) {
     for (const auto pause : {std::chrono::milliseconds(3600000), std::chrono::milliseconds(0)}) {
-        GatedSource source;
+        const auto shared = std::make_shared<GatedSource>();
+        GatedSource& source = *shared;
         source.open();
         // One reader, so that tiles are read in the order wanted.
-        TileLoader loader(source, 1, pause);
+        TileLoader loader(shared, 1, pause);
         loader.request(rows({90}));
-        ASSERT_TRUE(eventually([&] { return loader.outstanding() == 0; }));
-        const std::optional<std::string> failure = loader.failure();
-        ASSERT_TRUE(failure);
+        std::optional<std::string> failure;
+        ASSERT_TRUE(eventually([&] { return (failure = loader.failure()).has_value(); }));
         EXPECT_EQ(*failure, "connection lost reading row 90");
         EXPECT_FALSE(loader.failure()) << "told twice";
         loader.request(rows({90, 1}));
@@ -315,4 +315,20 @@ TEST(TileLoader, TellsTheFirstFailureOnceAndRetriesOnlyAfterThePause) {
         }));
         EXPECT_EQ(source.readsByRow().at(90), pause.count() == 0 ? 2 : 1) << pause.count() << " ms pause";
     }
+}
+
+// A map is released while a read is held up (a server that stalls): releasing must not wait for it,
+// and the source must live until the read ends, then go.
+TEST(TileLoader, ReleasedWithoutWaitingForAReadHeldUp) {
+    auto shared = std::make_shared<GatedSource>();
+    const std::weak_ptr<GatedSource> watched = shared;
+    auto loader = std::make_unique<TileLoader>(shared, 1);
+    loader->request(rows({0}));
+    ASSERT_TRUE(eventually([&] { return shared->started() == 1; }));
+    GatedSource& source = *shared;
+    shared.reset();
+    loader.reset();  // would hang here if it waited for the read
+    EXPECT_FALSE(watched.expired()) << "the reader still reads from it";
+    source.open();
+    EXPECT_TRUE(eventually([&] { return watched.expired(); }));
 }

@@ -248,7 +248,8 @@ std::string displayName(std::string map) {
 
 std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMap) {
     const std::string& map = benchMap.path;
-    Application& app = registerToolApplication({"kelta-bench", map});
+    const std::unique_ptr<Application> application = registerToolApplication({"kelta-bench", map});
+    Application& app = *application;
     setFatalReporter(reportFatalToParent);
     app.glfwErrorCallback = reportGlfwErrorToParent;
     app.terrainOptions = options.terrain;
@@ -391,6 +392,6 @@ std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMa
     }
     run.peakResidentBytes = statusBytes("VmHWM:");
     run.streamTotals = app.terrain->streamCounters();
-    glfwTerminate();
+    app.shutDown();
     return jsonText(Json{{"device", deviceJson(device)}, {"map", mapRunJson(run)}});
 }

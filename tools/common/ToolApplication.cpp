@@ -13,7 +13,7 @@ void warnOfGlfwError(int, const char* description) { warn(std::string("GLFW Erro
 
 }  // namespace
 
-Application& registerToolApplication(const std::vector<std::string>& arguments) {
+std::unique_ptr<Application> registerToolApplication(const std::vector<std::string>& arguments) {
     static std::vector<std::string> argumentTexts;
     static std::vector<char*> argumentPointers;
     argumentTexts = arguments;
@@ -22,10 +22,10 @@ Application& registerToolApplication(const std::vector<std::string>& arguments) 
     argumentPointers.push_back(nullptr);
 
     setFatalReporter(failAsTool);
-    Application* application = new Application();
-    Application::registerInstance(application);
+    std::unique_ptr<Application> application = std::make_unique<Application>();
+    Application::registerInstance(application.get());
     application->glfwErrorCallback = warnOfGlfwError;
     application->argc = static_cast<int>(argumentTexts.size());
     application->argv = argumentPointers.data();
-    return *application;
+    return application;
 }

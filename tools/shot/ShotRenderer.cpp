@@ -91,7 +91,8 @@ RgbImage8 readOutput(GLuint framebuffer, int width, int height) {
 }  // namespace
 
 RgbImage8 renderShot(const ShotOptions& options) {
-    Application& app = registerToolApplication(terrainArguments(options));
+    const std::unique_ptr<Application> application = registerToolApplication(terrainArguments(options));
+    Application& app = *application;
     app.windowSettings.width = options.width;
     app.windowSettings.height = options.height;
     app.windowSettings.isVisible = false;
@@ -112,7 +113,7 @@ RgbImage8 renderShot(const ShotOptions& options) {
 
     // Modes and settings as the program's keys set them.
     app.terrainMode = options.mode;
-    if (options.mode != 5) app.terrain->shader = app.terrainShaders[options.mode - 1];
+    if (options.mode != 5) app.terrain->shader = app.terrainShaders[options.mode - 1].get();
     app.finalProcessingEffect->debugMode = options.view;
     app.finalProcessingEffect->bloomGain = options.bloomGain;
     app.terrain->bloomThreshold = options.bloomThreshold;
@@ -136,6 +137,6 @@ RgbImage8 renderShot(const ShotOptions& options) {
         app.composeFrame();
     }
     RgbImage8 image = readOutput(app.outputFramebuffer, options.width, options.height);
-    glfwTerminate();
+    app.shutDown();
     return image;
 }
