@@ -17,6 +17,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "GlTestContext.h"
@@ -1049,4 +1050,55 @@ TEST_F(Scene, StreamingLeavesNoCracksWithOnlyTheCoarsestTilesOrWhileFinerOnesFad
     EXPECT_FALSE(terrain.isSettled());
     now += TerrainStream::FADE_SECONDS / 2;
     EXPECT_TRUE(settle(terrain, [&] { EXPECT_EQ(clearPixels(drawOverMagenta()), 0) << "settled"; }));
+}
+
+// A terrain replaced while the program runs must give back all it held: its GL objects while the
+// context lives, its background readers, its memory.
+TEST_F(Scene, ReleasingATerrainDeletesItsObjectsAndEndsItsReaders) {
+    const std::string path = writeMap("released.bmp", 513, 513, [](int j, int i) {
+        return static_cast<uint8_t>(100 + 60 * std::sin(j / 23.0) * std::cos(i / 31.0));
+    });
+    const auto threads = [] {
+        size_t count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) count += !entry.path().empty();
+        return count;
+    };
+    Application& app = gltest::application();
+    const struct {
+        const char* surface;
+        bool levelOfDetail;
+        bool stream;
+    } cases[] = {{"full mesh", false, false}, {"level of detail", true, false}, {"streamed", false, true}};
+    for (const auto& each : cases) {
+        const size_t threadsBefore = threads();
+        const Streaming streaming(mapFolder, 4);
+        app.terrainOptions.stream = each.stream;
+        app.terrainOptions.levelOfDetail = each.levelOfDetail;
+        Terrain& terrain = *makeTerrain({path, "1", "10"});
+        look({100.0f, 40.0f, -100.0f}, normalize(vec3{1.0f, -0.5f, -1.0f}));
+        drawTerrain(terrain, 5);
+        std::vector<GLuint> textures{terrain.atlas->id};
+        // The full mesh draws with the application's programs, which stay; the others with their own.
+        std::vector<GLuint> programs;
+        for (int k = 0; k < 5; ++k) {
+            if (terrain.lod) programs.push_back(terrain.lod->shaders[k]->program);
+            if (terrain.stream) programs.push_back(terrain.stream->shaders[k]->program);
+        }
+        if (terrain.mesh) {
+            ASSERT_TRUE(glIsBuffer(terrain.mesh->vbo));
+            ASSERT_TRUE(glIsBuffer(terrain.mesh->ibo));
+        }
+        const GLuint meshBuffer = terrain.mesh ? terrain.mesh->vbo : 0;
+        app.terrain.reset();
+        for (const GLuint texture : textures) EXPECT_FALSE(glIsTexture(texture)) << each.surface;
+        for (const GLuint program : programs) EXPECT_FALSE(glIsProgram(program)) << each.surface;
+        if (meshBuffer != 0) {
+            EXPECT_FALSE(glIsBuffer(meshBuffer));
+        }
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (threads() > threadsBefore && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(threads(), threadsBefore) << each.surface << ": its readers still run";
+    }
 }
