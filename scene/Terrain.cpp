@@ -15,6 +15,7 @@
 
 #include "gpu/TextureUnits.h"
 #include "app/Application.h"
+#include "app/StartupWork.h"
 #include "io/Fatal.h"
 #include "io/BitmapFormat.h"
 #include "gpu/Texture.h"
@@ -67,7 +68,12 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     const std::string& mapName = arguments.heightMapPath;
     const std::string mapFile = application.argc > 1 ? resolveTypedPath(mapName) : resolveDataPath(mapName);
     std::string message;
-    if (!readHeightMapSize(mapFile, gridWidth, gridHeight, message)) {
+    bool sized = false;
+    // Reading a header may wait for a server.
+    runWhileResponsive(application.window, [&](const StartupProgress&) {
+        sized = readHeightMapSize(mapFile, gridWidth, gridHeight, message);
+    });
+    if (!sized) {
         fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
     }
     ElevationOptions elevationOptions;
@@ -101,7 +107,11 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     // Level of detail reads a raw map's samples from the file as it builds, so that they never lie
     // in memory whole beside its texture.
     const RawSamples raw = fullMesh ? RawSamples::Read : RawSamples::LeftInFile;
-    if (!loadHeightMap(mapFile, elevationOptions, map, message, raw)) {
+    bool loaded = false;
+    runWhileResponsive(application.window, [&](const StartupProgress&) {
+        loaded = loadHeightMap(mapFile, elevationOptions, map, message, raw);
+    });
+    if (!loaded) {
         fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
     }
     if (map.width != gridWidth || map.height != gridHeight) {
@@ -161,8 +171,13 @@ void Terrain::streamMap(const std::string& mapName, const std::string& mapFile, 
     Application& application = Application::instance();
     const TerrainOptions& options = application.terrainOptions;
     std::string message;
-    std::unique_ptr<TileSource> source = openTileSource(
-        mapFile, elevationOptions, pyramidCacheFolder(), pyramidProgressBar(programName(), mapName), message);
+    std::unique_ptr<TileSource> source;
+    // Building a pyramid takes minutes for the largest maps; the window shows how far it has come.
+    runWhileResponsive(application.window, [&](const StartupProgress& shown) {
+        const PyramidProgress printed = pyramidProgressBar(programName(), mapName);
+        const PyramidProgress progress = [&](double done) { return printed(done) && shown(done); };
+        source = openTileSource(mapFile, elevationOptions, pyramidCacheFolder(), progress, message);
+    });
     if (!source) fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
     const TileMap tiles = source->map();
     if (tiles.levels.front().width != gridWidth || tiles.levels.front().height != gridHeight) {
@@ -252,7 +267,12 @@ void Terrain::loadDrape(const std::string& path, const RasterGrid& grid) {
     const std::string file = resolveTypedPath(path);
     DrapeImage picture;
     std::string message;
-    if (!::loadDrape(file, grid, bands, largestSide, picture, message)) {
+    bool loaded = false;
+    // A large drape is warped for seconds.
+    runWhileResponsive(Application::instance().window, [&](const StartupProgress&) {
+        loaded = ::loadDrape(file, grid, bands, largestSide, picture, message);
+    });
+    if (!loaded) {
         fatal("Could not load drape: " + message, describeLookup(path, file));
     }
     setDrape(picture.width, picture.height, picture.rgba.data());

@@ -3,12 +3,15 @@ too old a GL context, the command-line options and where the data set is found."
 import os
 import re
 import shutil
+import socket
 import subprocess
 import tempfile
+import time
 import unittest
 
 import harness
-from harness import BINARY, DATA_DIR, Kelta, XServer
+import images
+from harness import BINARY, DATA_DIR, SANITIZED, Kelta, XServer
 
 DATA_FILES = ("Maps/Lake_512.bmp", "Textures/Skydome.bmp",
               *(f"Textures/{name}.bmp" for name in ("Water", "Grass", "Rock3", "Rock4", "Pebbles1", "Snow", "Snow2",
@@ -22,7 +25,42 @@ def link_data(target, skip=None):
             os.symlink(os.path.join(os.path.abspath(DATA_DIR), name), os.path.join(target, name))
 
 
+# Escape during start-up work ends the program within a second; a loaded test machine gets more.
+START_UP_QUIT_SECONDS = 15 if SANITIZED else 4
+
+
 class StartUp(unittest.TestCase):
+    def test_a_silent_server_leaves_the_window_alive_and_escape_quits_at_once(self):
+        # A server that takes the connection and never answers: reading the map's header waits for
+        # GDAL's time-outs (half a minute), which the window must not.
+        with socket.socket() as listener, XServer() as server:
+            listener.bind(("127.0.0.1", 0))
+            listener.listen()
+            listener.settimeout(120)
+            port = listener.getsockname()[1]
+            kelta = Kelta(server, [f"/vsicurl/http://127.0.0.1:{port}/map.tif"])
+            connection, _ = listener.accept()
+            with connection:
+                window = server.xdotool("search", "--sync", "--name", "^KELTA$").split()[0]
+                server.xdotool("windowfocus", "--sync", window)
+                # It shows that it is working: a bar across the middle, not a black frame.
+                shown = None
+                deadline = time.monotonic() + 60
+                while time.monotonic() < deadline:
+                    with tempfile.TemporaryDirectory() as folder:
+                        path = os.path.join(folder, "waiting.png")
+                        subprocess.run(["import", "-window", window, path], env=server.env(), check=True)
+                        shown = images.read(path, server.env())
+                    middle = shown.height // 2 * shown.width * 3
+                    if any(shown.pixels[middle:middle + shown.width * 3]):
+                        break
+                    time.sleep(0.1)
+                self.assertTrue(any(shown.pixels[middle:middle + shown.width * 3]), "no progress bar drawn")
+                started = time.monotonic()
+                self.assertEqual(kelta.quit(timeout=60), 0, kelta.stderr_text)
+                self.assertLess(time.monotonic() - started, START_UP_QUIT_SECONDS)
+            self.assertNotIn("Main loop started", kelta.output())
+
     def test_prints_device_version_and_main_loop_then_exits_on_escape(self):
         with XServer() as server:
             kelta = Kelta(server)
