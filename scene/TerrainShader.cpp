@@ -11,18 +11,22 @@
 
 namespace {
 
-// The shared fragment text of a mode with `name` defined. One text per shared text and name, kept for
-// good: the programs' getters hand it out for as long as they live.
-const char* fragmentSourceDefining(int mode, const char* name) {
+// The text with `name` defined. One text per text and name, kept for good: the programs' getters
+// hand it out for as long as they live.
+const char* sourceDefining(const char* source, const char* name) {
     static std::map<std::pair<const char*, std::string>, std::string> definedTexts;
-    const char* shared = TerrainShader::fragmentSourceForMode(mode);
-    std::string& text = definedTexts[{shared, name}];
+    std::string& text = definedTexts[{source, name}];
     if (text.empty()) {
-        text = shared;
+        text = source;
         // Right after the "#version 330" line, which must stay first.
         text.insert(text.find('\n') + 1, std::string("#define ") + name + "\n");
     }
     return text.c_str();
+}
+
+// A grid surface's vertex text: its water moves in mode 5 only.
+const char* gridVertexSource(int mode, const char* source) {
+    return mode == 5 ? sourceDefining(source, "ANIMATED") : source;
 }
 
 }  // namespace
@@ -74,10 +78,10 @@ const char* TerrainShader::getVertexSource() { return vertexSourceForMode(Applic
 const char* TerrainShader::getFragmentSource() { return fragmentSourceForMode(Application::instance().terrainMode); }
 
 const char* TerrainLodShader::vertexSourceForMode(int mode) {
-    return mode == 5 ? glsl::terrainLodAnimatedVert : glsl::terrainLodStaticVert;
+    return gridVertexSource(mode, glsl::terrainLodVert);
 }
 
-const char* TerrainLodShader::fragmentSourceForMode(int mode) { return fragmentSourceDefining(mode, "LEVEL_OF_DETAIL"); }
+const char* TerrainLodShader::fragmentSourceForMode(int mode) { return sourceDefining(TerrainShader::fragmentSourceForMode(mode), "LEVEL_OF_DETAIL"); }
 
 TerrainGridShader::TerrainGridShader(int mode, const char* vertexSource, const char* fragmentSource)
     : TerrainShader(vertexSource, fragmentSource),
@@ -97,10 +101,10 @@ TerrainLodShader::TerrainLodShader(int mode)
 }
 
 const char* TerrainStreamShader::vertexSourceForMode(int mode) {
-    return mode == 5 ? glsl::terrainStreamAnimatedVert : glsl::terrainStreamStaticVert;
+    return gridVertexSource(mode, glsl::terrainStreamVert);
 }
 
-const char* TerrainStreamShader::fragmentSourceForMode(int mode) { return fragmentSourceDefining(mode, "STREAMING"); }
+const char* TerrainStreamShader::fragmentSourceForMode(int mode) { return sourceDefining(TerrainShader::fragmentSourceForMode(mode), "STREAMING"); }
 
 TerrainStreamShader::TerrainStreamShader(int mode)
     : TerrainGridShader(mode, vertexSourceForMode(mode), fragmentSourceForMode(mode)) {

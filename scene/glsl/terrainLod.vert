@@ -1,14 +1,18 @@
 #version 330
 
-// Terrain vertex stage of mode 5 with level of detail: the water's travelling wave of the full
-// mesh, on the level-of-detail surface.
+// Terrain vertex stage with level of detail: the surface as it lies in modes 1 to 4, and in mode 5
+// (ANIMATED defined) with the water's travelling wave of the full mesh, on the level-of-detail surface.
 
 #include "terrainLod.glsl"
+#ifdef ANIMATED
 #include "waterWave.glsl"
+#endif
 
 uniform mat4 modelview;
 uniform mat4 projection;
+#ifdef ANIMATED
 uniform float t;
+#endif
 
 out vec3 fWorldPosition;
 out vec3 fCameraPosition;
@@ -23,7 +27,9 @@ void main() {
     placeLodVertex(position, normal, textureCoordinates);
 
     vec4 p = vec4(position, 1.0);
+#ifdef ANIMATED
     p.y = p.y - waterWaveDepth(position.y, textureCoordinates, t);
+#endif
 
     gl_Position = (projection * modelview) * p;
     fWorldPosition = position;
