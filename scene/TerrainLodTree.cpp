@@ -411,46 +411,30 @@ void TerrainLodTree::nodeBox(int level, int column, int row, vec3& lower, vec3& 
     upper = vec3{lastColumn * columnSpacing, std::max(lowestHeight, highestHeight), -(firstRow * rowSpacing)};
 }
 
-bool TerrainLodTree::selectNode(int level, int column, int row, const vec3& eye, const Frustum& frustum,
-                                LodSelection& selection) const {
-    vec3 lower, upper;
-    nodeBox(level, column, row, lower, upper);
-    // Beyond this level's range the parent draws the area.
-    if (!boxWithinRange(eye, ranges[size_t(level)], lower, upper)) return false;
-    if (!frustum.mayHoldBox(lower, upper)) return true;
-
-    const float spacing = static_cast<float>(1 << level);
-    const LodInstance whole{static_cast<float>(column * nodeSide(level)), static_cast<float>(row * nodeSide(level)),
-                            spacing, static_cast<float>(level)};
-    if (level == 0 || !boxWithinRange(eye, ranges[size_t(level - 1)], lower, upper)) {
-        selection.wholeNodes.push_back(whole);
-        return true;
-    }
-    const int finerAcross = nodesAcross[size_t(level - 1)];
-    const int finerDown = static_cast<int>(nodeBounds[size_t(level - 1)].size()) / finerAcross;
-    for (int childRow = 2 * row; childRow < std::min(2 * row + 2, finerDown); ++childRow) {
-        for (int childColumn = 2 * column; childColumn < std::min(2 * column + 2, finerAcross); ++childColumn) {
-            if (selectNode(level - 1, childColumn, childRow, eye, frustum, selection)) continue;
-            vec3 childLower, childUpper;
-            nodeBox(level - 1, childColumn, childRow, childLower, childUpper);
-            if (!frustum.mayHoldBox(childLower, childUpper)) continue;
-            selection.quarterNodes.push_back(LodInstance{static_cast<float>(childColumn * nodeSide(level - 1)),
-                                                         static_cast<float>(childRow * nodeSide(level - 1)),
-                                                         spacing, static_cast<float>(level)});
-        }
-    }
-    return true;
-}
-
 void TerrainLodTree::select(const vec3& eye, const Frustum& frustum, LodSelection& selection) const {
-    selection.wholeNodes.clear();
-    selection.quarterNodes.clear();
-    const int root = levelCount() - 1;
-    const int across = nodesAcross[size_t(root)];
-    const int down = static_cast<int>(nodeBounds[size_t(root)].size()) / across;
-    for (int row = 0; row < down; ++row) {
-        for (int column = 0; column < across; ++column) selectNode(root, column, row, eye, frustum, selection);
-    }
+    // Every node holds samples; each is drawn from the one height texture.
+    struct Nodes {
+        const TerrainLodTree& tree;
+        int across(int level) const { return tree.nodesAcross[size_t(level)]; }
+        int down(int level) const { return static_cast<int>(tree.nodeBounds[size_t(level)].size()) / across(level); }
+        float range(int level) const { return tree.ranges[size_t(level)]; }
+        bool box(int level, int column, int row, vec3& lower, vec3& upper) const {
+            tree.nodeBox(level, column, row, lower, upper);
+            return true;
+        }
+        // A node of `nodeLevel` drawn at the spacing of `drawnLevel`.
+        LodInstance at(int nodeLevel, int column, int row, int drawnLevel) const {
+            const int side = tree.nodeSide(nodeLevel);
+            return LodInstance{static_cast<float>(column * side), static_cast<float>(row * side),
+                               static_cast<float>(1 << drawnLevel), static_cast<float>(drawnLevel)};
+        }
+        LodInstance whole(int level, int column, int row) const { return at(level, column, row, level); }
+        LodInstance quarter(int parentLevel, int column, int row) const {
+            return at(parentLevel - 1, column, row, parentLevel);
+        }
+        void drawn(int, int, int) const {}
+    } nodes{*this};
+    selectLodNodes(nodes, levelCount() - 1, eye, frustum, selection);
 }
 
 uint64_t TerrainLodTree::triangleCount(const LodSelection& selection) {

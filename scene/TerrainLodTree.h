@@ -3,6 +3,7 @@
 // geometric error of each level, and the per-frame choice of nodes (culled to the view frustum).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -45,6 +46,20 @@ bool boxWithinRange(const vec3& eye, float range, const vec3& lower, const vec3&
 // sides of samples `sampleSpacing` apart.
 void lodRanges(const std::vector<float>& levelErrors, float sampleSpacing, float pixelsPerUnit, float errorPixels,
                std::vector<float>& ranges, std::vector<float>& morphStarts);
+
+// The choice of nodes for a view that both terrain trees make: from the roots down, a node within
+// its level's range is drawn whole when its children's level does not reach it, else its children
+// are chosen in turn, a child beyond its own level's range being drawn as a quarter of its parent;
+// nodes outside the frustum are left out. `nodes` is what differs between the trees:
+//   int across(int level), int down(int level): the nodes of the level;
+//   float range(int level): the level's range;
+//   bool box(int level, int column, int row, vec3& lower, vec3& upper): the node's bounds in the
+//     world, false where it has nothing to draw;
+//   LodInstance whole(int level, int column, int row), and
+//   LodInstance quarter(int parentLevel, int column, int row), for a child drawn at its parent's level;
+//   void drawn(int level, int column, int row): told of each node drawn whole or in quarters.
+template <typename Nodes>
+void selectLodNodes(Nodes& nodes, int rootLevel, const vec3& eye, const Frustum& frustum, LodSelection& selection);
 
 class TerrainLodTree {
 public:
@@ -121,8 +136,45 @@ private:
     void addMidpointGaps(int level, const Band& band, const uint16_t* rows);
     void addCutShortDistances(int level, const Band& band, const uint16_t* rows);
     void settleLevelErrors();
-    bool selectNode(int level, int column, int row, const vec3& eye, const Frustum& frustum,
-                    LodSelection& selection) const;
     // The node's box in world space, clipped to the map.
     void nodeBox(int level, int column, int row, vec3& lower, vec3& upper) const;
 };
+
+// Whether the node is chosen: false when it lies beyond its level's range, for its parent to draw.
+template <typename Nodes>
+bool selectLodNode(Nodes& nodes, int level, int column, int row, const vec3& eye, const Frustum& frustum,
+                   LodSelection& selection) {
+    vec3 lower, upper;
+    if (!nodes.box(level, column, row, lower, upper)) return true;
+    // Beyond this level's range the parent draws the area.
+    if (!boxWithinRange(eye, nodes.range(level), lower, upper)) return false;
+    if (!frustum.mayHoldBox(lower, upper)) return true;
+    if (level == 0 || !boxWithinRange(eye, nodes.range(level - 1), lower, upper)) {
+        selection.wholeNodes.push_back(nodes.whole(level, column, row));
+        nodes.drawn(level, column, row);
+        return true;
+    }
+    for (int childRow = 2 * row; childRow < std::min(2 * row + 2, nodes.down(level - 1)); ++childRow) {
+        for (int childColumn = 2 * column; childColumn < std::min(2 * column + 2, nodes.across(level - 1));
+             ++childColumn) {
+            if (selectLodNode(nodes, level - 1, childColumn, childRow, eye, frustum, selection)) continue;
+            vec3 childLower, childUpper;
+            if (!nodes.box(level - 1, childColumn, childRow, childLower, childUpper)) continue;
+            if (!frustum.mayHoldBox(childLower, childUpper)) continue;
+            selection.quarterNodes.push_back(nodes.quarter(level, childColumn, childRow));
+            nodes.drawn(level, column, row);
+        }
+    }
+    return true;
+}
+
+template <typename Nodes>
+void selectLodNodes(Nodes& nodes, int rootLevel, const vec3& eye, const Frustum& frustum, LodSelection& selection) {
+    selection.wholeNodes.clear();
+    selection.quarterNodes.clear();
+    for (int row = 0; row < nodes.down(rootLevel); ++row) {
+        for (int column = 0; column < nodes.across(rootLevel); ++column) {
+            selectLodNode(nodes, rootLevel, column, row, eye, frustum, selection);
+        }
+    }
+}

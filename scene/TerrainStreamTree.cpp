@@ -182,45 +182,27 @@ void TerrainStreamTree::want(int level, int column, int row) {
     }
 }
 
-bool TerrainStreamTree::selectNode(int level, int column, int row, const vec3& eye, const Frustum& frustum,
-                                   const TileCache& cache, LodSelection& selection) {
-    vec3 lower, upper;
-    // Nothing to draw where the map has no data.
-    if (!nodeBox(level, column, row, cache, lower, upper)) return true;
-    // Beyond this level's range the parent draws the area.
-    if (!boxWithinRange(eye, ranges[size_t(level)], lower, upper)) return false;
-    if (!frustum.mayHoldBox(lower, upper)) return true;
-
-    if (level == 0 || !boxWithinRange(eye, ranges[size_t(level - 1)], lower, upper)) {
-        selection.wholeNodes.push_back(instance(level, level, column, row));
-        want(level, column, row);
-        return true;
-    }
-    for (int childRow = 2 * row; childRow < std::min(2 * row + 2, nodesDown[size_t(level - 1)]); ++childRow) {
-        for (int childColumn = 2 * column; childColumn < std::min(2 * column + 2, nodesAcross[size_t(level - 1)]);
-             ++childColumn) {
-            if (selectNode(level - 1, childColumn, childRow, eye, frustum, cache, selection)) continue;
-            vec3 childLower, childUpper;
-            if (!nodeBox(level - 1, childColumn, childRow, cache, childLower, childUpper)) continue;
-            if (!frustum.mayHoldBox(childLower, childUpper)) continue;
-            selection.quarterNodes.push_back(instance(level, level - 1, childColumn, childRow));
-            want(level, column, row);
-        }
-    }
-    return true;
-}
-
 void TerrainStreamTree::select(const vec3& eye, const Frustum& frustum, const TileCache& cache, size_t wantedLimit,
                                LodSelection& selection, std::vector<TileKey>& wanted) {
-    selection.wholeNodes.clear();
-    selection.quarterNodes.clear();
-    wantedSet.clear();
-    const int root = levelCount() - 1;
-    for (int row = 0; row < nodesDown[size_t(root)]; ++row) {
-        for (int column = 0; column < nodesAcross[size_t(root)]; ++column) {
-            selectNode(root, column, row, eye, frustum, cache, selection);
+    // A node's box is that of the tiles the cache holds for it, and a node drawn wants its tiles.
+    struct Nodes {
+        TerrainStreamTree& tree;
+        const TileCache& cache;
+        int across(int level) const { return tree.nodesAcross[size_t(level)]; }
+        int down(int level) const { return tree.nodesDown[size_t(level)]; }
+        float range(int level) const { return tree.ranges[size_t(level)]; }
+        bool box(int level, int column, int row, vec3& lower, vec3& upper) const {
+            // Nothing to draw where the map has no data.
+            return tree.nodeBox(level, column, row, cache, lower, upper);
         }
-    }
+        LodInstance whole(int level, int column, int row) const { return tree.instance(level, level, column, row); }
+        LodInstance quarter(int parentLevel, int column, int row) const {
+            return tree.instance(parentLevel, parentLevel - 1, column, row);
+        }
+        void drawn(int level, int column, int row) const { tree.want(level, column, row); }
+    } nodes{*this, cache};
+    wantedSet.clear();
+    selectLodNodes(nodes, levelCount() - 1, eye, frustum, selection);
 
     struct Ranked {
         TileKey key;

@@ -81,7 +81,5 @@ private:
     bool nodeValueRange(int level, int column, int row, const TileCache& cache, float& lowest, float& highest) const;
     bool nodeBox(int level, int column, int row, const TileCache& cache, vec3& lower, vec3& upper) const;
     void want(int level, int column, int row);
-    bool selectNode(int level, int column, int row, const vec3& eye, const Frustum& frustum, const TileCache& cache,
-                    LodSelection& selection);
     LodInstance instance(int drawnLevel, int nodeLevel, int column, int row) const;
 };
