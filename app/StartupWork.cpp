@@ -23,7 +23,7 @@ namespace {
 constexpr std::chrono::milliseconds SHOWN_AFTER{250};
 // How long the work is given to stop once the window is closed, before the process ends anyway.
 constexpr std::chrono::milliseconds STOP_GRACE{500};
-constexpr double POLL_SECONDS = 0.05;
+constexpr std::chrono::milliseconds POLL_INTERVAL{50};
 
 void closeOnEscape(GLFWwindow* window, int key, int, int action, int) {
     if (key == GLFW_KEY_ESCAPE && action == GLFW_PRESS) glfwSetWindowShouldClose(window, 1);
@@ -65,6 +65,33 @@ void drawProgress(GLFWwindow* window, double done, double seconds) {
 
 }  // namespace
 
+StartupWait::StartupWait(GLFWwindow* window)
+    : window(window),
+      keys(glfwSetKeyCallback(window, closeOnEscape)),
+      sizes(glfwSetFramebufferSizeCallback(window, nullptr)),
+      started(std::chrono::steady_clock::now()) {}
+
+StartupWait::~StartupWait() {
+    glfwSetKeyCallback(window, keys);
+    glfwSetFramebufferSizeCallback(window, sizes);
+}
+
+void StartupWait::poll(double done, std::chrono::milliseconds timeout, const std::function<void()>& stop) {
+    glfwWaitEventsTimeout(std::chrono::duration<double>(timeout).count());
+    if (glfwWindowShouldClose(window)) {
+        if (stop) stop();
+        // A read stalled on a server cannot be stopped: the process ends without it, removing any
+        // file still being written.
+        removeUnfinishedFile();
+        std::cout << std::flush;
+        std::cerr << std::flush;
+        std::fflush(nullptr);
+        _exit(0);
+    }
+    const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - started;
+    if (waited >= SHOWN_AFTER) drawProgress(window, done, waited.count());
+}
+
 void runWhileResponsive(GLFWwindow* window, const std::function<void(const StartupProgress&)>& work) {
     std::atomic<double> done{0.0};
     std::atomic<bool> stopping{false};
@@ -83,31 +110,17 @@ void runWhileResponsive(GLFWwindow* window, const std::function<void(const Start
         finished.store(true);
         glfwPostEmptyEvent();
     });
-
-    const GLFWkeyfun keys = glfwSetKeyCallback(window, closeOnEscape);
-    const GLFWframebuffersizefun sizes = glfwSetFramebufferSizeCallback(window, nullptr);
-    const auto started = std::chrono::steady_clock::now();
-    while (!finished.load()) {
-        glfwWaitEventsTimeout(POLL_SECONDS);
-        if (glfwWindowShouldClose(window)) {
-            stopping.store(true);
-            const auto giveUp = std::chrono::steady_clock::now() + STOP_GRACE;
-            while (!finished.load() && std::chrono::steady_clock::now() < giveUp) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            // A read stalled on a server cannot be stopped: the process ends without it, removing
-            // any file still being written.
-            removeUnfinishedFile();
-            std::cout << std::flush;
-            std::cerr << std::flush;
-            std::fflush(nullptr);
-            _exit(0);
+    const auto stop = [&] {
+        stopping.store(true);
+        const auto giveUp = std::chrono::steady_clock::now() + STOP_GRACE;
+        while (!finished.load() && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - started;
-        if (waited >= SHOWN_AFTER) drawProgress(window, done.load(), waited.count());
+    };
+    {
+        StartupWait wait(window);
+        while (!finished.load()) wait.poll(done.load(), POLL_INTERVAL, stop);
     }
     worker.join();
-    glfwSetKeyCallback(window, keys);
-    glfwSetFramebufferSizeCallback(window, sizes);
     if (thrown) std::rethrow_exception(thrown);
 }

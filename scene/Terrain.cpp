@@ -186,9 +186,15 @@ void Terrain::streamMap(const std::string& mapName, const std::string& mapFile, 
     application.startupPhaseEnded("height map load");
 
     geometry = mapGeometry(tiles.elevation, tiles.largestValue, arguments.heightScaleGiven, mapName);
-    std::unique_ptr<TerrainStream> streamed =
-        std::make_unique<TerrainStream>(std::move(source), geometry, options.lodErrorPixels,
-                                        TerrainStream::cacheLayersFor(options.tileCacheMegabytes, tiles));
+    // The coarsest tiles are read before the first frame, from a server perhaps.
+    std::unique_ptr<TerrainStream> streamed;
+    {
+        StartupWait wait(application.window);
+        streamed = std::make_unique<TerrainStream>(
+            std::move(source), geometry, options.lodErrorPixels,
+            TerrainStream::cacheLayersFor(options.tileCacheMegabytes, tiles),
+            [&wait] { wait.poll(0.0, std::chrono::milliseconds(1)); });
+    }
     if (!streamed->loadFailure.empty()) {
         fatal("Could not load heightmap: " + streamed->loadFailure, describeLookup(mapName, mapFile));
     }

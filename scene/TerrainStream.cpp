@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cmath>
 #include <iterator>
-#include <thread>
 #include <unordered_set>
 
 #include "gpu/TextureUnits.h"
@@ -37,7 +36,7 @@ int TerrainStream::cacheLayersFor(int megabytes, const TileMap& map) {
 }
 
 TerrainStream::TerrainStream(std::unique_ptr<TileSource> tileSource, const TerrainGeometry& geometry,
-                             float errorPixels, int cacheLayers)
+                             float errorPixels, int cacheLayers, const std::function<void()>& awaitTiles)
     : errorPixels(errorPixels),
       clock(steadySeconds),
       source(std::move(tileSource)),
@@ -56,7 +55,7 @@ TerrainStream::TerrainStream(std::unique_ptr<TileSource> tileSource, const Terra
         return;
     }
     createTextures();
-    if (!loadPinnedLevels()) return;
+    if (!loadPinnedLevels(awaitTiles)) return;
     for (int mode = 1; mode <= 5; ++mode) shaders[mode - 1] = std::make_unique<TerrainStreamShader>(mode);
 }
 
@@ -110,7 +109,7 @@ void TerrainStream::createTextures() {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
 }
 
-bool TerrainStream::loadPinnedLevels() {
+bool TerrainStream::loadPinnedLevels(const std::function<void()>& awaitTiles) {
     // Whole levels from the coarsest, leaving most of the cache to the rest.
     const int limit = std::min(PINNED_TILES, tileCache.layerCount() / 4);
     std::vector<TileKey> pinned;
@@ -138,7 +137,7 @@ bool TerrainStream::loadPinnedLevels() {
         }
         tiles.clear();
         loader->takeFinished(tiles);
-        if (tiles.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (tiles.empty()) awaitTiles();
         for (const Tile& tile : tiles) {
             nodeTree.noteTile(tile);
             upload(tile, true);

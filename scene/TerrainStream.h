@@ -50,10 +50,11 @@ public:
     // more than twice the map's tiles: a small map does not hold memory it can never fill.
     static int cacheLayersFor(int megabytes, const TileMap& map);
 
-    // Reads the coarsest levels into a cache of `cacheLayers` tiles before returning, starts the
-    // background readers and builds the programs; the map is placed by the geometry.
+    // Reads the coarsest levels into a cache of `cacheLayers` tiles before returning, calling
+    // `awaitTiles` while none has arrived (it should wait a moment, and may keep a window alive),
+    // starts the background readers and builds the programs; the map is placed by the geometry.
     TerrainStream(std::unique_ptr<TileSource> source, const TerrainGeometry& geometry, float errorPixels,
-                  int cacheLayers);
+                  int cacheLayers, const std::function<void()>& awaitTiles);
     ~TerrainStream() override;
     TerrainStream(const TerrainStream&) = delete;
     TerrainStream& operator=(const TerrainStream&) = delete;
@@ -102,7 +103,7 @@ private:
     bool hasVoids = false;
 
     void createTextures();
-    bool loadPinnedLevels();
+    bool loadPinnedLevels(const std::function<void()>& awaitTiles);
     void takeArrivedTiles();
     // Puts the tile into the cache and its layer, true when a layer could be had.
     bool upload(const Tile& tile, bool pinned);
