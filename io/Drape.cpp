@@ -228,9 +228,9 @@ bool hasUsableCoordinates(const std::array<double, 6>& t, int width, int height)
 }
 
 // Fills `placement` for the picture over the map. False where it lies off the map, with the
-// reason in `message`, or where GDAL cannot reproject it, with `message` empty.
+// reason in `offMap`, or where GDAL cannot reproject it.
 bool placeOverMap(GDALDatasetH picture, const RasterGrid& map, int maxSide, Placement& placement,
-                  std::string& message) {
+                  std::string& offMap) {
     const int pictureWidth = GDALGetRasterXSize(picture);
     const int pictureHeight = GDALGetRasterYSize(picture);
     placement.readWidth = pictureWidth;
@@ -262,7 +262,7 @@ bool placeOverMap(GDALDatasetH picture, const RasterGrid& map, int maxSide, Plac
     const Box pictureBox = placement.reprojected ? reprojectedBox(picture, reprojection.get())
                                                  : gridBox(pictureTransform, pictureWidth, pictureHeight);
     if (pictureBox.isEmpty() || !pictureBox.overlaps(gridBox(m, map.width, map.height))) {
-        message = offTheMap(pictureHasSystem, !map.coordinateSystemWkt.empty());
+        offMap = offTheMap(pictureHasSystem, !map.coordinateSystemWkt.empty());
         return false;
     }
     const double pixel = picturePixelLength(picture, pictureTransform, reprojection.get());
@@ -483,7 +483,8 @@ bool drapeFromDataset(GDALDatasetH picture, const RasterGrid& map, const std::ve
     }
     Placement placement;
     if (!placeOverMap(picture, map, maxSide, placement, message)) {
-        if (message.empty()) message = "GDAL could not lay the drape picture over the map: " + messages.reason();
+        if (!message.empty()) return true;
+        message = "GDAL could not lay the drape picture over the map: " + messages.reason();
         return false;
     }
     GdalDataset view;
