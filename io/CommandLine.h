@@ -35,9 +35,9 @@ public:
     // The value written onto the option or, failing that, the next argument. False with the
     // error line when the command line ends first.
     bool takeValue(std::string& value, std::string& error);
-    // After a Positional step: where the positional arguments begin in argv.
+    // After an End or Positional step: where the positional arguments begin in argv (argc: none).
     int positionalStart() const { return firstPositional; }
-    // After a Positional step: checks the positional arguments against their names, in order.
+    // After an End or Positional step: checks the positional arguments against their names, in order.
     // False with the refusal for one that is an option (options come first) or one past the last name.
     bool checkPositionals(const std::vector<const char*>& names, std::string& error) const;
 
