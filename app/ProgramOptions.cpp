@@ -1,14 +1,13 @@
 // kelta's command line: the usage text, the options and where the positional arguments begin.
 #include "app/ProgramOptions.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <string>
-#include <vector>
 
-#include "io/Fatal.h"
+#include "io/CommandLine.h"
 #include "io/DataPath.h"
+#include "io/Fatal.h"
 #include "scene/TerrainArguments.h"
 
 namespace {
@@ -55,52 +54,32 @@ const char* const KEYS_AND_DATA =
     "  share/kelta beside the executable's folder; the folder data beside the executable.\n"
     "  A file missing there ends the program with \"File not found\".\n";
 
-bool isListed(const std::vector<const char*>& names, const std::string& name) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 }  // namespace
 
 ProgramOptions readCommandLine(int argc, char** argv) {
     ProgramOptions options;
-    int first = 1;
-    for (; first < argc; ++first) {
-        const std::string argument = argv[first];
-        if (argument == "--") {
-            ++first;
-            break;
-        }
-        if (argument.size() < 2 || argument[0] != '-') break;
-        if (argument == "--help" || argument == "-h") {
+    OptionReader reader(argc, argv, RefusalVoice::Kelta);
+    std::string value, error, expected;
+    for (;;) {
+        const OptionStep step = reader.nextOption(terrainValueOptions(), terrainFlags(), value, error);
+        if (step == OptionStep::End || step == OptionStep::Positional) break;
+        if (step == OptionStep::Error) fatal(error);
+        if (step == OptionStep::Help) {
             std::cout << USAGE_HEAD << absolutePath(resolveDataPath(TerrainArguments().heightMapPath)) << USAGE
                       << TERRAIN_OPTIONS_HELP << KEYS_AND_DATA << "  In use from here: " << absolutePath(dataRoot())
                       << std::endl;
             std::exit(0);
         }
-        if (argument == "--version") {
+        if (step == OptionStep::Version) {
             std::cout << "kelta " << KELTA_VERSION << std::endl;
             std::exit(0);
         }
-        // As in the tools, "--name=value" carries its value; a flag carries none.
-        const size_t equals = argument.rfind("--", 0) == 0 ? argument.find('=') : std::string::npos;
-        const std::string name = argument.substr(0, equals);
-        const bool hasInlineValue = equals != std::string::npos;
-        std::string expected;
-        if (!hasInlineValue && isListed(terrainFlags(), name)) {
-            readTerrainOption(name, "", options.terrain, expected);
-            continue;
-        }
-        if (isListed(terrainValueOptions(), name)) {
-            if (!hasInlineValue && first + 1 >= argc) fatal(name + " needs a value (see kelta --help)");
-            const std::string value = hasInlineValue ? argument.substr(equals + 1) : argv[++first];
-            if (!readTerrainOption(name, value, options.terrain, expected)) {
-                fatal(name + " takes " + expected + " (see kelta --help)");
-            }
-            continue;
-        }
-        fatal("Unknown option '" + argument + "' (see kelta --help)");
+        if (!readTerrainOption(reader.name(), value, options.terrain, expected)) fatal(reader.badValue(expected));
     }
+    // The scales are read with the map, once a window is open; their number and places are known now.
+    if (!reader.checkPositionals({"height map", "horizontal scale", "height scale"}, error)) fatal(error);
     // The program name moves up to stand just before the first positional argument.
+    const int first = reader.positionalStart();
     argv[first - 1] = argv[0];
     options.argc = argc - (first - 1);
     options.argv = argv + (first - 1);

@@ -13,5 +13,6 @@ struct ProgramOptions {
 // Reads the options (--help, -h, --version and the terrain options, a value following its option
 // or written onto it after '='; "--" ends them), which stand before the positional arguments.
 // Prints the text and ends the process with exit code 0 after --help or --version, and with one
-// line and exit code 1 at an unknown option or a bad value.
+// line and exit code 1 at an unknown option, a bad value, an option after the height map or a
+// fourth positional argument.
 ProgramOptions readCommandLine(int argc, char** argv);

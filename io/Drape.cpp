@@ -6,6 +6,7 @@
 
 #include <cpl_conv.h>
 #include <gdal_alg.h>
+#include <gdal_utils.h>
 #include <gdalwarper.h>
 #include <ogr_srs_api.h>
 
@@ -24,6 +25,14 @@ const double WARP_ERROR_PIXELS = 0.125;
 // having no usable coordinates: PROJ takes time in proportion to how far out they lie (22 s from
 // Web Mercator at 1e15 m), and GDAL's warper sizes its buffers by their absurd scales (gigabytes).
 const double FARTHEST_COORDINATE = 1e10;
+// The most pixels a drape holds, whatever the largest texture: 4096 x 4096, 64 MB as a texture and
+// a few hundred megabytes while it is warped and coloured.
+const double LARGEST_DRAPE_PIXELS = 4096.0 * 4096.0;
+// From this many picture pixels to a drape pixel on, the warper's bilinear sampling would pass
+// picture pixels over while it read them all: the picture is read at the drape's resolution first.
+const double FINEST_READ = 2.0;
+// Points along each side of a reprojected picture's outline whose place on the map is measured.
+const int OUTLINE_POINTS = 21;
 
 enum class Colouring { AsIs, Stretched, Palette };
 
@@ -85,22 +94,27 @@ bool chooseBands(GDALDatasetH picture, const std::vector<int>& given, BandChoice
     return true;
 }
 
-// Where the drape's pixels lie: on the map's grid, or on the picture's own pixels.
+// Where the drape's pixels lie: on the map's grid, or on the picture's own pixels (those of the
+// picture as it is read, readWidth x readHeight).
 struct Placement {
     int width = 0;
     int height = 0;
     std::array<double, 6> transform{};
     bool byCoordinates = false;
     bool reprojected = false;
+    int readWidth = 0;
+    int readHeight = 0;
 };
 
-// The whole number of pixels nearest to `columns` x `rows` at most maxSide a side, keeping their
-// proportions; a size that is not a number takes maxSide a side.
+// The whole number of pixels nearest to `columns` x `rows` at most maxSide a side and
+// LARGEST_DRAPE_PIXELS in all, keeping their proportions; a size that is not a number takes the
+// largest square.
 void fitSize(double columns, double rows, int maxSide, Placement& placement) {
     if (!std::isfinite(columns) || !std::isfinite(rows) || columns <= 0.0 || rows <= 0.0) {
         columns = rows = maxSide;
     }
-    const double shrink = std::min(1.0, maxSide / std::max(columns, rows));
+    const double shrink = std::min({1.0, maxSide / std::max(columns, rows),
+                                    std::sqrt(LARGEST_DRAPE_PIXELS / columns / rows)});
     placement.width = static_cast<int>(std::clamp(std::round(columns * shrink), 1.0, static_cast<double>(maxSide)));
     placement.height = static_cast<int>(std::clamp(std::round(rows * shrink), 1.0, static_cast<double>(maxSide)));
 }
@@ -114,21 +128,90 @@ bool sameCoordinateSystem(const std::string& first, const std::string& second) {
     return same;
 }
 
-// The length of a picture pixel in the map's coordinate units: measured by GDAL's suggestion for
-// warping the whole picture into the map's system when it must be reprojected; NaN if that fails.
-double picturePixelLength(GDALDatasetH picture, const std::array<double, 6>& t, const Placement& placement,
-                          const std::string& mapWkt) {
-    if (!placement.reprojected) return std::sqrt(std::abs(t[1] * t[5] - t[2] * t[4]));
+// Turns the picture's pixel and line into the map's coordinates; null if GDAL cannot.
+struct ReprojectionCloser {
+    void operator()(void* transformer) const { GDALDestroyGenImgProjTransformer(transformer); }
+};
+using Reprojection = std::unique_ptr<void, ReprojectionCloser>;
+
+Reprojection reprojectionOnto(GDALDatasetH picture, const std::string& mapWkt) {
     const std::string target = "DST_SRS=" + mapWkt;
     const char* options[] = {target.c_str(), nullptr};
-    void* transformer = GDALCreateGenImgProjTransformer2(picture, nullptr, const_cast<char**>(options));
-    if (transformer == nullptr) return std::numeric_limits<double>::quiet_NaN();
+    return Reprojection(GDALCreateGenImgProjTransformer2(picture, nullptr, const_cast<char**>(options)));
+}
+
+// The length of a picture pixel in the map's coordinate units: measured by GDAL's suggestion for
+// warping the whole picture into the map's system when it must be reprojected; NaN if that fails.
+double picturePixelLength(GDALDatasetH picture, const std::array<double, 6>& t, void* reprojection) {
+    if (reprojection == nullptr) return std::sqrt(std::abs(t[1] * t[5] - t[2] * t[4]));
     double suggested[6] = {};
     int columns = 0, rows = 0;
     const CPLErr error =
-        GDALSuggestedWarpOutput(picture, GDALGenImgProjTransform, transformer, suggested, &columns, &rows);
-    GDALDestroyGenImgProjTransformer(transformer);
+        GDALSuggestedWarpOutput(picture, GDALGenImgProjTransform, reprojection, suggested, &columns, &rows);
     return error == CE_None ? std::abs(suggested[1]) : std::numeric_limits<double>::quiet_NaN();
+}
+
+struct Box {
+    double west = std::numeric_limits<double>::infinity();
+    double east = -std::numeric_limits<double>::infinity();
+    double south = std::numeric_limits<double>::infinity();
+    double north = -std::numeric_limits<double>::infinity();
+
+    void add(double x, double y) {
+        west = std::min(west, x);
+        east = std::max(east, x);
+        south = std::min(south, y);
+        north = std::max(north, y);
+    }
+    bool isEmpty() const { return !(west <= east && south <= north); }
+    bool overlaps(const Box& other) const {
+        return west < other.east && other.west < east && south < other.north && other.south < north;
+    }
+};
+
+// What the grid's corners enclose.
+Box gridBox(const std::array<double, 6>& t, int width, int height) {
+    Box box;
+    for (const double column : {0.0, static_cast<double>(width)}) {
+        for (const double row : {0.0, static_cast<double>(height)}) {
+            box.add(t[0] + column * t[1] + row * t[2], t[3] + column * t[4] + row * t[5]);
+        }
+    }
+    return box;
+}
+
+// What the reprojected picture's outline encloses in the map's coordinates; empty where none of
+// it reaches them.
+Box reprojectedBox(GDALDatasetH picture, void* reprojection) {
+    const double width = GDALGetRasterXSize(picture), height = GDALGetRasterYSize(picture);
+    std::vector<double> x, y;
+    for (int k = 0; k <= OUTLINE_POINTS; ++k) {
+        const double along = double(k) / OUTLINE_POINTS;
+        for (const auto& [column, row] : {std::pair{along * width, 0.0}, std::pair{along * width, height},
+                                          std::pair{0.0, along * height}, std::pair{width, along * height}}) {
+            x.push_back(column);
+            y.push_back(row);
+        }
+    }
+    std::vector<double> z(x.size(), 0.0);
+    std::vector<int> reached(x.size(), 0);
+    GDALGenImgProjTransform(reprojection, FALSE, static_cast<int>(x.size()), x.data(), y.data(), z.data(),
+                            reached.data());
+    Box box;
+    for (size_t k = 0; k < x.size(); ++k) {
+        if (reached[k] && std::isfinite(x[k]) && std::isfinite(y[k])) box.add(x[k], y[k]);
+    }
+    return box;
+}
+
+// The one line saying why a picture placed by its coordinates lies off the map: a coordinate
+// system on one side alone was taken to be the other's too.
+std::string offTheMap(bool pictureHasSystem, bool mapHasSystem) {
+    if (pictureHasSystem == mapHasSystem) return "Drape picture does not overlap the map";
+    return std::string("Drape picture cannot be placed on the map: ") +
+           (pictureHasSystem ? "the picture has a coordinate system and the map has none"
+                             : "the map has a coordinate system and the picture has none") +
+           ", and read as the same coordinates they do not overlap";
 }
 
 // Whether the grid maps its pixels one to one onto coordinates within reach.
@@ -144,32 +227,73 @@ bool hasUsableCoordinates(const std::array<double, 6>& t, int width, int height)
     return true;
 }
 
-Placement placeOverMap(GDALDatasetH picture, const RasterGrid& map, int maxSide) {
-    Placement placement;
+// Fills `placement` for the picture over the map. False where it lies off the map, with the
+// reason in `offMap`, or where GDAL cannot reproject it.
+bool placeOverMap(GDALDatasetH picture, const RasterGrid& map, int maxSide, Placement& placement,
+                  std::string& offMap) {
     const int pictureWidth = GDALGetRasterXSize(picture);
     const int pictureHeight = GDALGetRasterYSize(picture);
+    placement.readWidth = pictureWidth;
+    placement.readHeight = pictureHeight;
     std::array<double, 6> pictureTransform{};
     placement.byCoordinates = GDALGetGeoTransform(picture, pictureTransform.data()) == CE_None &&
                               hasUsableCoordinates(pictureTransform, pictureWidth, pictureHeight) &&
                               map.geoTransform && hasUsableCoordinates(*map.geoTransform, map.width, map.height);
     if (!placement.byCoordinates) {
         fitSize(pictureWidth, pictureHeight, maxSide, placement);
-        placement.transform = {0.0, double(pictureWidth) / placement.width, 0.0, 0.0, 0.0,
-                               double(pictureHeight) / placement.height};
-        return placement;
+        if (pictureWidth >= FINEST_READ * placement.width || pictureHeight >= FINEST_READ * placement.height) {
+            placement.readWidth = placement.width;
+            placement.readHeight = placement.height;
+        }
+        placement.transform = {0.0, double(placement.readWidth) / placement.width, 0.0, 0.0, 0.0,
+                               double(placement.readHeight) / placement.height};
+        return true;
     }
     const std::array<double, 6>& m = *map.geoTransform;
     const char* pictureWkt = GDALGetProjectionRef(picture);
-    placement.reprojected = pictureWkt != nullptr && *pictureWkt != '\0' && !map.coordinateSystemWkt.empty() &&
+    const bool pictureHasSystem = pictureWkt != nullptr && *pictureWkt != '\0';
+    placement.reprojected = pictureHasSystem && !map.coordinateSystemWkt.empty() &&
                             !sameCoordinateSystem(pictureWkt, map.coordinateSystemWkt);
-    double pixel = picturePixelLength(picture, pictureTransform, placement, map.coordinateSystemWkt);
-    if (!std::isfinite(pixel) || pixel <= 0.0) pixel = std::hypot(m[1], m[4]);  // the map's own resolution
-    fitSize(map.width * std::hypot(m[1], m[4]) / pixel, map.height * std::hypot(m[2], m[5]) / pixel, maxSide,
-            placement);
+    Reprojection reprojection;
+    if (placement.reprojected) {
+        reprojection = reprojectionOnto(picture, map.coordinateSystemWkt);
+        if (!reprojection) return false;
+    }
+    const Box pictureBox = placement.reprojected ? reprojectedBox(picture, reprojection.get())
+                                                 : gridBox(pictureTransform, pictureWidth, pictureHeight);
+    if (pictureBox.isEmpty() || !pictureBox.overlaps(gridBox(m, map.width, map.height))) {
+        offMap = offTheMap(pictureHasSystem, !map.coordinateSystemWkt.empty());
+        return false;
+    }
+    const double pixel = picturePixelLength(picture, pictureTransform, reprojection.get());
+    const bool measured = std::isfinite(pixel) && pixel > 0.0;
+    // Unmeasured, the map's own resolution.
+    const double columnLength = std::hypot(m[1], m[4]), rowLength = std::hypot(m[2], m[5]);
+    const double length = measured ? pixel : columnLength;
+    fitSize(map.width * columnLength / length, map.height * rowLength / length, maxSide, placement);
     const double columnShrink = double(map.width) / placement.width;
     const double rowShrink = double(map.height) / placement.height;
     placement.transform = {m[0], m[1] * columnShrink, m[2] * rowShrink, m[3], m[4] * columnShrink, m[5] * rowShrink};
-    return placement;
+    // Picture pixels to a drape pixel.
+    const double fineness = columnLength * columnShrink / length;
+    if (measured && fineness >= FINEST_READ) {
+        placement.readWidth = std::max(1, static_cast<int>(std::ceil(pictureWidth / fineness)));
+        placement.readHeight = std::max(1, static_cast<int>(std::ceil(pictureHeight / fineness)));
+    }
+    return true;
+}
+
+// The picture read at the placement's size through GDAL's RasterIO, from its overviews where it has
+// them and else by taking the nearest pixels: an in-memory VRT that reads only what the warper asks
+// for. Averaging instead would read every pixel of a picture without overviews.
+GdalDataset readAtPlacement(GDALDatasetH picture, const Placement& placement) {
+    const std::string width = std::to_string(placement.readWidth), height = std::to_string(placement.readHeight);
+    const char* arguments[] = {"-of", "VRT", "-outsize", width.c_str(), height.c_str(), "-r", "nearest", nullptr};
+    GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(arguments), nullptr);
+    if (options == nullptr) return nullptr;
+    GdalDataset view(GDALTranslate("", picture, options, nullptr));
+    GDALTranslateOptionsFree(options);
+    return view;
 }
 
 // The picture's chosen bands and coverage, warped into a MEM raster of the placement: the chosen
@@ -357,8 +481,22 @@ bool drapeFromDataset(GDALDatasetH picture, const RasterGrid& map, const std::ve
         message = "Drape picture has no room: the largest texture side is " + std::to_string(maxSide);
         return false;
     }
-    const Placement placement = placeOverMap(picture, map, maxSide);
-    GdalDataset warped = warpOntoPlacement(picture, choice, placement, map.coordinateSystemWkt, message);
+    Placement placement;
+    if (!placeOverMap(picture, map, maxSide, placement, message)) {
+        if (!message.empty()) return true;
+        message = "GDAL could not lay the drape picture over the map: " + messages.reason();
+        return false;
+    }
+    GdalDataset view;
+    if (placement.readWidth < GDALGetRasterXSize(picture) || placement.readHeight < GDALGetRasterYSize(picture)) {
+        view = readAtPlacement(picture, placement);
+        if (!view) {
+            message = "GDAL could not read the drape picture at the drape's size: " + messages.reason();
+            return false;
+        }
+    }
+    GdalDataset warped =
+        warpOntoPlacement(view ? view.get() : picture, choice, placement, map.coordinateSystemWkt, message);
     if (!warped) {
         if (message.empty()) message = "GDAL could not lay the drape picture over the map: " + messages.reason();
         return false;

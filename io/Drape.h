@@ -22,8 +22,15 @@ struct DrapeImage {
 // map's extent, from the corners of its first and last samples. A georeferenced picture over a
 // georeferenced map is placed by its coordinates, reprojected when the coordinate systems differ;
 // any other picture is stretched over the whole map (as is one whose grid or the map's has pixels
-// without area or corners more than 1e10 units out: no place on Earth). The size is the picture's own resolution
-// over that extent, at most maxSide a side (GL_MAX_TEXTURE_SIZE).
+// without area or corners more than 1e10 units out: no place on Earth). The size is the picture's
+// own resolution over that extent, at most maxSide a side (GL_MAX_TEXTURE_SIZE) and 4096 x 4096
+// pixels in all; a picture twice as fine or finer is first read at that size, from its overviews
+// where it has them, so that neither time nor memory grows with the picture's declared size.
+//
+// A picture placed by its coordinates that lies off the map leaves the image empty, returning true
+// with the reason in `message`: the map is drawn without it, as a program given one drape for many
+// maps draws each. The reason says so where a coordinate system on one side alone was taken for
+// the other's.
 //
 // Colours: `bands` empty takes the bands the picture declares red, green and blue, else a colour
 // table, else bands 1, 2 and 3, else band 1 as grey; or `bands` names three bands (1-based) for red,

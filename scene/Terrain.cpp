@@ -281,6 +281,10 @@ void Terrain::loadDrape(const std::string& path, const RasterGrid& grid) {
     if (!loaded) {
         fatal("Could not load drape: " + message, describeLookup(path, file));
     }
+    if (picture.rgba.empty()) {
+        std::cerr << programName() << ": " << message << "; drawing the map without it: " << path << std::endl;
+        return;
+    }
     setDrape(picture.width, picture.height, picture.rgba.data());
 }
 

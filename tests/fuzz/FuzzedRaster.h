@@ -225,7 +225,9 @@ inline std::string check(const uint8_t* data, size_t size) {
     DrapeImage image;
     message.clear();
     if (drapeFromDataset(picture.get(), grid, bands, header.drapeSide, image, message)) {
-        if (image.width < 1 || image.height < 1 || image.width > header.drapeSide || image.height > header.drapeSide ||
+        if (image.rgba.empty()) {
+            if (!isOneLine(message) || message.empty()) return "off-the-map message: " + message;
+        } else if (image.width < 1 || image.height < 1 || image.width > header.drapeSide || image.height > header.drapeSide ||
             image.rgba.size() != size_t(image.width) * image.height * 4) {
             return "drape size";
         }

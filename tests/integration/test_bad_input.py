@@ -334,6 +334,20 @@ class ScaleArguments(KeltaCase):
                 self.assertEqual(sum(line.startswith("Invalid ") for line in lines), 1)
                 self.assertNotIn("Main loop started", lines)
 
+    # Refused before any window opens, so the refusal is the only line.
+    MISPLACED = (
+        (("map.bmp", "--lod"), "Option '--lod' comes after the height map: options go before it (see kelta --help)"),
+        (("map.bmp", "2", "--exaggeration=2"),
+         "Option '--exaggeration=2' comes after the height map: options go before it (see kelta --help)"),
+        (("map.bmp", "2", "20", "extra"), "Extra argument 'extra' after the height scale (see kelta --help)"),
+    )
+
+    def test_options_after_the_map_and_extra_arguments_are_refused_in_one_line(self):
+        for args, line in self.MISPLACED:
+            with self.subTest(args=args):
+                lines = self.assert_fatal("arguments " + " ".join(f'"{a}"' for a in args), args, line)
+                self.assertEqual(lines, [line])
+
     def test_good_scales_run(self):
         for args in (("map.bmp", "2", "40"), ("map.bmp", "1", "0")):
             with self.subTest(args=args):

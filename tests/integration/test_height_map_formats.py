@@ -203,6 +203,12 @@ class ElevationFormats(unittest.TestCase):
         self.assertEqual(code, 0, lines + errors)
         self.assertIn(LUXEMBOURG_LINES[0], lines)
         self.assertEqual(lines[-1], f"Wrote {path} (64 x 48)")
+        # A drape of another place leaves the map drawn without it, saying so in one line.
+        code, lines, errors = shot(self.server, "--map", LUXEMBOURG, "--drape", OLINDA_LANDSAT, "--size", "64x48",
+                                   "--output", path)
+        self.assertEqual(code, 0, lines + errors)
+        self.assertEqual(errors, ["kelta-shot: Drape picture does not overlap the map; drawing the map without it: "
+                                  + OLINDA_LANDSAT])
 
         # kelta-bench gives every map's run the terrain options, and records those that change the frame.
         result = subprocess.run([BENCH, "--frames", "2", "--warmup", "0", "--size", "64x48", "--map", self.files["asc"],

@@ -253,3 +253,108 @@ TEST(Drape, WhereThePictureDoesNotReachItCoversNothing) {
         }
     }
 }
+
+TEST(Drape, PicturesDeclaredLargerThanTheDrapeAreReadAtItsSize) {
+    const TempFolder folder;
+    const RasterGrid map = olindaGrid();
+    // Red, green / blue, white, over the map's extent when placed.
+    gdaltest::Raster quarters;
+    quarters.width = 2;
+    quarters.height = 2;
+    quarters.bands = 3;
+    quarters.type = GDT_Byte;
+    quarters.values = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255};
+    quarters.colours = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand};
+    ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(quarters).get(), folder / "plain.tif"));
+    gdaltest::Raster placed = quarters;
+    const std::array<double, 6>& m = *map.geoTransform;
+    placed.geoTransform = {m[0], m[1] * map.width / 2.0, 0.0, m[3], 0.0, m[5] * map.height / 2.0};
+    placed.coordinateSystem = map.coordinateSystemWkt;
+    ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(placed).get(), folder / "placed.tif"));
+
+    struct Case {
+        std::string label, file;
+        RasterGrid map;
+    };
+    const std::vector<Case> cases = {
+        {"stretched over an image map", "plain", RasterGrid{100, 100, {}, ""}},
+        {"placed by its coordinates", "placed", map},
+    };
+    for (const Case& c : cases) {
+        // 30000 x 30000 pixels declared, as a VRT declares them: read whole, minutes and gigabytes.
+        std::string message;
+        GdalDataset small = openGdalDataset(folder / (c.file + ".tif"), message);
+        char* arguments[] = {const_cast<char*>("-of"), const_cast<char*>("VRT"), const_cast<char*>("-outsize"),
+                             const_cast<char*>("30000"), const_cast<char*>("30000"), nullptr};
+        GDALTranslateOptions* options = GDALTranslateOptionsNew(arguments, nullptr);
+        const std::string large = folder / (c.file + ".vrt");
+        GdalDataset declared(GDALTranslate(large.c_str(), small.get(), options, nullptr));
+        GDALTranslateOptionsFree(options);
+        ASSERT_TRUE(declared) << c.label;
+        declared.reset();
+
+        const DrapeImage image = drape(large, c.map, {}, 16384);
+        EXPECT_EQ(image.width, 4096) << c.label << ": 4096 x 4096 pixels at most, whatever the texture allows";
+        ASSERT_EQ(image.height, 4096) << c.label;
+        const std::vector<std::vector<int>> expected = {{0, 0, 255, 255}, {255, 255, 255, 255}, {255, 0, 0, 255},
+                                                        {0, 255, 0, 255}};
+        for (int k = 0; k < 4; ++k) {
+            const uint8_t* colour = pixel(image, 1024 + k % 2 * 2048, 1024 + k / 2 * 2048);
+            EXPECT_EQ(std::vector<int>(colour, colour + 4), expected[k]) << c.label << ", quarter " << k;
+        }
+    }
+}
+
+TEST(Drape, PicturesOffTheMapLeaveItUndrapedAndSaySoInOneLine) {
+    const RasterGrid map = olindaGrid();
+    RasterGrid withoutSystem = map;
+    withoutSystem.coordinateSystemWkt.clear();
+    const std::array<double, 6>& m = *map.geoTransform;
+    // Olinda's extent in degrees, and 100 km east of it in its own metres.
+    const std::array<double, 6> degrees{-34.9, 0.001, 0.0, -7.99, 0.0, -0.001};
+    std::array<double, 6> east = m;
+    east[0] += 100000.0;
+    struct Case {
+        std::string label;
+        std::array<double, 6> transform;
+        std::string system;
+        RasterGrid map;
+        std::string notice;  // empty: laid over the map
+    };
+    const std::vector<Case> cases = {
+        {"degrees over a map without a coordinate system", degrees, "EPSG:4326", withoutSystem,
+         "Drape picture cannot be placed on the map: the picture has a coordinate system and the map has none, and "
+         "read as the same coordinates they do not overlap"},
+        {"degrees without a coordinate system over a map with one", degrees, "", map,
+         "Drape picture cannot be placed on the map: the map has a coordinate system and the picture has none, and "
+         "read as the same coordinates they do not overlap"},
+        {"east of the map in its coordinate system", east, map.coordinateSystemWkt, map,
+         "Drape picture does not overlap the map"},
+        {"in Europe, reprojected", {5.0, 0.001, 0.0, 50.0, 0.0, -0.001}, "EPSG:4326", map,
+         "Drape picture does not overlap the map"},
+        {"the map's own coordinates without a coordinate system", m, "", map, ""},
+        {"the map's own coordinates over a map without a coordinate system", m, map.coordinateSystemWkt,
+         withoutSystem, ""},
+    };
+    for (const Case& c : cases) {
+        gdaltest::Raster grey;
+        grey.width = 111;
+        grey.height = 111;
+        grey.type = GDT_Byte;
+        grey.values.assign(111 * 111, 100.0);
+        grey.geoTransform = c.transform;
+        grey.coordinateSystem = c.system;
+        GdalDataset picture = gdaltest::inMemory(grey);
+        ASSERT_TRUE(picture) << c.label;
+        DrapeImage image;
+        std::string message;
+        EXPECT_TRUE(drapeFromDataset(picture.get(), c.map, {}, LARGEST_SIDE, image, message)) << c.label;
+        EXPECT_EQ(message, c.notice) << c.label;
+        if (c.notice.empty()) {
+            EXPECT_EQ(image.width, 111) << c.label;
+            EXPECT_EQ(pixel(image, 50, 50)[3], 255) << c.label;
+        } else {
+            EXPECT_TRUE(image.rgba.empty()) << c.label;
+        }
+    }
+}

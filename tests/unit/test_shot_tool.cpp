@@ -120,6 +120,7 @@ TEST(ShotOptions, RefusesBadValuesWithALineNamingTheOption) {
     EXPECT_EQ(errorOf({"--fill-voids=yes"}), "unknown option '--fill-voids=yes' (see --help)");
     EXPECT_EQ(errorOf({"--frames", "3"}), "unknown option '--frames' (see --help)");
     EXPECT_EQ(errorOf({"shot.png"}), "unknown option 'shot.png' (see --help)");
+    EXPECT_EQ(errorOf({"--map", "a.tif", "--lod", "20"}), "unknown option '20' (see --help)") << "a scale goes in --height-scale";
 }
 
 TEST(ShotOptions, HelpIsAnOptionNotAnError) {

@@ -1,4 +1,4 @@
-// The command-line reading the tools share.
+// The command-line reading that kelta and its tools share.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "io/WholeNumber.h"
-#include "tools/common/CommandLine.h"
+#include "io/CommandLine.h"
 
 TEST(ToolCommandLine, WholeNumbersAreDigitsOnlyAndWithinBounds) {
     uint64_t value = 7;
@@ -91,4 +91,47 @@ TEST(ToolCommandLine, NextOptionSortsHelpValuesFlagsAndUnknownArguments) {
     EXPECT_EQ(reader.nextOption(values, flags, value, error), OptionStep::Error);
     EXPECT_EQ(error, "unknown option '3' (see --help)");
     EXPECT_EQ(reader.nextOption(values, flags, value, error), OptionStep::End);
+}
+
+TEST(ToolCommandLine, KeltasPositionalArgumentsFollowItsOptionsAndAreCounted) {
+    const std::vector<const char*> names{"height map", "horizontal scale", "height scale"};
+    struct Case {
+        std::vector<const char*> arguments;  // after the program name
+        int firstPositional;                 // in argv; 0 where a line refuses the command line
+        std::string refusal;
+    };
+    const std::vector<Case> cases = {
+        {{"--lod", "map.tif", "2", "20"}, 2, ""},
+        {{"--lod"}, 2, ""},
+        {{"--", "--map.tif", "-1"}, 2, ""},  // a negative scale is the scale reader's to refuse
+        {{"-", "2"}, 1, ""},
+        {{"map.tif", "--lod"}, 0, "Option '--lod' comes after the height map: options go before it (see kelta --help)"},
+        {{"map.tif", "2", "-h"}, 0, "Option '-h' comes after the height map: options go before it (see kelta --help)"},
+        {{"map.tif", "2", "20", "--lod"}, 0,
+         "Option '--lod' comes after the height map: options go before it (see kelta --help)"},
+        {{"map.tif", "2", "20", "extra"}, 0, "Extra argument 'extra' after the height scale (see kelta --help)"},
+        {{"--lod=1", "map.tif"}, 0, "Unknown option '--lod=1' (see kelta --help)"},
+        {{"--exaggeration"}, 0, "--exaggeration needs a value (see kelta --help)"},
+        {{"-x", "map.tif"}, 0, "Unknown option '-x' (see kelta --help)"},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> argv{"kelta"};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        OptionReader reader(static_cast<int>(argv.size()), argv.data(), RefusalVoice::Kelta);
+        std::string value, error;
+        OptionStep step;
+        while ((step = reader.nextOption({"--exaggeration"}, {"--lod"}, value, error)) == OptionStep::Value) {
+        }
+        const bool accepted = step != OptionStep::Error && reader.checkPositionals(names, error);
+        EXPECT_EQ(accepted ? "" : error, c.refusal) << c.arguments.front();
+        if (accepted) {
+            EXPECT_EQ(reader.positionalStart(), c.firstPositional) << c.arguments.front();
+        }
+    }
+    // Kelta's bad value points to its help instead of quoting the value.
+    const std::vector<const char*> argv{"kelta", "--exaggeration=0"};
+    OptionReader reader(static_cast<int>(argv.size()), argv.data(), RefusalVoice::Kelta);
+    std::string value, error;
+    ASSERT_EQ(reader.nextOption({"--exaggeration"}, {}, value, error), OptionStep::Value);
+    EXPECT_EQ(reader.badValue("a number above 0"), "--exaggeration takes a number above 0 (see kelta --help)");
 }

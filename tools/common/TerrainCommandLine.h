@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/TerrainOptions.h"
-#include "tools/common/CommandLine.h"
+#include "io/CommandLine.h"
 
 // readOptions with the terrain options added to the tool's own: those go into `terrain`, a bad
 // value refused in the tool's one line ("--exaggeration takes ..., not '0'"); the tool's own go

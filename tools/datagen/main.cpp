@@ -1,6 +1,6 @@
 // kelta-datagen: writes KELTA's run-time data set (height map, terrain materials, sky) into a folder.
 #include "io/WholeNumber.h"
-#include "tools/common/CommandLine.h"
+#include "io/CommandLine.h"
 #include "tools/common/ToolRun.h"
 #include "tools/datagen/DataGen.h"
 
