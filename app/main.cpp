@@ -1,10 +1,13 @@
 // Entry point: creates and registers the application, then runs it.
 #include "app/Application.h"
 #include "app/ProgramOptions.h"
+#include "io/AtomicFile.h"
 #include "io/StandardStreams.h"
 
 int main(int argc, char** argv) {
     ensureStandardDescriptors();
+    // A run ended by a signal leaves no half-written file or pyramid behind.
+    removeUnfinishedFilesOnEndingSignals();
     const ProgramOptions options = readCommandLine(argc, argv);
     Application* application = new Application();
     Application::registerInstance(application);
