@@ -52,11 +52,6 @@ std::optional<std::string> TileLoader::failure() {
     return firstFailure;
 }
 
-size_t TileLoader::outstanding() const {
-    const std::lock_guard<std::mutex> lock(guard);
-    return waiting.size() + beingRead.size();
-}
-
 void TileLoader::read() {
     for (;;) {
         TileKey key;

@@ -38,8 +38,6 @@ public:
     void takeFinished(std::vector<Tile>& finished);
     // The first failure's message, once: later calls give nothing, until the loader is made anew.
     std::optional<std::string> failure();
-    // Tiles wanted and not yet finished (being read or waiting), for telling when loading has settled.
-    size_t outstanding() const;
 
 private:
     void read();
