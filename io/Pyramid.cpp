@@ -346,7 +346,7 @@ bool hasRoom(const std::string& mapPath, const fs::path& cacheFolder, double byt
     const double free = double(space.f_bavail) * double(space.f_frsize);
     if (bytes <= free) return true;
     message = "Not enough free space for the pyramid of " + mapPath + " in " + cacheFolder.string() + ": it needs " +
-              bytesText(bytes) + ", " + bytesText(free) + " free";
+              bytesText(bytes) + " and " + bytesText(free) + " are free";
     return false;
 }
 
@@ -388,18 +388,23 @@ bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDataset
     return built;
 }
 
-// Whether the pyramid's base opens and its coarsest level, one tile, reads: what a damaged pyramid
+// Whether a pyramid's levels go down to one tile, as built; GDAL drops overviews it cannot read.
+bool reachesOneTile(const std::vector<TileLevel>& levels, std::string& message) {
+    const TileLevel& coarsest = levels.back();
+    if (coarsest.columns == 1 && coarsest.rows == 1) return true;
+    message = "its levels stop at " + std::to_string(coarsest.width) + " x " + std::to_string(coarsest.height) +
+              " samples";
+    return false;
+}
+
+// Whether the pyramid's base opens with all its levels and its coarsest reads: what a damaged pyramid
 // fails first.
 bool readsBack(const fs::path& base, int tileQuads, std::string& message) {
     std::unique_ptr<RasterSource> raster = openRaster(base.string(), message);
     if (!raster) return false;
     const std::vector<TileLevel> levels = tileLevelsOf(raster->info(), tileQuads);
+    if (!reachesOneTile(levels, message)) return false;
     const TileLevel& coarsest = levels.back();
-    if (coarsest.columns != 1 || coarsest.rows != 1) {
-        message = "its overviews stop at " + std::to_string(coarsest.width) + " x " + std::to_string(coarsest.height) +
-                  " samples";
-        return false;
-    }
     std::vector<double> samples(size_t(coarsest.width) * size_t(coarsest.height));
     return raster->readWindow(1, static_cast<int>(levels.size()) - 1,
                               RasterWindow{0, 0, coarsest.width, coarsest.height}, samples.data(), message);
@@ -519,10 +524,13 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
         }
         std::unique_ptr<TileSource> source =
             openGdalTileSource(base.string(), options, folder.string(), facts.formatName, message, tileQuads);
-        if (source && built) source->markPyramidBuilt();
         std::string reason;
-        // A pyramid that reads is not at fault: the map or the options are, and the message says so.
-        if (source || readsBack(base, tileQuads, reason)) return source;
+        // A pyramid that reads whole while the source fails is not at fault: the map or the options
+        // are, and the message says so.
+        if (source ? reachesOneTile(source->map().levels, reason) : readsBack(base, tileQuads, reason)) {
+            if (source && built) source->markPyramidBuilt();
+            return source;
+        }
         // One damaged since it was built (a file cut off, garbled) is built again, once.
         if (built) {
             message = "Cannot read the pyramid of " + path + " in " + folder.string() + ": " + reason;
