@@ -11,6 +11,7 @@ import tempfile
 import time
 import unittest
 
+from elevation import gdal
 from harness import DATA_DIR, DATAGEN, SANITIZED, XServer
 
 BENCH = os.environ.get("KELTA_BENCH", "kelta-bench")
@@ -150,6 +151,28 @@ class BenchRunTest(unittest.TestCase):
         self.assertSummary(size["static"]["cpu_frame_ms"], "static", positive=True)
         self.assertTime(size["flight_to_static_p99"], "flight against static", positive=True)
         self.assertIn("CPU frame p99", err, "the table on standard error")
+
+    def test_the_pyramid_is_said_built_whenever_start_up_built_it(self):
+        """A mosaic of two tiles, 600 x 300 samples: more than one tile, so streaming builds its pyramid."""
+        with tempfile.TemporaryDirectory() as folder, XServer() as server:
+            def write_tile(name, west, metres):
+                gdal("gdal_create", "-q", "-of", "GTiff", "-outsize", 300, 300, "-ot", "Int16", "-burn", metres,
+                     "-a_srs", "EPSG:32633", "-a_ullr", west, 300, west + 300, 0, os.path.join(folder, name))
+            write_tile("west.tif", 0, 100)
+            write_tile("east.tif", 300, 200)
+            mosaic = os.path.join(folder, "mosaic.vrt")
+            gdal("gdalbuildvrt", "-q", mosaic, os.path.join(folder, "west.tif"), os.path.join(folder, "east.tif"))
+            cache = os.path.join(folder, "cache")
+            for case, change, built in (("no pyramid yet", None, True), ("pyramid as built", None, False),
+                                        ("a tile changed", lambda: write_tile("east.tif", 300, 250), True)):
+                with self.subTest(case):
+                    if change:
+                        change()
+                    code, out, err = bench(server, "--stream-map", mosaic, "--frames", 1, "--warmup", 0,
+                                           "--size", "64x48", "--json", "-", extra_env={"XDG_CACHE_HOME": cache})
+                    self.assertEqual(code, 0, err)
+                    self.assertEqual(json.loads(out)["maps"][0]["pyramid_built"], built)
+                    self.assertEqual("pyramid built during start-up" in err, built, err)
 
 
 class BenchFailureTest(unittest.TestCase):
