@@ -519,8 +519,8 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
     bool built = false;
     for (bool damaged = false;; damaged = true) {
         if (damaged || !isWhole(folder, facts, identity, tileQuads)) {
-            if (!buildPyramid(absolute, facts, map.get(), folder, identity, tileQuads, progress, message)) return nullptr;
-            built = true;
+            built = buildPyramid(absolute, facts, map.get(), folder, identity, tileQuads, progress, message);
+            if (!built) return nullptr;
         }
         std::unique_ptr<TileSource> source =
             openGdalTileSource(base.string(), options, folder.string(), facts.formatName, message, tileQuads);

@@ -225,7 +225,8 @@ class DataFiles(KeltaCase):
                          f'<SourceBand>1</SourceBand></SimpleSource></VRTRasterBand></VRTDataset>')
         in_vrt = re.compile(r"^Could not load heightmap: .*Map source " + re.escape(path) + " is not a regular file$")
         for label, args, expected in (
-                ("named pipe as height map", (path,), re.compile("^Could not load heightmap: File is not a regular file$")),
+                ("named pipe as height map", (path,),
+                 re.compile("^Could not load heightmap: File is not a regular file$")),
                 ("named pipe in a VRT, read whole", (vrt,), in_vrt),
                 ("named pipe in a VRT, level of detail", ("--lod", vrt), in_vrt),
                 ("named pipe in a VRT, streamed", ("--stream", vrt), in_vrt)):
