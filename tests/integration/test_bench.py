@@ -264,16 +264,23 @@ class BenchInterruptTest(unittest.TestCase):
             shutil.copy2(BENCH, bench_copy)
             long_run = ["--map", os.path.join(DATA_DIR, "Maps", "Lake_512.bmp"), "--size", "64x48", "--warmup", "0",
                         "--frames", "1000000"]
+            # A PNG, whose pyramid copies its samples: long enough a build to be ended in the middle.
+            subprocess.run([DATAGEN, "--output", os.path.join(work, "png"), "--map-size", "4096", "--map-format",
+                            "png16", "--only-map"], check=True, capture_output=True)
+            streamed = os.path.join(work, "png", "Maps", "Lake_4096.png")
+            cache = os.path.join(work, "cache")
             # (what runs, the stderr line to wait for, the signal that ends kelta-bench)
             cases = [
                 ([BENCH, *long_run], "measured frames", signal.SIGTERM),
                 ([BENCH, *long_run], "measured frames", signal.SIGKILL),
                 ([bench_copy, "--size", "64x48", "--frames", "1"], "is missing; generating it", signal.SIGTERM),
+                ([BENCH, "--stream-map", streamed, "--size", "64x48", "--frames", "1"], "building the pyramid of",
+                 signal.SIGTERM),
             ]
             for command, started, ending in cases:
                 with self.subTest(command=command[0], signal=ending.name):
-                    process = subprocess.Popen(command, cwd=work, env=server.env(), stdout=subprocess.DEVNULL,
-                                               stderr=subprocess.PIPE, text=True)
+                    process = subprocess.Popen(command, cwd=work, env={**server.env(), "XDG_CACHE_HOME": cache},
+                                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
                     seen = []
                     for line in process.stderr:
                         seen.append(line)
@@ -292,6 +299,9 @@ class BenchInterruptTest(unittest.TestCase):
                         self.assertEqual(name, "Lake_4096.bmp")
                         self.assertEqual(os.path.getsize(os.path.join(data_maps, name)), 14 + 40 + 1024 + 4096 * 4096)
                     self.assertEqual(os.listdir(os.path.dirname(data_maps)), ["Maps"])
+                    # Nor a part of a pyramid: the child building it was asked to end, and removed it.
+                    if os.path.isdir(os.path.join(cache, "kelta")):
+                        self.assertEqual(os.listdir(os.path.join(cache, "kelta")), [])
 
 
 if __name__ == "__main__":
