@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -27,6 +28,8 @@ namespace {
 enum SlotState : int { FREE, CLAIMED, WRITTEN, REMOVING };
 struct UnfinishedFile {
     std::atomic<int> state{FREE};
+    // A folder of files (UnfinishedFolder) rather than a file.
+    bool isFolder = false;
     char path[PATH_MAX];
 };
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only use lock-free atomics");
@@ -108,6 +111,7 @@ int createUnfinishedFile(const std::string& target, UnfinishedFile*& slot, std::
     const fs::path targetPath(target);
     EndingSignalsBlocked blocked;
     slot = claimSlot();
+    if (slot != nullptr) slot->isFolder = false;
     if (slot == nullptr) {
         reason = "more than " + std::to_string(MAX_UNFINISHED_FILES) + " files being written at once";
         return -1;
@@ -176,7 +180,80 @@ bool fillAndClose(int fd, mode_t mode, std::string_view bytes, std::string& reas
     return ok;
 }
 
+// Joins `folder` and `name` into `path` without allocating; false when it would not fit.
+bool joinPath(const char* folder, const char* name, char (&path)[PATH_MAX]) {
+    const size_t folderLength = std::strlen(folder), nameLength = std::strlen(name);
+    if (folderLength + 1 + nameLength >= sizeof path) return false;
+    std::memcpy(path, folder, folderLength);
+    path[folderLength] = '/';
+    std::memcpy(path + folderLength + 1, name, nameLength + 1);
+    return true;
+}
+
+// Removes the folder and the files in it with system calls alone, as a signal handler may. Files are
+// unlinked by path, not through the folder's descriptor, so that a folder renamed into place meanwhile
+// keeps its files. A writer still adding files may leave some; a few passes outrun it.
+void removeFolderOfFiles(const char* folder) {
+    for (int pass = 0; pass < 4 && rmdir(folder) != 0 && errno == ENOTEMPTY; ++pass) {
+        const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return;
+        alignas(8) char entries[4096];
+        long length = 0;
+        while ((length = syscall(SYS_getdents64, fd, entries, sizeof entries)) > 0) {
+            for (long offset = 0; offset < length;) {
+                // struct linux_dirent64: inode (8 bytes), offset (8), record length (2), type (1), name.
+                unsigned short recordLength = 0;
+                std::memcpy(&recordLength, entries + offset + 16, sizeof recordLength);
+                const char* name = entries + offset + 19;
+                char path[PATH_MAX];
+                if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 && joinPath(folder, name, path)) {
+                    unlink(path);
+                }
+                offset += recordLength;
+            }
+        }
+        close(fd);
+    }
+}
+
+void (*ownEndingSignalWork)() = nullptr;
+
+const int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
+void endBySignal(int number) {
+    if (ownEndingSignalWork) ownEndingSignalWork();
+    removeUnfinishedFile();
+    // SA_RESETHAND restored the default action; the raised signal waits until this returns.
+    raise(number);
+}
+
 }  // namespace
+
+UnfinishedFolder::UnfinishedFolder(const std::string& path, std::string& error) {
+    EndingSignalsBlocked blocked;
+    UnfinishedFile* claimed = claimSlot();
+    if (claimed == nullptr) {
+        error = "more than " + std::to_string(MAX_UNFINISHED_FILES) + " files being written at once";
+        return;
+    }
+    // As in createUnfinishedFile: either the handler waits for this claim or no folder is started.
+    if (runEnding || path.size() >= sizeof claimed->path) {
+        claimed->state = FREE;
+        error = runEnding ? "the run is ending" : systemReason(ENAMETOOLONG);
+        return;
+    }
+    std::memcpy(claimed->path, path.c_str(), path.size() + 1);
+    claimed->isFolder = true;
+    claimed->state = WRITTEN;
+    slot = static_cast<int>(claimed - unfinishedFiles);
+}
+
+UnfinishedFolder::~UnfinishedFolder() {
+    if (slot < 0) return;
+    // A slot the handler has taken stays its own: the run is ending.
+    int written = WRITTEN;
+    unfinishedFiles[slot].state.compare_exchange_strong(written, FREE);
+}
 
 bool checkWritableFolder(const std::string& folder, std::string& error) {
     struct stat status;
@@ -234,6 +311,26 @@ void removeUnfinishedFile() {
         // Only a thread with the ending signals blocked, so not this one, holds a claim, and only
         // while it names and creates its file.
         while (state == CLAIMED) state = slot.state;
-        if (state == WRITTEN && slot.state.compare_exchange_strong(state, REMOVING)) unlink(slot.path);
+        if (state != WRITTEN || !slot.state.compare_exchange_strong(state, REMOVING)) continue;
+        if (slot.isFolder) {
+            removeFolderOfFiles(slot.path);
+        } else {
+            unlink(slot.path);
+        }
+    }
+}
+
+void removeUnfinishedFilesOnEndingSignals(void (*onEndingSignal)()) {
+    ownEndingSignalWork = onEndingSignal;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = endBySignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int number : ENDING_SIGNALS) sigaddset(&action.sa_mask, number);
+    for (int number : ENDING_SIGNALS) {
+        struct sigaction previous;
+        if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+        sigaction(number, &action, nullptr);
     }
 }

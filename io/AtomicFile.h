@@ -22,8 +22,31 @@ bool checkReplaceable(const std::string& path, std::string& error);
 // and the system's reason. Threads may replace files at once, up to 64 at a time.
 bool replaceFile(const std::string& path, std::string_view bytes, std::string& error);
 
-// Removes the new files replaceFile calls are writing at the moment, on every thread, and makes
-// every later call fail: the run is ending. Safe to call from a handler of SIGINT, SIGTERM or
-// SIGHUP (which replaceFile blocks while it names a new file), so that a run ended by a signal
-// leaves nothing behind.
+// A folder this process is filling with files (and no folders), such as a pyramid being built
+// before it is renamed into place: removeUnfinishedFile removes it and its files while it is
+// marked. Marking fails, with the reason, when the run is ending or 64 files and folders are
+// already being written.
+class UnfinishedFolder {
+public:
+    UnfinishedFolder(const std::string& path, std::string& error);
+    // Forgets the folder (its owner removes it or renames it into place).
+    ~UnfinishedFolder();
+    UnfinishedFolder(const UnfinishedFolder&) = delete;
+    UnfinishedFolder& operator=(const UnfinishedFolder&) = delete;
+
+    bool isMarked() const { return slot >= 0; }
+
+private:
+    int slot = -1;
+};
+
+// Removes the new files replaceFile calls are writing at the moment, on every thread, and the
+// unfinished folders, and makes every later call fail: the run is ending. Safe to call from a
+// handler of SIGINT, SIGTERM or SIGHUP (which replaceFile blocks while it names a new file), so
+// that a run ended by a signal leaves nothing behind.
 void removeUnfinishedFile();
+
+// Has SIGINT, SIGTERM and SIGHUP run `onEndingSignal` (which must be async-signal-safe; may be
+// null), then removeUnfinishedFile, and end the process by that same signal. A signal the caller
+// chose to ignore (nohup, a background job) stays ignored.
+void removeUnfinishedFilesOnEndingSignals(void (*onEndingSignal)() = nullptr);

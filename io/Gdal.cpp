@@ -4,8 +4,11 @@
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_string.h>
 #include <cpl_vsi.h>
+#include <sys/stat.h>
 
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -47,6 +50,17 @@ std::string oneLine(const char* text) {
     return first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
 }
 
+// The first of `files` that is neither a regular file, a folder (a coverage of files) nor a path of
+// GDAL's own; empty when there is none. Files that are not there are left to GDAL to report.
+std::string firstUnreadableKind(const char* const* files) {
+    for (const char* const* file = files; file != nullptr && *file != nullptr; ++file) {
+        struct stat facts {};
+        if (std::strncmp(*file, "/vsi", 4) == 0 || ::stat(*file, &facts) != 0) continue;
+        if (!S_ISREG(facts.st_mode) && !S_ISDIR(facts.st_mode)) return *file;
+    }
+    return "";
+}
+
 }  // namespace
 
 GdalMessages::GdalMessages() {
@@ -74,6 +88,12 @@ std::string GdalMessages::reason() const {
 
 GdalDataset openGdalDataset(const std::string& path, std::string& message) {
     GdalMessages messages;
+    const char* const named[] = {path.c_str(), nullptr};
+    std::string unusable = firstUnreadableKind(named);
+    if (!unusable.empty()) {
+        message = unusable + " is not a regular file";
+        return nullptr;
+    }
     // A remote file's folder is not listed, nor its side files asked for, one request each: a
     // cloud-optimised GeoTIFF holds all it has. Only for this open, on this thread.
     const bool remote = !VSIIsLocal(path.c_str());
@@ -85,7 +105,20 @@ GdalDataset openGdalDataset(const std::string& path, std::string& message) {
     if (remote) {
         CPLSetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", listing != nullptr ? previousListing.c_str() : nullptr);
     }
-    if (!dataset) message = messages.reason();
+    if (!dataset) {
+        message = messages.reason();
+        return dataset;
+    }
+    // Opening a VRT does not open its sources yet; asking for its overviews or samples would.
+    if (!remote) {
+        char** files = GDALGetFileList(dataset.get());
+        unusable = firstUnreadableKind(files);
+        CSLDestroy(files);
+        if (!unusable.empty()) {
+            message = "Map source " + unusable + " is not a regular file";
+            dataset.reset();
+        }
+    }
     return dataset;
 }
 

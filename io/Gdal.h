@@ -36,7 +36,10 @@ struct GdalDatasetCloser {
 // A dataset that closes itself (GDALDatasetH is a pointer to void).
 using GdalDataset = std::unique_ptr<void, GdalDatasetCloser>;
 
-// Opens the raster at `path` read-only. On failure returns no dataset and GDAL's reason.
+// Opens the raster at `path` read-only. A local dataset made of a file that is neither a regular
+// file, a folder nor one of GDAL's own /vsi paths (a named pipe, a device, named directly or as a
+// VRT's source) is refused before any of its samples or overviews is read: reading one would wait
+// for a writer or never end. On failure returns no dataset and one line saying why.
 GdalDataset openGdalDataset(const std::string& path, std::string& message);
 
 // The MEM driver, which KELTA's in-memory rasters are made with.

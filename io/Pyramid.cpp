@@ -13,6 +13,7 @@
 #include <gdal_utils.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,8 @@ const char* const STALE = ".stale-";
 const int MOST_ROOT_TILES = 8;
 // Bytes of the rows a build reads at once.
 const size_t STRIP_BYTES = 32u << 20;
+// Samples a side of the blocks GDAL writes the copied samples and the overviews in.
+const int BLOCK_SIDE = 128;
 
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
@@ -156,8 +159,10 @@ bool writeBase(const std::string& mapPath, GDALDatasetH map, bool copy, const fs
                uint64_t samples, std::string& message) {
     GdalMessages messages;
     const char* vrt[] = {"-of", "VRT", "-b", "1", nullptr};
-    const char* tiled[] = {"-of", "GTiff", "-b", "1", "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co",
-                           "BLOCKYSIZE=128", "-co", "BIGTIFF=IF_SAFER", nullptr};
+    const std::string block = std::to_string(BLOCK_SIDE);
+    const std::string blockWidth = "BLOCKXSIZE=" + block, blockHeight = "BLOCKYSIZE=" + block;
+    const char* tiled[] = {"-of", "GTiff", "-b", "1", "-co", "TILED=YES", "-co", blockWidth.c_str(), "-co",
+                           blockHeight.c_str(), "-co", "BIGTIFF=IF_SAFER", nullptr};
     GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(copy ? tiled : vrt), nullptr);
     BuildProgress::Step step{&progress, samples, 0};
     if (copy) GDALTranslateOptionsSetProgress(options, BuildProgress::gdalProgress, &step);
@@ -259,6 +264,7 @@ bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildPro
 struct MapFacts {
     int width = 0;
     int height = 0;
+    int sampleBytes = 2;
     bool isRaw = false;
     // Whether the pyramid keeps a tiled copy of the map's samples (see copiesSamples).
     bool copiesSamples = false;
@@ -289,54 +295,119 @@ std::vector<int> overviewFactors(int width, int height, int tileQuads, BuildProg
     return factors;
 }
 
-// Whether the pyramid in `folder` is of the map as it is now, with all its files (a user may have
-// removed some).
+// The names and sizes of the pyramid's own files in `folder`, as they are now: kept with the map's
+// identity, so that a file removed or cut off since the build is seen.
+std::string contentsOf(const fs::path& folder, const MapFacts& facts, int tileQuads) {
+    const std::string base = baseName(facts);
+    std::vector<std::string> names{base};
+    if (std::max(facts.width, facts.height) - 1 > tileQuads) names.push_back(base + ".ovr");
+    std::ostringstream text;
+    for (const std::string& name : names) {
+        std::error_code error;
+        const uintmax_t bytes = fs::file_size(folder / name, error);
+        text << "pyramid " << name << " " << (error ? "missing" : std::to_string(bytes) + " bytes") << "\n";
+    }
+    return text.str();
+}
+
+// Whether the pyramid in `folder` is of the map as it is now, with all its files as they were built
+// (a user may have removed some, a full disk cut one off).
 bool isWhole(const fs::path& folder, const MapFacts& facts, const std::string& identity, int tileQuads) {
-    const fs::path base = folder / baseName(facts);
-    std::error_code error;
-    const bool needsLevels = std::max(facts.width, facts.height) - 1 > tileQuads;
-    return readText(folder / IDENTITY) == identity && fs::exists(base, error) &&
-           (!needsLevels || fs::exists(base.string() + ".ovr", error));
+    return readText(folder / IDENTITY) == identity + contentsOf(folder, facts, tileQuads);
+}
+
+// Bytes the pyramid's files take: its overviews, and the copy of the map's samples when it keeps one,
+// all in whole blocks.
+double pyramidBytes(const MapFacts& facts, const std::vector<int>& factors) {
+    const auto levelBytes = [&](int factor) {
+        const auto blocked = [](int samples) { return double((samples + BLOCK_SIDE - 1) / BLOCK_SIDE) * BLOCK_SIDE; };
+        return blocked((facts.width + factor - 1) / factor) * blocked((facts.height + factor - 1) / factor) *
+               facts.sampleBytes;
+    };
+    double bytes = facts.copiesSamples ? levelBytes(1) : 0.0;
+    for (const int factor : factors) bytes += levelBytes(factor);
+    return bytes;
+}
+
+std::string bytesText(double bytes) {
+    const char* const units[] = {"bytes", "KB", "MB", "GB", "TB", "PB", "EB"};
+    size_t unit = 0;
+    for (; bytes >= 1024.0 && unit + 1 < std::size(units); ++unit) bytes /= 1024.0;
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+    return text;
+}
+
+// Whether the cache folder has room for a pyramid of `bytes`; false with one line saying how much it
+// needs and how much is free otherwise.
+bool hasRoom(const std::string& mapPath, const fs::path& cacheFolder, double bytes, std::string& message) {
+    struct statvfs space {};
+    if (::statvfs(cacheFolder.c_str(), &space) != 0) return true;  // the build itself reports what is wrong
+    const double free = double(space.f_bavail) * double(space.f_frsize);
+    if (bytes <= free) return true;
+    message = "Not enough free space for the pyramid of " + mapPath + " in " + cacheFolder.string() + ": it needs " +
+              bytesText(bytes) + " and " + bytesText(free) + " are free";
+    return false;
 }
 
 // Builds the pyramid into a folder of this process's own, then puts it in place of `folder`.
 bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDatasetH map, const fs::path& folder,
                   const std::string& identity, int tileQuads, const PyramidProgress& progress, std::string& message) {
-    const std::string pid = std::to_string(::getpid());
-    const fs::path partial = folder.string() + PARTIAL + pid;
-    std::error_code error;
-    fs::remove_all(partial, error);
-    if (!fs::create_directory(partial, error)) {
-        message = "Cannot write the pyramid of " + mapPath + " in " + partial.string() + ": " + error.message();
-        return false;
-    }
     BuildProgress done(progress);
     const uint64_t samples = uint64_t(facts.width) * uint64_t(facts.height);
     if (facts.copiesSamples) done.plan(samples);
     const std::vector<int> factors = overviewFactors(facts.width, facts.height, tileQuads, done);
-    const fs::path base = partial / baseName(facts);
-    const bool built = (facts.isRaw ? writeRawVrt(mapPath, facts.width, base, message)
-                                    : writeBase(mapPath, map, facts.copiesSamples, base, done, samples, message)) &&
-                       buildLevels(base, factors, done, message) &&
-                       replaceFile((partial / IDENTITY).string(), identity, message);
-    const bool stopped = done.wasStopped();
-    if (progress) progress(1.0);
-    if (!built) {
-        if (stopped) message = "Building the pyramid of " + mapPath + " was stopped";
-        fs::remove_all(partial, error);
+    if (!hasRoom(mapPath, folder.parent_path(), pyramidBytes(facts, factors), message)) return false;
+    const std::string pid = std::to_string(::getpid());
+    const fs::path partial = folder.string() + PARTIAL + pid;
+    std::error_code error;
+    fs::remove_all(partial, error);
+    // Marked before it exists, so that a signal at any moment of the build removes it.
+    const UnfinishedFolder unfinished(partial.string(), message);
+    if (!unfinished.isMarked() || !fs::create_directory(partial, error)) {
+        if (unfinished.isMarked()) message = error.message();
+        message = "Cannot write the pyramid of " + mapPath + " in " + partial.string() + ": " + message;
         return false;
     }
+    const fs::path base = partial / baseName(facts);
+    bool built = (facts.isRaw ? writeRawVrt(mapPath, facts.width, base, message)
+                              : writeBase(mapPath, map, facts.copiesSamples, base, done, samples, message)) &&
+                 buildLevels(base, factors, done, message) &&
+                 replaceFile((partial / IDENTITY).string(), identity + contentsOf(partial, facts, tileQuads), message);
+    if (!built && done.wasStopped()) message = "Building the pyramid of " + mapPath + " was stopped";
     // A pyramid already there is moved aside first: a folder cannot be renamed over another.
     const fs::path stale = folder.string() + STALE + pid;
-    if (fs::exists(folder, error)) fs::rename(folder, stale, error);
-    if (!error) fs::rename(partial, folder, error);
-    if (error) {
+    if (built && fs::exists(folder, error)) fs::rename(folder, stale, error);
+    if (built && !error) fs::rename(partial, folder, error);
+    if (built && error) {
         message = "Cannot put the pyramid of " + mapPath + " in " + folder.string() + ": " + error.message();
-        fs::remove_all(partial, error);
-        return false;
+        built = false;
     }
-    fs::remove_all(stale, error);
-    return true;
+    if (progress) progress(built ? 1.0 : PYRAMID_BUILD_FAILED);
+    fs::remove_all(built ? stale : partial, error);
+    return built;
+}
+
+// Whether a pyramid's levels go down to one tile, as built; GDAL drops overviews it cannot read.
+bool reachesOneTile(const std::vector<TileLevel>& levels, std::string& message) {
+    const TileLevel& coarsest = levels.back();
+    if (coarsest.columns == 1 && coarsest.rows == 1) return true;
+    message = "its levels stop at " + std::to_string(coarsest.width) + " x " + std::to_string(coarsest.height) +
+              " samples";
+    return false;
+}
+
+// Whether the pyramid's base opens with all its levels and its coarsest reads: what a damaged pyramid
+// fails first.
+bool readsBack(const fs::path& base, int tileQuads, std::string& message) {
+    std::unique_ptr<RasterSource> raster = openRaster(base.string(), message);
+    if (!raster) return false;
+    const std::vector<TileLevel> levels = tileLevelsOf(raster->info(), tileQuads);
+    if (!reachesOneTile(levels, message)) return false;
+    const TileLevel& coarsest = levels.back();
+    std::vector<double> samples(size_t(coarsest.width) * size_t(coarsest.height));
+    return raster->readWindow(1, static_cast<int>(levels.size()) - 1,
+                              RasterWindow{0, 0, coarsest.width, coarsest.height}, samples.data(), message);
 }
 
 }  // namespace
@@ -353,11 +424,20 @@ std::string pyramidCacheFolder() {
 PyramidProgress pyramidProgressBar(const std::string& program, const std::string& mapName, std::FILE* out) {
     int shown = -1;
     return [=](double done) mutable {
+        if (done == PYRAMID_BUILD_FAILED) {
+            if (shown >= 0) std::fputc('\n', out);
+            shown = -1;
+            std::fflush(out);
+            return true;
+        }
         const int percent = static_cast<int>(std::clamp(done, 0.0, 1.0) * 100.0);
         if (percent != shown) {
             shown = percent;
             std::fprintf(out, "\r%s: building the pyramid of %s: %d%%", program.c_str(), mapName.c_str(), percent);
-            if (done >= 1.0) std::fputc('\n', out);
+            if (done >= 1.0) {
+                std::fputc('\n', out);
+                shown = -1;
+            }
             std::fflush(out);
         }
         return true;
@@ -418,6 +498,7 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
         facts.width = described->info().grid.width;
         facts.height = described->info().grid.height;
         facts.formatName = described->info().formatName;
+        facts.sampleBytes = GDALGetDataTypeSizeBytes(GDALGetRasterDataType(GDALGetRasterBand(map.get(), 1)));
         facts.files = filesOf(map.get());
         facts.copiesSamples = copiesSamples(facts.files);
     }
@@ -434,11 +515,26 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
     std::string identity;
     if (!identityOf(absolute, facts.files, tileQuads, identity, message)) return nullptr;
     const fs::path folder = pyramidFolder(cacheFolder, absolute);
-    if (!isWhole(folder, facts, identity, tileQuads) &&
-        !buildPyramid(absolute, facts, map.get(), folder, identity, tileQuads, progress, message)) {
-        return nullptr;
+    const fs::path base = folder / baseName(facts);
+    bool built = false;
+    for (bool damaged = false;; damaged = true) {
+        if (damaged || !isWhole(folder, facts, identity, tileQuads)) {
+            built = buildPyramid(absolute, facts, map.get(), folder, identity, tileQuads, progress, message);
+            if (!built) return nullptr;
+        }
+        std::unique_ptr<TileSource> source =
+            openGdalTileSource(base.string(), options, folder.string(), facts.formatName, message, tileQuads);
+        std::string reason;
+        // A pyramid that reads whole while the source fails is not at fault: the map or the options
+        // are, and the message says so.
+        if (source ? reachesOneTile(source->map().levels, reason) : readsBack(base, tileQuads, reason)) {
+            if (source && built) source->markPyramidBuilt();
+            return source;
+        }
+        // One damaged since it was built (a file cut off, garbled) is built again, once.
+        if (built) {
+            message = "Cannot read the pyramid of " + path + " in " + folder.string() + ": " + reason;
+            return nullptr;
+        }
     }
-    map.reset();
-    return openGdalTileSource((folder / baseName(facts)).string(), options, folder.string(), facts.formatName, message,
-                              tileQuads);
 }

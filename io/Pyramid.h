@@ -9,25 +9,30 @@
 #include <memory>
 #include <string>
 
-// Told the share of a pyramid build done, from 0 to 1 (1 once, at the end); returns false to stop the
-// build, which then leaves nothing behind and fails.
+// Told the share of a pyramid build done, from 0 to 1 (1 once, when the build has succeeded, else
+// PYRAMID_BUILD_FAILED once, when it has failed); returns false to stop the build, which then leaves
+// nothing behind and fails.
 using PyramidProgress = std::function<bool(double done)>;
+constexpr double PYRAMID_BUILD_FAILED = -1.0;
 
 // Where pyramids are kept: $XDG_CACHE_HOME/kelta, else $HOME/.cache/kelta; empty when neither
 // variable is set.
 std::string pyramidCacheFolder();
 
 // Prints `<program>: building the pyramid of <mapName>: 37%` on `out`, in place (carriage return),
-// a line ending once the build is done; never stops the build.
+// ending its line at 100% once the build has succeeded, as it stood once it has failed; never stops
+// the build.
 PyramidProgress pyramidProgressBar(const std::string& program, const std::string& mapName, std::FILE* out = stderr);
 
 // Opens the map at `path` for streaming. A map with overviews of its own (a cloud-optimised GeoTIFF,
 // a GeoTIFF with overviews, one behind a /vsi path) is read as it is, as is a map that fits one tile;
 // any other local map gets its pyramid from `cacheFolder` (made when missing), built there first when
-// it is missing or the map's size or modification time changed since. KELTA's raw .r16 and .raw
-// files are read as square little-endian 16-bit samples, top row first. `progress` hears of a build
-// (it may be empty). On failure returns nothing and one line saying why, naming the file or folder at
-// fault.
+// it is missing, damaged (a file of it cut off or unreadable: rebuilt once), or the size or
+// modification time of the map or of any file it is made of changed since; a build that would not fit
+// in the cache folder's free space is refused before it starts. TileMap::pyramidBuilt says whether
+// this open built it. KELTA's raw .r16 and .raw files are read as square little-endian 16-bit
+// samples, top row first. `progress` hears of a build (it may be empty). On failure returns nothing
+// and one line saying why, naming the file or folder at fault.
 std::unique_ptr<TileSource> openTileSource(const std::string& path, const ElevationOptions& options,
                                            const std::string& cacheFolder, const PyramidProgress& progress,
                                            std::string& message, int tileQuads = TILE_QUADS);

@@ -97,6 +97,8 @@ struct TileMap {
     uint16_t largestValue = 65535;
     // Where the levels come from, for the log: e.g. "its own overviews" or the pyramid's folder.
     std::string pyramid;
+    // Whether opening the map built (or rebuilt) its pyramid, rather than reusing one.
+    bool pyramidBuilt = false;
 };
 
 // Reads tiles of one map. readTile is safe to call from several threads at once.
@@ -110,6 +112,8 @@ public:
     int tileQuads() const { return described.tileQuads; }
     int levelCount() const { return static_cast<int>(described.levels.size()); }
     const TileLevel& level(int level) const { return described.levels[size_t(level)]; }
+    // Marks the levels as a pyramid built while the map was opened (openTileSource does).
+    void markPyramidBuilt() { described.pyramidBuilt = true; }
 
     // Reads the tile into `tile` (its samples, bounds and error). On failure (a key outside the
     // pyramid, a read error, a lost connection) returns false with one line saying why.

@@ -203,7 +203,7 @@ void Terrain::streamMap(const std::string& mapName, const std::string& mapFile, 
     surface = std::move(streamed);
     std::cout << "Streaming: " << gridWidth << " x " << gridHeight << " samples in tiles of " << tiles.tileQuads
               << ", " << tiles.levels.size() << " levels, from " << tiles.pyramid << " (cache "
-              << options.tileCacheMegabytes << " MB)" << std::endl;
+              << stream->cacheSize() << ")" << std::endl;
 
     float startHeight = heightScale;
     if (tiles.elevation) {

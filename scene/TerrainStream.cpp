@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <iterator>
 #include <unordered_set>
 
@@ -33,6 +34,14 @@ int TerrainStream::cacheLayersFor(int megabytes, const TileMap& map) {
     // Twice the map's tiles: the pinned coarsest ones may take at most half the cache. The page
     // table holds layer + 1 in 16 bits.
     return static_cast<int>(std::min({layers, 2 * tiles, size_t(largest), size_t(UINT16_MAX - 1)}));
+}
+
+std::string TerrainStream::cacheSize() const {
+    const double megabytes = double(tileCache.layerCount()) * double(tileBytes(map().tileQuads)) / double(1 << 20);
+    // Whole megabytes, but for a cache under ten of them (a small map's), which would round to nothing.
+    char text[32];
+    std::snprintf(text, sizeof text, megabytes < 10.0 ? "%.1f MB" : "%.0f MB", megabytes);
+    return text;
 }
 
 TerrainStream::TerrainStream(std::unique_ptr<TileSource> tileSource, const TerrainGeometry& geometry,

@@ -61,6 +61,8 @@ public:
 
     const TileMap& map() const { return source->map(); }
     const TileCache& cache() const { return tileCache; }
+    // The bytes of tiles the cache holds, for the log: "64 MB", "0.5 MB".
+    std::string cacheSize() const;
 
     TerrainShader& program(int mode, TerrainShader& selected) override;
     // Takes the tiles that arrived, chooses the nodes for the view, uploads what they want within the

@@ -217,14 +217,28 @@ class DataFiles(KeltaCase):
         path = os.path.join(WORK, "pipe.bmp")
         if not os.path.exists(path):
             os.mkfifo(path)
-        kelta = Kelta(self.server, (path,), STAGE)
-        try:
-            code, lines = self.finish(kelta, "named pipe as height map", timeout=60 if SANITIZED else 30)
-        except subprocess.TimeoutExpired:
-            TABLE.append(("named pipe as height map", "(nothing: hangs until killed)", "-"))
-            self.fail("the program hangs on a named pipe given as the height map")
-        self.assertEqual(code, 1, lines[-5:])
-        self.assertEqual(lines[-1], "Could not load heightmap: File is not a regular file")
+        # A VRT of the pipe, 600 x 600 samples: more than one tile, so streaming it would build a pyramid.
+        vrt = os.path.join(WORK, "pipe.vrt")
+        with open(vrt, "w") as stream:
+            stream.write(f'<VRTDataset rasterXSize="600" rasterYSize="600"><VRTRasterBand dataType="Byte" band="1">'
+                         f'<SimpleSource><SourceFilename relativeToVRT="0">{path}</SourceFilename>'
+                         f'<SourceBand>1</SourceBand></SimpleSource></VRTRasterBand></VRTDataset>')
+        in_vrt = re.compile(r"^Could not load heightmap: .*Map source " + re.escape(path) + " is not a regular file$")
+        for label, args, expected in (
+                ("named pipe as height map", (path,),
+                 re.compile("^Could not load heightmap: File is not a regular file$")),
+                ("named pipe in a VRT, read whole", (vrt,), in_vrt),
+                ("named pipe in a VRT, level of detail", ("--lod", vrt), in_vrt),
+                ("named pipe in a VRT, streamed", ("--stream", vrt), in_vrt)):
+            with self.subTest(label):
+                kelta = Kelta(self.server, args, STAGE)
+                try:
+                    code, lines = self.finish(kelta, label, timeout=60 if SANITIZED else 30)
+                except subprocess.TimeoutExpired:
+                    TABLE.append((label, "(nothing: hangs until killed)", "-"))
+                    self.fail(f"the program hangs on a {label}")
+                self.assertEqual(code, 1, lines[-5:])
+                self.assertRegex(lines[-1], expected)
 
     def test_unreadable_height_map(self):
         path = os.path.join(WORK, "unreadable.bmp")

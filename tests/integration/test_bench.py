@@ -11,6 +11,7 @@ import tempfile
 import time
 import unittest
 
+from elevation import gdal
 from harness import DATA_DIR, DATAGEN, SANITIZED, XServer
 
 BENCH = os.environ.get("KELTA_BENCH", "kelta-bench")
@@ -151,6 +152,28 @@ class BenchRunTest(unittest.TestCase):
         self.assertTime(size["flight_to_static_p99"], "flight against static", positive=True)
         self.assertIn("CPU frame p99", err, "the table on standard error")
 
+    def test_the_pyramid_is_said_built_whenever_start_up_built_it(self):
+        """A mosaic of two tiles, 600 x 300 samples: more than one tile, so streaming builds its pyramid."""
+        with tempfile.TemporaryDirectory() as folder, XServer() as server:
+            def write_tile(name, west, metres):
+                gdal("gdal_create", "-q", "-of", "GTiff", "-outsize", 300, 300, "-ot", "Int16", "-burn", metres,
+                     "-a_srs", "EPSG:32633", "-a_ullr", west, 300, west + 300, 0, os.path.join(folder, name))
+            write_tile("west.tif", 0, 100)
+            write_tile("east.tif", 300, 200)
+            mosaic = os.path.join(folder, "mosaic.vrt")
+            gdal("gdalbuildvrt", "-q", mosaic, os.path.join(folder, "west.tif"), os.path.join(folder, "east.tif"))
+            cache = os.path.join(folder, "cache")
+            for case, change, built in (("no pyramid yet", None, True), ("pyramid as built", None, False),
+                                        ("a tile changed", lambda: write_tile("east.tif", 300, 250), True)):
+                with self.subTest(case):
+                    if change:
+                        change()
+                    code, out, err = bench(server, "--stream-map", mosaic, "--frames", 1, "--warmup", 0,
+                                           "--size", "64x48", "--json", "-", extra_env={"XDG_CACHE_HOME": cache})
+                    self.assertEqual(code, 0, err)
+                    self.assertEqual(json.loads(out)["maps"][0]["pyramid_built"], built)
+                    self.assertEqual("pyramid built during start-up" in err, built, err)
+
 
 class BenchFailureTest(unittest.TestCase):
     def test_bad_options_name_the_option_in_one_line(self):
@@ -241,16 +264,23 @@ class BenchInterruptTest(unittest.TestCase):
             shutil.copy2(BENCH, bench_copy)
             long_run = ["--map", os.path.join(DATA_DIR, "Maps", "Lake_512.bmp"), "--size", "64x48", "--warmup", "0",
                         "--frames", "1000000"]
+            # A PNG, whose pyramid copies its samples: long enough a build to be ended in the middle.
+            subprocess.run([DATAGEN, "--output", os.path.join(work, "png"), "--map-size", "4096", "--map-format",
+                            "png16", "--only-map"], check=True, capture_output=True)
+            streamed = os.path.join(work, "png", "Maps", "Lake_4096.png")
+            cache = os.path.join(work, "cache")
             # (what runs, the stderr line to wait for, the signal that ends kelta-bench)
             cases = [
                 ([BENCH, *long_run], "measured frames", signal.SIGTERM),
                 ([BENCH, *long_run], "measured frames", signal.SIGKILL),
                 ([bench_copy, "--size", "64x48", "--frames", "1"], "is missing; generating it", signal.SIGTERM),
+                ([BENCH, "--stream-map", streamed, "--size", "64x48", "--frames", "1"], "building the pyramid of",
+                 signal.SIGTERM),
             ]
             for command, started, ending in cases:
                 with self.subTest(command=command[0], signal=ending.name):
-                    process = subprocess.Popen(command, cwd=work, env=server.env(), stdout=subprocess.DEVNULL,
-                                               stderr=subprocess.PIPE, text=True)
+                    process = subprocess.Popen(command, cwd=work, env={**server.env(), "XDG_CACHE_HOME": cache},
+                                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
                     seen = []
                     for line in process.stderr:
                         seen.append(line)
@@ -269,6 +299,9 @@ class BenchInterruptTest(unittest.TestCase):
                         self.assertEqual(name, "Lake_4096.bmp")
                         self.assertEqual(os.path.getsize(os.path.join(data_maps, name)), 14 + 40 + 1024 + 4096 * 4096)
                     self.assertEqual(os.listdir(os.path.dirname(data_maps)), ["Maps"])
+                    # Nor a part of a pyramid: the child building it was asked to end, and removed it.
+                    if os.path.isdir(os.path.join(cache, "kelta")):
+                        self.assertEqual(os.listdir(os.path.join(cache, "kelta")), [])
 
 
 if __name__ == "__main__":

@@ -152,6 +152,38 @@ class StreamingTest(unittest.TestCase):
                               f"{images.PIXEL_TOLERANCE} levels")
                         self.assertLessEqual(share, LARGEST_SHARE)
 
+    def test_the_log_gives_the_tile_cache_the_stream_holds(self):
+        # A tile of 256 quads is 259 x 259 floats; the cache holds at most twice the map's tiles.
+        for size, asked, held in ((256, (), "0.5 MB"),  # one tile: 2 layers, not the 64 MB default
+                                  (4096, ("--tile-cache", 65536), "175 MB")):  # 341 tiles: 682 layers
+            with self.subTest(size=size, asked=asked), XServer() as server:
+                lines, _ = self.shot(server, "--stream", "--map", self.make_map(size), "--size", "64x48", *asked)
+                self.assertRegex(streaming_line(lines) or "", re.escape(f"(cache {held})") + "$")
+
+    def test_a_build_ended_by_a_signal_leaves_no_partial_folder(self):
+        map_path = self.make_map(4096)
+        for number in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=number.name), XServer() as server, tempfile.TemporaryDirectory() as cache:
+                shot = subprocess.Popen([SHOT, "--stream", "--map", map_path, "--output", self.path("ended.png")],
+                                        cwd=DATA_DIR, env={**server.env(), **self.env, "XDG_CACHE_HOME": cache},
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                        # Python leaves SIGINT as it found it; a background job's is ignored.
+                                        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+                told = b""
+                try:
+                    while b"building the pyramid of" not in told:
+                        chunk = os.read(shot.stderr.fileno(), 4096)
+                        self.assertTrue(chunk, f"ended before building: {told!r}")
+                        told += chunk
+                    shot.send_signal(number)
+                    self.assertEqual(shot.wait(timeout=SHOT_TIMEOUT), -number)
+                finally:
+                    shot.kill()
+                    shot.wait()
+                    shot.stderr.close()
+                # Nothing at all: the signal came during the build, and took its folder with it.
+                self.assertEqual(os.listdir(os.path.join(cache, "kelta")), [])
+
     def test_a_map_on_a_web_server_draws_as_the_same_file_on_disk(self):
         cog = self.make_cog()
         with XServer() as server, WebServer(self.work.name) as web:

@@ -1,17 +1,25 @@
 // Tests of the pyramid cache: built once and reused, rebuilt when the map changes, and never left
 // half-built by a build that is stopped or killed.
+#include "io/AtomicFile.h"
 #include "io/Pyramid.h"
 #include "tests/GdalTestRasters.h"
 #include "tests/TempFolder.h"
 
+#include <gdal_utils.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -21,15 +29,16 @@ namespace {
 
 const int QUADS = 16;
 
-// A 600 x 700 elevation map without overviews, whose samples are all `value` but the first.
-std::string writeMap(const TempFolder& folder, double value, const std::string& name = "map.tif") {
+// A 600 x 700 elevation map without overviews, whose samples are all `value` but the first, its
+// western edge at `west`.
+std::string writeMap(const TempFolder& folder, double value, const std::string& name = "map.tif", double west = 0.0) {
     gdaltest::Raster raster;
     raster.width = 600;
     raster.height = 700;
     raster.type = GDT_UInt16;
     raster.values.assign(size_t(raster.width) * raster.height, value);
     raster.values[0] = 1.0;
-    raster.geoTransform = {{0.0, 1.0, 0.0, 0.0, 0.0, -1.0}};
+    raster.geoTransform = {{west, 1.0, 0.0, 0.0, 0.0, -1.0}};
     const std::string path = folder / name;
     EXPECT_TRUE(gdaltest::writeFile(gdaltest::inMemory(raster).get(), path, name == "map.png" ? "PNG" : "GTiff"));
     return path;
@@ -61,6 +70,18 @@ std::vector<std::string> entries(const std::string& folder) {
     return names;
 }
 
+// A VRT of `sources`, side by side as their geotransforms place them.
+std::string writeMosaic(const TempFolder& folder, const std::vector<std::string>& sources) {
+    const std::string path = folder / "mosaic.vrt";
+    std::vector<const char*> names;
+    for (const std::string& source : sources) names.push_back(source.c_str());
+    GdalMessages quiet;
+    GdalDataset mosaic(
+        GDALBuildVRT(path.c_str(), static_cast<int>(names.size()), nullptr, names.data(), nullptr, nullptr));
+    EXPECT_TRUE(mosaic) << quiet.reason();
+    return path;
+}
+
 // The coarsest tile's first sample and the value of the rest.
 std::pair<float, float> coarsestSamples(const TileSource& source) {
     Tile tile;
@@ -81,6 +102,7 @@ TEST(Pyramid, IsBuiltOnceAndReusedUntilTheMapChanges) {
         ASSERT_TRUE(first.source) << first.message;
         ASSERT_FALSE(first.progress.empty());
         EXPECT_EQ(first.progress.back(), 1.0);
+        EXPECT_TRUE(first.source->map().pyramidBuilt);
         EXPECT_EQ(first.source->levelCount(), 7);  // 700 samples halved down to 11, which one tile holds
         EXPECT_EQ(first.source->map().pyramid, pyramidFolder(cache, map));
         EXPECT_EQ(coarsestSamples(*first.source), std::make_pair(1.0f, 7.0f));
@@ -93,6 +115,7 @@ TEST(Pyramid, IsBuiltOnceAndReusedUntilTheMapChanges) {
         const Opened second = open(map, cache);
         ASSERT_TRUE(second.source) << second.message;
         EXPECT_TRUE(second.progress.empty()) << "built again";
+        EXPECT_FALSE(second.source->map().pyramidBuilt);
         struct stat reused {};
         ASSERT_EQ(::stat(overviews.c_str(), &reused), 0);
         EXPECT_EQ(reused.st_ino, built.st_ino);
@@ -103,28 +126,66 @@ TEST(Pyramid, IsBuiltOnceAndReusedUntilTheMapChanges) {
         const Opened changed = open(map, cache);
         ASSERT_TRUE(changed.source) << changed.message;
         EXPECT_FALSE(changed.progress.empty()) << "not rebuilt";
+        EXPECT_TRUE(changed.source->map().pyramidBuilt);
         EXPECT_EQ(coarsestSamples(*changed.source), std::make_pair(1.0f, 9.0f));
         EXPECT_EQ(entries(cache).size(), 1u) << "the replaced pyramid is left behind";
 
-        fs::remove(overviews);
-        const Opened damaged = open(map, cache);
-        ASSERT_TRUE(damaged.source) << damaged.message;
-        EXPECT_EQ(damaged.source->levelCount(), 7) << "a pyramid missing its overviews is taken as whole";
+        // Damage a user or a full disk may leave: each is rebuilt, once, and then reused.
+        const std::vector<std::pair<const char*, std::function<void()>>> damages = {
+            {"overviews removed", [&] { fs::remove(overviews); }},
+            {"overviews cut off", [&] { fs::resize_file(overviews, fs::file_size(overviews) / 2); }},
+            {"overviews garbled, same size", [&] {
+                 const uintmax_t size = fs::file_size(overviews);
+                 std::ofstream(overviews, std::ios::binary) << std::string(size, 'x');
+             }},
+        };
+        for (const auto& [damage, inflict] : damages) {
+            inflict();
+            const Opened healed = open(map, cache);
+            ASSERT_TRUE(healed.source) << damage << ": " << healed.message;
+            EXPECT_EQ(healed.source->levelCount(), 7) << damage;
+            EXPECT_EQ(std::count(healed.progress.begin(), healed.progress.end(), 1.0), 1) << damage << ": built once";
+            EXPECT_TRUE(healed.source->map().pyramidBuilt) << damage;
+            EXPECT_EQ(coarsestSamples(*healed.source), std::make_pair(1.0f, 9.0f)) << damage;
+            EXPECT_TRUE(open(map, cache).progress.empty()) << damage << ": the healed pyramid is not reused";
+        }
     }
 }
 
+TEST(Pyramid, AMosaicIsRebuiltWhenOneOfItsTilesChanges) {
+    TempFolder folder;
+    const std::string cache = folder / "cache";
+    const std::string east = writeMap(folder, 7.0, "east.tif", 600.0);
+    const std::string mosaic = writeMosaic(folder, {writeMap(folder, 7.0, "west.tif"), east});
+    ASSERT_TRUE(open(mosaic, cache).source);
+    writeMap(folder, 9.0, "east.tif", 600.0);
+    fs::last_write_time(east, fs::last_write_time(east) + std::chrono::seconds(1));
+    const Opened changed = open(mosaic, cache);
+    ASSERT_TRUE(changed.source) << changed.message;
+    EXPECT_TRUE(changed.source->map().pyramidBuilt) << "a changed tile is not seen";
+    Tile tile;
+    std::string message;
+    const int coarsest = changed.source->levelCount() - 1;
+    ASSERT_TRUE(changed.source->readTile(TileKey{coarsest, 0, 0}, tile, message)) << message;
+    const int eastEdge = changed.source->level(coarsest).width - 1;
+    EXPECT_EQ(tile.samples[tileSampleIndex(QUADS, eastEdge, QUADS)], 9.0f);
+}
+
 TEST(Pyramid, AnInterruptedBuildLeavesNothingAndTheNextBuildsAWholeOne) {
-    for (const bool killed : {false, true}) {
+    // Stopped by its progress, killed (SIGKILL: found behind by the next run), or ended by SIGTERM,
+    // whose handler removes the partial folder at once.
+    for (const int signal : {0, SIGKILL, SIGTERM}) {
         TempFolder folder;
         const std::string cache = folder / "cache";
         const std::string map = writeMap(folder, 7.0);
-        if (killed) {
+        if (signal != 0) {
             // A run killed in the middle of its build, which a later run finds behind it.
             int pipeEnds[2];
             ASSERT_EQ(pipe(pipeEnds), 0);
             const pid_t child = fork();
             ASSERT_GE(child, 0);
             if (child == 0) {
+                removeUnfinishedFilesOnEndingSignals();
                 std::string message;
                 openTileSource(map, ElevationOptions(), cache, [&](double) {
                     if (write(pipeEnds[1], "x", 1) != 1) _exit(1);
@@ -135,15 +196,21 @@ TEST(Pyramid, AnInterruptedBuildLeavesNothingAndTheNextBuildsAWholeOne) {
             }
             char mark = 0;
             ASSERT_EQ(read(pipeEnds[0], &mark, 1), 1);
-            EXPECT_TRUE(fs::exists(pyramidFolder(cache, map) + ".partial-" + std::to_string(child)));
-            kill(child, SIGKILL);
-            waitpid(child, nullptr, 0);
+            const std::string partial = pyramidFolder(cache, map) + ".partial-" + std::to_string(child);
+            EXPECT_TRUE(fs::exists(partial));
+            kill(child, signal);
+            int status = 0;
+            waitpid(child, &status, 0);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "ended otherwise: " << status;
+            EXPECT_EQ(fs::exists(partial), signal == SIGKILL) << "signal " << signal;
             close(pipeEnds[0]);
             close(pipeEnds[1]);
         } else {
             const Opened stopped = open(map, cache, 0.3);
             EXPECT_FALSE(stopped.source);
             EXPECT_EQ(stopped.message, "Building the pyramid of " + map + " was stopped");
+            EXPECT_EQ(std::count(stopped.progress.begin(), stopped.progress.end(), 1.0), 0) << "claimed done";
+            EXPECT_EQ(stopped.progress.back(), PYRAMID_BUILD_FAILED);
             EXPECT_TRUE(entries(cache).empty());
         }
         const Opened next = open(map, cache);
@@ -160,4 +227,71 @@ TEST(Pyramid, ACacheFolderThatCannotBeMadeIsNamed) {
     const Opened opened = open(map, map + "/cache");
     EXPECT_FALSE(opened.source);
     EXPECT_EQ(opened.message.rfind("Cannot create the pyramid cache folder " + map + "/cache: ", 0), 0u) << opened.message;
+}
+
+TEST(Pyramid, TheProgressLineShowsAHundredPercentOnlyForABuildThatSucceeded) {
+    for (const bool succeeded : {true, false}) {
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        const PyramidProgress bar = pyramidProgressBar("kelta", "map.tif", out);
+        bar(0.5);
+        bar(0.999);
+        bar(succeeded ? 1.0 : PYRAMID_BUILD_FAILED);
+        std::rewind(out);
+        char text[256] = {};
+        text[std::fread(text, 1, sizeof text - 1, out)] = '\0';
+        std::fclose(out);
+        const std::string line = "\rkelta: building the pyramid of map.tif: ";
+        EXPECT_EQ(text, line + "50%" + line + "99%" + (succeeded ? line + "100%\n" : "\n"));
+    }
+}
+
+TEST(Pyramid, ABuildLargerThanTheFreeSpaceIsRefusedBeforeItStarts) {
+    TempFolder folder;
+    const std::string cache = folder / "cache";
+    // A million samples a side of one small file: no disk holds its 621 GB of overviews.
+    const std::string map = writeMosaic(folder, {writeMap(folder, 7.0)});
+    std::string xml;
+    {
+        std::ifstream file(map);
+        xml.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    xml = std::regex_replace(xml, std::regex("rasterXSize=\"600\" rasterYSize=\"700\""),
+                             "rasterXSize=\"1000000\" rasterYSize=\"1000000\"");
+    std::ofstream(map) << xml;
+    const Opened refused = open(map, cache);
+    EXPECT_FALSE(refused.source);
+    const std::regex expected("Not enough free space for the pyramid of " + map + " in " + cache +
+                              ": it needs 621\\.2 GB and [0-9.]+ (bytes|[KMGT]B) are free");
+    EXPECT_TRUE(std::regex_match(refused.message, expected)) << refused.message;
+    EXPECT_TRUE(refused.progress.empty()) << "a build was started";
+    EXPECT_TRUE(entries(cache).empty());
+}
+
+TEST(Pyramid, AMapMadeOfAPipeOrADeviceIsRefusedBeforeItIsRead) {
+    TempFolder folder;
+    const std::string pipe = folder / "pipe.tif";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    // Nobody writes to the pipe: reading it would wait for ever.
+    for (const std::string& source : {pipe, std::string("/dev/zero")}) {
+        const std::string real = writeMap(folder, 7.0);
+        const std::string mosaic = writeMosaic(folder, {real});
+        std::string xml;
+        {
+            std::ifstream file(mosaic);
+            xml.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        }
+        xml = std::regex_replace(xml, std::regex("<SourceFilename relativeToVRT=\"[01]\">[^<]*"),
+                                 "<SourceFilename relativeToVRT=\"0\">" + source);
+        std::ofstream(mosaic) << xml;
+        const Opened streamed = open(mosaic, folder / "cache");
+        EXPECT_FALSE(streamed.source);
+        EXPECT_EQ(streamed.message, "Map source " + source + " is not a regular file");
+        std::string message;
+        EXPECT_FALSE(openRaster(mosaic, message));
+        EXPECT_EQ(message, "Map source " + source + " is not a regular file");
+    }
+    std::string message;
+    EXPECT_FALSE(openRaster(pipe, message));
+    EXPECT_EQ(message, pipe + " is not a regular file");
 }

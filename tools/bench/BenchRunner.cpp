@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cmath>
 #include <deque>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -20,10 +19,10 @@
 #include "app/Application.h"
 #include "io/Fatal.h"
 #include "io/DataPath.h"
-#include "io/Pyramid.h"
 #include "math/Camera.h"
 #include "post/Framebuffer.h"
 #include "scene/Terrain.h"
+#include "scene/TerrainStream.h"
 #include "scene/TerrainLod.h"
 #include "tools/bench/BenchReport.h"
 #include "tools/bench/CameraPath.h"
@@ -265,10 +264,6 @@ std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMa
     run.path = resolveTypedPath(map);
     run.streamAsked = benchMap.stream;
     run.flight = options.flight;
-    std::error_code ignored;
-    const std::string cacheFolder = pyramidCacheFolder();
-    const bool pyramidExisted =
-        !cacheFolder.empty() && std::filesystem::exists(pyramidFolder(cacheFolder, run.path), ignored);
     std::cerr << "kelta-bench: " << run.map << ": start-up" << std::endl;
 
     StartupPhaseLog startup(nowSeconds());
@@ -299,8 +294,7 @@ std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMa
     if (terrain.lod) run.lodErrorPixels = terrain.lod->errorPixels;
     run.fallbackReason = terrain.fallbackReason;
     run.streamed = terrain.stream != nullptr;
-    run.pyramidBuilt = run.streamed && !pyramidExisted && !cacheFolder.empty() &&
-                       std::filesystem::exists(pyramidFolder(cacheFolder, run.path), ignored);
+    run.pyramidBuilt = run.streamed && terrain.stream->map().pyramidBuilt;
     // The program's own line went to the captured output with the rest of its log.
     if (!run.fallbackReason.empty()) std::cerr << "kelta-bench: " << run.map << ": " << run.fallbackReason << std::endl;
 

@@ -5,6 +5,7 @@
 #include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -124,6 +125,13 @@ bool runInChildProcess(const std::function<std::string()>& work, ChildOutcome& o
 void killRunningChild() {
     const pid_t child = runningChild;
     if (child <= 0) return;
+    kill(child, SIGTERM);
+    for (int tries = 0; tries < 100; ++tries) {
+        // Once reaped its id may be another process's: it is never signalled again.
+        if (waitpid(child, nullptr, WNOHANG) != 0) return;
+        const timespec pause{0, 10 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
 }

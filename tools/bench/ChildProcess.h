@@ -28,6 +28,7 @@ constexpr int WORK_FAILED_EXIT_CODE = 70;
 // it. Returns false with one line in `error` when no child could be started.
 bool runInChildProcess(const std::function<std::string()>& work, ChildOutcome& outcome, std::string& error);
 
-// Kills the child that runInChildProcess is waiting for, if any, and reaps it. Safe to call
-// from a signal handler.
+// Ends the child that runInChildProcess is waiting for, if any, and reaps it: asked by SIGTERM
+// first, so that it removes what it was writing (a pyramid being built), killed when it has not
+// ended within a second. Safe to call from a signal handler.
 void killRunningChild();

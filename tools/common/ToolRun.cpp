@@ -2,14 +2,12 @@
 #include "tools/common/ToolRun.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <iostream>
 
 #include "io/StandardStreams.h"
@@ -21,36 +19,13 @@ const char* toolName = "kelta";
 bool standardOutputWasClosed = false;
 // errno of the first result standard output could not take; 0 while all went through.
 int resultWriteError = 0;
-void (*ownEndingSignalWork)() = nullptr;
-
-const int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
-
-void endBySignal(int number) {
-    if (ownEndingSignalWork) ownEndingSignalWork();
-    removeUnfinishedFile();
-    // SA_RESETHAND restored the default action; the raised signal waits until this returns.
-    raise(number);
-}
-
 }  // namespace
 
 void startTool(const char* tool, void (*onEndingSignal)()) {
     toolName = tool;
     standardOutputWasClosed = fcntl(STDOUT_FILENO, F_GETFD) == -1 && errno == EBADF;
     ensureStandardDescriptors();
-    ownEndingSignalWork = onEndingSignal;
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = endBySignal;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    for (int number : ENDING_SIGNALS) sigaddset(&action.sa_mask, number);
-    for (int number : ENDING_SIGNALS) {
-        struct sigaction previous;
-        // A signal the caller chose to ignore (nohup, a background job) stays ignored.
-        if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
-        sigaction(number, &action, nullptr);
-    }
+    removeUnfinishedFilesOnEndingSignals(onEndingSignal);
 }
 
 void fail(const std::string& reason) {
