@@ -133,11 +133,8 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
         mesh = fullMesh.get();
         surface = std::move(fullMesh);
     } else {
-        std::unique_ptr<TerrainLod> detailed =
-            std::make_unique<TerrainLod>(map, geometry, options.lodErrorPixels);
-        if (!detailed->readFailure.empty()) {
-            fatal("Could not load heightmap: " + detailed->readFailure, describeLookup(mapName, mapFile));
-        }
+        std::unique_ptr<TerrainLod> detailed = TerrainLod::create(map, geometry, options.lodErrorPixels, message);
+        if (!detailed) fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
         lod = detailed.get();
         surface = std::move(detailed);
         std::cout << "Level of detail: " << lod->tree.levelCount() << " levels over " << gridWidth << " x "
@@ -190,14 +187,11 @@ void Terrain::streamMap(const std::string& mapName, const std::string& mapFile, 
     std::unique_ptr<TerrainStream> streamed;
     {
         StartupWait wait(application.window);
-        streamed = std::make_unique<TerrainStream>(
-            std::move(source), geometry, options.lodErrorPixels,
-            TerrainStream::cacheLayersFor(options.tileCacheMegabytes, tiles),
-            [&wait] { wait.poll(0.0, std::chrono::milliseconds(1)); });
+        streamed = TerrainStream::create(std::move(source), geometry, options.lodErrorPixels,
+                                         TerrainStream::cacheLayersFor(options.tileCacheMegabytes, tiles),
+                                         [&wait] { wait.poll(0.0, std::chrono::milliseconds(1)); }, message);
     }
-    if (!streamed->loadFailure.empty()) {
-        fatal("Could not load heightmap: " + streamed->loadFailure, describeLookup(mapName, mapFile));
-    }
+    if (!streamed) fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
     streamedMapName = mapName;
     stream = streamed.get();
     surface = std::move(streamed);

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "gpu/TextureUnits.h"
-#include "io/Fatal.h"
 #include "gpu/UnpackAlignment.h"
 #include "scene/TerrainShader.h"
 #include "scene/glsl/terrainConstants.glsl"
@@ -32,7 +31,8 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
         std::ostringstream line;
         line << "Height map too large for level of detail: " << width << " x " << height
              << " samples, more than this GPU's " << largestSide << " a side (GL_MAX_TEXTURE_SIZE)";
-        fatal(line.str());
+        failure = line.str();
+        return;
     }
     // A driver may fill a new texture's memory first (llvmpipe zeroes it page by page, which takes
     // as long as the tree), so the tree is built meanwhile on a thread of its own, and the texture
@@ -52,19 +52,27 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     treeBuilder.join();
-    readFailure = treeFailure;
-    if (readFailure.empty()) {
+    failure = treeFailure;
+    if (failure.empty()) {
         // Rows of 16-bit samples are only two-byte aligned.
         const UnpackAlignment alignment(2);
         const auto upload = [this](int, const TerrainLodTree::Band& band, const uint16_t* rows) {
             glTexSubImage2D(GL_TEXTURE_2D, 0, 0, band.firstRow, width, band.ownRows, GL_RED_INTEGER,
                             GL_UNSIGNED_SHORT, rows);
         };
-        forEachBand(map, upload, readFailure);
+        forEachBand(map, upload, failure);
     }
     if (!map.voids.empty()) uploadVoidCells(map.voids);
 
     for (int mode = 1; mode <= 5; ++mode) shaders[mode - 1] = std::make_unique<TerrainLodShader>(mode);
+}
+
+std::unique_ptr<TerrainLod> TerrainLod::create(const HeightSamples& map, const TerrainGeometry& geometry,
+                                               float errorPixels, std::string& failure) {
+    // The constructor is private: only a surface that could be built is handed out.
+    std::unique_ptr<TerrainLod> lod(new TerrainLod(map, geometry, errorPixels));
+    failure = lod->failure;
+    return failure.empty() ? std::move(lod) : nullptr;
 }
 
 TerrainLod::~TerrainLod() {

@@ -29,13 +29,12 @@ public:
     // Largest projected geometric error allowed, in pixels.
     float errorPixels = 1.0f;
 
-    // Empty, or why the samples of a map left in its file could not be read (the terrain is then
-    // incomplete).
-    std::string readFailure;
-
     // Builds the tree from the samples and uploads them and their voids, placed by the geometry, a
-    // band of rows at a time, and builds the programs; the map may be freed afterwards.
-    TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry, float errorPixels);
+    // band of rows at a time, and builds the programs; the map may be freed afterwards. Null, with
+    // the line that says why in `failure`, for a map too large for this GPU or whose samples left in
+    // its file could not be read.
+    static std::unique_ptr<TerrainLod> create(const HeightSamples& map, const TerrainGeometry& geometry,
+                                              float errorPixels, std::string& failure);
     // Deletes its textures and programs: the context that made them must be current.
     ~TerrainLod() override;
     TerrainLod(const TerrainLod&) = delete;
@@ -47,6 +46,10 @@ public:
     uint64_t primitiveCount() const override { return lastPrimitiveCount; }
 
 private:
+    TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry, float errorPixels);
+
+    // Empty, or why the surface could not be built.
+    std::string failure;
     GLuint heightTexture = 0;
     // Zero when the map has no voids.
     GLuint voidCellTexture = 0;

@@ -68,6 +68,17 @@ TerrainStream::TerrainStream(std::unique_ptr<TileSource> tileSource, const Terra
     for (int mode = 1; mode <= 5; ++mode) shaders[mode - 1] = std::make_unique<TerrainStreamShader>(mode);
 }
 
+std::unique_ptr<TerrainStream> TerrainStream::create(std::unique_ptr<TileSource> source,
+                                                     const TerrainGeometry& geometry, float errorPixels,
+                                                     int cacheLayers, const std::function<void()>& awaitTiles,
+                                                     std::string& failure) {
+    // The constructor is private: only a surface that could load its coarsest levels is handed out.
+    std::unique_ptr<TerrainStream> stream(
+        new TerrainStream(std::move(source), geometry, errorPixels, cacheLayers, awaitTiles));
+    failure = stream->loadFailure;
+    return failure.empty() ? std::move(stream) : nullptr;
+}
+
 TerrainStream::~TerrainStream() {
     // The readers are told to stop first; a read under way is not waited for.
     loader.reset();

@@ -43,8 +43,6 @@ public:
     float errorPixels = 1.0f;
     // Seconds on the clock that fades follow: a steady clock unless a test sets its own.
     std::function<double()> clock;
-    // Empty, or why the coarsest levels could not be loaded (nothing can be drawn then).
-    std::string loadFailure;
 
     // The cache layers that `megabytes` of the map's tiles take, as many as this GL allows and no
     // more than twice the map's tiles: a small map does not hold memory it can never fill.
@@ -53,8 +51,10 @@ public:
     // Reads the coarsest levels into a cache of `cacheLayers` tiles before returning, calling
     // `awaitTiles` while none has arrived (it should wait a moment, and may keep a window alive),
     // starts the background readers and builds the programs; the map is placed by the geometry.
-    TerrainStream(std::unique_ptr<TileSource> source, const TerrainGeometry& geometry, float errorPixels,
-                  int cacheLayers, const std::function<void()>& awaitTiles);
+    // Null, with the line that says why in `failure`, when the coarsest levels could not be loaded.
+    static std::unique_ptr<TerrainStream> create(std::unique_ptr<TileSource> source, const TerrainGeometry& geometry,
+                                                 float errorPixels, int cacheLayers,
+                                                 const std::function<void()>& awaitTiles, std::string& failure);
     ~TerrainStream() override;
     TerrainStream(const TerrainStream&) = delete;
     TerrainStream& operator=(const TerrainStream&) = delete;
@@ -76,6 +76,11 @@ public:
     std::optional<std::string> readFailure() { return loader->failure(); }
 
 private:
+    TerrainStream(std::unique_ptr<TileSource> source, const TerrainGeometry& geometry, float errorPixels,
+                  int cacheLayers, const std::function<void()>& awaitTiles);
+
+    // Empty, or why the coarsest levels could not be loaded (nothing can be drawn then).
+    std::string loadFailure;
     // Shared with the background readers, which may outlive the stream by a read under way.
     std::shared_ptr<const TileSource> source;
     std::unique_ptr<TileLoader> loader;
