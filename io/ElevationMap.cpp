@@ -103,12 +103,15 @@ bool heightMapSizeOf(const RasterInfo& info, int largestSide, int& width, int& h
 bool isTerrain(const RasterInfo& info, double lowest, double highest, std::string& message) {
     std::ostringstream line;
     const RasterGrid& grid = info.grid;
-    if (grid.width < 2 || grid.height < 2) {
-        line << "Map is " << grid.width << " x " << grid.height << " samples: a terrain needs at least 2 either way";
-    } else if (grid.geoTransform && ((*grid.geoTransform)[2] != 0.0 || (*grid.geoTransform)[4] != 0.0)) {
+    if (!grid.geoTransform) {
+        // Image maps through GDAL are taken as BMP and PNG files are, a single row or column included.
+    } else if (grid.width < 2 || grid.height < 2) {
+        line << "Elevation map is " << grid.width << " x " << grid.height
+             << " samples: a terrain needs at least 2 either way";
+    } else if ((*grid.geoTransform)[2] != 0.0 || (*grid.geoTransform)[4] != 0.0) {
         line << "Elevation map's grid is rotated (its geotransform's rotation terms are " << (*grid.geoTransform)[2]
              << " and " << (*grid.geoTransform)[4] << "): warp it north-up first, e.g. with gdalwarp";
-    } else if (grid.geoTransform) {
+    } else {
         double columnMetres = 0.0, rowMetres = 0.0;
         if (!groundSpacing(grid, info.units, columnMetres, rowMetres)) {
             line << "Elevation map's geotransform gives its samples no usable spacing (" << columnMetres << " x "

@@ -198,8 +198,8 @@ bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, Buil
     for (int toRow = 0; toRow < toHeight; toRow += rowsAtOnce) {
         const int rows = std::min(rowsAtOnce, toHeight - toRow);
         const int fromRows = std::min(2 * rows, fromHeight - firstRow - 2 * toRow);
-        if (GDALRasterIO(from, GF_Read, 0, firstRow + 2 * toRow, fromWidth, fromRows, strip.data(), fromWidth, fromRows, type, 0,
-                         0) != CE_None) {
+        if (GDALRasterIO(from, GF_Read, 0, firstRow + 2 * toRow, fromWidth, fromRows, strip.data(), fromWidth,
+                         fromRows, type, 0, 0) != CE_None) {
             message = "reading level " + std::to_string(level - 1) + " failed";
             return false;
         }

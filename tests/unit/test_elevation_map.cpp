@@ -118,9 +118,10 @@ TEST(ElevationMap, MapsNoTerrainHasAreRefusedWholeAndInTiles) {
         {"samples a billionth of a nanometre apart", elevationRaster(2, 2, {}, {0.0, 1e-30, 0.0, 0.0, 0.0, -1e-30}),
          "Elevation map's samples lie 1e-30 x 1e-30 m apart: a terrain's lie at least a millimetre apart"},
         {"samples a millimetre apart", elevationRaster(2, 2, {}, {0.0, 0.001, 0.0, 0.0, 0.0, -0.001}), ""},
-        {"one column", elevationRaster(1, 5, {}), "Map is 1 x 5 samples: a terrain needs at least 2 either way"},
-        {"one row", elevationRaster(5, 1, {}), "Map is 5 x 1 samples: a terrain needs at least 2 either way"},
-        {"one column off the ground", offTheGround, "Map is 1 x 5 samples: a terrain needs at least 2 either way"},
+        {"one column", elevationRaster(1, 5, {}),
+         "Elevation map is 1 x 5 samples: a terrain needs at least 2 either way"},
+        {"one row", elevationRaster(5, 1, {}), "Elevation map is 5 x 1 samples: a terrain needs at least 2 either way"},
+        {"one column off the ground, an image map", offTheGround, ""},
         {"a rotated grid", elevationRaster(2, 2, {}, {0.0, 30.0, 1.5, 0.0, 0.0, -30.0}),
          "Elevation map's grid is rotated (its geotransform's rotation terms are 1.5 and 0): warp it north-up "
          "first, e.g. with gdalwarp"},

@@ -165,8 +165,8 @@ TEST(TileSource, MapsRunningSouthToNorthOrEastToWestGiveTheTilesOfTheirNorthUpTw
             openTileSource(path, ElevationOptions{false, false, 0.0}, folder / "cache", {}, message, QUADS);
         ASSERT_TRUE(source) << c.label << ": " << message;
         ASSERT_TRUE(source->map().elevation) << c.label;
-        EXPECT_EQ(*source->map().elevation->grid.geoTransform, (std::array<double, 6>{1000.0, 30.0, 0.0, 5000.0, 0.0, -30.0}))
-            << c.label;
+        const std::array<double, 6> northUpGrid{1000.0, 30.0, 0.0, 5000.0, 0.0, -30.0};
+        EXPECT_EQ(*source->map().elevation->grid.geoTransform, northUpGrid) << c.label;
         ASSERT_EQ(source->levelCount(), 3) << c.label;
         tilesOf.emplace_back();
         for (int level = 0; level < source->levelCount(); ++level) {
@@ -185,7 +185,8 @@ TEST(TileSource, MapsRunningSouthToNorthOrEastToWestGiveTheTilesOfTheirNorthUpTw
             const Tile& twin = tilesOf[0][k];
             const Tile& tile = tilesOf[c][k];
             for (size_t j = 0; j < twin.samples.size(); ++j) {
-                ASSERT_TRUE(tile.samples[j] == twin.samples[j] || (std::isnan(tile.samples[j]) && std::isnan(twin.samples[j])))
+                const bool bothVoid = std::isnan(tile.samples[j]) && std::isnan(twin.samples[j]);
+                ASSERT_TRUE(tile.samples[j] == twin.samples[j] || bothVoid)
                     << cases[c].label << " tile " << twin.key.level << "/" << twin.key.column << "/" << twin.key.row
                     << " sample " << j;
             }

@@ -7,8 +7,6 @@
 
 namespace {
 
-void failAsTool(const std::string& line, const std::string& detail) { fail(detail.empty() ? line : line + ": " + detail); }
-
 void warnOfGlfwError(int, const char* description) { warn(std::string("GLFW Error: ") + description); }
 
 }  // namespace
@@ -21,7 +19,7 @@ Application& registerToolApplication(const std::vector<std::string>& arguments) 
     for (std::string& text : argumentTexts) argumentPointers.push_back(&text[0]);
     argumentPointers.push_back(nullptr);
 
-    setFatalReporter(failAsTool);
+    setFatalReporter(reportFatalAsTool);
     Application* application = new Application();
     Application::registerInstance(application);
     application->glfwErrorCallback = warnOfGlfwError;

@@ -14,6 +14,7 @@
 
 #include "io/StandardStreams.h"
 #include "io/AtomicFile.h"
+#include "io/Fatal.h"
 
 namespace {
 
@@ -38,6 +39,8 @@ void startTool(const char* tool, void (*onEndingSignal)()) {
     toolName = tool;
     standardOutputWasClosed = fcntl(STDOUT_FILENO, F_GETFD) == -1 && errno == EBADF;
     ensureStandardDescriptors();
+    setFatalReporter(reportFatalAsTool);
+    reportUncaughtAllocationFailures();
     ownEndingSignalWork = onEndingSignal;
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
@@ -51,6 +54,10 @@ void startTool(const char* tool, void (*onEndingSignal)()) {
         if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
         sigaction(number, &action, nullptr);
     }
+}
+
+void reportFatalAsTool(const std::string& line, const std::string& detail) {
+    fail(detail.empty() ? line : line + ": " + detail);
 }
 
 void fail(const std::string& reason) {
