@@ -13,7 +13,8 @@
 // A raster whose geotransform runs south to north (a positive y pixel size) or east to west (a
 // negative x pixel size), unrotated, is seen north-up and west to east: its geotransform is turned
 // round and every window of every level is read mirrored to match, so that no reader meets another
-// orientation. A mirrored overview is anchored at the file's far edge (see fillLevel in Pyramid.cpp).
+// orientation. The pyramids KELTA builds decimate a mirrored axis from the map's northern or
+// western edge (fillLevel in Pyramid.cpp), so that their levels stay exact seen this way.
 class GdalRaster final : public RasterSource {
 public:
     explicit GdalRaster(GdalDataset dataset);
