@@ -49,6 +49,9 @@ std::string resolveTypedPath(const std::string& name) {
 }
 
 std::string absolutePath(const std::string& path) {
+    // GDAL's virtual file systems are named from the root already, and normalising would make the
+    // "//" of their URLs one ("/vsicurl/http://host/map.tif").
+    if (path.rfind("/vsi", 0) == 0) return path;
     std::error_code error;
     fs::path absolute = fs::absolute(path.empty() ? "." : path, error).lexically_normal();
     if (error) return path;

@@ -23,7 +23,7 @@ std::string resolveDataPath(const std::string& name);
 std::string resolveTypedPath(const std::string& name);
 
 // The path made absolute from the working directory, for messages and help texts that a person
-// may copy from any folder.
+// may copy from any folder; paths of GDAL's virtual file systems (/vsicurl/http://...) as given.
 std::string absolutePath(const std::string& path);
 
 // Names a file in a message: the name as asked for, the absolute path it was read from and the

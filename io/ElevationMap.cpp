@@ -16,6 +16,9 @@
 namespace {
 
 const int STRIP_ROWS = 64;
+// Beyond the deepest trench and the highest peak, with room to spare.
+const double FARTHEST_HEIGHT_METRES = 12000.0;
+const double CLOSEST_SPACING_METRES = 0.001;
 const uint16_t LARGEST_8_BIT = 255;
 const uint16_t LARGEST_16_BIT = 65535;
 
@@ -97,6 +100,34 @@ bool heightMapSizeOf(const RasterInfo& info, int largestSide, int& width, int& h
     return true;
 }
 
+bool isTerrain(const RasterInfo& info, double lowest, double highest, std::string& message) {
+    std::ostringstream line;
+    const RasterGrid& grid = info.grid;
+    if (!grid.geoTransform) {
+        // Image maps through GDAL are taken as BMP and PNG files are, a single row or column included.
+    } else if (grid.width < 2 || grid.height < 2) {
+        line << "Elevation map is " << grid.width << " x " << grid.height
+             << " samples: a terrain needs at least 2 either way";
+    } else if ((*grid.geoTransform)[2] != 0.0 || (*grid.geoTransform)[4] != 0.0) {
+        line << "Elevation map's grid is rotated (its geotransform's rotation terms are " << (*grid.geoTransform)[2]
+             << " and " << (*grid.geoTransform)[4] << "): warp it north-up first, e.g. with gdalwarp";
+    } else {
+        double columnMetres = 0.0, rowMetres = 0.0;
+        if (!groundSpacing(grid, info.units, columnMetres, rowMetres)) {
+            line << "Elevation map's geotransform gives its samples no usable spacing (" << columnMetres << " x "
+                 << rowMetres << " m apart)";
+        } else if (std::min(columnMetres, rowMetres) < CLOSEST_SPACING_METRES) {
+            line << "Elevation map's samples lie " << columnMetres << " x " << rowMetres
+                 << " m apart: a terrain's lie at least a millimetre apart";
+        } else if (lowest < -FARTHEST_HEIGHT_METRES || highest > FARTHEST_HEIGHT_METRES) {
+            line << "Elevation map's heights run from " << lowest << " to " << highest
+                 << " m: no terrain lies beyond +-12,000 m";
+        }
+    }
+    message = line.str();
+    return message.empty();
+}
+
 bool groundSpacing(const RasterGrid& grid, const CoordinateUnits& units, double& columnMetres, double& rowMetres) {
     if (!grid.geoTransform) return false;
     const std::array<double, 6>& t = *grid.geoTransform;
@@ -130,14 +161,6 @@ bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions&
         return false;
     }
     const bool isElevation = info.grid.geoTransform.has_value();
-    Elevation elevation;
-    if (isElevation && !groundSpacing(info.grid, info.units, elevation.columnMetres, elevation.rowMetres)) {
-        std::ostringstream line;
-        line << "Elevation map's geotransform gives its samples no usable spacing (" << elevation.columnMetres
-             << " x " << elevation.rowMetres << " m apart)";
-        message = line.str();
-        return false;
-    }
     // Unsigned 8- and 16-bit rasters off the ground are image maps like BMP and PNG files.
     const bool isImage =
         !isElevation && (info.sampleType == SampleType::UInt8 || info.sampleType == SampleType::UInt16);
@@ -162,6 +185,9 @@ bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions&
                   " samples are voids (its no-data value, NaN or an infinity)";
         return false;
     }
+    if (!isTerrain(info, range.lowest, range.highest, message)) return false;
+    Elevation elevation;
+    if (isElevation) groundSpacing(info.grid, info.units, elevation.columnMetres, elevation.rowMetres);
 
     map.largestValue = isImage && info.sampleType == SampleType::UInt8 ? LARGEST_8_BIT : LARGEST_16_BIT;
     double lowest = range.lowest;

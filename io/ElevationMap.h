@@ -32,6 +32,13 @@ struct HeightRule {
     }
 };
 
+// Refuses, in one line, an elevation map whose geometry or values no terrain has: fewer than 2
+// samples along a side, a rotated grid, samples under a millimetre apart (or at no usable spacing),
+// heights beyond +-12,000 m. `lowest` and `highest` are the heights of its samples with data, as
+// HeightRule gives them. Other rasters are image maps, taken as they come. Every reader of height
+// maps through GDAL, whole or in tiles, asks this.
+bool isTerrain(const RasterInfo& info, double lowest, double highest, std::string& message);
+
 // What the raster is, for the log: its format and coordinate system, e.g. "GeoTIFF, WGS 84", and its
 // unit of heights when it is not metres.
 std::string describeRaster(const RasterInfo& info);

@@ -14,3 +14,7 @@ void setFatalReporter(FatalReporter reporter);
 [[noreturn]] void fatal(const std::string& line, const std::string& detail = "");
 // Writes the text as it stands (no end of line added), then exits with code 1.
 [[noreturn]] void fatalWithoutNewline(const std::string& text);
+
+// Has an allocation failure that nothing catches, on any thread, end the process with one line
+// through the installed reporter and exit code 1, where it would abort. Call first in main.
+void reportUncaughtAllocationFailures();

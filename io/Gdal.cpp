@@ -8,6 +8,7 @@
 #include <cpl_vsi.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -40,6 +41,23 @@ void startGdal() {
     });
 }
 
+// The start of each network failure's wording, which tells it apart from GDAL's own reasons.
+const char* const SERVER_ANSWERED = "the server answered ";
+const char* const SERVER_SILENT = "the server did not answer in time";
+const char* const SERVER_UNREACHABLE = "the server could not be reached";
+const char* const SERVER_WITHOUT_RANGES = "the server does not answer range requests";
+
+// The reason phrase of the HTTP statuses a map's server is likely to answer with.
+const std::pair<int, const char*> HTTP_STATUSES[] = {
+    {400, "Bad Request"},          {401, "Unauthorized"},          {403, "Forbidden"},
+    {404, "Not Found"},            {405, "Method Not Allowed"},    {407, "Proxy Authentication Required"},
+    {408, "Request Timeout"},      {410, "Gone"},                  {416, "Range Not Satisfiable"},
+    {429, "Too Many Requests"},    {500, "Internal Server Error"}, {501, "Not Implemented"},
+    {502, "Bad Gateway"},          {503, "Service Unavailable"},   {504, "Gateway Timeout"},
+};
+
+bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
 std::string oneLine(const char* text) {
     std::string line = text != nullptr ? text : "";
     for (char& c : line) {
@@ -63,6 +81,37 @@ std::string firstUnreadableKind(const char* const* files) {
 
 }  // namespace
 
+std::string networkFailureOf(const std::string& reason) {
+    // GDAL's /vsicurl/ words them "HTTP response code: 404" (with the server's text after it, at times),
+    // "CURL error: <curl's message>" and "Range downloading not supported by this server!".
+    const std::string httpCode = "HTTP response code: ";
+    const size_t code = reason.find(httpCode);
+    if (code != std::string::npos) {
+        const int status = std::atoi(reason.c_str() + code + httpCode.size());
+        std::string answer = SERVER_ANSWERED + std::to_string(status);
+        for (const auto& [number, phrase] : HTTP_STATUSES) {
+            if (number == status) answer += std::string(" ") + phrase;
+        }
+        return answer;
+    }
+    if (contains(reason, "Range downloading not supported")) {
+        return std::string(SERVER_WITHOUT_RANGES) + ", which reading a map from it needs";
+    }
+    const std::string curlError = "CURL error: ";
+    const size_t curl = reason.find(curlError);
+    if (curl == std::string::npos) return "";
+    const std::string said = reason.substr(curl + curlError.size());
+    if (contains(said, "timed out")) return std::string(SERVER_SILENT) + " (curl: " + said + ")";
+    return std::string(SERVER_UNREACHABLE) + " (curl: " + said + ")";
+}
+
+bool isNetworkFailure(const std::string& reason) {
+    for (const char* start : {SERVER_ANSWERED, SERVER_SILENT, SERVER_UNREACHABLE, SERVER_WITHOUT_RANGES}) {
+        if (reason.rfind(start, 0) == 0) return true;
+    }
+    return false;
+}
+
 GdalMessages::GdalMessages() {
     startGdal();
     CPLPushErrorHandlerEx(keep, this);
@@ -82,7 +131,10 @@ void CPL_STDCALL GdalMessages::keep(CPLErr kind, CPLErrorNum, const char* text) 
 }
 
 std::string GdalMessages::reason() const {
-    if (!firstError.empty()) return firstError;
+    if (!firstError.empty()) {
+        const std::string network = networkFailureOf(firstError);
+        return network.empty() ? firstError : network;
+    }
     return lastWarning.empty() ? "no reason given" : lastWarning;
 }
 

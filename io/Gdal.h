@@ -30,6 +30,13 @@ private:
     std::string lastWarning;
 };
 
+// A failure to fetch a remote file, said as what happened when GDAL's reason tells it: the server's
+// answer ("the server answered 404 Not Found"), a time-out, a server out of reach, a server without
+// range requests. Empty for any other reason. GdalMessages::reason() gives these in GDAL's stead.
+std::string networkFailureOf(const std::string& gdalReason);
+// Whether a reason GdalMessages gave is one of those: the file was not fetched, so says nothing of its format.
+bool isNetworkFailure(const std::string& reason);
+
 struct GdalDatasetCloser {
     void operator()(void* dataset) const { GDALClose(dataset); }
 };

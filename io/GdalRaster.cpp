@@ -5,6 +5,7 @@
 #include <gdal.h>
 #include <ogr_srs_api.h>
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -122,6 +123,35 @@ RasterInfo describe(GDALDatasetH dataset) {
     return info;
 }
 
+// Turns the grid north-up and west to east, returning the axes that mirrors.
+Mirroring turnNorthUp(RasterGrid& grid) {
+    if (!grid.geoTransform) return Mirroring();
+    std::array<double, 6>& t = *grid.geoTransform;
+    const Mirroring mirroring = mirroringOf(t);
+    if (mirroring.columns) {
+        t[0] += t[1] * grid.width;
+        t[1] = -t[1];
+    }
+    if (mirroring.rows) {
+        t[3] += t[5] * grid.height;
+        t[5] = -t[5];
+    }
+    return mirroring;
+}
+
+template <typename Value>
+void mirror(const RasterWindow& window, const Mirroring& mirroring, Value* values) {
+    const size_t width = size_t(window.width);
+    if (mirroring.columns) {
+        for (int row = 0; row < window.height; ++row) std::reverse(values + row * width, values + (row + 1) * width);
+    }
+    if (mirroring.rows) {
+        for (int top = 0, bottom = window.height - 1; top < bottom; ++top, --bottom) {
+            std::swap_ranges(values + top * width, values + (top + 1) * width, values + bottom * width);
+        }
+    }
+}
+
 template <typename Value>
 constexpr GDALDataType gdalTypeOf() {
     return std::is_same<Value, float>::value ? GDT_Float32 : GDT_Float64;
@@ -129,7 +159,9 @@ constexpr GDALDataType gdalTypeOf() {
 
 }  // namespace
 
-GdalRaster::GdalRaster(GdalDataset opened) : dataset(std::move(opened)), described(describe(dataset.get())) {}
+GdalRaster::GdalRaster(GdalDataset opened) : dataset(std::move(opened)), described(describe(dataset.get())) {
+    mirroring = turnNorthUp(described.grid);
+}
 
 template <typename Value>
 bool GdalRaster::read(int band, int level, const RasterWindow& window, Value* out, std::string& message) const {
@@ -156,11 +188,14 @@ bool GdalRaster::read(int band, int level, const RasterWindow& window, Value* ou
         message = "The window to read lies outside the raster";
         return false;
     }
-    if (GDALRasterIO(source, GF_Read, window.column, window.row, window.width, window.height, out, window.width,
-                     window.height, gdalTypeOf<Value>(), 0, 0) != CE_None) {
+    const int column = mirroring.columns ? width - window.column - window.width : window.column;
+    const int row = mirroring.rows ? height - window.row - window.height : window.row;
+    if (GDALRasterIO(source, GF_Read, column, row, window.width, window.height, out, window.width, window.height,
+                     gdalTypeOf<Value>(), 0, 0) != CE_None) {
         message = "GDAL could not read the samples: " + messages.reason();
         return false;
     }
+    mirror(window, mirroring, out);
     if (signedBytes) {
         const size_t count = static_cast<size_t>(window.width) * static_cast<size_t>(window.height);
         for (size_t k = 0; k < count; ++k) {

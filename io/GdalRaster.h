@@ -9,6 +9,12 @@
 
 // One dataset handle, whose reads take turns behind a mutex: GDAL handles are not safe to share
 // between threads. Readers that want parallel reads open one source per thread.
+//
+// A raster whose geotransform runs south to north (a positive y pixel size) or east to west (a
+// negative x pixel size), unrotated, is seen north-up and west to east: its geotransform is turned
+// round and every window of every level is read mirrored to match, so that no reader meets another
+// orientation. The pyramids KELTA builds decimate a mirrored axis from the map's northern or
+// western edge (fillLevel in Pyramid.cpp), so that their levels stay exact seen this way.
 class GdalRaster final : public RasterSource {
 public:
     explicit GdalRaster(GdalDataset dataset);
@@ -25,5 +31,6 @@ private:
 
     GdalDataset dataset;
     RasterInfo described;
+    Mirroring mirroring;
     mutable std::mutex reading;
 };

@@ -10,6 +10,7 @@
 #include "io/Bitmap.h"
 #include "io/BitmapFormat.h"
 #include "io/ElevationMap.h"
+#include "io/Gdal.h"
 #include "io/ImageInput.h"
 
 #include <cpl_vsi.h>
@@ -355,7 +356,7 @@ bool readThroughGdal(const std::string& path, const ElevationOptions& options, H
                      int& height, std::string& message) {
     const std::unique_ptr<RasterSource> raster = openRaster(path, message);
     if (!raster) {
-        message = NOT_KELTA_FORMAT_MESSAGE + message;
+        if (!isNetworkFailure(message)) message = NOT_KELTA_FORMAT_MESSAGE + message;
         return false;
     }
     if (map != nullptr) return heightSamplesFromRaster(*raster, options, *map, message);

@@ -178,8 +178,10 @@ bool writeBase(const std::string& mapPath, GDALDatasetH map, bool copy, const fs
 }
 
 // Fills overview `level` (1 up) of band 1 with every other sample of the level before, each row of
-// strips read whole: what drives the cost is reading the map, which is done once.
-bool fillLevel(GDALRasterBandH base, int level, BuildProgress& progress, std::string& message) {
+// strips read whole: what drives the cost is reading the map, which is done once. Along a mirrored
+// axis the samples are counted from the file's far edge, the map's northern or western one.
+bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, BuildProgress& progress,
+               std::string& message) {
     GDALRasterBandH from = level == 1 ? base : GDALGetOverview(base, level - 2);
     GDALRasterBandH to = GDALGetOverview(base, level - 1);
     const int fromWidth = GDALGetRasterBandXSize(from), fromHeight = GDALGetRasterBandYSize(from);
@@ -196,11 +198,13 @@ bool fillLevel(GDALRasterBandH base, int level, BuildProgress& progress, std::st
         message = "not enough memory";
         return false;
     }
+    const int firstColumn = mirroring.columns ? (fromWidth - 1) % 2 : 0;
+    const int firstRow = mirroring.rows ? (fromHeight - 1) % 2 : 0;
     for (int toRow = 0; toRow < toHeight; toRow += rowsAtOnce) {
         const int rows = std::min(rowsAtOnce, toHeight - toRow);
-        const int fromRows = std::min(2 * rows, fromHeight - 2 * toRow);
-        if (GDALRasterIO(from, GF_Read, 0, 2 * toRow, fromWidth, fromRows, strip.data(), fromWidth, fromRows, type, 0,
-                         0) != CE_None) {
+        const int fromRows = std::min(2 * rows, fromHeight - firstRow - 2 * toRow);
+        if (GDALRasterIO(from, GF_Read, 0, firstRow + 2 * toRow, fromWidth, fromRows, strip.data(), fromWidth,
+                         fromRows, type, 0, 0) != CE_None) {
             message = "reading level " + std::to_string(level - 1) + " failed";
             return false;
         }
@@ -208,7 +212,8 @@ bool fillLevel(GDALRasterBandH base, int level, BuildProgress& progress, std::st
             const unsigned char* source = strip.data() + size_t(2 * row) * fromRowBytes;
             unsigned char* target = decimated.data() + size_t(row) * size_t(toWidth) * sampleBytes;
             for (int column = 0; column < toWidth; ++column) {
-                std::memcpy(target + size_t(column) * sampleBytes, source + size_t(2 * column) * sampleBytes,
+                std::memcpy(target + size_t(column) * sampleBytes,
+                            source + size_t(firstColumn + 2 * column) * sampleBytes,
                             sampleBytes);
             }
         }
@@ -233,6 +238,9 @@ bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildPro
         return false;
     }
     GDALRasterBandH band = GDALGetRasterBand(dataset.get(), 1);
+    std::array<double, 6> transform{};
+    const Mirroring mirroring =
+        GDALGetGeoTransform(dataset.get(), transform.data()) == CE_None ? mirroringOf(transform) : Mirroring();
     // In 64-bit TIFF when the overviews may pass 4 GB.
     CPLSetThreadLocalConfigOption("BIGTIFF_OVERVIEW", "IF_SAFER");
     int bandNumber = 1;
@@ -244,7 +252,7 @@ bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildPro
         return false;
     }
     for (int level = 1; level <= static_cast<int>(factors.size()); ++level) {
-        if (!fillLevel(band, level, progress, message)) {
+        if (!fillLevel(band, level, mirroring, progress, message)) {
             if (!progress.wasStopped()) {
                 message = "Cannot build the pyramid in " + base.parent_path().string() + ": " + message + ": " +
                           messages.reason();

@@ -50,6 +50,11 @@ double metresPerHeightUnit(const std::string& name) {
     return 0.0;
 }
 
+Mirroring mirroringOf(const std::array<double, 6>& t) {
+    if (t[2] != 0.0 || t[4] != 0.0) return Mirroring();
+    return Mirroring{t[1] < 0.0, t[5] > 0.0};
+}
+
 bool isInvertible(const std::array<double, 6>& t) {
     const bool finite = std::all_of(t.begin(), t.end(), [](double value) { return std::isfinite(value); });
     const double area = t[1] * t[5] - t[2] * t[4];

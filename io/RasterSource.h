@@ -11,7 +11,8 @@
 
 // Where a raster lies. A geotransform t puts the top-left corner of pixel (column, row) at
 // x = t[0] + column * t[1] + row * t[2], y = t[3] + column * t[4] + row * t[5], in the units of
-// the coordinate system; row 0 is the file's first row (the northern edge of a north-up raster).
+// the coordinate system; row 0 is the northern edge and column 0 the western one, as rasters are
+// read turned north-up (see Mirroring).
 struct RasterGrid {
     int width = 0;
     int height = 0;
@@ -86,6 +87,15 @@ std::unique_ptr<RasterSource> openRaster(const std::string& path, std::string& m
 // Metres in one unit of height named as GDAL bands name them ("m", "metre", "ft", "US survey
 // foot", ...); 0 for a name KELTA does not know.
 double metresPerHeightUnit(const std::string& name);
+
+// Which axes of an unrotated grid run against north-up, west to east: columns when its x pixel size
+// is negative (east to west), rows when its y pixel size is positive (south to north). Rasters are
+// read turned round along these (see GdalRaster).
+struct Mirroring {
+    bool columns = false;
+    bool rows = false;
+};
+Mirroring mirroringOf(const std::array<double, 6>& geoTransform);
 
 // Whether the geotransform maps pixels onto the ground one to one: finite, and its pixel of an
 // area that is not vanishing beside its sides.

@@ -281,6 +281,7 @@ std::unique_ptr<TileSource> openGdalTileSource(const std::string& datasetPath, c
                   "or an infinity)";
         return nullptr;
     }
+    if (!isTerrain(info, lowest, highest, message)) return nullptr;
     if (isElevation) {
         Elevation elevation;
         if (!groundSpacing(info.grid, info.units, elevation.columnMetres, elevation.rowMetres)) {

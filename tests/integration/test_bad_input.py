@@ -12,6 +12,7 @@ import tempfile
 import unittest
 
 import harness
+from elevation import gdal, write_ascii_grid
 from harness import DATA_DIR, SANITIZED, Kelta, XServer
 
 MATERIALS = ("Water", "Grass", "Rock3", "Rock4", "Pebbles1", "Snow", "Snow2", "GrassDry", "Water_Normal")
@@ -285,6 +286,50 @@ class DamagedHeightMaps(KeltaCase):
             with self.subTest(label):
                 path = write_map(label, content)
                 self.assert_fatal(label, (path,), "Could not load heightmap: " + message.format(path=path))
+
+
+def elevation_map(label, metres, width=4, height=4, spacing=30, rotation=None):
+    """A GeoTIFF of 64-bit heights (an ASCII grid alone would hold 32-bit ones) named after the case, or
+    with `rotation` (the geotransform's two rotation terms) a VRT of it."""
+    base = os.path.join(WORK, re.sub(r"\W+", "_", label))
+    grid = write_ascii_grid(base + ".asc", width, height, spacing, metres)
+    gdal("gdal_translate", "-q", "--config", "AAIGRID_DATATYPE", "Float64", "-ot", "Float64", grid, base + ".tif")
+    if rotation is None:
+        return base + ".tif"
+    gdal("gdal_translate", "-q", "-of", "VRT", base + ".tif", base + ".vrt")
+    with open(base + ".vrt") as stream:
+        vrt = stream.read()
+    with open(base + ".vrt", "w") as stream:
+        stream.write(re.sub(r"<GeoTransform>.*</GeoTransform>",
+                            f"<GeoTransform>0, {spacing}, {rotation[0]}, 0, {rotation[1]}, -{spacing}</GeoTransform>", vrt))
+    return base + ".vrt"
+
+
+class ElevationMapsNoTerrainHas(KeltaCase):
+    # Each read whole and streamed; streamed tiles hold 32-bit heights, so 1e300 m is refused as infinite there.
+    CASES = (
+        ("heights of 1e300 m", dict(metres=lambda column, row: 1e300 if column == row == 1 else 0.0),
+         "Elevation map's heights run from 0 to 1e+300 m: no terrain lies beyond +-12,000 m"),
+        ("heights of 1e30 m", dict(metres=lambda column, row: 1e30 if column == row == 1 else 0.0),
+         "Elevation map's heights run from 0 to 1e+30 m: no terrain lies beyond +-12,000 m"),
+        ("heights of -12000.5 m", dict(metres=lambda column, row: -12000.5 if column == row == 1 else 0.0),
+         "Elevation map's heights run from -12000.5 to 0 m: no terrain lies beyond +-12,000 m"),
+        ("samples 1e-30 m apart", dict(metres=lambda column, row: 1.0, spacing=1e-30),
+         "Elevation map's samples lie 1e-30 x 1e-30 m apart: a terrain's lie at least a millimetre apart"),
+        ("1 x 5 elevation map", dict(metres=lambda column, row: 1.0, width=1, height=5),
+         "Elevation map is 1 x 5 samples: a terrain needs at least 2 either way"),
+        ("rotated elevation map", dict(metres=lambda column, row: 1.0, rotation=(2, 1)),
+         "Elevation map's grid is rotated (its geotransform's rotation terms are 2 and 1): warp it north-up first, "
+         "e.g. with gdalwarp"),
+    )
+
+    def test_each_is_refused_in_one_line(self):
+        for label, making, message in self.CASES:
+            with self.subTest(label):
+                path = elevation_map(label, **making)
+                for options in ((),) if "1e300" in label else ((), ("--stream",)):
+                    self.assert_fatal(f"{label} {' '.join(options)}", (*options, path),
+                                      "Could not load heightmap: " + message)
 
 
 class OversizedHeightMaps(KeltaCase):

@@ -1,5 +1,5 @@
 """The data generator as a command-line tool: help, the files it writes, and one clear line with exit
-code 1 for a bad option, a bad value or a folder it cannot write."""
+code 1 for a bad option, a bad value, a folder it cannot write or too little memory."""
 import os
 import shutil
 import struct
@@ -7,7 +7,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import DATAGEN
+from harness import DATAGEN, SANITIZED
 
 
 def run(*args, cwd=None):
@@ -117,6 +117,14 @@ class DatagenCli(unittest.TestCase):
         target = os.path.join(blocker, "data")
         self.assert_fails_with_one_line(run("--output", target, "--only-map"), target)
 
+
+    @unittest.skipIf(SANITIZED, "the sanitizers' shadow memory does not fit under a memory limit")
+    def test_too_little_memory_fails_with_one_line_and_writes_nothing(self):
+        # 200 MB of address space start the tool but do not hold an 8192 x 8192 map being made.
+        result = subprocess.run(["sh", "-c", 'ulimit -v 200000 && exec "$0" "$@"', DATAGEN, "--output", self.work,
+                                 "--only-map", "--map-size", "8192"], capture_output=True, text=True, timeout=120)
+        self.assert_fails_with_one_line(result, "kelta-datagen: Not enough memory")
+        self.assertEqual([name for _, _, names in os.walk(self.work) for name in names], [])
 
 if __name__ == "__main__":
     unittest.main()

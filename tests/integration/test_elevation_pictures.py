@@ -159,5 +159,32 @@ class ElevationPictures(unittest.TestCase):
                 self.assertMostPixels(f"drape {os.path.basename(drape)}", judged)
 
 
+    def test_maps_running_south_to_north_or_east_to_west_draw_as_their_north_up_twin(self):
+        # Olinda's samples on grids whose rows run south to north, or whose columns run east to west,
+        # each beside its twin warped north-up (a mirror, sample for sample): drawn whole, with level of
+        # detail, streamed, and under a drape of the same orientation as the map, the pictures are one.
+        colours = os.path.join(WORK, "mirror-step.txt")
+        with open(colours, "w") as stream:
+            stream.write("-1000 0 0 255\n39.999 0 0 255\n40 255 0 0\n1000 255 0 0\n")
+        view = TopDownView((55, 125, -55), 240)
+        for name, corners in (("south-up", (0, 0, 1110, 1110)), ("east-to-west", (1110, 1110, 0, 0))):
+            mirrored = os.path.join(WORK, name + ".tif")
+            twin = os.path.join(WORK, name + "-twin.tif")
+            gdal("gdal_translate", "-q", "-a_ullr", *corners, OLINDA, mirrored)
+            gdal("gdalwarp", "-q", "-overwrite", "-r", "near", "-tr", 10, 10, "-te", 0, 0, 1110, 1110, mirrored, twin)
+            drapes = {}
+            for path in (mirrored, twin):
+                drapes[path] = path.replace(".tif", "-drape.tif")
+                gdal("gdaldem", "color-relief", "-q", path, colours, drapes[path])
+            for drawing in ("whole", "--lod", "--stream", "--drape"):
+                with self.subTest(map=name, drawing=drawing):
+                    pictures = []
+                    for path in (mirrored, twin):
+                        options = {"whole": [], "--drape": ["--drape", drapes[path]]}.get(drawing, [drawing])
+                        pictures.append(picture(f"{os.path.basename(path)[:-4]}-{drawing}", "--map", path, *options,
+                                                "--sea-level", "none", *view.shot_args())[0])
+                    self.assertTrue(images.matches(*pictures), images.difference(*pictures))
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -39,11 +39,12 @@ def streaming_line(lines):
 
 class WebServer:
     """lighttpd serving one folder on a free port of 127.0.0.1, with its own configuration and access
-    log in a temporary folder; it answers range requests as any static file server does."""
+    log in a temporary folder; it answers range requests as any static file server does, unless told not to."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, ranges=True):
         self.folder = folder
         self.access_log = os.path.join(folder, "access.log")
+        self.ranges = ranges
 
     def __enter__(self):
         # The free port may be taken by someone else before lighttpd binds it: then it ends, and another is tried.
@@ -55,7 +56,8 @@ class WebServer:
                              f'server.bind = "127.0.0.1"\nserver.port = {self.port}\n'
                              f'server.errorlog = "{self.folder}/error.log"\n'
                              'server.modules += ("mod_accesslog")\n'
-                             f'accesslog.filename = "{self.access_log}"\n')
+                             f'accesslog.filename = "{self.access_log}"\n'
+                             f'server.range-requests = "{"enable" if self.ranges else "disable"}"\n')
             self.process = subprocess.Popen(["lighttpd", "-D", "-f", config], stdout=subprocess.DEVNULL,
                                             stderr=subprocess.DEVNULL)
             if self._answers():
@@ -197,6 +199,31 @@ class StreamingTest(unittest.TestCase):
             statuses = web.get_statuses()
             self.assertTrue(statuses)
             self.assertEqual(set(statuses), {"206"}, "every read a range of the file")
+
+    def test_a_map_the_server_does_not_give_is_refused_saying_what_happened(self):
+        """A missing file, a server without range requests and one that never answers are each told as
+        what happened, not as a file of another format, with the URL as typed, whole or streamed."""
+        self.make_cog()
+        with socket.socket() as silent:
+            silent.bind(("127.0.0.1", 0))
+            silent.listen()  # connections are taken, never answered
+            silent_url = f"http://127.0.0.1:{silent.getsockname()[1]}/{COG_NAME}"
+            cases = [("missing file", True, "missing.tif", re.escape("the server answered 404 Not Found")),
+                     ("no range requests", False, COG_NAME,
+                      re.escape("the server does not answer range requests, which reading a map from it needs")),
+                     ("silent server", True, None, re.escape("the server did not answer in time (curl: ") + r".+\)")]
+            for name, ranges, file_name, said in cases:
+                for options in ((), ("--stream",)):
+                    with self.subTest(server=name, options=options), XServer() as server, \
+                            WebServer(self.work.name, ranges=ranges) as web:
+                        url = "/vsicurl/" + (web.url(file_name) if file_name else silent_url)
+                        result = subprocess.run(
+                            [SHOT, *options, "--map", url, "--output", self.path("refused.png")], cwd=DATA_DIR,
+                            env={**server.env(), **self.env, "GDAL_HTTP_TIMEOUT": "1"}, capture_output=True,
+                            text=True, timeout=SHOT_TIMEOUT)
+                        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                        self.assertRegex(result.stderr, rf"^kelta-shot: Could not load heightmap: {said}: "
+                                         rf"{re.escape(url)}, looked for as {re.escape(url)} \(data folder .+\)\n$")
 
     def test_a_lost_connection_leaves_the_window_drawing_what_it_holds(self):
         """A server that is gone fails the next read at once: the program says so once and draws on. One

@@ -4,10 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <csignal>
 #include <sstream>
+#include <stdexcept>
+#include <thread>
 
 #include "app/Application.h"
 #include "app/ContextVersion.h"
+#include "io/Fatal.h"
 
 #include <GL/glew.h>
 
@@ -24,6 +28,44 @@ TEST(ApplicationDeathTest, MissingInstanceEndsTheProcessWithoutALineEnd) {
     std::stringstream content;
     content << stream.rdbuf();
     EXPECT_EQ(content.str(), "Application not initialized.");
+}
+
+TEST(FatalDeathTest, AnAllocationFailureNothingCatchesEndsInOneLineOnAnyThreadAndOtherExceptionsStillAbort) {
+    const std::string outputPath = ::testing::TempDir() + "allocation-output.txt";
+    struct Case {
+        std::string label;
+        bool onAnotherThread;
+        bool allocationFailure;
+    };
+    const Case cases[] = {
+        {"main thread", false, true}, {"another thread", true, true}, {"another exception", false, false}};
+    for (const Case& c : cases) {
+        const auto throwIt = [&c] {
+            if (c.allocationFailure) throw std::bad_alloc();
+            throw std::runtime_error("not about memory");
+        };
+        const auto run = [&] {
+            if (!std::freopen(outputPath.c_str(), "w", stdout)) std::abort();
+            reportUncaughtAllocationFailures();
+            if (c.onAnotherThread) {
+                std::thread(throwIt).join();
+            } else {
+                // Past a noexcept boundary, as past main, nothing catches it (not even the death test).
+                [&throwIt]() noexcept { throwIt(); }();
+            }
+        };
+        if (!c.allocationFailure) {
+            EXPECT_EXIT(run(), ::testing::KilledBySignal(SIGABRT), "") << c.label;
+            continue;
+        }
+        EXPECT_EXIT(run(), ::testing::ExitedWithCode(1), "") << c.label;
+        std::ifstream stream(outputPath);
+        std::stringstream content;
+        content << stream.rdbuf();
+        EXPECT_EQ(content.str(), "Not enough memory: an allocation failed (free some memory, or raise the limit: "
+                                 "ulimit -v)\n")
+            << c.label;
+    }
 }
 
 TEST(Application, RegisteredInstanceIsReturnedAndStartsEmpty) {

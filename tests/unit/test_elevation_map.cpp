@@ -3,6 +3,7 @@
 #include "io/ElevationMap.h"
 #include "io/GdalRaster.h"
 #include "io/HeightMap.h"
+#include "io/TileSource.h"
 #include "io/VoidFill.h"
 #include "tests/GdalTestRasters.h"
 #include "tests/TempFolder.h"
@@ -80,14 +81,62 @@ TEST(ElevationMap, SpacingIsTheGroundDistanceBetweenSamples) {
     for (const Case& c : cases) {
         gdaltest::Raster raster = elevationRaster(4, 4, {}, c.geoTransform);
         raster.coordinateSystem = c.coordinateSystem;
-        const Loaded loaded = convert(raster);
-        ASSERT_TRUE(loaded.ok && loaded.map.elevation) << c.label << ": " << loaded.message;
-        EXPECT_NEAR(loaded.map.elevation->columnMetres, c.columnMetres, c.columnMetres * 1e-5) << c.label;
-        EXPECT_NEAR(loaded.map.elevation->rowMetres, c.rowMetres, c.rowMetres * 1e-5) << c.label;
+        // Rotated maps are refused (MapsNoTerrainHasAreRefused), so the spacing is asked of the grid.
+        const GdalRaster source(gdaltest::inMemory(raster));
+        double columnMetres = 0.0, rowMetres = 0.0;
+        ASSERT_TRUE(groundSpacing(source.info().grid, source.info().units, columnMetres, rowMetres)) << c.label;
+        EXPECT_NEAR(columnMetres, c.columnMetres, c.columnMetres * 1e-5) << c.label;
+        EXPECT_NEAR(rowMetres, c.rowMetres, c.rowMetres * 1e-5) << c.label;
     }
+    const Loaded read = convert(elevationRaster(4, 4, {}, THIRTY_METRES));
+    ASSERT_TRUE(read.ok && read.map.elevation) << read.message;
+    EXPECT_EQ(read.map.elevation->columnMetres, 30.0);
     const Loaded flat = convert(elevationRaster(4, 4, {}, {0.0, 0.0, 0.0, 0.0, 0.0, -30.0}));
     EXPECT_FALSE(flat.ok);
     EXPECT_EQ(flat.message, "Elevation map's geotransform gives its samples no usable spacing (0 x 30 m apart)");
+}
+
+TEST(ElevationMap, MapsNoTerrainHasAreRefusedWholeAndInTiles) {
+    struct Case {
+        std::string label;
+        gdaltest::Raster raster;
+        std::string message;  // empty: drawn
+    };
+    const auto withNoData = [](gdaltest::Raster raster, double noData) {
+        raster.noData = noData;
+        return raster;
+    };
+    gdaltest::Raster offTheGround = elevationRaster(1, 5, {});
+    offTheGround.geoTransform.reset();
+    const std::vector<Case> cases = {
+        {"heights above 12,000 m", elevationRaster(2, 2, {0.0, 1e30, 0.0, 0.0}),
+         "Elevation map's heights run from 0 to 1e+30 m: no terrain lies beyond +-12,000 m"},
+        {"heights below -12,000 m", elevationRaster(2, 2, {-12000.5, 0.0, 0.0, 0.0}),
+         "Elevation map's heights run from -12000.5 to 0 m: no terrain lies beyond +-12,000 m"},
+        {"heights of 12,000 m either way", elevationRaster(2, 2, {-12000.0, 12000.0, 0.0, 0.0}), ""},
+        {"a no-data value beyond the heights", withNoData(elevationRaster(2, 2, {1e300, 5.0, 0.0, 0.0}), 1e300), ""},
+        {"samples a billionth of a nanometre apart", elevationRaster(2, 2, {}, {0.0, 1e-30, 0.0, 0.0, 0.0, -1e-30}),
+         "Elevation map's samples lie 1e-30 x 1e-30 m apart: a terrain's lie at least a millimetre apart"},
+        {"samples a millimetre apart", elevationRaster(2, 2, {}, {0.0, 0.001, 0.0, 0.0, 0.0, -0.001}), ""},
+        {"one column", elevationRaster(1, 5, {}),
+         "Elevation map is 1 x 5 samples: a terrain needs at least 2 either way"},
+        {"one row", elevationRaster(5, 1, {}), "Elevation map is 5 x 1 samples: a terrain needs at least 2 either way"},
+        {"one column off the ground, an image map", offTheGround, ""},
+        {"a rotated grid", elevationRaster(2, 2, {}, {0.0, 30.0, 1.5, 0.0, 0.0, -30.0}),
+         "Elevation map's grid is rotated (its geotransform's rotation terms are 1.5 and 0): warp it north-up "
+         "first, e.g. with gdalwarp"},
+    };
+    const TempFolder folder;
+    for (const Case& c : cases) {
+        const Loaded loaded = convert(c.raster);
+        EXPECT_EQ(loaded.ok, c.message.empty()) << c.label << ": " << loaded.message;
+        EXPECT_EQ(loaded.ok ? "" : loaded.message, c.message) << c.label;
+        const std::string path = folder / "map.tif";
+        ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(c.raster).get(), path)) << c.label;
+        std::string message;
+        const bool opened = openGdalTileSource(path, ElevationOptions(), "the map itself", "", message) != nullptr;
+        EXPECT_EQ(opened ? "" : message, c.message) << c.label << ", in tiles";
+    }
 }
 
 TEST(ElevationMap, HeightsAreMetresWhateverTheBandsUnit) {
@@ -107,7 +156,7 @@ TEST(ElevationMap, HeightsAreMetresWhateverTheBandsUnit) {
         {"ft", std::pair<double, double>{2.0, 10.0}, 2010 * 0.3048, 10 * 0.3048},
     };
     for (const Case& c : cases) {
-        gdaltest::Raster raster = elevationRaster(2, 1, {0.0, 1000.0});
+        gdaltest::Raster raster = elevationRaster(2, 2, {0.0, 1000.0, 0.0, 1000.0});
         raster.unit = c.unit;
         raster.scaleAndOffset = c.scaleAndOffset;
         const Loaded loaded = convert(raster);

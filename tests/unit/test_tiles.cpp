@@ -25,9 +25,10 @@ const float NO_DATA = -9999.0f;
 const int QUADS = 16;
 
 // A map whose samples all differ, with a few voids, as stored top row first.
+// Half metres apart, so that they stay within a terrain's heights.
 std::vector<double> distinctValues(int width, int height) {
     std::vector<double> values(size_t(width) * size_t(height));
-    for (size_t k = 0; k < values.size(); ++k) values[k] = k % 97 == 5 ? NO_DATA : double(k % 60000);
+    for (size_t k = 0; k < values.size(); ++k) values[k] = k % 97 == 5 ? NO_DATA : 0.5 * double(k % 60000);
     return values;
 }
 
@@ -124,6 +125,72 @@ TEST(TileSource, TilesHoldTheirLevelsSamplesEdgesRepeatedBottomRowFirst) {
                     }
                 }
             }
+        }
+    }
+}
+
+TEST(TileSource, MapsRunningSouthToNorthOrEastToWestGiveTheTilesOfTheirNorthUpTwin) {
+    // Odd and even sides, so that a pyramid counted from the file's first row instead of the map's
+    // northern or western edge misses the samples its levels hold; the file's own overviews are
+    // GDAL's and may differ, so only the pyramid KELTA builds is compared level by level.
+    const int width = 41, height = 38;
+    const std::vector<double> northUp = distinctValues(width, height);
+    struct Case {
+        std::string label;
+        bool columns, rows;  // mirrored in the file
+    };
+    const std::vector<Case> cases = {{"north-up", false, false}, {"south-up", false, true},
+                                     {"east to west", true, false}, {"both", true, true}};
+    TempFolder folder;
+    std::vector<std::vector<Tile>> tilesOf;
+    for (const Case& c : cases) {
+        gdaltest::Raster raster;
+        raster.width = width;
+        raster.height = height;
+        raster.noData = NO_DATA;
+        for (int row = 0; row < height; ++row) {
+            for (int column = 0; column < width; ++column) {
+                const int northRow = c.rows ? height - 1 - row : row;
+                const int westColumn = c.columns ? width - 1 - column : column;
+                raster.values.push_back(northUp[size_t(northRow) * width + size_t(westColumn)]);
+            }
+        }
+        // The same ground, 30 m samples with the north-west corner at (1000, 5000).
+        raster.geoTransform = {{c.columns ? 1000.0 + 30.0 * width : 1000.0, c.columns ? -30.0 : 30.0, 0.0,
+                                c.rows ? 5000.0 - 30.0 * height : 5000.0, 0.0, c.rows ? 30.0 : -30.0}};
+        const std::string path = folder / (c.label + ".tif");
+        ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(raster).get(), path));
+        std::string message;
+        const std::unique_ptr<TileSource> source =
+            openTileSource(path, ElevationOptions{false, false, 0.0}, folder / "cache", {}, message, QUADS);
+        ASSERT_TRUE(source) << c.label << ": " << message;
+        ASSERT_TRUE(source->map().elevation) << c.label;
+        const std::array<double, 6> northUpGrid{1000.0, 30.0, 0.0, 5000.0, 0.0, -30.0};
+        EXPECT_EQ(*source->map().elevation->grid.geoTransform, northUpGrid) << c.label;
+        ASSERT_EQ(source->levelCount(), 3) << c.label;
+        tilesOf.emplace_back();
+        for (int level = 0; level < source->levelCount(); ++level) {
+            for (int row = 0; row < source->level(level).rows; ++row) {
+                for (int column = 0; column < source->level(level).columns; ++column) {
+                    Tile tile;
+                    ASSERT_TRUE(source->readTile(TileKey{level, column, row}, tile, message)) << message;
+                    tilesOf.back().push_back(std::move(tile));
+                }
+            }
+        }
+    }
+    for (size_t c = 1; c < cases.size(); ++c) {
+        ASSERT_EQ(tilesOf[c].size(), tilesOf[0].size()) << cases[c].label;
+        for (size_t k = 0; k < tilesOf[0].size(); ++k) {
+            const Tile& twin = tilesOf[0][k];
+            const Tile& tile = tilesOf[c][k];
+            for (size_t j = 0; j < twin.samples.size(); ++j) {
+                const bool bothVoid = std::isnan(tile.samples[j]) && std::isnan(twin.samples[j]);
+                ASSERT_TRUE(tile.samples[j] == twin.samples[j] || bothVoid)
+                    << cases[c].label << " tile " << twin.key.level << "/" << twin.key.column << "/" << twin.key.row
+                    << " sample " << j;
+            }
+            EXPECT_EQ(tile.error, twin.error) << cases[c].label;
         }
     }
 }

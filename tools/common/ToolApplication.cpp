@@ -2,12 +2,9 @@
 #include "tools/common/ToolApplication.h"
 
 #include "app/Application.h"
-#include "io/Fatal.h"
 #include "tools/common/ToolRun.h"
 
 namespace {
-
-void failAsTool(const std::string& line, const std::string& detail) { fail(detail.empty() ? line : line + ": " + detail); }
 
 void warnOfGlfwError(int, const char* description) { warn(std::string("GLFW Error: ") + description); }
 
@@ -21,7 +18,6 @@ std::unique_ptr<Application> registerToolApplication(const std::vector<std::stri
     for (std::string& text : argumentTexts) argumentPointers.push_back(&text[0]);
     argumentPointers.push_back(nullptr);
 
-    setFatalReporter(failAsTool);
     std::unique_ptr<Application> application = std::make_unique<Application>();
     Application::registerInstance(application.get());
     application->glfwErrorCallback = warnOfGlfwError;

@@ -12,6 +12,7 @@
 
 #include "io/StandardStreams.h"
 #include "io/AtomicFile.h"
+#include "io/Fatal.h"
 
 namespace {
 
@@ -25,7 +26,13 @@ void startTool(const char* tool, void (*onEndingSignal)()) {
     toolName = tool;
     standardOutputWasClosed = fcntl(STDOUT_FILENO, F_GETFD) == -1 && errno == EBADF;
     ensureStandardDescriptors();
+    setFatalReporter(reportFatalAsTool);
+    reportUncaughtAllocationFailures();
     removeUnfinishedFilesOnEndingSignals(onEndingSignal);
+}
+
+void reportFatalAsTool(const std::string& line, const std::string& detail) {
+    fail(detail.empty() ? line : line + ": " + detail);
 }
 
 void fail(const std::string& reason) {

@@ -9,8 +9,13 @@
 // keeps descriptors 0 to 2 taken the same way, so that no file lands on a closed one, but first
 // notes whether standard output was closed, which finishTool then reports; and has SIGINT,
 // SIGTERM and SIGHUP run `onEndingSignal` (which must be async-signal-safe), remove the file
-// being written, and end the process by that same signal.
+// being written, and end the process by that same signal. Fatal lines (io/Fatal.h), those of an
+// allocation failure that nothing catches included, go to reportFatalAsTool.
 void startTool(const char* tool, void (*onEndingSignal)() = nullptr);
+
+// The tools' fatal reporter: the line and its detail as one "<tool>: <line>: <detail>" line on
+// standard error, then exit code 1.
+void reportFatalAsTool(const std::string& line, const std::string& detail);
 
 // Writes "<tool>: <reason>" to standard error and exits with code 1.
 [[noreturn]] void fail(const std::string& reason);
