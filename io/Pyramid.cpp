@@ -6,7 +6,9 @@
 #include "io/Pyramid.h"
 
 #include "io/AtomicFile.h"
+#include "io/ElevationMap.h"
 #include "io/Gdal.h"
+#include "io/GdalRaster.h"
 
 #include <cpl_conv.h>
 #include <cpl_string.h>
@@ -24,6 +26,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -36,6 +40,8 @@ const char* const PYRAMID_FORMAT = "KELTA pyramid 1";
 const char* const SOURCE_VRT = "source.vrt";
 const char* const SOURCE_COPY = "source.tif";
 const char* const IDENTITY = "identity";
+// The map's lowest and highest heights, after the identity of the map they were read from.
+const char* const BOUNDS = "bounds";
 const char* const PARTIAL = ".partial-";
 const char* const STALE = ".stale-";
 // A map's own levels are used as they are when the coarsest holds at most this many tiles a side.
@@ -83,6 +89,59 @@ std::vector<std::string> filesOf(GDALDatasetH dataset) {
 std::string readText(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The bounds of the heights of the samples a build reads, by the rule the map is read by.
+struct SeenBounds {
+    HeightRule rule;
+    HeightBounds bounds{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    bool sawAll = false;
+    // Before GDAL 3.7 signed bytes are unsigned ones with a note beside them (as GdalRaster reads them).
+    bool signedBytes = false;
+    std::vector<double> values;
+
+    void see(const unsigned char* samples, GDALDataType type, size_t count) {
+        values.resize(count);
+        GDALCopyWords64(samples, type, GDALGetDataTypeSizeBytes(type), values.data(), GDT_Float64, sizeof(double),
+                        static_cast<GPtrDiff_t>(count));
+        for (const double value : values) {
+            const double height = rule.heightOf(signedBytes && value >= 128 ? value - 256 : value);
+            if (std::isnan(height)) continue;
+            bounds.lowest = std::min(bounds.lowest, height);
+            bounds.highest = std::max(bounds.highest, height);
+        }
+    }
+};
+
+std::string boundsText(const std::string& identity, const HeightBounds& bounds) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%s %a %a\n", BOUNDS, bounds.lowest, bounds.highest);
+    return identity + line;
+}
+
+// The bounds kept in `file` for the map of `identity`, if any.
+std::optional<HeightBounds> keptBounds(const fs::path& file, const std::string& identity) {
+    const std::string text = readText(file);
+    if (text.compare(0, identity.size(), identity) != 0) return std::nullopt;
+    HeightBounds bounds;
+    const std::string format = std::string(BOUNDS) + " %la %la";
+    if (std::sscanf(text.c_str() + identity.size(), format.c_str(), &bounds.lowest, &bounds.highest) != 2) {
+        return std::nullopt;
+    }
+    return bounds;
+}
+
+// The map's bounds from the file at `path` (its level 0) as `rule` reads it, kept in `file` for the
+// next time (a cache that cannot be written only costs the reading again).
+bool measureAndKeepBounds(const std::string& path, const HeightRule& rule, const fs::path& file,
+                          const std::string& identity, HeightBounds& bounds, std::string& message) {
+    std::unique_ptr<RasterSource> raster = openRaster(path, message);
+    if (!raster || !measureHeights(*raster, 0, rule, bounds, message)) return false;
+    std::error_code error;
+    fs::create_directories(file.parent_path(), error);
+    std::string ignored;
+    if (!error) replaceFile(file.string(), boundsText(identity, bounds), ignored);
+    return true;
 }
 
 // Removes the folders of builds whose process has gone (killed mid-build), and of replaced pyramids.
@@ -174,7 +233,7 @@ bool writeBase(const std::string& mapPath, GDALDatasetH map, bool copy, const fs
 
 // Fills overview `level` (1 up) of band 1 with every other sample of the level before, each row of
 // strips read whole: what drives the cost is reading the map, which is done once.
-bool fillLevel(GDALRasterBandH base, int level, BuildProgress& progress, std::string& message) {
+bool fillLevel(GDALRasterBandH base, int level, BuildProgress& progress, SeenBounds& seen, std::string& message) {
     GDALRasterBandH from = level == 1 ? base : GDALGetOverview(base, level - 2);
     GDALRasterBandH to = GDALGetOverview(base, level - 1);
     const int fromWidth = GDALGetRasterBandXSize(from), fromHeight = GDALGetRasterBandYSize(from);
@@ -199,6 +258,7 @@ bool fillLevel(GDALRasterBandH base, int level, BuildProgress& progress, std::st
             message = "reading level " + std::to_string(level - 1) + " failed";
             return false;
         }
+        if (level == 1) seen.see(strip.data(), type, size_t(fromWidth) * size_t(fromRows));
         for (int row = 0; row < rows; ++row) {
             const unsigned char* source = strip.data() + size_t(2 * row) * fromRowBytes;
             unsigned char* target = decimated.data() + size_t(row) * size_t(toWidth) * sampleBytes;
@@ -218,7 +278,7 @@ bool fillLevel(GDALRasterBandH base, int level, BuildProgress& progress, std::st
 }
 
 // Lays out the overviews beside the base (its name and ".ovr") and fills them.
-bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildProgress& progress,
+bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildProgress& progress, SeenBounds& seen,
                  std::string& message) {
     if (factors.empty()) return true;
     GdalMessages messages;
@@ -239,7 +299,7 @@ bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildPro
         return false;
     }
     for (int level = 1; level <= static_cast<int>(factors.size()); ++level) {
-        if (!fillLevel(band, level, progress, message)) {
+        if (!fillLevel(band, level, progress, seen, message)) {
             if (!progress.wasStopped()) {
                 message = "Cannot build the pyramid in " + base.parent_path().string() + ": " + message + ": " +
                           messages.reason();
@@ -247,6 +307,7 @@ bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildPro
             return false;
         }
     }
+    seen.sawAll = true;
     dataset.reset();
     // Some failures, such as a full disk while the last blocks are flushed, have no other sign.
     if (messages.sawFailure()) {
@@ -301,7 +362,8 @@ bool isWhole(const fs::path& folder, const MapFacts& facts, const std::string& i
 
 // Builds the pyramid into a folder of this process's own, then puts it in place of `folder`.
 bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDatasetH map, const fs::path& folder,
-                  const std::string& identity, int tileQuads, const PyramidProgress& progress, std::string& message) {
+                  const std::string& identity, int tileQuads, const PyramidProgress& progress, SeenBounds& seen,
+                  std::string& message) {
     const std::string pid = std::to_string(::getpid());
     const fs::path partial = folder.string() + PARTIAL + pid;
     std::error_code error;
@@ -317,7 +379,7 @@ bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDataset
     const fs::path base = partial / baseName(facts);
     const bool built = (facts.isRaw ? writeRawVrt(mapPath, facts.width, base, message)
                                     : writeBase(mapPath, map, facts.copiesSamples, base, done, samples, message)) &&
-                       buildLevels(base, factors, done, message) &&
+                       buildLevels(base, factors, done, seen, message) &&
                        replaceFile((partial / IDENTITY).string(), identity, message);
     const bool stopped = done.wasStopped();
     if (progress) progress(1.0);
@@ -370,23 +432,54 @@ std::string pyramidFolder(const std::string& cacheFolder, const std::string& pat
     return (fs::path(cacheFolder) / hashName(absolute.string())).string();
 }
 
+namespace {
+
+// Bounds from a file's exact statistics, which are of its stored values: a palette's reds or a
+// negative scale do not keep their order.
+std::optional<HeightBounds> statisticsBounds(const RasterInfo& info, const HeightRule& rule) {
+    if (!info.statistics || !info.paletteReds.empty()) return std::nullopt;
+    const double a = rule.heightOf(info.statistics->first), b = rule.heightOf(info.statistics->second);
+    if (std::isnan(a) || std::isnan(b)) return std::nullopt;
+    return HeightBounds{std::min(a, b), std::max(a, b)};
+}
+
+HeightRule ruleBeforeSea(const RasterInfo& info, const ElevationOptions& options) {
+    HeightRule rule = HeightRule::of(info, options);
+    rule.seaLevel.reset();
+    return rule;
+}
+
+}  // namespace
+
 std::unique_ptr<TileSource> openTileSource(const std::string& path, const ElevationOptions& options,
                                            const std::string& cacheFolder, const PyramidProgress& progress,
                                            std::string& message, int tileQuads) {
     if (startsWith(path, "/vsi")) {
-        std::unique_ptr<TileSource> source = openGdalTileSource(path, options, "its own overviews", "", message, tileQuads);
-        if (source && std::max(source->map().levels.back().columns, source->map().levels.back().rows) > MOST_ROOT_TILES) {
+        // Whether the map streams is told by its header and its overviews' sizes alone, before any
+        // sample is read; its overviews are not checked (that would cost requests), so each level is
+        // taken as a surface of its own.
+        std::unique_ptr<RasterSource> described = openRaster(path, message);
+        if (!described) return nullptr;
+        if (described->info().bandCount < 1) {
+            message = "File holds no raster band";
+            return nullptr;
+        }
+        const std::vector<TileLevel> levels = tileLevelsOf(described->info(), tileQuads);
+        if (std::max(levels.back().columns, levels.back().rows) > MOST_ROOT_TILES) {
             message = "Map " + path + " has no overviews down to a few tiles, and a pyramid is only built for local "
                       "files: make it a cloud-optimised GeoTIFF";
             return nullptr;
         }
-        return source;
+        TileSourceFacts facts{"its own overviews", "", levels.size() == 1, std::nullopt};
+        facts.bounds = statisticsBounds(described->info(), ruleBeforeSea(described->info(), options));
+        return openGdalTileSource(path, options, facts, message, tileQuads);
     }
     std::error_code error;
     const std::string absolute = fs::weakly_canonical(fs::absolute(path, error), error).string();
     MapFacts facts;
     facts.isRaw = hasRawMapName(path);
     GdalDataset map;
+    SeenBounds seen;
     if (facts.isRaw) {
         const uint64_t bytes = fs::file_size(absolute, error);
         if (error) {
@@ -409,17 +502,38 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
         }
         std::unique_ptr<RasterSource> described = openRaster(absolute, message);
         if (!described) return nullptr;
-        const std::vector<TileLevel> levels = tileLevelsOf(described->info(), tileQuads);
+        const RasterInfo& info = described->info();
+        const std::vector<TileLevel> levels = tileLevelsOf(info, tileQuads);
         const int rootTiles = std::max(levels.back().columns, levels.back().rows);
-        if (rootTiles == 1 || (levels.size() > 1 && rootTiles <= MOST_ROOT_TILES)) {
-            return openGdalTileSource(absolute, options, levels.size() > 1 ? "its own overviews" : "the map itself", "",
+        const HeightRule rule = ruleBeforeSea(info, options);
+        if (rootTiles == 1 && levels.size() == 1) {
+            return openGdalTileSource(absolute, options, TileSourceFacts{"the map itself", "", true, std::nullopt},
                                       message, tileQuads);
         }
-        facts.width = described->info().grid.width;
-        facts.height = described->info().grid.height;
-        facts.formatName = described->info().formatName;
+        bool decimate = false;
+        if (levels.size() > 1 && rootTiles <= MOST_ROOT_TILES && !overviewsDecimate(*described, levels, decimate, message)) {
+            message = "Cannot read " + path + ": " + message;
+            return nullptr;
+        }
         facts.files = filesOf(map.get());
+        if (decimate) {
+            TileSourceFacts own{"its own overviews", "", true, statisticsBounds(info, rule)};
+            std::string identity;
+            if (!own.bounds && !cacheFolder.empty() && identityOf(absolute, facts.files, tileQuads, identity, message)) {
+                const fs::path kept = fs::path(pyramidFolder(cacheFolder, absolute)) / BOUNDS;
+                own.bounds = keptBounds(kept, identity);
+                HeightBounds measured;
+                if (!own.bounds && !measureAndKeepBounds(absolute, rule, kept, identity, measured, message)) return nullptr;
+                if (!own.bounds) own.bounds = measured;
+            }
+            return openGdalTileSource(absolute, options, own, message, tileQuads);
+        }
+        facts.width = info.grid.width;
+        facts.height = info.grid.height;
+        facts.formatName = info.formatName;
         facts.copiesSamples = copiesSamples(facts.files);
+        seen.rule = rule;
+        seen.signedBytes = info.sampleType == SampleType::Int8;
     }
     if (cacheFolder.empty()) {
         message = "No folder for the pyramid of " + path + ": neither XDG_CACHE_HOME nor HOME is set";
@@ -435,10 +549,21 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
     if (!identityOf(absolute, facts.files, tileQuads, identity, message)) return nullptr;
     const fs::path folder = pyramidFolder(cacheFolder, absolute);
     if (!isWhole(folder, facts, identity, tileQuads) &&
-        !buildPyramid(absolute, facts, map.get(), folder, identity, tileQuads, progress, message)) {
+        !buildPyramid(absolute, facts, map.get(), folder, identity, tileQuads, progress, seen, message)) {
         return nullptr;
     }
     map.reset();
-    return openGdalTileSource((folder / baseName(facts)).string(), options, folder.string(), facts.formatName, message,
-                              tileQuads);
+    const std::string base = (folder / baseName(facts)).string();
+    TileSourceFacts built{folder.string(), facts.formatName, true, keptBounds(folder / BOUNDS, identity)};
+    if (!built.bounds && seen.sawAll) {
+        built.bounds = seen.bounds;
+        std::string ignored;
+        replaceFile((folder / BOUNDS).string(), boundsText(identity, seen.bounds), ignored);
+    }
+    if (!built.bounds) {
+        HeightBounds measured;
+        if (!measureAndKeepBounds(base, seen.rule, folder / BOUNDS, identity, measured, message)) return nullptr;
+        built.bounds = measured;
+    }
+    return openGdalTileSource(base, options, built, message, tileQuads);
 }
