@@ -1,4 +1,4 @@
-// Finds a map's levels: its own overviews, or a pyramid in the cache folder, built once by exact
+// Finds a map's levels: its own overviews where they decimate, or a pyramid in the cache folder, built once by exact
 // decimation (each level every other sample of the one before, the samples at multiples of 2^k of the
 // map) into GDAL overviews of a VRT of the map. GDAL's NEAREST overviews are not exact decimation
 // (for odd sizes they drift by a sample halfway across), so GDAL only lays the overviews out and KELTA

@@ -21,10 +21,13 @@ std::string pyramidCacheFolder();
 // a line ending once the build is done; never stops the build.
 PyramidProgress pyramidProgressBar(const std::string& program, const std::string& mapName, std::FILE* out = stderr);
 
-// Opens the map at `path` for streaming. A map with overviews of its own (a cloud-optimised GeoTIFF,
-// a GeoTIFF with overviews, one behind a /vsi path) is read as it is, as is a map that fits one tile;
-// any other local map gets its pyramid from `cacheFolder` (made when missing), built there first when
-// it is missing or the map's size or modification time changed since. KELTA's raw .r16 and .raw
+// Opens the map at `path` for streaming. A local map whose overviews are exact decimations (see
+// overviewsDecimate) is read as it is, as is a map that fits one tile and any map behind a /vsi path,
+// whose overviews are taken as levels of their own (refused, before a sample is read, when they do
+// not reach down to a few tiles); any other local map gets its pyramid from `cacheFolder` (made when
+// missing), built there first when it is missing or the map's size or modification time changed
+// since. The heights' bounds are kept beside the pyramid, or for a map read from its own overviews
+// taken from its exact statistics or read once and kept in the map's folder of `cacheFolder`. KELTA's raw .r16 and .raw
 // files are read as square little-endian 16-bit samples, top row first. `progress` hears of a build
 // (it may be empty). On failure returns nothing and one line saying why, naming the file or folder at
 // fault.

@@ -133,8 +133,8 @@ const int MEASURED_ROWS = 64;
 
 // Samples compared per level by overviewsDecimate: windows of this side at its corners and centre,
 // and as many scattered ones.
-const int CHECKED_WINDOW = 4;
-const int SCATTERED_SAMPLES = 32;
+const int CHECKED_WINDOW = 3;
+const int SCATTERED_SAMPLES = 16;
 
 bool sameStored(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
@@ -264,13 +264,14 @@ bool overviewsDecimate(const RasterSource& raster, const std::vector<TileLevel>&
         for (const int column : {0, (size.width - windowWidth) / 2, size.width - windowWidth}) {
             for (const int row : {0, (size.height - windowHeight) / 2, size.height - windowHeight}) corners.emplace_back(column, row);
         }
+        const size_t windows = corners.size();
         for (int k = 0; k < SCATTERED_SAMPLES; ++k) {
             corners.emplace_back(int(scatter() % uint32_t(size.width - windowWidth + 1)),
                                  int(scatter() % uint32_t(size.height - windowHeight + 1)));
         }
         for (size_t k = 0; k < corners.size() && decimate; ++k) {
             // The scattered ones are single samples.
-            const bool whole = k < 9;
+            const bool whole = k < windows;
             const RasterWindow window{corners[k].first, corners[k].second, whole ? windowWidth : 1, whole ? windowHeight : 1};
             if (!raster.readWindow(1, level, window, coarse.data(), message)) return false;
             for (int row = 0; row < window.height && decimate; ++row) {

@@ -21,10 +21,9 @@ constexpr int TILE_QUADS = 256;
 // Samples along a tile's side: its quads' corners plus one sample of apron on each side, for normals.
 constexpr int tileSide(int tileQuads) { return tileQuads + 3; }
 
-// Levels and tiles are anchored at the map's north-west corner, as GDAL's overviews are: level k
-// holds the level-0 samples at multiples of 2^k counted from the first column and the first (northern)
-// row of the file, so sample (j, i) of level k is sample (j * 2^k, i * 2^k) of level 0, rows counted
-// from the north. Tile (level, column, row) covers the level's samples
+// Levels and tiles are anchored at the map's north-west corner, as GDAL's overviews are: sample
+// (j, i) of level k lies where sample (j * 2^k, i * 2^k) of level 0 does, rows counted from the north,
+// and where the levels decimate (TileMap::levelsDecimate) it is that sample. Tile (level, column, row) covers the level's samples
 // [column * quads, column * quads + quads] x [row * quads, row * quads + quads], row 0 being the
 // northernmost row of tiles; neighbouring tiles share their edge samples.
 struct TileKey {
