@@ -150,7 +150,7 @@ TEST(TileLevels, OverviewsWhoseSizesDoNotHalveAreNeverLevels) {
 
 TEST(TileSource, AFilesOverviewsAreItsLevelsOnlyWhereTheyDecimateAndTheBoundsAreTheMapsOwn) {
     // Distinct samples with the extremes at odd positions, which no decimated overview holds.
-    const auto writeMap = [](const std::string& path, int width, int height, const char* resampling) {
+    const auto writeMap = [](const std::string& path, int width, int height, const char* resampling, bool statistics) {
         gdaltest::Raster raster;
         raster.width = width;
         raster.height = height;
@@ -160,6 +160,8 @@ TEST(TileSource, AFilesOverviewsAreItsLevelsOnlyWhereTheyDecimateAndTheBoundsAre
         raster.geoTransform = {{0.0, 30.0, 0.0, 0.0, 0.0, -30.0}};
         raster.noData = NO_DATA;
         GdalDataset dataset = gdaltest::inMemory(raster);
+        // Exact statistics, which a file keeps beside it, are taken as they are (these are not the samples').
+        if (statistics) GDALSetRasterStatistics(GDALGetRasterBand(dataset.get(), 1), -7.0, 90000.0, 0.0, 1.0);
         int factors[] = {2, 4, 8, 16};
         const bool built = resampling == nullptr ||
                            GDALBuildOverviews(dataset.get(), resampling, 4, factors, 0, nullptr, nullptr, nullptr) == CE_None;
@@ -169,17 +171,19 @@ TEST(TileSource, AFilesOverviewsAreItsLevelsOnlyWhereTheyDecimateAndTheBoundsAre
         const char* resampling;
         int width, height;
         bool decimates;
+        bool statistics = false;
     } cases[] = {
         {"NEAREST", 160, 112, true},
         {"NEAREST", 161, 113, false},  // GDAL's nearest sample drifts off the even one halfway across
         {"AVERAGE", 160, 112, false},
         {"CUBIC", 161, 113, false},
+        {"NEAREST", 96, 80, true, true},
     };
     TempFolder folder;
     for (const Case& c : cases) {
         const std::string label = std::string(c.resampling) + " " + std::to_string(c.width);
         const std::string path = folder / (label + ".tif");
-        ASSERT_TRUE(writeMap(path, c.width, c.height, c.resampling)) << label;
+        ASSERT_TRUE(writeMap(path, c.width, c.height, c.resampling, c.statistics)) << label;
         std::string message;
         const std::unique_ptr<RasterSource> raster = openRaster(path, message);
         ASSERT_TRUE(raster) << message;
@@ -193,8 +197,8 @@ TEST(TileSource, AFilesOverviewsAreItsLevelsOnlyWhereTheyDecimateAndTheBoundsAre
             ASSERT_TRUE(source) << message;
             EXPECT_EQ(source->map().pyramid == "its own overviews", c.decimates) << label;
             ASSERT_TRUE(source->map().elevation);
-            EXPECT_EQ(source->map().elevation->minimumMetres, -500.0) << label;
-            EXPECT_EQ(source->map().elevation->maximumMetres, 70000.0) << label;
+            EXPECT_EQ(source->map().elevation->minimumMetres, c.statistics ? -7.0 : -500.0) << label;
+            EXPECT_EQ(source->map().elevation->maximumMetres, c.statistics ? 90000.0 : 70000.0) << label;
         }
     }
 }
