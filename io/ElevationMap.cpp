@@ -63,13 +63,19 @@ bool allocate(HeightSamples& map, bool withVoids, std::string& message) {
 
 }  // namespace
 
-HeightRule HeightRule::of(const RasterInfo& info, bool isElevation) {
+HeightRule HeightRule::of(const RasterInfo& info, const ElevationOptions& options) {
     HeightRule rule;
     rule.noData = info.noData;
-    if (isElevation) {
+    if (info.grid.geoTransform.has_value()) {
         rule.scale = info.valueScale;
         rule.offset = info.valueOffset;
         rule.metresPerUnit = info.verticalMetresPerUnit;
+        if (options.hasSea) rule.seaLevel = options.seaLevelMetres;
+        return rule;
+    }
+    rule.paletteReds = info.paletteReds;
+    if (info.sampleType == SampleType::UInt8 && info.sampleBits > 0 && info.sampleBits < 8) {
+        rule.spread = double(LARGEST_8_BIT) / double((1 << info.sampleBits) - 1);
     }
     return rule;
 }
@@ -164,7 +170,7 @@ bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions&
     // Unsigned 8- and 16-bit rasters off the ground are image maps like BMP and PNG files.
     const bool isImage =
         !isElevation && (info.sampleType == SampleType::UInt8 || info.sampleType == SampleType::UInt16);
-    const HeightRule rule = HeightRule::of(info, isElevation);
+    const HeightRule rule = HeightRule::of(info, options);
 
     HeightRange range;
     const bool scanned = forEachRow(raster, [&](int, const double* values) {
@@ -212,7 +218,7 @@ bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions&
     const bool quantised = forEachRow(raster, [&](int row, const double* values) {
         const size_t bottomFirst = static_cast<size_t>(map.height - 1 - row) * static_cast<size_t>(map.width);
         for (int column = 0; column < map.width; ++column) {
-            const double height = rule.heightOf(values[column]);
+            const double height = rule.groundOf(values[column]);
             if (std::isnan(height)) {
                 // The file changed between the readings if there is no room to mark it; take it as the lowest.
                 if (!map.voids.empty()) map.voids[bottomFirst + column] = 1;

@@ -9,26 +9,44 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The raster's size as a height map's, refused in one line when it has no band or a side longer
 // than `largestSide`.
 bool heightMapSizeOf(const RasterInfo& info, int largestSide, int& width, int& height, std::string& message);
 
-// How band 1's stored values become heights, and which are voids: elevation maps' values in metres
-// (scale, offset and vertical unit applied), other rasters' as they are.
+// How band 1's stored values become heights, and which are voids, for a map read whole and for its
+// tiles alike. Elevation maps: metres (scale, offset and vertical unit applied), raised to the sea
+// level when there is a sea. Other rasters: their values as stored, but a palette's indices become
+// their entries' red (an index past the palette black, as the BMP and PNG readers read them) and
+// samples of fewer than 8 bits are spread over 0..255 (as the PNG reader spreads low-depth grey).
 struct HeightRule {
     std::optional<double> noData;
     double scale = 1.0;
     double offset = 0.0;
     double metresPerUnit = 1.0;
+    std::vector<uint8_t> paletteReds;
+    // 255 over the largest value of a low-depth sample, else 1.
+    double spread = 1.0;
+    std::optional<double> seaLevel;
 
-    static HeightRule of(const RasterInfo& info, bool isElevation);
+    static HeightRule of(const RasterInfo& info, const ElevationOptions& options);
 
-    // The height of a stored value, or NaN for a void (the no-data value, NaN or an infinity).
+    // The height of a stored value before any sea, or NaN for a void (the no-data value, NaN or an
+    // infinity).
     double heightOf(double stored) const {
         if (noData && stored == *noData) return std::numeric_limits<double>::quiet_NaN();
-        const double height = (stored * scale + offset) * metresPerUnit;
+        if (!paletteReds.empty()) {
+            const bool inPalette = stored >= 0.0 && stored < double(paletteReds.size());
+            return inPalette ? paletteReds[size_t(stored)] : 0.0;
+        }
+        const double height = (stored * spread * scale + offset) * metresPerUnit;
         return std::isfinite(height) ? height : std::numeric_limits<double>::quiet_NaN();
+    }
+    // The height of a stored value as the ground lies: raised to the sea level when there is a sea.
+    double groundOf(double stored) const {
+        const double height = heightOf(stored);
+        return seaLevel && height < *seaLevel ? *seaLevel : height;
     }
 };
 

@@ -2,10 +2,12 @@
 #include "io/GdalRaster.h"
 
 #include <cpl_conv.h>
+#include <cpl_string.h>
 #include <gdal.h>
 #include <ogr_srs_api.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <type_traits>
 
@@ -101,6 +103,21 @@ void describeHeightBand(GDALRasterBandH band, RasterInfo& info) {
     info.verticalUnitName = unit != nullptr ? unit : "";
     const double metres = metresPerHeightUnit(info.verticalUnitName);
     info.verticalMetresPerUnit = metres > 0.0 ? metres : 1.0;
+    GDALColorTableH palette = GDALGetRasterColorTable(band);
+    if (palette != nullptr && GDALGetRasterColorInterpretation(band) == GCI_PaletteIndex) {
+        for (int entry = 0; entry < GDALGetColorEntryCount(palette); ++entry) {
+            info.paletteReds.push_back(static_cast<uint8_t>(std::clamp<int>(GDALGetColorEntry(palette, entry)->c1, 0, 255)));
+        }
+    }
+    const char* bits = GDALGetMetadataItem(band, "NBITS", "IMAGE_STRUCTURE");
+    if (bits != nullptr) info.sampleBits = std::atoi(bits);
+    // Statistics GDAL took from a share of the samples, or from an overview, are no bounds of the map.
+    const char* approximate = GDALGetMetadataItem(band, "STATISTICS_APPROXIMATE", nullptr);
+    const char* lowest = GDALGetMetadataItem(band, "STATISTICS_MINIMUM", nullptr);
+    const char* highest = GDALGetMetadataItem(band, "STATISTICS_MAXIMUM", nullptr);
+    if (lowest != nullptr && highest != nullptr && (approximate == nullptr || !CPLTestBool(approximate))) {
+        info.statistics = std::make_pair(CPLAtof(lowest), CPLAtof(highest));
+    }
     for (int overview = 0; overview < GDALGetOverviewCount(band); ++overview) {
         GDALRasterBandH level = GDALGetOverview(band, overview);
         if (level != nullptr) info.levels.push_back({GDALGetRasterBandXSize(level), GDALGetRasterBandYSize(level)});

@@ -1,4 +1,4 @@
-// Finds a map's levels: its own overviews, or a pyramid in the cache folder, built once by exact
+// Finds a map's levels: its own overviews where they decimate, or a pyramid in the cache folder, built once by exact
 // decimation (each level every other sample of the one before, the samples at multiples of 2^k of the
 // map) into GDAL overviews of a VRT of the map. GDAL's NEAREST overviews are not exact decimation
 // (for odd sizes they drift by a sample halfway across), so GDAL only lays the overviews out and KELTA
@@ -6,7 +6,9 @@
 #include "io/Pyramid.h"
 
 #include "io/AtomicFile.h"
+#include "io/ElevationMap.h"
 #include "io/Gdal.h"
+#include "io/GdalRaster.h"
 
 #include <cpl_conv.h>
 #include <cpl_string.h>
@@ -25,6 +27,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -37,6 +41,8 @@ const char* const PYRAMID_FORMAT = "KELTA pyramid 1";
 const char* const SOURCE_VRT = "source.vrt";
 const char* const SOURCE_COPY = "source.tif";
 const char* const IDENTITY = "identity";
+// The map's lowest and highest heights, after the identity of the map they were read from.
+const char* const BOUNDS = "bounds";
 const char* const PARTIAL = ".partial-";
 const char* const STALE = ".stale-";
 // A map's own levels are used as they are when the coarsest holds at most this many tiles a side.
@@ -86,6 +92,59 @@ std::vector<std::string> filesOf(GDALDatasetH dataset) {
 std::string readText(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The bounds of the heights of the samples a build reads, by the rule the map is read by.
+struct SeenBounds {
+    HeightRule rule;
+    HeightBounds bounds{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    bool sawAll = false;
+    // Before GDAL 3.7 signed bytes are unsigned ones with a note beside them (as GdalRaster reads them).
+    bool signedBytes = false;
+    std::vector<double> values;
+
+    void see(const unsigned char* samples, GDALDataType type, size_t count) {
+        values.resize(count);
+        GDALCopyWords64(samples, type, GDALGetDataTypeSizeBytes(type), values.data(), GDT_Float64, sizeof(double),
+                        static_cast<GPtrDiff_t>(count));
+        for (const double value : values) {
+            const double height = rule.heightOf(signedBytes && value >= 128 ? value - 256 : value);
+            if (std::isnan(height)) continue;
+            bounds.lowest = std::min(bounds.lowest, height);
+            bounds.highest = std::max(bounds.highest, height);
+        }
+    }
+};
+
+std::string boundsText(const std::string& identity, const HeightBounds& bounds) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%s %a %a\n", BOUNDS, bounds.lowest, bounds.highest);
+    return identity + line;
+}
+
+// The bounds kept in `file` for the map of `identity`, if any.
+std::optional<HeightBounds> keptBounds(const fs::path& file, const std::string& identity) {
+    const std::string text = readText(file);
+    if (text.compare(0, identity.size(), identity) != 0) return std::nullopt;
+    HeightBounds bounds;
+    const std::string format = std::string(BOUNDS) + " %la %la";
+    if (std::sscanf(text.c_str() + identity.size(), format.c_str(), &bounds.lowest, &bounds.highest) != 2) {
+        return std::nullopt;
+    }
+    return bounds;
+}
+
+// The map's bounds from the file at `path` (its level 0) as `rule` reads it, kept in `file` for the
+// next time (a cache that cannot be written only costs the reading again).
+bool measureAndKeepBounds(const std::string& path, const HeightRule& rule, const fs::path& file,
+                          const std::string& identity, HeightBounds& bounds, std::string& message) {
+    std::unique_ptr<RasterSource> raster = openRaster(path, message);
+    if (!raster || !measureHeights(*raster, 0, rule, bounds, message)) return false;
+    std::error_code error;
+    fs::create_directories(file.parent_path(), error);
+    std::string ignored;
+    if (!error) replaceFile(file.string(), boundsText(identity, bounds), ignored);
+    return true;
 }
 
 // Removes the folders of builds whose process has gone (killed mid-build), and of replaced pyramids.
@@ -178,9 +237,10 @@ bool writeBase(const std::string& mapPath, GDALDatasetH map, bool copy, const fs
 }
 
 // Fills overview `level` (1 up) of band 1 with every other sample of the level before, each row of
-// strips read whole: what drives the cost is reading the map, which is done once. Along a mirrored
-// axis the samples are counted from the file's far edge, the map's northern or western one.
-bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, BuildProgress& progress,
+// strips read whole: what drives the cost is reading the map, which is done once (the map's bounds
+// are seen meanwhile). Along a mirrored axis the samples are counted from the file's far edge, the
+// map's northern or western one.
+bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, BuildProgress& progress, SeenBounds& seen,
                std::string& message) {
     GDALRasterBandH from = level == 1 ? base : GDALGetOverview(base, level - 2);
     GDALRasterBandH to = GDALGetOverview(base, level - 1);
@@ -200,6 +260,14 @@ bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, Buil
     }
     const int firstColumn = mirroring.columns ? (fromWidth - 1) % 2 : 0;
     const int firstRow = mirroring.rows ? (fromHeight - 1) % 2 : 0;
+    // The row a mirrored decimation steps over is still the map's, and its bounds'.
+    if (level == 1 && firstRow == 1) {
+        if (GDALRasterIO(from, GF_Read, 0, 0, fromWidth, 1, strip.data(), fromWidth, 1, type, 0, 0) != CE_None) {
+            message = "reading level 0 failed";
+            return false;
+        }
+        seen.see(strip.data(), type, size_t(fromWidth));
+    }
     for (int toRow = 0; toRow < toHeight; toRow += rowsAtOnce) {
         const int rows = std::min(rowsAtOnce, toHeight - toRow);
         const int fromRows = std::min(2 * rows, fromHeight - firstRow - 2 * toRow);
@@ -208,6 +276,7 @@ bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, Buil
             message = "reading level " + std::to_string(level - 1) + " failed";
             return false;
         }
+        if (level == 1) seen.see(strip.data(), type, size_t(fromWidth) * size_t(fromRows));
         for (int row = 0; row < rows; ++row) {
             const unsigned char* source = strip.data() + size_t(2 * row) * fromRowBytes;
             unsigned char* target = decimated.data() + size_t(row) * size_t(toWidth) * sampleBytes;
@@ -228,7 +297,7 @@ bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, Buil
 }
 
 // Lays out the overviews beside the base (its name and ".ovr") and fills them.
-bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildProgress& progress,
+bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildProgress& progress, SeenBounds& seen,
                  std::string& message) {
     if (factors.empty()) return true;
     GdalMessages messages;
@@ -252,7 +321,7 @@ bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildPro
         return false;
     }
     for (int level = 1; level <= static_cast<int>(factors.size()); ++level) {
-        if (!fillLevel(band, level, mirroring, progress, message)) {
+        if (!fillLevel(band, level, mirroring, progress, seen, message)) {
             if (!progress.wasStopped()) {
                 message = "Cannot build the pyramid in " + base.parent_path().string() + ": " + message + ": " +
                           messages.reason();
@@ -260,6 +329,7 @@ bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildPro
             return false;
         }
     }
+    seen.sawAll = true;
     dataset.reset();
     // Some failures, such as a full disk while the last blocks are flushed, have no other sign.
     if (messages.sawFailure()) {
@@ -360,7 +430,8 @@ bool hasRoom(const std::string& mapPath, const fs::path& cacheFolder, double byt
 
 // Builds the pyramid into a folder of this process's own, then puts it in place of `folder`.
 bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDatasetH map, const fs::path& folder,
-                  const std::string& identity, int tileQuads, const PyramidProgress& progress, std::string& message) {
+                  const std::string& identity, int tileQuads, const PyramidProgress& progress, SeenBounds& seen,
+                  std::string& message) {
     BuildProgress done(progress);
     const uint64_t samples = uint64_t(facts.width) * uint64_t(facts.height);
     if (facts.copiesSamples) done.plan(samples);
@@ -380,7 +451,7 @@ bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDataset
     const fs::path base = partial / baseName(facts);
     bool built = (facts.isRaw ? writeRawVrt(mapPath, facts.width, base, message)
                               : writeBase(mapPath, map, facts.copiesSamples, base, done, samples, message)) &&
-                 buildLevels(base, factors, done, message) &&
+                 buildLevels(base, factors, done, seen, message) &&
                  replaceFile((partial / IDENTITY).string(), identity + contentsOf(partial, facts, tileQuads), message);
     if (!built && done.wasStopped()) message = "Building the pyramid of " + mapPath + " was stopped";
     // A pyramid already there is moved aside first: a folder cannot be renamed over another.
@@ -458,23 +529,54 @@ std::string pyramidFolder(const std::string& cacheFolder, const std::string& pat
     return (fs::path(cacheFolder) / hashName(absolute.string())).string();
 }
 
+namespace {
+
+// Bounds from a file's exact statistics, which are of its stored values: a palette's reds or a
+// negative scale do not keep their order.
+std::optional<HeightBounds> statisticsBounds(const RasterInfo& info, const HeightRule& rule) {
+    if (!info.statistics || !info.paletteReds.empty()) return std::nullopt;
+    const double a = rule.heightOf(info.statistics->first), b = rule.heightOf(info.statistics->second);
+    if (std::isnan(a) || std::isnan(b)) return std::nullopt;
+    return HeightBounds{std::min(a, b), std::max(a, b)};
+}
+
+HeightRule ruleBeforeSea(const RasterInfo& info, const ElevationOptions& options) {
+    HeightRule rule = HeightRule::of(info, options);
+    rule.seaLevel.reset();
+    return rule;
+}
+
+}  // namespace
+
 std::unique_ptr<TileSource> openTileSource(const std::string& path, const ElevationOptions& options,
                                            const std::string& cacheFolder, const PyramidProgress& progress,
                                            std::string& message, int tileQuads) {
     if (startsWith(path, "/vsi")) {
-        std::unique_ptr<TileSource> source = openGdalTileSource(path, options, "its own overviews", "", message, tileQuads);
-        if (source && std::max(source->map().levels.back().columns, source->map().levels.back().rows) > MOST_ROOT_TILES) {
+        // Whether the map streams is told by its header and its overviews' sizes alone, before any
+        // sample is read; its overviews are not checked (that would cost requests), so each level is
+        // taken as a surface of its own.
+        std::unique_ptr<RasterSource> described = openRaster(path, message);
+        if (!described) return nullptr;
+        if (described->info().bandCount < 1) {
+            message = "File holds no raster band";
+            return nullptr;
+        }
+        const std::vector<TileLevel> levels = tileLevelsOf(described->info(), tileQuads);
+        if (std::max(levels.back().columns, levels.back().rows) > MOST_ROOT_TILES) {
             message = "Map " + path + " has no overviews down to a few tiles, and a pyramid is only built for local "
                       "files: make it a cloud-optimised GeoTIFF";
             return nullptr;
         }
-        return source;
+        TileSourceFacts facts{"its own overviews", "", levels.size() == 1, std::nullopt};
+        facts.bounds = statisticsBounds(described->info(), ruleBeforeSea(described->info(), options));
+        return openGdalTileSource(path, options, facts, message, tileQuads);
     }
     std::error_code error;
     const std::string absolute = fs::weakly_canonical(fs::absolute(path, error), error).string();
     MapFacts facts;
     facts.isRaw = hasRawMapName(path);
     GdalDataset map;
+    SeenBounds seen;
     if (facts.isRaw) {
         const uint64_t bytes = fs::file_size(absolute, error);
         if (error) {
@@ -497,18 +599,39 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
         }
         std::unique_ptr<RasterSource> described = openRaster(absolute, message);
         if (!described) return nullptr;
-        const std::vector<TileLevel> levels = tileLevelsOf(described->info(), tileQuads);
+        const RasterInfo& info = described->info();
+        const std::vector<TileLevel> levels = tileLevelsOf(info, tileQuads);
         const int rootTiles = std::max(levels.back().columns, levels.back().rows);
-        if (rootTiles == 1 || (levels.size() > 1 && rootTiles <= MOST_ROOT_TILES)) {
-            return openGdalTileSource(absolute, options, levels.size() > 1 ? "its own overviews" : "the map itself", "",
+        const HeightRule rule = ruleBeforeSea(info, options);
+        if (rootTiles == 1 && levels.size() == 1) {
+            return openGdalTileSource(absolute, options, TileSourceFacts{"the map itself", "", true, std::nullopt},
                                       message, tileQuads);
         }
-        facts.width = described->info().grid.width;
-        facts.height = described->info().grid.height;
-        facts.formatName = described->info().formatName;
-        facts.sampleBytes = GDALGetDataTypeSizeBytes(GDALGetRasterDataType(GDALGetRasterBand(map.get(), 1)));
+        bool decimate = false;
+        if (levels.size() > 1 && rootTiles <= MOST_ROOT_TILES && !overviewsDecimate(*described, levels, decimate, message)) {
+            message = "Cannot read " + path + ": " + message;
+            return nullptr;
+        }
         facts.files = filesOf(map.get());
+        if (decimate) {
+            TileSourceFacts own{"its own overviews", "", true, statisticsBounds(info, rule)};
+            std::string identity;
+            if (!own.bounds && !cacheFolder.empty() && identityOf(absolute, facts.files, tileQuads, identity, message)) {
+                const fs::path kept = fs::path(pyramidFolder(cacheFolder, absolute)) / BOUNDS;
+                own.bounds = keptBounds(kept, identity);
+                HeightBounds measured;
+                if (!own.bounds && !measureAndKeepBounds(absolute, rule, kept, identity, measured, message)) return nullptr;
+                if (!own.bounds) own.bounds = measured;
+            }
+            return openGdalTileSource(absolute, options, own, message, tileQuads);
+        }
+        facts.width = info.grid.width;
+        facts.height = info.grid.height;
+        facts.formatName = info.formatName;
+        facts.sampleBytes = GDALGetDataTypeSizeBytes(GDALGetRasterDataType(GDALGetRasterBand(map.get(), 1)));
         facts.copiesSamples = copiesSamples(facts.files);
+        seen.rule = rule;
+        seen.signedBytes = info.sampleType == SampleType::Int8;
     }
     if (cacheFolder.empty()) {
         message = "No folder for the pyramid of " + path + ": neither XDG_CACHE_HOME nor HOME is set";
@@ -527,11 +650,23 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
     bool built = false;
     for (bool damaged = false;; damaged = true) {
         if (damaged || !isWhole(folder, facts, identity, tileQuads)) {
-            built = buildPyramid(absolute, facts, map.get(), folder, identity, tileQuads, progress, message);
+            built = buildPyramid(absolute, facts, map.get(), folder, identity, tileQuads, progress, seen, message);
             if (!built) return nullptr;
         }
-        std::unique_ptr<TileSource> source =
-            openGdalTileSource(base.string(), options, folder.string(), facts.formatName, message, tileQuads);
+        TileSourceFacts levels{folder.string(), facts.formatName, true, keptBounds(folder / BOUNDS, identity)};
+        if (!levels.bounds && built && seen.sawAll) {
+            levels.bounds = seen.bounds;
+            std::string ignored;
+            replaceFile((folder / BOUNDS).string(), boundsText(identity, seen.bounds), ignored);
+        }
+        if (!levels.bounds) {
+            HeightBounds measured;
+            if (!measureAndKeepBounds(base.string(), seen.rule, folder / BOUNDS, identity, measured, message)) {
+                return nullptr;
+            }
+            levels.bounds = measured;
+        }
+        std::unique_ptr<TileSource> source = openGdalTileSource(base.string(), options, levels, message, tileQuads);
         std::string reason;
         // A pyramid that reads whole while the source fails is not at fault: the map or the options
         // are, and the message says so.

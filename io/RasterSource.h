@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Where a raster lies. A geotransform t puts the top-left corner of pixel (column, row) at
@@ -54,6 +55,14 @@ struct RasterInfo {
     double valueOffset = 0.0;
     std::string verticalUnitName;
     double verticalMetresPerUnit = 1.0;
+    // Band 1's palette, when its values are indices into one: the red (or grey) of each entry.
+    std::vector<uint8_t> paletteReds;
+    // Bits a sample holds when fewer than its type's (GDAL's NBITS, e.g. 1, 2 or 4 for low-depth
+    // PNG and TIFF images), else 0.
+    int sampleBits = 0;
+    // The lowest and highest stored value of band 1 (no-data left out), when the file keeps exact
+    // statistics of its full resolution.
+    std::optional<std::pair<double, double>> statistics;
     // levels[0] is the full resolution; each later one a coarser overview the file holds.
     std::vector<RasterSize> levels;
 };

@@ -10,6 +10,8 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <random>
+#include <utility>
 
 namespace {
 
@@ -43,22 +45,18 @@ TileLevel tileLevel(int width, int height, int tileQuads) {
     return TileLevel{width, height, tilesCovering(width), tilesCovering(height)};
 }
 
-// How stored values become tile values.
+// How stored values become tile values: the heights of the rule a map read whole is read by, and
+// for rasters of other sample types, the spread onto 0..65535 that reader gives them.
 struct TileValueRule {
     HeightRule height;
-    bool raiseToSea = false;
-    float seaLevel = 0.0f;
-    // Rasters spread onto 0..65535: the value put at 0, and 65535 over the span spread.
     bool spread = false;
     double spreadLowest = 0.0;
     double spreadFactor = 0.0;
 
     float valueOf(double stored) const {
-        double value = height.heightOf(stored);
-        if (std::isnan(value)) return std::numeric_limits<float>::quiet_NaN();
-        if (spread) value = std::clamp((value - spreadLowest) * spreadFactor, 0.0, double(LARGEST_16_BIT));
-        const float converted = static_cast<float>(value);
-        return raiseToSea && converted < seaLevel ? seaLevel : converted;
+        double value = height.groundOf(stored);
+        if (spread && !std::isnan(value)) value = std::clamp((value - spreadLowest) * spreadFactor, 0.0, double(LARGEST_16_BIT));
+        return static_cast<float>(value);
     }
 };
 
@@ -130,21 +128,15 @@ private:
     mutable std::vector<std::unique_ptr<RasterSource>> idle;
 };
 
-// The lowest and highest value with data of a whole level, converted by `rule`.
-bool levelRange(const RasterSource& raster, int level, const TileLevel& size, const TileValueRule& rule,
-                double& lowest, double& highest, std::string& message) {
-    std::vector<double> stored(size_t(size.width) * size_t(size.height));
-    if (!raster.readWindow(1, level, RasterWindow{0, 0, size.width, size.height}, stored.data(), message)) return false;
-    lowest = std::numeric_limits<double>::infinity();
-    highest = -lowest;
-    for (const double value : stored) {
-        const double height = rule.valueOf(value);
-        if (std::isnan(height)) continue;
-        lowest = std::min(lowest, height);
-        highest = std::max(highest, height);
-    }
-    return true;
-}
+// Rows of a level read at once when measuring its heights.
+const int MEASURED_ROWS = 64;
+
+// Samples compared per level by overviewsDecimate: windows of this side at its corners and centre,
+// and as many scattered ones.
+const int CHECKED_WINDOW = 3;
+const int SCATTERED_SAMPLES = 16;
+
+bool sameStored(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
 }  // namespace
 
@@ -165,13 +157,23 @@ bool TileSource::readTile(const TileKey& key, Tile& tile, std::string& message) 
     }
     uint64_t bytes = 0;
     if (!readSamples(key, tile.samples.data(), bytes, message)) return false;
-    measureTile(tile, tileQuads(), level(key.level));
+    if (!described.levelsDecimate && key.level + 1 < levelCount()) {
+        thread_local Tile parent;
+        parent.key = TileKey{key.level + 1, key.column / 2, key.row / 2};
+        parent.samples.resize(side * side);
+        uint64_t parentBytes = 0;
+        if (!readSamples(parent.key, parent.samples.data(), parentBytes, message)) return false;
+        bytes += parentBytes;
+        measureTile(tile, tileQuads(), level(key.level), &parent);
+    } else {
+        measureTile(tile, tileQuads(), level(key.level));
+    }
     tilesCounted.fetch_add(1);
     bytesCounted.fetch_add(bytes);
     return true;
 }
 
-void measureTile(Tile& tile, int quads, const TileLevel& size) {
+void measureTile(Tile& tile, int quads, const TileLevel& size, const Tile* parent) {
     const float* samples = tile.samples.data();
     float lowest = std::numeric_limits<float>::infinity();
     float highest = -lowest;
@@ -199,9 +201,17 @@ void measureTile(Tile& tile, int quads, const TileLevel& size) {
     const int coarseSide = quads / 2 + 1;
     thread_local std::vector<float> coarse;
     coarse.resize(size_t(coarseSide) * size_t(coarseSide));
+    // A parent's quarter over this tile: its western or eastern half, its southern or northern one.
+    const int parentS = tile.key.column % 2 == 1 ? quads / 2 : 0;
+    const int parentT = tile.key.row % 2 == 0 ? quads / 2 : 0;
     for (int j = 0; j < coarseSide; ++j) {
-        const float* row = samples + tileSampleIndex(quads, 0, std::max(2 * j, coarseFirstRow));
         float* to = coarse.data() + size_t(j) * size_t(coarseSide);
+        if (parent != nullptr) {
+            const float* row = parent->samples.data() + tileSampleIndex(quads, parentS, parentT + j);
+            std::copy(row, row + coarseSide, to);
+            continue;
+        }
+        const float* row = samples + tileSampleIndex(quads, 0, std::max(2 * j, coarseFirstRow));
         for (int i = 0; i < coarseSide; ++i) to[i] = row[std::min(2 * i, coarseLastColumn)];
     }
 
@@ -239,11 +249,81 @@ std::vector<TileLevel> tileLevelsOf(const RasterInfo& info, int tileQuads) {
     return levels;
 }
 
+bool overviewsDecimate(const RasterSource& raster, const std::vector<TileLevel>& levels, bool& decimate,
+                       std::string& message) {
+    decimate = true;
+    std::minstd_rand scatter(1);
+    std::vector<double> coarse(size_t(CHECKED_WINDOW) * CHECKED_WINDOW);
+    double full = 0.0;
+    for (int level = 1; level < static_cast<int>(levels.size()) && decimate; ++level) {
+        const TileLevel& size = levels[size_t(level)];
+        const int windowWidth = std::min(CHECKED_WINDOW, size.width);
+        const int windowHeight = std::min(CHECKED_WINDOW, size.height);
+        // Each window's north-west sample: the corners (where odd sizes drift most), the centre, a scatter.
+        std::vector<std::pair<int, int>> corners;
+        for (const int column : {0, (size.width - windowWidth) / 2, size.width - windowWidth}) {
+            for (const int row : {0, (size.height - windowHeight) / 2, size.height - windowHeight}) corners.emplace_back(column, row);
+        }
+        const size_t windows = corners.size();
+        for (int k = 0; k < SCATTERED_SAMPLES; ++k) {
+            corners.emplace_back(int(scatter() % uint32_t(size.width - windowWidth + 1)),
+                                 int(scatter() % uint32_t(size.height - windowHeight + 1)));
+        }
+        for (size_t k = 0; k < corners.size() && decimate; ++k) {
+            // The scattered ones are single samples.
+            const bool whole = k < windows;
+            const RasterWindow window{corners[k].first, corners[k].second, whole ? windowWidth : 1, whole ? windowHeight : 1};
+            if (!raster.readWindow(1, level, window, coarse.data(), message)) return false;
+            for (int row = 0; row < window.height && decimate; ++row) {
+                for (int column = 0; column < window.width && decimate; ++column) {
+                    const RasterWindow at{(window.column + column) << level, (window.row + row) << level, 1, 1};
+                    if (at.column >= levels[0].width || at.row >= levels[0].height) {
+                        decimate = false;
+                        break;
+                    }
+                    if (!raster.readWindow(1, 0, at, &full, message)) return false;
+                    decimate = sameStored(coarse[size_t(row) * size_t(window.width) + size_t(column)], full);
+                }
+            }
+        }
+    }
+    return true;
+}
+
+bool measureHeights(const RasterSource& raster, int level, const HeightRule& rule, HeightBounds& bounds,
+                    std::string& message) {
+    const RasterSize& size = raster.info().levels[size_t(level)];
+    std::vector<double> stored;
+    try {
+        stored.resize(size_t(size.width) * size_t(std::min(MEASURED_ROWS, size.height)));
+    } catch (const std::bad_alloc&) {
+        message = "Not enough memory to read the map's heights";
+        return false;
+    }
+    bounds.lowest = std::numeric_limits<double>::infinity();
+    bounds.highest = -bounds.lowest;
+    for (int top = 0; top < size.height; top += MEASURED_ROWS) {
+        const RasterWindow window{0, top, size.width, std::min(MEASURED_ROWS, size.height - top)};
+        if (!raster.readWindow(1, level, window, stored.data(), message)) return false;
+        const size_t count = size_t(window.width) * size_t(window.height);
+        for (size_t k = 0; k < count; ++k) {
+            const double height = rule.heightOf(stored[k]);
+            if (std::isnan(height)) continue;
+            bounds.lowest = std::min(bounds.lowest, height);
+            bounds.highest = std::max(bounds.highest, height);
+        }
+    }
+    return true;
+}
+
 std::unique_ptr<TileSource> openGdalTileSource(const std::string& datasetPath, const ElevationOptions& options,
-                                               const std::string& pyramid, const std::string& formatName,
-                                               std::string& message, int tileQuads) {
+                                               const TileSourceFacts& facts, std::string& message, int tileQuads) {
     if (tileQuads < 2 || tileQuads % 2 != 0) {
         message = "Tiles must have an even number of quads a side, not " + std::to_string(tileQuads);
+        return nullptr;
+    }
+    if (options.hasSea && !std::isfinite(options.seaLevelMetres)) {
+        message = "Sea level is not a finite number of metres";
         return nullptr;
     }
     std::unique_ptr<RasterSource> raster = openRaster(datasetPath, message);
@@ -253,35 +333,31 @@ std::unique_ptr<TileSource> openGdalTileSource(const std::string& datasetPath, c
         message = "File holds no raster band";
         return nullptr;
     }
-    if (!formatName.empty()) info.formatName = formatName;
+    if (!facts.formatName.empty()) info.formatName = facts.formatName;
 
     TileMap map;
     map.tileQuads = tileQuads;
-    map.pyramid = pyramid;
+    map.pyramid = facts.pyramid;
+    map.levelsDecimate = facts.levelsDecimate;
     map.levels = tileLevelsOf(info, tileQuads);
 
     const bool isElevation = info.grid.geoTransform.has_value();
     TileValueRule rule;
-    rule.height = HeightRule::of(info, isElevation);
-    if (isElevation) {
-        if (options.hasSea && !std::isfinite(options.seaLevelMetres)) {
-            message = "Sea level is not a finite number of metres";
-            return nullptr;
-        }
-        rule.raiseToSea = options.hasSea;
-        rule.seaLevel = static_cast<float>(options.seaLevelMetres);
+    rule.height = HeightRule::of(info, options);
+    HeightBounds bounds;
+    if (facts.bounds) {
+        bounds = *facts.bounds;
+    } else {
+        HeightRule beforeSea = rule.height;
+        beforeSea.seaLevel.reset();
+        if (!measureHeights(*raster, static_cast<int>(map.levels.size()) - 1, beforeSea, bounds, message)) return nullptr;
     }
-    const int coarsest = static_cast<int>(map.levels.size()) - 1;
-    double lowest = 0.0, highest = 0.0;
-    TileValueRule unraised = rule;
-    unraised.raiseToSea = false;
-    if (!levelRange(*raster, coarsest, map.levels.back(), unraised, lowest, highest, message)) return nullptr;
-    if (lowest > highest) {
-        message = "Map holds no data: all the samples of its coarsest level are voids (its no-data value, NaN "
-                  "or an infinity)";
+    if (bounds.lowest > bounds.highest) {
+        message = std::string("Map holds no data: all the samples of ") + (facts.bounds ? "it" : "its coarsest level") +
+                  " are voids (its no-data value, NaN or an infinity)";
         return nullptr;
     }
-    if (!isTerrain(info, lowest, highest, message)) return nullptr;
+    if (!isTerrain(info, bounds.lowest, bounds.highest, message)) return nullptr;
     if (isElevation) {
         Elevation elevation;
         if (!groundSpacing(info.grid, info.units, elevation.columnMetres, elevation.rowMetres)) {
@@ -290,8 +366,8 @@ std::unique_ptr<TileSource> openGdalTileSource(const std::string& datasetPath, c
         }
         elevation.lowestMetres = 0.0;
         elevation.metresPerValue = 1.0;
-        elevation.minimumMetres = lowest;
-        elevation.maximumMetres = highest;
+        elevation.minimumMetres = bounds.lowest;
+        elevation.maximumMetres = bounds.highest;
         elevation.description = describeRaster(info);
         elevation.grid = info.grid;
         map.elevation = std::move(elevation);
@@ -299,8 +375,8 @@ std::unique_ptr<TileSource> openGdalTileSource(const std::string& datasetPath, c
         map.largestValue = LARGEST_8_BIT;
     } else if (info.sampleType != SampleType::UInt16) {
         rule.spread = true;
-        rule.spreadLowest = lowest;
-        rule.spreadFactor = highest > lowest ? LARGEST_16_BIT / (highest - lowest) : 0.0;
+        rule.spreadLowest = bounds.lowest;
+        rule.spreadFactor = bounds.highest > bounds.lowest ? LARGEST_16_BIT / (bounds.highest - bounds.lowest) : 0.0;
     }
     return std::make_unique<GdalTileSource>(std::move(map), datasetPath, rule, std::move(raster));
 }

@@ -2,6 +2,7 @@
 // bounds and the error against the next coarser level that streaming the terrain needs. Free of GL.
 #pragma once
 
+#include "io/ElevationMap.h"
 #include "io/HeightMap.h"
 #include "io/RasterSource.h"
 
@@ -20,10 +21,9 @@ constexpr int TILE_QUADS = 256;
 // Samples along a tile's side: its quads' corners plus one sample of apron on each side, for normals.
 constexpr int tileSide(int tileQuads) { return tileQuads + 3; }
 
-// Levels and tiles are anchored at the map's north-west corner, as GDAL's overviews are: level k
-// holds the level-0 samples at multiples of 2^k counted from the first column and the first (northern)
-// row of the file, so sample (j, i) of level k is sample (j * 2^k, i * 2^k) of level 0, rows counted
-// from the north. Tile (level, column, row) covers the level's samples
+// Levels and tiles are anchored at the map's north-west corner, as GDAL's overviews are: sample
+// (j, i) of level k lies where sample (j * 2^k, i * 2^k) of level 0 does, rows counted from the north,
+// and where the levels decimate (TileMap::levelsDecimate) it is that sample. Tile (level, column, row) covers the level's samples
 // [column * quads, column * quads + quads] x [row * quads, row * quads + quads], row 0 being the
 // northernmost row of tiles; neighbouring tiles share their edge samples.
 struct TileKey {
@@ -60,9 +60,10 @@ struct Tile {
     // The largest vertical distance between the surface of this tile's level and that of the next
     // coarser level over the tile's area inside the map: both surfaces are the grids' triangles (each
     // quad split along the diagonal that joins its north-west and south-east corners, as the
-    // level-of-detail grid splits them), the coarser one through the tile's samples at even positions,
-    // which are the next level's samples (beyond the level's last even sample, its value, as that level
-    // repeats it). It is exact at the samples at odd positions inside the map, where the distance is
+    // level-of-detail grid splits them), the coarser one through the next level's samples, which lie
+    // at this level's even positions (beyond the level's last even sample, its value, as that level
+    // repeats it). Where the levels decimate, those are the tile's own even samples; where they do
+    // not (a file's averaged overviews), the next level's own. It is exact at the samples at odd positions inside the map, where the distance is
     // largest, and ignores samples without data. Not cumulative: a level's error from level 0 is the
     // sum of the finer levels' errors.
     float error = 0.0f;
@@ -88,17 +89,39 @@ struct TileMap {
     std::vector<TileLevel> levels;
     // Elevation maps (those with a geotransform) only: the ground's spacing, grid and description as
     // for a map read whole. Tile values are metres, so lowestMetres is 0 and metresPerValue 1;
-    // minimumMetres and maximumMetres are those of the coarsest level (the whole map is never read),
-    // and voidCount is 0 (unknown).
+    // minimumMetres and maximumMetres are the map's bounds where known (TileSourceFacts::bounds),
+    // else those of the coarsest level, and voidCount is 0 (unknown).
     std::optional<Elevation> elevation;
     // Other maps: the value of the highest ground, as in HeightSamples (255 for 8-bit rasters, else
     // 65535). Rasters of other sample types have their values spread onto 0..65535 from the lowest to
-    // the highest value of the coarsest level.
+    // the highest value, as minimumMetres and maximumMetres are known.
     uint16_t largestValue = 65535;
     // Where the levels come from, for the log: e.g. "its own overviews" or the pyramid's folder.
     std::string pyramid;
     // Whether opening the map built (or rebuilt) its pyramid, rather than reusing one.
     bool pyramidBuilt = false;
+    // Whether each level's samples are the finer level's at even positions (KELTA's pyramids, and a
+    // file's overviews found to be); otherwise (a remote file's averaged or cubic overviews) each level
+    // is a surface of its own, and a tile's error is measured against the next level's samples.
+    bool levelsDecimate = true;
+};
+
+// The lowest and highest height with data of a whole map, before any sea.
+struct HeightBounds {
+    double lowest = 0.0;
+    double highest = 0.0;
+};
+
+// What openGdalTileSource cannot learn from the dataset itself.
+struct TileSourceFacts {
+    // TileMap::pyramid.
+    std::string pyramid;
+    // When not empty, the map's format in its description instead of the dataset's (a VRT made of it).
+    std::string formatName;
+    bool levelsDecimate = true;
+    // The map's bounds when known (seen while its pyramid was built, kept from an earlier reading,
+    // or the file's statistics); otherwise those of the coarsest level are taken.
+    std::optional<HeightBounds> bounds;
 };
 
 // Reads tiles of one map. readTile is safe to call from several threads at once.
@@ -136,18 +159,30 @@ private:
     mutable std::atomic<uint64_t> bytesCounted{0};
 };
 
-// Sets the tile's minimum, maximum and error (see Tile) from its samples, the tile lying on `level`.
-void measureTile(Tile& tile, int tileQuads, const TileLevel& level);
+// Sets the tile's minimum, maximum and error (see Tile) from its samples, the tile lying on `level`;
+// `parent`, when given, is the tile of the next level that covers it, whose samples are then that
+// level's surface (else the tile's own even samples are).
+void measureTile(Tile& tile, int tileQuads, const TileLevel& level, const Tile* parent = nullptr);
 
 // The levels of a raster as openGdalTileSource takes them: its full size, then its overviews while
 // each halves the one before, until one holds the whole map in one tile.
 std::vector<TileLevel> tileLevelsOf(const RasterInfo& info, int tileQuads);
 
+// Whether the raster's overviews that `levels` takes are exact decimations of its full resolution
+// (level k's sample (j, i) is level 0's (j * 2^k, i * 2^k)), judged from a few samples of each
+// level: windows at its corners and centre, and a scatter between. Averaged and cubic overviews, and
+// nearest-neighbour ones that drift halfway across an odd size, differ there. False with a reason
+// when a read fails.
+bool overviewsDecimate(const RasterSource& raster, const std::vector<TileLevel>& levels, bool& decimate,
+                       std::string& message);
+
+// The bounds of a level's heights by `rule` (its sea ignored), read a strip of rows at a time.
+bool measureHeights(const RasterSource& raster, int level, const HeightRule& rule, HeightBounds& bounds,
+                    std::string& message);
+
 // Opens the raster at `datasetPath` (a file, a VRT, a /vsi path) through GDAL and takes it and its
-// overviews of halving sizes as the levels, as it is; `pyramid` goes into TileMap::pyramid, and
-// `formatName`, when not empty, names the map's format in its description instead of the dataset's
-// (a VRT made of the map). Most callers want openTileSource (io/Pyramid.h), which first finds or
-// builds the pyramid.
+// overviews of halving sizes as the levels, as it is, with what `facts` tells. Most callers want
+// openTileSource (io/Pyramid.h), which first finds or builds the pyramid.
 std::unique_ptr<TileSource> openGdalTileSource(const std::string& datasetPath, const ElevationOptions& options,
-                                               const std::string& pyramid, const std::string& formatName,
-                                               std::string& message, int tileQuads = TILE_QUADS);
+                                               const TileSourceFacts& facts, std::string& message,
+                                               int tileQuads = TILE_QUADS);

@@ -18,9 +18,10 @@ vec3 streamPoint(ivec2 sample, float height) {
     return vec3(float(sample.x) * sampleSpacing.x, height, -(float(sample.y) * sampleSpacing.y));
 }
 
-// The full mesh's normal at the spacing of a level: neighbours `step` samples away, wrapping around
-// the map's borders as the full mesh's do. A neighbour without data counts as level with the sample.
-vec3 streamNormal(ivec2 sample, float height, int step) {
+// The full mesh's normal at the spacing of a level: neighbours `step` samples away on that level,
+// wrapping around the map's borders as the full mesh's do. A neighbour without data counts as level
+// with the sample.
+vec3 streamNormal(ivec2 sample, float height, int step, int level) {
     if (isnan(height)) return vec3(0.0, 1.0, 0.0);
     vec3 p = streamPoint(sample, height);
     vec3 toNeighbour[8];
@@ -29,17 +30,18 @@ vec3 streamNormal(ivec2 sample, float height, int step) {
     for (int k = 0; k < 8; ++k) {
         ivec2 neighbour = sample + offsets[k] * step;
         neighbour = (neighbour + mapSize) % mapSize;
-        float neighbourHeight = streamHeight(neighbour);
+        float neighbourHeight = streamHeight(neighbour, level);
         toNeighbour[k] = streamPoint(neighbour, isnan(neighbourHeight) ? height : neighbourHeight) - p;
     }
     return normalFromNeighbours(toNeighbour[0], toNeighbour[1], toNeighbour[2], toNeighbour[3], toNeighbour[4],
                                 toNeighbour[5], toNeighbour[6], toNeighbour[7]);
 }
 
-// Odd columns fold one step west and odd rows one step north: fully morphed, the grid's triangles lie
-// exactly on the next level's. A node's first column and row are even vertices of its level, however
-// far below row 0 it starts, so the grid's own parity is the level's. Where the map has no data the
-// vertex stays at the other end of its morph (or at value 0): the fragment stages cut the hole.
+// Odd columns fold one step west and odd rows one step north, and every vertex's height goes from
+// its level's sample to the next level's: fully morphed, the grid's triangles lie exactly on the next
+// level's. A node's first column and row are even vertices of its level, however far below row 0 it
+// starts, so the grid's own parity is the level's. Where the map has no data the vertex stays at the
+// other end of its morph (or at value 0): the fragment stages cut the hole.
 void placeStreamVertex(out vec3 position, out vec3 normal, out vec2 textureCoordinates) {
     float spacing = vNode.z;
     int step = int(spacing);
@@ -48,20 +50,22 @@ void placeStreamVertex(out vec3 position, out vec3 normal, out vec2 textureCoord
     ivec2 fine = clamp(ivec2(vNode.xy + vPosition * spacing), ivec2(0), lastSample);
     ivec2 coarse = clamp(ivec2(vNode.xy + (vPosition + fold) * spacing), ivec2(0), lastSample);
 
-    float fineHeight = streamHeight(fine);
-    float coarseHeight = streamHeight(coarse);
+    int level = int(vNode.w);
+    float fineHeight = streamHeight(fine, level);
+    float coarseHeight = streamHeight(coarse, level + 1);
     float fallback = isnan(coarseHeight) ? heightOffset : coarseHeight;
     vec3 finePoint = streamPoint(fine, isnan(fineHeight) ? fallback : fineHeight);
-    vec2 range = morphRanges[int(vNode.w)];
+    vec2 range = morphRanges[level];
     float morph = clamp((distance(finePoint, viewerPosition) - range.x) / (range.y - range.x), 0.0, 1.0);
     if (morph == 0.0) {
         position = finePoint;
-        normal = streamNormal(fine, fineHeight, step);
+        normal = streamNormal(fine, fineHeight, step, level);
         textureCoordinates = vec2(fine) / vec2(mapSize);
     } else {
         vec3 coarsePoint = streamPoint(coarse, isnan(coarseHeight) ? finePoint.y : coarseHeight);
         position = mix(finePoint, coarsePoint, morph);
-        normal = normalize(mix(streamNormal(fine, fineHeight, step), streamNormal(coarse, coarseHeight, 2 * step), morph));
+        normal = normalize(mix(streamNormal(fine, fineHeight, step, level),
+                                   streamNormal(coarse, coarseHeight, 2 * step, level + 1), morph));
         textureCoordinates = mix(vec2(fine), vec2(coarse), morph) / vec2(mapSize);
     }
 }

@@ -1,8 +1,9 @@
 // The streamed terrain's heights, one pure function of a point of the map and the finest level it may
 // be read from, given what the tile cache holds: the finest level from there on whose tile is held,
 // interpolated over that level's triangles, and a tile still fading in mixed with what the coarser
-// levels give. Every vertex at the same point therefore gets the same height, whichever node draws
-// it, so neighbouring nodes never crack. Shared by the streamed vertex stages and, for its holes, the
+// levels give. Every vertex at the same point and level therefore gets the same height, whichever
+// node draws it; where nodes of two levels meet, the finer is fully morphed onto the coarser's
+// samples, so neighbouring nodes never crack. Shared by the streamed vertex stages and, for its holes, the
 // fragment stages built for streaming. Not a stage of its own: the embedding step puts it in place of
 // each stage's #include line.
 
@@ -78,17 +79,11 @@ float streamValue(vec2 point, int level) {
     return value;
 }
 
-// The coarsest level whose samples include the sample: its height is read from that level on, so
-// that a node of any level showing the sample shows the same height, fading or not.
-int birthLevel(ivec2 sample) {
-    int level = 0;
-    while (level < coarsestTileLevel && ((sample.x | sample.y) & ((2 << level) - 1)) == 0) ++level;
-    return level;
-}
-
 // The height of the sample (column, row counted north from the southern edge, as the other surfaces
-// count rows); NaN where the map has no data.
-float streamHeight(ivec2 sample) {
+// count rows) as level `level` gives it, or the coarsest level beyond it; NaN where the map has no
+// data. A level's own samples, not the coarser levels' at the same places: a file's averaged
+// overviews are surfaces of their own, which the morph fades between.
+float streamHeight(ivec2 sample, int level) {
     ivec2 fromNorth = ivec2(sample.x, mapSize.y - 1 - sample.y);
-    return heightOffset + streamValue(vec2(fromNorth), birthLevel(fromNorth)) * heightPerValue;
+    return heightOffset + streamValue(vec2(fromNorth), min(level, coarsestTileLevel)) * heightPerValue;
 }

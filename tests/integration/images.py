@@ -66,6 +66,16 @@ def png_chunk(kind, data):
     return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 
 
+def palette_png(width, height, index, reds):
+    """The bytes of an 8-bit palette PNG of index(x, y), top row first, whose entry k is red reds[k]
+    (green and blue 0)."""
+    rows = b"".join(b"\0" + bytes(index(x, y) for x in range(width)) for y in range(height))
+    return (b"\x89PNG\r\n\x1a\n"
+            + png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 3, 0, 0, 0))
+            + png_chunk(b"PLTE", b"".join(bytes([red, 0, 0]) for red in reds))
+            + png_chunk(b"IDAT", zlib.compress(rows)) + png_chunk(b"IEND", b""))
+
+
 def grey16_png(width, height, sample):
     """The bytes of a 16-bit grey PNG of sample(x, y), top row first."""
     rows = b"".join(b"\0" + b"".join(struct.pack(">H", sample(x, y)) for x in range(width)) for y in range(height))

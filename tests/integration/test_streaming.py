@@ -1,6 +1,8 @@
-"""Streamed maps through the programs: a small tile cache settles on the level-of-detail picture, a
-cloud-optimised GeoTIFF on a local web server draws as the same file on disk, and a lost connection
-leaves the window drawing the tiles it holds."""
+"""Streamed maps through the programs: a small tile cache settles on the level-of-detail picture, so
+do cloud-optimised GeoTIFFs whose overviews are averaged or cubic, on disk and on a local web
+server, a cloud-optimised GeoTIFF on a local web server draws as the same file on disk, a palette
+image streams as it draws whole, and a lost connection leaves the window drawing the tiles it holds."""
+import math
 import os
 import re
 import signal
@@ -11,7 +13,7 @@ import time
 import unittest
 
 import images
-from elevation import gdal
+from elevation import gdal, write_ascii_grid
 from harness import DATA_DIR, DATAGEN, SANITIZED, SHOT, SHOT_TIMEOUT, Kelta, XServer
 from test_level_of_detail import LARGEST_SHARE, POSES_4096
 
@@ -20,6 +22,19 @@ LOST_CONNECTION = re.compile(r"^kelta: lost the connection to http://127\.0\.0\.
                              + r": .+; drawing the tiles already loaded$")
 # Frames flown on after the connection is lost, to see that the window goes on and says it once.
 FRAMES_AFTER_LOSS = 30
+# Close over rough ground, where the finest levels are drawn and an overview's smoothing shows.
+ROUGH_POSE = ["--position", "150,60,-150", "--direction", "1,-0.5,-1"]
+# Cloud-optimised GeoTIFFs by GDAL's COG driver: (name, side, resampling of the overviews, or None for
+# the driver's default). The odd side's overviews (501 -> 251 -> 126) drift from decimation even when nearest.
+ROUGH_COGS = [("default", 513, None), ("average", 513, "AVERAGE"), ("cubic", 513, "CUBIC"),
+              ("nearest-odd", 501, "NEAREST")]
+
+
+def rough_metres(column, row):
+    """Hills with detail a few samples across, which averaged and cubic overviews smooth away."""
+    return 200.0 + 80.0 * math.sin(column / 2.3) * math.cos(row / 3.1) + 60.0 * math.sin((column + 2 * row) / 17.0)
+
+
 # Shorter than a stalled read takes to fail (GDAL's 10 s timeout, tried three times), which must never
 # hold up the exit.
 QUIT_TIMEOUT = 60 if SANITIZED else 20
@@ -130,6 +145,14 @@ class StreamingTest(unittest.TestCase):
                  "-co", "COMPRESS=DEFLATE", self.make_map(2048), cog)
         return cog
 
+    def make_rough_cog(self, name, side, resampling):
+        cog = self.path("www", f"rough-{name}.tif")
+        if not os.path.exists(cog):
+            grid = write_ascii_grid(self.path(f"rough-{side}.asc"), side, side, 10.0, rough_metres)
+            chosen = ["-co", f"RESAMPLING={resampling}"] if resampling else []
+            gdal("gdal_translate", "-q", "-of", "COG", "-co", "BLOCKSIZE=256", *chosen, grid, cog)
+        return cog
+
     def shot(self, server, *args):
         """kelta-shot's stdout lines and picture."""
         output = self.path("shot.png")
@@ -185,6 +208,38 @@ class StreamingTest(unittest.TestCase):
                     shot.stderr.close()
                 # Nothing at all: the signal came during the build, and took its folder with it.
                 self.assertEqual(os.listdir(os.path.join(cache, "kelta")), [])
+
+    def assertDrawsAs(self, expected, actual, what):
+        share = images.difference(expected, actual)[0]
+        print(f"{what}: {share:.4%} of pixels off by more than {images.PIXEL_TOLERANCE} levels")
+        self.assertLessEqual(share, LARGEST_SHARE, what)
+
+    def test_overviews_that_are_not_decimations_settle_on_the_level_of_detail_picture(self):
+        """On disk KELTA builds its own pyramid of such a map; from a web server it draws each overview's
+        own samples, fading between them."""
+        with XServer() as server, WebServer(self.work.name) as web:
+            for name, side, resampling in ROUGH_COGS:
+                with self.subTest(cog=name):
+                    cog = self.make_rough_cog(name, side, resampling)
+                    _, detailed = self.shot(server, "--lod", "--map", cog, *ROUGH_POSE)
+                    _, streamed = self.shot(server, "--stream", "--map", cog, *ROUGH_POSE)
+                    self.assertDrawsAs(detailed, streamed, f"{name} on disk")
+                    if name == "cubic":
+                        _, remote = self.shot(server, "--stream", "--map", "/vsicurl/" + web.url(os.path.basename(cog)),
+                                              *ROUGH_POSE)
+                        self.assertDrawsAs(detailed, remote, f"{name} on a web server")
+
+    def test_a_palette_image_streams_as_it_draws_whole(self):
+        """Its samples are its palette's reds, not its indices, however it is read."""
+        side = 513
+        path = self.path("palette.png")
+        with open(path, "wb") as stream:
+            stream.write(images.palette_png(side, side, lambda x, y: round(127.5 + 127.5 * math.sin(x / 40) * math.cos(y / 50)),
+                                            [255 - k for k in range(256)]))
+        with XServer() as server:
+            _, whole = self.shot(server, "--lod", "--map", path)
+            _, streamed = self.shot(server, "--stream", "--map", path)
+            self.assertDrawsAs(whole, streamed, "palette image")
 
     def test_a_map_on_a_web_server_draws_as_the_same_file_on_disk(self):
         cog = self.make_cog()

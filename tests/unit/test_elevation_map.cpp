@@ -134,7 +134,8 @@ TEST(ElevationMap, MapsNoTerrainHasAreRefusedWholeAndInTiles) {
         const std::string path = folder / "map.tif";
         ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(c.raster).get(), path)) << c.label;
         std::string message;
-        const bool opened = openGdalTileSource(path, ElevationOptions(), "the map itself", "", message) != nullptr;
+        const TileSourceFacts facts{"the map itself", "", true, std::nullopt};
+        const bool opened = openGdalTileSource(path, ElevationOptions(), facts, message) != nullptr;
         EXPECT_EQ(opened ? "" : message, c.message) << c.label << ", in tiles";
     }
 }

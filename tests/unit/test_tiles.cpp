@@ -195,7 +195,98 @@ TEST(TileSource, MapsRunningSouthToNorthOrEastToWestGiveTheTilesOfTheirNorthUpTw
     }
 }
 
-TEST(TileSource, ElevationsBecomeMetresRaisedToTheSeaAndImageMapsKeepTheirValues) {
+TEST(TileLevels, OverviewsWhoseSizesDoNotHalveAreNeverLevels) {
+    struct Case {
+        std::vector<RasterSize> sizes;
+        size_t levels;
+    } cases[] = {
+        {{{1001, 1001}, {501, 501}, {251, 251}}, 3},  // rounded up, as GDAL rounds
+        {{{1001, 1001}, {500, 500}, {250, 250}}, 3},  // rounded down, as some writers round
+        {{{1000, 1000}, {600, 600}}, 1},
+        {{{1000, 1000}, {499, 499}}, 1},
+        {{{1000, 1000}, {500, 300}}, 1},
+        {{{1000, 1000}, {500, 500}, {200, 200}}, 2},
+    };
+    for (const Case& c : cases) {
+        RasterInfo info;
+        info.levels = c.sizes;
+        const std::vector<TileLevel> levels = tileLevelsOf(info, QUADS);
+        EXPECT_EQ(levels.size(), c.levels) << c.sizes[1].width << " x " << c.sizes[1].height;
+    }
+}
+
+TEST(TileSource, AFilesOverviewsAreItsLevelsOnlyWhereTheyDecimateAndTheBoundsAreTheMapsOwn) {
+    // Distinct samples with the extremes at odd positions, which no decimated overview holds.
+    const auto writeMap = [](const std::string& path, int width, int height, const char* resampling, bool statistics) {
+        gdaltest::Raster raster;
+        raster.width = width;
+        raster.height = height;
+        raster.values = distinctValues(width, height);
+        raster.values[size_t(width) + 1] = 11000.0;
+        raster.values[size_t(3 * width) + 3] = -500.0;
+        raster.geoTransform = {{0.0, 30.0, 0.0, 0.0, 0.0, -30.0}};
+        raster.noData = NO_DATA;
+        GdalDataset dataset = gdaltest::inMemory(raster);
+        // Exact statistics, which a file keeps beside it, are taken as they are (these are not the samples').
+        if (statistics) GDALSetRasterStatistics(GDALGetRasterBand(dataset.get(), 1), -7.0, 11500.0, 0.0, 1.0);
+        int factors[] = {2, 4, 8, 16};
+        const bool built = resampling == nullptr ||
+                           GDALBuildOverviews(dataset.get(), resampling, 4, factors, 0, nullptr, nullptr, nullptr) == CE_None;
+        return built && gdaltest::writeFile(dataset.get(), path, "GTiff", {"COPY_SRC_OVERVIEWS=YES"});
+    };
+    struct Case {
+        const char* resampling;
+        int width, height;
+        bool decimates;
+        bool statistics = false;
+    } cases[] = {
+        {"NEAREST", 160, 112, true},
+        {"NEAREST", 161, 113, false},  // GDAL's nearest sample drifts off the even one halfway across
+        {"AVERAGE", 160, 112, false},
+        {"CUBIC", 161, 113, false},
+        {"NEAREST", 96, 80, true, true},
+    };
+    TempFolder folder;
+    for (const Case& c : cases) {
+        const std::string label = std::string(c.resampling) + " " + std::to_string(c.width);
+        const std::string path = folder / (label + ".tif");
+        ASSERT_TRUE(writeMap(path, c.width, c.height, c.resampling, c.statistics)) << label;
+        std::string message;
+        const std::unique_ptr<RasterSource> raster = openRaster(path, message);
+        ASSERT_TRUE(raster) << message;
+        bool decimates = !c.decimates;
+        ASSERT_TRUE(overviewsDecimate(*raster, tileLevelsOf(raster->info(), QUADS), decimates, message)) << message;
+        EXPECT_EQ(decimates, c.decimates) << label;
+        // Opened twice: once measuring the bounds, once taking them from the cache.
+        for (int opening = 0; opening < 2; ++opening) {
+            const std::unique_ptr<TileSource> source =
+                openTileSource(path, ElevationOptions{false, false, 0.0}, folder / "cache", {}, message, QUADS);
+            ASSERT_TRUE(source) << message;
+            EXPECT_EQ(source->map().pyramid == "its own overviews", c.decimates) << label;
+            ASSERT_TRUE(source->map().elevation);
+            EXPECT_EQ(source->map().elevation->minimumMetres, c.statistics ? -7.0 : -500.0) << label;
+            EXPECT_EQ(source->map().elevation->maximumMetres, c.statistics ? 11500.0 : 11000.0) << label;
+        }
+    }
+}
+
+TEST(TileSource, ARemoteMapWithoutOverviewsIsRefusedBeforeASampleIsRead) {
+    // Its samples lie in a file that is not there: any read fails, with another reason.
+    const std::string path = "/vsimem/kelta-unread/striped.vrt";
+    const std::string vrt =
+        "<VRTDataset rasterXSize=\"4000\" rasterYSize=\"4000\"><GeoTransform>0, 30, 0, 0, 0, -30</GeoTransform>"
+        "<VRTRasterBand dataType=\"Float32\" band=\"1\"><SimpleSource><SourceFilename>/vsimem/kelta-unread/gone.tif"
+        "</SourceFilename><SourceBand>1</SourceBand><SourceProperties RasterXSize=\"4000\" RasterYSize=\"4000\" "
+        "DataType=\"Float32\" BlockXSize=\"4000\" BlockYSize=\"1\"/></SimpleSource></VRTRasterBand></VRTDataset>";
+    VSIFCloseL(VSIFileFromMemBuffer(path.c_str(), reinterpret_cast<GByte*>(const_cast<char*>(vrt.data())),
+                                    vsi_l_offset(vrt.size()), FALSE));
+    std::string message;
+    EXPECT_FALSE(openTileSource(path, ElevationOptions(), "", {}, message, QUADS));
+    EXPECT_NE(message.find("make it a cloud-optimised GeoTIFF"), std::string::npos) << message;
+    VSIUnlink(path.c_str());
+}
+
+TEST(TileSource, ElevationsBecomeMetresRaisedToTheSeaAndImageMapsTheirHeightsAsAMapReadWhole) {
     TempFolder folder;
     const int side = 40;
     std::vector<uint8_t> raw(size_t(side) * side * 2);
@@ -214,8 +305,33 @@ TEST(TileSource, ElevationsBecomeMetresRaisedToTheSeaAndImageMapsKeepTheirValues
     feet.unit = "ft";
     feet.scaleAndOffset = std::make_pair(2.0, 100.0);
     ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(feet).get(), folder / "feet.tif"));
+    // Image maps whose row r holds index r of a palette whose entry k is red 255 - k, and 1-bit
+    // samples (rows from 8 on set), which the PNG reader spreads over 0..255.
+    gdaltest::Raster indices;
+    indices.width = indices.height = side;
+    indices.type = GDT_Byte;
+    for (int row = 0; row < side; ++row) indices.values.insert(indices.values.end(), side, double(row));
+    {
+        GdalDataset dataset = gdaltest::inMemory(indices);
+        GDALColorTableH palette = GDALCreateColorTable(GPI_RGB);
+        for (short k = 0; k < 256; ++k) {
+            const GDALColorEntry entry{short(255 - k), 0, 0, 255};
+            GDALSetColorEntry(palette, k, &entry);
+        }
+        GDALSetRasterColorTable(GDALGetRasterBand(dataset.get(), 1), palette);
+        GDALDestroyColorTable(palette);
+        ASSERT_TRUE(gdaltest::writeFile(dataset.get(), folder / "palette.tif"));
+        ASSERT_TRUE(gdaltest::writeFile(dataset.get(), folder / "palette.png", "PNG"));
+    }
+    gdaltest::Raster bits = indices;
+    for (double& value : bits.values) value = value >= 8 ? 1.0 : 0.0;
+    ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(bits).get(), folder / "bits.tif", "GTiff", {"NBITS=1"}));
     const std::vector<Case> cases = {
         {"raw file, top row first", folder.write("map.r16", raw), ElevationOptions(), 0.0f, 256.0f * QUADS},
+        {"palette", folder / "palette.tif", ElevationOptions(), 255.0f, 255.0f - QUADS},
+        {"palette PNG, its samples copied into the pyramid", folder / "palette.png", ElevationOptions(), 255.0f,
+         255.0f - QUADS},
+        {"1-bit samples", folder / "bits.tif", ElevationOptions(), 0.0f, 255.0f},
         {"feet", folder / "feet.tif", ElevationOptions{false, false, 0.0}, 80 * 0.3048f, 112 * 0.3048f},
         {"feet above a sea", folder / "feet.tif", ElevationOptions{false, true, 30.0}, 30.0f, 112 * 0.3048f},
     };
@@ -285,6 +401,29 @@ TEST(TileError, IsTheLargestDistanceBetweenTheLevelsTriangles) {
         EXPECT_EQ(tile.maximum, highest) << label;
     }
     EXPECT_TRUE(diagonalsTold) << "an error measured along the wrong diagonal would pass";
+}
+
+TEST(TileError, AgainstANextLevelOfItsOwnIsTheDistanceToItsSamples) {
+    // A flat tile whose next level (an averaged overview, say) lies 5 higher: its even samples alone
+    // would say the levels agree, and the tile would never be drawn at its own level.
+    const TileLevel level{100, 100, 7, 7};
+    const size_t side = size_t(tileSide(QUADS));
+    for (const TileKey key : {TileKey{0, 2, 3}, TileKey{0, 3, 2}}) {
+        Tile tile, parent;
+        tile.key = key;
+        tile.samples.assign(side * side, 0.0f);
+        parent.key = TileKey{1, key.column / 2, key.row / 2};
+        // 5 over the quarter that covers the tile, far off elsewhere.
+        parent.samples.assign(side * side, 100.0f);
+        const int parentS = key.column % 2 == 1 ? QUADS / 2 : 0, parentT = key.row % 2 == 0 ? QUADS / 2 : 0;
+        for (int t = parentT; t <= parentT + QUADS / 2; ++t) {
+            for (int s = parentS; s <= parentS + QUADS / 2; ++s) parent.samples[tileSampleIndex(QUADS, s, t)] = 5.0f;
+        }
+        measureTile(tile, QUADS, level, &parent);
+        EXPECT_EQ(tile.error, 5.0f) << key.column << "/" << key.row;
+        measureTile(tile, QUADS, level);
+        EXPECT_EQ(tile.error, 0.0f);
+    }
 }
 
 namespace {
