@@ -351,16 +351,16 @@ bool readPng(const PngSource& source, uint64_t sourceSize, HeightSamples* map, i
     return true;
 }
 
-// Reads the header through GDAL, and with `map` given the samples too.
-bool readThroughGdal(const std::string& path, const ElevationOptions& options, HeightSamples* map, int& width,
-                     int& height, std::string& message) {
-    const std::unique_ptr<RasterSource> raster = openRaster(path, message);
+// Opens the raster through GDAL for its header.
+std::unique_ptr<RasterSource> openGdalHeightMap(const std::string& path, int& width, int& height,
+                                                std::string& message) {
+    std::unique_ptr<RasterSource> raster = openRaster(path, message);
     if (!raster) {
         if (!isNetworkFailure(message)) message = NOT_KELTA_FORMAT_MESSAGE + message;
-        return false;
+        return nullptr;
     }
-    if (map != nullptr) return heightSamplesFromRaster(*raster, options, *map, message);
-    return heightMapSizeOf(raster->info(), std::numeric_limits<int>::max(), width, height, message);
+    if (!heightMapSizeOf(raster->info(), std::numeric_limits<int>::max(), width, height, message)) return nullptr;
+    return raster;
 }
 
 // GDAL reads bytes in memory as a file of its in-memory file system, under the name given (without
@@ -380,7 +380,8 @@ bool readGdalMemory(const uint8_t* bytes, size_t size, const std::string& name, 
     }
     VSIFCloseL(file);
     int width = 0, height = 0;
-    const bool read = readThroughGdal(path, options, &map, width, height, message);
+    const std::unique_ptr<RasterSource> raster = openGdalHeightMap(path, width, height, message);
+    const bool read = raster && heightSamplesFromRaster(*raster, options, map, message);
     VSIUnlink(path.c_str());
     return read;
 }
@@ -417,43 +418,6 @@ HeightMapFormat openHeightMap(const std::string& file, FilePtr& opened, uint64_t
     const size_t headSize = std::fread(head, 1, sizeof head, opened.get());
     if (error || std::fseek(opened.get(), 0, SEEK_SET) != 0) size = UINT64_MAX;
     return formatOf(head, headSize, file);
-}
-
-// Reads the header, and with `map` given the samples too.
-bool readHeightMapFile(const std::string& file, const ElevationOptions& options, RawSamples raw, HeightSamples* map,
-                       int& width, int& height, std::string& message) {
-    FilePtr opened;
-    uint64_t size = 0;
-    const HeightMapFormat format = openHeightMap(file, opened, size);
-    if (opened && size == UINT64_MAX) {
-        message = "File could not be read";
-        return false;
-    }
-    switch (format) {
-        case HeightMapFormat::Png:
-            return readPng(PngSource{opened.get(), nullptr, 0, 0}, size, map, width, height, message);
-        case HeightMapFormat::Raw:
-            if (map != nullptr) return readRawFile(opened, size, raw, *map, message);
-            if (!rawSide(size, width, message, std::numeric_limits<int>::max())) return false;
-            height = width;
-            return true;
-        case HeightMapFormat::Unknown:
-            opened.reset();
-            return readThroughGdal(file, options, map, width, height, message);
-        case HeightMapFormat::Bmp:
-            break;
-    }
-    opened.reset();
-    Bitmap bitmap;
-    if (map != nullptr) {
-        bitmap.loadFile(file);
-        return samplesFromBitmap(bitmap, *map, message);
-    }
-    const bool read = bitmap.loadHeaders(file);
-    message = bitmap.message;
-    width = bitmap.width;
-    height = bitmap.height;
-    return read;
 }
 
 // ---- PNG writing ----
@@ -513,11 +477,87 @@ uint64_t rawMapSide(uint64_t bytes) {
     return bytes % 2 == 0 && root * root == count ? root : 0;
 }
 
-bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map, std::string& message,
-                   RawSamples raw) {
+struct HeightMapFile::Opened {
+    HeightMapFormat format = HeightMapFormat::Bmp;
+    FilePtr file;
+    uint64_t size = 0;
+    // Rasters read through GDAL: the dataset opened for the header, read again for the samples.
+    std::unique_ptr<RasterSource> raster;
+};
+
+HeightMapFile::HeightMapFile(std::string path) : path(std::move(path)), opened(std::make_unique<Opened>()) {}
+
+HeightMapFile::~HeightMapFile() = default;
+
+std::unique_ptr<HeightMapFile> HeightMapFile::open(const std::string& path, std::string& message) {
+    std::unique_ptr<HeightMapFile> map(new HeightMapFile(path));
+    Opened& at = *map->opened;
+    at.format = openHeightMap(path, at.file, at.size);
+    if (at.file && at.size == UINT64_MAX) {
+        message = "File could not be read";
+        return nullptr;
+    }
+    bool read = false;
+    switch (at.format) {
+        case HeightMapFormat::Png:
+            read = readPng(PngSource{at.file.get(), nullptr, 0, 0}, at.size, nullptr, map->width, map->height, message);
+            // The samples are read from the start again.
+            read = read && std::fseek(at.file.get(), 0, SEEK_SET) == 0;
+            break;
+        case HeightMapFormat::Raw:
+            read = rawSide(at.size, map->width, message, std::numeric_limits<int>::max());
+            map->height = map->width;
+            break;
+        case HeightMapFormat::Unknown:
+            at.file.reset();
+            at.raster = openGdalHeightMap(path, map->width, map->height, message);
+            read = at.raster != nullptr;
+            break;
+        case HeightMapFormat::Bmp: {
+            // The BMP reader opens the file itself, for the headers and again for the pixels.
+            at.file.reset();
+            Bitmap bitmap;
+            read = bitmap.loadHeaders(path);
+            message = bitmap.message;
+            map->width = bitmap.width;
+            map->height = bitmap.height;
+            break;
+        }
+    }
+    return read ? std::move(map) : nullptr;
+}
+
+bool HeightMapFile::isRaster() const { return opened->raster != nullptr; }
+
+bool HeightMapFile::read(const ElevationOptions& options, RawSamples raw, HeightSamples& map, std::string& message) {
     map = HeightSamples();
+    Opened& at = *opened;
     int width = 0, height = 0;
-    if (!readHeightMapFile(file, options, raw, &map, width, height, message)) {
+    bool read = false;
+    switch (at.format) {
+        case HeightMapFormat::Png:
+            read = readPng(PngSource{at.file.get(), nullptr, 0, 0}, at.size, &map, width, height, message);
+            break;
+        case HeightMapFormat::Raw:
+            read = readRawFile(at.file, at.size, raw, map, message);
+            break;
+        case HeightMapFormat::Unknown:
+            read = heightSamplesFromRaster(*at.raster, options, map, message);
+            break;
+        case HeightMapFormat::Bmp: {
+            Bitmap bitmap;
+            bitmap.loadFile(path);
+            read = samplesFromBitmap(bitmap, map, message);
+            break;
+        }
+    }
+    at.file.reset();
+    at.raster.reset();
+    if (read && (map.width != this->width || map.height != this->height)) {
+        message = "the file changed while it was read";
+        read = false;
+    }
+    if (!read) {
         map = HeightSamples();
         return false;
     }
@@ -525,9 +565,20 @@ bool loadHeightMap(const std::string& file, const ElevationOptions& options, Hei
     return true;
 }
 
+bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map, std::string& message,
+                   RawSamples raw) {
+    map = HeightSamples();
+    const std::unique_ptr<HeightMapFile> opened = HeightMapFile::open(file, message);
+    return opened && opened->read(options, raw, map, message);
+}
+
 bool readHeightMapSize(const std::string& file, int& width, int& height, std::string& message) {
     width = height = 0;
-    return readHeightMapFile(file, ElevationOptions(), RawSamples::Read, nullptr, width, height, message);
+    const std::unique_ptr<HeightMapFile> opened = HeightMapFile::open(file, message);
+    if (!opened) return false;
+    width = opened->width;
+    height = opened->height;
+    return true;
 }
 
 const uint16_t* sampleRows(const HeightSamples& map, int firstRow, int rowCount, uint16_t* buffer,

@@ -77,6 +77,34 @@ struct ElevationOptions {
 // message, and `map` is left empty.
 bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map, std::string& message,
                    RawSamples raw = RawSamples::Read);
+// A height-map file opened once: its format and size from its header, then its samples from the
+// same opening (for a raster read through GDAL, the same dataset), as loadHeightMap reads them.
+class HeightMapFile {
+public:
+    // Opens the file and reads its header: its size, before any sample. Null with the reason (as
+    // readHeightMapSize words it) when it cannot be read.
+    static std::unique_ptr<HeightMapFile> open(const std::string& file, std::string& message);
+    ~HeightMapFile();
+    HeightMapFile(const HeightMapFile&) = delete;
+    HeightMapFile& operator=(const HeightMapFile&) = delete;
+
+    const std::string path;
+    int width = 0;
+    int height = 0;
+    // Whether it is read through GDAL rather than by KELTA's own readers.
+    bool isRaster() const;
+
+    // Reads the samples, once: the file is closed afterwards (but for a raw map's samples left in
+    // it, which `map` keeps open). As loadHeightMap, and false when the file no longer holds a map
+    // of the size its header gave.
+    bool read(const ElevationOptions& options, RawSamples raw, HeightSamples& map, std::string& message);
+
+private:
+    struct Opened;
+    explicit HeightMapFile(std::string path);
+    std::unique_ptr<Opened> opened;
+};
+
 // Rows firstRow .. firstRow + rowCount - 1 of the map, bottom row first: where they lie in its
 // samples, or, for a raw map left in its file, read straight into `buffer`, which has room for them.
 // Null with the reason when the file no longer holds them.

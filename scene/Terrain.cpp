@@ -68,20 +68,20 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     const std::string& mapName = arguments.heightMapPath;
     const std::string mapFile = application.argc > 1 ? resolveTypedPath(mapName) : resolveDataPath(mapName);
     std::string message;
-    bool sized = false;
-    // Reading a header may wait for a server.
-    runWhileResponsive(application.window, [&](const StartupProgress&) {
-        sized = readHeightMapSize(mapFile, gridWidth, gridHeight, message);
-    });
-    if (!sized) {
-        fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
-    }
+    // The map is opened once: its header first (which may wait for a server), its samples from the
+    // same opening once it is known how it is drawn.
+    std::unique_ptr<HeightMapFile> file;
+    runWhileResponsive(application.window, [&](const StartupProgress&) { file = HeightMapFile::open(mapFile, message); });
+    if (!file) fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
+    gridWidth = file->width;
+    gridHeight = file->height;
     ElevationOptions elevationOptions;
     elevationOptions.fillVoids = options.fillVoids;
     elevationOptions.hasSea = options.hasSea;
     elevationOptions.seaLevelMetres = options.seaLevelMetres;
     // A map larger than one texture can hold is drawn from its pyramid of tiles, as any map can be.
     if (options.stream || std::max(gridWidth, gridHeight) > largestWholeSide()) {
+        file.reset();
         streamMap(mapName, mapFile, arguments, elevationOptions);
         return;
     }
@@ -109,14 +109,10 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     const RawSamples raw = fullMesh ? RawSamples::Read : RawSamples::LeftInFile;
     bool loaded = false;
     runWhileResponsive(application.window, [&](const StartupProgress&) {
-        loaded = loadHeightMap(mapFile, elevationOptions, map, message, raw);
+        loaded = file->read(elevationOptions, raw, map, message);
     });
-    if (!loaded) {
-        fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
-    }
-    if (map.width != gridWidth || map.height != gridHeight) {
-        fatal("Could not load heightmap: the file changed while it was read", describeLookup(mapName, mapFile));
-    }
+    file.reset();
+    if (!loaded) fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
     application.startupPhaseEnded("height map load");
 
     geometry = mapGeometry(map.elevation, map.largestValue, arguments.heightScaleGiven, mapName);
