@@ -74,6 +74,13 @@ void largestRenderTargetSize(int& width, int& height) {
 Framebuffer::Framebuffer(int colorAttachmentCount, bool hasDepth)
     : colorAttachmentCount(colorAttachmentCount), hasDepth(hasDepth) {}
 
+Framebuffer::~Framebuffer() {
+    if (!isCreated) return;
+    glDeleteTextures(static_cast<GLsizei>(colorTextures.size()), colorTextures.data());
+    if (hasDepth) glDeleteTextures(1, &depthTexture);
+    glDeleteFramebuffers(1, &fbo);
+}
+
 void Framebuffer::resize(int width, int height) {
     if (beginResize(fbo, isCreated, "")) {
         glDeleteTextures(static_cast<GLsizei>(colorTextures.size()), colorTextures.data());
@@ -114,6 +121,13 @@ void Framebuffer::unbind() {}
 
 FramebufferMultisampled::FramebufferMultisampled(int colorAttachmentCount, bool hasDepth)
     : Framebuffer(colorAttachmentCount, hasDepth) {}
+
+FramebufferMultisampled::~FramebufferMultisampled() {
+    if (!isMultisampledCreated) return;
+    glDeleteRenderbuffers(static_cast<GLsizei>(colorRenderbuffers.size()), colorRenderbuffers.data());
+    if (hasDepth) glDeleteRenderbuffers(1, &depthRenderbuffer);
+    glDeleteFramebuffers(1, &multisampledFbo);
+}
 
 void FramebufferMultisampled::resize(int width, int height) {
     Framebuffer::resize(width, height);

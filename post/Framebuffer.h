@@ -23,6 +23,10 @@ public:
 
     // Creates no GL object; the first resize does.
     Framebuffer(int colorAttachmentCount, bool hasDepth);
+    // Deletes what resize created: the context that made it must be current.
+    virtual ~Framebuffer();
+    Framebuffer(const Framebuffer&) = delete;
+    Framebuffer& operator=(const Framebuffer&) = delete;
 
     // Creates or replaces the attachments at the given size; logs and ends the process if incomplete.
     virtual void resize(int width, int height);
@@ -40,6 +44,7 @@ public:
     GLuint depthRenderbuffer = 0;
 
     FramebufferMultisampled(int colorAttachmentCount, bool hasDepth);
+    ~FramebufferMultisampled() override;
 
     // Resizes the single-sample textures and the multisampled renderbuffers.
     void resize(int width, int height) override;
