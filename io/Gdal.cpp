@@ -138,12 +138,23 @@ std::string GdalMessages::reason() const {
     return lastWarning.empty() ? "no reason given" : lastWarning;
 }
 
+namespace {
+
+const char* const NOT_A_REGULAR_FILE = " is not a regular file";
+
+}  // namespace
+
+bool isUnreadableKind(const std::string& reason) {
+    const std::string ending = NOT_A_REGULAR_FILE;
+    return reason.size() > ending.size() && reason.compare(reason.size() - ending.size(), ending.size(), ending) == 0;
+}
+
 GdalDataset openGdalDataset(const std::string& path, std::string& message) {
     GdalMessages messages;
     const char* const named[] = {path.c_str(), nullptr};
     std::string unusable = firstUnreadableKind(named);
     if (!unusable.empty()) {
-        message = unusable + " is not a regular file";
+        message = unusable + NOT_A_REGULAR_FILE;
         return nullptr;
     }
     // A remote file's folder is not listed, nor its side files asked for, one request each: a
@@ -167,7 +178,7 @@ GdalDataset openGdalDataset(const std::string& path, std::string& message) {
         unusable = firstUnreadableKind(files);
         CSLDestroy(files);
         if (!unusable.empty()) {
-            message = "Map source " + unusable + " is not a regular file";
+            message = "Map source " + unusable + NOT_A_REGULAR_FILE;
             dataset.reset();
         }
     }

@@ -36,6 +36,9 @@ private:
 std::string networkFailureOf(const std::string& gdalReason);
 // Whether a reason GdalMessages gave is one of those: the file was not fetched, so says nothing of its format.
 bool isNetworkFailure(const std::string& reason);
+// Whether openGdalDataset refused the file, or one it is made of, for not being a regular file (a
+// pipe, a device) before GDAL read it: a reason that says nothing of its format either.
+bool isUnreadableKind(const std::string& reason);
 
 struct GdalDatasetCloser {
     void operator()(void* dataset) const { GDALClose(dataset); }

@@ -356,7 +356,8 @@ std::unique_ptr<RasterSource> openGdalHeightMap(const std::string& path, int& wi
                                                 std::string& message) {
     std::unique_ptr<RasterSource> raster = openRaster(path, message);
     if (!raster) {
-        if (!isNetworkFailure(message)) message = NOT_KELTA_FORMAT_MESSAGE + message;
+        // A file that was never read says nothing of its format.
+        if (!isNetworkFailure(message) && !isUnreadableKind(message)) message = NOT_KELTA_FORMAT_MESSAGE + message;
         return nullptr;
     }
     if (!heightMapSizeOf(raster->info(), std::numeric_limits<int>::max(), width, height, message)) return nullptr;
