@@ -48,10 +48,12 @@ std::string resolveTypedPath(const std::string& name) {
     return resolveDataPath(name);
 }
 
+bool isGdalVirtualPath(const std::string& path) { return path.rfind("/vsi", 0) == 0; }
+
 std::string absolutePath(const std::string& path) {
     // GDAL's virtual file systems are named from the root already, and normalising would make the
     // "//" of their URLs one ("/vsicurl/http://host/map.tif").
-    if (path.rfind("/vsi", 0) == 0) return path;
+    if (isGdalVirtualPath(path)) return path;
     std::error_code error;
     fs::path absolute = fs::absolute(path.empty() ? "." : path, error).lexically_normal();
     if (error) return path;

@@ -22,6 +22,10 @@ std::string resolveDataPath(const std::string& name);
 // the working directory included), else looked up as resolveDataPath does.
 std::string resolveTypedPath(const std::string& name);
 
+// Whether the path is one of GDAL's virtual file systems (/vsicurl/http://..., /vsizip/...,
+// /vsimem/...): read through GDAL whatever its name, never looked for on disk, never normalised.
+bool isGdalVirtualPath(const std::string& path);
+
 // The path made absolute from the working directory, for messages and help texts that a person
 // may copy from any folder; paths of GDAL's virtual file systems (/vsicurl/http://...) as given.
 std::string absolutePath(const std::string& path);

@@ -9,9 +9,10 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <utility>
+
+#include "io/DataPath.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ std::string oneLine(const char* text) {
 std::string firstUnreadableKind(const char* const* files) {
     for (const char* const* file = files; file != nullptr && *file != nullptr; ++file) {
         struct stat facts {};
-        if (std::strncmp(*file, "/vsi", 4) == 0 || ::stat(*file, &facts) != 0) continue;
+        if (isGdalVirtualPath(*file) || ::stat(*file, &facts) != 0) continue;
         if (!S_ISREG(facts.st_mode) && !S_ISDIR(facts.st_mode)) return *file;
     }
     return "";

@@ -9,6 +9,7 @@
 
 #include "io/Bitmap.h"
 #include "io/BitmapFormat.h"
+#include "io/DataPath.h"
 #include "io/ElevationMap.h"
 #include "io/Gdal.h"
 #include "io/ImageInput.h"
@@ -410,7 +411,7 @@ bool loadFromMemory(const uint8_t* bytes, size_t size, const std::string& name, 
 // its format. A file that cannot be opened is left to the BMP reader, which names the reason;
 // paths of GDAL's virtual file systems (/vsicurl/http://..., /vsizip/...) go to GDAL.
 HeightMapFormat openHeightMap(const std::string& file, FilePtr& opened, uint64_t& size) {
-    if (file.rfind("/vsi", 0) == 0) return HeightMapFormat::Unknown;
+    if (isGdalVirtualPath(file)) return HeightMapFormat::Unknown;
     std::error_code error;
     if (std::filesystem::is_regular_file(file, error)) opened.reset(std::fopen(file.c_str(), "rb"));
     if (!opened) return HeightMapFormat::Bmp;

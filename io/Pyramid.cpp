@@ -6,6 +6,7 @@
 #include "io/Pyramid.h"
 
 #include "io/AtomicFile.h"
+#include "io/DataPath.h"
 #include "io/ElevationMap.h"
 #include "io/Gdal.h"
 #include "io/GdalRaster.h"
@@ -52,7 +53,6 @@ const size_t STRIP_BYTES = 32u << 20;
 // Samples a side of the blocks GDAL writes the copied samples and the overviews in.
 const int BLOCK_SIDE = 128;
 
-bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 std::string hashName(const std::string& text) {
     uint64_t hash = 14695981039346656037ull;  // 64-bit FNV-1a
@@ -551,7 +551,7 @@ HeightRule ruleBeforeSea(const RasterInfo& info, const ElevationOptions& options
 std::unique_ptr<TileSource> openTileSource(const std::string& path, const ElevationOptions& options,
                                            const std::string& cacheFolder, const PyramidProgress& progress,
                                            std::string& message, int tileQuads) {
-    if (startsWith(path, "/vsi")) {
+    if (isGdalVirtualPath(path)) {
         // Whether the map streams is told by its header and its overviews' sizes alone, before any
         // sample is read; its overviews are not checked (that would cost requests), so each level is
         // taken as a surface of its own.

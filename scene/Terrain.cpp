@@ -46,7 +46,6 @@ int largestWholeSide() {
     return std::min(static_cast<int>(largestTexture), MAX_BITMAP_SIDE);
 }
 
-bool startsWithVsi(const std::string& path) { return path.rfind("/vsi", 0) == 0; }
 
 // The program's name as its diagnostics begin: kelta, or the tool that runs its start-up.
 std::string programName() {
@@ -245,7 +244,7 @@ void Terrain::reportLostTiles() {
     // A map behind a network path is named by its address.
     const size_t scheme = streamedMapName.find("://");
     const size_t address = scheme == std::string::npos ? 0 : streamedMapName.rfind('/', scheme) + 1;
-    if (startsWithVsi(streamedMapName) && scheme != std::string::npos) {
+    if (isGdalVirtualPath(streamedMapName) && scheme != std::string::npos) {
         std::cerr << programName() << ": lost the connection to " << streamedMapName.substr(address) << ": " << *failure
                   << "; drawing the tiles already loaded" << std::endl;
     } else {
