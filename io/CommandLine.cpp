@@ -53,7 +53,11 @@ OptionStep OptionReader::nextOption(const std::vector<const char*>& valueOptions
     for (const char* option : valueOptions) {
         if (optionName == option) return takeValue(value, error) ? OptionStep::Value : OptionStep::Error;
     }
-    error = unknownOption();
+    // A stray word is no misspelt option: say what it is.
+    const std::string argument = argv[index];
+    error = argument.empty() || argument[0] != '-'
+                ? refusal("extra argument '" + argument + "': every argument is an option or its value")
+                : unknownOption();
     return OptionStep::Error;
 }
 

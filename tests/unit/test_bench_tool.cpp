@@ -135,7 +135,7 @@ TEST(BenchOptions, BadOptionsAreNamedInOneLine) {
     EXPECT_EQ(errorOf({"--json"}), "--json needs a value (see --help)");
     EXPECT_EQ(errorOf({"--exaggeration=0"}), "--exaggeration takes a number above 0 and at most 1000, not '0'");
     EXPECT_EQ(errorOf({"--fps"}), "unknown option '--fps' (see --help)");
-    EXPECT_EQ(errorOf({"--map", "a.bmp", "b.bmp"}), "unknown option 'b.bmp' (see --help)") << "an extra argument";
+    EXPECT_EQ(errorOf({"--map", "a.bmp", "b.bmp"}), "extra argument 'b.bmp': every argument is an option or its value (see --help)") << "an extra argument";
     EXPECT_EQ(errorOf({"--help=yes"}), "unknown option '--help=yes' (see --help)");
 }
 

@@ -119,8 +119,8 @@ TEST(ShotOptions, RefusesBadValuesWithALineNamingTheOption) {
     EXPECT_EQ(errorOf({"--drape-bands", "3,2"}), "--drape-bands takes three band numbers R,G,B, each 1 or more, not '3,2'");
     EXPECT_EQ(errorOf({"--fill-voids=yes"}), "unknown option '--fill-voids=yes' (see --help)");
     EXPECT_EQ(errorOf({"--frames", "3"}), "unknown option '--frames' (see --help)");
-    EXPECT_EQ(errorOf({"shot.png"}), "unknown option 'shot.png' (see --help)");
-    EXPECT_EQ(errorOf({"--map", "a.tif", "--lod", "20"}), "unknown option '20' (see --help)") << "a scale goes in --height-scale";
+    EXPECT_EQ(errorOf({"shot.png"}), "extra argument 'shot.png': every argument is an option or its value (see --help)");
+    EXPECT_EQ(errorOf({"--map", "a.tif", "--lod", "20"}), "extra argument '20': every argument is an option or its value (see --help)") << "a scale goes in --height-scale";
 }
 
 TEST(ShotOptions, HelpIsAnOptionNotAnError) {

@@ -89,7 +89,7 @@ TEST(ToolCommandLine, NextOptionSortsHelpValuesFlagsAndUnknownArguments) {
     EXPECT_EQ(reader.nextOption(values, flags, value, error), OptionStep::Value);
     EXPECT_EQ(value, "--frames");
     EXPECT_EQ(reader.nextOption(values, flags, value, error), OptionStep::Error);
-    EXPECT_EQ(error, "unknown option '3' (see --help)");
+    EXPECT_EQ(error, "extra argument '3': every argument is an option or its value (see --help)");
     EXPECT_EQ(reader.nextOption(values, flags, value, error), OptionStep::End);
 }
 
