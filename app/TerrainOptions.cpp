@@ -155,6 +155,14 @@ std::vector<const char*> namesOf(bool takingValues) {
 
 }  // namespace
 
+ElevationOptions elevationOptionsOf(const TerrainOptions& options) {
+    ElevationOptions read;
+    read.fillVoids = options.fillVoids;
+    read.hasSea = options.hasSea;
+    read.seaLevelMetres = options.seaLevelMetres;
+    return read;
+}
+
 const std::vector<const char*>& terrainValueOptions() {
     static const std::vector<const char*> names = namesOf(true);
     return names;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "io/HeightMap.h"
+
 struct TerrainOptions {
     // Draw with level of detail, keeping the projected geometric error within lodErrorPixels.
     bool levelOfDetail = false;
@@ -30,6 +32,9 @@ struct TerrainOptions {
     // Megabytes of the GPU cache that streamed tiles are held in.
     int tileCacheMegabytes = 64;
 };
+
+// How a map's samples are read under these options.
+ElevationOptions elevationOptionsOf(const TerrainOptions& options);
 
 // The options' names as a command line spells them: those that take a value, and the flags.
 const std::vector<const char*>& terrainValueOptions();

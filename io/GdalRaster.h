@@ -20,6 +20,9 @@ public:
     explicit GdalRaster(GdalDataset dataset);
 
     const RasterInfo& info() const override { return described; }
+    // The dataset as stored (not turned north-up), for whole-file work such as copying it; not to be
+    // used while another thread reads through this raster.
+    GDALDatasetH handle() const { return dataset.get(); }
     bool readWindow(int band, int level, const RasterWindow& window, double* out,
                     std::string& message) const override;
     bool readWindow(int band, int level, const RasterWindow& window, float* out,

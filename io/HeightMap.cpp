@@ -12,6 +12,7 @@
 #include "io/DataPath.h"
 #include "io/ElevationMap.h"
 #include "io/Gdal.h"
+#include "io/GdalRaster.h"
 #include "io/ImageInput.h"
 
 #include <cpl_vsi.h>
@@ -353,9 +354,10 @@ bool readPng(const PngSource& source, uint64_t sourceSize, HeightSamples* map, i
 }
 
 // Opens the raster through GDAL for its header.
-std::unique_ptr<RasterSource> openGdalHeightMap(const std::string& path, int& width, int& height,
-                                                std::string& message) {
-    std::unique_ptr<RasterSource> raster = openRaster(path, message);
+std::unique_ptr<GdalRaster> openGdalHeightMap(const std::string& path, int& width, int& height,
+                                              std::string& message) {
+    GdalDataset dataset = openGdalDataset(path, message);
+    std::unique_ptr<GdalRaster> raster = dataset ? std::make_unique<GdalRaster>(std::move(dataset)) : nullptr;
     if (!raster) {
         // A file that was never read says nothing of its format.
         if (!isNetworkFailure(message) && !isUnreadableKind(message)) message = NOT_KELTA_FORMAT_MESSAGE + message;
@@ -382,7 +384,7 @@ bool readGdalMemory(const uint8_t* bytes, size_t size, const std::string& name, 
     }
     VSIFCloseL(file);
     int width = 0, height = 0;
-    const std::unique_ptr<RasterSource> raster = openGdalHeightMap(path, width, height, message);
+    const std::unique_ptr<GdalRaster> raster = openGdalHeightMap(path, width, height, message);
     const bool read = raster && heightSamplesFromRaster(*raster, options, map, message);
     VSIUnlink(path.c_str());
     return read;
@@ -484,15 +486,17 @@ struct HeightMapFile::Opened {
     FilePtr file;
     uint64_t size = 0;
     // Rasters read through GDAL: the dataset opened for the header, read again for the samples.
-    std::unique_ptr<RasterSource> raster;
+    std::unique_ptr<GdalRaster> raster;
 };
 
-HeightMapFile::HeightMapFile(std::string path) : path(std::move(path)), opened(std::make_unique<Opened>()) {}
+HeightMapFile::HeightMapFile(std::string path, const ElevationOptions& options)
+    : path(std::move(path)), options(options), opened(std::make_unique<Opened>()) {}
 
 HeightMapFile::~HeightMapFile() = default;
 
-std::unique_ptr<HeightMapFile> HeightMapFile::open(const std::string& path, std::string& message) {
-    std::unique_ptr<HeightMapFile> map(new HeightMapFile(path));
+std::unique_ptr<HeightMapFile> HeightMapFile::open(const std::string& path, const ElevationOptions& options,
+                                                   std::string& message) {
+    std::unique_ptr<HeightMapFile> map(new HeightMapFile(path, options));
     Opened& at = *map->opened;
     at.format = openHeightMap(path, at.file, at.size);
     if (at.file && at.size == UINT64_MAX) {
@@ -529,9 +533,9 @@ std::unique_ptr<HeightMapFile> HeightMapFile::open(const std::string& path, std:
     return read ? std::move(map) : nullptr;
 }
 
-bool HeightMapFile::isRaster() const { return opened->raster != nullptr; }
+std::unique_ptr<GdalRaster> HeightMapFile::takeRaster() { return std::move(opened->raster); }
 
-bool HeightMapFile::read(const ElevationOptions& options, RawSamples raw, HeightSamples& map, std::string& message) {
+bool HeightMapFile::read(RawSamples raw, HeightSamples& map, std::string& message) {
     map = HeightSamples();
     Opened& at = *opened;
     int width = 0, height = 0;
@@ -544,6 +548,10 @@ bool HeightMapFile::read(const ElevationOptions& options, RawSamples raw, Height
             read = readRawFile(at.file, at.size, raw, map, message);
             break;
         case HeightMapFormat::Unknown:
+            if (!at.raster) {
+                message = "the file's raster was already handed to another reader";
+                break;
+            }
             read = heightSamplesFromRaster(*at.raster, options, map, message);
             break;
         case HeightMapFormat::Bmp: {
@@ -570,13 +578,13 @@ bool HeightMapFile::read(const ElevationOptions& options, RawSamples raw, Height
 bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map, std::string& message,
                    RawSamples raw) {
     map = HeightSamples();
-    const std::unique_ptr<HeightMapFile> opened = HeightMapFile::open(file, message);
-    return opened && opened->read(options, raw, map, message);
+    const std::unique_ptr<HeightMapFile> opened = HeightMapFile::open(file, options, message);
+    return opened && opened->read(raw, map, message);
 }
 
 bool readHeightMapSize(const std::string& file, int& width, int& height, std::string& message) {
     width = height = 0;
-    const std::unique_ptr<HeightMapFile> opened = HeightMapFile::open(file, message);
+    const std::unique_ptr<HeightMapFile> opened = HeightMapFile::open(file, ElevationOptions(), message);
     if (!opened) return false;
     width = opened->width;
     height = opened->height;

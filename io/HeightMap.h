@@ -77,31 +77,38 @@ struct ElevationOptions {
 // message, and `map` is left empty.
 bool loadHeightMap(const std::string& file, const ElevationOptions& options, HeightSamples& map, std::string& message,
                    RawSamples raw = RawSamples::Read);
-// A height-map file opened once: its format and size from its header, then its samples from the
-// same opening (for a raster read through GDAL, the same dataset), as loadHeightMap reads them.
+class GdalRaster;
+
+// A height map opened once, from its path and the options its samples are read by: its format and
+// size from its header, then its samples from the same opening (for a raster read through GDAL, the
+// same dataset), whole as loadHeightMap reads them, or its raster handed to a reader of its tiles
+// (openTileSource in io/Pyramid.h).
 class HeightMapFile {
 public:
     // Opens the file and reads its header: its size, before any sample. Null with the reason (as
     // readHeightMapSize words it) when it cannot be read.
-    static std::unique_ptr<HeightMapFile> open(const std::string& file, std::string& message);
+    static std::unique_ptr<HeightMapFile> open(const std::string& file, const ElevationOptions& options,
+                                               std::string& message);
     ~HeightMapFile();
     HeightMapFile(const HeightMapFile&) = delete;
     HeightMapFile& operator=(const HeightMapFile&) = delete;
 
     const std::string path;
+    const ElevationOptions options;
     int width = 0;
     int height = 0;
-    // Whether it is read through GDAL rather than by KELTA's own readers.
-    bool isRaster() const;
 
     // Reads the samples, once: the file is closed afterwards (but for a raw map's samples left in
     // it, which `map` keeps open). As loadHeightMap, and false when the file no longer holds a map
     // of the size its header gave.
-    bool read(const ElevationOptions& options, RawSamples raw, HeightSamples& map, std::string& message);
+    bool read(RawSamples raw, HeightSamples& map, std::string& message);
+    // The raster GDAL opened, handed over to whoever reads it next; null for KELTA's own formats and
+    // once read or taken.
+    std::unique_ptr<GdalRaster> takeRaster();
 
 private:
     struct Opened;
-    explicit HeightMapFile(std::string path);
+    HeightMapFile(std::string path, const ElevationOptions& options);
     std::unique_ptr<Opened> opened;
 };
 

@@ -81,10 +81,16 @@ bool identityOf(const std::string& path, const std::vector<std::string>& files, 
     return true;
 }
 
+// The files the dataset is made of, each named absolutely: a map opened by a relative name from
+// another folder has the same identity.
 std::vector<std::string> filesOf(GDALDatasetH dataset) {
     std::vector<std::string> files;
     char** list = GDALGetFileList(dataset);
-    for (char** file = list; file != nullptr && *file != nullptr; ++file) files.push_back(*file);
+    for (char** file = list; file != nullptr && *file != nullptr; ++file) {
+        std::error_code error;
+        files.push_back(isGdalVirtualPath(*file) ? std::string(*file)
+                                                 : fs::weakly_canonical(fs::absolute(*file, error), error).string());
+    }
     CSLDestroy(list);
     return files;
 }
@@ -134,12 +140,11 @@ std::optional<HeightBounds> keptBounds(const fs::path& file, const std::string& 
     return bounds;
 }
 
-// The map's bounds from the file at `path` (its level 0) as `rule` reads it, kept in `file` for the
-// next time (a cache that cannot be written only costs the reading again).
-bool measureAndKeepBounds(const std::string& path, const HeightRule& rule, const fs::path& file,
+// The map's bounds from the raster's level 0 as `rule` reads it, kept in `file` for the next time (a
+// cache that cannot be written only costs the reading again).
+bool measureAndKeepBounds(const RasterSource& raster, const HeightRule& rule, const fs::path& file,
                           const std::string& identity, HeightBounds& bounds, std::string& message) {
-    std::unique_ptr<RasterSource> raster = openRaster(path, message);
-    if (!raster || !measureHeights(*raster, 0, rule, bounds, message)) return false;
+    if (!measureHeights(raster, 0, rule, bounds, message)) return false;
     std::error_code error;
     fs::create_directories(file.parent_path(), error);
     std::string ignored;
@@ -548,71 +553,60 @@ HeightRule ruleBeforeSea(const RasterInfo& info, const ElevationOptions& options
 
 }  // namespace
 
-std::unique_ptr<TileSource> openTileSource(const std::string& path, const ElevationOptions& options,
-                                           const std::string& cacheFolder, const PyramidProgress& progress,
-                                           std::string& message, int tileQuads) {
+std::unique_ptr<TileSource> openTileSource(HeightMapFile& file, const std::string& cacheFolder,
+                                           const PyramidProgress& progress, std::string& message, int tileQuads) {
+    const std::string& path = file.path;
+    const ElevationOptions& options = file.options;
+    // The map's own raster when GDAL opened it; KELTA's own images are opened through GDAL here, for
+    // their tiles, and raw samples through a VRT of them.
+    std::unique_ptr<GdalRaster> raster = file.takeRaster();
+    if (!raster && !hasRawMapName(path)) {
+        GdalDataset dataset = openGdalDataset(path, message);
+        if (!dataset) return nullptr;
+        raster = std::make_unique<GdalRaster>(std::move(dataset));
+    }
+    if (raster && raster->info().bandCount < 1) {
+        message = "File holds no raster band";
+        return nullptr;
+    }
     if (isGdalVirtualPath(path)) {
         // Whether the map streams is told by its header and its overviews' sizes alone, before any
         // sample is read; its overviews are not checked (that would cost requests), so each level is
         // taken as a surface of its own.
-        std::unique_ptr<RasterSource> described = openRaster(path, message);
-        if (!described) return nullptr;
-        if (described->info().bandCount < 1) {
-            message = "File holds no raster band";
-            return nullptr;
-        }
-        const std::vector<TileLevel> levels = tileLevelsOf(described->info(), tileQuads);
+        const std::vector<TileLevel> levels = tileLevelsOf(raster->info(), tileQuads);
         if (std::max(levels.back().columns, levels.back().rows) > MOST_ROOT_TILES) {
             message = "Map " + path + " has no overviews down to a few tiles, and a pyramid is only built for local "
                       "files: make it a cloud-optimised GeoTIFF";
             return nullptr;
         }
         TileSourceFacts facts{"its own overviews", "", levels.size() == 1, std::nullopt};
-        facts.bounds = statisticsBounds(described->info(), ruleBeforeSea(described->info(), options));
-        return openGdalTileSource(path, options, facts, message, tileQuads);
+        facts.bounds = statisticsBounds(raster->info(), ruleBeforeSea(raster->info(), options));
+        return openGdalTileSource(std::move(raster), path, options, facts, message, tileQuads);
     }
     std::error_code error;
     const std::string absolute = fs::weakly_canonical(fs::absolute(path, error), error).string();
     MapFacts facts;
-    facts.isRaw = hasRawMapName(path);
-    GdalDataset map;
+    facts.isRaw = !raster;
     SeenBounds seen;
     if (facts.isRaw) {
-        const uint64_t bytes = fs::file_size(absolute, error);
-        if (error) {
-            message = "Cannot read " + path + ": " + error.message();
-            return nullptr;
-        }
-        const uint64_t side = rawMapSide(bytes);
-        if (side == 0 || side > uint64_t(INT32_MAX)) {
-            message = "Raw height map size is not 2 x N x N bytes";
-            return nullptr;
-        }
-        facts.width = facts.height = static_cast<int>(side);
+        facts.width = file.width;
+        facts.height = file.height;
         facts.files.push_back(absolute);
     } else {
-        map = openGdalDataset(absolute, message);
-        if (!map) return nullptr;
-        if (GDALGetRasterCount(map.get()) < 1) {
-            message = "File holds no raster band";
-            return nullptr;
-        }
-        std::unique_ptr<RasterSource> described = openRaster(absolute, message);
-        if (!described) return nullptr;
-        const RasterInfo& info = described->info();
+        const RasterInfo& info = raster->info();
         const std::vector<TileLevel> levels = tileLevelsOf(info, tileQuads);
         const int rootTiles = std::max(levels.back().columns, levels.back().rows);
         const HeightRule rule = ruleBeforeSea(info, options);
         if (rootTiles == 1 && levels.size() == 1) {
-            return openGdalTileSource(absolute, options, TileSourceFacts{"the map itself", "", true, std::nullopt},
-                                      message, tileQuads);
+            return openGdalTileSource(std::move(raster), absolute, options,
+                                      TileSourceFacts{"the map itself", "", true, std::nullopt}, message, tileQuads);
         }
         bool decimate = false;
-        if (levels.size() > 1 && rootTiles <= MOST_ROOT_TILES && !overviewsDecimate(*described, levels, decimate, message)) {
+        if (levels.size() > 1 && rootTiles <= MOST_ROOT_TILES && !overviewsDecimate(*raster, levels, decimate, message)) {
             message = "Cannot read " + path + ": " + message;
             return nullptr;
         }
-        facts.files = filesOf(map.get());
+        facts.files = filesOf(raster->handle());
         if (decimate) {
             TileSourceFacts own{"its own overviews", "", true, statisticsBounds(info, rule)};
             std::string identity;
@@ -620,15 +614,15 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
                 const fs::path kept = fs::path(pyramidFolder(cacheFolder, absolute)) / BOUNDS;
                 own.bounds = keptBounds(kept, identity);
                 HeightBounds measured;
-                if (!own.bounds && !measureAndKeepBounds(absolute, rule, kept, identity, measured, message)) return nullptr;
+                if (!own.bounds && !measureAndKeepBounds(*raster, rule, kept, identity, measured, message)) return nullptr;
                 if (!own.bounds) own.bounds = measured;
             }
-            return openGdalTileSource(absolute, options, own, message, tileQuads);
+            return openGdalTileSource(std::move(raster), absolute, options, own, message, tileQuads);
         }
         facts.width = info.grid.width;
         facts.height = info.grid.height;
         facts.formatName = info.formatName;
-        facts.sampleBytes = GDALGetDataTypeSizeBytes(GDALGetRasterDataType(GDALGetRasterBand(map.get(), 1)));
+        facts.sampleBytes = GDALGetDataTypeSizeBytes(GDALGetRasterDataType(GDALGetRasterBand(raster->handle(), 1)));
         facts.copiesSamples = copiesSamples(facts.files);
         seen.rule = rule;
         seen.signedBytes = info.sampleType == SampleType::Int8;
@@ -650,7 +644,7 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
     bool built = false;
     for (bool damaged = false;; damaged = true) {
         if (damaged || !isWhole(folder, facts, identity, tileQuads)) {
-            built = buildPyramid(absolute, facts, map.get(), folder, identity, tileQuads, progress, seen, message);
+            built = buildPyramid(absolute, facts, raster ? raster->handle() : nullptr, folder, identity, tileQuads, progress, seen, message);
             if (!built) return nullptr;
         }
         TileSourceFacts levels{folder.string(), facts.formatName, true, keptBounds(folder / BOUNDS, identity)};
@@ -659,14 +653,14 @@ std::unique_ptr<TileSource> openTileSource(const std::string& path, const Elevat
             std::string ignored;
             replaceFile((folder / BOUNDS).string(), boundsText(identity, seen.bounds), ignored);
         }
-        if (!levels.bounds) {
+        std::unique_ptr<RasterSource> pyramid = openRaster(base.string(), message);
+        if (pyramid && !levels.bounds) {
             HeightBounds measured;
-            if (!measureAndKeepBounds(base.string(), seen.rule, folder / BOUNDS, identity, measured, message)) {
-                return nullptr;
-            }
+            if (!measureAndKeepBounds(*pyramid, seen.rule, folder / BOUNDS, identity, measured, message)) return nullptr;
             levels.bounds = measured;
         }
-        std::unique_ptr<TileSource> source = openGdalTileSource(base.string(), options, levels, message, tileQuads);
+        std::unique_ptr<TileSource> source =
+            pyramid ? openGdalTileSource(std::move(pyramid), base.string(), options, levels, message, tileQuads) : nullptr;
         std::string reason;
         // A pyramid that reads whole while the source fails is not at fault: the map or the options
         // are, and the message says so.

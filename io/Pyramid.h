@@ -24,21 +24,22 @@ std::string pyramidCacheFolder();
 // the build.
 PyramidProgress pyramidProgressBar(const std::string& program, const std::string& mapName, std::FILE* out = stderr);
 
-// Opens the map at `path` for streaming. A local map whose overviews are exact decimations (see
-// overviewsDecimate) is read as it is, as is a map that fits one tile and any map behind a /vsi path,
-// whose overviews are taken as levels of their own (refused, before a sample is read, when they do
-// not reach down to a few tiles); any other local map gets its pyramid from `cacheFolder` (made when
-// missing), built there first when it is missing, damaged (a file of it cut off or unreadable:
-// rebuilt once), or the size or modification time of the map or of any file it is made of changed
-// since; a build that would not fit in the cache folder's free space is refused before it starts.
-// TileMap::pyramidBuilt says whether this open built it. The heights' bounds are kept beside the
-// pyramid, or for a map read from its own overviews taken from its exact statistics or read once
-// and kept in the map's folder of `cacheFolder`. KELTA's raw .r16 and .raw files are read as square
-// little-endian 16-bit samples, top row first. `progress` hears of a build (it may be empty). On
-// failure returns nothing and one line saying why, naming the file or folder at fault.
-std::unique_ptr<TileSource> openTileSource(const std::string& path, const ElevationOptions& options,
-                                           const std::string& cacheFolder, const PyramidProgress& progress,
-                                           std::string& message, int tileQuads = TILE_QUADS);
+// Opens the map in `file` for streaming, read by its options, from the raster the file opened (which
+// it takes). A local map whose overviews are exact decimations (see overviewsDecimate) is read as it
+// is, as is a map that fits one tile and any map behind a /vsi path, whose overviews are taken as
+// levels of their own (refused, before a sample is read, when they do not reach down to a few tiles);
+// any other local map gets its pyramid from `cacheFolder` (made when missing), built there first when
+// it is missing, damaged (a file of it cut off or unreadable: rebuilt once), or the size or
+// modification time of the map or of any file it is made of changed since; a build that would not
+// fit in the cache folder's free space is refused before it starts. TileMap::pyramidBuilt says
+// whether this open built it. The heights' bounds are kept beside the pyramid, or for a map read from
+// its own overviews taken from its exact statistics or read once and kept in the map's folder of
+// `cacheFolder`. KELTA's raw .r16 and .raw files are read as square little-endian 16-bit samples, top
+// row first. `progress` hears of a build (it may be empty). On failure returns nothing and one line
+// saying why, naming the file or folder at fault.
+std::unique_ptr<TileSource> openTileSource(HeightMapFile& file, const std::string& cacheFolder,
+                                           const PyramidProgress& progress, std::string& message,
+                                           int tileQuads = TILE_QUADS);
 
 // The pyramid's folder for the map at `path` in `cacheFolder` (named by a hash of its absolute path),
 // whether or not it exists.

@@ -316,8 +316,9 @@ bool measureHeights(const RasterSource& raster, int level, const HeightRule& rul
     return true;
 }
 
-std::unique_ptr<TileSource> openGdalTileSource(const std::string& datasetPath, const ElevationOptions& options,
-                                               const TileSourceFacts& facts, std::string& message, int tileQuads) {
+std::unique_ptr<TileSource> openGdalTileSource(std::unique_ptr<RasterSource> raster, const std::string& datasetPath,
+                                               const ElevationOptions& options, const TileSourceFacts& facts,
+                                               std::string& message, int tileQuads) {
     if (tileQuads < 2 || tileQuads % 2 != 0) {
         message = "Tiles must have an even number of quads a side, not " + std::to_string(tileQuads);
         return nullptr;
@@ -326,8 +327,6 @@ std::unique_ptr<TileSource> openGdalTileSource(const std::string& datasetPath, c
         message = "Sea level is not a finite number of metres";
         return nullptr;
     }
-    std::unique_ptr<RasterSource> raster = openRaster(datasetPath, message);
-    if (!raster) return nullptr;
     RasterInfo info = raster->info();
     if (info.bandCount < 1) {
         message = "File holds no raster band";

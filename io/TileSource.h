@@ -180,9 +180,10 @@ bool overviewsDecimate(const RasterSource& raster, const std::vector<TileLevel>&
 bool measureHeights(const RasterSource& raster, int level, const HeightRule& rule, HeightBounds& bounds,
                     std::string& message);
 
-// Opens the raster at `datasetPath` (a file, a VRT, a /vsi path) through GDAL and takes it and its
-// overviews of halving sizes as the levels, as it is, with what `facts` tells. Most callers want
-// openTileSource (io/Pyramid.h), which first finds or builds the pyramid.
-std::unique_ptr<TileSource> openGdalTileSource(const std::string& datasetPath, const ElevationOptions& options,
-                                               const TileSourceFacts& facts, std::string& message,
-                                               int tileQuads = TILE_QUADS);
+// Takes `raster`, the raster at `datasetPath` (a file, a VRT, a /vsi path) opened through GDAL, and its
+// overviews of halving sizes as the levels, as it is, with what `facts` tells; readers on other threads
+// open `datasetPath` again for handles of their own. Most callers want openTileSource (io/Pyramid.h),
+// which first finds or builds the pyramid.
+std::unique_ptr<TileSource> openGdalTileSource(std::unique_ptr<RasterSource> raster, const std::string& datasetPath,
+                                               const ElevationOptions& options, const TileSourceFacts& facts,
+                                               std::string& message, int tileQuads = TILE_QUADS);

@@ -54,44 +54,69 @@ std::string programName() {
 
 }  // namespace
 
-Terrain::Terrain(TerrainShader* shader) : shader(shader) {
-    Application& application = Application::instance();
-    const TerrainOptions& options = application.terrainOptions;
+struct Terrain::CommandLineMap {
+    std::unique_ptr<HeightMapFile> map;
     TerrainArguments arguments;
-    std::string error;
-    if (!parseTerrainArguments(application.argc, application.argv, arguments, error)) fatal(error);
-    horizontalScale = arguments.horizontalScale;
-    heightScale = arguments.heightScale;
 
-    // A typed path is read as given first; the default map is the data set's.
-    const std::string& mapName = arguments.heightMapPath;
-    const std::string mapFile = application.argc > 1 ? resolveTypedPath(mapName) : resolveDataPath(mapName);
-    std::string message;
-    // The map is opened once: its header first (which may wait for a server), its samples from the
-    // same opening once it is known how it is drawn.
-    std::unique_ptr<HeightMapFile> file;
-    runWhileResponsive(application.window, [&](const StartupProgress&) { file = HeightMapFile::open(mapFile, message); });
-    if (!file) fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
-    gridWidth = file->width;
-    gridHeight = file->height;
-    ElevationOptions elevationOptions;
-    elevationOptions.fillVoids = options.fillVoids;
-    elevationOptions.hasSea = options.hasSea;
-    elevationOptions.seaLevelMetres = options.seaLevelMetres;
-    // A map larger than one texture can hold is drawn from its pyramid of tiles, as any map can be.
-    if (options.stream || std::max(gridWidth, gridHeight) > largestWholeSide()) {
-        file.reset();
-        streamMap(mapName, mapFile, arguments, elevationOptions);
-        return;
+    // The map the command line names, opened once: its header first (which may wait for a server),
+    // its samples from the same opening once it is known how it is drawn.
+    static CommandLineMap open() {
+        Application& application = Application::instance();
+        CommandLineMap opened;
+        std::string message;
+        if (!parseTerrainArguments(application.argc, application.argv, opened.arguments, message)) fatal(message);
+        // A typed path is read as given first; the default map is the data set's.
+        const std::string& name = opened.arguments.heightMapPath;
+        const std::string file = application.argc > 1 ? resolveTypedPath(name) : resolveDataPath(name);
+        const ElevationOptions read = elevationOptionsOf(application.terrainOptions);
+        runWhileResponsive(application.window,
+                           [&](const StartupProgress&) { opened.map = HeightMapFile::open(file, read, message); });
+        if (!opened.map) fatal("Could not load heightmap: " + message, describeLookup(name, file));
+        return opened;
     }
+};
+
+Terrain::Terrain(TerrainShader* shader) : Terrain(shader, CommandLineMap::open()) {}
+
+Terrain::Terrain(TerrainShader* shader, CommandLineMap&& opened)
+    : Terrain(shader, std::move(opened.map), opened.arguments, Application::instance().terrainOptions) {}
+
+Terrain::Terrain(TerrainShader* shader, std::unique_ptr<HeightMapFile> map, const TerrainArguments& arguments,
+                 const TerrainOptions& options)
+    : horizontalScale(arguments.horizontalScale),
+      heightScale(arguments.heightScale),
+      shader(shader),
+      options(options),
+      mapName(arguments.heightMapPath) {
+    gridWidth = map->width;
+    gridHeight = map->height;
+    Placement placed;
+    std::string message;
+    surface = makeSurface(*map, arguments.heightScaleGiven, placed, message);
+    if (!surface) fatal("Could not load heightmap: " + message, describeLookup(mapName, map->path));
+    map.reset();
+    Application::instance().startupPhaseEnded("mesh build");
+    finishStartUp(placed);
+}
+
+std::unique_ptr<TerrainSurface> Terrain::makeSurface(HeightMapFile& map, bool heightScaleGiven, Placement& placed,
+                                                     std::string& message) {
+    // A map larger than one texture can hold is drawn from its pyramid of tiles, as any map can be.
+    if (options.stream || std::max(map.width, map.height) > largestWholeSide()) {
+        return makeStreamedSurface(map, heightScaleGiven, placed, message);
+    }
+    return makeWholeSurface(map, heightScaleGiven, placed, message);
+}
+
+std::unique_ptr<TerrainSurface> Terrain::makeWholeSurface(HeightMapFile& file, bool heightScaleGiven,
+                                                          Placement& placed, std::string& message) {
+    Application& application = Application::instance();
     // How the map is drawn is settled from its size before its samples are read, so that a map no
     // way can draw is refused at once, in one line that says why.
     bool withLevelOfDetail = options.levelOfDetail;
     if (!withLevelOfDetail && !terrainGridFits(gridWidth, gridHeight)) {
-        std::ostringstream line;
-        line << "Height map too large for one mesh: " << mapName << " has " << gridWidth << " x " << gridHeight
-             << " pixels, more than 32-bit vertex and index counts can draw";
-        fallbackReason = line.str();
+        fallbackReason = tooLargeLine("one mesh", gridWidth, gridHeight,
+                                      "more than 32-bit vertex and index counts can draw");
         withLevelOfDetail = true;
     }
     // The mesh's buffers are had before the samples are read, so that a map whose mesh cannot be
@@ -107,14 +132,11 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
     // in memory whole beside its texture.
     const RawSamples raw = fullMesh ? RawSamples::Read : RawSamples::LeftInFile;
     bool loaded = false;
-    runWhileResponsive(application.window, [&](const StartupProgress&) {
-        loaded = file->read(elevationOptions, raw, map, message);
-    });
-    file.reset();
-    if (!loaded) fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
+    runWhileResponsive(application.window, [&](const StartupProgress&) { loaded = file.read(raw, map, message); });
+    if (!loaded) return nullptr;
     application.startupPhaseEnded("height map load");
 
-    geometry = mapGeometry(map.elevation, map.largestValue, arguments.heightScaleGiven, mapName);
+    geometry = mapGeometry(map.elevation, map.largestValue, heightScaleGiven);
 
     if (fullMesh && !fullMesh->fill(map, geometry, *shader)) {
         fullMesh.reset();
@@ -124,60 +146,53 @@ Terrain::Terrain(TerrainShader* shader) : shader(shader) {
         fallbackReason += "; drawing it with level of detail";
         std::cout << fallbackReason << std::endl;
     }
+    std::unique_ptr<TerrainSurface> made;
     if (fullMesh) {
         mesh = fullMesh.get();
-        surface = std::move(fullMesh);
+        made = std::move(fullMesh);
     } else {
         std::unique_ptr<TerrainLod> detailed = TerrainLod::create(map, geometry, options.lodErrorPixels, message);
-        if (!detailed) fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
+        if (!detailed) return nullptr;
         lod = detailed.get();
-        surface = std::move(detailed);
+        made = std::move(detailed);
         std::cout << "Level of detail: " << lod->tree.levelCount() << " levels over " << gridWidth << " x "
                   << gridHeight << " samples, at most " << lod->errorPixels
                   << (lod->errorPixels == 1.0f ? " pixel" : " pixels") << " of geometric error" << std::endl;
     }
 
-    float startHeight = heightScale;
+    placed.startHeight = heightScale;
     if (map.elevation) {
         std::cout << elevationMapLine(map, horizontalScale, options.exaggeration) << std::endl;
         if (map.elevation->voidCount > 0) std::cout << noDataLine(map) << std::endl;
-        snowLine = static_cast<float>(options.snowLineMetres);
-        hasSea = options.hasSea;
         uint16_t lowest = 0, highest = 0;
         sampleRange(map, lowest, highest);
-        const float lowestHeight = geometry.heightOffset + static_cast<float>(lowest) * geometry.heightPerValue;
-        startHeight = geometry.heightOffset + static_cast<float>(highest) * geometry.heightPerValue;
-        // Grey measures height above the sea where there is one; a flat map shows as white.
-        greyRange.x = hasSea ? 0.0f : lowestHeight;
-        greyRange.y = startHeight > greyRange.x ? startHeight : greyRange.x + 1.0f;
+        placed.startHeight = placeHeights(geometry.heightOffset + static_cast<float>(lowest) * geometry.heightPerValue,
+                                          geometry.heightOffset + static_cast<float>(highest) * geometry.heightPerValue);
     }
     // A drape is laid over where the map lies, or stretched over a map that does not say.
-    const RasterGrid grid = map.elevation ? map.elevation->grid : RasterGrid{map.width, map.height, {}, {}};
-    map = HeightSamples();
-    application.startupPhaseEnded("mesh build");
-    finishStartUp(startHeight, grid);
+    placed.grid = map.elevation ? map.elevation->grid : RasterGrid{map.width, map.height, {}, {}};
+    return made;
 }
 
-void Terrain::streamMap(const std::string& mapName, const std::string& mapFile, const TerrainArguments& arguments,
-                        const ElevationOptions& elevationOptions) {
+std::unique_ptr<TerrainSurface> Terrain::makeStreamedSurface(HeightMapFile& map, bool heightScaleGiven,
+                                                             Placement& placed, std::string& message) {
     Application& application = Application::instance();
-    const TerrainOptions& options = application.terrainOptions;
-    std::string message;
     std::unique_ptr<TileSource> source;
     // Building a pyramid takes minutes for the largest maps; the window shows how far it has come.
     runWhileResponsive(application.window, [&](const StartupProgress& shown) {
         const PyramidProgress printed = pyramidProgressBar(programName(), mapName);
         const PyramidProgress progress = [&](double done) { return printed(done) && shown(done); };
-        source = openTileSource(mapFile, elevationOptions, pyramidCacheFolder(), progress, message);
+        source = openTileSource(map, pyramidCacheFolder(), progress, message);
     });
-    if (!source) fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
+    if (!source) return nullptr;
     const TileMap tiles = source->map();
     if (tiles.levels.front().width != gridWidth || tiles.levels.front().height != gridHeight) {
-        fatal("Could not load heightmap: the file changed while it was read", describeLookup(mapName, mapFile));
+        message = "the file changed while it was read";
+        return nullptr;
     }
     application.startupPhaseEnded("height map load");
 
-    geometry = mapGeometry(tiles.elevation, tiles.largestValue, arguments.heightScaleGiven, mapName);
+    geometry = mapGeometry(tiles.elevation, tiles.largestValue, heightScaleGiven);
     // The coarsest tiles are read before the first frame, from a server perhaps.
     std::unique_ptr<TerrainStream> streamed;
     {
@@ -186,15 +201,13 @@ void Terrain::streamMap(const std::string& mapName, const std::string& mapFile, 
                                          TerrainStream::cacheLayersFor(options.tileCacheMegabytes, tiles),
                                          [&wait] { wait.poll(0.0, std::chrono::milliseconds(1)); }, message);
     }
-    if (!streamed) fatal("Could not load heightmap: " + message, describeLookup(mapName, mapFile));
-    streamedMapName = mapName;
+    if (!streamed) return nullptr;
     stream = streamed.get();
-    surface = std::move(streamed);
     std::cout << "Streaming: " << gridWidth << " x " << gridHeight << " samples in tiles of " << tiles.tileQuads
               << ", " << tiles.levels.size() << " levels, from " << tiles.pyramid << " (cache "
               << stream->cacheSize() << ")" << std::endl;
 
-    float startHeight = heightScale;
+    placed.startHeight = heightScale;
     if (tiles.elevation) {
         // The map's description without its samples, which are never read whole.
         HeightSamples described;
@@ -202,38 +215,42 @@ void Terrain::streamMap(const std::string& mapName, const std::string& mapFile, 
         described.height = gridHeight;
         described.elevation = tiles.elevation;
         std::cout << elevationMapLine(described, horizontalScale, options.exaggeration) << std::endl;
-        snowLine = static_cast<float>(options.snowLineMetres);
-        hasSea = options.hasSea;
-        // Tile values are metres: the coarsest level's range stands for the map's.
-        const float lowestHeight =
-            geometry.heightOffset + static_cast<float>(tiles.elevation->minimumMetres) * geometry.heightPerValue;
-        startHeight = geometry.heightOffset + static_cast<float>(tiles.elevation->maximumMetres) * geometry.heightPerValue;
-        greyRange.x = hasSea ? 0.0f : lowestHeight;
-        greyRange.y = startHeight > greyRange.x ? startHeight : greyRange.x + 1.0f;
+        // Tile values are metres.
+        placed.startHeight = placeHeights(
+            geometry.heightOffset + static_cast<float>(tiles.elevation->minimumMetres) * geometry.heightPerValue,
+            geometry.heightOffset + static_cast<float>(tiles.elevation->maximumMetres) * geometry.heightPerValue);
     }
-    application.startupPhaseEnded("mesh build");
-    finishStartUp(startHeight, tiles.elevation ? tiles.elevation->grid : RasterGrid{gridWidth, gridHeight, {}, {}});
+    placed.grid = tiles.elevation ? tiles.elevation->grid : RasterGrid{gridWidth, gridHeight, {}, {}};
+    return streamed;
+}
+
+float Terrain::placeHeights(float lowestHeight, float highestHeight) {
+    snowLine = static_cast<float>(options.snowLineMetres);
+    hasSea = options.hasSea;
+    // Grey measures height above the sea where there is one; a flat map shows as white.
+    greyRange.x = hasSea ? 0.0f : lowestHeight;
+    greyRange.y = highestHeight > greyRange.x ? highestHeight : greyRange.x + 1.0f;
+    return highestHeight;
 }
 
 TerrainGeometry Terrain::mapGeometry(const std::optional<Elevation>& elevation, uint16_t largestValue,
-                                     bool heightScaleGiven, const std::string& mapName) const {
+                                     bool heightScaleGiven) const {
     if (!elevation) return imageMapGeometry(horizontalScale, heightScale, largestValue);
     if (heightScaleGiven) {
         fatal("A height scale does not apply to elevation map " + mapName + ": its heights are metres; use --exaggeration");
     }
-    const TerrainOptions& options = Application::instance().terrainOptions;
     return elevationMapGeometry(*elevation, horizontalScale, options.exaggeration,
                                 options.hasSea ? options.seaLevelMetres : 0.0);
 }
 
-void Terrain::finishStartUp(float startHeight, const RasterGrid& grid) {
+void Terrain::finishStartUp(const Placement& placed) {
     Application& application = Application::instance();
     atlas = std::make_unique<TextureAtlas>(9, MATERIAL_FILES);
-    if (!application.terrainOptions.drapePath.empty()) loadDrape(application.terrainOptions.drapePath, grid);
+    if (!options.drapePath.empty()) loadDrape(options.drapePath, placed.grid);
     application.startupPhaseEnded("atlas");
 
     Camera* camera = application.camera.get();
-    camera->position = vec3{0.0f, startHeight, 0.0f};
+    camera->position = vec3{0.0f, placed.startHeight, 0.0f};
     const float inverseRootTwo = 1.0f / sqrtSingle(2.0f);
     camera->direction = vec3{inverseRootTwo, 0.0f, -inverseRootTwo};
 }
@@ -242,20 +259,20 @@ void Terrain::reportLostTiles() {
     const std::optional<std::string> failure = stream->readFailure();
     if (!failure) return;
     // A map behind a network path is named by its address.
-    const size_t scheme = streamedMapName.find("://");
-    const size_t address = scheme == std::string::npos ? 0 : streamedMapName.rfind('/', scheme) + 1;
-    if (isGdalVirtualPath(streamedMapName) && scheme != std::string::npos) {
-        std::cerr << programName() << ": lost the connection to " << streamedMapName.substr(address) << ": " << *failure
+    const size_t scheme = mapName.find("://");
+    const size_t address = scheme == std::string::npos ? 0 : mapName.rfind('/', scheme) + 1;
+    if (isGdalVirtualPath(mapName) && scheme != std::string::npos) {
+        std::cerr << programName() << ": lost the connection to " << mapName.substr(address) << ": " << *failure
                   << "; drawing the tiles already loaded" << std::endl;
     } else {
-        std::cerr << programName() << ": could not read " << streamedMapName << ": " << *failure
+        std::cerr << programName() << ": could not read " << mapName << ": " << *failure
                   << "; drawing the tiles already loaded" << std::endl;
     }
 }
 
 void Terrain::loadDrape(const std::string& path, const RasterGrid& grid) {
     // No bands given (zeros): the colours the picture declares.
-    const std::array<int, 3>& given = Application::instance().terrainOptions.drapeBands;
+    const std::array<int, 3>& given = options.drapeBands;
     const std::vector<int> bands = given[0] == 0 ? std::vector<int>() : std::vector<int>(given.begin(), given.end());
     GLint largestSide = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestSide);

@@ -8,8 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "app/TerrainOptions.h"
 #include "io/HeightMap.h"
 #include "io/RasterSource.h"
+#include "scene/TerrainArguments.h"
 #include "math/Math.h"
 #include "scene/TerrainGeometry.h"
 #include "scene/TerrainSurface.h"
@@ -20,7 +22,6 @@ class TerrainLod;
 class TerrainShader;
 class TerrainStream;
 class TextureAtlas;
-struct TerrainArguments;
 
 class Terrain {
 public:
@@ -52,9 +53,14 @@ public:
     // The picture that colours the terrain instead of its materials; null for none.
     std::unique_ptr<Texture> drape;
 
-    // Reads the command line and the terrain options, builds and uploads the surface, builds the
-    // atlas and places the camera.
+    // Reads the command line, opens its map (a server's or a slow disk's wait keeps the window
+    // responsive) and builds the terrain of it with the application's terrain options; a map that
+    // cannot be drawn ends the program with its one line.
     explicit Terrain(TerrainShader* shader);
+    // Builds the terrain of `map`, named `arguments.heightMapPath` as typed, drawn as its size and
+    // `options` choose: uploads the surface, builds the atlas and the drape and places the camera.
+    Terrain(TerrainShader* shader, std::unique_ptr<HeightMapFile> map, const TerrainArguments& arguments,
+            const TerrainOptions& options);
     // Releases everything the terrain holds: its GL objects (the context that made them must be
     // current), the background readers of a streamed map (a read under way is waited for) and its
     // memory.
@@ -76,19 +82,40 @@ public:
     StreamCounters streamCounters() const;
 
 private:
-    std::unique_ptr<TerrainSurface> surface;
-    // The streamed map as typed, for the line that reports tiles it could not read.
-    std::string streamedMapName;
+    struct CommandLineMap;
+    Terrain(TerrainShader* shader, CommandLineMap&& opened);
 
+    // What building the surface settles for the rest of start-up: the camera's start height and
+    // where the map lies, for a drape.
+    struct Placement {
+        float startHeight = 0.0f;
+        RasterGrid grid;
+    };
+
+    const TerrainOptions options;
+    // The map as typed, for the lines that name it.
+    const std::string mapName;
+    std::unique_ptr<TerrainSurface> surface;
+
+    // The one way the surface is made: streamed when asked or when the map is larger than one texture
+    // holds, else whole (one mesh, or level of detail). Sets geometry and the fields of the map's
+    // heights; null with the reason on failure.
+    std::unique_ptr<TerrainSurface> makeSurface(HeightMapFile& map, bool heightScaleGiven, Placement& placed,
+                                                std::string& message);
+    std::unique_ptr<TerrainSurface> makeWholeSurface(HeightMapFile& map, bool heightScaleGiven, Placement& placed,
+                                                     std::string& message);
     // Opens the map's pyramid (building it first when needed) and draws the map from it.
-    void streamMap(const std::string& mapName, const std::string& mapFile, const TerrainArguments& arguments,
-                   const ElevationOptions& elevationOptions);
-    // The atlas, the drape over the map's grid and the camera at its start height.
+    std::unique_ptr<TerrainSurface> makeStreamedSurface(HeightMapFile& map, bool heightScaleGiven, Placement& placed,
+                                                        std::string& message);
     // How the map's values stand in the world: an elevation map at its true proportions (a height
     // scale given for one ends the program), an image map by the scales.
     TerrainGeometry mapGeometry(const std::optional<Elevation>& elevation, uint16_t largestValue,
-                                bool heightScaleGiven, const std::string& mapName) const;
-    void finishStartUp(float startHeight, const RasterGrid& grid);
+                                bool heightScaleGiven) const;
+    // Mode 3's range and the start height from the map's lowest and highest height above the sea
+    // (elevation maps only).
+    float placeHeights(float lowestHeight, float highestHeight);
+    // The atlas, the drape over the map's grid and the camera at its start height.
+    void finishStartUp(const Placement& placed);
     // Says once on standard error that tiles of a streamed map could not be read, and why.
     void reportLostTiles();
 

@@ -58,3 +58,8 @@ std::string noDataLine(const HeightSamples& map) {
          << (map.voids.empty() ? "filled" : "drawn as holes") << ")";
     return line.str();
 }
+
+std::string tooLargeLine(const std::string& way, int width, int height, const std::string& limit) {
+    return "Height map too large for " + way + ": " + std::to_string(width) + " x " + std::to_string(height) +
+           " samples, " + limit;
+}

@@ -37,3 +37,7 @@ void sampleRange(const HeightSamples& map, uint16_t& lowest, uint16_t& highest);
 // data when it has any.
 std::string elevationMapLine(const HeightSamples& map, float horizontalScale, double exaggeration);
 std::string noDataLine(const HeightSamples& map);
+
+// The one line that says a map is too large for a way of drawing it ("one mesh", "level of
+// detail", "streaming"): "Height map too large for <way>: <width> x <height> samples, <limit>".
+std::string tooLargeLine(const std::string& way, int width, int height, const std::string& limit);

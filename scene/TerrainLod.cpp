@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -28,10 +27,8 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
     GLint largestSide = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestSide);
     if (width > largestSide || height > largestSide || tree.levelCount() > MAX_LOD_LEVELS) {
-        std::ostringstream line;
-        line << "Height map too large for level of detail: " << width << " x " << height
-             << " samples, more than this GPU's " << largestSide << " a side (GL_MAX_TEXTURE_SIZE)";
-        failure = line.str();
+        failure = tooLargeLine("level of detail", width, height,
+                               "more than this GPU's " + std::to_string(largestSide) + " a side (GL_MAX_TEXTURE_SIZE)");
         return;
     }
     // A driver may fill a new texture's memory first (llvmpipe zeroes it page by page, which takes

@@ -58,9 +58,9 @@ TerrainStream::TerrainStream(std::unique_ptr<TileSource> tileSource, const Terra
       arrivals(size_t(tileCache.layerCount()), 0.0),
       fades(size_t(tileCache.layerCount()), 0.0f) {
     if (nodeTree.levelCount() > MAX_LOD_LEVELS) {
-        loadFailure = "Map too large to stream: " + std::to_string(map().levels.front().width) + " x " +
-                      std::to_string(map().levels.front().height) + " samples need " +
-                      std::to_string(nodeTree.levelCount()) + " levels, more than " + std::to_string(MAX_LOD_LEVELS);
+        loadFailure = tooLargeLine("streaming", map().levels.front().width, map().levels.front().height,
+                                   "which need " + std::to_string(nodeTree.levelCount()) + " levels, more than " +
+                                       std::to_string(MAX_LOD_LEVELS));
         return;
     }
     createTextures();

@@ -135,7 +135,8 @@ TEST(ElevationMap, MapsNoTerrainHasAreRefusedWholeAndInTiles) {
         ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(c.raster).get(), path)) << c.label;
         std::string message;
         const TileSourceFacts facts{"the map itself", "", true, std::nullopt};
-        const bool opened = openGdalTileSource(path, ElevationOptions(), facts, message) != nullptr;
+        std::unique_ptr<RasterSource> raster = openRaster(path, message);
+        const bool opened = raster && openGdalTileSource(std::move(raster), path, ElevationOptions(), facts, message);
         EXPECT_EQ(opened ? "" : message, c.message) << c.label << ", in tiles";
     }
 }

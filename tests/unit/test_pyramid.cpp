@@ -3,6 +3,7 @@
 #include "io/AtomicFile.h"
 #include "io/Pyramid.h"
 #include "tests/GdalTestRasters.h"
+#include "tests/OpenTiles.h"
 #include "tests/TempFolder.h"
 
 #include <gdal_utils.h>
@@ -56,7 +57,7 @@ Opened open(const std::string& path, const std::string& cache, double stopAt = 2
         opened.progress.push_back(done);
         return done < stopAt;
     };
-    opened.source = openTileSource(path, ElevationOptions{false, false, 0.0}, cache, progress, opened.message, QUADS);
+    opened.source = openTiles(path, ElevationOptions{false, false, 0.0}, cache, progress, opened.message, QUADS);
     return opened;
 }
 
@@ -120,6 +121,13 @@ TEST(Pyramid, IsBuiltOnceAndReusedUntilTheMapChanges) {
         ASSERT_EQ(::stat(overviews.c_str(), &reused), 0);
         EXPECT_EQ(reused.st_ino, built.st_ino);
         EXPECT_EQ(reused.st_mtim.tv_nsec, built.st_mtim.tv_nsec);
+        // The same map named from its own folder is the same map, not one to build again.
+        const fs::path workingFolder = fs::current_path();
+        fs::current_path(folder.path);
+        const Opened relative = open(name, cache);
+        fs::current_path(workingFolder);
+        ASSERT_TRUE(relative.source) << relative.message;
+        EXPECT_TRUE(relative.progress.empty()) << "built again for a relative name";
 
         writeMap(folder, 9.0, name);
         fs::last_write_time(map, fs::last_write_time(map) + std::chrono::seconds(1));
@@ -187,7 +195,7 @@ TEST(Pyramid, AnInterruptedBuildLeavesNothingAndTheNextBuildsAWholeOne) {
             if (child == 0) {
                 removeUnfinishedFilesOnEndingSignals();
                 std::string message;
-                openTileSource(map, ElevationOptions(), cache, [&](double) {
+                openTiles(map, ElevationOptions(), cache, [&](double) {
                     if (write(pipeEnds[1], "x", 1) != 1) _exit(1);
                     for (;;) pause();
                     return true;

@@ -5,6 +5,7 @@
 #include "io/TileLoader.h"
 #include "io/TileSource.h"
 #include "tests/GdalTestRasters.h"
+#include "tests/OpenTiles.h"
 #include "tests/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -96,7 +97,7 @@ TEST(TileSource, TilesHoldTheirLevelsSamplesEdgesRepeatedBottomRowFirst) {
     for (const char* name : {"plain.tif", "overviews.tif"}) {
         std::string message;
         const std::unique_ptr<TileSource> source =
-            openTileSource(folder / name, ElevationOptions{false, false, 0.0}, folder / "cache", {}, message, QUADS);
+            openTiles(folder / name, ElevationOptions{false, false, 0.0}, folder / "cache", {}, message, QUADS);
         ASSERT_TRUE(source) << message;
         ASSERT_EQ(source->levelCount(), 5) << name;  // down to 10 x 7 samples
         EXPECT_EQ(source->map().pyramid == "its own overviews", std::string(name) == "overviews.tif");
@@ -162,7 +163,7 @@ TEST(TileSource, MapsRunningSouthToNorthOrEastToWestGiveTheTilesOfTheirNorthUpTw
         ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(raster).get(), path));
         std::string message;
         const std::unique_ptr<TileSource> source =
-            openTileSource(path, ElevationOptions{false, false, 0.0}, folder / "cache", {}, message, QUADS);
+            openTiles(path, ElevationOptions{false, false, 0.0}, folder / "cache", {}, message, QUADS);
         ASSERT_TRUE(source) << c.label << ": " << message;
         ASSERT_TRUE(source->map().elevation) << c.label;
         const std::array<double, 6> northUpGrid{1000.0, 30.0, 0.0, 5000.0, 0.0, -30.0};
@@ -260,7 +261,7 @@ TEST(TileSource, AFilesOverviewsAreItsLevelsOnlyWhereTheyDecimateAndTheBoundsAre
         // Opened twice: once measuring the bounds, once taking them from the cache.
         for (int opening = 0; opening < 2; ++opening) {
             const std::unique_ptr<TileSource> source =
-                openTileSource(path, ElevationOptions{false, false, 0.0}, folder / "cache", {}, message, QUADS);
+                openTiles(path, ElevationOptions{false, false, 0.0}, folder / "cache", {}, message, QUADS);
             ASSERT_TRUE(source) << message;
             EXPECT_EQ(source->map().pyramid == "its own overviews", c.decimates) << label;
             ASSERT_TRUE(source->map().elevation);
@@ -281,7 +282,7 @@ TEST(TileSource, ARemoteMapWithoutOverviewsIsRefusedBeforeASampleIsRead) {
     VSIFCloseL(VSIFileFromMemBuffer(path.c_str(), reinterpret_cast<GByte*>(const_cast<char*>(vrt.data())),
                                     vsi_l_offset(vrt.size()), FALSE));
     std::string message;
-    EXPECT_FALSE(openTileSource(path, ElevationOptions(), "", {}, message, QUADS));
+    EXPECT_FALSE(openTiles(path, ElevationOptions(), "", {}, message, QUADS));
     EXPECT_NE(message.find("make it a cloud-optimised GeoTIFF"), std::string::npos) << message;
     VSIUnlink(path.c_str());
 }
@@ -337,7 +338,7 @@ TEST(TileSource, ElevationsBecomeMetresRaisedToTheSeaAndImageMapsTheirHeightsAsA
     };
     for (const Case& c : cases) {
         std::string message;
-        const std::unique_ptr<TileSource> source = openTileSource(c.path, c.options, folder / "cache", {}, message, QUADS);
+        const std::unique_ptr<TileSource> source = openTiles(c.path, c.options, folder / "cache", {}, message, QUADS);
         ASSERT_TRUE(source) << c.label << ": " << message;
         Tile tile;
         ASSERT_TRUE(source->readTile(TileKey{0, 0, 0}, tile, message)) << message;
