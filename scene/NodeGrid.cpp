@@ -6,22 +6,24 @@
 
 NodeGrid::NodeGrid(int quads) {
     const int side = quads + 1;
+    // Stored southern row first: the order the triangles and points are drawn in settles which of two
+    // equally near fragments is kept, so it stays the one the pictures were made with.
     std::vector<float> vertices;
-    for (int row = 0; row < side; ++row) {
+    for (int row = quads; row >= 0; --row) {
         for (int column = 0; column < side; ++column) {
             vertices.push_back(static_cast<float>(column));
             vertices.push_back(static_cast<float>(row));
         }
     }
-    // The full mesh's triangles: in each quad the diagonal runs from the next row's corner to the
-    // next column's, and both triangles face up.
+    // The full mesh's triangles: in each quad the diagonal runs from the north-western corner to the
+    // south-eastern one, and both triangles face up.
     std::vector<uint16_t> indices;
-    for (int row = 0; row < quads; ++row) {
+    for (int fromSouth = 0; fromSouth < quads; ++fromSouth) {
         for (int column = 0; column < quads; ++column) {
-            const uint16_t corner = static_cast<uint16_t>(row * side + column);
-            const uint16_t nextRow = static_cast<uint16_t>(corner + side);
-            indices.insert(indices.end(), {nextRow, corner, static_cast<uint16_t>(corner + 1), nextRow,
-                                           static_cast<uint16_t>(corner + 1), static_cast<uint16_t>(nextRow + 1)});
+            const uint16_t southWest = static_cast<uint16_t>(fromSouth * side + column);
+            const uint16_t northWest = static_cast<uint16_t>(southWest + side);
+            indices.insert(indices.end(), {northWest, southWest, static_cast<uint16_t>(southWest + 1), northWest,
+                                           static_cast<uint16_t>(southWest + 1), static_cast<uint16_t>(northWest + 1)});
         }
     }
     vertexCount = static_cast<GLsizei>(side * side);

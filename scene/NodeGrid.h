@@ -1,5 +1,6 @@
 // The small square grid that the level-of-detail and streamed surfaces draw once per chosen node,
-// with instancing: vertex (column, row) of the grid, and per instance the node it is placed on.
+// with instancing: vertex (column, row) of the grid, rows counted south from the node's northern
+// edge as node rows are, and per instance the node it is placed on.
 #pragma once
 
 #include <GL/glew.h>

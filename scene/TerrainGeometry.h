@@ -18,6 +18,12 @@ struct TerrainGeometry {
     float metresPerHeight = 0.0f;
 };
 
+// The z of a sample row counted south from the northern edge of a map `height` samples high, as the
+// terrain trees count their rows.
+inline float zOfRowFromNorth(int row, int height, float rowSpacing) {
+    return -(static_cast<float>(height - 1 - row) * rowSpacing);
+}
+
 // An image map: a square grid horizontalScale apart whose largest value stands heightScale high.
 TerrainGeometry imageMapGeometry(float horizontalScale, float heightScale, uint16_t largestValue);
 

@@ -396,19 +396,26 @@ void TerrainLodTree::setViewport(float pixelsPerUnit, float errorPixels) {
     lodRanges(levelErrors, std::max(columnSpacing, rowSpacing), pixelsPerUnit, errorPixels, ranges, morphStarts);
 }
 
+const TerrainLodTree::Bounds& TerrainLodTree::bounds(int level, int column, int row) const {
+    const int storedRow = nodesDown(level) - 1 - row;
+    return nodeBounds[size_t(level)][size_t(storedRow) * size_t(nodesAcross[size_t(level)]) + size_t(column)];
+}
+
 void TerrainLodTree::nodeBox(int level, int column, int row, vec3& lower, vec3& upper) const {
     const int side = nodeSide(level);
-    const Bounds& bounds = nodeBounds[size_t(level)][size_t(row) * size_t(nodesAcross[size_t(level)]) + size_t(column)];
+    const Bounds& node = bounds(level, column, row);
     const float firstColumn = static_cast<float>(column * side);
     const float lastColumn = static_cast<float>(std::min(column * side + side, width - 1));
-    const float firstRow = static_cast<float>(row * side);
-    const float lastRow = static_cast<float>(std::min(row * side + side, height - 1));
-    const float lowestHeight = heightOffset + static_cast<float>(bounds.lowest) * heightPerValue;
-    const float highestHeight = heightOffset + static_cast<float>(bounds.highest) * heightPerValue;
+    // The southern row of nodes ends on the southern edge.
+    const int northRow = std::max(firstRowFromNorth(level, row), 0);
+    const int southRow = firstRowFromNorth(level, row) + side;
+    const float lowestHeight = heightOffset + static_cast<float>(node.lowest) * heightPerValue;
+    const float highestHeight = heightOffset + static_cast<float>(node.highest) * heightPerValue;
     // The animated water may lower the surface below its samples.
     const float lowest = std::min(lowestHeight, highestHeight) - static_cast<float>(WATER_WAVE_AMPLITUDE);
-    lower = vec3{firstColumn * columnSpacing, lowest, -(lastRow * rowSpacing)};
-    upper = vec3{lastColumn * columnSpacing, std::max(lowestHeight, highestHeight), -(firstRow * rowSpacing)};
+    lower = vec3{firstColumn * columnSpacing, lowest, zOfRowFromNorth(northRow, height, rowSpacing)};
+    upper = vec3{lastColumn * columnSpacing, std::max(lowestHeight, highestHeight),
+                 zOfRowFromNorth(southRow, height, rowSpacing)};
 }
 
 void TerrainLodTree::select(const vec3& eye, const Frustum& frustum, LodSelection& selection) const {
@@ -416,7 +423,13 @@ void TerrainLodTree::select(const vec3& eye, const Frustum& frustum, LodSelectio
     struct Nodes {
         const TerrainLodTree& tree;
         int across(int level) const { return tree.nodesAcross[size_t(level)]; }
-        int down(int level) const { return static_cast<int>(tree.nodeBounds[size_t(level)].size()) / across(level); }
+        int down(int level) const { return tree.nodesDown(level); }
+        // A level overhangs the north by as much as its finer level does, or by one finer node more.
+        int firstChildRow(int level, int row) const {
+            return 2 * row - (2 * tree.nodesDown(level) - tree.nodesDown(level - 1));
+        }
+        // In the order of the samples, as the bands give them.
+        bool drawnFromTheSouth() const { return true; }
         float range(int level) const { return tree.ranges[size_t(level)]; }
         bool box(int level, int column, int row, vec3& lower, vec3& upper) const {
             tree.nodeBox(level, column, row, lower, upper);
@@ -424,8 +437,8 @@ void TerrainLodTree::select(const vec3& eye, const Frustum& frustum, LodSelectio
         }
         // A node of `nodeLevel` drawn at the spacing of `drawnLevel`.
         LodInstance at(int nodeLevel, int column, int row, int drawnLevel) const {
-            const int side = tree.nodeSide(nodeLevel);
-            return LodInstance{static_cast<float>(column * side), static_cast<float>(row * side),
+            return LodInstance{static_cast<float>(column * tree.nodeSide(nodeLevel)),
+                               static_cast<float>(tree.firstRowFromNorth(nodeLevel, row)),
                                static_cast<float>(1 << drawnLevel), static_cast<float>(drawnLevel)};
         }
         LodInstance whole(int level, int column, int row) const { return at(level, column, row, level); }

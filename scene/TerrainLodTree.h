@@ -10,8 +10,10 @@
 #include "math/Math.h"
 #include "scene/TerrainGeometry.h"
 
-// One node to draw: the first sample column and row it covers, the samples between its grid
-// vertices (a power of two) and its level (0 is the full resolution).
+// One node to draw: the first sample column and row it covers, its north-western corner (rows are
+// counted south from the map's northern edge, as the trees count their nodes' rows; a node reaching
+// past that edge starts above row 0), the samples between its grid vertices (a power of two) and its
+// level (0 is the full resolution). Each vertex stage turns the rows into those of its height source.
 struct LodInstance {
     float column = 0;
     float row = 0;
@@ -50,8 +52,16 @@ void lodRanges(const std::vector<float>& levelErrors, float sampleSpacing, float
 // The choice of nodes for a view that both terrain trees make: from the roots down, a node within
 // its level's range is drawn whole when its children's level does not reach it, else its children
 // are chosen in turn, a child beyond its own level's range being drawn as a quarter of its parent;
-// nodes outside the frustum are left out. `nodes` is what differs between the trees:
+// nodes outside the frustum are left out. Node (level, column, row) counts its columns from the
+// west and its rows from the north, row 0 being the northernmost. `nodes` is what differs between
+// the trees:
 //   int across(int level), int down(int level): the nodes of the level;
+//   int firstChildRow(int level, int row): the row of the node's northern children on level - 1,
+//     -1 where the node reaches past the map's northern edge and that child would lie beyond it
+//     (the children of column c are columns 2c and 2c + 1, both trees' nodes being anchored at the
+//     western edge);
+//   bool drawnFromTheSouth(): whether rows are visited, and so drawn, southern row first; the order
+//     settles which of two equally near fragments of neighbouring nodes is kept;
 //   float range(int level): the level's range;
 //   bool box(int level, int column, int row, vec3& lower, vec3& upper): the node's bounds in the
 //     world, false where it has nothing to draw;
@@ -71,6 +81,9 @@ public:
     // A map's rows in bands: every quad of every level, and every node of level 0, lies within one
     // band's rows, so that a band's samples alone settle its share of the tree. A band owns the rows
     // from firstRow up to the next band's first, which it also reads; the last owns the map's last row.
+    // Bands are a way of reading the samples, so they keep the samples' order: their rows are
+    // counted north from the southern edge, bottom row first as HeightSamples stores them, unlike
+    // the nodes' rows.
     struct Band {
         int firstRow;
         int ownRows;
@@ -124,13 +137,24 @@ private:
     // sample from the level's surface in the quads the map's last column or row cuts short.
     std::vector<int32_t> largestMidpointGaps;
     std::vector<float> largestCutShortDistances;
-    // Per level, row by row, the sample bounds of each node.
+    // Per level, row by row, the sample bounds of each node, in the bands' order: the southern row
+    // of nodes first (see bounds).
     std::vector<std::vector<Bounds>> nodeBounds;
     std::vector<int> nodesAcross;
     std::vector<float> ranges;
     std::vector<float> morphStarts;
 
     int nodeSide(int level) const { return GRID_QUADS << level; }
+    int nodesDown(int level) const {
+        return static_cast<int>(nodeBounds[size_t(level)].size()) / nodesAcross[size_t(level)];
+    }
+    // The nodes are anchored at the map's south-western corner, where the bands start reading: the
+    // northern row of nodes of a level reaches this many rows past the northern edge.
+    int northernOverhang(int level) const { return nodesDown(level) * nodeSide(level) - (height - 1); }
+    // The first sample row of the node, counted from the north: above row 0 in the northern row of
+    // nodes when it overhangs.
+    int firstRowFromNorth(int level, int row) const { return row * nodeSide(level) - northernOverhang(level); }
+    const Bounds& bounds(int level, int column, int row) const;
     int bandRows() const;
     void addNodeBounds(const Band& band, const uint16_t* rows);
     void addMidpointGaps(int level, const Band& band, const uint16_t* rows);
@@ -139,6 +163,16 @@ private:
     // The node's box in world space, clipped to the map.
     void nodeBox(int level, int column, int row, vec3& lower, vec3& upper) const;
 };
+
+// Visits the rows from `first` up to `end` in the order the tree draws them.
+template <typename Nodes, typename Visit>
+void forEachNodeRow(const Nodes& nodes, int first, int end, Visit visit) {
+    if (nodes.drawnFromTheSouth()) {
+        for (int row = end - 1; row >= first; --row) visit(row);
+    } else {
+        for (int row = first; row < end; ++row) visit(row);
+    }
+}
 
 // Whether the node is chosen: false when it lies beyond its level's range, for its parent to draw.
 template <typename Nodes>
@@ -154,7 +188,9 @@ bool selectLodNode(Nodes& nodes, int level, int column, int row, const vec3& eye
         nodes.drawn(level, column, row);
         return true;
     }
-    for (int childRow = 2 * row; childRow < std::min(2 * row + 2, nodes.down(level - 1)); ++childRow) {
+    const int firstChildRow = nodes.firstChildRow(level, row);
+    const int endChildRow = std::min(firstChildRow + 2, nodes.down(level - 1));
+    forEachNodeRow(nodes, std::max(firstChildRow, 0), endChildRow, [&](int childRow) {
         for (int childColumn = 2 * column; childColumn < std::min(2 * column + 2, nodes.across(level - 1));
              ++childColumn) {
             if (selectLodNode(nodes, level - 1, childColumn, childRow, eye, frustum, selection)) continue;
@@ -164,7 +200,7 @@ bool selectLodNode(Nodes& nodes, int level, int column, int row, const vec3& eye
             selection.quarterNodes.push_back(nodes.quarter(level, childColumn, childRow));
             nodes.drawn(level, column, row);
         }
-    }
+    });
     return true;
 }
 
@@ -172,9 +208,9 @@ template <typename Nodes>
 void selectLodNodes(Nodes& nodes, int rootLevel, const vec3& eye, const Frustum& frustum, LodSelection& selection) {
     selection.wholeNodes.clear();
     selection.quarterNodes.clear();
-    for (int row = 0; row < nodes.down(rootLevel); ++row) {
+    forEachNodeRow(nodes, 0, nodes.down(rootLevel), [&](int row) {
         for (int column = 0; column < nodes.across(rootLevel); ++column) {
             selectLodNode(nodes, rootLevel, column, row, eye, frustum, selection);
         }
-    }
+    });
 }

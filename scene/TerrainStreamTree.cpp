@@ -147,21 +147,20 @@ bool TerrainStreamTree::nodeBox(int level, int column, int row, const TileCache&
     const int side = nodeSide(level);
     const float firstColumn = static_cast<float>(column * side);
     const float lastColumn = static_cast<float>(std::min(column * side + side, width - 1));
-    // Rows north of the southern edge.
-    const float northRow = static_cast<float>(height - 1 - row * side);
-    const float southRow = static_cast<float>(height - 1 - std::min(row * side + side, height - 1));
+    const int southRow = std::min(row * side + side, height - 1);
     const float a = geometry.heightOffset + lowestValue * geometry.heightPerValue;
     const float b = geometry.heightOffset + highestValue * geometry.heightPerValue;
     // The animated water may lower the surface below its samples.
     lower = vec3{firstColumn * geometry.columnSpacing, std::min(a, b) - static_cast<float>(WATER_WAVE_AMPLITUDE),
-                 -(northRow * geometry.rowSpacing)};
-    upper = vec3{lastColumn * geometry.columnSpacing, std::max(a, b), -(southRow * geometry.rowSpacing)};
+                 zOfRowFromNorth(row * side, height, geometry.rowSpacing)};
+    upper = vec3{lastColumn * geometry.columnSpacing, std::max(a, b),
+                 zOfRowFromNorth(southRow, height, geometry.rowSpacing)};
     return true;
 }
 
 LodInstance TerrainStreamTree::instance(int drawnLevel, int nodeLevel, int column, int row) const {
     const int side = nodeSide(nodeLevel);
-    return LodInstance{static_cast<float>(column * side), static_cast<float>(height - 1 - (row * side + side)),
+    return LodInstance{static_cast<float>(column * side), static_cast<float>(row * side),
                        static_cast<float>(1 << drawnLevel), static_cast<float>(drawnLevel)};
 }
 
@@ -190,6 +189,9 @@ void TerrainStreamTree::select(const vec3& eye, const Frustum& frustum, const Ti
         const TileCache& cache;
         int across(int level) const { return tree.nodesAcross[size_t(level)]; }
         int down(int level) const { return tree.nodesDown[size_t(level)]; }
+        int firstChildRow(int, int row) const { return 2 * row; }
+        // In the order of the tiles.
+        bool drawnFromTheSouth() const { return false; }
         float range(int level) const { return tree.ranges[size_t(level)]; }
         bool box(int level, int column, int row, vec3& lower, vec3& upper) const {
             // Nothing to draw where the map has no data.
@@ -216,8 +218,8 @@ void TerrainStreamTree::select(const vec3& eye, const Frustum& frustum, const Ti
         const int span = tileQuads << key.level;
         const float west = static_cast<float>(key.column * span) * geometry.columnSpacing;
         const float east = static_cast<float>(std::min(key.column * span + span, width - 1)) * geometry.columnSpacing;
-        const float north = -static_cast<float>(height - 1 - key.row * span) * geometry.rowSpacing;
-        const float south = -static_cast<float>(height - 1 - std::min(key.row * span + span, height - 1)) * geometry.rowSpacing;
+        const float north = zOfRowFromNorth(key.row * span, height, geometry.rowSpacing);
+        const float south = zOfRowFromNorth(std::min(key.row * span + span, height - 1), height, geometry.rowSpacing);
         const float dx = std::max({west - eye.x, 0.0f, eye.x - east});
         const float dz = std::max({north - eye.z, 0.0f, eye.z - south});
         ranked.push_back(Ranked{key, dx * dx + dz * dz});

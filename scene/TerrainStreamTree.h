@@ -48,8 +48,7 @@ public:
     // tile covering it or, while that is missing, of its nearest ancestor in the cache, widened by
     // the tile's level's error. `wanted` gets the tiles the chosen nodes are drawn from and their
     // ancestors, the pinned ones left out, coarse before fine and near before far, at most
-    // `wantedLimit` of them. LodInstance rows are counted north from the map's southern edge, as the
-    // other surfaces count them; a node reaching past that edge starts below row 0.
+    // `wantedLimit` of them. A node of the southern row may reach past the map's southern edge.
     void select(const vec3& eye, const Frustum& frustum, const TileCache& cache, size_t wantedLimit,
                 LodSelection& selection, std::vector<TileKey>& wanted);
 

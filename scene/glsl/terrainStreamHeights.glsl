@@ -79,11 +79,10 @@ float streamValue(vec2 point, int level) {
     return value;
 }
 
-// The height of the sample (column, row counted north from the southern edge, as the other surfaces
-// count rows) as level `level` gives it, or the coarsest level beyond it; NaN where the map has no
-// data. A level's own samples, not the coarser levels' at the same places: a file's averaged
-// overviews are surfaces of their own, which the morph fades between.
+// The height of the sample (a point of the map, as above) as level `level` gives it, or the coarsest
+// level beyond it; NaN where the map has no data. A level's own samples, not the coarser levels' at
+// the same places: a file's averaged overviews are surfaces of their own, which the morph fades
+// between.
 float streamHeight(ivec2 sample, int level) {
-    ivec2 fromNorth = ivec2(sample.x, mapSize.y - 1 - sample.y);
-    return heightOffset + streamValue(vec2(fromNorth), min(level, coarsestTileLevel)) * heightPerValue;
+    return heightOffset + streamValue(vec2(sample), min(level, coarsestTileLevel)) * heightPerValue;
 }

@@ -144,43 +144,90 @@ TEST(TerrainLodTree, BandsOwnEachRowOnceAndGivenInAnyOrderBuildTheWholeMapsTree)
 }
 
 TEST(TerrainLodTree, ChosenNodesCoverTheMapOnceWithNeighboursAtMostOneLevelApart) {
-    const int width = 301, height = 257;
-    const std::vector<uint16_t> samples = rollingSamples(width, height);
-    TerrainLodTree tree(samples.data(), width, height, squareGrid(20.0f / 65535.0f));
-    tree.setViewport(600.0f, 1.0f);
-    const vec3 eyes[] = {{0, 20, 0}, {150, 5, -128}, {-400, 300, 200}, {300, 1, -256}};
-    for (const vec3& eye : eyes) {
-        LodSelection selection;
-        tree.select(eye, everything(), selection);
-        std::vector<int> levelOfQuad(size_t(width - 1) * size_t(height - 1), -1);
-        int overlaps = 0;
-        const auto cover = [&](const std::vector<LodInstance>& nodes, int quads) {
-            for (const LodInstance& node : nodes) {
-                const int side = quads * static_cast<int>(node.spacing);
-                for (int row = int(node.row); row < std::min(int(node.row) + side, height - 1); ++row) {
-                    for (int column = int(node.column); column < std::min(int(node.column) + side, width - 1); ++column) {
-                        int& level = levelOfQuad[size_t(row) * size_t(width - 1) + size_t(column)];
-                        if (level >= 0) ++overlaps;
-                        level = static_cast<int>(node.level);
+    // Rows of nodes are counted from the north but anchored at the southern edge, where the level
+    // errors were measured: a height that is not one more than a multiple of every level's node
+    // side leaves the northern row of nodes of each level reaching past the northern edge, by a
+    // different amount on each level, and a node's northern children need not be rows 2r and 2r + 1.
+    const struct {
+        int width, height;
+    } sizes[] = {{301, 257}, {301, 201}};
+    for (const auto& size : sizes) {
+        const int width = size.width, height = size.height;
+        const std::vector<uint16_t> samples = rollingSamples(width, height);
+        TerrainLodTree tree(samples.data(), width, height, squareGrid(20.0f / 65535.0f));
+        tree.setViewport(600.0f, 1.0f);
+        const vec3 eyes[] = {{0, 20, 0}, {150, 5, -128}, {-400, 300, 200}, {300, 1, -256}, {150, 5, -198}};
+        for (const vec3& eye : eyes) {
+            LodSelection selection;
+            tree.select(eye, everything(), selection);
+            std::vector<int> levelOfQuad(size_t(width - 1) * size_t(height - 1), -1);
+            int overlaps = 0;
+            const auto cover = [&](const std::vector<LodInstance>& nodes, int quads) {
+                for (const LodInstance& node : nodes) {
+                    const int side = quads * static_cast<int>(node.spacing);
+                    EXPECT_EQ((height - 1 - (int(node.row) + side)) % side, 0) << height << " rows: off the grid";
+                    const int endRow = std::min(int(node.row) + side, height - 1);
+                    const int endColumn = std::min(int(node.column) + side, width - 1);
+                    for (int row = std::max(int(node.row), 0); row < endRow; ++row) {
+                        for (int column = int(node.column); column < endColumn; ++column) {
+                            int& level = levelOfQuad[size_t(row) * size_t(width - 1) + size_t(column)];
+                            if (level >= 0) ++overlaps;
+                            level = static_cast<int>(node.level);
+                        }
                     }
                 }
+            };
+            cover(selection.wholeNodes, TerrainLodTree::GRID_QUADS);
+            cover(selection.quarterNodes, TerrainLodTree::GRID_QUADS / 2);
+            const auto levelAt = [&](int row, int column) {
+                return levelOfQuad[size_t(row) * size_t(width - 1) + size_t(column)];
+            };
+            int uncovered = 0, steps = 0;
+            for (int row = 0; row < height - 1; ++row) {
+                for (int column = 0; column < width - 1; ++column) {
+                    const int level = levelAt(row, column);
+                    if (level < 0) ++uncovered;
+                    if (column > 0 && std::abs(level - levelAt(row, column - 1)) > 1) ++steps;
+                    if (row > 0 && std::abs(level - levelAt(row - 1, column)) > 1) ++steps;
+                }
+            }
+            EXPECT_EQ(overlaps, 0) << height << " rows, eye " << eye.x << ", " << eye.y << ", " << eye.z;
+            EXPECT_EQ(uncovered, 0) << height << " rows, eye " << eye.x << ", " << eye.y << ", " << eye.z;
+            EXPECT_EQ(steps, 0) << height << " rows, eye " << eye.x << ", " << eye.y << ", " << eye.z;
+            EXPECT_GT(TerrainLodTree::triangleCount(selection), 0u);
+        }
+    }
+}
+
+TEST(TerrainLodTree, OnlyTheNodesOverAPeakRiseAboveFlatGround) {
+    // Seen only above the flat ground, the nodes chosen are those holding the peak, wherever it
+    // stands: near the northern edge it lies in the rows of nodes that reach past that edge. A node
+    // given the sample bounds of another row of nodes (the bands' rows count from the south) rises
+    // where the peak is not.
+    const int width = 301, height = 201;
+    const struct {
+        int column, rowFromNorth;
+    } peaks[] = {{150, 2}, {150, 100}, {40, 199}};
+    for (const auto& peak : peaks) {
+        std::vector<uint16_t> samples(size_t(width) * size_t(height), 1000);
+        samples[size_t(height - 1 - peak.rowFromNorth) * size_t(width) + size_t(peak.column)] = 65535;
+        TerrainLodTree tree(samples.data(), width, height, squareGrid(20.0f / 65535.0f));
+        tree.setViewport(600.0f, 1.0f);
+        Frustum aboveTheGround = everything();
+        aboveTheGround.planes[0] = vec4{0, 1, 0, -10};
+        LodSelection selection;
+        tree.select(vec3{150, 30, -100}, aboveTheGround, selection);
+        EXPECT_FALSE(selection.wholeNodes.empty() && selection.quarterNodes.empty()) << peak.rowFromNorth;
+        const auto expectThePeak = [&](const std::vector<LodInstance>& nodes, int quads) {
+            for (const LodInstance& node : nodes) {
+                const int side = quads * static_cast<int>(node.spacing);
+                EXPECT_TRUE(node.column <= peak.column && peak.column <= node.column + side &&
+                            node.row <= peak.rowFromNorth && peak.rowFromNorth <= node.row + side)
+                    << "peak in row " << peak.rowFromNorth << ", node at " << node.column << ", " << node.row;
             }
         };
-        cover(selection.wholeNodes, TerrainLodTree::GRID_QUADS);
-        cover(selection.quarterNodes, TerrainLodTree::GRID_QUADS / 2);
-        EXPECT_EQ(overlaps, 0);
-        int uncovered = 0, steps = 0;
-        for (int row = 0; row < height - 1; ++row) {
-            for (int column = 0; column < width - 1; ++column) {
-                const int level = levelOfQuad[size_t(row) * size_t(width - 1) + size_t(column)];
-                if (level < 0) ++uncovered;
-                if (column > 0 && std::abs(level - levelOfQuad[size_t(row) * size_t(width - 1) + size_t(column - 1)]) > 1) ++steps;
-                if (row > 0 && std::abs(level - levelOfQuad[size_t(row - 1) * size_t(width - 1) + size_t(column)]) > 1) ++steps;
-            }
-        }
-        EXPECT_EQ(uncovered, 0) << "eye " << eye.x << ", " << eye.y << ", " << eye.z;
-        EXPECT_EQ(steps, 0) << "eye " << eye.x << ", " << eye.y << ", " << eye.z;
-        EXPECT_GT(TerrainLodTree::triangleCount(selection), 0u);
+        expectThePeak(selection.wholeNodes, TerrainLodTree::GRID_QUADS);
+        expectThePeak(selection.quarterNodes, TerrainLodTree::GRID_QUADS / 2);
     }
 }
 

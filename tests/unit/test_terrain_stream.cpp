@@ -156,8 +156,8 @@ TEST(TerrainStreamTree, NodesTakeTheirBoxesFromTheirTilesOrTheNearestAncestorHel
         bool northEastDrawn = false, northWestDrawn = false;
         for (const LodInstance& node : selection.wholeNodes) {
             EXPECT_EQ(node.level, 0.0f) << c.name;
-            // Rows count north from the southern edge: the northern tiles' nodes lie from row 256 up.
-            if (node.row >= 256) (node.column >= 256 ? northEastDrawn : northWestDrawn) = true;
+            // Rows count south from the northern edge: the northern tiles' nodes lie above row 256.
+            if (node.row < 256) (node.column >= 256 ? northEastDrawn : northWestDrawn) = true;
         }
         EXPECT_EQ(northEastDrawn, c.drawn) << c.name;
         EXPECT_TRUE(northWestDrawn) << c.name;
