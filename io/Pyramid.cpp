@@ -32,6 +32,7 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <type_traits>
 
 namespace fs = std::filesystem;
 
@@ -110,6 +111,19 @@ struct SeenBounds {
     std::vector<double> values;
 
     void see(const unsigned char* samples, GDALDataType type, size_t count) {
+        // Heights are an affine function of the stored values but for a palette's reds, so the
+        // stored extremes give the heights' extremes; a height beyond a double's range is a void,
+        // which only the sample-by-sample rule tells.
+        double lowest = 0.0, highest = 0.0;
+        if (rule.paletteReds.empty() && storedRange(samples, type, count, lowest, highest)) {
+            if (lowest > highest) return;  // nothing but voids
+            const double a = rule.heightOf(lowest), b = rule.heightOf(highest);
+            if (!std::isnan(a) && !std::isnan(b)) {
+                bounds.lowest = std::min(bounds.lowest, std::min(a, b));
+                bounds.highest = std::max(bounds.highest, std::max(a, b));
+                return;
+            }
+        }
         values.resize(count);
         GDALCopyWords64(samples, type, GDALGetDataTypeSizeBytes(type), values.data(), GDT_Float64, sizeof(double),
                         static_cast<GPtrDiff_t>(count));
@@ -119,6 +133,66 @@ struct SeenBounds {
             bounds.lowest = std::min(bounds.lowest, height);
             bounds.highest = std::max(bounds.highest, height);
         }
+    }
+
+    // The lowest and highest stored value that is no void (lowest above highest when all are), for
+    // the sample types GDAL reads whole numbers and floats in; false for the others.
+    bool storedRange(const unsigned char* samples, GDALDataType type, size_t count, double& lowest,
+                     double& highest) const {
+        switch (type) {
+            case GDT_Byte:
+                return signedBytes ? rangeOf(reinterpret_cast<const int8_t*>(samples), count, lowest, highest)
+                                   : rangeOf(samples, count, lowest, highest);
+            case GDT_UInt16: return rangeOf(reinterpret_cast<const uint16_t*>(samples), count, lowest, highest);
+            case GDT_Int16: return rangeOf(reinterpret_cast<const int16_t*>(samples), count, lowest, highest);
+            case GDT_UInt32: return rangeOf(reinterpret_cast<const uint32_t*>(samples), count, lowest, highest);
+            case GDT_Int32: return rangeOf(reinterpret_cast<const int32_t*>(samples), count, lowest, highest);
+            case GDT_Float32: return rangeOf(reinterpret_cast<const float*>(samples), count, lowest, highest);
+            case GDT_Float64: return rangeOf(reinterpret_cast<const double*>(samples), count, lowest, highest);
+            default: return false;
+        }
+    }
+
+    template <typename Sample>
+    bool rangeOf(const Sample* samples, size_t count, double& lowest, double& highest) const {
+        if constexpr (std::is_integral<Sample>::value) {
+            // Whole numbers are never NaN, and a no-data value only matters where a sample can hold
+            // it. Without branches, the loop becomes vector instructions and the bounds cost what
+            // reading the samples does: each sample is a key in unsigned order (a signed one with
+            // its sign bit turned), and a no-data sample is masked to the key that changes neither
+            // extreme.
+            using Key = std::make_unsigned_t<Sample>;
+            constexpr Key SIGN = std::is_signed<Sample>::value ? Key(Key(1) << (8 * sizeof(Key) - 1)) : Key(0);
+            const double noData = rule.noData.value_or(0.0);
+            const bool hasNoData = rule.noData && noData == std::floor(noData) &&
+                                   noData >= double(std::numeric_limits<Sample>::lowest()) &&
+                                   noData <= double(std::numeric_limits<Sample>::max());
+            const Key skipped = hasNoData ? Key(Key(static_cast<Sample>(noData)) ^ SIGN) : Key(0);
+            const Key masking = hasNoData ? Key(~Key(0)) : Key(0);
+            Key low = Key(~Key(0)), high = 0;
+            const Key* keys = reinterpret_cast<const Key*>(samples);
+            for (size_t k = 0; k < count; ++k) {
+                const Key key = Key(keys[k] ^ SIGN);
+                const Key mask = Key(Key(Key(0) - Key(key == skipped)) & masking);
+                const Key forLow = Key(key | mask), forHigh = Key(key & Key(~mask));
+                low = forLow < low ? forLow : low;
+                high = forHigh > high ? forHigh : high;
+            }
+            // With nothing kept the extremes stay where they began, low above high.
+            const bool any = low <= high;
+            lowest = any ? double(static_cast<Sample>(Key(low ^ SIGN))) : std::numeric_limits<double>::infinity();
+            highest = any ? double(static_cast<Sample>(Key(high ^ SIGN))) : -std::numeric_limits<double>::infinity();
+            return true;
+        }
+        lowest = std::numeric_limits<double>::infinity();
+        highest = -lowest;
+        for (size_t k = 0; k < count; ++k) {
+            const double value = static_cast<double>(samples[k]);
+            if (!std::isfinite(value) || (rule.noData && value == *rule.noData)) continue;
+            lowest = std::min(lowest, value);
+            highest = std::max(highest, value);
+        }
+        return true;
     }
 };
 
@@ -241,6 +315,13 @@ bool writeBase(const std::string& mapPath, GDALDatasetH map, bool copy, const fs
     return written != nullptr;
 }
 
+// Copies samples 0, 2, 4 ... of `source` into the `count` samples of `target`: a copy of a size
+// known here is one move, not a call.
+template <size_t SampleBytes>
+void keepEveryOther(const unsigned char* source, unsigned char* target, int count) {
+    for (int k = 0; k < count; ++k) std::memcpy(target + size_t(k) * SampleBytes, source + size_t(2 * k) * SampleBytes, SampleBytes);
+}
+
 // Fills overview `level` (1 up) of band 1 with every other sample of the level before, each row of
 // strips read whole: what drives the cost is reading the map, which is done once (the map's bounds
 // are seen meanwhile). Along a mirrored axis the samples are counted from the file's far edge, the
@@ -283,12 +364,18 @@ bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, Buil
         }
         if (level == 1) seen.see(strip.data(), type, size_t(fromWidth) * size_t(fromRows));
         for (int row = 0; row < rows; ++row) {
-            const unsigned char* source = strip.data() + size_t(2 * row) * fromRowBytes;
+            const unsigned char* source = strip.data() + size_t(2 * row) * fromRowBytes + size_t(firstColumn) * sampleBytes;
             unsigned char* target = decimated.data() + size_t(row) * size_t(toWidth) * sampleBytes;
-            for (int column = 0; column < toWidth; ++column) {
-                std::memcpy(target + size_t(column) * sampleBytes,
-                            source + size_t(firstColumn + 2 * column) * sampleBytes,
-                            sampleBytes);
+            switch (sampleBytes) {
+                case 1: keepEveryOther<1>(source, target, toWidth); break;
+                case 2: keepEveryOther<2>(source, target, toWidth); break;
+                case 4: keepEveryOther<4>(source, target, toWidth); break;
+                case 8: keepEveryOther<8>(source, target, toWidth); break;
+                default:
+                    for (int column = 0; column < toWidth; ++column) {
+                        std::memcpy(target + size_t(column) * sampleBytes, source + size_t(2 * column) * sampleBytes,
+                                    sampleBytes);
+                    }
             }
         }
         if (GDALRasterIO(to, GF_Write, 0, toRow, toWidth, rows, decimated.data(), toWidth, rows, type, 0, 0) !=

@@ -15,11 +15,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -157,6 +159,51 @@ TEST(Pyramid, IsBuiltOnceAndReusedUntilTheMapChanges) {
             EXPECT_EQ(coarsestSamples(*healed.source), std::make_pair(1.0f, 9.0f)) << damage;
             EXPECT_TRUE(open(map, cache).progress.empty()) << damage << ": the healed pyramid is not reused";
         }
+    }
+}
+
+TEST(Pyramid, ABuildSeesTheMapsLowestAndHighestHeightWhateverItsSamplesAndVoids) {
+    // A 40 x 40 map (three levels of 16 quads) of heights 3 .. 42 by column, but for voids at
+    // samples that would otherwise be the lowest or highest.
+    struct Case {
+        const char* label;
+        GDALDataType type;
+        std::optional<double> noData;
+        double offset;  // added to every height
+        std::vector<std::pair<size_t, double>> placed;
+        double lowest, highest;
+    };
+    const double nan = std::nan("");
+    const std::vector<Case> cases = {
+        {"16-bit, no-data 0 below the rest", GDT_UInt16, 0.0, 0.0, {{0, 0.0}}, 3.0, 42.0},
+        {"16-bit, no-data 65535 above the rest", GDT_UInt16, 65535.0, 0.0, {{5, 65535.0}}, 3.0, 42.0},
+        {"16-bit without no-data", GDT_UInt16, std::nullopt, 0.0, {{5, 1.0}}, 1.0, 42.0},
+        {"signed 16-bit below zero, no-data the lowest", GDT_Int16, -32768.0, -100.0, {{7, -32768.0}}, -97.0, -58.0},
+        {"signed 16-bit, no-data the highest", GDT_Int16, 32767.0, -100.0, {{7, 32767.0}}, -97.0, -58.0},
+        {"signed 16-bit, no-data not a whole number", GDT_Int16, 0.5, -100.0, {{7, -120.0}}, -120.0, -58.0},
+        {"32-bit, no-data outside the samples' range", GDT_Int32, 1e12, 0.0, {{9, -7.0}}, -7.0, 42.0},
+        {"bytes, no-data 255", GDT_Byte, 255.0, 0.0, {{3, 255.0}}, 3.0, 42.0},
+        {"floats, NaN and no-data", GDT_Float32, -9999.0, 0.5, {{1, nan}, {2, -9999.0}}, 3.5, 42.5},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        gdaltest::Raster raster;
+        raster.width = raster.height = 40;
+        raster.type = c.type;
+        raster.noData = c.noData;
+        raster.geoTransform = {{0.0, 10.0, 0.0, 0.0, 0.0, -10.0}};
+        for (int row = 0; row < 40; ++row) {
+            for (int column = 0; column < 40; ++column) raster.values.push_back(3.0 + column + c.offset);
+        }
+        for (const auto& [at, value] : c.placed) raster.values[at] = value;
+        const std::string map = folder / "map.tif";
+        ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(raster).get(), map)) << c.label;
+        const Opened opened = open(map, folder / "cache");
+        ASSERT_TRUE(opened.source) << c.label << ": " << opened.message;
+        EXPECT_TRUE(opened.source->map().pyramidBuilt) << c.label;
+        ASSERT_TRUE(opened.source->map().elevation) << c.label;
+        EXPECT_EQ(opened.source->map().elevation->minimumMetres, c.lowest) << c.label;
+        EXPECT_EQ(opened.source->map().elevation->maximumMetres, c.highest) << c.label;
     }
 }
 
