@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <utility>
 
@@ -184,6 +185,18 @@ GdalDataset openGdalDataset(const std::string& path, std::string& message) {
         }
     }
     return dataset;
+}
+
+std::vector<std::string> gdalFilesOf(GDALDatasetH dataset) {
+    std::vector<std::string> files;
+    char** list = GDALGetFileList(dataset);
+    for (char** file = list; file != nullptr && *file != nullptr; ++file) {
+        std::error_code error;
+        files.push_back(isGdalVirtualPath(*file) ? std::string(*file)
+                                                 : std::filesystem::weakly_canonical(std::filesystem::absolute(*file, error), error).string());
+    }
+    CSLDestroy(list);
+    return files;
 }
 
 GDALDriverH memoryDriver() {

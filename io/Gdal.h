@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 // While one lives, GDAL is started and whatever GDAL reports on this thread is kept, not printed.
 // One lives around every sequence of GDAL calls whose failure KELTA reports.
@@ -51,6 +52,10 @@ using GdalDataset = std::unique_ptr<void, GdalDatasetCloser>;
 // VRT's source) is refused before any of its samples or overviews is read: reading one would wait
 // for a writer or never end. On failure returns no dataset and one line saying why.
 GdalDataset openGdalDataset(const std::string& path, std::string& message);
+
+// The files the dataset is made of (a VRT's sources too), each named absolutely but for GDAL's
+// virtual paths: a map opened by a relative name from another folder is made of the same files.
+std::vector<std::string> gdalFilesOf(GDALDatasetH dataset);
 
 // The MEM driver, which KELTA's in-memory rasters are made with.
 GDALDriverH memoryDriver();

@@ -487,6 +487,7 @@ struct HeightMapFile::Opened {
     uint64_t size = 0;
     // Rasters read through GDAL: the dataset opened for the header, read again for the samples.
     std::unique_ptr<GdalRaster> raster;
+    std::vector<std::string> files;
 };
 
 HeightMapFile::HeightMapFile(std::string path, const ElevationOptions& options)
@@ -530,8 +531,17 @@ std::unique_ptr<HeightMapFile> HeightMapFile::open(const std::string& path, cons
             break;
         }
     }
-    return read ? std::move(map) : nullptr;
+    if (!read) return nullptr;
+    if (at.raster) {
+        at.files = gdalFilesOf(at.raster->handle());
+    } else {
+        std::error_code error;
+        at.files.push_back(std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error).string());
+    }
+    return map;
 }
+
+const std::vector<std::string>& HeightMapFile::files() const { return opened->files; }
 
 std::unique_ptr<GdalRaster> HeightMapFile::takeRaster() { return std::move(opened->raster); }
 

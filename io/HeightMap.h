@@ -102,6 +102,9 @@ public:
     // it, which `map` keeps open). As loadHeightMap, and false when the file no longer holds a map
     // of the size its header gave.
     bool read(RawSamples raw, HeightSamples& map, std::string& message);
+    // The files it is made of, named absolutely: the one file, or a raster's every file (a VRT's
+    // sources too), as GDAL lists them.
+    const std::vector<std::string>& files() const;
     // The raster GDAL opened, handed over to whoever reads it next; null for KELTA's own formats and
     // once read or taken.
     std::unique_ptr<GdalRaster> takeRaster();

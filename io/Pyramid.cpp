@@ -65,10 +65,11 @@ std::string hashName(const std::string& text) {
 
 // The size and modification time of each file the map is made of (a VRT's sources too), so that a
 // change to any of them is seen.
-bool identityOf(const std::string& path, const std::vector<std::string>& files, int tileQuads, std::string& identity,
-                std::string& message) {
+// `what` names what is kept of the map ("quads 256" for its pyramid of tiles of 256 quads).
+bool identityOf(const std::string& path, const std::vector<std::string>& files, const std::string& what,
+                std::string& identity, std::string& message) {
     std::ostringstream text;
-    text << PYRAMID_FORMAT << "\nmap " << path << "\nquads " << tileQuads << "\n";
+    text << PYRAMID_FORMAT << "\nmap " << path << "\n" << what << "\n";
     for (const std::string& file : std::set<std::string>(files.begin(), files.end())) {
         struct stat facts {};
         if (::stat(file.c_str(), &facts) != 0) {
@@ -82,19 +83,7 @@ bool identityOf(const std::string& path, const std::vector<std::string>& files, 
     return true;
 }
 
-// The files the dataset is made of, each named absolutely: a map opened by a relative name from
-// another folder has the same identity.
-std::vector<std::string> filesOf(GDALDatasetH dataset) {
-    std::vector<std::string> files;
-    char** list = GDALGetFileList(dataset);
-    for (char** file = list; file != nullptr && *file != nullptr; ++file) {
-        std::error_code error;
-        files.push_back(isGdalVirtualPath(*file) ? std::string(*file)
-                                                 : fs::weakly_canonical(fs::absolute(*file, error), error).string());
-    }
-    CSLDestroy(list);
-    return files;
-}
+std::string quadsText(int tileQuads) { return "quads " + std::to_string(tileQuads); }
 
 std::string readText(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -546,6 +535,17 @@ bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDataset
                  buildLevels(base, factors, done, seen, message) &&
                  replaceFile((partial / IDENTITY).string(), identity + contentsOf(partial, facts, tileQuads), message);
     if (!built && done.wasStopped()) message = "Building the pyramid of " + mapPath + " was stopped";
+    // What else was kept of the map beside the pyramid stays with it; each is checked against the
+    // map when it is read.
+    if (built) {
+        const std::set<std::string> own{IDENTITY, BOUNDS, SOURCE_VRT, SOURCE_COPY, std::string(SOURCE_VRT) + ".ovr",
+                                        std::string(SOURCE_COPY) + ".ovr"};
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+            const fs::path name = entry.path().filename();
+            if (own.count(name.string()) == 0) fs::rename(entry.path(), partial / name, error);
+        }
+        error.clear();
+    }
     // A pyramid already there is moved aside first: a folder cannot be renamed over another.
     const fs::path stale = folder.string() + STALE + pid;
     if (built && fs::exists(folder, error)) fs::rename(folder, stale, error);
@@ -693,11 +693,11 @@ std::unique_ptr<TileSource> openTileSource(HeightMapFile& file, const std::strin
             message = "Cannot read " + path + ": " + message;
             return nullptr;
         }
-        facts.files = filesOf(raster->handle());
+        facts.files = gdalFilesOf(raster->handle());
         if (decimate) {
             TileSourceFacts own{"its own overviews", "", true, statisticsBounds(info, rule)};
             std::string identity;
-            if (!own.bounds && !cacheFolder.empty() && identityOf(absolute, facts.files, tileQuads, identity, message)) {
+            if (!own.bounds && !cacheFolder.empty() && identityOf(absolute, facts.files, quadsText(tileQuads), identity, message)) {
                 const fs::path kept = fs::path(pyramidFolder(cacheFolder, absolute)) / BOUNDS;
                 own.bounds = keptBounds(kept, identity);
                 HeightBounds measured;
@@ -725,7 +725,7 @@ std::unique_ptr<TileSource> openTileSource(HeightMapFile& file, const std::strin
     }
     removeLeftovers(cacheFolder);
     std::string identity;
-    if (!identityOf(absolute, facts.files, tileQuads, identity, message)) return nullptr;
+    if (!identityOf(absolute, facts.files, quadsText(tileQuads), identity, message)) return nullptr;
     const fs::path folder = pyramidFolder(cacheFolder, absolute);
     const fs::path base = folder / baseName(facts);
     bool built = false;
@@ -761,4 +761,41 @@ std::unique_ptr<TileSource> openTileSource(HeightMapFile& file, const std::strin
             return nullptr;
         }
     }
+}
+
+namespace {
+
+// Where the facts named `name` of the map in `file` are kept, and the identity they are kept under.
+bool keptFactsPlace(const std::string& cacheFolder, const HeightMapFile& file, const std::string& name,
+                    const std::string& key, fs::path& place, std::string& identity) {
+    if (cacheFolder.empty() || isGdalVirtualPath(file.path)) return false;
+    std::error_code error;
+    const std::string absolute = fs::weakly_canonical(fs::absolute(file.path, error), error).string();
+    std::string message;
+    if (!identityOf(absolute, file.files(), name + " " + key, identity, message)) return false;
+    place = fs::path(pyramidFolder(cacheFolder, absolute)) / name;
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> keptMapFacts(const std::string& cacheFolder, const HeightMapFile& file,
+                                        const std::string& name, const std::string& key) {
+    fs::path place;
+    std::string identity;
+    if (!keptFactsPlace(cacheFolder, file, name, key, place, identity)) return std::nullopt;
+    const std::string text = readText(place);
+    if (text.size() < identity.size() || text.compare(0, identity.size(), identity) != 0) return std::nullopt;
+    return text.substr(identity.size());
+}
+
+void keepMapFacts(const std::string& cacheFolder, const HeightMapFile& file, const std::string& name,
+                  const std::string& key, const std::string& bytes) {
+    fs::path place;
+    std::string identity;
+    if (!keptFactsPlace(cacheFolder, file, name, key, place, identity)) return;
+    std::error_code error;
+    fs::create_directories(place.parent_path(), error);
+    std::string ignored;
+    if (!error) replaceFile(place.string(), identity + bytes, ignored);
 }

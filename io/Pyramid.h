@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 // Told the share of a pyramid build done, from 0 to 1 (1 once, when the build has succeeded, else
@@ -40,6 +41,18 @@ PyramidProgress pyramidProgressBar(const std::string& program, const std::string
 std::unique_ptr<TileSource> openTileSource(HeightMapFile& file, const std::string& cacheFolder,
                                            const PyramidProgress& progress, std::string& message,
                                            int tileQuads = TILE_QUADS);
+
+// What is computed once from the map in `file` (say, the error tree that level of detail builds
+// from its samples), kept in the map's folder of `cacheFolder`, beside its pyramid, under the same
+// identity (the size and modification time of every file the map is made of) and `key`, what else
+// it depends on (the options its samples were read by): the bytes kept as `name`, or nothing when
+// none are kept for the map as it is now and that key. Remote maps keep nothing.
+std::optional<std::string> keptMapFacts(const std::string& cacheFolder, const HeightMapFile& file,
+                                        const std::string& name, const std::string& key);
+// Keeps the bytes for keptMapFacts, written whole or not at all; a cache folder that cannot be
+// written only costs computing them again.
+void keepMapFacts(const std::string& cacheFolder, const HeightMapFile& file, const std::string& name,
+                  const std::string& key, const std::string& bytes);
 
 // The pyramid's folder for the map at `path` in `cacheFolder` (named by a hash of its absolute path),
 // whether or not it exists.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -46,6 +47,16 @@ int largestWholeSide() {
     return std::min(static_cast<int>(largestTexture), MAX_BITMAP_SIDE);
 }
 
+
+// Where a map's level-of-detail tree is kept beside its pyramid, and what else it depends on: the
+// way of building it and the options its samples were read by.
+const char* const LOD_TREE_NAME = "lod-tree";
+std::string lodTreeKey(const ElevationOptions& read) {
+    char key[128];
+    std::snprintf(key, sizeof key, "1, nodes of %d quads, voids %s, sea %s at %a", TerrainLodTree::GRID_QUADS,
+                  read.fillVoids ? "filled" : "kept", read.hasSea ? "on" : "off", read.seaLevelMetres);
+    return key;
+}
 
 // The program's name as its diagnostics begin: kelta, or the tool that runs its start-up.
 std::string programName() {
@@ -151,8 +162,14 @@ std::unique_ptr<TerrainSurface> Terrain::makeWholeSurface(HeightMapFile& file, b
         mesh = fullMesh.get();
         made = std::move(fullMesh);
     } else {
-        std::unique_ptr<TerrainLod> detailed = TerrainLod::create(map, geometry, options.lodErrorPixels, message);
+        // Building the tree costs many times reading the map, so it is kept for the next start.
+        const std::string cacheFolder = pyramidCacheFolder();
+        const std::string treeKey = lodTreeKey(file.options);
+        std::unique_ptr<TerrainLod> detailed =
+            TerrainLod::create(map, geometry, options.lodErrorPixels,
+                               keptMapFacts(cacheFolder, file, LOD_TREE_NAME, treeKey), message);
         if (!detailed) return nullptr;
+        if (!detailed->treeWasKept()) keepMapFacts(cacheFolder, file, LOD_TREE_NAME, treeKey, detailed->tree.kept());
         lod = detailed.get();
         made = std::move(detailed);
         std::cout << "Level of detail: " << lod->tree.levelCount() << " levels over " << gridWidth << " x "

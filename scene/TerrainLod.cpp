@@ -16,7 +16,8 @@ namespace {
 
 }  // namespace
 
-TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry, float errorPixels)
+TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry, float errorPixels,
+                       const std::optional<std::string>& keptTree)
     : tree(map.width, map.height, geometry),
       errorPixels(errorPixels),
       width(map.width),
@@ -34,13 +35,17 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
     // A driver may fill a new texture's memory first (llvmpipe zeroes it page by page, which takes
     // as long as the tree), so the tree is built meanwhile on a thread of its own, and the texture
     // filled band by band once both are done.
+    tookKeptTree = keptTree && tree.takeKept(*keptTree);
     std::string treeFailure;
-    std::thread treeBuilder([&] {
-        const auto addBand = [this](int index, const TerrainLodTree::Band&, const uint16_t* rows) {
-            tree.addBand(index, rows);
-        };
-        forEachBand(map, addBand, treeFailure);
-    });
+    std::thread treeBuilder;
+    if (!tookKeptTree) {
+        treeBuilder = std::thread([&] {
+            const auto addBand = [this](int index, const TerrainLodTree::Band&, const uint16_t* rows) {
+                tree.addBand(index, rows);
+            };
+            forEachBand(map, addBand, treeFailure);
+        });
+    }
     glGenTextures(1, &heightTexture);
     glActiveTexture(GL_TEXTURE0 + LOD_HEIGHTS_UNIT);
     glBindTexture(GL_TEXTURE_2D, heightTexture);
@@ -48,7 +53,7 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
     // Integer textures are only complete with nearest filtering; the shaders fetch texels directly anyway.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    treeBuilder.join();
+    if (treeBuilder.joinable()) treeBuilder.join();
     failure = treeFailure;
     if (failure.empty()) {
         // Rows of 16-bit samples are only two-byte aligned.
@@ -65,9 +70,10 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
 }
 
 std::unique_ptr<TerrainLod> TerrainLod::create(const HeightSamples& map, const TerrainGeometry& geometry,
-                                               float errorPixels, std::string& failure) {
+                                               float errorPixels, const std::optional<std::string>& keptTree,
+                                               std::string& failure) {
     // The constructor is private: only a surface that could be built is handed out.
-    std::unique_ptr<TerrainLod> lod(new TerrainLod(map, geometry, errorPixels));
+    std::unique_ptr<TerrainLod> lod(new TerrainLod(map, geometry, errorPixels, keptTree));
     failure = lod->failure;
     return failure.empty() ? std::move(lod) : nullptr;
 }

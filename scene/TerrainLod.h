@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "io/HeightMap.h"
@@ -29,12 +30,16 @@ public:
     // Largest projected geometric error allowed, in pixels.
     float errorPixels = 1.0f;
 
-    // Builds the tree from the samples and uploads them and their voids, placed by the geometry, a
-    // band of rows at a time, and builds the programs; the map may be freed afterwards. Null, with
-    // the line that says why in `failure`, for a map too large for this GPU or whose samples left in
-    // its file could not be read.
+    // Builds the tree from the samples, or takes it from `keptTree` (TerrainLodTree::kept of the
+    // same samples) when that holds one of their size, and uploads the samples and their voids,
+    // placed by the geometry, a band of rows at a time, and builds the programs; the map may be
+    // freed afterwards. Null, with the line that says why in `failure`, for a map too large for this
+    // GPU or whose samples left in its file could not be read.
     static std::unique_ptr<TerrainLod> create(const HeightSamples& map, const TerrainGeometry& geometry,
-                                              float errorPixels, std::string& failure);
+                                              float errorPixels, const std::optional<std::string>& keptTree,
+                                              std::string& failure);
+    // Whether the tree was taken from the kept one rather than built.
+    bool treeWasKept() const { return tookKeptTree; }
     // Deletes its textures and programs: the context that made them must be current.
     ~TerrainLod() override;
     TerrainLod(const TerrainLod&) = delete;
@@ -46,10 +51,12 @@ public:
     uint64_t primitiveCount() const override { return lastPrimitiveCount; }
 
 private:
-    TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry, float errorPixels);
+    TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry, float errorPixels,
+               const std::optional<std::string>& keptTree);
 
     // Empty, or why the surface could not be built.
     std::string failure;
+    bool tookKeptTree = false;
     GLuint heightTexture = 0;
     // Zero when the map has no voids.
     GLuint voidCellTexture = 0;

@@ -382,6 +382,50 @@ void TerrainLodTree::addCutShortDistances(int level, const Band& band, const uin
     largestCutShortDistances[size_t(level)] = largest;
 }
 
+namespace {
+
+template <typename Value>
+void put(std::string& bytes, const Value* values, size_t count) {
+    bytes.append(reinterpret_cast<const char*>(values), count * sizeof(Value));
+}
+
+template <typename Value>
+bool take(const std::string& bytes, size_t& at, Value* values, size_t count) {
+    if (bytes.size() - at < count * sizeof(Value)) return false;
+    std::memcpy(values, bytes.data() + at, count * sizeof(Value));
+    at += count * sizeof(Value);
+    return true;
+}
+
+}  // namespace
+
+std::string TerrainLodTree::kept() const {
+    std::string bytes;
+    const int32_t size[3] = {width, height, levelCount()};
+    put(bytes, size, 3);
+    put(bytes, largestMidpointGaps.data(), largestMidpointGaps.size());
+    put(bytes, largestCutShortDistances.data(), largestCutShortDistances.size());
+    for (const std::vector<Bounds>& level : nodeBounds) put(bytes, level.data(), level.size());
+    return bytes;
+}
+
+bool TerrainLodTree::takeKept(const std::string& bytes) {
+    size_t at = 0;
+    int32_t size[3] = {};
+    if (!take(bytes, at, size, 3) || size[0] != width || size[1] != height || size[2] != levelCount()) return false;
+    std::vector<int32_t> gaps(largestMidpointGaps.size());
+    std::vector<float> distances(largestCutShortDistances.size());
+    std::vector<std::vector<Bounds>> bounds = nodeBounds;
+    bool whole = take(bytes, at, gaps.data(), gaps.size()) && take(bytes, at, distances.data(), distances.size());
+    for (std::vector<Bounds>& level : bounds) whole = whole && take(bytes, at, level.data(), level.size());
+    if (!whole || at != bytes.size()) return false;
+    largestMidpointGaps = std::move(gaps);
+    largestCutShortDistances = std::move(distances);
+    nodeBounds = std::move(bounds);
+    settleLevelErrors();
+    return true;
+}
+
 void TerrainLodTree::settleLevelErrors() {
     // The gaps are twice a sample's distance from its vertices' midpoint.
     const float perValue = std::fabs(heightPerValue);

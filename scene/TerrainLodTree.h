@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "math/Math.h"
@@ -101,6 +102,12 @@ public:
     // Takes band `index`'s readRows rows, bottom row first, starting at its firstRow. The tree is
     // complete once every band has been given, in any order, each once.
     void addBand(int index, const uint16_t* rows);
+
+    // What the bands settled, in sample steps (so whatever the geometry), as bytes to keep, and
+    // taken back instead of the bands: false, leaving the tree as it was, for bytes that are not
+    // those of a tree of this size.
+    std::string kept() const;
+    bool takeKept(const std::string& bytes);
 
     int levelCount() const { return static_cast<int>(levelErrors.size()); }
     // The largest height difference between level k's surface and the full-resolution one.

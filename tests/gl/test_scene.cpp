@@ -516,7 +516,7 @@ TEST_F(Scene, LevelOfDetailLeavesTheUnpackAlignmentAsItFoundIt) {
     const HeightSamples map{5, 5, 255, std::vector<uint16_t>(5 * 5, 0), std::vector<uint8_t>(5 * 5, 0), {}};
     glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
     std::string failure;
-    ASSERT_TRUE(TerrainLod::create(map, imageMapGeometry(1.0f, 20.0f, 255), 1.0f, failure)) << failure;
+    ASSERT_TRUE(TerrainLod::create(map, imageMapGeometry(1.0f, 20.0f, 255), 1.0f, std::nullopt, failure)) << failure;
     GLint alignment = 0;
     glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);  // GL's default, for the tests that follow

@@ -1,5 +1,6 @@
 """The level-of-detail terrain against the full mesh: kelta-shot pictures of the same poses,
 drawn both ways, differ in at most 1% of their pixels by more than 8 levels."""
+import glob
 import math
 import os
 import struct
@@ -90,6 +91,32 @@ class LevelOfDetailTest(unittest.TestCase):
     def test_elevation_map_looks_the_same(self):
         with XServer() as server, tempfile.TemporaryDirectory() as work:
             self.compare(server, work, ["--map", OLINDA], POSES_OLINDA)
+
+    def test_a_kept_tree_draws_the_picture_a_built_one_does_until_the_map_changes(self):
+        with XServer() as server, tempfile.TemporaryDirectory() as work:
+            path = os.path.join(work, "hilly.r16")
+            hilly_border_map(path)
+            env = dict(server.env(), XDG_CACHE_HOME=os.path.join(work, "cache"))
+            kept_trees = os.path.join(work, "cache", "kelta", "*", "lod-tree")
+
+            def shot(name, cache_env):
+                out = os.path.join(work, name + ".png")
+                result = subprocess.run([SHOT, "--lod", "--map", path, *POSES_BORDER["border"], "--output", out],
+                                        cwd=DATA_DIR, env=cache_env, capture_output=True, text=True, timeout=TIMEOUT)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                with open(out, "rb") as picture:
+                    return picture.read()
+
+            built = shot("built", env)
+            self.assertEqual(len(glob.glob(kept_trees)), 1, "no tree kept")
+            self.assertEqual(shot("kept", env), built)
+            # A map changed in place, to a flat one: a kept tree of the hills would cull its ground.
+            with open(path, "wb") as stream:
+                stream.write(b"\x00\x80" * (257 * 257))
+            changed = shot("changed", env)
+            fresh = shot("fresh", dict(env, XDG_CACHE_HOME=os.path.join(work, "fresh-cache")))
+            self.assertEqual(changed, fresh)
+            self.assertNotEqual(changed, built)
 
     def test_borders_shade_as_the_full_mesh(self):
         with XServer() as server, tempfile.TemporaryDirectory() as work:

@@ -207,6 +207,31 @@ TEST(Pyramid, ABuildSeesTheMapsLowestAndHighestHeightWhateverItsSamplesAndVoids)
     }
 }
 
+TEST(Pyramid, FactsKeptOfAMapAreItsOwnUntilItOrWhatTheyDependOnChanges) {
+    TempFolder folder;
+    const std::string cache = folder / "cache";
+    const std::string map = writeMap(folder, 7.0);
+    const auto opened = [](const std::string& path) {
+        std::string message;
+        std::unique_ptr<HeightMapFile> file = HeightMapFile::open(path, ElevationOptions(), message);
+        EXPECT_TRUE(file) << message;
+        return file;
+    };
+    const std::string bytes("tree\0with a zero", 16);
+    keepMapFacts(cache, *opened(map), "tree", "key 1", bytes);
+    EXPECT_EQ(keptMapFacts(cache, *opened(map), "tree", "key 1"), bytes);
+    EXPECT_EQ(keptMapFacts(cache, *opened(map), "tree", "key 2"), std::nullopt) << "kept under another key";
+    EXPECT_EQ(keptMapFacts(cache, *opened(map), "errors", "key 1"), std::nullopt) << "kept under another name";
+    EXPECT_EQ(keptMapFacts("", *opened(map), "tree", "key 1"), std::nullopt) << "no cache folder";
+    // Building the map's pyramid keeps its facts beside it.
+    ASSERT_TRUE(open(map, cache).source);
+    EXPECT_EQ(keptMapFacts(cache, *opened(map), "tree", "key 1"), bytes);
+
+    writeMap(folder, 9.0);
+    fs::last_write_time(map, fs::last_write_time(map) + std::chrono::seconds(1));
+    EXPECT_EQ(keptMapFacts(cache, *opened(map), "tree", "key 1"), std::nullopt) << "the map changed";
+}
+
 TEST(Pyramid, AMosaicIsRebuiltWhenOneOfItsTilesChanges) {
     TempFolder folder;
     const std::string cache = folder / "cache";

@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "scene/TerrainLodTree.h"
@@ -98,7 +99,7 @@ TEST(TerrainLodTree, LevelErrorsBoundEachLevelsDistanceFromEverySample) {
     }
 }
 
-TEST(TerrainLodTree, BandsOwnEachRowOnceAndGivenInAnyOrderBuildTheWholeMapsTree) {
+TEST(TerrainLodTree, BandsOwnEachRowOnceAndGivenInAnyOrderOrKeptBuildTheWholeMapsTree) {
     const struct {
         int width, height;
     } sizes[] = {{1, 1}, {40, 1}, {2, 125}, {100, 18}, {33, 33}, {301, 257}, {130, 600}};
@@ -125,11 +126,21 @@ TEST(TerrainLodTree, BandsOwnEachRowOnceAndGivenInAnyOrderBuildTheWholeMapsTree)
         for (int index = banded.bandCount() - 1; index >= 0; --index) {
             banded.addBand(index, samples.data() + size_t(banded.band(index).firstRow) * size_t(size.width));
         }
+        // The tree kept for the next start and taken back is the same tree; a kept tree cut short
+        // or of another size is refused.
+        const std::string kept = whole.kept();
+        TerrainLodTree restored(size.width, size.height, geometry);
+        ASSERT_TRUE(restored.takeKept(kept)) << size.width << " x " << size.height;
+        EXPECT_FALSE(TerrainLodTree(size.width, size.height, geometry).takeKept(kept.substr(0, kept.size() - 1)));
+        EXPECT_FALSE(TerrainLodTree(size.width, size.height, geometry).takeKept(kept + "x"));
+        EXPECT_FALSE(TerrainLodTree(size.width + 1, size.height, geometry).takeKept(kept));
         for (int level = 0; level < whole.levelCount(); ++level) {
             EXPECT_EQ(banded.levelError(level), whole.levelError(level)) << size.width << " x " << size.height;
+            EXPECT_EQ(restored.levelError(level), whole.levelError(level)) << size.width << " x " << size.height;
         }
         whole.setViewport(600.0f, 1.0f);
         banded.setViewport(600.0f, 1.0f);
+        restored.setViewport(600.0f, 1.0f);
         // Only what rises above the rolling ground is in view: the nodes over the peak.
         Frustum aboveTheGround = everything();
         aboveTheGround.planes[0] = vec4{0, 1, 0, -16};
@@ -140,6 +151,10 @@ TEST(TerrainLodTree, BandsOwnEachRowOnceAndGivenInAnyOrderBuildTheWholeMapsTree)
         EXPECT_FALSE(fromWhole.wholeNodes.empty() && fromWhole.quarterNodes.empty());
         EXPECT_EQ(nodes(fromBands.wholeNodes), nodes(fromWhole.wholeNodes)) << size.width << " x " << size.height;
         EXPECT_EQ(nodes(fromBands.quarterNodes), nodes(fromWhole.quarterNodes)) << size.width << " x " << size.height;
+        LodSelection fromKept;
+        restored.select(eye, aboveTheGround, fromKept);
+        EXPECT_EQ(nodes(fromKept.wholeNodes), nodes(fromWhole.wholeNodes)) << size.width << " x " << size.height;
+        EXPECT_EQ(nodes(fromKept.quarterNodes), nodes(fromWhole.quarterNodes)) << size.width << " x " << size.height;
     }
 }
 
