@@ -60,7 +60,9 @@ std::string lodTreeKey(const ElevationOptions& read) {
 
 // The program's name as its diagnostics begin: kelta, or the tool that runs its start-up.
 std::string programName() {
-    return std::filesystem::path(Application::instance().argv[0]).filename().string();
+    const Application& application = Application::instance();
+    if (application.argc < 1 || application.argv == nullptr) return "kelta";
+    return std::filesystem::path(application.argv[0]).filename().string();
 }
 
 }  // namespace

@@ -222,6 +222,20 @@ protected:
         return app.terrain.get();
     }
 
+    // Builds a terrain as a map opened while the program runs is: from the opened map and options
+    // of its own, whatever the command line and the application's options say.
+    Terrain* makeTerrainFrom(const std::string& path, const TerrainOptions& options) {
+        std::string message;
+        std::unique_ptr<HeightMapFile> map = HeightMapFile::open(path, elevationOptionsOf(options), message);
+        EXPECT_TRUE(map) << message;
+        TerrainArguments arguments;
+        arguments.heightMapPath = path;
+        Application& app = gltest::application();
+        if (app.terrain) earlierTerrains.push_back(std::move(app.terrain));
+        app.terrain = std::make_unique<Terrain>(app.initialTerrainShader.get(), std::move(map), arguments, options);
+        return app.terrain.get();
+    }
+
     // Looks from eye along direction (up is -z for views straight up or down).
     void look(const vec3& eye, const vec3& direction, const vec3& up = {0.0f, 1.0f, 0.0f}) {
         camera.position = eye;
@@ -1073,9 +1087,14 @@ TEST_F(Scene, ReleasingATerrainDeletesItsObjectsAndEndsItsReaders) {
     for (const auto& each : cases) {
         const size_t threadsBefore = threads();
         const Streaming streaming(mapFolder, 4);
-        app.terrainOptions.stream = each.stream;
-        app.terrainOptions.levelOfDetail = each.levelOfDetail;
-        Terrain& terrain = *makeTerrain({path, "1", "10"});
+        TerrainOptions options;
+        options.stream = each.stream;
+        options.levelOfDetail = each.levelOfDetail;
+        Terrain& terrain = *makeTerrainFrom(path, options);
+        // Drawn as its own options say, not as the application's do.
+        EXPECT_EQ(terrain.mesh != nullptr, !each.stream && !each.levelOfDetail) << each.surface;
+        EXPECT_EQ(terrain.lod != nullptr, each.levelOfDetail) << each.surface;
+        EXPECT_EQ(terrain.stream != nullptr, each.stream) << each.surface;
         look({100.0f, 40.0f, -100.0f}, normalize(vec3{1.0f, -0.5f, -1.0f}));
         drawTerrain(terrain, 5);
         std::vector<GLuint> textures{terrain.atlas->id};
