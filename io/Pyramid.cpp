@@ -94,6 +94,9 @@ std::string readText(const fs::path& path) {
 struct SeenBounds {
     HeightRule rule;
     HeightBounds bounds{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    // Whether the map's bounds are of use: an 8- or 16-bit image map's values are its heights as
+    // they are, so a build of one reads only the rows it keeps.
+    bool wanted = true;
     bool sawAll = false;
     // Before GDAL 3.7 signed bytes are unsigned ones with a note beside them (as GdalRaster reads them).
     bool signedBytes = false;
@@ -324,6 +327,8 @@ bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, Buil
     const GDALDataType type = GDALGetRasterDataType(base);
     const size_t sampleBytes = static_cast<size_t>(GDALGetDataTypeSizeBytes(type));
     const size_t fromRowBytes = size_t(fromWidth) * sampleBytes;
+    // Every row is read where the bounds are seen, else only the rows kept, one by one.
+    const bool everyRow = level == 1 && seen.wanted;
     const int rowsAtOnce = static_cast<int>(std::max<size_t>(1, STRIP_BYTES / (2 * fromRowBytes)));
     std::vector<unsigned char> strip, decimated;
     try {
@@ -336,7 +341,7 @@ bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, Buil
     const int firstColumn = mirroring.columns ? (fromWidth - 1) % 2 : 0;
     const int firstRow = mirroring.rows ? (fromHeight - 1) % 2 : 0;
     // The row a mirrored decimation steps over is still the map's, and its bounds'.
-    if (level == 1 && firstRow == 1) {
+    if (everyRow && firstRow == 1) {
         if (GDALRasterIO(from, GF_Read, 0, 0, fromWidth, 1, strip.data(), fromWidth, 1, type, 0, 0) != CE_None) {
             message = "reading level 0 failed";
             return false;
@@ -346,14 +351,25 @@ bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, Buil
     for (int toRow = 0; toRow < toHeight; toRow += rowsAtOnce) {
         const int rows = std::min(rowsAtOnce, toHeight - toRow);
         const int fromRows = std::min(2 * rows, fromHeight - firstRow - 2 * toRow);
-        if (GDALRasterIO(from, GF_Read, 0, firstRow + 2 * toRow, fromWidth, fromRows, strip.data(), fromWidth,
-                         fromRows, type, 0, 0) != CE_None) {
+        bool read = true;
+        if (everyRow) {
+            read = GDALRasterIO(from, GF_Read, 0, firstRow + 2 * toRow, fromWidth, fromRows, strip.data(), fromWidth,
+                                fromRows, type, 0, 0) == CE_None;
+            if (read) seen.see(strip.data(), type, size_t(fromWidth) * size_t(fromRows));
+        } else {
+            for (int row = 0; row < rows && read; ++row) {
+                read = GDALRasterIO(from, GF_Read, 0, firstRow + 2 * (toRow + row), fromWidth, 1,
+                                    strip.data() + size_t(row) * fromRowBytes, fromWidth, 1, type, 0, 0) == CE_None;
+            }
+        }
+        if (!read) {
             message = "reading level " + std::to_string(level - 1) + " failed";
             return false;
         }
-        if (level == 1) seen.see(strip.data(), type, size_t(fromWidth) * size_t(fromRows));
+        const int rowStep = everyRow ? 2 : 1;
         for (int row = 0; row < rows; ++row) {
-            const unsigned char* source = strip.data() + size_t(2 * row) * fromRowBytes + size_t(firstColumn) * sampleBytes;
+            const unsigned char* source =
+                strip.data() + size_t(rowStep * row) * fromRowBytes + size_t(firstColumn) * sampleBytes;
             unsigned char* target = decimated.data() + size_t(row) * size_t(toWidth) * sampleBytes;
             switch (sampleBytes) {
                 case 1: keepEveryOther<1>(source, target, toWidth); break;
@@ -410,7 +426,7 @@ bool buildLevels(const fs::path& base, const std::vector<int>& factors, BuildPro
             return false;
         }
     }
-    seen.sawAll = true;
+    seen.sawAll = seen.wanted;
     dataset.reset();
     // Some failures, such as a full disk while the last blocks are flushed, have no other sign.
     if (messages.sawFailure()) {
@@ -632,6 +648,13 @@ std::optional<HeightBounds> statisticsBounds(const RasterInfo& info, const Heigh
     return HeightBounds{std::min(a, b), std::max(a, b)};
 }
 
+// Whether the map's lowest and highest heights are of use beyond what its coarsest level tells:
+// they are an elevation map's, and they spread the values of image maps of other sample types than
+// 8- and 16-bit ones, whose values are their heights as they are.
+bool boundsMatter(const RasterInfo& info) {
+    return info.grid.geoTransform || (info.sampleType != SampleType::UInt8 && info.sampleType != SampleType::UInt16);
+}
+
 HeightRule ruleBeforeSea(const RasterInfo& info, const ElevationOptions& options) {
     HeightRule rule = HeightRule::of(info, options);
     rule.seaLevel.reset();
@@ -676,6 +699,7 @@ std::unique_ptr<TileSource> openTileSource(HeightMapFile& file, const std::strin
     facts.isRaw = !raster;
     SeenBounds seen;
     if (facts.isRaw) {
+        seen.wanted = false;
         facts.width = file.width;
         facts.height = file.height;
         facts.files.push_back(absolute);
@@ -697,7 +721,7 @@ std::unique_ptr<TileSource> openTileSource(HeightMapFile& file, const std::strin
         if (decimate) {
             TileSourceFacts own{"its own overviews", "", true, statisticsBounds(info, rule)};
             std::string identity;
-            if (!own.bounds && !cacheFolder.empty() && identityOf(absolute, facts.files, quadsText(tileQuads), identity, message)) {
+            if (!own.bounds && boundsMatter(info) && !cacheFolder.empty() && identityOf(absolute, facts.files, quadsText(tileQuads), identity, message)) {
                 const fs::path kept = fs::path(pyramidFolder(cacheFolder, absolute)) / BOUNDS;
                 own.bounds = keptBounds(kept, identity);
                 HeightBounds measured;
@@ -713,6 +737,7 @@ std::unique_ptr<TileSource> openTileSource(HeightMapFile& file, const std::strin
         facts.copiesSamples = copiesSamples(facts.files);
         seen.rule = rule;
         seen.signedBytes = info.sampleType == SampleType::Int8;
+        seen.wanted = boundsMatter(info);
     }
     if (cacheFolder.empty()) {
         message = "No folder for the pyramid of " + path + ": neither XDG_CACHE_HOME nor HOME is set";
@@ -741,7 +766,7 @@ std::unique_ptr<TileSource> openTileSource(HeightMapFile& file, const std::strin
             replaceFile((folder / BOUNDS).string(), boundsText(identity, seen.bounds), ignored);
         }
         std::unique_ptr<RasterSource> pyramid = openRaster(base.string(), message);
-        if (pyramid && !levels.bounds) {
+        if (pyramid && !levels.bounds && seen.wanted) {
             HeightBounds measured;
             if (!measureAndKeepBounds(*pyramid, seen.rule, folder / BOUNDS, identity, measured, message)) return nullptr;
             levels.bounds = measured;

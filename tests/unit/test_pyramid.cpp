@@ -33,15 +33,16 @@ namespace {
 const int QUADS = 16;
 
 // A 600 x 700 elevation map without overviews, whose samples are all `value` but the first, its
-// western edge at `west`.
-std::string writeMap(const TempFolder& folder, double value, const std::string& name = "map.tif", double west = 0.0) {
+// western edge at `west`; an image map (no place on the ground) unless `placed`.
+std::string writeMap(const TempFolder& folder, double value, const std::string& name = "map.tif", double west = 0.0,
+                     bool placed = true) {
     gdaltest::Raster raster;
     raster.width = 600;
     raster.height = 700;
     raster.type = GDT_UInt16;
     raster.values.assign(size_t(raster.width) * raster.height, value);
     raster.values[0] = 1.0;
-    raster.geoTransform = {{west, 1.0, 0.0, 0.0, 0.0, -1.0}};
+    if (placed) raster.geoTransform = {{west, 1.0, 0.0, 0.0, 0.0, -1.0}};
     const std::string path = folder / name;
     EXPECT_TRUE(gdaltest::writeFile(gdaltest::inMemory(raster).get(), path, name == "map.png" ? "PNG" : "GTiff"));
     return path;
@@ -96,11 +97,13 @@ std::pair<float, float> coarsestSamples(const TileSource& source) {
 }  // namespace
 
 TEST(Pyramid, IsBuiltOnceAndReusedUntilTheMapChanges) {
-    // A PNG, which GDAL decodes only from its start, has its samples copied into the pyramid too.
-    for (const std::string name : {"map.tif", "map.png"}) {
+    // A PNG, which GDAL decodes only from its start, has its samples copied into the pyramid too;
+    // an image map's build reads only the rows it keeps.
+    for (const auto& [name, placed] : {std::pair<std::string, bool>{"map.tif", true}, {"map.png", true},
+                                       {"image.tif", false}}) {
         TempFolder folder;
         const std::string cache = folder / "cache";
-        const std::string map = writeMap(folder, 7.0, name);
+        const std::string map = writeMap(folder, 7.0, name, 0.0, placed);
         const Opened first = open(map, cache);
         ASSERT_TRUE(first.source) << first.message;
         ASSERT_FALSE(first.progress.empty());
@@ -131,7 +134,7 @@ TEST(Pyramid, IsBuiltOnceAndReusedUntilTheMapChanges) {
         ASSERT_TRUE(relative.source) << relative.message;
         EXPECT_TRUE(relative.progress.empty()) << "built again for a relative name";
 
-        writeMap(folder, 9.0, name);
+        writeMap(folder, 9.0, name, 0.0, placed);
         fs::last_write_time(map, fs::last_write_time(map) + std::chrono::seconds(1));
         const Opened changed = open(map, cache);
         ASSERT_TRUE(changed.source) << changed.message;
