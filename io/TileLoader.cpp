@@ -77,7 +77,7 @@ void TileLoader::takeFinished(std::vector<Tile>& finished) {
 
 void TileLoader::awaitFinished(std::chrono::milliseconds longest) {
     std::unique_lock<std::mutex> lock(shared->guard);
-    shared->tileFinished.wait_for(lock, longest, [this] { return !shared->finishedTiles.empty(); });
+    shared->tileFinished.wait_for(lock, longest, [this] { return shared->waiting.empty() && shared->beingRead.empty(); });
 }
 
 std::optional<std::string> TileLoader::failure() {
@@ -113,6 +113,7 @@ void TileLoader::Shared::read() {
         } else {
             failedAt[key] = std::chrono::steady_clock::now();
             if (!firstFailure) firstFailure = message;
+            tileFinished.notify_all();
         }
     }
 }

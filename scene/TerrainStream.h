@@ -72,7 +72,8 @@ public:
     // What draw does before it draws, for a still picture that waits for its tiles without drawing
     // frames: true when the view wants nothing that the cache does not hold.
     bool takeArrivals(const TerrainView& view);
-    // Waits until a tile that takeArrivals could take in is there, or `longest` has passed.
+    // Waits until the tiles asked for have arrived, or `longest` has passed; not at all while
+    // arrived tiles wait for takeArrivals.
     void awaitArrivals(std::chrono::milliseconds longest);
     // Shows every tile that is fading in as if its fade had ended: a still need not wait for the clock.
     void finishFades();
