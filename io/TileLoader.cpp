@@ -21,6 +21,7 @@ struct TileLoader::Shared {
     const std::chrono::milliseconds retryPause;
     std::mutex guard;
     std::condition_variable wakeReaders;
+    std::condition_variable tileFinished;
     bool stopping = false;
     std::deque<TileKey> waiting;
     std::unordered_set<TileKey, TileKeyHash> beingRead;
@@ -74,6 +75,11 @@ void TileLoader::takeFinished(std::vector<Tile>& finished) {
     shared->finishedTiles.clear();
 }
 
+void TileLoader::awaitFinished(std::chrono::milliseconds longest) {
+    std::unique_lock<std::mutex> lock(shared->guard);
+    shared->tileFinished.wait_for(lock, longest, [this] { return shared->waiting.empty() && shared->beingRead.empty(); });
+}
+
 std::optional<std::string> TileLoader::failure() {
     const std::lock_guard<std::mutex> lock(shared->guard);
     if (shared->failureTold || !shared->firstFailure) return std::nullopt;
@@ -103,9 +109,11 @@ void TileLoader::Shared::read() {
             failedAt.erase(key);
             readNotTaken.insert(key);
             finishedTiles.push_back(std::move(tile));
+            tileFinished.notify_all();
         } else {
             failedAt[key] = std::chrono::steady_clock::now();
             if (!firstFailure) firstFailure = message;
+            tileFinished.notify_all();
         }
     }
 }

@@ -32,6 +32,10 @@ public:
     void request(const std::vector<TileKey>& wanted);
     // Appends the tiles read since the last call to `finished`, without waiting.
     void takeFinished(std::vector<Tile>& finished);
+    // Waits until every tile asked for has been read (or its read has failed) or `longest` has
+    // passed, for a caller that has nothing to do meanwhile. Taking the whole wish list's tiles
+    // before asking again is what frames far slower than the readers do.
+    void awaitFinished(std::chrono::milliseconds longest);
     // The first failure's message, once: later calls give nothing, until the loader is made anew.
     std::optional<std::string> failure();
 

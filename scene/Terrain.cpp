@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -325,18 +325,41 @@ bool Terrain::isSettled() const { return surface->isSettled(); }
 
 StreamCounters Terrain::streamCounters() const { return surface->streamCounters(); }
 
-void Terrain::draw() {
-    Application& application = Application::instance();
+bool Terrain::settleWithoutDrawing(int viewportHeight, std::chrono::steady_clock::time_point deadline) {
+    if (!stream) return true;
+    // The longest the readers are waited on before the view asks them again: a failed read is only
+    // tried again when asked, and the deadline is looked at in between.
+    constexpr std::chrono::milliseconds LONGEST_WAIT{100};
+    const TerrainView view = applicationView(viewportHeight);
+    for (;;) {
+        const bool complete = stream->takeArrivals(view);
+        reportLostTiles();
+        if (complete) break;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        stream->awaitArrivals(LONGEST_WAIT);
+    }
+    stream->finishFades();
+    return true;
+}
+
+TerrainView Terrain::applicationView(int viewportHeight) const {
+    const Application& application = Application::instance();
     TerrainView view;
     view.modelview = application.modelview;
     view.projection = application.projection;
     view.eye = application.camera->position;
-    GLint viewport[4] = {};
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    view.viewportHeight = viewport[3];
+    view.viewportHeight = viewportHeight;
     view.time = static_cast<float>(application.time);
     view.mode = application.terrainMode;
     view.zeroToOneDepth = application.depthConvention == DepthConvention::Reversed;
+    return view;
+}
+
+void Terrain::draw() {
+    Application& application = Application::instance();
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const TerrainView view = applicationView(viewport[3]);
 
     TerrainShader& active = surface->program(view.mode, *shader);
     glUseProgram(active.program);

@@ -4,6 +4,7 @@
 
 #include <GL/glew.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -73,6 +74,12 @@ public:
     void setDrape(int width, int height, const uint8_t* rgba);
 
     void draw();
+    // For a still picture: brings a streamed map to the picture that frames of the current view,
+    // drawn into a viewport `viewportHeight` pixels high, would settle on, without drawing them.
+    // Takes in the tiles the view wants as they arrive, waiting on the readers in between, and then
+    // ends the fades at once, so that the next frame is the settled one. False when `deadline`
+    // passed with tiles still missing; the other surfaces are settled at once.
+    bool settleWithoutDrawing(int viewportHeight, std::chrono::steady_clock::time_point deadline);
 
     // Triangles the last frame drew (in the point modes, points).
     uint64_t trianglesPerFrame() const;
@@ -118,6 +125,8 @@ private:
     void finishStartUp(const Placement& placed);
     // Says once on standard error that tiles of a streamed map could not be read, and why.
     void reportLostTiles();
+    // The application's pose and settings as the surfaces draw for them.
+    TerrainView applicationView(int viewportHeight) const;
 
     // Reads the picture at `path` (as typed) and drapes it over the map, which lies where `grid` says.
     void loadDrape(const std::string& path, const RasterGrid& grid);

@@ -214,6 +214,7 @@ void TerrainStream::uploadWanted() {
     const auto start = std::chrono::steady_clock::now();
     const auto budget = std::chrono::duration<double>(UPLOAD_SECONDS_PER_FRAME);
     int uploaded = 0;
+    uploadsHeldBack = false;
     std::vector<TileKey> missing;
     for (const TileKey& key : wanted) {
         if (tileCache.find(key) >= 0) continue;
@@ -225,6 +226,7 @@ void TerrainStream::uploadWanted() {
             ++uploaded;
             continue;
         }
+        uploadsHeldBack = uploadsHeldBack || (tile != arrived.end() && !withinBudget);
         missing.push_back(key);
     }
     // Tiles that arrived for an earlier view and are no longer wanted are read again if wanted again.
@@ -235,7 +237,6 @@ void TerrainStream::uploadWanted() {
         }
     }
     missingLastFrame = missing.size();
-    if (!missing.empty()) ++framesMissingTiles;
     missing.erase(std::remove_if(missing.begin(), missing.end(),
                                  [this](const TileKey& key) { return arrived.count(key) != 0; }),
                   missing.end());
@@ -294,7 +295,7 @@ void TerrainStream::setUniforms(TerrainStreamShader& shader) const {
     glUniform2fv(shader.morphRangesLocation, MAX_LOD_LEVELS, morphRanges);
 }
 
-void TerrainStream::draw(const TerrainView& view, TerrainShader& program) {
+bool TerrainStream::takeArrivals(const TerrainView& view) {
     ++frame;
     takeArrivedTiles();
     // projection[1][1] is 1 / tan(fov / 2): a unit at distance one spans that many half-viewports.
@@ -303,6 +304,21 @@ void TerrainStream::draw(const TerrainView& view, TerrainShader& program) {
     nodeTree.select(view.eye, Frustum::fromClipMatrix(view.projection * view.modelview, view.zeroToOneDepth),
                     tileCache, wantedLimit, selection, wanted);
     uploadWanted();
+    return missingLastFrame == 0;
+}
+
+void TerrainStream::awaitArrivals(std::chrono::milliseconds longest) {
+    if (!uploadsHeldBack) loader->awaitFinished(longest);
+}
+
+void TerrainStream::finishFades() {
+    for (const int layer : fadingLayers) fades[size_t(layer)] = 1.0f;
+    fadingLayers.clear();
+    fadesChanged = true;
+}
+
+void TerrainStream::draw(const TerrainView& view, TerrainShader& program) {
+    if (!takeArrivals(view)) ++framesMissingTiles;
     advanceFades();
 
     setUniforms(static_cast<TerrainStreamShader&>(program));

@@ -7,6 +7,7 @@
 
 #include <GL/glew.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -68,6 +69,14 @@ public:
     // Takes the tiles that arrived, chooses the nodes for the view, uploads what they want within the
     // frame's budget, asks for the rest, and draws.
     void draw(const TerrainView& view, TerrainShader& program) override;
+    // What draw does before it draws, for a still picture that waits for its tiles without drawing
+    // frames: true when the view wants nothing that the cache does not hold.
+    bool takeArrivals(const TerrainView& view);
+    // Waits until the tiles asked for have arrived, or `longest` has passed; not at all while
+    // arrived tiles wait for takeArrivals.
+    void awaitArrivals(std::chrono::milliseconds longest);
+    // Shows every tile that is fading in as if its fade had ended: a still need not wait for the clock.
+    void finishFades();
     uint64_t primitiveCount() const override { return lastPrimitiveCount; }
     bool isSettled() const override;
     StreamCounters streamCounters() const override;
@@ -104,6 +113,8 @@ private:
     std::vector<TileKey> wanted;
     uint64_t frame = 0;
     size_t missingLastFrame = 0;
+    // Whether the last frame left tiles that had arrived for the next one, past its upload budget.
+    bool uploadsHeldBack = false;
     uint64_t framesMissingTiles = 0;
     uint64_t lastPrimitiveCount = 0;
     // Whether a tile with samples without data has been held: the fragment stages cut holes then.

@@ -1067,6 +1067,30 @@ TEST_F(Scene, StreamingLeavesNoCracksWithOnlyTheCoarsestTilesOrWhileFinerOnesFad
     EXPECT_TRUE(settle(terrain, [&] { EXPECT_EQ(clearPixels(drawOverMagenta()), 0) << "settled"; }));
 }
 
+// A still waits for its tiles without drawing frames and ends the fades at once: its one frame must
+// be the picture that frames settle on, with nothing missing nor half faded.
+TEST_F(Scene, AStreamedStillSettledWithoutDrawingIsThePictureFramesSettleOn) {
+    std::mt19937 random(7);
+    const std::string path = writeMap("still.bmp", 1025, 1025, [&](int, int) { return static_cast<uint8_t>(random()); });
+    const Streaming streaming(mapFolder, 64);
+    look({40.0f, 60.0f, -40.0f}, normalize(vec3{1.0f, -1.0f, -1.0f}));
+    Terrain& byFrames = *makeTerrain({path, "1", "10"});
+    ASSERT_TRUE(settle(byFrames, [&] { drawTerrain(byFrames, 5); }));
+    const std::vector<float> expected = drawTerrain(byFrames, 5);
+
+    Terrain& still = *makeTerrain({path, "1", "10"});
+    // A clock that stands still: only ending the fades can show the arrived tiles whole.
+    still.stream->clock = [] { return 0.0; };
+    const auto now = std::chrono::steady_clock::now();
+    EXPECT_FALSE(still.settleWithoutDrawing(SIZE, now - std::chrono::seconds(1)))
+        << "a deadline passed while the view still wanted tiles";
+    ASSERT_TRUE(still.settleWithoutDrawing(SIZE, now + std::chrono::seconds(60)));
+    EXPECT_EQ(still.trianglesPerFrame(), 0u) << "settling drew";
+    EXPECT_GT(still.streamCounters().tilesLoaded, 5u) << "nothing beyond the pinned levels was wanted";
+    EXPECT_TRUE(drawTerrain(still, 5) == expected) << "the still is not the settled frames' picture";
+    EXPECT_TRUE(still.isSettled());
+}
+
 // A terrain replaced while the program runs must give back all it held: its GL objects while the
 // context lives, its background readers, its memory.
 TEST_F(Scene, ReleasingATerrainDeletesItsObjectsAndEndsItsReaders) {

@@ -15,6 +15,7 @@
 #include "app/Callbacks.h"
 #include "math/Camera.h"
 #include "post/FinalProcessingEffect.h"
+#include "post/Framebuffer.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainArguments.h"
 #include "tools/common/ToolApplication.h"
@@ -126,16 +127,16 @@ RgbImage8 renderShot(const ShotOptions& options) {
     app.modelview = lookAt(camera.position, camera.position + camera.direction, camera.up);
 
     // A streamed map loads the tiles a view wants in the background and fades them in: the picture
-    // is the one it settles on.
+    // is the one it settles on, drawn once.
     const auto deadline = std::chrono::steady_clock::now() + SETTLING_LIMIT;
-    app.composeFrame();
-    while (!app.terrain->isSettled()) {
-        if (std::chrono::steady_clock::now() > deadline) {
+    do {
+        // The scene pass draws into the whole scene target.
+        if (!app.terrain->settleWithoutDrawing(app.mainFramebuffer->height, deadline)) {
             fail("the streamed map's tiles for this view were still loading after " +
                  std::to_string(SETTLING_LIMIT.count()) + " s");
         }
         app.composeFrame();
-    }
+    } while (!app.terrain->isSettled());
     RgbImage8 image = readOutput(app.outputFramebuffer, options.width, options.height);
     app.shutDown();
     return image;
