@@ -327,8 +327,13 @@ bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, Buil
     const GDALDataType type = GDALGetRasterDataType(base);
     const size_t sampleBytes = static_cast<size_t>(GDALGetDataTypeSizeBytes(type));
     const size_t fromRowBytes = size_t(fromWidth) * sampleBytes;
-    // Every row is read where the bounds are seen, else only the rows kept, one by one.
-    const bool everyRow = level == 1 && seen.wanted;
+    // Every row is read where the bounds are seen, or where the level is stored in blocks of rows
+    // (tiles, a mosaic's), whose reading costs the same for one row of a block as for all; else
+    // only the rows kept, one by one.
+    int blockWidth = 0, blockHeight = 0;
+    GDALGetBlockSize(from, &blockWidth, &blockHeight);
+    const bool everyRow = (level == 1 && seen.wanted) || blockHeight > 1;
+    const bool seesBounds = level == 1 && seen.wanted;
     const int rowsAtOnce = static_cast<int>(std::max<size_t>(1, STRIP_BYTES / (2 * fromRowBytes)));
     std::vector<unsigned char> strip, decimated;
     try {
@@ -341,7 +346,7 @@ bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, Buil
     const int firstColumn = mirroring.columns ? (fromWidth - 1) % 2 : 0;
     const int firstRow = mirroring.rows ? (fromHeight - 1) % 2 : 0;
     // The row a mirrored decimation steps over is still the map's, and its bounds'.
-    if (everyRow && firstRow == 1) {
+    if (seesBounds && firstRow == 1) {
         if (GDALRasterIO(from, GF_Read, 0, 0, fromWidth, 1, strip.data(), fromWidth, 1, type, 0, 0) != CE_None) {
             message = "reading level 0 failed";
             return false;
@@ -355,7 +360,7 @@ bool fillLevel(GDALRasterBandH base, int level, const Mirroring& mirroring, Buil
         if (everyRow) {
             read = GDALRasterIO(from, GF_Read, 0, firstRow + 2 * toRow, fromWidth, fromRows, strip.data(), fromWidth,
                                 fromRows, type, 0, 0) == CE_None;
-            if (read) seen.see(strip.data(), type, size_t(fromWidth) * size_t(fromRows));
+            if (read && seesBounds) seen.see(strip.data(), type, size_t(fromWidth) * size_t(fromRows));
         } else {
             for (int row = 0; row < rows && read; ++row) {
                 read = GDALRasterIO(from, GF_Read, 0, firstRow + 2 * (toRow + row), fromWidth, 1,
