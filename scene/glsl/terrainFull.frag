@@ -13,35 +13,6 @@ vec3 decodeWaterNormal(vec4 texel) {
     return normalize(pow(texel.rbg, vec3(1.0 / 2.2)) * 2.0 - 1.0);
 }
 
-// The most layers that one fragment blends at the 128-fold tiling.
-const int MAX_LAYERS_128 = 4;
-const int LAYERS_128 = 5;
-
-// Of the layers at the 128-fold tiling, those that `wanted` names (bit k: entry k), one sample a
-// pass, the lowest wanted entry first; the others stay black. A renderer that runs fragments in
-// step, as a CPU one does, pays for a branch's samples whether a fragment takes it or not, so a
-// sample is saved only by not issuing it: choosing each fragment's layer lets MAX_LAYERS_128
-// samples stand for all five. The layers share their coordinates, so the mipmap level is the one
-// each would get on its own.
-void sampleWanted(int wanted, vec2 coordinates, float layers[LAYERS_128], out vec3 texels[LAYERS_128]) {
-    for (int k = 0; k < LAYERS_128; ++k) texels[k] = vec3(0.0);
-    int pending = wanted;
-    for (int pass = 0; pass < MAX_LAYERS_128; ++pass) {
-        int entry = 0;
-        for (int k = LAYERS_128 - 1; k >= 0; --k) {
-            if ((pending & (1 << k)) != 0) entry = k;
-        }
-        vec3 texel = texture(tex, vec3(coordinates, layers[entry])).rgb;
-        if (pending != 0) texels[entry] = texel;
-        pending &= ~(1 << entry);
-    }
-}
-
-// Bit `entry` where a layer's share of the colour is not zero.
-int wantedIf(bool seen, int entry) {
-    return seen ? 1 << entry : 0;
-}
-
 void main() {
     discardWhereNoData();
     vec3 normal = shadingNormal();
@@ -56,8 +27,7 @@ void main() {
     float lowlandShare = clamp((y - 0.5) / 2.0, 0.0, 1.0);
     float landShare = clamp(y / 0.5, 0.0, 1.0);
     float cliffShare = slope * (1.0 - clamp((y - 10.0) / 10.0, 0.0, 1.0));
-    // Which layers have a share: only they are sampled. The others stay black, which a blend that
-    // gives them no share leaves out exactly.
+    // Which layers have a share.
     bool lowlandSeen = landShare > 0.0 && lowlandShare > 0.0;
     bool grassSeen = lowlandSeen && mountainShare < 1.0;
     bool mountainSeen = lowlandSeen && mountainShare > 0.0;
@@ -65,17 +35,24 @@ void main() {
     bool snowSeen = mountainSeen && snowShare > 0.0;
     bool waterSeen = landShare < 1.0;
 
-    // Dry grass, rock, steep rock, pebbles, snow: at most four of them with a share at once.
-    float layers128[LAYERS_128] = float[LAYERS_128](7.0, 2.0, 3.0, 4.0, 6.0);
-    vec3 texels128[LAYERS_128];
-    sampleWanted(wantedIf(mountainGrassSeen && slope < 1.0, 0) | wantedIf(mountainGrassSeen && slope > 0.0, 1) |
-                     wantedIf(cliffShare > 0.0 || (grassSeen && slope > 0.0), 2) |
-                     wantedIf(landShare > 0.0 && lowlandShare < 1.0, 3) | wantedIf(snowSeen, 4),
-                 fTexture * 128.0, layers128, texels128);
+    // A renderer that runs fragments in step, as a CPU one does, pays for a branch's samples
+    // whether a fragment takes it or not, so a sample is saved only by not issuing it. No two
+    // layers of a pair below ever have a share at one point, so one sample serves each pair: dry
+    // grass or water, rock or the second water ripples, snow or pebbles, and grass, frozen ground
+    // or the first ripples. A quad's mipmap level follows the coordinates of one of its fragments:
+    // where a pair's layers tile differently, a fragment that wants neither samples the one with
+    // the coarser tiling, the water's, which the other fragments by the shore sample too.
+    vec2 coordinates128 = fTexture * 128.0;
+    bool dryGrassSeen = mountainGrassSeen && slope < 1.0;
+    bool rockSeen = mountainGrassSeen && slope > 0.0;
+    vec3 dryGrassOrWater = texture(tex, dryGrassSeen ? vec3(coordinates128, 7.0)
+                                                     : vec3(fTexture * 64.0 + t / 50.0, 0.0)).rgb;
+    vec3 rockOrRipples = texture(tex, rockSeen ? vec3(coordinates128, 2.0)
+                                               : vec3(fTexture * 64.0 - vec2(t / 70.0, -t / 40.0), 8.0)).rgb;
+    vec3 snowOrPebbles = texture(tex, vec3(coordinates128, snowSeen ? 6.0 : 4.0)).rgb;
 
     // Two normal-map samples drifting at different speeds and scales keep the water from tiling
-    // visibly. Grass, frozen ground and the first of them never have a share together, so one
-    // sample serves all three.
+    // visibly.
     vec2 coordinates256 = fTexture * 256.0;
     float layer256 = 1.0;
     if (waterSeen) {
@@ -84,22 +61,23 @@ void main() {
     } else if (snowSeen) {
         layer256 = 5.0;
     }
-    vec3 texel256 = texture(tex, vec3(coordinates256, layer256)).rgb;
+    vec3 grassFrozenOrRipples = texture(tex, vec3(coordinates256, layer256)).rgb;
 
-    // The alpha channel carries each material's specular strength.
-    vec4 waterColor = vec4(texture(tex, vec3(fTexture * 64.0 + t / 50.0, 0.0)).rgb, 1.0);
-    vec4 grassColor = vec4(grassSeen ? texel256 : vec3(0.0), 0.05);
-    vec4 grassDryColor = vec4(texels128[0], 0.0);
-    vec4 rockColor = vec4(texels128[1], 0.1);
-    vec4 rock2Color = vec4(texels128[2], 0.1);
-    vec4 pebbleColor = vec4(texels128[3], 0.4);
-    vec4 freezeColor = vec4(snowSeen ? texel256 : vec3(0.0), 0.4);
-    vec4 snowColor = vec4(texels128[4], 0.6);
+    // The alpha channel carries each material's specular strength. A layer whose sample holds
+    // the other of its pair has no share, which leaves the sample out.
+    vec4 waterColor = vec4(dryGrassOrWater, 1.0);
+    vec4 grassColor = vec4(grassFrozenOrRipples, 0.05);
+    vec4 grassDryColor = vec4(dryGrassOrWater, 0.0);
+    vec4 rockColor = vec4(rockOrRipples, 0.1);
+    vec4 rock2Color = vec4(texture(tex, vec3(coordinates128, 3.0)).rgb, 0.1);
+    vec4 pebbleColor = vec4(snowOrPebbles, 0.4);
+    vec4 freezeColor = vec4(grassFrozenOrRipples, 0.4);
+    vec4 snowColor = vec4(snowOrPebbles, 0.6);
 
     waterColor = mix(waterColor, vec4(0.19, 0.26, 0.43, 1.0), 0.75);
 
-    vec3 waterNormal1 = decodeWaterNormal(vec4(texel256, 1.0));
-    vec3 waterNormal2 = decodeWaterNormal(texture(tex, vec3(fTexture * 64.0 - vec2(t / 70.0, -t / 40.0), 8.0)));
+    vec3 waterNormal1 = decodeWaterNormal(vec4(grassFrozenOrRipples, 1.0));
+    vec3 waterNormal2 = decodeWaterNormal(vec4(rockOrRipples, 1.0));
     vec3 waterNormal = waterSeen ? mix(waterNormal1, waterNormal2, 0.5 + sin(t) / 5.0) : vec3(0.0);
 
     vec4 c = mix(snowColor, freezeColor, slope * 2.0);
