@@ -19,36 +19,80 @@ void main() {
     float y = materialBand(fWorldPosition.y);
     float slope = clamp((1.0 - normal.y) * 1.5, 0.0, 1.0);
 
-    // The alpha channel carries each material's specular strength.
-    vec4 waterColor = vec4(texture(tex, vec3(fTexture * 64.0 + t / 50.0, 0.0)).rgb, 1.0);
-    vec4 grassColor = vec4(texture(tex, vec3(fTexture * 256.0, 1.0)).rgb, 0.05);
-    vec4 grassDryColor = vec4(texture(tex, vec3(fTexture * 128.0, 7.0)).rgb, 0.0);
-    vec4 rockColor = vec4(texture(tex, vec3(fTexture * 128.0, 2.0)).rgb, 0.1);
-    vec4 rock2Color = vec4(texture(tex, vec3(fTexture * 128.0, 3.0)).rgb, 0.1);
-    vec4 pebbleColor = vec4(texture(tex, vec3(fTexture * 128.0, 4.0)).rgb, 0.4);
-    vec4 freezeColor = vec4(texture(tex, vec3(fTexture * 256.0, 5.0)).rgb, 0.4);
-    vec4 snowColor = vec4(texture(tex, vec3(fTexture * 128.0, 6.0)).rgb, 0.6);
+    // The bands' blend factors, from the top: snow over the mountain grass, the mountain over the
+    // lowland, the lowland over the shore's pebbles, land over water, and the steep rock below
+    // the peaks over all of them.
+    float snowShare = clamp((y - 10.0 - slope * 4.0) / 5.0, 0.0, 1.0);
+    float mountainShare = clamp((y - 5.0 - slope * 2.0) / 5.0, 0.0, 1.0);
+    float lowlandShare = clamp((y - 0.5) / 2.0, 0.0, 1.0);
+    float landShare = clamp(y / 0.5, 0.0, 1.0);
+    float cliffShare = slope * (1.0 - clamp((y - 10.0) / 10.0, 0.0, 1.0));
+    // Which layers have a share.
+    bool lowlandSeen = landShare > 0.0 && lowlandShare > 0.0;
+    bool grassSeen = lowlandSeen && mountainShare < 1.0;
+    bool mountainSeen = lowlandSeen && mountainShare > 0.0;
+    bool mountainGrassSeen = mountainSeen && snowShare < 1.0;
+    bool snowSeen = mountainSeen && snowShare > 0.0;
+    bool waterSeen = landShare < 1.0;
+
+    // A renderer that runs fragments in step, as a CPU one does, pays for a branch's samples
+    // whether a fragment takes it or not, so a sample is saved only by not issuing it. No two
+    // layers of a pair below ever have a share at one point, so one sample serves each pair: dry
+    // grass or water, rock or the second water ripples, snow or pebbles, and grass, frozen ground
+    // or the first ripples. A quad's mipmap level follows the coordinates of one of its fragments:
+    // where a pair's layers tile differently, a fragment that wants neither samples the one with
+    // the coarser tiling, the water's, which the other fragments by the shore sample too.
+    vec2 coordinates128 = fTexture * 128.0;
+    bool dryGrassSeen = mountainGrassSeen && slope < 1.0;
+    bool rockSeen = mountainGrassSeen && slope > 0.0;
+    vec3 dryGrassOrWater = texture(tex, dryGrassSeen ? vec3(coordinates128, 7.0)
+                                                     : vec3(fTexture * 64.0 + t / 50.0, 0.0)).rgb;
+    vec3 rockOrRipples = texture(tex, rockSeen ? vec3(coordinates128, 2.0)
+                                               : vec3(fTexture * 64.0 - vec2(t / 70.0, -t / 40.0), 8.0)).rgb;
+    vec3 snowOrPebbles = texture(tex, vec3(coordinates128, snowSeen ? 6.0 : 4.0)).rgb;
+
+    // Two normal-map samples drifting at different speeds and scales keep the water from tiling
+    // visibly.
+    vec2 coordinates256 = fTexture * 256.0;
+    float layer256 = 1.0;
+    if (waterSeen) {
+        coordinates256 += t / (50.0 + sin(t / 2.0) * 10.0);
+        layer256 = 8.0;
+    } else if (snowSeen) {
+        layer256 = 5.0;
+    }
+    vec3 grassFrozenOrRipples = texture(tex, vec3(coordinates256, layer256)).rgb;
+
+    // The alpha channel carries each material's specular strength. A layer whose sample holds
+    // the other of its pair has no share, which leaves the sample out.
+    vec4 waterColor = vec4(dryGrassOrWater, 1.0);
+    vec4 grassColor = vec4(grassFrozenOrRipples, 0.05);
+    vec4 grassDryColor = vec4(dryGrassOrWater, 0.0);
+    vec4 rockColor = vec4(rockOrRipples, 0.1);
+    vec4 rock2Color = vec4(texture(tex, vec3(coordinates128, 3.0)).rgb, 0.1);
+    vec4 pebbleColor = vec4(snowOrPebbles, 0.4);
+    vec4 freezeColor = vec4(grassFrozenOrRipples, 0.4);
+    vec4 snowColor = vec4(snowOrPebbles, 0.6);
 
     waterColor = mix(waterColor, vec4(0.19, 0.26, 0.43, 1.0), 0.75);
 
-    // Two normal-map samples drifting at different speeds and scales keep the water from tiling visibly.
-    vec3 waterNormal1 = decodeWaterNormal(texture(tex, vec3(fTexture * 256.0 + t / (50.0 + sin(t / 2.0) * 10.0), 8.0)));
-    vec3 waterNormal2 = decodeWaterNormal(texture(tex, vec3(fTexture * 64.0 - vec2(t / 70.0, -t / 40.0), 8.0)));
-    vec3 waterNormal = mix(waterNormal1, waterNormal2, 0.5 + sin(t) / 5.0);
+    vec3 waterNormal1 = decodeWaterNormal(vec4(grassFrozenOrRipples, 1.0));
+    vec3 waterNormal2 = decodeWaterNormal(vec4(rockOrRipples, 1.0));
+    vec3 waterNormal = waterSeen ? mix(waterNormal1, waterNormal2, 0.5 + sin(t) / 5.0) : vec3(0.0);
 
     vec4 c = mix(snowColor, freezeColor, slope * 2.0);
-    c = mix(mix(grassDryColor, rockColor, slope), c, clamp((y - 10.0 - slope * 4.0) / 5.0, 0.0, 1.0));
-    c = mix(mix(grassColor, rock2Color, slope / 2.0), c, clamp((y - 5.0 - slope * 2.0) / 5.0, 0.0, 1.0));
-    c = mix(pebbleColor, c, clamp((y - 0.5) / 2.0, 0.0, 1.0));
-    c = mix(waterColor, c, clamp(y / 0.5, 0.0, 1.0));
-    c.rgb = mix(c.rgb, rock2Color.rgb, slope * (1.0 - clamp((y - 10.0) / 10.0, 0.0, 1.0)));
+    c = mix(mix(grassDryColor, rockColor, slope), c, snowShare);
+    c = mix(mix(grassColor, rock2Color, slope / 2.0), c, mountainShare);
+    c = mix(pebbleColor, c, lowlandShare);
+    c = mix(waterColor, c, landShare);
+    c.rgb = mix(c.rgb, rock2Color.rgb, cliffShare);
     if (hasDrape) {
         // The picture's texels cover the samples' cells: a sample's colour is at its texel's centre.
         vec4 picture = texture(drape, fTexture + 0.5 / vec2(mapSize));
         c.rgb = mix(c.rgb, picture.rgb, picture.a);
     }
 
-    vec3 N = normalize(mix(waterNormal, normal, clamp(y / 0.5, 0.0, 1.0)));
+    vec3 N = normalize(mix(waterNormal, normal, landShare));
 
     fragColor = vec4(0.0, 0.0, 0.0, 1.0);
     for (int i = 0; i < NUM_LIGHTS; ++i) {
