@@ -29,54 +29,46 @@ void main() {
     float cliffShare = slope * (1.0 - clamp((y - 10.0) / 10.0, 0.0, 1.0));
     // Which layers have a share.
     bool lowlandSeen = landShare > 0.0 && lowlandShare > 0.0;
-    bool grassSeen = lowlandSeen && mountainShare < 1.0;
     bool mountainSeen = lowlandSeen && mountainShare > 0.0;
-    bool mountainGrassSeen = mountainSeen && snowShare < 1.0;
     bool snowSeen = mountainSeen && snowShare > 0.0;
     bool waterSeen = landShare < 1.0;
 
     // A renderer that runs fragments in step, as a CPU one does, pays for a branch's samples
     // whether a fragment takes it or not, so a sample is saved only by not issuing it. No two
     // layers of a pair below ever have a share at one point, so one sample serves each pair: dry
-    // grass or water, rock or the second water ripples, snow or pebbles, and grass, frozen ground
-    // or the first ripples. A quad's mipmap level follows the coordinates of one of its fragments:
-    // where a pair's layers tile differently, a fragment that wants neither samples the one with
-    // the coarser tiling, the water's, which the other fragments by the shore sample too.
+    // grass or water, rock or the second ripples, frozen ground or the first ripples, snow or
+    // pebbles. A quad's mipmap level follows the coordinates of its fragments, and only where
+    // water is seen do they move with the time: the water's partners are the mountain's layers,
+    // which never lie in a quad beside the water, so that the land of a still scene is the same in
+    // every frame.
     vec2 coordinates128 = fTexture * 128.0;
-    bool dryGrassSeen = mountainGrassSeen && slope < 1.0;
-    bool rockSeen = mountainGrassSeen && slope > 0.0;
-    vec3 dryGrassOrWater = texture(tex, dryGrassSeen ? vec3(coordinates128, 7.0)
-                                                     : vec3(fTexture * 64.0 + t / 50.0, 0.0)).rgb;
-    vec3 rockOrRipples = texture(tex, rockSeen ? vec3(coordinates128, 2.0)
-                                               : vec3(fTexture * 64.0 - vec2(t / 70.0, -t / 40.0), 8.0)).rgb;
+    vec3 dryGrassOrWater = texture(tex, waterSeen ? vec3(fTexture * 64.0 + t / 50.0, 0.0)
+                                                  : vec3(coordinates128, 7.0)).rgb;
+    vec3 rockOrRipples = texture(tex, waterSeen ? vec3(fTexture * 64.0 - vec2(t / 70.0, -t / 40.0), 8.0)
+                                                : vec3(coordinates128, 2.0)).rgb;
     vec3 snowOrPebbles = texture(tex, vec3(coordinates128, snowSeen ? 6.0 : 4.0)).rgb;
 
     // Two normal-map samples drifting at different speeds and scales keep the water from tiling
-    // visibly.
+    // visibly. Grass, which lies beside the water, has a sample of its own.
     vec2 coordinates256 = fTexture * 256.0;
-    float layer256 = 1.0;
-    if (waterSeen) {
-        coordinates256 += t / (50.0 + sin(t / 2.0) * 10.0);
-        layer256 = 8.0;
-    } else if (snowSeen) {
-        layer256 = 5.0;
-    }
-    vec3 grassFrozenOrRipples = texture(tex, vec3(coordinates256, layer256)).rgb;
+    vec3 frozenOrRipples = texture(tex, waterSeen ? vec3(coordinates256 + t / (50.0 + sin(t / 2.0) * 10.0), 8.0)
+                                                  : vec3(coordinates256, 5.0)).rgb;
+    vec3 grass = texture(tex, vec3(coordinates256, 1.0)).rgb;
 
     // The alpha channel carries each material's specular strength. A layer whose sample holds
     // the other of its pair has no share, which leaves the sample out.
     vec4 waterColor = vec4(dryGrassOrWater, 1.0);
-    vec4 grassColor = vec4(grassFrozenOrRipples, 0.05);
+    vec4 grassColor = vec4(grass, 0.05);
     vec4 grassDryColor = vec4(dryGrassOrWater, 0.0);
     vec4 rockColor = vec4(rockOrRipples, 0.1);
     vec4 rock2Color = vec4(texture(tex, vec3(coordinates128, 3.0)).rgb, 0.1);
     vec4 pebbleColor = vec4(snowOrPebbles, 0.4);
-    vec4 freezeColor = vec4(grassFrozenOrRipples, 0.4);
+    vec4 freezeColor = vec4(frozenOrRipples, 0.4);
     vec4 snowColor = vec4(snowOrPebbles, 0.6);
 
     waterColor = mix(waterColor, vec4(0.19, 0.26, 0.43, 1.0), 0.75);
 
-    vec3 waterNormal1 = decodeWaterNormal(vec4(grassFrozenOrRipples, 1.0));
+    vec3 waterNormal1 = decodeWaterNormal(vec4(frozenOrRipples, 1.0));
     vec3 waterNormal2 = decodeWaterNormal(vec4(rockOrRipples, 1.0));
     vec3 waterNormal = waterSeen ? mix(waterNormal1, waterNormal2, 0.5 + sin(t) / 5.0) : vec3(0.0);
 
