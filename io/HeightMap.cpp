@@ -532,11 +532,12 @@ std::unique_ptr<HeightMapFile> HeightMapFile::open(const std::string& path, cons
         }
     }
     if (!read) return nullptr;
-    if (at.raster) {
-        at.files = gdalFilesOf(at.raster->handle());
-    } else {
+    // A remote map keeps nothing in the cache, and listing its files could cost requests.
+    if (!isGdalVirtualPath(path)) {
         std::error_code error;
-        at.files.push_back(std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error).string());
+        at.files = at.raster ? gdalFilesOf(at.raster->handle())
+                             : std::vector<std::string>{std::filesystem::weakly_canonical(
+                                   std::filesystem::absolute(path, error), error).string()};
     }
     return map;
 }

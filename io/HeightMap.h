@@ -103,7 +103,7 @@ public:
     // of the size its header gave.
     bool read(RawSamples raw, HeightSamples& map, std::string& message);
     // The files it is made of, named absolutely: the one file, or a raster's every file (a VRT's
-    // sources too), as GDAL lists them.
+    // sources too), as GDAL lists them; none for a map behind a GDAL virtual path.
     const std::vector<std::string>& files() const;
     // The raster GDAL opened, handed over to whoever reads it next; null for KELTA's own formats and
     // once read or taken.
