@@ -16,12 +16,13 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
 # kelta-shot and kelta-bench write PNG and JSON, so libpng and nlohmann-json belong to the build;
-# GDAL reads elevation maps and drape pictures.
+# GDAL reads elevation maps and drape pictures; GeographicLib measures on the ellipsoid; Dear ImGui
+# draws the panel in DejaVu Sans.
 PACKAGES="g++ cmake ninja-build pkg-config libglfw3-dev libglew-dev libgl-dev libgl1-mesa-dri
-    libpng-dev nlohmann-json3-dev libgdal-dev"
+    libpng-dev nlohmann-json3-dev libgdal-dev libgeographiclib-dev libimgui-dev fonts-dejavu-core"
 if [ "$TESTS" -eq 1 ]; then
     PACKAGES="$PACKAGES libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick
-        clang libclang-rt-14-dev glslang-tools python3 gdal-bin lighttpd"
+        clang libclang-rt-14-dev glslang-tools python3 gdal-bin lighttpd desktop-file-utils appstream"
 fi
 $SUDO apt-get update -qq
 # shellcheck disable=SC2086 # one word per package
