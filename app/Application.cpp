@@ -17,6 +17,7 @@
 #include "scene/Skydome.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainShader.h"
+#include "ui/Panel.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ void Application::run() {
 
 void Application::shutDown() {
     Application& app = instance();
+    app.panel.reset();
     // The terrain first: its surfaces draw with the programs below and read the camera.
     app.terrain.reset();
     app.skydome.reset();
@@ -93,6 +95,9 @@ void Application::startUp() {
 
     glfwSwapInterval(app.windowSettings.swapInterval);
     glfwSetKeyCallback(app.window, keyCallback);
+    glfwSetCharCallback(app.window, characterCallback);
+    glfwSetMouseButtonCallback(app.window, mouseButtonCallback);
+    glfwSetScrollCallback(app.window, scrollCallback);
     glfwSetFramebufferSizeCallback(app.window, framebufferSizeCallback);
     app.startupPhaseEnded("window and context");
 
@@ -150,6 +155,7 @@ void Application::mainLoop() {
         const Camera& viewer = *app.camera;
         app.modelview = lookAt(viewer.position, viewer.position + viewer.direction, viewer.up);
         app.renderFrame();
+        app.frameSeconds = app.time - previousTime;
         if (reportFrames) std::cerr << "frame " << ++presentedFrames << std::endl;
         glfwPollEvents();
         previousTime = app.time;
@@ -206,4 +212,21 @@ void Application::composeFrame() {
     final.tex3 = scene.colorTextures[1];
     final.draw();
     app.framePassEnded(FramePass::Final);
+    if (app.isPanelShown) app.panel->draw(gatherPanelFacts(app));
+}
+
+void Application::showPanel(bool shown) {
+    Application& app = instance();
+    if (shown == app.isPanelShown) return;
+    Camera& viewer = *app.camera;
+    if (shown) {
+        if (!app.panel) app.panel = std::make_unique<Panel>(app.window);
+        app.wasMouseLookEnabled = viewer.isMouseLookEnabled;
+        viewer.isMouseLookEnabled = false;
+    } else {
+        viewer.isMouseLookEnabled = app.wasMouseLookEnabled;
+    }
+    app.isPanelShown = shown;
+    glfwSetInputMode(app.window, GLFW_CURSOR, viewer.isMouseLookEnabled ? GLFW_CURSOR_DISABLED : GLFW_CURSOR_NORMAL);
+    if (viewer.isMouseLookEnabled) viewer.cursorCaptured();
 }

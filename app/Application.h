@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "app/RenderObserver.h"
 #include "app/TerrainOptions.h"
@@ -17,6 +18,7 @@ class Skydome;
 class Framebuffer;
 class FinalProcessingEffect;
 class GaussianBlurEffect;
+class Panel;
 
 // The window start-up opens. The defaults are the program's own; tools that render without a
 // person change them before start-up.
@@ -51,6 +53,16 @@ public:
     std::unique_ptr<Framebuffer> blurFramebufferB;
     std::unique_ptr<FinalProcessingEffect> finalProcessingEffect;
     std::unique_ptr<GaussianBlurEffect> gaussianBlurEffect;
+
+    // The on-screen panel, made when it is first shown and kept while the program runs.
+    std::unique_ptr<Panel> panel;
+    bool isPanelShown = false;
+    // Whether mouse-look was on when the panel was shown, to be restored when it is hidden.
+    bool wasMouseLookEnabled = true;
+    // Seconds the last frame took, for the panel.
+    double frameSeconds = 0.0;
+    // Why the last file could not be opened; empty when it could.
+    std::string openMessage;
 
     // What the command line's options ask of the terrain and the view.
     TerrainOptions terrainOptions;
@@ -91,6 +103,10 @@ public:
     void renderFrame();
     // Every pass of one frame, ending with the final pass into outputFramebuffer; presents nothing.
     void composeFrame();
+
+    // Shows or hides the panel. While it is shown the cursor is free; hiding it restores mouse-look
+    // as it was before.
+    void showPanel(bool shown);
 
     void startupPhaseEnded(const char* phase) {
         if (observer) observer->startupPhaseEnded(phase);

@@ -14,6 +14,7 @@
 #include "post/FinalProcessingEffect.h"
 #include "post/Framebuffer.h"
 #include "scene/Terrain.h"
+#include "ui/Panel.h"
 
 namespace {
 
@@ -43,13 +44,22 @@ void stepBloomSetting(GLFWwindow* window, int direction) {
 
 void errorCallback(int, const char* description) { std::fprintf(stderr, "GLFW Error: %s\n", description); }
 
-void keyCallback(GLFWwindow* window, int key, int, int action, int) {
+void keyCallback(GLFWwindow* window, int key, int scancode, int action, int mods) {
     const bool pressed = action == GLFW_PRESS;
-    if (key == GLFW_KEY_ESCAPE) {
+    Application& application = Application::instance();
+    if (application.isPanelShown) {
+        application.panel->key(key, scancode, action, mods);
+        // Typing into the panel is not a command.
+        if (application.panel->wantsKeyboard()) return;
+    }
+    if (key == GLFW_KEY_F1) {
+        if (pressed) application.showPanel(!application.isPanelShown);
+    } else if (key == GLFW_KEY_ESCAPE) {
         if (pressed) glfwSetWindowShouldClose(window, 1);
     } else if (key == GLFW_KEY_M) {
-        if (!pressed) return;
-        Camera& camera = *Application::instance().camera;
+        // The cursor stays free while the panel is shown.
+        if (!pressed || application.isPanelShown) return;
+        Camera& camera = *application.camera;
         camera.isMouseLookEnabled = !camera.isMouseLookEnabled;
         glfwSetInputMode(window, GLFW_CURSOR, camera.isMouseLookEnabled ? GLFW_CURSOR_DISABLED : GLFW_CURSOR_NORMAL);
         if (camera.isMouseLookEnabled) camera.cursorCaptured();
@@ -69,6 +79,21 @@ void keyCallback(GLFWwindow* window, int key, int, int action, int) {
     } else if (key == GLFW_KEY_PERIOD) {
         if (pressed) stepBloomSetting(window, +1);
     }
+}
+
+void characterCallback(GLFWwindow*, unsigned int codepoint) {
+    Application& application = Application::instance();
+    if (application.isPanelShown) application.panel->character(codepoint);
+}
+
+void mouseButtonCallback(GLFWwindow*, int button, int action, int mods) {
+    Application& application = Application::instance();
+    if (application.isPanelShown) application.panel->mouseButton(button, action, mods);
+}
+
+void scrollCallback(GLFWwindow*, double xOffset, double yOffset) {
+    Application& application = Application::instance();
+    if (application.isPanelShown) application.panel->scroll(xOffset, yOffset);
 }
 
 void framebufferSizeCallback(GLFWwindow*, int width, int height) {

@@ -43,6 +43,7 @@ const char* const KEYS_AND_DATA =
     "  Left Shift        five times faster; with comma and period: bloom gain\n"
     "  Left Alt          four times slower\n"
     "  M                 mouse-look on or off (frees the cursor)\n"
+    "  F1                the panel on or off: map, camera, point under the cursor (frees the cursor)\n"
     "  1 to 5            terrain shading: 1 and 2 white, 3 height as grey, 4 lighting, 5 full\n"
     "  B                 next view: bloom, no bloom, bright pass, blurred bloom\n"
     "  comma, period     bloom threshold down, up\n"

@@ -241,6 +241,7 @@ bool heightSamplesFromRaster(const RasterSource& raster, const ElevationOptions&
     elevation.maximumMetres = range.highest;
     elevation.voidCount = voidCount;
     elevation.description = describeRaster(info);
+    elevation.coordinateSystemName = info.coordinateSystemName;
     elevation.grid = info.grid;
     map.elevation = std::move(elevation);
     return true;

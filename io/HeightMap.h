@@ -28,6 +28,8 @@ struct Elevation {
     uint64_t voidCount = 0;
     // What the file is, for the log: its format and coordinate system, e.g. "GeoTIFF, WGS 84".
     std::string description;
+    // The coordinate system's name; empty when the file names none.
+    std::string coordinateSystemName;
     // Where the map lies, for placing a drape picture over it.
     RasterGrid grid;
 };

@@ -368,6 +368,7 @@ std::unique_ptr<TileSource> openGdalTileSource(std::unique_ptr<RasterSource> ras
         elevation.minimumMetres = bounds.lowest;
         elevation.maximumMetres = bounds.highest;
         elevation.description = describeRaster(info);
+        elevation.coordinateSystemName = info.coordinateSystemName;
         elevation.grid = info.grid;
         map.elevation = std::move(elevation);
     } else if (info.sampleType == SampleType::UInt8) {

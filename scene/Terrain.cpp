@@ -180,6 +180,18 @@ std::unique_ptr<TerrainSurface> Terrain::makeWholeSurface(HeightMapFile& file, b
     }
 
     placed.startHeight = heightScale;
+    elevation = map.elevation;
+    if (!map.elevation) {
+        uint16_t lowest = 0, highest = 0;
+        // Level of detail knows its range from its tree; a mesh's samples are at hand.
+        if (lod) {
+            lod->tree.valueRange(lowest, highest);
+        } else {
+            sampleRange(map, lowest, highest);
+        }
+        heightRange = vec2{geometry.heightOffset + static_cast<float>(lowest) * geometry.heightPerValue,
+                           geometry.heightOffset + static_cast<float>(highest) * geometry.heightPerValue};
+    }
     if (map.elevation) {
         std::cout << elevationMapLine(map, horizontalScale, options.exaggeration) << std::endl;
         if (map.elevation->voidCount > 0) std::cout << noDataLine(map) << std::endl;
@@ -227,6 +239,7 @@ std::unique_ptr<TerrainSurface> Terrain::makeStreamedSurface(HeightMapFile& map,
               << stream->cacheSize() << ")" << std::endl;
 
     placed.startHeight = heightScale;
+    elevation = tiles.elevation;
     if (tiles.elevation) {
         // The map's description without its samples, which are never read whole.
         HeightSamples described;
@@ -244,6 +257,7 @@ std::unique_ptr<TerrainSurface> Terrain::makeStreamedSurface(HeightMapFile& map,
 }
 
 float Terrain::placeHeights(float lowestHeight, float highestHeight) {
+    heightRange = vec2{lowestHeight, highestHeight};
     snowLine = static_cast<float>(options.snowLineMetres);
     hasSea = options.hasSea;
     // Grey measures height above the sea where there is one; a flat map shows as white.

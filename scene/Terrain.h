@@ -53,6 +53,11 @@ public:
     vec2 greyRange{0.0f, 20.0f};
     // The picture that colours the terrain instead of its materials; null for none.
     std::unique_ptr<Texture> drape;
+    // What an elevation map says of its ground (spacing, elevation range, where it lies); unset for
+    // an image map.
+    std::optional<Elevation> elevation;
+    // The lowest and highest height drawn, in world units, where known without reading the map again.
+    std::optional<vec2> heightRange;
 
     // Reads the command line, opens its map (a server's or a slow disk's wait keeps the window
     // responsive) and builds the terrain of it with the application's terrain options; a map that
@@ -87,6 +92,8 @@ public:
     // tiles it wanted, or fading them in; the other surfaces are always settled.
     bool isSettled() const;
     StreamCounters streamCounters() const;
+    // The map as typed.
+    const std::string& name() const { return mapName; }
 
 private:
     struct CommandLineMap;

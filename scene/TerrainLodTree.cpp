@@ -440,6 +440,17 @@ void TerrainLodTree::setViewport(float pixelsPerUnit, float errorPixels) {
     lodRanges(levelErrors, std::max(columnSpacing, rowSpacing), pixelsPerUnit, errorPixels, ranges, morphStarts);
 }
 
+void TerrainLodTree::valueRange(uint16_t& lowest, uint16_t& highest) const {
+    lowest = UINT16_MAX;
+    highest = 0;
+    // The coarsest level's nodes cover the whole map.
+    for (const Bounds& node : nodeBounds.back()) {
+        lowest = std::min(lowest, node.lowest);
+        highest = std::max(highest, node.highest);
+    }
+    if (lowest > highest) lowest = highest = 0;
+}
+
 const TerrainLodTree::Bounds& TerrainLodTree::bounds(int level, int column, int row) const {
     const int storedRow = nodesDown(level) - 1 - row;
     return nodeBounds[size_t(level)][size_t(storedRow) * size_t(nodesAcross[size_t(level)]) + size_t(column)];

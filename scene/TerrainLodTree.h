@@ -124,6 +124,8 @@ public:
 
     // Triangles the selection draws.
     static uint64_t triangleCount(const LodSelection& selection);
+    // The lowest and highest sample value of the map.
+    void valueRange(uint16_t& lowest, uint16_t& highest) const;
 
 private:
     // The lowest and highest sample value under a node.

@@ -44,6 +44,19 @@ std::string TerrainStream::cacheSize() const {
     return text;
 }
 
+TerrainStream::Activity TerrainStream::activity() const {
+    Activity now;
+    now.wanted = wanted.size();
+    for (const TileKey& key : wanted) {
+        if (tileCache.find(key) < 0 && arrived.count(key) == 0) ++now.loading;
+    }
+    for (int layer = 0; layer < tileCache.layerCount(); ++layer) now.held += tileCache.layer(layer).holdsTile;
+    const double tileMegabytes = double(tileBytes(map().tileQuads)) / double(1 << 20);
+    now.heldMegabytes = double(now.held) * tileMegabytes;
+    now.cacheMegabytes = double(tileCache.layerCount()) * tileMegabytes;
+    return now;
+}
+
 TerrainStream::TerrainStream(std::unique_ptr<TileSource> tileSource, const TerrainGeometry& geometry,
                              float errorPixels, int cacheLayers, const std::function<void()>& awaitTiles)
     : errorPixels(errorPixels),

@@ -81,6 +81,17 @@ public:
     bool isSettled() const override;
     StreamCounters streamCounters() const override;
 
+    // What streaming is doing now: the tiles the last frame wanted, those of them still on their way,
+    // and what the cache holds.
+    struct Activity {
+        uint64_t wanted = 0;
+        uint64_t loading = 0;
+        uint64_t held = 0;
+        double heldMegabytes = 0.0;
+        double cacheMegabytes = 0.0;
+    };
+    Activity activity() const;
+
     // The first failure to read a tile, once (a lost connection, say); the tiles held are drawn on.
     std::optional<std::string> readFailure() { return loader->failure(); }
 

@@ -8,6 +8,7 @@
 #include "app/Callbacks.h"
 #include "math/Camera.h"
 #include "post/Framebuffer.h"
+#include "ui/Panel.h"
 
 namespace {
 
@@ -95,4 +96,64 @@ TEST(KeyCallback, EscapeSetsTheCloseFlagOnPressOnly) {
     keyCallback(window, GLFW_KEY_ESCAPE, 0, GLFW_PRESS, 0);
     EXPECT_TRUE(glfwWindowShouldClose(window));
     glfwSetWindowShouldClose(window, 0);
+}
+
+// Fault caught: hiding the panel leaves mouse-look as the panel set it rather than as it was, or M
+// captures the cursor under a shown panel.
+TEST(KeyCallback, F1ShowsThePanelWithAFreeCursorAndHidingRestoresMouseLook) {
+    Application& app = gltest::application();
+    GLFWwindow* window = gltest::window();
+    for (const bool lookingBefore : {true, false}) {
+        SCOPED_TRACE(lookingBefore ? "mouse-look on" : "mouse-look off");
+        app.camera = std::make_unique<Camera>(0.0, 0.0);
+        Camera& camera = *app.camera;
+        camera.isMouseLookEnabled = lookingBefore;
+        glfwSetInputMode(window, GLFW_CURSOR, lookingBefore ? GLFW_CURSOR_DISABLED : GLFW_CURSOR_NORMAL);
+
+        keyCallback(window, GLFW_KEY_F1, 0, GLFW_PRESS, 0);
+        ASSERT_TRUE(app.isPanelShown);
+        EXPECT_FALSE(camera.isMouseLookEnabled);
+        EXPECT_EQ(glfwGetInputMode(window, GLFW_CURSOR), GLFW_CURSOR_NORMAL);
+        keyCallback(window, GLFW_KEY_M, 0, GLFW_PRESS, 0);
+        EXPECT_FALSE(camera.isMouseLookEnabled);
+        keyCallback(window, GLFW_KEY_F1, 0, GLFW_RELEASE, 0);
+        EXPECT_TRUE(app.isPanelShown);
+
+        keyCallback(window, GLFW_KEY_F1, 0, GLFW_PRESS, 0);
+        EXPECT_FALSE(app.isPanelShown);
+        EXPECT_EQ(camera.isMouseLookEnabled, lookingBefore);
+        EXPECT_EQ(glfwGetInputMode(window, GLFW_CURSOR), lookingBefore ? GLFW_CURSOR_DISABLED : GLFW_CURSOR_NORMAL);
+    }
+    app.panel.reset();
+    app.camera.reset();
+}
+
+// Fault caught: the panel drawing over the whole target (a cleared or blended background), or
+// leaving GL state that the next frame's passes inherit.
+TEST(Panel, DrawsOnlyItsOwnRectangleOverTheFinalPicture) {
+    GLFWwindow* window = gltest::window();
+    Panel panel(window);
+    PanelFacts facts;
+    facts.map.fileName = "cone.tif";
+    facts.cursor.isOnMap = true;
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glViewport(0, 0, 800, 600);
+    glClearColor(0.25f, 0.5f, 0.75f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    // A window that fits its contents is measured in its first frame and shown from the second.
+    panel.draw(facts);
+    panel.draw(facts);
+    glReadBuffer(GL_BACK);
+    // The panel sits at the top left; the right half of the picture is the picture.
+    const std::vector<float> right = gltest::readPixels(500, 0, 300, 600);
+    for (size_t k = 0; k < right.size(); k += 4) {
+        ASSERT_NEAR(right[k + 2], 0.75f, 1e-3f) << "texel " << k / 4;
+    }
+    const std::vector<float> corner = gltest::readPixels(20, 540, 100, 40);
+    size_t changed = 0;
+    for (size_t k = 0; k < corner.size(); k += 4) changed += std::fabs(corner[k + 2] - 0.75f) > 0.05f;
+    EXPECT_GT(changed, corner.size() / 4 / 4);
+    EXPECT_FALSE(glIsEnabled(GL_SCISSOR_TEST));
+    EXPECT_FALSE(glIsEnabled(GL_BLEND));
 }

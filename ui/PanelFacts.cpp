@@ -1,0 +1,97 @@
+#include "ui/PanelFacts.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/Application.h"
+#include "math/Camera.h"
+#include "scene/Terrain.h"
+#include "scene/TerrainStream.h"
+
+namespace {
+
+constexpr double DEGREES_PER_RADIAN = 57.29577951308232;
+
+PanelMap mapFacts(const Terrain& terrain) {
+    PanelMap map;
+    map.fileName = std::filesystem::path(terrain.name()).filename().string();
+    map.width = terrain.gridWidth;
+    map.height = terrain.gridHeight;
+    const TerrainGeometry& geometry = terrain.geometry;
+    if (terrain.elevation) {
+        const Elevation& elevation = *terrain.elevation;
+        map.inMetres = true;
+        map.coordinateSystem = elevation.coordinateSystemName;
+        map.columnSpacing = elevation.columnMetres;
+        map.rowSpacing = elevation.rowMetres;
+        map.lowest = elevation.minimumMetres;
+        map.highest = elevation.maximumMetres;
+    } else {
+        map.columnSpacing = geometry.columnSpacing;
+        map.rowSpacing = geometry.rowSpacing;
+        if (terrain.heightRange) {
+            map.lowest = terrain.heightRange->x;
+            map.highest = terrain.heightRange->y;
+        }
+    }
+    return map;
+}
+
+}  // namespace
+
+bool chooseScaleBar(double groundPerPixel, double longestPixels, double& length, double& pixels) {
+    if (!(groundPerPixel > 0.0) || !std::isfinite(groundPerPixel) || !(longestPixels > 0.0)) return false;
+    const double longest = groundPerPixel * longestPixels;
+    const double power = std::pow(10.0, std::floor(std::log10(longest)));
+    // The steps a reader takes in at a glance: 5, 2 or 1 times the power of ten, which always fits.
+    length = power;
+    for (double step : {5.0, 2.0}) {
+        if (step * power <= longest) {
+            length = step * power;
+            break;
+        }
+    }
+    pixels = length / groundPerPixel;
+    return true;
+}
+
+std::string formatLength(double length, bool inMetres) {
+    char text[48];
+    if (!inMetres) {
+        std::snprintf(text, sizeof text, "%.4g units", length);
+    } else if (std::fabs(length) >= 1000.0) {
+        std::snprintf(text, sizeof text, "%.4g km", length / 1000.0);
+    } else {
+        std::snprintf(text, sizeof text, "%.4g m", length);
+    }
+    return text;
+}
+
+PanelFacts gatherPanelFacts(const Application& application) {
+    PanelFacts facts;
+    const Terrain& terrain = *application.terrain;
+    const Camera& camera = *application.camera;
+    facts.map = mapFacts(terrain);
+    const TerrainGeometry& geometry = terrain.geometry;
+    // Adding zero turns a negative zero into the zero a reader expects.
+    facts.camera.place.x = camera.position.x / geometry.columnSpacing + 0.0;
+    facts.camera.place.y = -camera.position.z / geometry.rowSpacing + 0.0;
+    facts.camera.heightAboveSea = camera.position.y;
+    if (terrain.elevation) {
+        // Height 0 is the sea's level, which the geometry's offset says in metres.
+        facts.camera.heightAboveSea = terrain.elevation->lowestMetres +
+                                      (double(camera.position.y) - geometry.heightOffset) * geometry.metresPerHeight;
+    }
+    // North is -z, east +x.
+    const double heading = std::atan2(camera.direction.x, -camera.direction.z) * DEGREES_PER_RADIAN;
+    facts.camera.headingDegrees = heading < 0.0 ? heading + 360.0 : heading;
+    facts.frameSeconds = application.frameSeconds;
+    if (terrain.stream) {
+        const TerrainStream::Activity activity = terrain.stream->activity();
+        facts.tiles = PanelTiles{activity.wanted, activity.loading, activity.held, activity.heldMegabytes,
+                                 activity.cacheMegabytes};
+    }
+    facts.message = application.openMessage;
+    return facts;
+}

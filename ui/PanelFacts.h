@@ -1,0 +1,81 @@
+// What the panel shows of one frame: the map, the camera, the point under the cursor, the ground's
+// scale, the frame's time and a streamed map's tiles. Gathered by the application each frame the
+// panel is shown, so that the panel itself only lays them out.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// A place on the map in its own coordinates (the coordinate system's units, or grid units for an
+// image map), with latitude and longitude where the map has a coordinate system.
+struct MapPlace {
+    double x = 0.0;
+    double y = 0.0;
+    std::optional<double> latitude;
+    std::optional<double> longitude;
+};
+
+struct PanelMap {
+    std::string fileName;
+    int width = 0;
+    int height = 0;
+    // The coordinate system's name; empty for a map that has none (an image map).
+    std::string coordinateSystem;
+    // Ground distance between columns and rows, and the elevation range, in metres for an
+    // elevation map and in grid units (heights in world units) for an image map.
+    double columnSpacing = 1.0;
+    double rowSpacing = 1.0;
+    double lowest = 0.0;
+    double highest = 0.0;
+    bool inMetres = false;
+};
+
+struct PanelCamera {
+    MapPlace place;
+    double heightAboveSea = 0.0;
+    // Unknown over a void or off the map.
+    std::optional<double> heightAboveGround;
+    // Clockwise from north, 0 to 360.
+    double headingDegrees = 0.0;
+};
+
+struct PanelPoint {
+    bool isOnMap = false;
+    bool hasData = true;
+    MapPlace place;
+    double elevation = 0.0;
+    double slopeDegrees = 0.0;
+};
+
+struct PanelTiles {
+    uint64_t wanted = 0;
+    uint64_t loading = 0;
+    uint64_t held = 0;
+    double cacheUsedMegabytes = 0.0;
+    double cacheMegabytes = 0.0;
+};
+
+struct PanelFacts {
+    PanelMap map;
+    PanelCamera camera;
+    PanelPoint cursor;
+    // Ground length a pixel covers at the centre of the view; unknown when the centre sees sky.
+    std::optional<double> groundPerPixel;
+    double frameSeconds = 0.0;
+    std::optional<PanelTiles> tiles;
+    // Why the last file could not be opened; empty when it could.
+    std::string message;
+};
+
+// The length a scale bar of at most `longestPixels` shows: the largest 1, 2 or 5 times a power of
+// ten that fits, and its length in pixels. False when the scale is unknown or not positive.
+bool chooseScaleBar(double groundPerPixel, double longestPixels, double& length, double& pixels);
+
+// "12.3 m", "4.56 km" for metres; "12.3 units" for grid units.
+std::string formatLength(double length, bool inMetres);
+
+class Application;
+
+// The facts of the application's current frame: its terrain, camera and clock.
+PanelFacts gatherPanelFacts(const Application& application);
