@@ -114,13 +114,15 @@ TEST(BenchOptions, LodErrorImpliesLevelOfDetail) {
 TEST(BenchOptions, StreamMapsAndTheFlight) {
     BenchOptions options;
     std::string error;
-    ASSERT_TRUE(parse({"--map", "a.bmp", "--stream-map", "b.r16", "--flight"}, options, error)) << error;
+    ASSERT_TRUE(parse({"--map", "a.bmp", "--stream-map", "b.r16", "--flight", "--panel"}, options, error)) << error;
     EXPECT_EQ(options.maps, (std::vector<BenchMap>{{"a.bmp", false, false}, {"b.r16", false, true}}));
     EXPECT_TRUE(options.flight);
+    EXPECT_TRUE(options.panel);
     BenchOptions streamEvery;
     ASSERT_TRUE(parse({"--map", "a.bmp", "--stream"}, streamEvery, error)) << error;
     EXPECT_EQ(streamEvery.maps, (std::vector<BenchMap>{{"a.bmp", false, true}}));
     EXPECT_FALSE(streamEvery.flight);
+    EXPECT_FALSE(streamEvery.panel);
 }
 
 TEST(BenchOptions, BadOptionsAreNamedInOneLine) {

@@ -38,6 +38,7 @@ std::string benchUsage() {
     "                  then as many flying on from there at the camera's full speed (kelta's\n"
     "                  Shift speed, by the real clock); the table compares their 99th\n"
     "                  percentiles\n"
+    "  --panel         every frame with the panel (kelta's F1) shown over it\n"
     "  --json FILE     also write the results as JSON to FILE, replacing it whole once the\n"
     "                  run has succeeded (a failed run leaves it as it was); '-' writes the\n"
     "                  JSON to standard output and the table to standard error\n"
@@ -62,7 +63,7 @@ std::string benchUsage() {
 bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options, std::string& error) {
     const std::vector<const char*> valueOptions{"--frames", "--warmup", "--size", "--map", "--lod-map",
                                                  "--stream-map", "--json"};
-    const bool parsed = readOptionsWithTerrain(argc, argv, valueOptions, {"--flight"}, options.terrain,
+    const bool parsed = readOptionsWithTerrain(argc, argv, valueOptions, {"--flight", "--panel"}, options.terrain,
                                                options.wantsHelp, options.wantsVersion, error,
                                                [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
@@ -87,6 +88,8 @@ bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& options,
             options.maps.push_back(BenchMap{value, name == "--lod-map", name == "--stream-map"});
         } else if (name == "--flight") {
             options.flight = true;
+        } else if (name == "--panel") {
+            options.panel = true;
         } else if (name == "--json") {
             if (value.empty()) return fail("a file name or '-'");
             options.jsonPath = value;

@@ -34,6 +34,8 @@ struct BenchOptions {
     // Instead of the climbing path: frames standing a quarter of the way into the map once every
     // tile has arrived, then as many flying on at the camera's full speed, by the real clock.
     bool flight = false;
+    // Every frame with the on-screen panel shown over it, to time what the panel costs.
+    bool panel = false;
     // Empty: no JSON; "-": JSON on standard output, the table on standard error.
     std::string jsonPath;
     bool wantsHelp = false;

@@ -252,6 +252,7 @@ Json reportJson(const Json& device, const BenchOptions& options, const std::vect
     report["camera_path"] =
         "start pose, climbing 0.5 units/s, view swinging 22.5 degrees either way with a 10 s period";
     report["flight"] = options.flight;
+    report["panel"] = options.panel;
     if (options.flight) {
         report["flight_path"] = "from a quarter of the way in along the start heading, straight on at " +
                                 std::to_string(static_cast<int>(FLIGHT_UNITS_PER_SECOND)) +

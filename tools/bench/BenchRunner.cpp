@@ -272,6 +272,7 @@ std::string runMapBenchmark(const BenchOptions& options, const BenchMap& benchMa
     app.observer = &observer;
     app.startUp();
     observer.startup = nullptr;
+    if (options.panel) app.showPanel(true);
 
     BenchDevice device;
     device.vendor = glString(GL_VENDOR);
