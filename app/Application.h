@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/RenderObserver.h"
 #include "app/TerrainOptions.h"
@@ -66,6 +68,12 @@ public:
     void (*glfwErrorCallback)(int code, const char* description) = nullptr;
     // Told of start-up phases and frame passes when set; never owned.
     RenderObserver* observer = nullptr;
+    // Files dropped on the window, in the order they came, for the next frame to open: GLFW's
+    // callback runs inside the event poll, where the terrain may be drawing or being built.
+    std::vector<std::string> droppedFiles;
+    // What the last file opened said, for the panel: the line logged for a map or a picture opened,
+    // or why it could not be; empty before any.
+    std::string lastOpenMessage;
 
     Application();
     // Releases everything it still owns (the context must be current, unless shutDown released
@@ -87,10 +95,15 @@ public:
     // Everything before the main loop: window, context, callbacks and all scene objects.
     void startUp();
     void mainLoop();
+    // Opens the dropped files, first to last (openFile in app/FileOpening.h); each frame begins so.
+    void openDroppedFiles();
     // Draws, post-processes and presents one frame.
     void renderFrame();
     // Every pass of one frame, ending with the final pass into outputFramebuffer; presents nothing.
     void composeFrame();
+
+    // The program's name as its diagnostics begin: kelta, or the tool that runs its start-up.
+    std::string programName() const;
 
     void startupPhaseEnded(const char* phase) {
         if (observer) observer->startupPhaseEnded(phase);
