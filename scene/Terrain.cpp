@@ -109,7 +109,7 @@ std::unique_ptr<Terrain> Terrain::open(TerrainShader* shader, std::unique_ptr<He
     arguments.heightMapPath = name;
     TerrainOptions undraped = options;
     undraped.drapePath.clear();
-    // Not make_unique: the constructor that leaves the building to build is the terrain's own.
+    // make_unique cannot reach the private constructor.
     std::unique_ptr<Terrain> terrain(new Terrain(shader, arguments, undraped));
     // No height scale is given, so the refusal of one for an elevation map cannot end the program.
     if (!terrain->build(std::move(map), false, message)) return nullptr;
