@@ -5,10 +5,13 @@
 #include <GLFW/glfw3.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <sstream>
 
 #include "app/Callbacks.h"
 #include "app/ContextVersion.h"
+#include "app/FileOpening.h"
 #include "io/Fatal.h"
 #include "math/Camera.h"
 #include "post/FinalProcessingEffect.h"
@@ -39,6 +42,11 @@ Application::~Application() {
 }
 
 void Application::registerInstance(Application* application) { registeredApplication = application; }
+
+std::string Application::programName() const {
+    if (argc < 1 || argv == nullptr) return "kelta";
+    return std::filesystem::path(argv[0]).filename().string();
+}
 
 void Application::run() {
     startUp();
@@ -98,6 +106,7 @@ void Application::startUp() {
     glfwSetCharCallback(app.window, characterCallback);
     glfwSetMouseButtonCallback(app.window, mouseButtonCallback);
     glfwSetScrollCallback(app.window, scrollCallback);
+    glfwSetDropCallback(app.window, dropCallback);
     glfwSetFramebufferSizeCallback(app.window, framebufferSizeCallback);
     app.startupPhaseEnded("window and context");
 
@@ -147,9 +156,22 @@ void Application::mainLoop() {
     // For the integration tests only: a count of presented frames on standard error, so that
     // they can wait for a frame drawn after their input instead of sleeping.
     const bool reportFrames = std::getenv("KELTA_FRAME_REPORT") != nullptr;
+    // For the integration tests only, which cannot drop files on a window: files taken as dropped
+    // before the first frame, one path a line.
+    if (const char* dropped = std::getenv("KELTA_DROP_FILES")) {
+        std::istringstream lines(dropped);
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty()) instance().droppedFiles.push_back(line);
+        }
+    }
     unsigned long presentedFrames = 0;
     while (!glfwWindowShouldClose(mainWindow)) {
         Application& app = instance();
+        if (!app.droppedFiles.empty()) {
+            app.openDroppedFiles();
+            // The time the opening took is no time the camera moves for.
+            previousTime = glfwGetTime();
+        }
         app.time = glfwGetTime();
         app.camera->update(static_cast<float>(app.time - previousTime));
         const Camera& viewer = *app.camera;
@@ -160,6 +182,13 @@ void Application::mainLoop() {
         glfwPollEvents();
         previousTime = app.time;
     }
+}
+
+void Application::openDroppedFiles() {
+    // Taken first: files dropped while these open (the window is polled meanwhile) wait for the next frame.
+    std::vector<std::string> files;
+    files.swap(droppedFiles);
+    for (const std::string& file : files) openFile(*this, file, lastOpenMessage);
 }
 
 void Application::renderFrame() {

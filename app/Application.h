@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/RenderObserver.h"
 #include "app/TerrainOptions.h"
@@ -61,8 +62,6 @@ public:
     bool wasMouseLookEnabled = true;
     // Seconds the last frame took, for the panel.
     double frameSeconds = 0.0;
-    // Why the last file could not be opened; empty when it could.
-    std::string openMessage;
 
     // What the command line's options ask of the terrain and the view.
     TerrainOptions terrainOptions;
@@ -78,6 +77,12 @@ public:
     void (*glfwErrorCallback)(int code, const char* description) = nullptr;
     // Told of start-up phases and frame passes when set; never owned.
     RenderObserver* observer = nullptr;
+    // Files dropped on the window, in the order they came, for the next frame to open: GLFW's
+    // callback runs inside the event poll, where the terrain may be drawing or being built.
+    std::vector<std::string> droppedFiles;
+    // What the last file opened said, for the panel: the line logged for a map or a picture opened,
+    // or why it could not be; empty before any.
+    std::string lastOpenMessage;
 
     Application();
     // Releases everything it still owns (the context must be current, unless shutDown released
@@ -99,6 +104,8 @@ public:
     // Everything before the main loop: window, context, callbacks and all scene objects.
     void startUp();
     void mainLoop();
+    // Opens the dropped files, first to last (openFile in app/FileOpening.h); each frame begins so.
+    void openDroppedFiles();
     // Draws, post-processes and presents one frame.
     void renderFrame();
     // Every pass of one frame, ending with the final pass into outputFramebuffer; presents nothing.
@@ -107,6 +114,8 @@ public:
     // Shows or hides the panel. While it is shown the cursor is free; hiding it restores mouse-look
     // as it was before.
     void showPanel(bool shown);
+    // The program's name as its diagnostics begin: kelta, or the tool that runs its start-up.
+    std::string programName() const;
 
     void startupPhaseEnded(const char* phase) {
         if (observer) observer->startupPhaseEnded(phase);

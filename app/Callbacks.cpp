@@ -117,3 +117,8 @@ void framebufferSizeCallback(GLFWwindow*, int width, int height) {
     app.blurFramebufferA->resize(std::max(1, sceneWidth / 4), std::max(1, sceneHeight / 4));
     app.blurFramebufferB->resize(std::max(1, sceneWidth / 4), std::max(1, sceneHeight / 4));
 }
+
+void dropCallback(GLFWwindow*, int count, const char** paths) {
+    std::vector<std::string>& dropped = Application::instance().droppedFiles;
+    dropped.insert(dropped.end(), paths, paths + count);
+}

@@ -1,5 +1,5 @@
 // The window system's callbacks: errors, discrete key commands, the mouse's buttons and wheel,
-// typed characters and framebuffer resizes.
+// typed characters, framebuffer resizes and dropped files.
 #pragma once
 
 struct GLFWwindow;
@@ -10,3 +10,5 @@ void characterCallback(GLFWwindow* window, unsigned int codepoint);
 void mouseButtonCallback(GLFWwindow* window, int button, int action, int mods);
 void scrollCallback(GLFWwindow* window, double xOffset, double yOffset);
 void framebufferSizeCallback(GLFWwindow* window, int width, int height);
+// Queues the dropped files for the next frame to open (Application::droppedFiles).
+void dropCallback(GLFWwindow* window, int count, const char** paths);

@@ -125,10 +125,15 @@ void runWhileResponsive(GLFWwindow* window, const std::function<void(const Start
     worker.join();
     // What the work freed stays in its thread's own heap, which nothing else allocates from (a
     // pyramid build leaves some 60 MB there): it is handed back before the rest of start-up adds its
-    // own. Under AddressSanitizer the heap is the sanitizer's, and glibc's trim only leaves it
-    // blocks it takes for leaks.
+    // own.
+    returnFreedMemory();
+    if (thrown) std::rethrow_exception(thrown);
+}
+
+void returnFreedMemory() {
+    // Under AddressSanitizer the heap is the sanitizer's, and glibc's trim only leaves it blocks it
+    // takes for leaks.
 #ifndef __SANITIZE_ADDRESS__
     malloc_trim(0);
 #endif
-    if (thrown) std::rethrow_exception(thrown);
 }

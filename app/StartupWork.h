@@ -40,3 +40,6 @@ private:
 // StartupWait does; closing the window tells the work to stop and gives it half a second. An
 // exception the work throws is thrown here. `work` must not use GL.
 void runWhileResponsive(GLFWwindow* window, const std::function<void(const StartupProgress&)>& work);
+// Hands the memory the process has freed back to the system: glibc keeps what a thread's or a
+// released map's work freed for later allocations, which resident memory would go on counting.
+void returnFreedMemory();

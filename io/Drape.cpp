@@ -2,6 +2,7 @@
 // on the picture's pixels, stretched), then colours its bands into RGBA bytes.
 #include "io/Drape.h"
 
+#include "io/HeightMap.h"
 #include "io/ImageInput.h"
 
 #include <cpl_conv.h>
@@ -519,4 +520,21 @@ bool loadDrape(const std::string& path, const RasterGrid& map, const std::vector
         return false;
     }
     return drapeFromDataset(picture.get(), map, bands, maxSide, out, message);
+}
+
+bool isDrapePicture(const std::string& path) {
+    if (hasRawMapName(path)) return false;
+    std::string reason;
+    const GdalDataset raster = openGdalDataset(path, reason);
+    if (!raster) return false;
+    const int bands = GDALGetRasterCount(raster.get());
+    if (bands >= 3) return true;
+    if (bands < 1) return false;
+    GDALColorTableH palette = GDALGetRasterColorTable(GDALGetRasterBand(raster.get(), 1));
+    if (palette == nullptr) return false;
+    for (int k = 0; k < GDALGetColorEntryCount(palette); ++k) {
+        const GDALColorEntry* entry = GDALGetColorEntry(palette, k);
+        if (entry->c1 != entry->c2 || entry->c2 != entry->c3) return true;
+    }
+    return false;
 }

@@ -43,3 +43,10 @@ bool loadDrape(const std::string& path, const RasterGrid& map, const std::vector
 // Same as loadDrape for a picture already open, such as an in-memory raster.
 bool drapeFromDataset(GDALDatasetH picture, const RasterGrid& map, const std::vector<int>& bands, int maxSide,
                       DrapeImage& out, std::string& message);
+
+// Whether the file at `path` is a picture to drape rather than a height map: a raster GDAL reads
+// with three or more bands (colour, perhaps with alpha), or with one band coloured by a palette that
+// is not grey. A grey palette is how an 8-bit BMP or PNG height map stores its heights, and KELTA's
+// raw maps (hasRawMapName) and whatever GDAL cannot read are left to the height-map readers, which
+// say why they refuse a file.
+bool isDrapePicture(const std::string& path);

@@ -7,7 +7,6 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -58,13 +57,6 @@ std::string lodTreeKey(const ElevationOptions& read) {
     return key;
 }
 
-// The program's name as its diagnostics begin: kelta, or the tool that runs its start-up.
-std::string programName() {
-    const Application& application = Application::instance();
-    if (application.argc < 1 || application.argv == nullptr) return "kelta";
-    return std::filesystem::path(application.argv[0]).filename().string();
-}
-
 }  // namespace
 
 struct Terrain::CommandLineMap {
@@ -94,22 +86,46 @@ Terrain::Terrain(TerrainShader* shader) : Terrain(shader, CommandLineMap::open()
 Terrain::Terrain(TerrainShader* shader, CommandLineMap&& opened)
     : Terrain(shader, std::move(opened.map), opened.arguments, Application::instance().terrainOptions) {}
 
-Terrain::Terrain(TerrainShader* shader, std::unique_ptr<HeightMapFile> map, const TerrainArguments& arguments,
-                 const TerrainOptions& options)
+Terrain::Terrain(TerrainShader* shader, const TerrainArguments& arguments, const TerrainOptions& options)
     : horizontalScale(arguments.horizontalScale),
       heightScale(arguments.heightScale),
       shader(shader),
       options(options),
-      mapName(arguments.heightMapPath) {
+      mapName(arguments.heightMapPath) {}
+
+Terrain::Terrain(TerrainShader* shader, std::unique_ptr<HeightMapFile> map, const TerrainArguments& arguments,
+                 const TerrainOptions& options)
+    : Terrain(shader, arguments, options) {
+    const std::string file = map->path;
+    std::string message;
+    if (!build(std::move(map), arguments.heightScaleGiven, message)) {
+        fatal("Could not load heightmap: " + message, describeLookup(mapName, file));
+    }
+}
+
+std::unique_ptr<Terrain> Terrain::open(TerrainShader* shader, std::unique_ptr<HeightMapFile> map,
+                                       const std::string& name, const TerrainOptions& options, std::string& message) {
+    TerrainArguments arguments;
+    arguments.heightMapPath = name;
+    TerrainOptions undraped = options;
+    undraped.drapePath.clear();
+    // make_unique cannot reach the private constructor.
+    std::unique_ptr<Terrain> terrain(new Terrain(shader, arguments, undraped));
+    // No height scale is given, so the refusal of one for an elevation map cannot end the program.
+    if (!terrain->build(std::move(map), false, message)) return nullptr;
+    return terrain;
+}
+
+bool Terrain::build(std::unique_ptr<HeightMapFile> map, bool heightScaleGiven, std::string& message) {
     gridWidth = map->width;
     gridHeight = map->height;
     Placement placed;
-    std::string message;
-    surface = makeSurface(*map, arguments.heightScaleGiven, placed, message);
-    if (!surface) fatal("Could not load heightmap: " + message, describeLookup(mapName, map->path));
+    surface = makeSurface(*map, heightScaleGiven, placed, message);
+    if (!surface) return false;
     map.reset();
     Application::instance().startupPhaseEnded("mesh build");
     finishStartUp(placed);
+    return true;
 }
 
 std::unique_ptr<TerrainSurface> Terrain::makeSurface(HeightMapFile& map, bool heightScaleGiven, Placement& placed,
@@ -211,7 +227,7 @@ std::unique_ptr<TerrainSurface> Terrain::makeStreamedSurface(HeightMapFile& map,
     std::unique_ptr<TileSource> source;
     // Building a pyramid takes minutes for the largest maps; the window shows how far it has come.
     runWhileResponsive(application.window, [&](const StartupProgress& shown) {
-        const PyramidProgress printed = pyramidProgressBar(programName(), mapName);
+        const PyramidProgress printed = pyramidProgressBar(application.programName(), mapName);
         const PyramidProgress progress = [&](double done) { return printed(done) && shown(done); };
         source = openTileSource(map, pyramidCacheFolder(), progress, message);
     });
@@ -279,7 +295,8 @@ TerrainGeometry Terrain::mapGeometry(const std::optional<Elevation>& elevation, 
 void Terrain::finishStartUp(const Placement& placed) {
     Application& application = Application::instance();
     atlas = std::make_unique<TextureAtlas>(9, MATERIAL_FILES);
-    if (!options.drapePath.empty()) loadDrape(options.drapePath, placed.grid);
+    mapGrid = placed.grid;
+    if (!options.drapePath.empty()) loadDrape(options.drapePath);
     application.startupPhaseEnded("atlas");
 
     Camera* camera = application.camera.get();
@@ -294,37 +311,51 @@ void Terrain::reportLostTiles() {
     // A map behind a network path is named by its address.
     const size_t scheme = mapName.find("://");
     const size_t address = scheme == std::string::npos ? 0 : mapName.rfind('/', scheme) + 1;
+    const std::string program = Application::instance().programName();
     if (isGdalVirtualPath(mapName) && scheme != std::string::npos) {
-        std::cerr << programName() << ": lost the connection to " << mapName.substr(address) << ": " << *failure
+        std::cerr << program << ": lost the connection to " << mapName.substr(address) << ": " << *failure
                   << "; drawing the tiles already loaded" << std::endl;
     } else {
-        std::cerr << programName() << ": could not read " << mapName << ": " << *failure
+        std::cerr << program << ": could not read " << mapName << ": " << *failure
                   << "; drawing the tiles already loaded" << std::endl;
     }
 }
 
-void Terrain::loadDrape(const std::string& path, const RasterGrid& grid) {
+void Terrain::loadDrape(const std::string& path) {
+    const std::string file = resolveTypedPath(path);
+    DrapeImage picture;
+    std::string message;
+    if (!readDrape(file, picture, message)) {
+        fatal("Could not load drape: " + message, describeLookup(path, file));
+    }
+    if (picture.rgba.empty()) {
+        std::cerr << Application::instance().programName() << ": " << message << "; drawing the map without it: "
+                  << path << std::endl;
+        return;
+    }
+    setDrape(picture.width, picture.height, picture.rgba.data());
+}
+
+bool Terrain::openDrape(const std::string& file, std::string& message) {
+    DrapeImage picture;
+    // A picture off the map says so in the message.
+    if (!readDrape(file, picture, message) || picture.rgba.empty()) return false;
+    setDrape(picture.width, picture.height, picture.rgba.data());
+    return true;
+}
+
+bool Terrain::readDrape(const std::string& file, DrapeImage& picture, std::string& message) const {
     // No bands given (zeros): the colours the picture declares.
     const std::array<int, 3>& given = options.drapeBands;
     const std::vector<int> bands = given[0] == 0 ? std::vector<int>() : std::vector<int>(given.begin(), given.end());
     GLint largestSide = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestSide);
-    const std::string file = resolveTypedPath(path);
-    DrapeImage picture;
-    std::string message;
     bool loaded = false;
     // A large drape is warped for seconds.
     runWhileResponsive(Application::instance().window, [&](const StartupProgress&) {
-        loaded = ::loadDrape(file, grid, bands, largestSide, picture, message);
+        loaded = ::loadDrape(file, mapGrid, bands, largestSide, picture, message);
     });
-    if (!loaded) {
-        fatal("Could not load drape: " + message, describeLookup(path, file));
-    }
-    if (picture.rgba.empty()) {
-        std::cerr << programName() << ": " << message << "; drawing the map without it: " << path << std::endl;
-        return;
-    }
-    setDrape(picture.width, picture.height, picture.rgba.data());
+    return loaded;
 }
 
 void Terrain::setDrape(int width, int height, const uint8_t* rgba) {

@@ -17,6 +17,7 @@
 #include "scene/TerrainGeometry.h"
 #include "scene/TerrainSurface.h"
 
+struct DrapeImage;
 class Texture;
 class TerrainFullMesh;
 class TerrainLod;
@@ -67,6 +68,13 @@ public:
     // `options` choose: uploads the surface, builds the atlas and the drape and places the camera.
     Terrain(TerrainShader* shader, std::unique_ptr<HeightMapFile> map, const TerrainArguments& arguments,
             const TerrainOptions& options);
+    // Builds the terrain of a map opened while the program runs, named `name` in its lines, as the
+    // constructor above does at the default scales, but for a map that cannot be drawn, which leaves
+    // null and the reason (the constructor's line without "Could not load heightmap: ") in
+    // `message`. The options' drape is not read: a picture is laid over the map with openDrape.
+    static std::unique_ptr<Terrain> open(TerrainShader* shader, std::unique_ptr<HeightMapFile> map,
+                                         const std::string& name, const TerrainOptions& options,
+                                         std::string& message);
     // Releases everything the terrain holds: its GL objects (the context that made them must be
     // current), the background readers of a streamed map (a read under way is waited for) and its
     // memory.
@@ -77,6 +85,10 @@ public:
     // Colours the terrain with a picture of width x height RGBA texels (8 bits each) covering the
     // whole map, bottom row first, alpha its coverage; replaces any picture it had.
     void setDrape(int width, int height, const uint8_t* rgba);
+    // Lays the picture in `file` (a path read as given) over the map, in the bands the options
+    // choose, replacing any picture it had. False with the reason, the terrain left as it was, when
+    // the picture cannot be read or lies off the map.
+    bool openDrape(const std::string& file, std::string& message);
 
     void draw();
     // For a still picture: brings a streamed map to the picture that frames of the current view,
@@ -98,6 +110,11 @@ public:
 private:
     struct CommandLineMap;
     Terrain(TerrainShader* shader, CommandLineMap&& opened);
+    // The scales, options and name alone: build makes the rest.
+    Terrain(TerrainShader* shader, const TerrainArguments& arguments, const TerrainOptions& options);
+    // Builds the surface from `map`, then the atlas, the drape the options name and the camera's
+    // start pose; false with the reason when the map cannot be drawn.
+    bool build(std::unique_ptr<HeightMapFile> map, bool heightScaleGiven, std::string& message);
 
     // What building the surface settles for the rest of start-up: the camera's start height and
     // where the map lies, for a drape.
@@ -109,6 +126,8 @@ private:
     const TerrainOptions options;
     // The map as typed, for the lines that name it.
     const std::string mapName;
+    // Where the map lies, for the pictures laid over it.
+    RasterGrid mapGrid;
     std::unique_ptr<TerrainSurface> surface;
 
     // The one way the surface is made: streamed when asked or when the map is larger than one texture
@@ -135,6 +154,10 @@ private:
     // The application's pose and settings as the surfaces draw for them.
     TerrainView applicationView(int viewportHeight) const;
 
-    // Reads the picture at `path` (as typed) and drapes it over the map, which lies where `grid` says.
-    void loadDrape(const std::string& path, const RasterGrid& grid);
+    // Reads the picture at `path` (as typed) and drapes it over the map; one that cannot be read
+    // ends the program, one off the map is left out with a line that says so.
+    void loadDrape(const std::string& path);
+    // Reads the picture in `file` (a path read as given) over the map's grid, as loadDrape in
+    // io/Drape.h does, keeping the window responsive meanwhile.
+    bool readDrape(const std::string& file, DrapeImage& picture, std::string& message) const;
 };

@@ -22,7 +22,8 @@ PACKAGES="g++ cmake ninja-build pkg-config libglfw3-dev libglew-dev libgl-dev li
     libpng-dev nlohmann-json3-dev libgdal-dev libgeographiclib-dev libimgui-dev fonts-dejavu-core"
 if [ "$TESTS" -eq 1 ]; then
     PACKAGES="$PACKAGES libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick
-        clang libclang-rt-14-dev glslang-tools python3 gdal-bin lighttpd desktop-file-utils appstream"
+        clang libclang-rt-14-dev glslang-tools python3 gdal-bin lighttpd desktop-file-utils appstream
+        shared-mime-info"
 fi
 $SUDO apt-get update -qq
 # shellcheck disable=SC2086 # one word per package

@@ -134,11 +134,9 @@ void Panel::draw(const PanelFacts& facts) {
     drawFrame(facts);
     if (!facts.message.empty()) {
         ImGui::Separator();
-        ImGui::PushStyleColor(ImGuiCol_Text, IM_COL32(255, 140, 110, 255));
         ImGui::PushTextWrapPos(ImGui::GetFontSize() * 22.0f);
         ImGui::TextUnformatted(facts.message.c_str());
         ImGui::PopTextWrapPos();
-        ImGui::PopStyleColor();
     }
     ImGui::End();
 

@@ -92,6 +92,6 @@ PanelFacts gatherPanelFacts(const Application& application) {
         facts.tiles = PanelTiles{activity.wanted, activity.loading, activity.held, activity.heldMegabytes,
                                  activity.cacheMegabytes};
     }
-    facts.message = application.openMessage;
+    facts.message = application.lastOpenMessage;
     return facts;
 }

@@ -64,7 +64,7 @@ struct PanelFacts {
     std::optional<double> groundPerPixel;
     double frameSeconds = 0.0;
     std::optional<PanelTiles> tiles;
-    // Why the last file could not be opened; empty when it could.
+    // What opening the last file said: the map or picture opened, or why it could not be.
     std::string message;
 };
 

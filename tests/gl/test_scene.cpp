@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <regex>
 #include <set>
@@ -38,6 +40,7 @@
 #include "scene/TerrainMesh.h"
 #include "scene/TerrainShader.h"
 #include "scene/TerrainStream.h"
+#include "tests/GdalTestRasters.h"
 
 namespace {
 
@@ -1144,5 +1147,111 @@ TEST_F(Scene, ReleasingATerrainDeletesItsObjectsAndEndsItsReaders) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         EXPECT_EQ(threads(), threadsBefore) << each.surface << ": its readers still run";
+    }
+}
+
+// Files dropped on the window: queued by the callback, opened as the next frame begins, a map in
+// place of the terrain (at its start pose, drawn with the mode and bloom the viewer set), a picture
+// over it, and anything else refused with its reason, the terrain left as it was.
+TEST_F(Scene, DroppedFilesOpenAsMapsOrPicturesAtTheNextFrameAndBadOnesKeepTheMap) {
+    Application& app = gltest::application();
+    // A square GeoTIFF of the given bands, on a UTM grid when one is given.
+    const auto geoTiff = [](const std::string& path, int side, int bands, GDALDataType type,
+                            std::vector<double> values, std::optional<std::array<double, 6>> grid) {
+        gdaltest::Raster raster;
+        raster.width = raster.height = side;
+        raster.bands = bands;
+        raster.type = type;
+        raster.values = std::move(values);
+        raster.geoTransform = grid;
+        if (grid) raster.coordinateSystem = "EPSG:32725";
+        EXPECT_TRUE(gdaltest::writeFile(gdaltest::inMemory(raster).get(), path)) << path;
+        return path;
+    };
+    const std::array<double, 6> utmGrid{500000.0, 30.0, 0.0, 9100000.0, 0.0, -30.0};
+    std::array<double, 6> farAway = utmGrid;
+    farAway[3] -= 1.0e6;
+    const std::string picture = geoTiff(mapFolder + "/picture.tif", 4, 3, GDT_Byte, std::vector<double>(16, 200.0), {});
+    const std::string elevation = geoTiff(mapFolder + "/elevation.tif", 8, 1, GDT_Float32, {0, 10, 20, 70}, utmGrid);
+    const std::string elsewhere =
+        geoTiff(mapFolder + "/elsewhere.tif", 4, 3, GDT_Byte, std::vector<double>(48, 90.0), farAway);
+    const std::string notes = mapFolder + "/notes.txt";
+    std::ofstream(notes) << "not a map\n";
+    const std::string image = writeMap("dropped.bmp", 24, 12, [](int j, int) { return static_cast<uint8_t>(8 * j); });
+
+    makeTerrain({writeMap("start.bmp", 16, 16, [](int, int) { return 60; })});
+    app.terrain->shader = app.terrainShaders[3].get();
+    app.terrain->bloomThreshold = 0.55f;
+    enum Outcome { Replaced, Draped, Kept };
+    const struct {
+        const char* name;
+        std::vector<std::string> files;
+        Outcome outcome;
+        int gridWidth;
+        // A part of the reason a refused file gives; any reason at all where empty.
+        const char* reason;
+    } drops[] = {
+        {"an 8-bit BMP height map", {image}, Replaced, 24, ""},
+        {"a colour picture", {picture}, Draped, 24, ""},
+        {"an elevation map, which comes without the last map's picture", {elevation}, Replaced, 8, ""},
+        {"a picture that lies elsewhere on Earth", {elsewhere}, Kept, 8, "does not overlap the map"},
+        {"a text file", {notes}, Kept, 8, ""},
+        {"a missing file", {mapFolder + "/missing.png"}, Kept, 8, ""},
+        // Opened in the order dropped: the map, then the picture over it.
+        {"a map and its picture dropped together", {image, picture}, Draped, 24, ""},
+    };
+    for (const auto& drop : drops) {
+        const Terrain* before = app.terrain.get();
+        const Texture* drapeBefore = before->drape.get();
+        camera.position = vec3{5.0f, 99.0f, 5.0f};
+        std::vector<const char*> paths;
+        for (const std::string& file : drop.files) paths.push_back(file.c_str());
+        dropCallback(gltest::window(), static_cast<int>(paths.size()), paths.data());
+        // Nothing opens inside GLFW's callback.
+        EXPECT_EQ(app.terrain.get(), before) << drop.name;
+        EXPECT_EQ(app.droppedFiles, drop.files) << drop.name;
+
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        app.openDroppedFiles();
+        const std::string logged = testing::internal::GetCapturedStdout();
+        const std::string refused = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(app.droppedFiles.empty()) << drop.name;
+        Terrain& terrain = *app.terrain;
+        EXPECT_EQ(terrain.gridWidth, drop.gridWidth) << drop.name;
+        const std::string& last = drop.files.back();
+        if (drop.outcome == Kept) {
+            EXPECT_EQ(&terrain, before) << drop.name;
+            EXPECT_EQ(terrain.drape.get(), drapeBefore) << drop.name;
+            EXPECT_EQ(camera.position.y, 99.0f) << drop.name;
+            const std::string opening = "could not open " + last + ": ", ending = "; keeping the current map";
+            const std::string& message = app.lastOpenMessage;
+            ASSERT_GT(message.size(), opening.size() + ending.size()) << message;
+            EXPECT_EQ(message.substr(0, opening.size()), opening) << message;
+            EXPECT_EQ(message.substr(message.size() - ending.size()), ending) << message;
+            const std::string reason = message.substr(opening.size(), message.size() - opening.size() - ending.size());
+            EXPECT_NE(reason.find(drop.reason), std::string::npos) << drop.name << ": " << reason;
+            EXPECT_EQ(refused, "kelta: " + app.lastOpenMessage + "\n") << drop.name;
+            continue;
+        }
+        const std::string line = (drop.outcome == Draped ? "Drape opened: " : "Map opened: ") + last;
+        EXPECT_EQ(app.lastOpenMessage, line) << drop.name;
+        EXPECT_NE(logged.find(line + "\n"), std::string::npos) << logged;
+        EXPECT_EQ(refused, "") << drop.name;
+        EXPECT_EQ(terrain.drape != nullptr, drop.outcome == Draped) << drop.name;
+        EXPECT_EQ(terrain.shader, app.terrainShaders[3].get()) << drop.name;
+        EXPECT_EQ(terrain.bloomThreshold, 0.55f) << drop.name;
+        if (drop.outcome == Draped && drop.files.size() == 1) {
+            EXPECT_EQ(&terrain, before) << drop.name;
+            EXPECT_EQ(camera.position.y, 99.0f) << drop.name << ": a picture moves no camera";
+            continue;
+        }
+        EXPECT_NE(&terrain, before) << drop.name;
+        // The start pose: over the map's corner, as high as its highest ground, looking across it.
+        EXPECT_EQ(camera.position.x, 0.0f) << drop.name;
+        EXPECT_EQ(camera.position.z, 0.0f) << drop.name;
+        const float metresPerHeight = terrain.geometry.metresPerHeight;
+        EXPECT_NEAR(camera.position.y, metresPerHeight > 0.0f ? 70.0f / metresPerHeight : 20.0f, 1e-3f) << drop.name;
+        EXPECT_FLOAT_EQ(camera.direction.x, -camera.direction.z) << drop.name;
     }
 }

@@ -1,5 +1,6 @@
 // Tests of the drape: placing a picture over a map by its coordinates (reprojected or not) or by
-// stretching it, choosing and stretching its bands, and its coverage.
+// stretching it, choosing and stretching its bands, its coverage, and telling pictures from maps.
+#include "io/BitmapWriter.h"
 #include "io/Drape.h"
 #include "io/HeightMap.h"
 #include "tests/GdalTestRasters.h"
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -357,4 +359,60 @@ TEST(Drape, PicturesOffTheMapLeaveItUndrapedAndSaySoInOneLine) {
             EXPECT_TRUE(image.rgba.empty()) << c.label;
         }
     }
+}
+
+// A dropped file is a picture to drape or a map to draw: the faults are a height map taken for a
+// picture (the default map's grey-palette BMP, a raw map whose bytes GDAL also reads) or a picture
+// taken for a map (its palette or bands overlooked).
+TEST(Drape, FilesAreTakenForPicturesByTheirBandsAndColouredPalettes) {
+    TempFolder folder;
+    const auto withPalette = [](bool coloured) {
+        gdaltest::Raster indices;
+        indices.width = indices.height = 2;
+        indices.type = GDT_Byte;
+        indices.values = {0, 1, 1, 0};
+        GdalDataset raster = gdaltest::inMemory(indices);
+        GDALColorTableH palette = GDALCreateColorTable(GPI_RGB);
+        for (short k = 0; k < 2; ++k) {
+            const GDALColorEntry entry{short(k * 200), short(coloured ? 40 : k * 200), short(k * 200), 255};
+            GDALSetColorEntry(palette, k, &entry);
+        }
+        GDALSetRasterColorTable(GDALGetRasterBand(raster.get(), 1), palette);
+        GDALDestroyColorTable(palette);
+        return raster;
+    };
+    const auto bands = [](int count, GDALDataType type) {
+        gdaltest::Raster raster;
+        raster.width = raster.height = 2;
+        raster.bands = count;
+        raster.type = type;
+        return gdaltest::inMemory(raster);
+    };
+    const std::vector<uint8_t> grey(16, 90);
+    const std::string colourTiff = folder / "colour.tif";
+    ASSERT_TRUE(gdaltest::writeFile(bands(3, GDT_Byte).get(), colourTiff));
+    std::ifstream colourBytes(colourTiff, std::ios::binary);
+    const std::vector<uint8_t> tiffBytes{std::istreambuf_iterator<char>(colourBytes), std::istreambuf_iterator<char>()};
+    struct Case {
+        const char* label;
+        std::string path;
+        bool isPicture;
+    };
+    const auto written = [&](const std::string& name, GdalDataset raster) {
+        EXPECT_TRUE(gdaltest::writeFile(raster.get(), folder / name)) << name;
+        return folder / name;
+    };
+    const std::vector<Case> cases = {
+        {"an elevation map's one band of metres", written("metres.tif", bands(1, GDT_Float32)), false},
+        {"grey with alpha", written("grey-alpha.tif", bands(2, GDT_Byte)), false},
+        {"red, green and blue", colourTiff, true},
+        {"red, green, blue and alpha", written("rgba.tif", bands(4, GDT_Byte)), true},
+        {"a grey palette", written("grey-palette.tif", withPalette(false)), false},
+        {"a coloured palette", written("coloured-palette.tif", withPalette(true)), true},
+        {"an 8-bit BMP height map", folder.write("map.bmp", encodeGreyBitmap8(4, 4, grey.data())), false},
+        {"a raw map holding a colour TIFF's bytes", folder.write("map.r16", tiffBytes), false},
+        {"text", folder.write("notes.txt", {'n', 'o', '\n'}), false},
+        {"nothing", folder / "missing.tif", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(isDrapePicture(c.path), c.isPicture) << c.label;
 }
