@@ -1,10 +1,13 @@
 // Measuring along clicked paths on grounds whose answers are known: geodesics of documented and
 // hand-checked length, projected and grid distances, analytic slopes and ridges, voids, the
 // profile's file, and the line draped on the ground.
+#include "io/MapGround.h"
 #include "io/Measurement.h"
 #include "tests/TempFolder.h"
 
 #include <gtest/gtest.h>
+#include <cpl_conv.h>
+#include <ogr_srs_api.h>
 
 #include <sys/resource.h>
 
@@ -359,4 +362,99 @@ TEST(Measurement, TheDrapedLineFollowsTheSurfaceBetweenTheClicks) {
     for (int k = 11; k < 15; ++k) EXPECT_FLOAT_EQ(line[k].y, 10.0f + 10.0f + line[k].z) << k;
     EXPECT_TRUE(drapeOnGround({}, 1.0f, hill).empty());
     EXPECT_EQ(drapeOnGround({clicked[0]}, 1.0f, hill).size(), 1u);
+}
+
+namespace {
+
+std::string wktOfEpsg(int code) {
+    OGRSpatialReferenceH system = OSRNewSpatialReference(nullptr);
+    EXPECT_EQ(OSRImportFromEPSG(system, code), OGRERR_NONE) << code;
+    char* wkt = nullptr;
+    OSRExportToWkt(system, &wkt);
+    const std::string text = wkt ? wkt : "";
+    CPLFree(wkt);
+    OSRDestroySpatialReference(system);
+    return text;
+}
+
+}  // namespace
+
+// Catches world positions put on the map at pixel corners instead of their middles, rows counted
+// from the wrong edge, elevations left in world units, a projected map's latitude and longitude in
+// the wrong axis order, and a map's kind or unit told wrongly from its coordinate system.
+TEST(MapGround, PutsTheWorldOnItsMap) {
+    struct Row {
+        const char* name;
+        std::optional<std::array<double, 6>> geoTransform;
+        int epsg;  // 0: no coordinate system
+        MapKind kind;
+        double metresPerMapUnit;
+        MapPoint bottomLeft, topRight;
+        std::optional<LatLon> latLonOfPoint;
+        MapPoint point;
+        double elevationOfHeightTwo;
+        double sampleSpacing;
+    };
+    const std::array<double, 6> utm{290000.0, 30.0, 0.0, 9120000.0, 0.0, -30.0};
+    const std::array<double, 6> degrees{-35.0, 0.001, 0.0, -7.9, 0.0, -0.001};
+    const Row rows[] = {
+        // UTM 25S: its central meridian 33 W meets the equator at 500 000, 10 000 000.
+        {"UTM", utm, 32725, MapKind::Projected, 1.0, {290015.0, 9117615.0}, {292985.0, 9119985.0},
+         LatLon{0.0, -33.0}, {500000.0, 10000000.0}, 2.0 * 30.0 + 5.0, 30.0},
+        // California zone 3 in US survey feet: its origin, 36.5 N 120.5 W, lies 2 000 000 m east and
+        // 500 000 m north of its false origin.
+        {"US survey feet", utm, 2227, MapKind::Projected, 1200.0 / 3937.0, {290015.0, 9117615.0},
+         {292985.0, 9119985.0}, LatLon{36.5, -120.5}, {2000000.0 * 3937.0 / 1200.0, 500000.0 * 3937.0 / 1200.0}, 65.0,
+         30.0},
+        {"no coordinate system", utm, 0, MapKind::Projected, 1.0, {290015.0, 9117615.0}, {292985.0, 9119985.0},
+         std::nullopt, {500000.0, 10000000.0}, 65.0, 30.0},
+        {"WGS 84", degrees, 4326, MapKind::Geographic, 1.0, {-34.9995, -7.9795}, {-34.9005, -7.9005},
+         LatLon{-7.95, -34.95}, {-34.95, -7.95}, 65.0, 30.0},
+        // Column 3 of row 2 from the bottom, whose row from the top is 77; heights in the grid's steps.
+        {"image map", std::nullopt, 0, MapKind::Image, 1.0, {0.0, 79.0}, {99.0, 0.0}, std::nullopt, {}, 1.0, 1.0},
+    };
+    for (const Row& row : rows) {
+        TerrainOnMap terrain;
+        terrain.grid.width = 100;
+        terrain.grid.height = 80;
+        terrain.grid.geoTransform = row.geoTransform;
+        if (row.epsg != 0) terrain.grid.coordinateSystemWkt = wktOfEpsg(row.epsg);
+        // An image map's grid is square; an elevation map's world is 2 units a sample, 15 m a unit.
+        terrain.columnSpacing = 2.0f;
+        terrain.rowSpacing = row.kind == MapKind::Image ? 2.0f : 2.5f;
+        terrain.metresPerWorldUnit = row.kind == MapKind::Image ? 1.0 : 15.0;
+        terrain.metresPerHeight = 30.0;
+        terrain.seaLevelMetres = 5.0;
+        std::vector<vec2> asked;
+        const MapGround ground(terrain, [&](float x, float z) -> std::optional<float> {
+            asked.push_back({x, z});
+            return 2.0f;
+        });
+        EXPECT_EQ(ground.kind(), row.kind) << row.name;
+        if (row.kind == MapKind::Projected) {
+            EXPECT_NEAR(ground.metresPerMapUnit(), row.metresPerMapUnit, 1e-12) << row.name;
+        }
+        const vec3 bottomLeft{0.0f, 0.0f, 0.0f};
+        const vec3 topRight{99.0f * 2.0f, 0.0f, -79.0f * terrain.rowSpacing};
+        for (const auto& [world, expected] : {std::pair{bottomLeft, row.bottomLeft}, std::pair{topRight, row.topRight}}) {
+            const MapPoint map = ground.mapOf(world);
+            EXPECT_NEAR(map.x, expected.x, 1e-6) << row.name;
+            EXPECT_NEAR(map.y, expected.y, 1e-6) << row.name;
+            // The elevation of a map point is read where that point lies in the world.
+            asked.clear();
+            ASSERT_TRUE(ground.elevationAt(map)) << row.name;
+            EXPECT_NEAR(*ground.elevationAt(map), row.elevationOfHeightTwo, 1e-9) << row.name;
+            ASSERT_FALSE(asked.empty());
+            EXPECT_NEAR(asked[0].x, world.x, 1e-3) << row.name;
+            EXPECT_NEAR(asked[0].y, world.z, 1e-3) << row.name;
+        }
+        const std::optional<LatLon> latLon = ground.latLonOf(row.point);
+        EXPECT_EQ(latLon.has_value(), row.latLonOfPoint.has_value()) << row.name;
+        if (latLon && row.latLonOfPoint) {
+            // Within a metre: a datum's shift to WGS 84 may be applied.
+            EXPECT_NEAR(latLon->latitude, row.latLonOfPoint->latitude, 1e-5) << row.name;
+            EXPECT_NEAR(latLon->longitude, row.latLonOfPoint->longitude, 1e-5) << row.name;
+        }
+        EXPECT_NEAR(ground.sampleSpacing(), row.sampleSpacing, 1e-9) << row.name;
+    }
 }
