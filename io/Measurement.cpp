@@ -16,8 +16,8 @@
 namespace {
 
 // A leg far longer than the map's spacing (a continent on a fine map) is followed in at most this
-// many steps, which keeps a click answered at once.
-constexpr double MOST_STEPS_PER_LEG = 1000000.0;
+// many steps, which keeps a click answered at once and the profile a size a plot and a file take.
+constexpr double MOST_STEPS_PER_LEG = 100000.0;
 
 int stepsOver(double length, double step) {
     if (!(step > 0.0) || !std::isfinite(length)) return 1;
