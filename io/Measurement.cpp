@@ -129,10 +129,6 @@ Stretch measureLeg(const std::vector<ProfileSample>& samples, double horizontal)
     return leg;
 }
 
-void writeOptional(std::ostream& out, const std::optional<double>& value, int decimals) {
-    if (value) out << std::setprecision(decimals) << *value;
-}
-
 }  // namespace
 
 GroundPoint groundPointAt(const MeasureGround& ground, const vec3& world) {
@@ -178,10 +174,12 @@ std::string profileCsv(const PathMeasure& measure) {
     for (const ProfileSample& sample : measure.profile) {
         out << std::setprecision(4) << sample.distance << ',' << std::setprecision(mapDecimals) << sample.map.x << ','
             << sample.map.y << ',';
-        if (sample.latLon) out << std::setprecision(9) << sample.latLon->latitude << ',' << sample.latLon->longitude;
-        else out << ',';
-        out << ',';
-        writeOptional(out, sample.elevation, 4);
+        if (sample.latLon) {
+            out << std::setprecision(9) << sample.latLon->latitude << ',' << sample.latLon->longitude << ',';
+        } else {
+            out << ",,";
+        }
+        if (sample.elevation) out << std::setprecision(4) << *sample.elevation;
         out << '\n';
     }
     return out.str();

@@ -60,7 +60,7 @@ void GroundPath::setPath(const std::vector<vec3>& line, const std::vector<vec3>&
     glBindBuffer(GL_ARRAY_BUFFER, 0);
 }
 
-void GroundPath::draw(const TerrainView& view) const {
+void GroundPath::draw(const mat4& modelview, const mat4& projection) const {
     if (isEmpty()) return;
     GLint viewport[4] = {};
     glGetIntegerv(GL_VIEWPORT, viewport);
@@ -69,8 +69,8 @@ void GroundPath::draw(const TerrainView& view) const {
 
     glUseProgram(shader->program);
     glBindVertexArray(vertexArray);
-    glUniformMatrix4fv(shader->modelviewLocation, 1, GL_FALSE, view.modelview.data());
-    glUniformMatrix4fv(shader->projectionLocation, 1, GL_FALSE, view.projection.data());
+    glUniformMatrix4fv(shader->modelviewLocation, 1, GL_FALSE, modelview.data());
+    glUniformMatrix4fv(shader->projectionLocation, 1, GL_FALSE, projection.data());
     glUniform2f(shader->viewportSizeLocation, static_cast<float>(viewport[2]), static_cast<float>(viewport[3]));
     glUniform1f(shader->leastPullLocation, leastPull);
     // Tested against the terrain but not written: a marker's fill then covers its rim, which lies at

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "math/Math.h"
-#include "scene/TerrainSurface.h"
 
 class GroundPathShader;
 
@@ -30,9 +29,9 @@ public:
     void setPath(const std::vector<vec3>& line, const std::vector<vec3>& markers, float leastPull);
     bool isEmpty() const { return lineVertexCount == 0 && markerVertexCount == 0; }
 
-    // Draws into the bound framebuffer and viewport with the view's matrices, under the depth test
+    // Draws into the bound framebuffer and viewport with the frame's matrices, under the depth test
     // as it is set; leaves the depth write mask as it found it, no program and no vertex array bound.
-    void draw(const TerrainView& view) const;
+    void draw(const mat4& modelview, const mat4& projection) const;
 
 private:
     std::unique_ptr<GroundPathShader> shader;

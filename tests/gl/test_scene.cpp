@@ -1168,16 +1168,6 @@ std::optional<float> hillHeightAt(float x, float z) {
            (hillValue(j, i + 1) * (1 - u) + hillValue(j + 1, i + 1) * u) * v;
 }
 
-TerrainView viewOfApplication(const Camera& camera) {
-    const Application& app = gltest::application();
-    TerrainView view;
-    view.modelview = app.modelview;
-    view.projection = app.projection;
-    view.eye = camera.position;
-    view.viewportHeight = SIZE;
-    return view;
-}
-
 // The pixel of the target a world point is drawn at.
 void pixelOf(const vec3& world, int& x, int& y) {
     const Application& app = gltest::application();
@@ -1218,7 +1208,7 @@ TEST_F(Scene, AGroundPathDrapedOverAHillShowsWhereAStraightLineIsHidden) {
         groundPath.setPath(line, markers, 1.0f);
         target.begin();
         terrain.draw();
-        groundPath.draw(viewOfApplication(camera));
+        groundPath.draw(app.modelview, app.projection);
     };
 
     drawWith(drapeOnGround({west, east}, 1.0f, hillHeightAt), {west, east});
@@ -1270,6 +1260,7 @@ TEST_F(Scene, AGroundPathLeavesTheFrameAndTheStateAsItFoundThem) {
         return std::vector<GLint>(values, values + 4);
     };
 
+    const Application& app = gltest::application();
     GroundPath groundPath;
     const vec3 west{2.0f, 0.0f, -16.0f}, east{29.0f, 0.0f, -16.0f};
     const struct {
@@ -1282,7 +1273,7 @@ TEST_F(Scene, AGroundPathLeavesTheFrameAndTheStateAsItFoundThem) {
         target.begin();
         terrain.draw();
         const std::vector<GLint> before = state();
-        groundPath.draw(viewOfApplication(camera));
+        groundPath.draw(app.modelview, app.projection);
         EXPECT_EQ(state(), before) << each.name;
         const std::vector<float> image = target.read(0);
         EXPECT_EQ(image == alone, groundPath.isEmpty()) << each.name;
