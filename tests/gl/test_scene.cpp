@@ -30,8 +30,10 @@
 #include "io/BitmapWriter.h"
 #include "gpu/DepthConvention.h"
 #include "gpu/Texture.h"
+#include "io/Measurement.h"
 #include "math/Camera.h"
 #include "post/Framebuffer.h"
+#include "scene/GroundPath.h"
 #include "scene/SkyShader.h"
 #include "scene/Skydome.h"
 #include "scene/Terrain.h"
@@ -1253,5 +1255,136 @@ TEST_F(Scene, DroppedFilesOpenAsMapsOrPicturesAtTheNextFrameAndBadOnesKeepTheMap
         const float metresPerHeight = terrain.geometry.metresPerHeight;
         EXPECT_NEAR(camera.position.y, metresPerHeight > 0.0f ? 70.0f / metresPerHeight : 20.0f, 1e-3f) << drop.name;
         EXPECT_FLOAT_EQ(camera.direction.x, -camera.direction.z) << drop.name;
+    }
+}
+
+namespace {
+
+// A round hill 24 high in the middle of a 32 x 32 map, its crest along row 16.
+uint8_t hillValue(int j, int i) {
+    const double distanceSquared = (j - 15.5) * (j - 15.5) + (i - 16.0) * (i - 16.0);
+    return static_cast<uint8_t>(std::lround(24.0 * std::exp(-distanceSquared / 50.0)));
+}
+
+// The surface of that map (height scale 255: heights are the values), between samples as a
+// picking would give it.
+std::optional<float> hillHeightAt(float x, float z) {
+    const float row = -z;
+    if (x < 0.0f || row < 0.0f || x > 31.0f || row > 31.0f) return std::nullopt;
+    const int j = std::min(static_cast<int>(x), 30), i = std::min(static_cast<int>(row), 30);
+    const float u = x - j, v = row - i;
+    return (hillValue(j, i) * (1 - u) + hillValue(j + 1, i) * u) * (1 - v) +
+           (hillValue(j, i + 1) * (1 - u) + hillValue(j + 1, i + 1) * u) * v;
+}
+
+// The pixel of the target a world point is drawn at.
+void pixelOf(const vec3& world, int& x, int& y) {
+    const Application& app = gltest::application();
+    const mat4 toClip = app.projection * app.modelview;
+    const vec4 clip = toClip[0] * world.x + toClip[1] * world.y + toClip[2] * world.z + toClip[3];
+    x = static_cast<int>((clip.x / clip.w * 0.5f + 0.5f) * SIZE);
+    y = static_cast<int>((clip.y / clip.w * 0.5f + 0.5f) * SIZE);
+}
+
+// The line's yellow-orange, told apart from the grey of the height mode.
+bool isPathLine(const float* p) { return p[0] - p[2] > 0.5f && p[1] > 0.4f && p[1] < 0.8f; }
+
+bool hasPathLineNear(const std::vector<float>& image, int x, int y) {
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+            const int px = std::clamp(x + dx, 0, SIZE - 1), py = std::clamp(y + dy, 0, SIZE - 1);
+            if (isPathLine(pixel(image, px, py))) return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+// Catches a path line hidden by the surface it lies on (no pull towards the eye, or a line cut
+// through the hill instead of draped over it), or one not depth-tested at all; and markers missing.
+TEST_F(Scene, AGroundPathDrapedOverAHillShowsWhereAStraightLineIsHidden) {
+    const std::string path = writeMap("hill.bmp", 32, 32, hillValue);
+    Terrain& terrain = *makeTerrain({path, "1", "255"});
+    Application& app = gltest::application();
+    app.terrainMode = 3;
+    terrain.shader = app.terrainShaders[2].get();
+    look({15.5f, 40.0f, 14.0f}, normalize(vec3{0.0f, -30.0f, -30.0f}));
+    const vec3 west{2.0f, *hillHeightAt(2.0f, -12.5f), -12.5f};
+    const vec3 east{29.0f, *hillHeightAt(29.0f, -12.5f), -12.5f};
+
+    GroundPath groundPath;
+    const auto drawWith = [&](const std::vector<vec3>& line, const std::vector<vec3>& markers) {
+        groundPath.setPath(line, markers, 1.0f);
+        target.begin();
+        terrain.draw();
+        groundPath.draw(app.modelview, app.projection);
+    };
+
+    drawWith(drapeOnGround({west, east}, 1.0f, hillHeightAt), {west, east});
+    const std::vector<float> draped = target.read(0);
+    const std::vector<float> bright = target.read(1);
+    // Away from the markers, which cover the line's ends.
+    for (int column = 6; column <= 25; ++column) {
+        int x = 0, y = 0;
+        pixelOf({float(column), *hillHeightAt(float(column), -12.5f), -12.5f}, x, y);
+        // The ribbon, 3 pixels wide, covers the centre of the pixel its middle runs through.
+        EXPECT_TRUE(isPathLine(pixel(draped, x, y))) << "column " << column << " at " << x << ", " << y;
+        // The line never blooms.
+        EXPECT_EQ(pixel(bright, x, y)[0], 0.0f) << "column " << column;
+    }
+    for (const vec3& marker : {west, east}) {
+        int x = 0, y = 0;
+        pixelOf(marker, x, y);
+        const float* p = pixel(draped, x, y);
+        EXPECT_NEAR(p[0], 1.0f, 1e-3f);
+        EXPECT_NEAR(p[1], 0.9f, 1e-3f);
+        EXPECT_NEAR(p[2], 0.35f, 1e-3f);
+    }
+
+    // The straight line between the same clicks runs inside the hill, whose near slope hides it.
+    drawWith({west, east}, {});
+    const std::vector<float> straight = target.read(0);
+    for (int column = 11; column <= 20; ++column) {
+        int x = 0, y = 0;
+        pixelOf({float(column), 0.0f, -12.5f}, x, y);
+        EXPECT_FALSE(hasPathLineNear(straight, x, y)) << "column " << column;
+    }
+}
+
+// Catches an empty path that still draws, or any drawing that leaves the program, the vertex
+// array, the buffer or the depth write mask changed for the passes after it.
+TEST_F(Scene, AGroundPathLeavesTheFrameAndTheStateAsItFoundThem) {
+    const std::string path = writeMap("hill.bmp", 32, 32, hillValue);
+    Terrain& terrain = *makeTerrain({path, "1", "255"});
+    look({15.5f, 40.0f, 14.0f}, normalize(vec3{0.0f, -30.0f, -30.0f}));
+    const std::vector<float> alone = drawTerrain(terrain, 5);
+    const auto state = [] {
+        GLint values[4] = {};
+        glGetIntegerv(GL_CURRENT_PROGRAM, &values[0]);
+        glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &values[1]);
+        glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &values[2]);
+        GLboolean depthWrites = GL_FALSE;
+        glGetBooleanv(GL_DEPTH_WRITEMASK, &depthWrites);
+        values[3] = depthWrites;
+        return std::vector<GLint>(values, values + 4);
+    };
+
+    const Application& app = gltest::application();
+    GroundPath groundPath;
+    const vec3 west{2.0f, 0.0f, -16.0f}, east{29.0f, 0.0f, -16.0f};
+    const struct {
+        const char* name;
+        std::vector<vec3> line, markers;
+    } paths[] = {{"never set", {}, {}}, {"cleared", {}, {}}, {"a path", {west, east}, {west}}};
+    for (const auto& each : paths) {
+        if (std::string(each.name) == "cleared") groundPath.setPath({west, east}, {east}, 1.0f);
+        if (std::string(each.name) != "never set") groundPath.setPath(each.line, each.markers, 1.0f);
+        target.begin();
+        terrain.draw();
+        const std::vector<GLint> before = state();
+        groundPath.draw(app.modelview, app.projection);
+        EXPECT_EQ(state(), before) << each.name;
+        const std::vector<float> image = target.read(0);
+        EXPECT_EQ(image == alone, groundPath.isEmpty()) << each.name;
     }
 }
