@@ -11,6 +11,7 @@
 #include "app/ContextVersion.h"
 #include "io/Fatal.h"
 #include "math/Camera.h"
+#include "math/OrbitControl.h"
 #include "post/FinalProcessingEffect.h"
 #include "post/Framebuffer.h"
 #include "post/GaussianBlurEffect.h"
@@ -50,6 +51,7 @@ void Application::shutDown() {
     // The terrain first: its surfaces draw with the programs below and read the camera.
     app.terrain.reset();
     app.skydome.reset();
+    app.orbitControl.reset();
     app.camera.reset();
     app.gaussianBlurEffect.reset();
     app.finalProcessingEffect.reset();
@@ -93,6 +95,9 @@ void Application::startUp() {
 
     glfwSwapInterval(app.windowSettings.swapInterval);
     glfwSetKeyCallback(app.window, keyCallback);
+    glfwSetMouseButtonCallback(app.window, mouseButtonCallback);
+    glfwSetCursorPosCallback(app.window, cursorPositionCallback);
+    glfwSetScrollCallback(app.window, scrollCallback);
     glfwSetFramebufferSizeCallback(app.window, framebufferSizeCallback);
     app.startupPhaseEnded("window and context");
 
@@ -118,6 +123,9 @@ void Application::startUp() {
     // The terrain places the camera, so the camera comes first.
     app.camera = std::make_unique<Camera>();
     app.terrain = std::make_unique<Terrain>(app.initialTerrainShader.get());
+    // The one place that says what ground the mouse navigates over. The terrain offers no picking
+    // of its own surface yet, so level ground at height 0 stands in for it.
+    app.orbitControl = std::make_unique<OrbitControl>(levelGroundPick(0.0f), levelGroundHeight(0.0f));
     app.skydome = std::make_unique<Skydome>();
     app.startupPhaseEnded("sky");
 
@@ -146,7 +154,9 @@ void Application::mainLoop() {
     while (!glfwWindowShouldClose(mainWindow)) {
         Application& app = instance();
         app.time = glfwGetTime();
-        app.camera->update(static_cast<float>(app.time - previousTime));
+        const float elapsedSeconds = static_cast<float>(app.time - previousTime);
+        const CameraInput keys = app.camera->update(elapsedSeconds);
+        app.orbitControl->advance(*app.camera, elapsedSeconds, keys.isSteering());
         const Camera& viewer = *app.camera;
         app.modelview = lookAt(viewer.position, viewer.position + viewer.direction, viewer.up);
         app.renderFrame();

@@ -1,4 +1,5 @@
-// Discrete key commands, GLFW error reporting, and the projection and targets that follow the window size.
+// Discrete key commands, mouse navigation, GLFW error reporting, and the projection and targets that
+// follow the window size.
 #include "app/Callbacks.h"
 
 #include <GL/glew.h>
@@ -11,6 +12,7 @@
 
 #include "app/Application.h"
 #include "math/Camera.h"
+#include "math/OrbitControl.h"
 #include "post/FinalProcessingEffect.h"
 #include "post/Framebuffer.h"
 #include "scene/Terrain.h"
@@ -37,6 +39,16 @@ void stepBloomSetting(GLFWwindow* window, int direction) {
         threshold = std::max(raised, 0.0f);
         std::cout << "Bloom threshold: " << threshold << std::endl;
     }
+}
+
+// The window's cursor range and the view's projection; false while the window is minimised.
+bool orbitViewport(GLFWwindow* window, OrbitViewport& viewport) {
+    int width = 0, height = 0;
+    glfwGetWindowSize(window, &width, &height);
+    if (width <= 0 || height <= 0) return false;
+    viewport = OrbitViewport{static_cast<double>(width), static_cast<double>(height),
+                             Application::instance().projection};
+    return true;
 }
 
 }  // namespace
@@ -69,6 +81,37 @@ void keyCallback(GLFWwindow* window, int key, int, int action, int) {
     } else if (key == GLFW_KEY_PERIOD) {
         if (pressed) stepBloomSetting(window, +1);
     }
+}
+
+void mouseButtonCallback(GLFWwindow* window, int button, int action, int) {
+    Application& app = Application::instance();
+    if (!app.orbitControl || (button != GLFW_MOUSE_BUTTON_LEFT && button != GLFW_MOUSE_BUTTON_RIGHT)) return;
+    const MouseButton which = button == GLFW_MOUSE_BUTTON_LEFT ? MouseButton::Left : MouseButton::Right;
+    if (action == GLFW_RELEASE) {
+        app.orbitControl->buttonReleased(which);
+        return;
+    }
+    OrbitViewport viewport;
+    if (!orbitViewport(window, viewport)) return;
+    double cursorX = 0, cursorY = 0;
+    glfwGetCursorPos(window, &cursorX, &cursorY);
+    app.orbitControl->buttonPressed(which, *app.camera, viewport, cursorX, cursorY, glfwGetTime());
+}
+
+void cursorPositionCallback(GLFWwindow* window, double cursorX, double cursorY) {
+    Application& app = Application::instance();
+    OrbitViewport viewport;
+    if (!app.orbitControl || !orbitViewport(window, viewport)) return;
+    app.orbitControl->cursorMoved(*app.camera, viewport, cursorX, cursorY);
+}
+
+void scrollCallback(GLFWwindow* window, double, double yOffset) {
+    Application& app = Application::instance();
+    OrbitViewport viewport;
+    if (!app.orbitControl || !orbitViewport(window, viewport)) return;
+    double cursorX = 0, cursorY = 0;
+    glfwGetCursorPos(window, &cursorX, &cursorY);
+    app.orbitControl->wheelTurned(*app.camera, viewport, cursorX, cursorY, yOffset);
 }
 
 void framebufferSizeCallback(GLFWwindow*, int width, int height) {
