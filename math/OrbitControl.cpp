@@ -58,8 +58,8 @@ GroundHeight levelGroundHeight(float height) {
 OrbitControl::OrbitControl(GroundPick pick, GroundHeight groundHeightAt)
     : pick(std::move(pick)), groundHeightAt(std::move(groundHeightAt)) {}
 
-void OrbitControl::buttonPressed(MouseButton button, Camera& camera, const OrbitViewport& viewport, double cursorX,
-                                 double cursorY, double seconds) {
+void OrbitControl::buttonPressed(MouseButton button, const Camera& camera, const OrbitViewport& viewport,
+                                 double cursorX, double cursorY, double seconds) {
     if (camera.isMouseLookEnabled) return;
     flight.reset();
     if (button == MouseButton::Right) {

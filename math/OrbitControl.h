@@ -58,7 +58,7 @@ public:
 
     // A press starts the button's drag (left orbits, right pans) and ends any flight; a second left
     // press soon after the first and near it is a double-click instead. `seconds` is the press's time.
-    void buttonPressed(MouseButton button, Camera& camera, const OrbitViewport& viewport, double cursorX,
+    void buttonPressed(MouseButton button, const Camera& camera, const OrbitViewport& viewport, double cursorX,
                        double cursorY, double seconds);
     // Ends the button's drag, if it drives one.
     void buttonReleased(MouseButton button);
