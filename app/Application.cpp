@@ -14,6 +14,7 @@
 #include "app/FileOpening.h"
 #include "io/Fatal.h"
 #include "math/Camera.h"
+#include "math/OrbitControl.h"
 #include "post/FinalProcessingEffect.h"
 #include "post/Framebuffer.h"
 #include "post/GaussianBlurEffect.h"
@@ -60,6 +61,7 @@ void Application::shutDown() {
     // The terrain first: its surfaces draw with the programs below and read the camera.
     app.terrain.reset();
     app.skydome.reset();
+    app.orbitControl.reset();
     app.camera.reset();
     app.gaussianBlurEffect.reset();
     app.finalProcessingEffect.reset();
@@ -105,6 +107,7 @@ void Application::startUp() {
     glfwSetKeyCallback(app.window, keyCallback);
     glfwSetCharCallback(app.window, characterCallback);
     glfwSetMouseButtonCallback(app.window, mouseButtonCallback);
+    glfwSetCursorPosCallback(app.window, cursorPositionCallback);
     glfwSetScrollCallback(app.window, scrollCallback);
     glfwSetDropCallback(app.window, dropCallback);
     glfwSetFramebufferSizeCallback(app.window, framebufferSizeCallback);
@@ -132,6 +135,9 @@ void Application::startUp() {
     // The terrain places the camera, so the camera comes first.
     app.camera = std::make_unique<Camera>();
     app.terrain = std::make_unique<Terrain>(app.initialTerrainShader.get());
+    // The one place that says what ground the mouse navigates over. The terrain offers no picking
+    // of its own surface yet, so level ground at height 0 stands in for it.
+    app.orbitControl = std::make_unique<OrbitControl>(levelGroundPick(0.0f), levelGroundHeight(0.0f));
     app.skydome = std::make_unique<Skydome>();
     app.startupPhaseEnded("sky");
 
@@ -173,7 +179,9 @@ void Application::mainLoop() {
             previousTime = glfwGetTime();
         }
         app.time = glfwGetTime();
-        app.camera->update(static_cast<float>(app.time - previousTime));
+        const float elapsedSeconds = static_cast<float>(app.time - previousTime);
+        const CameraInput keys = app.camera->update(elapsedSeconds);
+        app.orbitControl->advance(*app.camera, elapsedSeconds, keys.isSteering());
         const Camera& viewer = *app.camera;
         app.modelview = lookAt(viewer.position, viewer.position + viewer.direction, viewer.up);
         app.renderFrame();

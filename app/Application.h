@@ -13,6 +13,7 @@
 
 struct GLFWwindow;
 class Camera;
+class OrbitControl;
 class Terrain;
 class TerrainShader;
 class Skydome;
@@ -42,6 +43,8 @@ public:
     // when the application is destroyed, or one at a time when replaced.
     std::unique_ptr<TerrainShader> initialTerrainShader;
     std::unique_ptr<Camera> camera;
+    // Moves the camera by the mouse while mouse-look is off; made with the terrain.
+    std::unique_ptr<OrbitControl> orbitControl;
     std::unique_ptr<Terrain> terrain;
     std::unique_ptr<Skydome> skydome;
     double time = 0;

@@ -1,4 +1,5 @@
-// Discrete key commands, GLFW error reporting, and the projection and targets that follow the window size.
+// Discrete key commands, mouse navigation, GLFW error reporting, and the projection and targets that
+// follow the window size.
 #include "app/Callbacks.h"
 
 #include <GL/glew.h>
@@ -11,6 +12,7 @@
 
 #include "app/Application.h"
 #include "math/Camera.h"
+#include "math/OrbitControl.h"
 #include "post/FinalProcessingEffect.h"
 #include "post/Framebuffer.h"
 #include "scene/Terrain.h"
@@ -38,6 +40,16 @@ void stepBloomSetting(GLFWwindow* window, int direction) {
         threshold = std::max(raised, 0.0f);
         std::cout << "Bloom threshold: " << threshold << std::endl;
     }
+}
+
+// The window's cursor range and the view's projection; false while the window is minimised.
+bool orbitViewport(GLFWwindow* window, OrbitViewport& viewport) {
+    int width = 0, height = 0;
+    glfwGetWindowSize(window, &width, &height);
+    if (width <= 0 || height <= 0) return false;
+    viewport = OrbitViewport{static_cast<double>(width), static_cast<double>(height),
+                             Application::instance().projection};
+    return true;
 }
 
 }  // namespace
@@ -86,14 +98,50 @@ void characterCallback(GLFWwindow*, unsigned int codepoint) {
     if (application.isPanelShown) application.panel->character(codepoint);
 }
 
-void mouseButtonCallback(GLFWwindow*, int button, int action, int mods) {
-    Application& application = Application::instance();
-    if (application.isPanelShown) application.panel->mouseButton(button, action, mods);
+namespace {
+
+// Whether the panel takes the mouse's events: it is shown and the pointer is over it (or it is
+// dragging one of its own controls).
+bool panelTakesMouse() {
+    const Application& application = Application::instance();
+    return application.isPanelShown && application.panel->wantsMouse();
 }
 
-void scrollCallback(GLFWwindow*, double xOffset, double yOffset) {
-    Application& application = Application::instance();
-    if (application.isPanelShown) application.panel->scroll(xOffset, yOffset);
+}  // namespace
+
+void mouseButtonCallback(GLFWwindow* window, int button, int action, int mods) {
+    Application& app = Application::instance();
+    if (app.isPanelShown) app.panel->mouseButton(button, action, mods);
+    if (!app.orbitControl || (button != GLFW_MOUSE_BUTTON_LEFT && button != GLFW_MOUSE_BUTTON_RIGHT)) return;
+    const MouseButton which = button == GLFW_MOUSE_BUTTON_LEFT ? MouseButton::Left : MouseButton::Right;
+    // A release always ends a drag, wherever the pointer is.
+    if (action == GLFW_RELEASE) {
+        app.orbitControl->buttonReleased(which);
+        return;
+    }
+    if (panelTakesMouse()) return;
+    OrbitViewport viewport;
+    if (!orbitViewport(window, viewport)) return;
+    double cursorX = 0, cursorY = 0;
+    glfwGetCursorPos(window, &cursorX, &cursorY);
+    app.orbitControl->buttonPressed(which, *app.camera, viewport, cursorX, cursorY, glfwGetTime());
+}
+
+void cursorPositionCallback(GLFWwindow* window, double cursorX, double cursorY) {
+    Application& app = Application::instance();
+    OrbitViewport viewport;
+    if (!app.orbitControl || !orbitViewport(window, viewport)) return;
+    app.orbitControl->cursorMoved(*app.camera, viewport, cursorX, cursorY);
+}
+
+void scrollCallback(GLFWwindow* window, double xOffset, double yOffset) {
+    Application& app = Application::instance();
+    if (app.isPanelShown) app.panel->scroll(xOffset, yOffset);
+    OrbitViewport viewport;
+    if (!app.orbitControl || panelTakesMouse() || !orbitViewport(window, viewport)) return;
+    double cursorX = 0, cursorY = 0;
+    glfwGetCursorPos(window, &cursorX, &cursorY);
+    app.orbitControl->wheelTurned(*app.camera, viewport, cursorX, cursorY, yOffset);
 }
 
 void framebufferSizeCallback(GLFWwindow*, int width, int height) {

@@ -1,5 +1,5 @@
-// The window system's callbacks: errors, discrete key commands, the mouse's buttons and wheel,
-// typed characters, framebuffer resizes and dropped files.
+// The window system's callbacks: errors, discrete key commands, the mouse, typed characters,
+// framebuffer resizes and dropped files.
 #pragma once
 
 struct GLFWwindow;
@@ -7,7 +7,10 @@ struct GLFWwindow;
 void errorCallback(int error, const char* description);
 void keyCallback(GLFWwindow* window, int key, int scancode, int action, int mods);
 void characterCallback(GLFWwindow* window, unsigned int codepoint);
+// The mouse steers the camera while mouse-look is off (math/OrbitControl.h), where the panel does
+// not take it.
 void mouseButtonCallback(GLFWwindow* window, int button, int action, int mods);
+void cursorPositionCallback(GLFWwindow* window, double cursorX, double cursorY);
 void scrollCallback(GLFWwindow* window, double xOffset, double yOffset);
 void framebufferSizeCallback(GLFWwindow* window, int width, int height);
 // Queues the dropped files for the next frame to open (Application::droppedFiles).

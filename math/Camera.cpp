@@ -9,9 +9,6 @@
 
 namespace {
 
-constexpr float MIN_POLAR_ANGLE = 0.03141593f;  // pi / 100
-constexpr float MAX_POLAR_ANGLE = 3.1101768f;   // 0.99 pi
-
 bool isHeld(GLFWwindow* window, int key) { return glfwGetKey(window, key) != 0; }
 
 }  // namespace
@@ -28,7 +25,7 @@ Camera::Camera() {
 
 Camera::Camera(double cursorX, double cursorY) : lastCursorX(cursorX), lastCursorY(cursorY) {}
 
-void Camera::update(float elapsedSeconds) {
+CameraInput Camera::update(float elapsedSeconds) {
     GLFWwindow* window = Application::instance().window;
     CameraInput input;
     glfwGetCursorPos(window, &input.cursorX, &input.cursorY);
@@ -45,6 +42,7 @@ void Camera::update(float elapsedSeconds) {
     input.fast = isHeld(window, GLFW_KEY_LEFT_SHIFT);
     input.slow = isHeld(window, GLFW_KEY_LEFT_ALT);
     step(input, elapsedSeconds);
+    return input;
 }
 
 void Camera::cursorCaptured() { isCursorReferencePending = true; }

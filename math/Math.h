@@ -125,3 +125,27 @@ inline mat4 reversedPerspective(float fovy, float aspect, float zNear, float zFa
     projection[3][2] = zFar * zNear / (zFar - zNear);
     return projection;
 }
+
+// A half-line in world space: where it starts and its unit direction.
+struct Ray {
+    vec3 origin;
+    vec3 direction;
+};
+
+// The world ray from the eye through a cursor position, given in window coordinates (origin at the
+// top left, y down, the window spanning windowWidth x windowHeight of the cursor's units). It reads
+// only the field of view and aspect of the projection, never its depth terms, so that it holds for
+// the standard and the reversed depth projection alike; the modelview must be rigid (lookAt's).
+inline Ray cursorRay(double cursorX, double cursorY, double windowWidth, double windowHeight, const mat4& modelview,
+                     const mat4& projection) {
+    const float ndcX = static_cast<float>(2.0 * cursorX / windowWidth - 1.0);
+    const float ndcY = static_cast<float>(1.0 - 2.0 * cursorY / windowHeight);
+    // The modelview's rows are the eye's side, up and backward axes in world space.
+    const vec3 side{modelview[0][0], modelview[1][0], modelview[2][0]};
+    const vec3 up{modelview[0][1], modelview[1][1], modelview[2][1]};
+    const vec3 backward{modelview[0][2], modelview[1][2], modelview[2][2]};
+    const vec3 translation{modelview[3][0], modelview[3][1], modelview[3][2]};
+    const vec3 eye = (side * translation.x + up * translation.y + backward * translation.z) * -1.0f;
+    const vec3 towards = side * (ndcX / projection[0][0]) + up * (ndcY / projection[1][1]) - backward;
+    return Ray{eye, normalize(towards)};
+}

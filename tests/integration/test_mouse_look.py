@@ -1,7 +1,7 @@
 """Mouse-look through real X pointer events: only motion made while it is on turns the view; the
 capture of the cursor, at start-up or by M, turns nothing, wherever the pointer was and whatever
-the size of the screen. The view is read from the sky in the top quarter of the window, which
-no animation moves."""
+the size of the screen; with it off, dragging navigates. The view is read from the sky in the top
+quarter of the window, which no animation moves."""
 import os
 import tempfile
 import unittest
@@ -59,6 +59,25 @@ class MouseLook(unittest.TestCase):
                 kelta.move_mouse_by(150, 0)
                 self.assertFalse(same_view(sky(kelta, self.path("turned")), self.start_view))
                 self.assertEqual(kelta.quit(), 0)
+
+    def test_dragging_with_the_left_button_orbits_once_mouse_look_is_off(self):
+        # Catches mouse buttons that never reach the view, or that stop the program.
+        with XServer() as server:
+            kelta = Kelta(server)
+            self.assertTrue(kelta.started(), kelta.output()[-5:])
+            kelta.key("m")
+            kelta.wait_for_frames()
+            # On the ground below the horizon, so that the drag grabs a point to orbit about.
+            server.xdotool("mousemove", 400, 450)
+            before = sky(kelta, self.path("before-orbit"))
+            # Each step is drawn before the next: the press must find the pointer where it began.
+            server.xdotool("mousedown", 1)
+            kelta.wait_for_frames()
+            kelta.move_mouse_by(150, 0)
+            kelta.wait_for_frames()
+            server.xdotool("mouseup", 1)
+            self.assertFalse(same_view(sky(kelta, self.path("orbited")), before), "the drag turned nothing")
+            self.assertEqual(kelta.quit(), 0)
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@
 // The C library's own float overloads must stay includable beside the math module's.
 #include "math/Math.h"
 #include "gpu/DepthConvention.h"
+#include "tests/CursorProjection.h"
 
 namespace {
 
@@ -126,4 +127,34 @@ TEST(SinglePrecision, TrigonometryAndRootsRoundTheDoubleResult) {
     EXPECT_EQ(dot(vec3{1, 2, 3}, vec3{4, 5, 6}), 32.0f);
     const vec3 axis = cross(vec3{1, 0, 0}, vec3{0, 1, 0});
     EXPECT_EQ(axis.z, 1.0f);
+}
+
+// Catches a ray flipped in y (the cursor counts down), an aspect applied to the wrong axis, an eye
+// taken from the translation without undoing the rotation, and a ray that depends on the depth
+// convention: each world point must lie on the ray through the pixel it is drawn at.
+TEST(CursorRay, PassesThroughThePointDrawnAtTheCursorInEitherDepthConvention) {
+    const struct {
+        vec3 eye, centre, point;
+        double width, height;
+    } cases[] = {
+        {{0, 0, 0}, {0, 0, -1}, {0, 0, -10}, 800, 600},       // the centre of the window
+        {{0, 20, 0}, {1, 10, -1}, {3, 2, -14}, 800, 600},     // below and right of the centre
+        {{-5, 3, 7}, {4, 1, 2}, {20, 12, 9}, 1920, 1080},     // above and left, a wide window
+        {{100, 50, -30}, {90, 0, -60}, {70, 10, -80}, 600, 900},  // looking steeply down, a tall one
+    };
+    for (const DepthConvention convention : {DepthConvention::Standard, DepthConvention::Reversed}) {
+        for (const auto& c : cases) {
+            const mat4 modelview = lookAt(c.eye, c.centre, vec3{0, 1, 0});
+            const mat4 projection = viewProjection(0.87266463f, static_cast<float>(c.width / c.height), 0.01f,
+                                                   60000.0f, convention);
+            const vec2 cursor = testing_support::cursorOf(c.point, modelview, projection, c.width, c.height);
+            const Ray ray = cursorRay(cursor.x, cursor.y, c.width, c.height, modelview, projection);
+            EXPECT_NEAR(length(ray.origin - c.eye), 0.0f, 1e-4f);
+            EXPECT_NEAR(length(ray.direction), 1.0f, 1e-6f);
+            const vec3 toPoint = c.point - c.eye;
+            const float missed = length(toPoint - ray.direction * dot(toPoint, ray.direction));
+            EXPECT_NEAR(missed, 0.0f, 1e-3f) << "point " << c.point.x << " " << c.point.y << " " << c.point.z;
+            EXPECT_GT(dot(toPoint, ray.direction), 0.0f);
+        }
+    }
 }
