@@ -1,5 +1,6 @@
 """The bloom keys of the real program driven by real X key events: B cycles the four views,
-comma and period step the threshold, or the gain while Left Shift is held."""
+comma and period step the threshold, or the gain while Left Shift is held; Page Up and Page Down
+step the exaggeration."""
 import ctypes
 import ctypes.util
 import time
@@ -146,6 +147,22 @@ class BloomKeys(unittest.TestCase):
             self.assertEqual(wait_for_key_lines(kelta, 10)[6:],
                              ["Bloom threshold: 0.25", "Bloom threshold: 0.3", "Bloom threshold: 0.35",
                               "Bloom gain: 0.5"])
+            self.assertEqual(kelta.quit(), 0)
+
+
+class ExaggerationKeys(unittest.TestCase):
+    def test_page_up_and_down_step_the_exaggeration_by_a_factor_of_one_and_a_quarter(self):
+        # Faults caught: a key that does nothing, steps by another factor, or prints no line.
+        with XServer() as server:
+            kelta = Kelta(server)
+            self.assertTrue(kelta.started(), kelta.output())
+            kelta.key("Page_Up")
+            self.assertTrue(kelta.wait_for_line("Exaggeration: 1.25"), kelta.output())
+            kelta.key("Page_Up", "Page_Down", "Page_Down", "Page_Down")
+            self.assertTrue(kelta.wait_for_line("Exaggeration: 0.8"), kelta.output())
+            lines = [line for line in kelta.output() if line.startswith("Exaggeration: ")]
+            self.assertEqual(lines, ["Exaggeration: " + value for value in ("1.25", "1.5625", "1.25", "1", "0.8")])
+            self.assertTrue(kelta.wait_for_frames())
             self.assertEqual(kelta.quit(), 0)
 
 
