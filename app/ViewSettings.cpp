@@ -58,20 +58,27 @@ void applyViewSettings(Application& app, const ViewSettings& settings) {
         terrain.setExaggeration(settings.exaggeration);
         options.exaggeration = settings.exaggeration;
     }
-    if (settings.seaLevelMetres != current.seaLevelMetres) {
+    // An image map's sea stays at height 0.
+    if (settings.seaLevelMetres != current.seaLevelMetres && terrain.hasElevation()) {
         terrain.setSeaLevel(settings.seaLevelMetres);
         options.hasSea = settings.seaLevelMetres.has_value();
         options.seaLevelMetres = settings.seaLevelMetres.value_or(options.seaLevelMetres);
     }
-    terrain.snowLine = static_cast<float>(settings.snowLineMetres);
-    options.snowLineMetres = settings.snowLineMetres;
-    if (terrain.lod) terrain.lod->errorPixels = settings.errorPixels;
-    if (terrain.stream) terrain.stream->errorPixels = settings.errorPixels;
-    options.lodErrorPixels = settings.errorPixels;
+    if (settings.snowLineMetres != current.snowLineMetres) {
+        terrain.snowLine = static_cast<float>(settings.snowLineMetres);
+        options.snowLineMetres = settings.snowLineMetres;
+    }
+    if (settings.errorPixels != current.errorPixels) {
+        if (terrain.lod) terrain.lod->errorPixels = settings.errorPixels;
+        if (terrain.stream) terrain.stream->errorPixels = settings.errorPixels;
+        options.lodErrorPixels = settings.errorPixels;
+    }
     if (settings.viewDistance != current.viewDistance) placeFarPlane(app, settings.viewDistance);
-    // As the number keys choose the mode and its program.
-    app.terrainMode = settings.shadingMode;
-    terrain.shader = app.terrainShaders[settings.shadingMode - 1].get();
+    if (settings.shadingMode != current.shadingMode) {
+        // As the number keys choose the mode and its program.
+        app.terrainMode = settings.shadingMode;
+        terrain.shader = app.terrainShaders[settings.shadingMode - 1].get();
+    }
     app.finalProcessingEffect->debugMode = settings.view;
     app.finalProcessingEffect->bloomGain = settings.bloomGain;
     terrain.bloomThreshold = settings.bloomThreshold;

@@ -7,7 +7,8 @@
 
 class Application;
 
-// The range the exaggeration keys and the command line keep to.
+// The range the exaggeration keys keep to: the command line's highest, and a lowest that keeps
+// the heights from vanishing into a plane.
 constexpr double LEAST_EXAGGERATION = 0.001;
 constexpr double GREATEST_EXAGGERATION = 1000.0;
 

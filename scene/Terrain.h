@@ -95,6 +95,8 @@ public:
     // map's over its true proportions; an image map's over its height scale, from 1 whatever the
     // command line said, since --exaggeration is for elevation maps.
     double exaggeration() const { return placedExaggeration; }
+    // Whether the map is an elevation map, whose sea level and snow line mean something.
+    bool hasElevation() const { return elevation.has_value(); }
     // Within (0, 1000], as --exaggeration takes it.
     void setExaggeration(double exaggeration);
     // An elevation map's sea level in metres, none for no sea; image maps always have their sea at
