@@ -1315,3 +1315,67 @@ TEST_F(Scene, AViewDistanceChangedWhileRunningDrawsAsOneGivenAtStartUp) {
     app.outputWidth = outputWidth;
     app.outputHeight = outputHeight;
 }
+
+TEST_F(Scene, EachViewSettingAppliedIsInForceAndLeavesTheOthersAlone) {
+    // Faults caught: a setting that apply forgets or puts into another's place, or one that the
+    // next frame does not read from where apply put it.
+    Application& app = gltest::application();
+    app.finalProcessingEffect = std::make_unique<FinalProcessingEffect>(std::make_unique<FinalProcessingShader>());
+    const std::string path = writeElevationMap(mapFolder + "/settings.asc", 65, 65, 30.0, 30.0, [](int column, int row) {
+        return 20.0 * (column - row);
+    });
+    app.terrainOptions.levelOfDetail = true;
+    Terrain& terrain = *makeTerrain({path});
+    app.terrainMode = 5;
+    const ViewSettings start = viewSettingsOf(app);
+    const struct {
+        const char* setting;
+        std::function<void(ViewSettings&)> change;
+        std::function<bool()> inForce;
+    } rows[] = {
+        {"exaggeration", [](ViewSettings& s) { s.exaggeration = 3.0; },
+         [&] { return terrain.exaggeration() == 3.0; }},
+        {"sea level", [](ViewSettings& s) { s.seaLevelMetres = 100.0; },
+         [&] { return terrain.seaLevel() == 100.0 && terrain.geometry.lowestHeight == 0.0f; }},
+        {"no sea", [](ViewSettings& s) { s.seaLevelMetres.reset(); }, [&] { return !terrain.hasSea; }},
+        {"snow line", [](ViewSettings& s) { s.snowLineMetres = 800.0; }, [&] { return terrain.snowLine == 800.0f; }},
+        {"error budget", [](ViewSettings& s) { s.errorPixels = 4.0f; }, [&] { return terrain.lod->errorPixels == 4.0f; }},
+        {"shading mode", [](ViewSettings& s) { s.shadingMode = 3; },
+         [&] { return app.terrainMode == 3 && terrain.shader == app.terrainShaders[2].get(); }},
+        {"view", [](ViewSettings& s) { s.view = 2; }, [&] { return app.finalProcessingEffect->debugMode == 2; }},
+        {"bloom gain", [](ViewSettings& s) { s.bloomGain = 2.5f; },
+         [&] { return app.finalProcessingEffect->bloomGain == 2.5f; }},
+        {"bloom threshold", [](ViewSettings& s) { s.bloomThreshold = 0.6f; },
+         [&] { return terrain.bloomThreshold == 0.6f; }},
+        {"camera speed", [](ViewSettings& s) { s.cameraSpeed = 40.0f; }, [&] { return camera.moveSpeed == 40.0f; }},
+    };
+    for (const auto& row : rows) {
+        applyViewSettings(app, start);
+        ViewSettings changed = start;
+        row.change(changed);
+        applyViewSettings(app, changed);
+        EXPECT_TRUE(row.inForce()) << row.setting;
+        const ViewSettings read = viewSettingsOf(app);
+        EXPECT_EQ(read.exaggeration, changed.exaggeration) << row.setting;
+        EXPECT_EQ(read.seaLevelMetres, changed.seaLevelMetres) << row.setting;
+        EXPECT_EQ(read.snowLineMetres, changed.snowLineMetres) << row.setting;
+        EXPECT_EQ(read.viewDistance, changed.viewDistance) << row.setting;
+        EXPECT_EQ(read.errorPixels, changed.errorPixels) << row.setting;
+        EXPECT_EQ(read.shadingMode, changed.shadingMode) << row.setting;
+        EXPECT_EQ(read.view, changed.view) << row.setting;
+        EXPECT_EQ(read.bloomGain, changed.bloomGain) << row.setting;
+        EXPECT_EQ(read.bloomThreshold, changed.bloomThreshold) << row.setting;
+        EXPECT_EQ(read.cameraSpeed, changed.cameraSpeed) << row.setting;
+    }
+    // A map opened next is built with the settings of the one before.
+    ViewSettings kept = start;
+    kept.exaggeration = 2.0;
+    kept.seaLevelMetres = 40.0;
+    kept.errorPixels = 3.0f;
+    applyViewSettings(app, kept);
+    EXPECT_EQ(app.terrainOptions.exaggeration, 2.0);
+    EXPECT_TRUE(app.terrainOptions.hasSea);
+    EXPECT_EQ(app.terrainOptions.seaLevelMetres, 40.0);
+    EXPECT_EQ(app.terrainOptions.lodErrorPixels, 3.0f);
+    app.finalProcessingEffect.reset();
+}
