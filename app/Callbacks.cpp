@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "app/Application.h"
+#include "app/ViewSettings.h"
 #include "math/Camera.h"
 #include "math/OrbitControl.h"
 #include "post/FinalProcessingEffect.h"
@@ -52,7 +53,24 @@ bool orbitViewport(GLFWwindow* window, OrbitViewport& viewport) {
     return true;
 }
 
+// Page Up and Page Down step the exaggeration by a quarter up, or down by as much.
+void stepExaggeration(int direction) {
+    Application& app = Application::instance();
+    ViewSettings settings = viewSettingsOf(app);
+    constexpr double STEP = 1.25;
+    const double stepped = direction > 0 ? settings.exaggeration * STEP : settings.exaggeration / STEP;
+    settings.exaggeration = std::clamp(stepped, LEAST_EXAGGERATION, GREATEST_EXAGGERATION);
+    applyViewSettings(app, settings);
+    std::cout << "Exaggeration: " << settings.exaggeration << std::endl;
+}
+
 }  // namespace
+
+mat4 windowProjection(int width, int height) {
+    const Application& app = Application::instance();
+    return viewProjection(FIELD_OF_VIEW, static_cast<float>(width) / static_cast<float>(height), NEAR_PLANE,
+                          app.terrainOptions.viewDistance, app.depthConvention);
+}
 
 void errorCallback(int, const char* description) { std::fprintf(stderr, "GLFW Error: %s\n", description); }
 
@@ -90,6 +108,8 @@ void keyCallback(GLFWwindow* window, int key, int scancode, int action, int mods
         if (pressed) stepBloomSetting(window, -1);
     } else if (key == GLFW_KEY_PERIOD) {
         if (pressed) stepBloomSetting(window, +1);
+    } else if (key == GLFW_KEY_PAGE_UP || key == GLFW_KEY_PAGE_DOWN) {
+        if (pressed) stepExaggeration(key == GLFW_KEY_PAGE_UP ? +1 : -1);
     }
 }
 
@@ -149,8 +169,7 @@ void framebufferSizeCallback(GLFWwindow*, int width, int height) {
     if (width <= 0 || height <= 0) return;
 
     Application& app = Application::instance();
-    app.projection = viewProjection(FIELD_OF_VIEW, static_cast<float>(width) / static_cast<float>(height), NEAR_PLANE,
-                                    app.terrainOptions.viewDistance, app.depthConvention);
+    app.projection = windowProjection(width, height);
     glViewport(0, 0, width, height);
     app.outputWidth = width;
     app.outputHeight = height;

@@ -2,6 +2,8 @@
 // framebuffer resizes and dropped files.
 #pragma once
 
+#include "math/Math.h"
+
 struct GLFWwindow;
 
 void errorCallback(int error, const char* description);
@@ -12,6 +14,9 @@ void characterCallback(GLFWwindow* window, unsigned int codepoint);
 void mouseButtonCallback(GLFWwindow* window, int button, int action, int mods);
 void cursorPositionCallback(GLFWwindow* window, double cursorX, double cursorY);
 void scrollCallback(GLFWwindow* window, double xOffset, double yOffset);
+// The view's projection in a window of width x height pixels (both above 0), out to the
+// application's view distance in its depth convention.
+mat4 windowProjection(int width, int height);
 void framebufferSizeCallback(GLFWwindow* window, int width, int height);
 // Queues the dropped files for the next frame to open (Application::droppedFiles).
 void dropCallback(GLFWwindow* window, int count, const char** paths);

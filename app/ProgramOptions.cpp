@@ -47,6 +47,7 @@ const char* const KEYS_AND_DATA =
     "  1 to 5            terrain shading: 1 and 2 white, 3 height as grey, 4 lighting, 5 full\n"
     "  B                 next view: bloom, no bloom, bright pass, blurred bloom\n"
     "  comma, period     bloom threshold down, up\n"
+    "  Page Up, Down     exaggeration up, down, by a factor of 1.25\n"
     "  Escape            quit\n"
     "\n"
     "Data:\n"

@@ -20,10 +20,30 @@ constexpr int FLOATS_PER_VERTEX = 5;
 
 Skydome::Skydome() {
     shader = std::make_unique<SkyShader>();
+    std::vector<uint32_t> indices;
+    indices.reserve(static_cast<size_t>(indexCount));
+    for (uint32_t r = 0; r + 1 < RINGS; ++r) {
+        for (uint32_t c = 0; c < SEGMENTS; ++c) {
+            indices.push_back(SEGMENTS * r + c);
+            indices.push_back(SEGMENTS * (r + 1) + c);
+        }
+        indices.push_back(SEGMENTS * r);
+        indices.push_back(SEGMENTS * (r + 1));
+    }
 
+    createVertexArray(vao, vertexBuffer, &indexBuffer);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, indices.size() * sizeof(uint32_t), indices.data(), GL_STATIC_DRAW);
+    setViewDistance(Application::instance().terrainOptions.viewDistance);
+    describeFloatRecords({{shader->positionLocation, 3}, {shader->textureLocation, 2}});
+    glBindVertexArray(0);
+
+    texture = std::make_unique<Texture>("Textures\\Skydome.bmp");
+}
+
+void Skydome::setViewDistance(float viewDistance) {
     // The whole scene scales with the view distance about the eye, so the sky looks the same at
     // any distance; at the default one these are exactly 350 and 200.
-    skyData.w = Application::instance().terrainOptions.viewDistance * 350.0f / 600.0f;
+    skyData.w = viewDistance * 350.0f / 600.0f;
     centreBelowEye = skyData.w * 200.0f / 350.0f;
     // Slightly beyond the fog end, so fully fogged terrain meets the sky behind it.
     const float radius = skyData.w * 1.2f;
@@ -46,24 +66,8 @@ Skydome::Skydome() {
         }
     }
 
-    std::vector<uint32_t> indices;
-    indices.reserve(static_cast<size_t>(indexCount));
-    for (uint32_t r = 0; r + 1 < RINGS; ++r) {
-        for (uint32_t c = 0; c < SEGMENTS; ++c) {
-            indices.push_back(SEGMENTS * r + c);
-            indices.push_back(SEGMENTS * (r + 1) + c);
-        }
-        indices.push_back(SEGMENTS * r);
-        indices.push_back(SEGMENTS * (r + 1));
-    }
-
-    createVertexArray(vao, vertexBuffer, &indexBuffer);
+    glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
     glBufferData(GL_ARRAY_BUFFER, vertices.size() * sizeof(float), vertices.data(), GL_STATIC_DRAW);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER, indices.size() * sizeof(uint32_t), indices.data(), GL_STATIC_DRAW);
-    describeFloatRecords({{shader->positionLocation, 3}, {shader->textureLocation, 2}});
-    glBindVertexArray(0);
-
-    texture = std::make_unique<Texture>("Textures\\Skydome.bmp");
 }
 
 Skydome::~Skydome() {

@@ -31,6 +31,8 @@ public:
 
     // Sized for the application's view distance.
     Skydome();
+    // Resizes the cap and the fog for another view distance, as a sky made for it is sized.
+    void setViewDistance(float viewDistance);
     // Deletes its buffers, program and texture: the context that made them must be current.
     ~Skydome();
     Skydome(const Skydome&) = delete;

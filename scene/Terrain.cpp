@@ -123,6 +123,13 @@ bool Terrain::build(std::unique_ptr<HeightMapFile> map, bool heightScaleGiven, s
     surface = makeSurface(*map, heightScaleGiven, placed, message);
     if (!surface) return false;
     map.reset();
+    // Image maps keep their sea at height 0 and start from their height scale as given.
+    if (elevation) {
+        placedExaggeration = options.exaggeration;
+        if (options.hasSea) placedSeaLevel = options.seaLevelMetres;
+    } else {
+        placedSeaLevel = 0.0;
+    }
     Application::instance().startupPhaseEnded("mesh build");
     finishStartUp(placed);
     return true;
@@ -166,6 +173,8 @@ std::unique_ptr<TerrainSurface> Terrain::makeWholeSurface(HeightMapFile& file, b
     application.startupPhaseEnded("height map load");
 
     geometry = mapGeometry(map.elevation, map.largestValue, heightScaleGiven);
+    elevation = map.elevation;
+    largestValue = map.largestValue;
 
     if (fullMesh && !fullMesh->fill(map, geometry, *shader)) {
         fullMesh.reset();
@@ -205,16 +214,16 @@ std::unique_ptr<TerrainSurface> Terrain::makeWholeSurface(HeightMapFile& file, b
         } else {
             sampleRange(map, lowest, highest);
         }
-        heightRange = vec2{geometry.heightOffset + static_cast<float>(lowest) * geometry.heightPerValue,
-                           geometry.heightOffset + static_cast<float>(highest) * geometry.heightPerValue};
+        lowestValue = lowest;
+        highestValue = highest;
+        isValueRangeKnown = true;
     }
     if (map.elevation) {
         std::cout << elevationMapLine(map, horizontalScale, options.exaggeration) << std::endl;
         if (map.elevation->voidCount > 0) std::cout << noDataLine(map) << std::endl;
         uint16_t lowest = 0, highest = 0;
         sampleRange(map, lowest, highest);
-        placed.startHeight = placeHeights(geometry.heightOffset + static_cast<float>(lowest) * geometry.heightPerValue,
-                                          geometry.heightOffset + static_cast<float>(highest) * geometry.heightPerValue);
+        placed.startHeight = placeHeights(static_cast<float>(lowest), static_cast<float>(highest));
     }
     // A drape is laid over where the map lies, or stretched over a map that does not say.
     placed.grid = map.elevation ? map.elevation->grid : RasterGrid{map.width, map.height, {}, {}};
@@ -240,6 +249,8 @@ std::unique_ptr<TerrainSurface> Terrain::makeStreamedSurface(HeightMapFile& map,
     application.startupPhaseEnded("height map load");
 
     geometry = mapGeometry(tiles.elevation, tiles.largestValue, heightScaleGiven);
+    elevation = tiles.elevation;
+    largestValue = tiles.largestValue;
     // The coarsest tiles are read before the first frame, from a server perhaps.
     std::unique_ptr<TerrainStream> streamed;
     {
@@ -264,22 +275,34 @@ std::unique_ptr<TerrainSurface> Terrain::makeStreamedSurface(HeightMapFile& map,
         described.elevation = tiles.elevation;
         std::cout << elevationMapLine(described, horizontalScale, options.exaggeration) << std::endl;
         // Tile values are metres.
-        placed.startHeight = placeHeights(
-            geometry.heightOffset + static_cast<float>(tiles.elevation->minimumMetres) * geometry.heightPerValue,
-            geometry.heightOffset + static_cast<float>(tiles.elevation->maximumMetres) * geometry.heightPerValue);
+        placed.startHeight = placeHeights(static_cast<float>(tiles.elevation->minimumMetres),
+                                          static_cast<float>(tiles.elevation->maximumMetres));
     }
     placed.grid = tiles.elevation ? tiles.elevation->grid : RasterGrid{gridWidth, gridHeight, {}, {}};
     return streamed;
 }
 
-float Terrain::placeHeights(float lowestHeight, float highestHeight) {
-    heightRange = vec2{lowestHeight, highestHeight};
+float Terrain::placeHeights(float lowest, float highest) {
     snowLine = static_cast<float>(options.snowLineMetres);
     hasSea = options.hasSea;
+    lowestValue = lowest;
+    highestValue = highest;
+    isValueRangeKnown = true;
+    fitGreyRange();
+    return geometry.heightOf(highestValue);
+}
+
+std::optional<vec2> Terrain::heightRange() const {
+    if (!isValueRangeKnown) return std::nullopt;
+    return vec2{geometry.heightOf(lowestValue), geometry.heightOf(highestValue)};
+}
+
+void Terrain::fitGreyRange() {
+    const float lowestHeight = geometry.heightOf(lowestValue);
+    const float highestHeight = geometry.heightOf(highestValue);
     // Grey measures height above the sea where there is one; a flat map shows as white.
     greyRange.x = hasSea ? 0.0f : lowestHeight;
     greyRange.y = highestHeight > greyRange.x ? highestHeight : greyRange.x + 1.0f;
-    return highestHeight;
 }
 
 TerrainGeometry Terrain::mapGeometry(const std::optional<Elevation>& elevation, uint16_t largestValue,
@@ -446,10 +469,44 @@ void Terrain::draw() {
     glUniform2f(active.greyRangeLocation, greyRange.x, greyRange.y);
     glUniform2i(active.mapSizeLocation, gridWidth, gridHeight);
     glUniform2f(active.sampleSpacingLocation, geometry.columnSpacing, geometry.rowSpacing);
+    glUniform1f(active.lowestHeightLocation, geometry.lowestHeight);
 
     surface->draw(view, active);
     if (stream) reportLostTiles();
 
     glBindVertexArray(0);
     glUseProgram(0);
+}
+
+TerrainGeometry Terrain::placedGeometry() const {
+    // An image map's height scale is what its exaggeration scales.
+    if (!elevation) {
+        return imageMapGeometry(horizontalScale, heightScale * static_cast<float>(placedExaggeration), largestValue);
+    }
+    TerrainGeometry placed =
+        elevationMapGeometry(*elevation, horizontalScale, placedExaggeration, placedSeaLevel.value_or(0.0));
+    // The samples hold the ground down to the start-up sea, or all of it without one: a higher sea
+    // covers what lies below it there.
+    const bool raised = placedSeaLevel && (!options.hasSea || *placedSeaLevel > options.seaLevelMetres);
+    if (raised) placed.lowestHeight = 0.0f;
+    return placed;
+}
+
+void Terrain::replaceHeights() {
+    geometry = placedGeometry();
+    surface->placeHeights(geometry);
+    if (!elevation) return;
+    hasSea = placedSeaLevel.has_value();
+    fitGreyRange();
+}
+
+void Terrain::setExaggeration(double exaggeration) {
+    placedExaggeration = exaggeration;
+    replaceHeights();
+}
+
+void Terrain::setSeaLevel(std::optional<double> metres) {
+    if (!elevation) return;
+    placedSeaLevel = metres;
+    replaceHeights();
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/TerrainOptions.h"
@@ -44,7 +45,8 @@ public:
     // Why the terrain is drawn with level of detail although one mesh was asked for (the line the
     // program printed); empty when it is drawn as asked.
     std::string fallbackReason;
-    // Where the samples lie in the world.
+    // Where the samples are drawn in the world now: as built, or as setExaggeration and setSeaLevel
+    // placed them since.
     TerrainGeometry geometry;
     // Metres where snow lies on an elevation map.
     float snowLine = 2500.0f;
@@ -54,11 +56,9 @@ public:
     vec2 greyRange{0.0f, 20.0f};
     // The picture that colours the terrain instead of its materials; null for none.
     std::unique_ptr<Texture> drape;
-    // What an elevation map says of its ground (spacing, elevation range, where it lies); unset for
-    // an image map.
+    // What an elevation map says of its ground (spacing, elevation range, where it lies), kept for
+    // placing its heights anew; unset for an image map.
     std::optional<Elevation> elevation;
-    // The lowest and highest height drawn, in world units, where known without reading the map again.
-    std::optional<vec2> heightRange;
 
     // Reads the command line, opens its map (a server's or a slow disk's wait keeps the window
     // responsive) and builds the terrain of it with the application's terrain options; a map that
@@ -106,6 +106,25 @@ public:
     StreamCounters streamCounters() const;
     // The map as typed.
     const std::string& name() const { return mapName; }
+    // The lowest and highest height drawn, in world units, where known.
+    std::optional<vec2> heightRange() const;
+
+    // The heights' settings, which change while the program runs and apply from the next frame on
+    // every surface, as the same options given at start-up would. Heights times this: an elevation
+    // map's over its true proportions; an image map's over its height scale, from 1 whatever the
+    // command line said, since --exaggeration is for elevation maps.
+    double exaggeration() const { return placedExaggeration; }
+    // Whether the map is an elevation map, whose sea level and snow line mean something.
+    bool hasElevation() const { return elevation.has_value(); }
+    // Within (0, 1000], as --exaggeration takes it.
+    void setExaggeration(double exaggeration);
+    // An elevation map's sea level in metres, none for no sea; image maps always have their sea at
+    // height 0, and ignore a change.
+    std::optional<double> seaLevel() const { return placedSeaLevel; }
+    // Within +-12000 m, as --sea-level takes it. The map was read with ground below the start-up sea
+    // raised to it: a sea above that level covers ground as --sea-level would, while below it (or
+    // with none) that ground shows as the flat land it was read as.
+    void setSeaLevel(std::optional<double> metres);
 
 private:
     struct CommandLineMap;
@@ -124,6 +143,14 @@ private:
     };
 
     const TerrainOptions options;
+    uint16_t largestValue = 0;
+    // The lowest and highest sample value with data, for mode 3's range and the panel: known but
+    // for a streamed image map, whose samples are never read whole.
+    float lowestValue = 0.0f;
+    float highestValue = 0.0f;
+    bool isValueRangeKnown = false;
+    double placedExaggeration = 1.0;
+    std::optional<double> placedSeaLevel;
     // The map as typed, for the lines that name it.
     const std::string mapName;
     // Where the map lies, for the pictures laid over it.
@@ -144,9 +171,15 @@ private:
     // scale given for one ends the program), an image map by the scales.
     TerrainGeometry mapGeometry(const std::optional<Elevation>& elevation, uint16_t largestValue,
                                 bool heightScaleGiven) const;
-    // Mode 3's range and the start height from the map's lowest and highest height above the sea
-    // (elevation maps only).
-    float placeHeights(float lowestHeight, float highestHeight);
+    // Mode 3's range and the start height from the map's lowest and highest sample value with
+    // data (elevation maps only).
+    float placeHeights(float lowest, float highest);
+    // Mode 3's range for the heights as placed now.
+    void fitGreyRange();
+    // The geometry of the map's samples under the exaggeration and sea level placed now.
+    TerrainGeometry placedGeometry() const;
+    // Places the surface's heights, mode 3's range and whether there is a sea, as placed now.
+    void replaceHeights();
     // The atlas, the drape over the map's grid and the camera at its start height.
     void finishStartUp(const Placement& placed);
     // Says once on standard error that tiles of a streamed map could not be read, and why.

@@ -76,6 +76,7 @@ void TerrainFullMesh::deleteBuffers() {
 
 bool TerrainFullMesh::fill(const HeightSamples& map, const TerrainGeometry& geometry, const TerrainShader& shader) {
     hasVoids = !map.voids.empty();
+    builtGeometry = geometry;
     const bool filled =
         fillMapped(GL_ARRAY_BUFFER, vertexBytes, mappedVertices, [&](void* memory) {
             buildTerrainVertices(map, geometry, static_cast<float*>(memory));
@@ -97,7 +98,15 @@ bool TerrainFullMesh::fill(const HeightSamples& map, const TerrainGeometry& geom
 
 TerrainShader& TerrainFullMesh::program(int, TerrainShader& selected) { return selected; }
 
-void TerrainFullMesh::draw(const TerrainView& view, TerrainShader&) {
+void TerrainFullMesh::placeHeights(const TerrainGeometry& geometry) {
+    // A map built flat (height scale 0) has nothing to scale: it is only shifted.
+    heightScale = builtGeometry.heightPerValue != 0.0f ? geometry.heightPerValue / builtGeometry.heightPerValue : 1.0f;
+    heightShift = geometry.heightOffset - builtGeometry.heightOffset * heightScale;
+}
+
+void TerrainFullMesh::draw(const TerrainView& view, TerrainShader& program) {
+    glUniform1f(program.heightScaleLocation, heightScale);
+    glUniform1f(program.heightShiftLocation, heightShift);
     glBindVertexArray(vao);
     const bool asPoints = view.mode <= 2;
     // One pixel per vertex, whatever point size an earlier pass left behind.

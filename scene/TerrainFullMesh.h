@@ -35,6 +35,8 @@ public:
 
     TerrainShader& program(int mode, TerrainShader& selected) override;
     void draw(const TerrainView& view, TerrainShader& program) override;
+    // Scales and shifts the built heights in the vertex stage: the mesh itself stays as built.
+    void placeHeights(const TerrainGeometry& geometry) override;
     uint64_t primitiveCount() const override { return lastPrimitiveCount; }
 
 private:
@@ -51,4 +53,9 @@ private:
     bool hasVoids = false;
     TerrainStrip strip;
     uint64_t lastPrimitiveCount = 0;
+    // The heights the mesh was built with, and the vertex stage's scale and shift from them to
+    // those placed now: 1 and 0, which leave them exactly as built, until they are placed anew.
+    TerrainGeometry builtGeometry;
+    float heightScale = 1.0f;
+    float heightShift = 0.0f;
 };

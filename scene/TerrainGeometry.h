@@ -3,12 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "io/HeightMap.h"
 
 // Sample (column, row) of value v lies at x = column * columnSpacing, z = -(row * rowSpacing),
-// y = heightOffset + v * heightPerValue.
+// y = heightOffset + v * heightPerValue, raised to lowestHeight where it lies below.
 struct TerrainGeometry {
     float columnSpacing = 1.0f;
     float rowSpacing = 1.0f;
@@ -16,6 +17,15 @@ struct TerrainGeometry {
     float heightPerValue = 0.0f;
     // Metres of elevation per unit of y: elevation maps only, 0 for image maps.
     float metresPerHeight = 0.0f;
+    // The sea's surface where a sea raised above the level the map was read at covers ground that
+    // the samples still hold; the lowest float (nothing raised) otherwise.
+    float lowestHeight = std::numeric_limits<float>::lowest();
+
+    // The height that value v is drawn at. The comparison keeps a NaN (a void) as it is.
+    float heightOf(float value) const {
+        const float height = heightOffset + value * heightPerValue;
+        return height < lowestHeight ? lowestHeight : height;
+    }
 };
 
 // The z of a sample row counted south from the northern edge of a map `height` samples high, as the

@@ -124,6 +124,13 @@ void TerrainLod::uploadVoidCells(const std::vector<uint8_t>& voids) {
 
 TerrainShader& TerrainLod::program(int mode, TerrainShader&) { return *shaders[mode - 1]; }
 
+void TerrainLod::placeHeights(const TerrainGeometry& placed) {
+    geometry.heightOffset = placed.heightOffset;
+    geometry.heightPerValue = placed.heightPerValue;
+    geometry.lowestHeight = placed.lowestHeight;
+    tree.placeHeights(geometry);
+}
+
 void TerrainLod::draw(const TerrainView& view, TerrainShader& program) {
     TerrainLodShader& shader = static_cast<TerrainLodShader&>(program);
     // projection[1][1] is 1 / tan(fov / 2): a unit at distance one spans that many half-viewports.

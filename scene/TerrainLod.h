@@ -48,6 +48,7 @@ public:
     TerrainShader& program(int mode, TerrainShader& selected) override;
     // Chooses the nodes for the view, sets the uniforms of its own and draws.
     void draw(const TerrainView& view, TerrainShader& program) override;
+    void placeHeights(const TerrainGeometry& placed) override;
     uint64_t primitiveCount() const override { return lastPrimitiveCount; }
 
 private:

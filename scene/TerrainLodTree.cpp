@@ -217,7 +217,8 @@ TerrainLodTree::TerrainLodTree(int width, int height, const TerrainGeometry& geo
       columnSpacing(geometry.columnSpacing),
       rowSpacing(geometry.rowSpacing),
       heightOffset(geometry.heightOffset),
-      heightPerValue(geometry.heightPerValue) {
+      heightPerValue(geometry.heightPerValue),
+      lowestHeight(geometry.lowestHeight) {
     const int quads = std::max(width - 1, height - 1);
     int levels = 1;
     while (nodeSide(levels - 1) < quads) ++levels;
@@ -436,6 +437,13 @@ void TerrainLodTree::settleLevelErrors() {
     }
 }
 
+void TerrainLodTree::placeHeights(const TerrainGeometry& geometry) {
+    heightOffset = geometry.heightOffset;
+    heightPerValue = geometry.heightPerValue;
+    lowestHeight = geometry.lowestHeight;
+    settleLevelErrors();
+}
+
 void TerrainLodTree::setViewport(float pixelsPerUnit, float errorPixels) {
     lodRanges(levelErrors, std::max(columnSpacing, rowSpacing), pixelsPerUnit, errorPixels, ranges, morphStarts);
 }
@@ -464,12 +472,13 @@ void TerrainLodTree::nodeBox(int level, int column, int row, vec3& lower, vec3& 
     // The southern row of nodes ends on the southern edge.
     const int northRow = std::max(firstRowFromNorth(level, row), 0);
     const int southRow = firstRowFromNorth(level, row) + side;
-    const float lowestHeight = heightOffset + static_cast<float>(node.lowest) * heightPerValue;
-    const float highestHeight = heightOffset + static_cast<float>(node.highest) * heightPerValue;
+    // Raised to a sea that covers them, as the vertex stage raises them.
+    const float a = std::max(heightOffset + static_cast<float>(node.lowest) * heightPerValue, lowestHeight);
+    const float b = std::max(heightOffset + static_cast<float>(node.highest) * heightPerValue, lowestHeight);
     // The animated water may lower the surface below its samples.
-    const float lowest = std::min(lowestHeight, highestHeight) - static_cast<float>(WATER_WAVE_AMPLITUDE);
+    const float lowest = std::min(a, b) - static_cast<float>(WATER_WAVE_AMPLITUDE);
     lower = vec3{firstColumn * columnSpacing, lowest, zOfRowFromNorth(northRow, height, rowSpacing)};
-    upper = vec3{lastColumn * columnSpacing, std::max(lowestHeight, highestHeight),
+    upper = vec3{lastColumn * columnSpacing, std::max(a, b),
                  zOfRowFromNorth(southRow, height, rowSpacing)};
 }
 

@@ -116,6 +116,9 @@ public:
     // Sets the levels' ranges so that no level's error projects to more than errorPixels on a
     // viewport whose projection maps a height of one unit at distance one to pixelsPerUnit pixels.
     void setViewport(float pixelsPerUnit, float errorPixels);
+    // Places the nodes' heights as `geometry` does from now on (its spacing must be the tree's),
+    // the levels' errors scaled with them: the next setViewport keeps the budget for the new heights.
+    void placeHeights(const TerrainGeometry& geometry);
     // Where each level's vertices start and finish morphing into the next level (world units).
     float morphStart(int level) const { return morphStarts[static_cast<size_t>(level)]; }
     float morphEnd(int level) const { return ranges[static_cast<size_t>(level)]; }
@@ -140,6 +143,7 @@ private:
     float rowSpacing;
     float heightOffset;
     float heightPerValue;
+    float lowestHeight;
     std::vector<float> levelErrors;
     // Per level, what the bands found so far, in sample steps: the largest |2v - a - b| of a sample
     // between two of the level's vertices a and b in whole quads, and the largest distance of a

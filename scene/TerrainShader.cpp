@@ -69,6 +69,9 @@ TerrainShader::TerrainShader(const char* vertexSource, const char* fragmentSourc
     hasDrapeLocation = glGetUniformLocation(program, "hasDrape");
     mapSizeLocation = glGetUniformLocation(program, "mapSize");
     sampleSpacingLocation = glGetUniformLocation(program, "sampleSpacing");
+    lowestHeightLocation = glGetUniformLocation(program, "lowestHeight");
+    heightScaleLocation = glGetUniformLocation(program, "heightScale");
+    heightShiftLocation = glGetUniformLocation(program, "heightShift");
     normalLocation = glGetAttribLocation(program, "vNormal");
     textureLocation = glGetAttribLocation(program, "vTexture");
 }

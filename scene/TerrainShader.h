@@ -23,6 +23,10 @@ public:
     GLint hasDrapeLocation = -1;
     GLint mapSizeLocation = -1;
     GLint sampleSpacingLocation = -1;
+    GLint lowestHeightLocation = -1;
+    // The full mesh's alone: how its built heights are scaled and shifted to where they lie now.
+    GLint heightScaleLocation = -1;
+    GLint heightShiftLocation = -1;
     GLint normalLocation = -1;
     GLint textureLocation = -1;
 

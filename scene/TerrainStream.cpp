@@ -274,6 +274,13 @@ void TerrainStream::advanceFades() {
 
 TerrainShader& TerrainStream::program(int mode, TerrainShader&) { return *shaders[mode - 1]; }
 
+void TerrainStream::placeHeights(const TerrainGeometry& placed) {
+    geometry.heightOffset = placed.heightOffset;
+    geometry.heightPerValue = placed.heightPerValue;
+    geometry.lowestHeight = placed.lowestHeight;
+    nodeTree.placeHeights(geometry);
+}
+
 void TerrainStream::setUniforms(TerrainStreamShader& shader) const {
     glActiveTexture(GL_TEXTURE0 + TILE_CACHE_UNIT);
     glBindTexture(GL_TEXTURE_2D_ARRAY, tileTexture);

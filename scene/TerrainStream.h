@@ -69,6 +69,7 @@ public:
     // Takes the tiles that arrived, chooses the nodes for the view, uploads what they want within the
     // frame's budget, asks for the rest, and draws.
     void draw(const TerrainView& view, TerrainShader& program) override;
+    void placeHeights(const TerrainGeometry& placed) override;
     // What draw does before it draws, for a still picture that waits for its tiles without drawing
     // frames: true when the view wants nothing that the cache does not hold.
     bool takeArrivals(const TerrainView& view);

@@ -91,6 +91,12 @@ void TerrainStreamTree::settleErrors() {
     }
 }
 
+void TerrainStreamTree::placeHeights(const TerrainGeometry& placed) {
+    geometry.heightOffset = placed.heightOffset;
+    geometry.heightPerValue = placed.heightPerValue;
+    geometry.lowestHeight = placed.lowestHeight;
+}
+
 void TerrainStreamTree::setViewport(float pixelsPerUnit, float errorPixels) {
     std::vector<float> errors(static_cast<size_t>(levelCount()));
     for (int level = 0; level < levelCount(); ++level) errors[size_t(level)] = levelError(level);
@@ -148,8 +154,9 @@ bool TerrainStreamTree::nodeBox(int level, int column, int row, const TileCache&
     const float firstColumn = static_cast<float>(column * side);
     const float lastColumn = static_cast<float>(std::min(column * side + side, width - 1));
     const int southRow = std::min(row * side + side, height - 1);
-    const float a = geometry.heightOffset + lowestValue * geometry.heightPerValue;
-    const float b = geometry.heightOffset + highestValue * geometry.heightPerValue;
+    // Raised to a sea that covers them, as the vertex stage raises them.
+    const float a = std::max(geometry.heightOffset + lowestValue * geometry.heightPerValue, geometry.lowestHeight);
+    const float b = std::max(geometry.heightOffset + highestValue * geometry.heightPerValue, geometry.lowestHeight);
     // The animated water may lower the surface below its samples.
     lower = vec3{firstColumn * geometry.columnSpacing, std::min(a, b) - static_cast<float>(WATER_WAVE_AMPLITUDE),
                  zOfRowFromNorth(row * side, height, geometry.rowSpacing)};

@@ -41,6 +41,8 @@ public:
 
     // As TerrainLodTree::setViewport, from the errors known now (see lodRanges).
     void setViewport(float pixelsPerUnit, float errorPixels);
+    // As TerrainLodTree::placeHeights: the errors, kept in values, follow the heights at once.
+    void placeHeights(const TerrainGeometry& placed);
     float morphStart(int level) const { return morphStarts[size_t(level)]; }
     float morphEnd(int level) const { return ranges[size_t(level)]; }
 

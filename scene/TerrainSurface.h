@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "math/Math.h"
+#include "scene/TerrainGeometry.h"
 
 class TerrainShader;
 
@@ -40,6 +41,10 @@ public:
     virtual TerrainShader& program(int mode, TerrainShader& selected) = 0;
     // Draws for the view with `program` current and the uniforms that every surface shares set.
     virtual void draw(const TerrainView& view, TerrainShader& program) = 0;
+    // From the next draw on, places the samples' heights as `geometry` does (a change of
+    // exaggeration or sea level, made while the program runs); the spacing stays as built. Level
+    // of detail rescales its errors with the heights, so that its budget still holds.
+    virtual void placeHeights(const TerrainGeometry& geometry) = 0;
     // Triangles the last draw sent, or in the point modes, points.
     virtual uint64_t primitiveCount() const = 0;
     // Whether the last draw showed the finished picture: nothing it wanted still on its way, nothing

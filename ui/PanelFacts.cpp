@@ -30,9 +30,9 @@ PanelMap mapFacts(const Terrain& terrain) {
     } else {
         map.columnSpacing = geometry.columnSpacing;
         map.rowSpacing = geometry.rowSpacing;
-        if (terrain.heightRange) {
-            map.lowest = terrain.heightRange->x;
-            map.highest = terrain.heightRange->y;
+        if (const std::optional<vec2> range = terrain.heightRange()) {
+            map.lowest = range->x;
+            map.highest = range->y;
         }
     }
     return map;

@@ -3,9 +3,8 @@
 // Terrain vertex stage of mode 5: vertices at the water level move in a travelling wave.
 
 #include "waterWave.glsl"
+#include "terrainMeshHeights.glsl"
 
-in vec3 vPosition;
-in vec3 vNormal;
 in vec2 vTexture;
 
 uniform mat4 modelview;
@@ -18,13 +17,14 @@ out vec3 fNormal;
 out vec2 fTexture;
 
 void main() {
-    vec4 p = vec4(vPosition, 1.0);
-    p.y = p.y - waterWaveDepth(vPosition.y, vTexture, t);
+    vec3 position;
+    placeMeshVertex(position, fNormal);
+    vec4 p = vec4(position, 1.0);
+    p.y = p.y - waterWaveDepth(position.y, vTexture, t);
 
     gl_Position = (projection * modelview) * p;
     // Texturing and lighting use the undisplaced position; only the fog distance sees the wave.
-    fWorldPosition = vPosition;
+    fWorldPosition = position;
     fCameraPosition = (modelview * p).xyz;
-    fNormal = normalize(vNormal);
     fTexture = vTexture;
 }

@@ -2,8 +2,8 @@
 
 // Terrain vertex stage of modes 1 to 4: the mesh as it lies.
 
-in vec3 vPosition;
-in vec3 vNormal;
+#include "terrainMeshHeights.glsl"
+
 in vec2 vTexture;
 
 uniform mat4 modelview;
@@ -15,9 +15,10 @@ out vec3 fNormal;
 out vec2 fTexture;
 
 void main() {
-    gl_Position = (projection * modelview) * vec4(vPosition, 1.0);
-    fWorldPosition = vPosition;
-    fCameraPosition = (modelview * vec4(vPosition, 1.0)).xyz;
-    fNormal = normalize(vNormal);
+    vec3 position;
+    placeMeshVertex(position, fNormal);
+    gl_Position = (projection * modelview) * vec4(position, 1.0);
+    fWorldPosition = position;
+    fCameraPosition = (modelview * vec4(position, 1.0)).xyz;
     fTexture = vTexture;
 }

@@ -22,6 +22,9 @@ uniform ivec2 tileLevelSamples[MAX_LOD_LEVELS];  // per tile level: samples acro
 uniform ivec2 tileLevelTiles[MAX_LOD_LEVELS];    // per tile level: tiles across and down
 uniform float heightOffset;                      // the height of value 0
 uniform float heightPerValue;                    // the height of one unit of value
+// Ground below this lies on it: a sea raised above the level the map was read at; the lowest float
+// while there is none.
+uniform float lowestHeight;
 
 // Points of the map are in samples of level 0, columns east from its western edge and rows south from
 // its northern edge, as the levels are anchored.
@@ -84,5 +87,7 @@ float streamValue(vec2 point, int level) {
 // the same places: a file's averaged overviews are surfaces of their own, which the morph fades
 // between.
 float streamHeight(ivec2 sample, int level) {
-    return heightOffset + streamValue(vec2(sample), min(level, coarsestTileLevel)) * heightPerValue;
+    float height = heightOffset + streamValue(vec2(sample), min(level, coarsestTileLevel)) * heightPerValue;
+    // A comparison, not max(): NaN, a void, stays NaN.
+    return height < lowestHeight ? lowestHeight : height;
 }

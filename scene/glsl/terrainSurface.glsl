@@ -9,9 +9,13 @@
 uniform usampler2D heights;
 uniform float heightOffset;    // the height of sample value 0
 uniform float heightPerValue;  // the height of one sample step
+// Ground below this lies on it: a sea raised above the level the map was read at; the lowest float
+// while there is none.
+uniform float lowestHeight;
 
 vec3 surfacePoint(ivec2 sample) {
     float height = heightOffset + float(texelFetch(heights, sample, 0).r) * heightPerValue;
+    height = height < lowestHeight ? lowestHeight : height;
     return vec3(float(sample.x) * sampleSpacing.x, height, -(float(sample.y) * sampleSpacing.y));
 }
 

@@ -26,12 +26,14 @@
 #include "ShaderSources.h"
 #include "app/Application.h"
 #include "app/Callbacks.h"
+#include "app/ViewSettings.h"
 #include "io/Bitmap.h"
 #include "io/BitmapWriter.h"
 #include "gpu/DepthConvention.h"
 #include "gpu/Texture.h"
 #include "io/Measurement.h"
 #include "math/Camera.h"
+#include "post/FinalProcessingEffect.h"
 #include "post/Framebuffer.h"
 #include "scene/GroundPath.h"
 #include "scene/SkyShader.h"
@@ -1300,6 +1302,21 @@ bool hasPathLineNear(const std::vector<float>& image, int x, int y) {
 
 }  // namespace
 
+namespace {
+
+// Pixels of two pictures of `side` x `side` that differ by more than 8 levels of 255 in a channel.
+int pixelsOffByMoreThanEightLevels(const std::vector<float>& a, const std::vector<float>& b) {
+    int differing = 0;
+    for (size_t k = 0; k + 3 < a.size(); k += 4) {
+        bool off = false;
+        for (size_t c = 0; c < 3; ++c) off = off || std::fabs(a[k + c] - b[k + c]) > 8.0f / 255.0f;
+        differing += off;
+    }
+    return differing;
+}
+
+}  // namespace
+
 // Catches a path line hidden by the surface it lies on (no pull towards the eye, or a line cut
 // through the hill instead of draped over it), or one not depth-tested at all; and markers missing.
 TEST_F(Scene, AGroundPathDrapedOverAHillShowsWhereAStraightLineIsHidden) {
@@ -1387,4 +1404,220 @@ TEST_F(Scene, AGroundPathLeavesTheFrameAndTheStateAsItFoundThem) {
         const std::vector<float> image = target.read(0);
         EXPECT_EQ(image == alone, groundPath.isEmpty()) << each.name;
     }
+}
+
+TEST_F(Scene, HeightsChangedWhileRunningDrawAsTheSameOptionsGivenAtStartUpOnEverySurface) {
+    // Faults caught: heights not moved on a surface, or moved without their normals; level-of-detail
+    // or streamed errors and boxes left at the old heights; a raised sea that leaves the ground
+    // below it showing; mode 3's range, the water or the materials left as they were.
+    // A coast: sea floor down to -200 m in the south-west, hills up to 900 m in the north-east.
+    const std::string path = writeElevationMap(mapFolder + "/coast.asc", 129, 129, 60.0, 60.0, [](int column, int row) {
+        return -200.0 + 5.0 * (column + row) + 120.0 * std::sin(column / 9.0) * std::cos(row / 11.0);
+    });
+    setenv("XDG_CACHE_HOME", mapFolder.c_str(), 1);
+    const struct {
+        const char* surface;
+        bool levelOfDetail, stream;
+    } surfaces[] = {{"full mesh", false, false}, {"level of detail", true, false}, {"streamed", false, true}};
+    const struct {
+        const char* change;
+        std::function<void(TerrainOptions&)> before, after;
+        std::function<void(Terrain&)> apply;
+    } changes[] = {
+        {"exaggeration 1 to 2.5", [](TerrainOptions&) {}, [](TerrainOptions& o) { o.exaggeration = 2.5; },
+         [](Terrain& t) { t.setExaggeration(2.5); }},
+        {"exaggeration 4 to 1", [](TerrainOptions& o) { o.exaggeration = 4.0; }, [](TerrainOptions&) {},
+         [](Terrain& t) { t.setExaggeration(1.0); }},
+        {"no sea to a sea at 150 m", [](TerrainOptions& o) { o.hasSea = false; },
+         [](TerrainOptions& o) { o.seaLevelMetres = 150.0; }, [](Terrain& t) { t.setSeaLevel(150.0); }},
+        {"sea raised from 0 to 300 m", [](TerrainOptions&) {}, [](TerrainOptions& o) { o.seaLevelMetres = 300.0; },
+         [](Terrain& t) { t.setSeaLevel(300.0); }},
+
+        {"sea raised and back to 0 m", [](TerrainOptions&) {}, [](TerrainOptions&) {},
+         [](Terrain& t) {
+             t.setSeaLevel(300.0);
+             t.setSeaLevel(0.0);
+         }},
+    };
+    const int side = 160;
+    SceneTarget large(side);
+    const auto draw = [&](Terrain& terrain, int mode) {
+        Application& app = gltest::application();
+        app.terrainMode = mode;
+        terrain.shader = app.terrainShaders[mode - 1].get();
+        large.begin();
+        terrain.draw();
+        return large.read(0);
+    };
+    look({-10.0f, 30.0f, 10.0f}, normalize(vec3{1.0f, -0.4f, -1.0f}));
+    for (const auto& surface : surfaces) {
+        for (const auto& change : changes) {
+            TerrainOptions before;
+            before.levelOfDetail = surface.levelOfDetail;
+            before.stream = surface.stream;
+            change.before(before);
+            TerrainOptions after;
+            after.levelOfDetail = surface.levelOfDetail;
+            after.stream = surface.stream;
+            change.after(after);
+            Terrain& changed = *makeTerrainFrom(path, before);
+            change.apply(changed);
+            Terrain& given = *makeTerrainFrom(path, after);
+            ASSERT_EQ(changed.stream != nullptr, surface.stream);
+            EXPECT_EQ(changed.exaggeration(), given.exaggeration()) << surface.surface << ", " << change.change;
+            EXPECT_EQ(changed.seaLevel(), given.seaLevel()) << surface.surface << ", " << change.change;
+            // Mode 3's range comes from where the geometry says the lowest and highest samples lie.
+            EXPECT_NEAR(changed.greyRange.x, given.greyRange.x, 1e-3f) << surface.surface << ", " << change.change;
+            EXPECT_NEAR(changed.greyRange.y, given.greyRange.y, 1e-3f) << surface.surface << ", " << change.change;
+            EXPECT_EQ(changed.hasSea, given.hasSea) << surface.surface << ", " << change.change;
+            for (const int mode : {3, 5}) {
+                if (surface.stream) {
+                    ASSERT_TRUE(settle(changed, [&] { draw(changed, mode); }));
+                    ASSERT_TRUE(settle(given, [&] { draw(given, mode); }));
+                }
+                const std::vector<float> expected = draw(given, mode);
+                const int differing = pixelsOffByMoreThanEightLevels(draw(changed, mode), expected);
+                EXPECT_LE(differing, side * side / 1000)
+                    << surface.surface << ", " << change.change << ", mode " << mode;
+            }
+        }
+    }
+    unsetenv("XDG_CACHE_HOME");
+}
+
+TEST_F(Scene, ExaggerationScalesAnImageMapsHeightScale) {
+    // Fault caught: an image map's exaggeration read as an elevation map's, which has no height scale.
+    const std::string path = writeMap("exaggerated.bmp", 65, 65, [](int j, int i) {
+        return static_cast<uint8_t>(100 + 90 * std::sin(j / 6.0) * std::cos(i / 7.0));
+    });
+    Application& app = gltest::application();
+    look({-5.0f, 45.0f, 5.0f}, normalize(vec3{1.0f, -0.6f, -1.0f}));
+    for (const bool levelOfDetail : {false, true}) {
+        app.terrainOptions.levelOfDetail = levelOfDetail;
+        // The command line's exaggeration is for elevation maps: an image map starts from 1.
+        app.terrainOptions.exaggeration = 3.0;
+        Terrain& changed = *makeTerrain({path, "1", "20"});
+        EXPECT_EQ(changed.exaggeration(), 1.0);
+        changed.setExaggeration(2.5);
+        app.terrainOptions.exaggeration = 1.0;
+        Terrain& given = *makeTerrain({path, "1", "50"});
+        for (const int mode : {3, 5}) {
+            const std::vector<float> expected = drawTerrain(given, mode);
+            EXPECT_LE(pixelsOffByMoreThanEightLevels(drawTerrain(changed, mode), expected), SIZE * SIZE / 1000)
+                << (levelOfDetail ? "level of detail" : "full mesh") << ", mode " << mode;
+        }
+    }
+}
+
+TEST_F(Scene, AViewDistanceChangedWhileRunningDrawsAsOneGivenAtStartUp) {
+    // Faults caught: the far plane, the fog or the sky left at the start-up distance, or the depth
+    // convention not chosen again for the new one (start-up reverses it beyond 600 where it can).
+    const std::string path = writeMap("far.bmp", 129, 129, [](int j, int i) {
+        return static_cast<uint8_t>(120 + 100 * std::sin(j / 11.0) * std::cos(i / 13.0));
+    });
+    Application& app = gltest::application();
+    app.finalProcessingEffect = std::make_unique<FinalProcessingEffect>(std::make_unique<FinalProcessingShader>());
+    app.mainFramebuffer = std::make_unique<Framebuffer>(2, true);
+    app.mainFramebuffer->resize(SIZE, SIZE);
+    const int outputWidth = app.outputWidth, outputHeight = app.outputHeight;
+    app.outputWidth = app.outputHeight = SIZE;
+    Terrain& terrain = *makeTerrain({path, "4", "60"});
+    look({-20.0f, 50.0f, 20.0f}, normalize(vec3{1.0f, -0.15f, -1.0f}));
+    const auto drawScene = [&] {
+        target.begin();
+        app.skydome->draw();
+        terrain.draw();
+        return target.read(0);
+    };
+    for (const float distance : {150.0f, 5000.0f, 600.0f}) {
+        ViewSettings settings = viewSettingsOf(app);
+        settings.viewDistance = distance;
+        applyViewSettings(app, settings);
+        EXPECT_EQ(viewSettingsOf(app).viewDistance, distance);
+        const DepthConvention convention = app.depthConvention;
+        const std::vector<float> changed = drawScene();
+
+        // As start-up makes them for the distance.
+        const DepthConvention chosen = chooseDepthConvention(distance, 600.0f);
+        EXPECT_EQ(convention, chosen) << distance;
+        EXPECT_EQ(app.mainFramebuffer->isCreated, true);
+        applyDepthConvention(chosen);
+        app.projection = windowProjection(SIZE, SIZE);
+        std::unique_ptr<Skydome> changedSky = std::move(app.skydome);
+        app.skydome = std::make_unique<Skydome>();
+        const std::vector<float> given = drawScene();
+        EXPECT_EQ(app.skydome->skyData.w, changedSky->skyData.w) << distance;
+        EXPECT_EQ(app.skydome->centreBelowEye, changedSky->centreBelowEye) << distance;
+        app.skydome = std::move(changedSky);
+        EXPECT_LE(pixelsOffByMoreThanEightLevels(changed, given), SIZE * SIZE / 1000) << distance;
+    }
+    EXPECT_EQ(app.depthConvention, DepthConvention::Standard);
+    app.finalProcessingEffect.reset();
+    app.mainFramebuffer.reset();
+    app.outputWidth = outputWidth;
+    app.outputHeight = outputHeight;
+}
+
+TEST_F(Scene, EachViewSettingAppliedIsInForceAndLeavesTheOthersAlone) {
+    // Faults caught: a setting that apply forgets or puts into another's place, or one that the
+    // next frame does not read from where apply put it.
+    Application& app = gltest::application();
+    app.finalProcessingEffect = std::make_unique<FinalProcessingEffect>(std::make_unique<FinalProcessingShader>());
+    const std::string path = writeElevationMap(mapFolder + "/settings.asc", 65, 65, 30.0, 30.0, [](int column, int row) {
+        return 20.0 * (column - row);
+    });
+    app.terrainOptions.levelOfDetail = true;
+    Terrain& terrain = *makeTerrain({path});
+    app.terrainMode = 5;
+    const ViewSettings start = viewSettingsOf(app);
+    const struct {
+        const char* setting;
+        std::function<void(ViewSettings&)> change;
+        std::function<bool()> inForce;
+    } rows[] = {
+        {"exaggeration", [](ViewSettings& s) { s.exaggeration = 3.0; },
+         [&] { return terrain.exaggeration() == 3.0; }},
+        {"sea level", [](ViewSettings& s) { s.seaLevelMetres = 100.0; },
+         [&] { return terrain.seaLevel() == 100.0 && terrain.geometry.lowestHeight == 0.0f; }},
+        {"no sea", [](ViewSettings& s) { s.seaLevelMetres.reset(); }, [&] { return !terrain.hasSea; }},
+        {"snow line", [](ViewSettings& s) { s.snowLineMetres = 800.0; }, [&] { return terrain.snowLine == 800.0f; }},
+        {"error budget", [](ViewSettings& s) { s.errorPixels = 4.0f; }, [&] { return terrain.lod->errorPixels == 4.0f; }},
+        {"shading mode", [](ViewSettings& s) { s.shadingMode = 3; },
+         [&] { return app.terrainMode == 3 && terrain.shader == app.terrainShaders[2].get(); }},
+        {"view", [](ViewSettings& s) { s.view = 2; }, [&] { return app.finalProcessingEffect->debugMode == 2; }},
+        {"bloom gain", [](ViewSettings& s) { s.bloomGain = 2.5f; },
+         [&] { return app.finalProcessingEffect->bloomGain == 2.5f; }},
+        {"bloom threshold", [](ViewSettings& s) { s.bloomThreshold = 0.6f; },
+         [&] { return terrain.bloomThreshold == 0.6f; }},
+        {"camera speed", [](ViewSettings& s) { s.cameraSpeed = 40.0f; }, [&] { return camera.moveSpeed == 40.0f; }},
+    };
+    for (const auto& row : rows) {
+        applyViewSettings(app, start);
+        ViewSettings changed = start;
+        row.change(changed);
+        applyViewSettings(app, changed);
+        EXPECT_TRUE(row.inForce()) << row.setting;
+        const ViewSettings read = viewSettingsOf(app);
+        EXPECT_EQ(read.exaggeration, changed.exaggeration) << row.setting;
+        EXPECT_EQ(read.seaLevelMetres, changed.seaLevelMetres) << row.setting;
+        EXPECT_EQ(read.snowLineMetres, changed.snowLineMetres) << row.setting;
+        EXPECT_EQ(read.viewDistance, changed.viewDistance) << row.setting;
+        EXPECT_EQ(read.errorPixels, changed.errorPixels) << row.setting;
+        EXPECT_EQ(read.shadingMode, changed.shadingMode) << row.setting;
+        EXPECT_EQ(read.view, changed.view) << row.setting;
+        EXPECT_EQ(read.bloomGain, changed.bloomGain) << row.setting;
+        EXPECT_EQ(read.bloomThreshold, changed.bloomThreshold) << row.setting;
+        EXPECT_EQ(read.cameraSpeed, changed.cameraSpeed) << row.setting;
+    }
+    // A map opened next is built with the settings of the one before.
+    ViewSettings kept = start;
+    kept.exaggeration = 2.0;
+    kept.seaLevelMetres = 40.0;
+    kept.errorPixels = 3.0f;
+    applyViewSettings(app, kept);
+    EXPECT_EQ(app.terrainOptions.exaggeration, 2.0);
+    EXPECT_TRUE(app.terrainOptions.hasSea);
+    EXPECT_EQ(app.terrainOptions.seaLevelMetres, 40.0);
+    EXPECT_EQ(app.terrainOptions.lodErrorPixels, 3.0f);
+    app.finalProcessingEffect.reset();
 }

@@ -1,11 +1,18 @@
 """The bloom keys of the real program driven by real X key events: B cycles the four views,
-comma and period step the threshold, or the gain while Left Shift is held."""
+comma and period step the threshold, or the gain while Left Shift is held; Page Up and Page Down
+step the exaggeration."""
 import ctypes
 import ctypes.util
+import math
+import os
+import shutil
+import tempfile
 import time
 import unittest
 
-from harness import KEY_GAP_SECONDS, Kelta, XServer
+import elevation
+import images
+from harness import KEY_GAP_SECONDS, Kelta, XServer, shot
 
 VIEW_NAMES = ("Bloom enabled", "Bloom disabled", "Bright texture", "Smoothed bloom texture")
 KEY_PRESS = 2
@@ -147,6 +154,46 @@ class BloomKeys(unittest.TestCase):
                              ["Bloom threshold: 0.25", "Bloom threshold: 0.3", "Bloom threshold: 0.35",
                               "Bloom gain: 0.5"])
             self.assertEqual(kelta.quit(), 0)
+
+
+class ExaggerationKeys(unittest.TestCase):
+    def test_page_up_and_down_step_the_exaggeration_by_a_factor_of_one_and_a_quarter(self):
+        # Faults caught: a key that does nothing, steps by another factor, or prints no line.
+        with XServer() as server:
+            kelta = Kelta(server)
+            self.assertTrue(kelta.started(), kelta.output())
+            kelta.key("Page_Up")
+            self.assertTrue(kelta.wait_for_line("Exaggeration: 1.25"), kelta.output())
+            kelta.key("Page_Up", "Page_Down", "Page_Down", "Page_Down")
+            self.assertTrue(kelta.wait_for_line("Exaggeration: 0.8"), kelta.output())
+            lines = [line for line in kelta.output() if line.startswith("Exaggeration: ")]
+            self.assertEqual(lines, ["Exaggeration: " + value for value in ("1.25", "1.5625", "1.25", "1", "0.8")])
+            self.assertTrue(kelta.wait_for_frames())
+            self.assertEqual(kelta.quit(), 0)
+
+    def test_an_elevation_map_exaggerated_by_the_keys_looks_as_when_started_so(self):
+        # Faults caught: heights, normals or materials that follow the keys otherwise than the
+        # option, in the real program's frame.
+        work = tempfile.mkdtemp(prefix="kelta-exaggeration-")
+        self.addCleanup(shutil.rmtree, work)
+        # Hills from 30 m up to 300 m, 30 m apart, and a 600 m spire in the far corner: the camera
+        # starts 20 units up, which stays above the hills, and no water moves.
+        path = elevation.write_ascii_grid(os.path.join(work, "hills.asc"), 65, 65, 30.0, lambda column, row: (
+            600.0 if (column, row) == (64, 64) else 165.0 + 135.0 * math.sin(column / 7.0) * math.cos(row / 9.0)))
+        with XServer() as server:
+            kelta = Kelta(server, [path])
+            self.assertTrue(kelta.started(), kelta.output())
+            kelta.key("Page_Up", "Page_Up")
+            self.assertTrue(kelta.wait_for_line("Exaggeration: 1.5625"), kelta.output())
+            window = kelta.capture(os.path.join(work, "window.png"))
+            self.assertEqual(kelta.quit(), 0)
+
+            picture = os.path.join(work, "shot.png")
+            code, lines, errors = shot(server, "--map", path, "--exaggeration", "1.5625", "--position", "0,20,0",
+                                       "--direction", "1,0,-1", "--output", picture)
+            self.assertEqual(code, 0, "\n".join(lines + errors))
+            share, mean = images.difference(window, images.read(picture))
+            self.assertTrue(images.within_tolerance(share, mean), f"{share:.2%} of pixels off, mean {mean:.3f}")
 
 
 if __name__ == "__main__":
