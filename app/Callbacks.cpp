@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <optional>
+#include <string>
 
 #include "app/Application.h"
 #include "math/Camera.h"
@@ -39,6 +41,22 @@ void stepBloomSetting(GLFWwindow* window, int direction) {
     }
 }
 
+// Says where the ground under the cursor is, on standard output and on the clipboard. While the
+// mouse looks around the cursor is hidden and the view's centre stands for it.
+void reportPointUnderCursor(GLFWwindow* window) {
+    Application& app = Application::instance();
+    int width = 0, height = 0;
+    glfwGetWindowSize(window, &width, &height);
+    if (width <= 0 || height <= 0) return;
+    double x = 0.5 * width, y = 0.5 * height;
+    if (!app.camera->isMouseLookEnabled) glfwGetCursorPos(window, &x, &y);
+    const Ray ray = rayThroughPixel(x, y, width, height, app.modelview, app.projection);
+    const std::optional<GroundHit> hit = app.terrain->pick(ray.origin, ray.direction);
+    const std::string text = groundPointText(hit ? app.terrain->describe(hit->point) : GroundPoint{});
+    std::cout << "Point: " << text << std::endl;
+    glfwSetClipboardString(window, text.c_str());
+}
+
 }  // namespace
 
 void errorCallback(int, const char* description) { std::fprintf(stderr, "GLFW Error: %s\n", description); }
@@ -68,6 +86,8 @@ void keyCallback(GLFWwindow* window, int key, int, int action, int) {
         if (pressed) stepBloomSetting(window, -1);
     } else if (key == GLFW_KEY_PERIOD) {
         if (pressed) stepBloomSetting(window, +1);
+    } else if (key == GLFW_KEY_I) {
+        if (pressed) reportPointUnderCursor(window);
     }
 }
 

@@ -188,8 +188,12 @@ std::unique_ptr<TerrainSurface> Terrain::makeWholeSurface(HeightMapFile& file, b
         placed.startHeight = placeHeights(geometry.heightOffset + static_cast<float>(lowest) * geometry.heightPerValue,
                                           geometry.heightOffset + static_cast<float>(highest) * geometry.heightPerValue);
     }
+    // Picking walks the samples drawn; the log above has said what it says of them.
+    wholeHeights = WholeMapHeights::take(map, message);
+    if (!wholeHeights) return nullptr;
     // A drape is laid over where the map lies, or stretched over a map that does not say.
     placed.grid = map.elevation ? map.elevation->grid : RasterGrid{map.width, map.height, {}, {}};
+    placed.elevation = map.elevation;
     return made;
 }
 
@@ -240,6 +244,7 @@ std::unique_ptr<TerrainSurface> Terrain::makeStreamedSurface(HeightMapFile& map,
             geometry.heightOffset + static_cast<float>(tiles.elevation->maximumMetres) * geometry.heightPerValue);
     }
     placed.grid = tiles.elevation ? tiles.elevation->grid : RasterGrid{gridWidth, gridHeight, {}, {}};
+    placed.elevation = tiles.elevation;
     return streamed;
 }
 
@@ -267,6 +272,8 @@ void Terrain::finishStartUp(const Placement& placed) {
     atlas = std::make_unique<TextureAtlas>(9, MATERIAL_FILES);
     if (!options.drapePath.empty()) loadDrape(options.drapePath, placed.grid);
     application.startupPhaseEnded("atlas");
+    coordinates = std::make_unique<MapCoordinates>(placed.grid);
+    elevation = placed.elevation;
 
     Camera* camera = application.camera.get();
     camera->position = vec3{0.0f, placed.startHeight, 0.0f};
@@ -324,6 +331,27 @@ uint64_t Terrain::trianglesPerFrame() const { return surface->primitiveCount(); 
 bool Terrain::isSettled() const { return surface->isSettled(); }
 
 StreamCounters Terrain::streamCounters() const { return surface->streamCounters(); }
+
+const GroundHeights& Terrain::groundHeights() const {
+    if (stream) return stream->heldHeights();
+    return *wholeHeights;
+}
+
+std::optional<GroundHit> Terrain::pick(const vec3& origin, const vec3& direction) const {
+    return groundHeights().pick(geometry, origin, direction);
+}
+
+std::optional<float> Terrain::heightAt(float x, float z) const {
+    double column = 0.0, row = 0.0;
+    mapPointOf(geometry, gridHeight, x, z, column, row);
+    const std::optional<GroundSample> sample = groundHeights().sampleAt(column, row);
+    if (!sample || !sample->hasData) return std::nullopt;
+    return static_cast<float>(double(geometry.heightOffset) + sample->value * double(geometry.heightPerValue));
+}
+
+GroundPoint Terrain::describe(const vec3& worldPoint) const {
+    return describeGroundPoint(groundHeights(), geometry, elevation, *coordinates, worldPoint);
+}
 
 bool Terrain::settleWithoutDrawing(int viewportHeight, std::chrono::steady_clock::time_point deadline) {
     if (!stream) return true;

@@ -127,3 +127,30 @@ TEST(SinglePrecision, TrigonometryAndRootsRoundTheDoubleResult) {
     const vec3 axis = cross(vec3{1, 0, 0}, vec3{0, 1, 0});
     EXPECT_EQ(axis.z, 1.0f);
 }
+
+TEST(RayThroughPixel, PassesThroughThePointDrawnAtThatPixel) {
+    // A ray flipped in y, turned by the rotation instead of its inverse, or read through the depth
+    // rows misses the point that the view draws under the cursor.
+    const mat4 modelview = lookAt(vec3{10, 20, 30}, vec3{40, 5, -20}, vec3{0, 1, 0});
+    const vec3 points[] = {{40, 5, -20}, {30, 0, -25}, {55, 12, -10}};
+    for (const DepthConvention convention : {DepthConvention::Standard, DepthConvention::Reversed}) {
+        const mat4 projection = viewProjection(0.87266463f, 800.0f / 600.0f, 0.01f, 600.0f, convention);
+        for (const vec3& point : points) {
+            const mat4 clipMatrix = projection * modelview;
+            vec4 clip;
+            for (int row = 0; row < 4; ++row) {
+                clip[row] = clipMatrix[0][row] * point.x + clipMatrix[1][row] * point.y + clipMatrix[2][row] * point.z +
+                            clipMatrix[3][row];
+            }
+            const double cursorX = (clip.x / clip.w + 1.0) * 0.5 * 800.0;
+            const double cursorY = (1.0 - clip.y / clip.w) * 0.5 * 600.0;
+            const Ray ray = rayThroughPixel(cursorX, cursorY, 800, 600, modelview, projection);
+            const vec3 toPoint = point - ray.origin;
+            EXPECT_NEAR(length(ray.direction), 1.0f, 1e-6f);
+            EXPECT_GT(dot(toPoint, ray.direction), 0.0f);
+            EXPECT_NEAR(length(cross(toPoint, ray.direction)), 0.0f, 1e-3f) << point.x;
+            EXPECT_NEAR(ray.origin.x, 10.0f, 1e-4f);
+            EXPECT_NEAR(ray.origin.z, 30.0f, 1e-4f);
+        }
+    }
+}
