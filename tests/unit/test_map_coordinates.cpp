@@ -26,8 +26,9 @@ TEST(MapCoordinates, GivesTheLatitudeAndLongitudeOfAUtmPoint) {
     const MapCoordinates coordinates(olindaGrid());
     ASSERT_TRUE(coordinates.isGeoreferenced());
     EXPECT_FALSE(coordinates.isGeographic());
-    // gdaltransform -s_srs olinda_dem_utm25s.tif -t_srs EPSG:4326 of 292000 9116000 gives
-    // -34.8871287323698 -7.99299611098765 (longitude, latitude): latitude first here, not swapped.
+    // gdaltransform -s_srs EPSG:32725 -t_srs EPSG:4326 -output_xy (WGS 84's UTM zone 25 south; the
+    // map's GRS 80 differs by far less than a millimetre) of 292000 9116000 gives -34.8871287323698
+    // -7.99299611098765, longitude first: latitude comes first here.
     const std::optional<std::array<double, 2>> published = coordinates.latitudeLongitude({292000.0, 9116000.0});
     ASSERT_TRUE(published);
     EXPECT_NEAR((*published)[0], -7.99299611098765, 1e-7);
