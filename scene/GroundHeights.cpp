@@ -7,6 +7,8 @@
 #include <cmath>
 #include <limits>
 
+#include <sys/mman.h>
+
 #include "scene/TileCache.h"
 
 namespace {
@@ -196,36 +198,69 @@ GroundPoint describeGroundPoint(const GroundHeights& heights, const TerrainGeome
 }
 
 std::unique_ptr<WholeMapHeights> WholeMapHeights::take(HeightSamples& map, std::string& failure) {
-    std::vector<uint16_t> samples;
-    if (map.rawFile) {
-        samples.resize(size_t(map.width) * size_t(map.height));
-        if (!sampleRows(map, 0, map.height, samples.data(), failure)) return nullptr;
-    } else {
-        samples = std::move(map.samples);
+    if (!map.rawFile) {
+        return std::make_unique<WholeMapHeights>(map.width, map.height, std::move(map.samples), std::move(map.voids));
     }
-    return std::make_unique<WholeMapHeights>(map.width, map.height, std::move(samples), std::move(map.voids));
+    std::unique_ptr<WholeMapHeights> heights(new WholeMapHeights(map.width, map.height, {}));
+    // Raw samples are little-endian: a host of the other order reads them as HeightSamples does.
+    if (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+        heights->mappedBytes = size_t(map.width) * size_t(map.height) * sizeof(uint16_t);
+        heights->mapping = mmap(nullptr, heights->mappedBytes, PROT_READ, MAP_SHARED, fileno(map.rawFile.get()), 0);
+    }
+    if (heights->mapping == MAP_FAILED || heights->mapping == nullptr) {
+        heights->mapping = nullptr;
+        heights->held.resize(size_t(map.width) * size_t(map.height));
+        if (!sampleRows(map, 0, map.height, heights->held.data(), failure)) return nullptr;
+        heights->samples = heights->held.data();
+        heights->noteRows(heights->samples, 0, map.height);
+        return heights;
+    }
+    heights->samples = static_cast<const uint16_t*>(heights->mapping);
+    constexpr int BAND_ROWS = 256;
+    std::vector<uint16_t> band(size_t(BAND_ROWS) * size_t(map.width));
+    for (int first = 0; first < map.height; first += BAND_ROWS) {
+        const int count = std::min(BAND_ROWS, map.height - first);
+        const uint16_t* rows = sampleRows(map, first, count, band.data(), failure);
+        if (!rows) return nullptr;
+        heights->noteRows(rows, first, count);
+    }
+    return heights;
 }
 
 WholeMapHeights::WholeMapHeights(int width, int height, std::vector<uint16_t> samples, std::vector<uint8_t> voids)
-    : GroundHeights(width, height), samples(std::move(samples)), voids(std::move(voids)) {
-    const int quadsAcross = std::max(width - 1, 0), quadsDown = std::max(height - 1, 0);
-    blocksAcross = (quadsAcross + BLOCK_QUADS - 1) / BLOCK_QUADS;
-    blocksDown = (quadsDown + BLOCK_QUADS - 1) / BLOCK_QUADS;
+    : WholeMapHeights(width, height, std::move(voids)) {
+    held = std::move(samples);
+    this->samples = held.data();
+    noteRows(this->samples, 0, height);
+}
+
+WholeMapHeights::WholeMapHeights(int width, int height, std::vector<uint8_t> voids)
+    : GroundHeights(width, height), voids(std::move(voids)) {
+    blocksAcross = (std::max(width - 1, 0) + BLOCK_QUADS - 1) / BLOCK_QUADS;
+    blocksDown = (std::max(height - 1, 0) + BLOCK_QUADS - 1) / BLOCK_QUADS;
     blockLowest.assign(size_t(blocksAcross) * size_t(blocksDown), UINT16_MAX);
     blockHighest.assign(blockLowest.size(), 0);
-    // A block's quads reach the first samples of the next block: each sample counts for every block
-    // whose quads it is a corner of.
-    for (int row = 0; row < height; ++row) {
-        for (int column = 0; column < width; ++column) {
-            const uint16_t v = this->samples[index(column, row)];
+}
+
+WholeMapHeights::~WholeMapHeights() {
+    if (mapping) munmap(mapping, mappedBytes);
+}
+
+void WholeMapHeights::noteRows(const uint16_t* rows, int firstRow, int count) {
+    const int quadsDown = std::max(height - 1, 0);
+    for (int k = 0; k < count; ++k) {
+        const int row = height - 1 - (firstRow + k);
+        const uint16_t* rowSamples = rows + size_t(k) * size_t(width);
+        for (int blockColumn = 0; blockColumn < blocksAcross; ++blockColumn) {
+            // A block's quads reach the first sample of the next block, in both directions.
+            const uint16_t* first = rowSamples + blockColumn * BLOCK_QUADS;
+            const uint16_t* end = rowSamples + std::min((blockColumn + 1) * BLOCK_QUADS, width - 1) + 1;
+            const auto range = std::minmax_element(first, end);
             for (int blockRow = std::max(row - 1, 0) / BLOCK_QUADS; blockRow <= std::min(row, quadsDown - 1) / BLOCK_QUADS;
                  ++blockRow) {
-                for (int blockColumn = std::max(column - 1, 0) / BLOCK_QUADS;
-                     blockColumn <= std::min(column, quadsAcross - 1) / BLOCK_QUADS; ++blockColumn) {
-                    const size_t block = size_t(blockRow) * size_t(blocksAcross) + size_t(blockColumn);
-                    blockLowest[block] = std::min(blockLowest[block], v);
-                    blockHighest[block] = std::max(blockHighest[block], v);
-                }
+                const size_t block = size_t(blockRow) * size_t(blocksAcross) + size_t(blockColumn);
+                blockLowest[block] = std::min(blockLowest[block], *range.first);
+                blockHighest[block] = std::max(blockHighest[block], *range.second);
             }
         }
     }

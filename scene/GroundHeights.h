@@ -82,18 +82,30 @@ public:
     // Quads along a block's side.
     static constexpr int BLOCK_QUADS = 16;
 
-    // Takes the map's samples and voids out of `map` (a raw map's left in its file are read from
-    // it); null with the reason when they cannot be read.
+    // Takes the map's samples and voids out of `map`. A raw map's samples left in its file stay
+    // there: the file is mapped, and only the pages a walk reads come into memory, so that level of
+    // detail keeps its memory (the blocks' bounds are read a band of rows at a time). Null with the
+    // reason when they cannot be read.
     static std::unique_ptr<WholeMapHeights> take(HeightSamples& map, std::string& failure);
     // Of samples bottom row first, as HeightSamples holds them; voids empty or one byte a sample.
     WholeMapHeights(int width, int height, std::vector<uint16_t> samples, std::vector<uint8_t> voids);
+    ~WholeMapHeights() override;
 
     std::optional<GroundHit> pick(const TerrainGeometry& geometry, const vec3& origin,
                                   const vec3& direction) const override;
     std::optional<GroundSample> sampleAt(double column, double row) const override;
 
 private:
-    std::vector<uint16_t> samples;
+    WholeMapHeights(int width, int height, std::vector<uint8_t> voids);
+    // Widens the bounds of the blocks that rows firstRow.. firstRow + count - 1 (bottom row first)
+    // belong to.
+    void noteRows(const uint16_t* rows, int firstRow, int count);
+
+    // The samples held, bottom row first; or those of a raw map's file mapped, top row first.
+    std::vector<uint16_t> held;
+    const uint16_t* samples = nullptr;
+    void* mapping = nullptr;
+    size_t mappedBytes = 0;
     std::vector<uint8_t> voids;
     int blocksAcross = 0;
     int blocksDown = 0;
@@ -103,8 +115,11 @@ private:
 
     // The sample with rows counted from the north, and whether it has data.
     float value(int column, int row) const { return samples[index(column, row)]; }
+    // Raw maps hold no voids.
     bool isVoid(int column, int row) const { return !voids.empty() && voids[index(column, row)] != 0; }
-    size_t index(int column, int row) const { return size_t(height - 1 - row) * size_t(width) + size_t(column); }
+    size_t index(int column, int row) const {
+        return size_t(mapping ? row : height - 1 - row) * size_t(width) + size_t(column);
+    }
 };
 
 // A bounded copy of a streamed map's tiles that the GPU cache holds, for picking on the finest of

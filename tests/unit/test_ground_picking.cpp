@@ -385,3 +385,24 @@ TEST(GroundPicking, MeetsTheTrianglesTheFullMeshDraws) {
         }
     }
 }
+
+TEST(GroundPicking, SeesASpikeOnTheEdgeOfABlock) {
+    // Sample (16, 16) counting from the north-west is a corner of the quads of four blocks; a block
+    // whose bounds leave out its edge samples lets the ray pass the spike's first slope by.
+    const int side = 40;
+    std::vector<uint16_t> samples(size_t(side) * side, 0);
+    samples[size_t(side - 1 - 16) * side + 16] = 1000;
+    const WholeMapHeights heights(side, side, samples, {});
+    TerrainGeometry geometry;
+    geometry.heightPerValue = 0.01f;
+    const float z = -(side - 1 - 15.5f);
+    // Along row 15.5 the quad west of the spike rises to half its height halfway across.
+    const std::optional<GroundHit> eastwards = heights.pick(geometry, vec3{-5.0f, 4.0f, z}, vec3{1, 0, 0});
+    ASSERT_TRUE(eastwards);
+    EXPECT_NEAR(eastwards->point.x, 15.4f, 1e-4f);
+    // Along column 15.5 southwards, likewise the quad north of it.
+    const std::optional<GroundHit> southwards =
+        heights.pick(geometry, vec3{15.5f, 4.0f, -(side + 5.0f)}, vec3{0, 0, 1});
+    ASSERT_TRUE(southwards);
+    EXPECT_NEAR(southwards->point.z, -(side - 1 - 15.4f), 1e-4f);
+}
