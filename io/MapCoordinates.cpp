@@ -36,6 +36,8 @@ std::array<double, 2> MapCoordinates::mapPoint(double column, double row) const 
 
 std::optional<std::array<double, 2>> MapCoordinates::latitudeLongitude(const std::array<double, 2>& point) const {
     if (!toWgs84) return std::nullopt;
+    // A point the projection cannot invert is told by the result alone.
+    const GdalMessages quiet;
     double longitude = point[0], latitude = point[1];
     if (!toWgs84->Transform(1, &longitude, &latitude) || !std::isfinite(latitude) || !std::isfinite(longitude)) {
         return std::nullopt;

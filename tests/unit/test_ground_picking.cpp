@@ -16,6 +16,7 @@
 #include "scene/GroundHeights.h"
 #include "scene/TerrainMesh.h"
 #include "scene/TileCache.h"
+#include "tests/GdalTestRasters.h"
 #include "tests/OpenTiles.h"
 #include "tests/TempFolder.h"
 
@@ -54,91 +55,50 @@ std::vector<uint16_t> samplesOf(const Surface& surface) {
     return samples;
 }
 
-// The levels of the map decimated until one tile holds it.
-TileMap tileMapOf(int side) {
-    RasterInfo info;
-    for (int w = side; ; w = (w - 1) / 2 + 1) {
-        info.levels.push_back(RasterSize{w, w});
-        if (w <= 2) break;
-    }
-    TileMap map;
-    map.tileQuads = TEST_TILE_QUADS;
-    map.levels = tileLevelsOf(info, TEST_TILE_QUADS);
-    return map;
-}
-
-// Tile `key` of samples bottom row first, as a pyramid's levels keep them (NaN for `voids`).
-Tile cutTile(const std::vector<uint16_t>& samples, const std::vector<uint8_t>& voids, const TileMap& map,
-             const TileKey& key) {
-    const TileLevel& level = map.levels[size_t(key.level)];
-    Tile tile;
-    tile.key = key;
-    tile.samples.resize(size_t(tileSide(TEST_TILE_QUADS)) * size_t(tileSide(TEST_TILE_QUADS)));
-    for (int t = -1; t <= TEST_TILE_QUADS + 1; ++t) {
-        for (int s = -1; s <= TEST_TILE_QUADS + 1; ++s) {
-            const int column = std::clamp(key.column * TEST_TILE_QUADS + s, 0, level.width - 1) << key.level;
-            const int north = std::clamp(key.row * TEST_TILE_QUADS + TEST_TILE_QUADS - t, 0, level.height - 1) << key.level;
-            const size_t k = size_t(SIDE - 1 - north) * SIDE + size_t(column);
-            tile.samples[tileSampleIndex(TEST_TILE_QUADS, s, t)] = !voids.empty() && voids[k] ? NAN : float(samples[k]);
-        }
-    }
-    measureTile(tile, TEST_TILE_QUADS, level);
-    return tile;
-}
-
 // Which tiles a streamed map holds.
 enum class Held { Everything, CoarsestOnly, SomeFineTiles };
 
-using TileOf = std::function<Tile(const TileKey&)>;
-
-// The heights of a streamed map whose tiles `tileOf` gives.
-std::unique_ptr<HeldTileHeights> streamedHeights(const TileMap& map, const TileOf& tileOf, Held held, TileCache& cache) {
-    auto heights = std::make_unique<HeldTileHeights>(map, size_t(1) << 30);
-    for (int level = int(map.levels.size()) - 1; level >= 0; --level) {
-        const bool coarsest = level == int(map.levels.size()) - 1;
-        for (int row = 0; row < map.levels[size_t(level)].rows; ++row) {
-            for (int column = 0; column < map.levels[size_t(level)].columns; ++column) {
-                // A few level-0 tiles over the map's middle, with no tile of the levels between.
-                const bool some = level == 0 && column >= 2 && column <= 4 && row >= 2 && row <= 4;
-                if (!coarsest && held == Held::CoarsestOnly) continue;
-                if (!coarsest && held == Held::SomeFineTiles && !some) continue;
-                const Tile tile = tileOf(TileKey{level, column, row});
-                std::optional<TileKey> replaced;
-                cache.place(tile, coarsest, 0, replaced);
-                heights->keep(tile, replaced, cache);
-            }
+// The samples streamed from the pyramid of an elevation map of them (a GeoTIFF of their values as
+// metres, without data at `voids`), its tiles read as the terrain's readers read them and held as
+// `held` says.
+std::unique_ptr<HeldTileHeights> streamedHeights(const std::vector<uint16_t>& samples, const std::vector<uint8_t>& voids,
+                                                 Held held, const TempFolder& folder, TileCache& cache) {
+    gdaltest::Raster raster;
+    raster.width = raster.height = SIDE;
+    raster.geoTransform = {{0.0, 30.0, 0.0, 0.0, 0.0, -30.0}};
+    raster.noData = -1.0;
+    for (int north = 0; north < SIDE; ++north) {
+        for (int column = 0; column < SIDE; ++column) {
+            const size_t k = size_t(SIDE - 1 - north) * SIDE + size_t(column);
+            raster.values.push_back(!voids.empty() && voids[k] ? -1.0 : double(samples[k]));
         }
     }
-    return heights;
-}
-
-// The heights of a streamed map of the samples, its tiles cut here.
-std::unique_ptr<HeldTileHeights> streamedHeights(const std::vector<uint16_t>& samples, const std::vector<uint8_t>& voids,
-                                                 Held held, TileCache& cache) {
-    const TileMap map = tileMapOf(SIDE);
-    return streamedHeights(map, [&](const TileKey& key) { return cutTile(samples, voids, map, key); }, held, cache);
-}
-
-// The heights of the samples streamed from the pyramid that a map of them (a 16-bit PNG) is given,
-// its tiles read as the terrain's readers read them.
-std::unique_ptr<HeldTileHeights> pyramidHeights(const std::vector<uint16_t>& samples, const TempFolder& folder,
-                                                TileCache& cache) {
-    const std::vector<uint8_t> png = encodeGreyPng16(SIDE, SIDE, samples.data());
-    const std::string path = folder / "map.png";
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    std::fwrite(png.data(), 1, png.size(), file);
-    std::fclose(file);
+    const std::string path = folder / "map.tif";
+    EXPECT_TRUE(gdaltest::writeFile(gdaltest::inMemory(raster).get(), path));
     std::string message;
     const std::unique_ptr<TileSource> source =
         openTiles(path, ElevationOptions{false, false, 0.0}, folder / "cache", {}, message, TEST_TILE_QUADS);
     EXPECT_TRUE(source) << message;
     if (!source) return nullptr;
     EXPECT_GT(source->levelCount(), 2) << "a walk down the levels";
-    return streamedHeights(source->map(), [&](const TileKey& key) {
-        Tile tile;
-        EXPECT_TRUE(source->readTile(key, tile, message)) << message;
-        return tile;
-    }, Held::Everything, cache);
+    const TileMap& map = source->map();
+    auto heights = std::make_unique<HeldTileHeights>(map, size_t(1) << 30);
+    const int coarsest = source->levelCount() - 1;
+    for (int level = coarsest; level >= 0; --level) {
+        for (int row = 0; row < map.levels[size_t(level)].rows; ++row) {
+            for (int column = 0; column < map.levels[size_t(level)].columns; ++column) {
+                // A few level-0 tiles over the map's middle, with no tile of the levels between.
+                const bool some = level == 0 && column >= 2 && column <= 4 && row >= 2 && row <= 4;
+                if (level != coarsest && (held == Held::CoarsestOnly || (held == Held::SomeFineTiles && !some))) continue;
+                Tile tile;
+                EXPECT_TRUE(source->readTile(TileKey{level, column, row}, tile, message)) << message;
+                std::optional<TileKey> replaced;
+                cache.place(tile, level == coarsest, 0, replaced);
+                heights->keep(tile, replaced, cache);
+            }
+        }
+    }
+    return heights;
 }
 
 // The raw file of the samples (top row first) read as level of detail reads it, left in its file.
@@ -189,7 +149,7 @@ const Pose POSES[] = {
 };
 
 // The surfaces a map is drawn with, as the processor sees them.
-enum class Kind { Whole, RawLeftInFile, StreamedEverything, StreamedCoarsest, StreamedSomeFineTiles, FromPyramid };
+enum class Kind { Whole, RawLeftInFile, StreamedEverything, StreamedCoarsest, StreamedSomeFineTiles };
 
 struct Made {
     TileCache cache{4096};
@@ -202,12 +162,15 @@ std::unique_ptr<Made> make(Kind kind, const std::vector<uint16_t>& samples, cons
     switch (kind) {
         case Kind::Whole: made->heights = std::make_unique<WholeMapHeights>(SIDE, SIDE, samples, voids); break;
         case Kind::RawLeftInFile: made->heights = rawMapHeights(samples, made->folder); break;
-        case Kind::StreamedEverything: made->heights = streamedHeights(samples, voids, Held::Everything, made->cache); break;
-        case Kind::StreamedCoarsest: made->heights = streamedHeights(samples, voids, Held::CoarsestOnly, made->cache); break;
-        case Kind::StreamedSomeFineTiles:
-            made->heights = streamedHeights(samples, voids, Held::SomeFineTiles, made->cache);
+        case Kind::StreamedEverything:
+            made->heights = streamedHeights(samples, voids, Held::Everything, made->folder, made->cache);
             break;
-        case Kind::FromPyramid: made->heights = pyramidHeights(samples, made->folder, made->cache); break;
+        case Kind::StreamedCoarsest:
+            made->heights = streamedHeights(samples, voids, Held::CoarsestOnly, made->folder, made->cache);
+            break;
+        case Kind::StreamedSomeFineTiles:
+            made->heights = streamedHeights(samples, voids, Held::SomeFineTiles, made->folder, made->cache);
+            break;
     }
     return made;
 }
@@ -225,7 +188,7 @@ TEST(GroundPicking, MeetsAnalyticSurfacesWithinHalfASampleOnEverySurface) {
     const Case cases[] = {
         {"plane", plane, {Kind::Whole, Kind::RawLeftInFile, Kind::StreamedEverything, Kind::StreamedCoarsest,
                           Kind::StreamedSomeFineTiles}},
-        {"cone", cone, {Kind::Whole, Kind::RawLeftInFile, Kind::StreamedEverything, Kind::FromPyramid}},
+        {"cone", cone, {Kind::Whole, Kind::RawLeftInFile, Kind::StreamedEverything}},
     };
     const TerrainGeometry geometry = testGeometry();
     for (const Case& c : cases) {
@@ -308,19 +271,21 @@ TEST(GroundPicking, TellsAHoleWhereTheMapHasNoData) {
 
 TEST(GroundPicking, KeepsTheHeldTilesWithinTheirBudgetAndTheCoarsestAlways) {
     // An unbounded copy would grow a streamed map's memory with every tile it draws.
-    const std::vector<uint16_t> samples = samplesOf(plane);
-    const TileMap map = tileMapOf(SIDE);
-    const int coarsest = int(map.levels.size()) - 1;
+    TileMap map;
+    map.tileQuads = TEST_TILE_QUADS;
+    map.levels = {{65, 65, 2, 2}, {33, 33, 1, 1}};
     const size_t tileBytes = size_t(tileSide(TEST_TILE_QUADS)) * size_t(tileSide(TEST_TILE_QUADS)) * sizeof(float);
     HeldTileHeights heights(map, 3 * tileBytes);
     TileCache cache(8);
     const auto keep = [&](TileKey key, uint64_t frame) {
-        const Tile tile = cutTile(samples, {}, map, key);
+        Tile tile;
+        tile.key = key;
+        tile.samples.assign(tileBytes / sizeof(float), 1.0f);
         std::optional<TileKey> replaced;
-        cache.place(tile, key.level == coarsest, frame, replaced);
+        cache.place(tile, key.level == 1, frame, replaced);
         heights.keep(tile, replaced, cache);
     };
-    const TileKey top{coarsest, 0, 0}, a{0, 0, 0}, b{0, 1, 0}, c{0, 2, 0};
+    const TileKey top{1, 0, 0}, a{0, 0, 0}, b{0, 1, 0}, c{0, 0, 1};
     keep(top, 1);
     keep(a, 1);
     keep(b, 2);
