@@ -1,5 +1,6 @@
 """The I key of the real program: the point under the cursor on a real UTM elevation map, as one line
-on standard output, for the map drawn as one mesh, with level of detail and streamed."""
+on standard output and on the clipboard, for the map drawn as one mesh, with level of detail and
+streamed."""
 import re
 import subprocess
 import time
@@ -39,6 +40,9 @@ class PointUnderCursor(unittest.TestCase):
                 self.assertTrue(kelta.wait_for_frames())
                 kelta.key("i")
                 points = wait_for_points(kelta, 1)
+                # The program serves its clipboard while it runs.
+                clipboard = subprocess.run(["xclip", "-o", "-selection", "clipboard"], env=server.env(),
+                                           capture_output=True, text=True, timeout=30).stdout
                 server.xdotool("mousemove", "--window", kelta.window, 400, 20)
                 self.assertTrue(kelta.wait_for_frames())
                 kelta.key("i")
@@ -49,6 +53,7 @@ class PointUnderCursor(unittest.TestCase):
                 self.assertEqual(points[1], "Point: off the map")
                 match = POINT_LINE.match(points[0])
                 self.assertTrue(match, points[0])
+                self.assertEqual(clipboard, points[0][len("Point: "):])
                 easting, northing, latitude, longitude, metres = map(float, match.groups())
                 # Where the sample under it lies, columns east and rows north of the south-western one.
                 column = (easting - origin[0]) / pixel - 0.5
