@@ -247,7 +247,9 @@ WholeMapHeights::~WholeMapHeights() {
 }
 
 void WholeMapHeights::noteRows(const uint16_t* rows, int firstRow, int count) {
-    const int quadsDown = std::max(height - 1, 0);
+    // A map one sample high or wide has no quads, and so no blocks.
+    if (blocksAcross == 0 || blocksDown == 0) return;
+    const int quadsDown = height - 1;
     for (int k = 0; k < count; ++k) {
         const int row = height - 1 - (firstRow + k);
         const uint16_t* rowSamples = rows + size_t(k) * size_t(width);

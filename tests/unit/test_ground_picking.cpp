@@ -225,6 +225,9 @@ TEST(GroundPicking, FindsNothingWhereTheRayLeavesTheMapWithoutMeetingIt) {
         {"away from the map", {-10, 10, -300}, {-1, -0.1f, 0}},
         {"beside the map", {-10, 10, 10}, {0, -0.1f, 1}},
     };
+    // A map one sample high draws no triangles (and has no blocks of them).
+    const WholeMapHeights row(5, 1, std::vector<uint16_t>(5, 100), {});
+    EXPECT_FALSE(row.pick(testGeometry(), vec3{4, 10, 0}, vec3{0, -1, 0}));
     for (const Kind kind : {Kind::Whole, Kind::StreamedEverything}) {
         const std::unique_ptr<Made> made = make(kind, samples);
         for (const Miss& miss : misses) {
