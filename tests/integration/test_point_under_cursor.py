@@ -34,8 +34,12 @@ class PointUnderCursor(unittest.TestCase):
                 kelta = Kelta(server, [*way, OLINDA])
                 self.assertTrue(kelta.started(), kelta.output()[-5:])
                 # The camera starts at the map's south-western corner looking north-east over it at
-                # the height of its highest ground: below the middle, the cursor points at the
-                # ground ahead; near the top, at the sky.
+                # the height of its highest ground. With mouse-look off, the cursor moves freely:
+                # below the middle it points at the ground ahead; near the top, at the sky. Each line
+                # is awaited before the cursor moves on, since the key is handled a frame later, where
+                # the cursor is then.
+                kelta.key("m")
+                self.assertTrue(kelta.wait_for_frames())
                 server.xdotool("mousemove", "--window", kelta.window, 400, 560)
                 self.assertTrue(kelta.wait_for_frames())
                 kelta.key("i")
