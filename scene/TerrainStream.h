@@ -38,8 +38,8 @@ public:
     // The coarsest levels are held from the start and never replaced: as many whole levels as fit in
     // this many tiles, and the coarsest level however many tiles it has.
     static constexpr int PINNED_TILES = 21;
-    // The processor's copy of held tiles, for picking: a few MB (some fifteen tiles of 256 quads
-    // and the coarsest level), since a streamed map's memory must not grow with it.
+    // The processor's copy of held tiles, for picking: a few MB (some fifteen tiles of 256 quads,
+    // the coarsest level's among them), since a streamed map's memory must not grow with the map.
     static constexpr size_t HELD_HEIGHT_BYTES = size_t(4) << 20;
 
     // The streaming programs, one per shading mode (index mode - 1).
@@ -66,7 +66,7 @@ public:
 
     const TileMap& map() const { return source->map(); }
     const TileCache& cache() const { return tileCache; }
-    // The finest tiles the cache holds near the view, and its coarsest level, on the processor.
+    // A copy of the tiles the cache drew last, within HELD_HEIGHT_BYTES, and of its coarsest level.
     const HeldTileHeights& heldHeights() const { return heldTiles; }
     // The bytes of tiles the cache holds, for the log: "64 MB", "0.5 MB".
     std::string cacheSize() const;
