@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <optional>
+#include <string>
 
 #include "app/Application.h"
 #include "app/ViewSettings.h"
@@ -64,6 +66,22 @@ void stepExaggeration(int direction) {
     std::cout << "Exaggeration: " << settings.exaggeration << std::endl;
 }
 
+// Says where the ground under the cursor is, on standard output and on the clipboard. While the
+// mouse looks around the cursor is hidden and the view's centre stands for it.
+void reportPointUnderCursor(GLFWwindow* window) {
+    Application& app = Application::instance();
+    int width = 0, height = 0;
+    glfwGetWindowSize(window, &width, &height);
+    if (width <= 0 || height <= 0) return;
+    double x = 0.5 * width, y = 0.5 * height;
+    if (!app.camera->isMouseLookEnabled) glfwGetCursorPos(window, &x, &y);
+    const Ray ray = cursorRay(x, y, width, height, app.modelview, app.projection);
+    const std::optional<GroundHit> hit = app.terrain->pick(ray.origin, ray.direction);
+    const std::string text = groundPointText(hit ? app.terrain->describe(hit->point) : GroundPoint{});
+    std::cout << "Point: " << text << std::endl;
+    glfwSetClipboardString(window, text.c_str());
+}
+
 }  // namespace
 
 mat4 windowProjection(int width, int height) {
@@ -110,6 +128,8 @@ void keyCallback(GLFWwindow* window, int key, int scancode, int action, int mods
         if (pressed) stepBloomSetting(window, +1);
     } else if (key == GLFW_KEY_PAGE_UP || key == GLFW_KEY_PAGE_DOWN) {
         if (pressed) stepExaggeration(key == GLFW_KEY_PAGE_UP ? +1 : -1);
+    } else if (key == GLFW_KEY_I) {
+        if (pressed) reportPointUnderCursor(window);
     }
 }
 

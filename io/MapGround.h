@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "io/MapCoordinates.h"
 #include "io/Measurement.h"
 #include "io/RasterSource.h"
 
@@ -36,7 +37,6 @@ public:
     // An image map without a geotransform, a projected one (also one with a geotransform but no
     // coordinate system, taken as metres) or a geographic one, as its grid says.
     MapGround(const TerrainOnMap& terrain, HeightAt heightAt);
-    ~MapGround() override;
     MapGround(const MapGround&) = delete;
     MapGround& operator=(const MapGround&) = delete;
 
@@ -44,21 +44,14 @@ public:
     MapPoint mapOf(const vec3& world) const override;
     std::optional<LatLon> latLonOf(const MapPoint& point) const override;
     std::optional<double> elevationAt(const MapPoint& point) const override;
-    double metresPerMapUnit() const override { return metresPerUnit; }
+    double metresPerMapUnit() const override { return coordinates.metresPerUnit(); }
     double sampleSpacing() const override;
 
 private:
-    // Pixel coordinates (column and row from the top edge, in pixels) of a map point, and back.
-    MapPoint pixelOf(const MapPoint& point) const;
-    MapPoint mapOfPixel(double column, double row) const;
-
     TerrainOnMap terrain;
     HeightAt heightAt;
+    MapCoordinates coordinates;
     MapKind mapKind = MapKind::Image;
-    double metresPerUnit = 1.0;
-    // Degrees in one angular unit of a geographic map.
+    // Geographic maps measure in degrees, whatever angular unit their system counts in.
     double degreesPerUnit = 1.0;
-    // Projected maps with a coordinate system: to longitude and latitude on WGS 84.
-    struct ToLatLon;
-    std::unique_ptr<ToLatLon> toLatLon;
 };

@@ -131,8 +131,8 @@ Stretch measureLeg(const std::vector<ProfileSample>& samples, double horizontal)
 
 }  // namespace
 
-GroundPoint groundPointAt(const MeasureGround& ground, const vec3& world) {
-    GroundPoint point;
+PathPoint pathPointAt(const MeasureGround& ground, const vec3& world) {
+    PathPoint point;
     point.world = world;
     point.map = ground.mapOf(world);
     point.latLon = ground.latLonOf(point.map);
@@ -140,7 +140,7 @@ GroundPoint groundPointAt(const MeasureGround& ground, const vec3& world) {
     return point;
 }
 
-PathMeasure measurePath(const MeasureGround& ground, const std::vector<GroundPoint>& points) {
+PathMeasure measurePath(const MeasureGround& ground, const std::vector<PathPoint>& points) {
     PathMeasure measure;
     measure.kind = ground.kind();
     if (points.empty()) return measure;

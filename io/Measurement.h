@@ -60,14 +60,14 @@ public:
 };
 
 // A clicked point: where it lies in the world and on the map, and the ground's elevation there.
-struct GroundPoint {
+struct PathPoint {
     vec3 world;
     MapPoint map;
     std::optional<LatLon> latLon;
     std::optional<double> elevation;
 };
 
-GroundPoint groundPointAt(const MeasureGround& ground, const vec3& world);
+PathPoint pathPointAt(const MeasureGround& ground, const vec3& world);
 
 // One point of the elevation profile. `distance` is the horizontal distance from the start of the
 // path along it, so that a plot of elevation against it shows the slopes as they are.
@@ -118,7 +118,7 @@ struct PathMeasure {
 };
 
 // Measures the path. Fewer than two points have no legs; one point alone is its own profile.
-PathMeasure measurePath(const MeasureGround& ground, const std::vector<GroundPoint>& points);
+PathMeasure measurePath(const MeasureGround& ground, const std::vector<PathPoint>& points);
 
 // The profile as comma-separated values: a header line "distance,x,y,latitude,longitude,elevation",
 // then one line a sample; fields unknown (no coordinate system, a void) are left empty.

@@ -132,20 +132,27 @@ struct Ray {
     vec3 direction;
 };
 
-// The world ray from the eye through a cursor position, given in window coordinates (origin at the
-// top left, y down, the window spanning windowWidth x windowHeight of the cursor's units). It reads
-// only the field of view and aspect of the projection, never its depth terms, so that it holds for
-// the standard and the reversed depth projection alike; the modelview must be rigid (lookAt's).
+// The ray from the eye through a cursor position (window coordinates, from the top-left corner)
+// of a window windowWidth x windowHeight, for a rigid modelview and a perspective projection: the
+// projection's x and y rows alone settle the direction, so its depth convention (standard or
+// reversed) does not matter.
 inline Ray cursorRay(double cursorX, double cursorY, double windowWidth, double windowHeight, const mat4& modelview,
                      const mat4& projection) {
-    const float ndcX = static_cast<float>(2.0 * cursorX / windowWidth - 1.0);
-    const float ndcY = static_cast<float>(1.0 - 2.0 * cursorY / windowHeight);
-    // The modelview's rows are the eye's side, up and backward axes in world space.
-    const vec3 side{modelview[0][0], modelview[1][0], modelview[2][0]};
-    const vec3 up{modelview[0][1], modelview[1][1], modelview[2][1]};
-    const vec3 backward{modelview[0][2], modelview[1][2], modelview[2][2]};
-    const vec3 translation{modelview[3][0], modelview[3][1], modelview[3][2]};
-    const vec3 eye = (side * translation.x + up * translation.y + backward * translation.z) * -1.0f;
-    const vec3 towards = side * (ndcX / projection[0][0]) + up * (ndcY / projection[1][1]) - backward;
-    return Ray{eye, normalize(towards)};
+    const double ndcX = 2.0 * cursorX / windowWidth - 1.0;
+    const double ndcY = 1.0 - 2.0 * cursorY / windowHeight;
+    // The direction in eye space at depth -1, undoing the projection's scale and off-centre shift.
+    const double eye[3] = {(ndcX + projection[2][0]) / projection[0][0], (ndcY + projection[2][1]) / projection[1][1],
+                           -1.0};
+    const double move[3] = {modelview[3][0], modelview[3][1], modelview[3][2]};
+    // The world is the eye space turned back by the modelview's rotation (its transpose).
+    double origin[3], direction[3];
+    for (int c = 0; c < 3; ++c) {
+        origin[c] = -(modelview[c][0] * move[0] + modelview[c][1] * move[1] + modelview[c][2] * move[2]);
+        direction[c] = modelview[c][0] * eye[0] + modelview[c][1] * eye[1] + modelview[c][2] * eye[2];
+    }
+    const double length = std::sqrt(direction[0] * direction[0] + direction[1] * direction[1] + direction[2] * direction[2]);
+    Ray ray;
+    ray.origin = vec3{float(origin[0]), float(origin[1]), float(origin[2])};
+    ray.direction = vec3{float(direction[0] / length), float(direction[1] / length), float(direction[2] / length)};
+    return ray;
 }

@@ -205,7 +205,6 @@ std::unique_ptr<TerrainSurface> Terrain::makeWholeSurface(HeightMapFile& file, b
     }
 
     placed.startHeight = heightScale;
-    elevation = map.elevation;
     if (!map.elevation) {
         uint16_t lowest = 0, highest = 0;
         // Level of detail knows its range from its tree; a mesh's samples are at hand.
@@ -225,6 +224,9 @@ std::unique_ptr<TerrainSurface> Terrain::makeWholeSurface(HeightMapFile& file, b
         sampleRange(map, lowest, highest);
         placed.startHeight = placeHeights(static_cast<float>(lowest), static_cast<float>(highest));
     }
+    // Picking walks the samples drawn; the log above has said what it says of them.
+    wholeHeights = WholeMapHeights::take(map, message);
+    if (!wholeHeights) return nullptr;
     // A drape is laid over where the map lies, or stretched over a map that does not say.
     placed.grid = map.elevation ? map.elevation->grid : RasterGrid{map.width, map.height, {}, {}};
     return made;
@@ -266,7 +268,6 @@ std::unique_ptr<TerrainSurface> Terrain::makeStreamedSurface(HeightMapFile& map,
               << stream->cacheSize() << ")" << std::endl;
 
     placed.startHeight = heightScale;
-    elevation = tiles.elevation;
     if (tiles.elevation) {
         // The map's description without its samples, which are never read whole.
         HeightSamples described;
@@ -321,6 +322,7 @@ void Terrain::finishStartUp(const Placement& placed) {
     mapGrid = placed.grid;
     if (!options.drapePath.empty()) loadDrape(options.drapePath);
     application.startupPhaseEnded("atlas");
+    coordinates = std::make_unique<MapCoordinates>(placed.grid);
 
     Camera* camera = application.camera.get();
     camera->position = vec3{0.0f, placed.startHeight, 0.0f};
@@ -392,6 +394,27 @@ uint64_t Terrain::trianglesPerFrame() const { return surface->primitiveCount(); 
 bool Terrain::isSettled() const { return surface->isSettled(); }
 
 StreamCounters Terrain::streamCounters() const { return surface->streamCounters(); }
+
+const GroundHeights& Terrain::groundHeights() const {
+    if (stream) return stream->heldHeights();
+    return *wholeHeights;
+}
+
+std::optional<GroundHit> Terrain::pick(const vec3& origin, const vec3& direction) const {
+    return groundHeights().pick(geometry, origin, direction);
+}
+
+std::optional<float> Terrain::heightAt(float x, float z) const {
+    double column = 0.0, row = 0.0;
+    mapPointOf(geometry, gridHeight, x, z, column, row);
+    const std::optional<GroundSample> sample = groundHeights().sampleAt(column, row);
+    if (!sample || !sample->hasData) return std::nullopt;
+    return static_cast<float>(double(geometry.heightOffset) + sample->value * double(geometry.heightPerValue));
+}
+
+GroundPoint Terrain::describe(const vec3& worldPoint) const {
+    return describeGroundPoint(groundHeights(), geometry, elevation, *coordinates, worldPoint);
+}
 
 bool Terrain::settleWithoutDrawing(int viewportHeight, std::chrono::steady_clock::time_point deadline) {
     if (!stream) return true;

@@ -14,7 +14,9 @@
 #include "io/HeightMap.h"
 #include "io/RasterSource.h"
 #include "scene/TerrainArguments.h"
+#include "io/MapCoordinates.h"
 #include "math/Math.h"
+#include "scene/GroundHeights.h"
 #include "scene/TerrainGeometry.h"
 #include "scene/TerrainSurface.h"
 
@@ -126,6 +128,18 @@ public:
     // with none) that ground shows as the flat land it was read as.
     void setSeaLevel(std::optional<double> metres);
 
+    // The ground under the cursor, found on the processor from the heights as they are drawn now:
+    // the nearest point where the world ray (origin, unit direction) meets the surface drawn (of a
+    // streamed map, its finest tiles held), none when it leaves the map without meeting it. Costs
+    // a walk over the cells the ray crosses: cheap enough for every frame.
+    std::optional<GroundHit> pick(const vec3& origin, const vec3& direction) const;
+    // The height of the surface drawn at world (x, z), exact on its triangles; none off the map
+    // or where the map has no data.
+    std::optional<float> heightAt(float x, float z) const;
+    // What the map says of the ground at a world point (its x and z): map coordinates, latitude and
+    // longitude, elevation and slope; groundPointText words it.
+    GroundPoint describe(const vec3& worldPoint) const;
+
 private:
     struct CommandLineMap;
     Terrain(TerrainShader* shader, CommandLineMap&& opened);
@@ -156,6 +170,10 @@ private:
     // Where the map lies, for the pictures laid over it.
     RasterGrid mapGrid;
     std::unique_ptr<TerrainSurface> surface;
+    // The samples of a map drawn whole, for picking; a streamed map's held tiles are its stream's.
+    std::unique_ptr<WholeMapHeights> wholeHeights;
+    std::unique_ptr<MapCoordinates> coordinates;
+    const GroundHeights& groundHeights() const;
 
     // The one way the surface is made: streamed when asked or when the map is larger than one texture
     // holds, else whole (one mesh, or level of detail). Sets geometry and the fields of the map's

@@ -66,6 +66,7 @@ TerrainStream::TerrainStream(std::unique_ptr<TileSource> tileSource, const Terra
       geometry(geometry),
       nodeTree(source->map(), geometry),
       tileCache(cacheLayers),
+      heldTiles(source->map(), HELD_HEIGHT_BYTES),
       wholeGrid(TerrainStreamTree::GRID_QUADS),
       quarterGrid(TerrainStreamTree::GRID_QUADS / 2),
       arrivals(size_t(tileCache.layerCount()), 0.0),
@@ -184,6 +185,7 @@ bool TerrainStream::upload(const Tile& tile, bool pinned) {
     std::optional<TileKey> replaced;
     const int layer = tileCache.place(tile, pinned, frame, replaced);
     if (layer < 0) return false;
+    heldTiles.keep(tile, replaced, tileCache);
     glActiveTexture(GL_TEXTURE0 + PAGE_TABLE_UNIT);
     glBindTexture(GL_TEXTURE_2D, pageTable);
     const UnpackAlignment alignment(2);

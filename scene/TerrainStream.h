@@ -19,6 +19,7 @@
 
 #include "io/TileLoader.h"
 #include "io/TileSource.h"
+#include "scene/GroundHeights.h"
 #include "scene/NodeGrid.h"
 #include "scene/TerrainGeometry.h"
 #include "scene/TerrainStreamTree.h"
@@ -37,6 +38,9 @@ public:
     // The coarsest levels are held from the start and never replaced: as many whole levels as fit in
     // this many tiles, and the coarsest level however many tiles it has.
     static constexpr int PINNED_TILES = 21;
+    // The processor's copy of held tiles, for picking: a few MB (some fifteen tiles of 256 quads,
+    // the coarsest level's among them), since a streamed map's memory must not grow with the map.
+    static constexpr size_t HELD_HEIGHT_BYTES = size_t(4) << 20;
 
     // The streaming programs, one per shading mode (index mode - 1).
     std::unique_ptr<TerrainStreamShader> shaders[5];
@@ -62,6 +66,8 @@ public:
 
     const TileMap& map() const { return source->map(); }
     const TileCache& cache() const { return tileCache; }
+    // A copy of the tiles the cache drew last, within HELD_HEIGHT_BYTES, and of its coarsest level.
+    const HeldTileHeights& heldHeights() const { return heldTiles; }
     // The bytes of tiles the cache holds, for the log: "64 MB", "0.5 MB".
     std::string cacheSize() const;
 
@@ -108,6 +114,7 @@ private:
     TerrainGeometry geometry;
     TerrainStreamTree nodeTree;
     TileCache tileCache;
+    HeldTileHeights heldTiles;
     GLuint tileTexture = 0;
     GLuint pageTable = 0;
     GLuint fadeTexture = 0;

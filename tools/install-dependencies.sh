@@ -21,7 +21,7 @@ export DEBIAN_FRONTEND=noninteractive
 PACKAGES="g++ cmake ninja-build pkg-config libglfw3-dev libglew-dev libgl-dev libgl1-mesa-dri
     libpng-dev nlohmann-json3-dev libgdal-dev libgeographiclib-dev libimgui-dev fonts-dejavu-core"
 if [ "$TESTS" -eq 1 ]; then
-    PACKAGES="$PACKAGES libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick
+    PACKAGES="$PACKAGES libgtest-dev libbenchmark-dev xvfb xauth xdotool xclip imagemagick
         clang libclang-rt-14-dev glslang-tools python3 gdal-bin lighttpd desktop-file-utils appstream
         shared-mime-info"
 fi

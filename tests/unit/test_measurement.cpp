@@ -54,13 +54,13 @@ public:
 
 const Elevation FLAT = [](const MapPoint&) { return 0.0; };
 
-GroundPoint at(const MeasureGround& ground, double x, double y) {
-    return groundPointAt(ground, vec3{float(x), 0.0f, float(-y)});
+PathPoint at(const MeasureGround& ground, double x, double y) {
+    return pathPointAt(ground, vec3{float(x), 0.0f, float(-y)});
 }
 
 // Points straight from map coordinates, for geographic paths whose degrees a float world would round.
-GroundPoint onMap(const MeasureGround& ground, double x, double y) {
-    GroundPoint point;
+PathPoint onMap(const MeasureGround& ground, double x, double y) {
+    PathPoint point;
     point.map = {x, y};
     point.latLon = ground.latLonOf(point.map);
     point.elevation = ground.elevationAt(point.map);
@@ -298,7 +298,7 @@ TEST(Measurement, TheProfileFileHasAHeaderAndOneLineASample) {
     };
     for (const Row& row : rows) {
         const FakeGround ground(row.kind, 1.0, hole);
-        std::vector<GroundPoint> points;
+        std::vector<PathPoint> points;
         for (const MapPoint& point : row.points) points.push_back(onMap(ground, point.x, point.y));
         EXPECT_EQ(profileCsv(measurePath(ground, points)), row.csv) << row.name;
     }
