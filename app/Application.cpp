@@ -12,6 +12,7 @@
 #include "app/Callbacks.h"
 #include "app/ContextVersion.h"
 #include "app/FileOpening.h"
+#include "app/ViewSettings.h"
 #include "io/Fatal.h"
 #include "math/Camera.h"
 #include "math/OrbitControl.h"
@@ -22,6 +23,7 @@
 #include "scene/Terrain.h"
 #include "scene/TerrainShader.h"
 #include "ui/Panel.h"
+#include "ui/PathMeasuring.h"
 
 namespace {
 
@@ -58,6 +60,7 @@ void Application::run() {
 void Application::shutDown() {
     Application& app = instance();
     app.panel.reset();
+    app.pathMeasuring.reset();
     // The terrain first: its surfaces draw with the programs below and read the camera.
     app.terrain.reset();
     app.skydome.reset();
@@ -135,9 +138,16 @@ void Application::startUp() {
     // The terrain places the camera, so the camera comes first.
     app.camera = std::make_unique<Camera>();
     app.terrain = std::make_unique<Terrain>(app.initialTerrainShader.get());
-    // The one place that says what ground the mouse navigates over. The terrain offers no picking
-    // of its own surface yet, so level ground at height 0 stands in for it.
-    app.orbitControl = std::make_unique<OrbitControl>(levelGroundPick(0.0f), levelGroundHeight(0.0f));
+    // The one place that says what ground the mouse navigates over: the terrain drawn when it acts,
+    // looked up each time, since a dropped map replaces it.
+    app.orbitControl = std::make_unique<OrbitControl>(
+        [](const vec3& origin, const vec3& direction) -> std::optional<vec3> {
+            const std::optional<GroundHit> hit = instance().terrain->pick(origin, direction);
+            if (!hit) return std::nullopt;
+            return hit->point;
+        },
+        [](float x, float z) { return instance().terrain->heightAt(x, z); });
+    app.pathMeasuring = std::make_unique<PathMeasuring>();
     app.skydome = std::make_unique<Skydome>();
     app.startupPhaseEnded("sky");
 
@@ -217,6 +227,8 @@ void Application::composeFrame() {
     glEnable(GL_DEPTH_TEST);
     app.skydome->draw();
     app.terrain->draw();
+    app.pathMeasuring->followHeights(*app.terrain);
+    app.pathMeasuring->draw(app.modelview, app.projection);
     app.framePassEnded(FramePass::Scene);
     scene.unbind();
     app.framePassEnded(FramePass::Resolve);
@@ -249,7 +261,29 @@ void Application::composeFrame() {
     final.tex3 = scene.colorTextures[1];
     final.draw();
     app.framePassEnded(FramePass::Final);
-    if (app.isPanelShown) app.panel->draw(gatherPanelFacts(app));
+    if (app.isPanelShown) {
+        // A still has no pointer: the tool that makes it says where the cursor stands.
+        double cursorX = 0.0, cursorY = 0.0;
+        int windowWidth = app.outputWidth, windowHeight = app.outputHeight;
+        if (app.stillCursor) {
+            cursorX = app.stillCursor->x;
+            cursorY = app.stillCursor->y;
+        } else {
+            glfwGetCursorPos(app.window, &cursorX, &cursorY);
+            glfwGetWindowSize(app.window, &windowWidth, &windowHeight);
+        }
+        ViewSettings settings = viewSettingsOf(app);
+        const PanelRequests asked = app.panel->draw(gatherPanelFacts(app, cursorX, cursorY, windowWidth, windowHeight),
+                                                    settings, *app.pathMeasuring, app.isMeasureModeOn);
+        // What the panel changed shows from the next frame on.
+        applyViewSettings(app, settings);
+        if (asked.clearPath) app.pathMeasuring->clear();
+        if (!asked.profileFile.empty()) {
+            std::string error;
+            const bool saved = app.pathMeasuring->saveProfile(asked.profileFile, error);
+            app.panel->sayOfProfile(saved ? "Profile saved to " + asked.profileFile : error);
+        }
+    }
 }
 
 void Application::showPanel(bool shown) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ class Framebuffer;
 class FinalProcessingEffect;
 class GaussianBlurEffect;
 class Panel;
+class PathMeasuring;
 
 // The window start-up opens. The defaults are the program's own; tools that render without a
 // person change them before start-up.
@@ -58,11 +60,18 @@ public:
     std::unique_ptr<FinalProcessingEffect> finalProcessingEffect;
     std::unique_ptr<GaussianBlurEffect> gaussianBlurEffect;
 
+    // The path clicked on the ground and what it measures.
+    std::unique_ptr<PathMeasuring> pathMeasuring;
+    // Whether a plain left click lays the path (the panel's measure mode), besides Ctrl and a click.
+    bool isMeasureModeOn = false;
     // The on-screen panel, made when it is first shown and kept while the program runs.
     std::unique_ptr<Panel> panel;
     bool isPanelShown = false;
     // Whether mouse-look was on when the panel was shown, to be restored when it is hidden.
     bool wasMouseLookEnabled = true;
+    // Where the panel takes the cursor to be in a still, which has no pointer (pixels of the output
+    // from its top left); unset in a window.
+    std::optional<vec2> stillCursor;
     // Seconds the last frame took, for the panel.
     double frameSeconds = 0.0;
 

@@ -20,6 +20,7 @@
 #include "post/Framebuffer.h"
 #include "scene/Terrain.h"
 #include "ui/Panel.h"
+#include "ui/PathMeasuring.h"
 
 namespace {
 
@@ -164,6 +165,15 @@ void mouseButtonCallback(GLFWwindow* window, int button, int action, int mods) {
     if (!orbitViewport(window, viewport)) return;
     double cursorX = 0, cursorY = 0;
     glfwGetCursorPos(window, &cursorX, &cursorY);
+    // Ctrl and a click, or a click in measure mode, lays the path instead of grabbing the view.
+    const bool measures = (mods & GLFW_MOD_CONTROL) != 0 || app.isMeasureModeOn;
+    if (which == MouseButton::Left && measures && !app.camera->isMouseLookEnabled) {
+        const Ray ray = cursorRay(cursorX, cursorY, viewport.width, viewport.height, app.modelview, app.projection);
+        if (const std::optional<GroundHit> hit = app.terrain->pick(ray.origin, ray.direction)) {
+            app.pathMeasuring->add(*app.terrain, hit->point);
+        }
+        return;
+    }
     app.orbitControl->buttonPressed(which, *app.camera, viewport, cursorX, cursorY, glfwGetTime());
 }
 

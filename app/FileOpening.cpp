@@ -11,6 +11,7 @@
 #include "io/Drape.h"
 #include "io/HeightMap.h"
 #include "scene/Terrain.h"
+#include "ui/PathMeasuring.h"
 
 namespace {
 
@@ -44,6 +45,8 @@ bool openFile(Application& application, const std::string& path, std::string& me
         } else if (terrain) {
             terrain->bloomThreshold = current.bloomThreshold;
             application.terrain = std::move(terrain);
+            // A path measured on the old map means nothing on the new.
+            if (application.pathMeasuring) application.pathMeasuring->clear();
             // The old map's memory, freed just now, is not kept for the next.
             returnFreedMemory();
             opened = true;

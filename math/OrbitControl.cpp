@@ -42,19 +42,6 @@ vec3 withinPolarRange(const vec3& direction) {
 
 }  // namespace
 
-GroundPick levelGroundPick(float height) {
-    return [height](const vec3& origin, const vec3& direction) -> std::optional<vec3> {
-        if (direction.y == 0.0f) return std::nullopt;
-        const float reach = (height - origin.y) / direction.y;
-        if (reach < 0.0f) return std::nullopt;
-        return origin + direction * reach;
-    };
-}
-
-GroundHeight levelGroundHeight(float height) {
-    return [height](float, float) { return std::optional<float>(height); };
-}
-
 OrbitControl::OrbitControl(GroundPick pick, GroundHeight groundHeightAt)
     : pick(std::move(pick)), groundHeightAt(std::move(groundHeightAt)) {}
 

@@ -14,9 +14,6 @@ using GroundPick = std::function<std::optional<vec3>(const vec3& origin, const v
 // The ground's height below a horizontal position, where the ground reaches.
 using GroundHeight = std::function<std::optional<float>(float x, float z)>;
 
-// Level ground at the given height everywhere, for views that have no other.
-GroundPick levelGroundPick(float height);
-GroundHeight levelGroundHeight(float height);
 
 // What the controller needs of the window: the range of cursor coordinates (the window's size, in
 // the cursor's units) and the projection of the view.

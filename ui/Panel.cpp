@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <vector>
+
+#include "ui/PathMeasuring.h"
 
 namespace {
 
@@ -16,12 +19,13 @@ constexpr float PI = 3.14159265358979f;
 // The panel's sections open as the reader finds them.
 constexpr ImGuiTreeNodeFlags OPEN = ImGuiTreeNodeFlags_DefaultOpen;
 
-// "-7.98123, -34.84560", or nothing for a map without a coordinate system.
-void placeLines(const MapPlace& place, bool inMetres) {
-    ImGui::Text(inMetres ? "%.1f, %.1f" : "%.2f, %.2f", place.x, place.y);
-    if (place.latitude && place.longitude) {
-        ImGui::Text("%.5f%s, %.5f%s", std::fabs(*place.latitude), *place.latitude < 0 ? " S" : " N",
-                    std::fabs(*place.longitude), *place.longitude < 0 ? " W" : " E");
+// The point's map coordinates, and its latitude and longitude where the map has them.
+void placeLines(const GroundPoint& place) {
+    ImGui::Text(place.geographic ? "%.5f, %.5f" : "%.1f, %.1f", place.mapPoint[0], place.mapPoint[1]);
+    if (place.latitudeLongitude) {
+        const double latitude = (*place.latitudeLongitude)[0], longitude = (*place.latitudeLongitude)[1];
+        ImGui::Text("%.5f %s, %.5f %s", std::fabs(latitude), latitude < 0 ? "S" : "N", std::fabs(longitude),
+                    longitude < 0 ? "W" : "E");
     }
 }
 
@@ -118,7 +122,9 @@ void Panel::character(unsigned int codepoint) {
     ImGui_ImplGlfw_CharCallback(window, codepoint);
 }
 
-void Panel::draw(const PanelFacts& facts) {
+PanelRequests Panel::draw(const PanelFacts& facts, ViewSettings& settings, const PathMeasuring& path,
+                          bool& measureMode) {
+    PanelRequests requests;
     ImGui::SetCurrentContext(context);
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplGlfw_NewFrame();
@@ -131,6 +137,8 @@ void Panel::draw(const PanelFacts& facts) {
     drawMap(facts.map);
     drawCamera(facts);
     drawCursor(facts);
+    drawMeasuring(path, measureMode, requests);
+    drawSettings(facts, settings);
     drawFrame(facts);
     if (!facts.message.empty()) {
         ImGui::Separator();
@@ -142,6 +150,7 @@ void Panel::draw(const PanelFacts& facts) {
 
     ImGui::Render();
     ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    return requests;
 }
 
 void Panel::drawMap(const PanelMap& map) {
@@ -161,7 +170,11 @@ void Panel::drawCamera(const PanelFacts& facts) {
     const PanelCamera& camera = facts.camera;
     const bool inMetres = facts.map.inMetres;
     ImGui::BeginGroup();
-    placeLines(camera.place, inMetres);
+    if (camera.place.onMap) {
+        placeLines(camera.place);
+    } else {
+        ImGui::TextUnformatted("Beyond the map");
+    }
     ImGui::Text("%s above sea", formatLength(camera.heightAboveSea, inMetres).c_str());
     if (camera.heightAboveGround) {
         ImGui::Text("%s above ground", formatLength(*camera.heightAboveGround, inMetres).c_str());
@@ -176,14 +189,14 @@ void Panel::drawCamera(const PanelFacts& facts) {
 
 void Panel::drawCursor(const PanelFacts& facts) {
     if (!ImGui::CollapsingHeader("Under the cursor", OPEN)) return;
-    const PanelPoint& point = facts.cursor;
+    const GroundPoint& point = facts.cursor;
     const bool inMetres = facts.map.inMetres;
-    if (!point.isOnMap) {
+    if (!point.onMap) {
         ImGui::TextUnformatted("off the map");
     } else {
-        placeLines(point.place, inMetres);
-        if (point.hasData) {
-            ImGui::Text("%s, slope %.1f deg", formatLength(point.elevation, inMetres).c_str(), point.slopeDegrees);
+        placeLines(point);
+        if (point.elevation) {
+            ImGui::Text("%s, slope %.1f deg", formatLength(*point.elevation, inMetres).c_str(), point.slopeDegrees);
         } else {
             ImGui::TextUnformatted("no data");
         }
@@ -206,6 +219,8 @@ void Panel::drawCursor(const PanelFacts& facts) {
 }
 
 void Panel::drawFrame(const PanelFacts& facts) {
+    // A still has no frame time and an unstreamed map no tiles: nothing to say.
+    if (facts.frameSeconds <= 0.0 && !facts.tiles) return;
     if (!ImGui::CollapsingHeader("Frame", OPEN)) return;
     if (facts.frameSeconds > 0.0) {
         ImGui::Text("%.1f ms, %.0f frames per second", facts.frameSeconds * 1000.0, 1.0 / facts.frameSeconds);
@@ -216,4 +231,128 @@ void Panel::drawFrame(const PanelFacts& facts) {
                     static_cast<unsigned long long>(tiles.loading), static_cast<unsigned long long>(tiles.held));
         ImGui::Text("Cache: %.1f of %.1f MB", tiles.cacheUsedMegabytes, tiles.cacheMegabytes);
     }
+}
+
+namespace {
+
+// A distance of the path in its unit: metres, or grid steps on an image map.
+std::string pathLength(double length, bool inMetres) {
+    return inMetres ? formatLength(length, true) : formatLength(length, false);
+}
+
+void stretchLines(const Stretch& stretch, bool inMetres) {
+    ImGui::Text("Ground %s, straight %s", pathLength(stretch.ground, inMetres).c_str(),
+                pathLength(stretch.straight, inMetres).c_str());
+    if (stretch.rise) ImGui::Text("Height difference %s", pathLength(*stretch.rise, inMetres).c_str());
+    if (stretch.highest && stretch.lowest) {
+        ImGui::Text("Highest %s, lowest %s", pathLength(stretch.highest->elevation, inMetres).c_str(),
+                    pathLength(stretch.lowest->elevation, inMetres).c_str());
+    }
+    if (stretch.overVoids > 0.0) ImGui::Text("%s over no data", pathLength(stretch.overVoids, inMetres).c_str());
+}
+
+// The profile's elevations at even steps of distance, for a plot whose points are evenly spaced:
+// the samples lie a step of the map apart within a leg, but legs may end between steps.
+std::vector<float> evenProfile(const std::vector<ProfileSample>& profile, int count) {
+    std::vector<float> even;
+    if (profile.size() < 2 || profile.back().distance <= 0.0) return even;
+    const double length = profile.back().distance;
+    size_t next = 1;
+    float last = 0.0f;
+    for (int k = 0; k < count; ++k) {
+        const double distance = length * k / (count - 1);
+        while (next + 1 < profile.size() && profile[next].distance < distance) ++next;
+        const ProfileSample& before = profile[next - 1];
+        const ProfileSample& after = profile[next];
+        // A void keeps the last elevation known, so that the plot has no hole to fall into.
+        if (before.elevation && after.elevation) {
+            const double span = after.distance - before.distance;
+            const double along = span > 0.0 ? std::clamp((distance - before.distance) / span, 0.0, 1.0) : 0.0;
+            last = static_cast<float>(*before.elevation + (*after.elevation - *before.elevation) * along);
+        } else if (before.elevation || after.elevation) {
+            last = static_cast<float>(before.elevation ? *before.elevation : *after.elevation);
+        }
+        even.push_back(last);
+    }
+    return even;
+}
+
+}  // namespace
+
+void Panel::drawMeasuring(const PathMeasuring& path, bool& measureMode, PanelRequests& requests) {
+    if (!ImGui::CollapsingHeader("Measure", OPEN)) return;
+    ImGui::Checkbox("Click to lay a path (or Ctrl and click)", &measureMode);
+    const PathMeasure& measure = path.measure();
+    const bool inMetres = path.isInMetres();
+    if (path.points().empty()) {
+        ImGui::TextUnformatted("No path");
+        return;
+    }
+    for (size_t leg = 0; leg < measure.legs.size(); ++leg) {
+        if (ImGui::TreeNode(reinterpret_cast<void*>(leg), "Leg %zu", leg + 1)) {
+            stretchLines(measure.legs[leg], inMetres);
+            ImGui::TreePop();
+        }
+    }
+    if (!measure.legs.empty()) {
+        ImGui::Text("Whole path, %zu points:", path.points().size());
+        stretchLines(measure.whole, inMetres);
+        const std::vector<float> profile = evenProfile(measure.profile, 200);
+        if (!profile.empty()) {
+            const std::string caption = "0 to " + pathLength(measure.profile.back().distance, inMetres);
+            ImGui::PlotLines("##profile", profile.data(), static_cast<int>(profile.size()), 0, caption.c_str(),
+                             FLT_MAX, FLT_MAX, ImVec2{ImGui::GetFontSize() * 18.0f, ImGui::GetFontSize() * 5.0f});
+        }
+        ImGui::SetNextItemWidth(ImGui::GetFontSize() * 12.0f);
+        ImGui::InputText("##profileFile", profileFile, sizeof profileFile);
+        ImGui::SameLine();
+        if (ImGui::Button("Save profile")) requests.profileFile = profileFile;
+        if (!profileLine.empty()) ImGui::TextWrapped("%s", profileLine.c_str());
+    }
+    if (ImGui::Button("Clear path")) {
+        requests.clearPath = true;
+        profileLine.clear();
+    }
+}
+
+void Panel::drawSettings(const PanelFacts& facts, ViewSettings& settings) {
+    if (!ImGui::CollapsingHeader("Settings")) return;
+    const float width = ImGui::GetFontSize() * 11.0f;
+    ImGui::PushItemWidth(width);
+    float exaggeration = static_cast<float>(settings.exaggeration);
+    if (ImGui::SliderFloat("Exaggeration", &exaggeration, 0.1f, 100.0f, "%.3g", ImGuiSliderFlags_Logarithmic)) {
+        settings.exaggeration = std::clamp(double(exaggeration), LEAST_EXAGGERATION, GREATEST_EXAGGERATION);
+    }
+    if (facts.hasElevation) {
+        bool hasSea = settings.seaLevelMetres.has_value();
+        if (ImGui::Checkbox("Sea", &hasSea)) settings.seaLevelMetres = hasSea ? std::optional<double>(0.0) : std::nullopt;
+        if (settings.seaLevelMetres) {
+            ImGui::SameLine();
+            float level = static_cast<float>(*settings.seaLevelMetres);
+            ImGui::SetNextItemWidth(width - ImGui::GetCursorPosX() + ImGui::GetStyle().WindowPadding.x);
+            if (ImGui::DragFloat("Sea level (m)", &level, 1.0f, -12000.0f, 12000.0f, "%.0f", ImGuiSliderFlags_AlwaysClamp)) {
+                settings.seaLevelMetres = level;
+            }
+        }
+        float snow = static_cast<float>(settings.snowLineMetres);
+        if (ImGui::DragFloat("Snow line (m)", &snow, 10.0f, 1.0f, 10000.0f, "%.0f", ImGuiSliderFlags_AlwaysClamp)) {
+            settings.snowLineMetres = snow;
+        }
+    }
+    ImGui::SliderFloat("View distance", &settings.viewDistance, 10.0f, 1.0e6f, "%.0f",
+                       ImGuiSliderFlags_Logarithmic | ImGuiSliderFlags_AlwaysClamp);
+    if (facts.hasErrorBudget) {
+        ImGui::SliderFloat("Error (pixels)", &settings.errorPixels, 0.25f, 32.0f, "%.2f",
+                           ImGuiSliderFlags_Logarithmic | ImGuiSliderFlags_AlwaysClamp);
+    }
+    const char* const modes[] = {"1 points", "2 points", "3 height as grey", "4 lighting", "5 full"};
+    int mode = settings.shadingMode - 1;
+    if (ImGui::Combo("Shading", &mode, modes, 5)) settings.shadingMode = mode + 1;
+    const char* const views[] = {"bloom", "no bloom", "bright pass", "blurred bloom"};
+    ImGui::Combo("View", &settings.view, views, 4);
+    ImGui::SliderFloat("Bloom gain", &settings.bloomGain, 0.0f, 5.0f, "%.2f", ImGuiSliderFlags_AlwaysClamp);
+    ImGui::SliderFloat("Bloom threshold", &settings.bloomThreshold, 0.0f, 2.0f, "%.2f", ImGuiSliderFlags_AlwaysClamp);
+    ImGui::SliderFloat("Camera speed", &settings.cameraSpeed, 0.1f, 10000.0f, "%.1f",
+                       ImGuiSliderFlags_Logarithmic | ImGuiSliderFlags_AlwaysClamp);
+    ImGui::PopItemWidth();
 }

@@ -4,7 +4,19 @@
 // logs and reads input exactly as one without it.
 #pragma once
 
+#include <string>
+
+#include "app/ViewSettings.h"
 #include "ui/PanelFacts.h"
+
+class PathMeasuring;
+
+// What the reader asked of the panel in one frame, besides the settings it changed.
+struct PanelRequests {
+    bool clearPath = false;
+    // A file to save the path's profile to, as CSV; empty for none.
+    std::string profileFile;
+};
 
 struct GLFWwindow;
 struct ImGuiContext;
@@ -22,8 +34,12 @@ public:
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;
 
-    // Lays out and draws one frame of the panel into the bound framebuffer, over what it holds.
-    void draw(const PanelFacts& facts);
+    // Lays out and draws one frame of the panel into the bound framebuffer, over what it holds:
+    // the facts, the settings (which the reader may change), the measured path and its measure mode
+    // (which the reader may switch).
+    PanelRequests draw(const PanelFacts& facts, ViewSettings& settings, const PathMeasuring& path, bool& measureMode);
+    // A line shown under the measured path until the next: what saving its profile did.
+    void sayOfProfile(const std::string& line) { profileLine = line; }
 
     // Whether the pointer or the keyboard is busy with the panel, so that the view leaves them alone.
     bool wantsMouse() const;
@@ -38,9 +54,14 @@ public:
 private:
     GLFWwindow* window;
     ImGuiContext* context = nullptr;
+    // The file the profile is saved to, as the reader typed it.
+    char profileFile[512] = "profile.csv";
+    std::string profileLine;
 
     void drawMap(const PanelMap& map);
     void drawCamera(const PanelFacts& facts);
     void drawCursor(const PanelFacts& facts);
     void drawFrame(const PanelFacts& facts);
+    void drawSettings(const PanelFacts& facts, ViewSettings& settings);
+    void drawMeasuring(const PathMeasuring& path, bool& measureMode, PanelRequests& requests);
 };

@@ -68,24 +68,46 @@ std::string formatLength(double length, bool inMetres) {
     return text;
 }
 
-PanelFacts gatherPanelFacts(const Application& application) {
+PanelFacts gatherPanelFacts(const Application& application, double cursorX, double cursorY, double windowWidth,
+                            double windowHeight) {
     PanelFacts facts;
     const Terrain& terrain = *application.terrain;
     const Camera& camera = *application.camera;
     facts.map = mapFacts(terrain);
     const TerrainGeometry& geometry = terrain.geometry;
-    // Adding zero turns a negative zero into the zero a reader expects.
-    facts.camera.place.x = camera.position.x / geometry.columnSpacing + 0.0;
-    facts.camera.place.y = -camera.position.z / geometry.rowSpacing + 0.0;
-    facts.camera.heightAboveSea = camera.position.y;
-    if (terrain.elevation) {
-        // Height 0 is the sea's level, which the geometry's offset says in metres.
-        facts.camera.heightAboveSea = terrain.elevation->lowestMetres +
-                                      (double(camera.position.y) - geometry.heightOffset) * geometry.metresPerHeight;
+    facts.camera.place = terrain.describe(camera.position);
+    // An elevation map's height 0 is the sea's level, which its geometry's offset says in metres;
+    // an image map's heights are the world's.
+    const double metresPerHeight = terrain.elevation ? geometry.metresPerHeight : 1.0;
+    const double seaLevel = terrain.elevation
+                                ? terrain.elevation->lowestMetres - double(geometry.heightOffset) * metresPerHeight
+                                : 0.0;
+    facts.camera.heightAboveSea = seaLevel + double(camera.position.y) * metresPerHeight;
+    if (const std::optional<float> ground = terrain.heightAt(camera.position.x, camera.position.z)) {
+        facts.camera.heightAboveGround = double(camera.position.y - *ground) * metresPerHeight;
     }
     // North is -z, east +x.
     const double heading = std::atan2(camera.direction.x, -camera.direction.z) * DEGREES_PER_RADIAN;
     facts.camera.headingDegrees = heading < 0.0 ? heading + 360.0 : heading;
+
+    if (windowWidth > 0.0 && windowHeight > 0.0) {
+        const mat4& modelview = application.modelview;
+        const mat4& projection = application.projection;
+        const Ray underCursor = cursorRay(cursorX, cursorY, windowWidth, windowHeight, modelview, projection);
+        if (const std::optional<GroundHit> hit = terrain.pick(underCursor.origin, underCursor.direction)) {
+            facts.cursor = terrain.describe(hit->point);
+        }
+        // A pixel at the centre spans the view's height at the ground's distance over the window's.
+        const Ray centre = cursorRay(0.5 * windowWidth, 0.5 * windowHeight, windowWidth, windowHeight, modelview,
+                                     projection);
+        if (const std::optional<GroundHit> hit = terrain.pick(centre.origin, centre.direction)) {
+            const double worldPerPixel = 2.0 * double(hit->distance) / (double(projection[1][1]) * windowHeight);
+            const double groundPerWorld =
+                terrain.elevation ? terrain.elevation->columnMetres / double(geometry.columnSpacing) : 1.0;
+            facts.groundPerPixel = worldPerPixel * groundPerWorld;
+        }
+    }
+
     facts.frameSeconds = application.frameSeconds;
     if (terrain.stream) {
         const TerrainStream::Activity activity = terrain.stream->activity();
@@ -93,5 +115,7 @@ PanelFacts gatherPanelFacts(const Application& application) {
                                  activity.cacheMegabytes};
     }
     facts.message = application.lastOpenMessage;
+    facts.hasElevation = terrain.hasElevation();
+    facts.hasErrorBudget = terrain.lod != nullptr || terrain.stream != nullptr;
     return facts;
 }

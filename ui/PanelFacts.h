@@ -7,14 +7,7 @@
 #include <optional>
 #include <string>
 
-// A place on the map in its own coordinates (the coordinate system's units, or grid units for an
-// image map), with latitude and longitude where the map has a coordinate system.
-struct MapPlace {
-    double x = 0.0;
-    double y = 0.0;
-    std::optional<double> latitude;
-    std::optional<double> longitude;
-};
+#include "io/MapCoordinates.h"
 
 struct PanelMap {
     std::string fileName;
@@ -32,20 +25,13 @@ struct PanelMap {
 };
 
 struct PanelCamera {
-    MapPlace place;
+    // The map under the camera (its elevation that of the ground there).
+    GroundPoint place;
     double heightAboveSea = 0.0;
     // Unknown over a void or off the map.
     std::optional<double> heightAboveGround;
     // Clockwise from north, 0 to 360.
     double headingDegrees = 0.0;
-};
-
-struct PanelPoint {
-    bool isOnMap = false;
-    bool hasData = true;
-    MapPlace place;
-    double elevation = 0.0;
-    double slopeDegrees = 0.0;
 };
 
 struct PanelTiles {
@@ -59,13 +45,18 @@ struct PanelTiles {
 struct PanelFacts {
     PanelMap map;
     PanelCamera camera;
-    PanelPoint cursor;
+    // The ground under the cursor; not on the map where the cursor sees none.
+    GroundPoint cursor;
     // Ground length a pixel covers at the centre of the view; unknown when the centre sees sky.
     std::optional<double> groundPerPixel;
     double frameSeconds = 0.0;
     std::optional<PanelTiles> tiles;
     // What opening the last file said: the map or picture opened, or why it could not be.
     std::string message;
+    // Whether the map has elevations in metres, whose sea level and snow line mean something, and
+    // whether it is drawn with an error budget (level of detail or streaming).
+    bool hasElevation = false;
+    bool hasErrorBudget = false;
 };
 
 // The length a scale bar of at most `longestPixels` shows: the largest 1, 2 or 5 times a power of
@@ -77,5 +68,7 @@ std::string formatLength(double length, bool inMetres);
 
 class Application;
 
-// The facts of the application's current frame: its terrain, camera and clock.
-PanelFacts gatherPanelFacts(const Application& application);
+// The facts of the application's current frame (its terrain, camera and clock), the cursor at
+// (cursorX, cursorY) of a window windowWidth x windowHeight (window coordinates from the top left).
+PanelFacts gatherPanelFacts(const Application& application, double cursorX, double cursorY, double windowWidth,
+                            double windowHeight);

@@ -9,6 +9,7 @@
 #include "math/Camera.h"
 #include "post/Framebuffer.h"
 #include "ui/Panel.h"
+#include "ui/PathMeasuring.h"
 
 namespace {
 
@@ -135,15 +136,18 @@ TEST(Panel, DrawsOnlyItsOwnRectangleOverTheFinalPicture) {
     Panel panel(window);
     PanelFacts facts;
     facts.map.fileName = "cone.tif";
-    facts.cursor.isOnMap = true;
+    facts.cursor.onMap = true;
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     glViewport(0, 0, 800, 600);
     glClearColor(0.25f, 0.5f, 0.75f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    ViewSettings settings;
+    PathMeasuring path;
+    bool measureMode = false;
     // A window that fits its contents is measured in its first frame and shown from the second.
-    panel.draw(facts);
-    panel.draw(facts);
+    panel.draw(facts, settings, path, measureMode);
+    panel.draw(facts, settings, path, measureMode);
     glReadBuffer(GL_BACK);
     // The panel sits at the top left; the right half of the picture is the picture.
     const std::vector<float> right = gltest::readPixels(500, 0, 300, 600);

@@ -39,6 +39,20 @@ struct Hill {
     }
 };
 
+// Level ground at the given height everywhere.
+GroundPick levelGroundPick(float height) {
+    return [height](const vec3& origin, const vec3& direction) -> std::optional<vec3> {
+        if (direction.y == 0.0f) return std::nullopt;
+        const float reach = (height - origin.y) / direction.y;
+        if (reach < 0.0f) return std::nullopt;
+        return origin + direction * reach;
+    };
+}
+
+GroundHeight levelGroundHeight(float height) {
+    return [height](float, float) { return std::optional<float>(height); };
+}
+
 OrbitControl levelGround() { return OrbitControl(levelGroundPick(0.0f), levelGroundHeight(0.0f)); }
 
 OrbitViewport viewport() {

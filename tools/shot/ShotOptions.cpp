@@ -36,6 +36,9 @@ std::string shotUsage() {
     "  --horizontal-scale N     grid spacing, a whole number of at least 1 (default: 1)\n"
     "  --height-scale N         height of a white pixel, a whole number of at least 0 (default: 20);\n"
     "                           not for elevation maps\n"
+    "  --panel                  draw the panel (kelta's F1) over the picture\n"
+    "  --cursor X,Y             where the panel takes the cursor to be, in pixels from the top\n"
+    "                           left (default: the centre)\n"
     "  --help                   show this text\n"
     "  --version                print the version\n"
     "\n" + TERRAIN_OPTIONS_HELP;
@@ -68,6 +71,16 @@ bool parseVector(const std::string& text, vec3& value) {
     return true;
 }
 
+bool parsePixel(const std::string& text, vec2& pixel) {
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos) return false;
+    double x = 0, y = 0;
+    if (!parseDecimal(text.substr(0, comma), x) || !parseDecimal(text.substr(comma + 1), y)) return false;
+    if (x < 0 || y < 0 || x > MAX_SHOT_SIDE || y > MAX_SHOT_SIDE) return false;
+    pixel = vec2{static_cast<float>(x), static_cast<float>(y)};
+    return true;
+}
+
 bool parseView(const std::string& text, int& view) {
     for (int i = 0; i < 4; ++i) {
         if (text == SHOT_VIEW_NAMES[i] || text == std::to_string(i)) {
@@ -92,8 +105,8 @@ bool isValidScale(const std::string& text, int position) {
 bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error) {
     const std::vector<const char*> valueOptions{"--output", "--size", "--position", "--direction", "--time", "--mode",
                                                 "--view", "--bloom-gain", "--bloom-threshold", "--map",
-                                                "--horizontal-scale", "--height-scale"};
-    return readOptionsWithTerrain(argc, argv, valueOptions, {}, options.terrain, options.wantsHelp,
+                                                "--horizontal-scale", "--height-scale", "--cursor"};
+    return readOptionsWithTerrain(argc, argv, valueOptions, {"--panel"}, options.terrain, options.wantsHelp,
                                   options.wantsVersion, error, [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
         auto fail = [&](const char* expected) { return reader.refuse(expected, error); };
@@ -136,6 +149,12 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
         } else if (name == "--horizontal-scale") {
             if (!isValidScale(value, 2)) return fail("a whole number of at least 1");
             options.horizontalScale = value;
+        } else if (name == "--panel") {
+            options.panel = true;
+        } else if (name == "--cursor") {
+            vec2 cursor;
+            if (!parsePixel(value, cursor)) return fail("two numbers X,Y of at least 0");
+            options.cursor = cursor;
         } else if (name == "--height-scale") {
             if (!isValidScale(value, 3)) return fail("a whole number of at least 0");
             options.heightScale = value;

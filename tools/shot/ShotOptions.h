@@ -2,6 +2,7 @@
 // height map, scales and terrain options) and where to write it.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "app/TerrainOptions.h"
@@ -31,6 +32,10 @@ struct ShotOptions {
     std::string horizontalScale;
     std::string heightScale;
     TerrainOptions terrain;
+    // The panel (kelta's F1) over the picture, describing the ground under `cursor` (pixels from the
+    // top left; the centre when unset).
+    bool panel = false;
+    std::optional<vec2> cursor;
     bool wantsHelp = false;
     bool wantsVersion = false;
 };

@@ -137,6 +137,14 @@ RgbImage8 renderShot(const ShotOptions& options) {
         }
         app.composeFrame();
     } while (!app.terrain->isSettled());
+    if (options.panel) {
+        app.stillCursor = options.cursor.value_or(vec2{0.5f * options.width, 0.5f * options.height});
+        app.showPanel(true);
+        // The panel sizes itself to its contents in the first frame it lays out, and shows from the
+        // second; the settled scene is drawn once more under it.
+        app.composeFrame();
+        app.composeFrame();
+    }
     RgbImage8 image = readOutput(app.outputFramebuffer, options.width, options.height);
     app.shutDown();
     return image;
