@@ -251,32 +251,6 @@ void stretchLines(const Stretch& stretch, bool inMetres) {
     if (stretch.overVoids > 0.0) ImGui::Text("%s over no data", pathLength(stretch.overVoids, inMetres).c_str());
 }
 
-// The profile's elevations at even steps of distance, for a plot whose points are evenly spaced:
-// the samples lie a step of the map apart within a leg, but legs may end between steps.
-std::vector<float> evenProfile(const std::vector<ProfileSample>& profile, int count) {
-    std::vector<float> even;
-    if (profile.size() < 2 || profile.back().distance <= 0.0) return even;
-    const double length = profile.back().distance;
-    size_t next = 1;
-    float last = 0.0f;
-    for (int k = 0; k < count; ++k) {
-        const double distance = length * k / (count - 1);
-        while (next + 1 < profile.size() && profile[next].distance < distance) ++next;
-        const ProfileSample& before = profile[next - 1];
-        const ProfileSample& after = profile[next];
-        // A void keeps the last elevation known, so that the plot has no hole to fall into.
-        if (before.elevation && after.elevation) {
-            const double span = after.distance - before.distance;
-            const double along = span > 0.0 ? std::clamp((distance - before.distance) / span, 0.0, 1.0) : 0.0;
-            last = static_cast<float>(*before.elevation + (*after.elevation - *before.elevation) * along);
-        } else if (before.elevation || after.elevation) {
-            last = static_cast<float>(before.elevation ? *before.elevation : *after.elevation);
-        }
-        even.push_back(last);
-    }
-    return even;
-}
-
 }  // namespace
 
 void Panel::drawMeasuring(const PathMeasuring& path, bool& measureMode, PanelRequests& requests) {

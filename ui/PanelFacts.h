@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "io/MapCoordinates.h"
+#include "io/Measurement.h"
 
 struct PanelMap {
     std::string fileName;
@@ -62,6 +64,11 @@ struct PanelFacts {
 // The length a scale bar of at most `longestPixels` shows: the largest 1, 2 or 5 times a power of
 // ten that fits, and its length in pixels. False when the scale is unknown or not positive.
 bool chooseScaleBar(double groundPerPixel, double longestPixels, double& length, double& pixels);
+
+// The profile's elevations at `count` even steps of distance from its start to its end, for a plot
+// whose points are evenly spaced; empty for a profile without length. A void keeps the last
+// elevation known.
+std::vector<float> evenProfile(const std::vector<ProfileSample>& profile, int count);
 
 // "12.3 m", "4.56 km" for metres; "12.3 units" for grid units.
 std::string formatLength(double length, bool inMetres);

@@ -26,6 +26,7 @@
 #include "ShaderSources.h"
 #include "app/Application.h"
 #include "app/Callbacks.h"
+#include "app/FileOpening.h"
 #include "app/ViewSettings.h"
 #include "io/Bitmap.h"
 #include "io/BitmapWriter.h"
@@ -40,6 +41,7 @@
 #include "scene/Skydome.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainFullMesh.h"
+#include "ui/PathMeasuring.h"
 #include "scene/TerrainLod.h"
 #include "scene/TerrainMesh.h"
 #include "scene/TerrainShader.h"
@@ -1620,4 +1622,33 @@ TEST_F(Scene, EachViewSettingAppliedIsInForceAndLeavesTheOthersAlone) {
     EXPECT_EQ(app.terrainOptions.seaLevelMetres, 40.0);
     EXPECT_EQ(app.terrainOptions.lodErrorPixels, 3.0f);
     app.finalProcessingEffect.reset();
+}
+
+// Catches a path left at the old heights when the exaggeration changes (its points and line
+// floating over the ground or sunk into it, its lengths those of the old shape), and a path kept
+// over a map opened since, whose points mean nothing there.
+TEST_F(Scene, AMeasuredPathFollowsTheHeightsAndANewMapClearsIt) {
+    const std::string path = writeMap("measured-hill.bmp", 32, 32, hillValue);
+    Terrain& terrain = *makeTerrain({path, "1", "255"});
+    Application& app = gltest::application();
+    app.pathMeasuring = std::make_unique<PathMeasuring>();
+    PathMeasuring& measuring = *app.pathMeasuring;
+    for (const float x : {2.0f, 15.5f, 29.0f}) measuring.add(terrain, vec3{x, *terrain.heightAt(x, -16.0f), -16.0f});
+    ASSERT_EQ(measuring.measure().legs.size(), 2u);
+    const double flatter = measuring.measure().whole.ground;
+
+    terrain.setExaggeration(2.0);
+    measuring.followHeights(terrain);
+    for (const PathPoint& point : measuring.points()) {
+        EXPECT_FLOAT_EQ(point.world.y, *terrain.heightAt(point.world.x, point.world.z));
+    }
+    EXPECT_GT(measuring.measure().whole.ground, flatter);
+    ASSERT_TRUE(measuring.measure().whole.highest);
+    EXPECT_NEAR(measuring.measure().whole.highest->elevation, 2.0 * 24.0, 1.0);
+
+    std::string message;
+    ASSERT_TRUE(openFile(app, writeMap("next.bmp", 8, 8, [](int, int) { return uint8_t(10); }), message)) << message;
+    EXPECT_TRUE(measuring.points().empty());
+    EXPECT_TRUE(measuring.measure().legs.empty());
+    app.pathMeasuring.reset();
 }

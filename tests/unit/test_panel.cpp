@@ -38,3 +38,37 @@ TEST(ScaleBar, LengthsAreWrittenInTheirUnits) {
 }
 
 }  // namespace
+
+namespace {
+
+ProfileSample sampleAt(double distance, std::optional<double> elevation) {
+    ProfileSample sample;
+    sample.distance = distance;
+    sample.elevation = elevation;
+    return sample;
+}
+
+// Fault caught: a plot that puts unevenly spaced samples at even steps (a leg ending between
+// steps bends the slope), that drops into a void, or that reads past the last sample.
+TEST(ProfilePlot, ElevationsAtEvenStepsOfDistance) {
+    const std::optional<double> none;
+    const struct {
+        const char* name;
+        std::vector<ProfileSample> profile;
+        int count;
+        std::vector<float> expected;
+    } cases[] = {
+        {"a slope sampled unevenly", {sampleAt(0, 0.0), sampleAt(1, 10.0), sampleAt(4, 40.0)}, 5, {0, 10, 20, 30, 40}},
+        {"a void keeps the last elevation", {sampleAt(0, 5.0), sampleAt(1, none), sampleAt(2, 9.0)}, 3, {5, 5, 9}},
+        {"a void at the start takes the first known", {sampleAt(0, none), sampleAt(2, 4.0)}, 2, {4, 4}},
+        {"no length", {sampleAt(0, 1.0), sampleAt(0, 2.0)}, 4, {}},
+        {"one point", {sampleAt(0, 1.0)}, 4, {}},
+    };
+    for (const auto& c : cases) {
+        const std::vector<float> even = evenProfile(c.profile, c.count);
+        ASSERT_EQ(even.size(), c.expected.size()) << c.name;
+        for (size_t k = 0; k < even.size(); ++k) EXPECT_FLOAT_EQ(even[k], c.expected[k]) << c.name << " at " << k;
+    }
+}
+
+}  // namespace
