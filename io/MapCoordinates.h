@@ -50,7 +50,8 @@ private:
 
 // What is known of a point of the ground.
 struct GroundPoint {
-    // False when there is no point: the ray left the map without meeting it.
+    // False when there is no point: the ray left the map without meeting it, or the point lies
+    // beyond the map's edge (its coordinates are still known, but not its ground).
     bool onMap = false;
     // Its map coordinates (see MapCoordinates), and whether they are the raster's system's.
     std::array<double, 2> mapPoint{};

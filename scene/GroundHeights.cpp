@@ -174,13 +174,14 @@ GroundPoint describeGroundPoint(const GroundHeights& heights, const TerrainGeome
     GroundPoint point;
     double column = 0.0, row = 0.0;
     mapPointOf(geometry, heights.height, worldPoint.x, worldPoint.z, column, row);
-    const std::optional<GroundSample> sample = heights.sampleAt(column, row);
-    if (!sample) return point;
-    point.onMap = true;
+    // Where the point lies is known beyond the map too (a camera past its edge, say).
     point.mapPoint = coordinates.mapPoint(column, row);
     point.georeferenced = coordinates.isGeoreferenced();
     point.geographic = coordinates.isGeographic();
     point.latitudeLongitude = coordinates.latitudeLongitude(point.mapPoint);
+    const std::optional<GroundSample> sample = heights.sampleAt(column, row);
+    if (!sample) return point;
+    point.onMap = true;
     // Climb per unit of ground east and south, in the elevation's units.
     double east = 0.0, south = 0.0;
     if (elevation) {

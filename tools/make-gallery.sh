@@ -30,3 +30,6 @@ shot high-above --position 40,120,-40 --direction 1,-0.9,-1
 shot luxembourg-holes --map tests/data/elevation/elev.tif --exaggeration 8 --position 47,70,45 --direction 0,-0.75,-1
 shot olinda-landsat --map tests/data/elevation/olinda_dem_utm25s.tif --drape tests/data/elevation/L7_ETMs.tif \
     --drape-bands 3,2,1 --exaggeration 5 --position 50,34,12 --direction 0.15,-0.62,-1
+# The panel over Olinda, the cursor on the ground in the middle distance.
+shot panel-olinda --map tests/data/elevation/olinda_dem_utm25s.tif --drape tests/data/elevation/L7_ETMs.tif \
+    --drape-bands 3,2,1 --exaggeration 5 --position 50,34,12 --direction 0.15,-0.62,-1 --panel --cursor 560,330

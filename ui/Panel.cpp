@@ -170,11 +170,8 @@ void Panel::drawCamera(const PanelFacts& facts) {
     const PanelCamera& camera = facts.camera;
     const bool inMetres = facts.map.inMetres;
     ImGui::BeginGroup();
-    if (camera.place.onMap) {
-        placeLines(camera.place);
-    } else {
-        ImGui::TextUnformatted("Beyond the map");
-    }
+    placeLines(camera.place);
+    if (!camera.place.onMap) ImGui::TextUnformatted("Beyond the map");
     ImGui::Text("%s above sea", formatLength(camera.heightAboveSea, inMetres).c_str());
     if (camera.heightAboveGround) {
         ImGui::Text("%s above ground", formatLength(*camera.heightAboveGround, inMetres).c_str());
