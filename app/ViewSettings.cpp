@@ -2,6 +2,10 @@
 // redo.
 #include "app/ViewSettings.h"
 
+#include <iostream>
+#include <memory>
+#include <string>
+
 #include "app/Application.h"
 #include "app/Callbacks.h"
 #include "gpu/DepthConvention.h"
@@ -12,6 +16,7 @@
 #include "scene/Terrain.h"
 #include "scene/TerrainLod.h"
 #include "scene/TerrainStream.h"
+#include "ui/PathMeasuring.h"
 
 namespace {
 
@@ -28,6 +33,27 @@ void placeFarPlane(Application& app, float viewDistance) {
         scene.resize(scene.width, scene.height);
     }
     if (app.outputWidth > 0 && app.outputHeight > 0) app.projection = windowProjection(app.outputWidth, app.outputHeight);
+}
+
+// Reads the map again for a sea below the one its samples were raised to, keeping the view where
+// it is; false, with the terrain left as it was, when the file cannot be read again.
+bool rereadForSea(Application& app, const TerrainOptions& changed) {
+    Camera& camera = *app.camera;
+    const vec3 position = camera.position, direction = camera.direction;
+    std::string message;
+    std::unique_ptr<Terrain> reread = app.terrain->reread(changed, message);
+    camera.position = position;
+    camera.direction = direction;
+    if (!reread) {
+        std::cerr << app.programName() << ": could not read " << app.terrain->name()
+                  << " again for the lower sea: " << message << "; its ground below the old sea stays level"
+                  << std::endl;
+        return false;
+    }
+    app.terrain = std::move(reread);
+    // The path lies on the same map, over ground that may have come to light.
+    app.pathMeasuring->layOver(*app.terrain);
+    return true;
 }
 
 }  // namespace
@@ -52,8 +78,18 @@ ViewSettings viewSettingsOf(const Application& app) {
 
 void applyViewSettings(Application& app, const ViewSettings& settings) {
     const ViewSettings current = viewSettingsOf(app);
-    Terrain& terrain = *app.terrain;
     TerrainOptions& options = app.terrainOptions;
+    // A sea lower than the one the samples were read with needs them as the file has them.
+    if (settings.seaLevelMetres != current.seaLevelMetres && app.terrain->hasElevation() &&
+        app.terrain->seaNeedsRereading(settings.seaLevelMetres)) {
+        TerrainOptions changed = options;
+        changed.exaggeration = settings.exaggeration;
+        changed.hasSea = settings.seaLevelMetres.has_value();
+        changed.seaLevelMetres = settings.seaLevelMetres.value_or(options.seaLevelMetres);
+        changed.snowLineMetres = settings.snowLineMetres;
+        if (rereadForSea(app, changed)) options = changed;
+    }
+    Terrain& terrain = *app.terrain;
     if (settings.exaggeration != current.exaggeration) {
         terrain.setExaggeration(settings.exaggeration);
         options.exaggeration = settings.exaggeration;

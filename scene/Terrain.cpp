@@ -117,6 +117,7 @@ std::unique_ptr<Terrain> Terrain::open(TerrainShader* shader, std::unique_ptr<He
 }
 
 bool Terrain::build(std::unique_ptr<HeightMapFile> map, bool heightScaleGiven, std::string& message) {
+    mapFile = map->path;
     gridWidth = map->width;
     gridHeight = map->height;
     Placement placed;
@@ -359,6 +360,25 @@ void Terrain::loadDrape(const std::string& path) {
         return;
     }
     setDrape(picture.width, picture.height, picture.rgba.data());
+}
+
+std::unique_ptr<Terrain> Terrain::reread(const TerrainOptions& changed, std::string& message) {
+    std::unique_ptr<HeightMapFile> map;
+    runWhileResponsive(Application::instance().window, [&](const StartupProgress&) {
+        map = HeightMapFile::open(mapFile, elevationOptionsOf(changed), message);
+    });
+    if (!map) return nullptr;
+    TerrainArguments arguments;
+    arguments.heightMapPath = mapName;
+    arguments.horizontalScale = horizontalScale;
+    arguments.heightScale = heightScale;
+    TerrainOptions undraped = changed;
+    undraped.drapePath.clear();
+    std::unique_ptr<Terrain> terrain(new Terrain(shader, arguments, undraped));
+    if (!terrain->build(std::move(map), false, message)) return nullptr;
+    terrain->drape = std::move(drape);
+    terrain->bloomThreshold = bloomThreshold;
+    return terrain;
 }
 
 bool Terrain::openDrape(const std::string& file, std::string& message) {

@@ -91,6 +91,15 @@ public:
     // choose, replacing any picture it had. False with the reason, the terrain left as it was, when
     // the picture cannot be read or lies off the map.
     bool openDrape(const std::string& file, std::string& message);
+    // Whether a sea at `metres` (none: no sea) would show ground that the samples lost when they
+    // were read: the ground below the sea they were read with was raised to it.
+    bool seaNeedsRereading(std::optional<double> metres) const {
+        return options.hasSea && (!metres || *metres < options.seaLevelMetres);
+    }
+    // The same map read again from its file under `changed` options, at the same scales, taking this
+    // terrain's drape; null with the reason when it cannot be read. The camera is placed at the new
+    // terrain's start pose, as every terrain built places it.
+    std::unique_ptr<Terrain> reread(const TerrainOptions& changed, std::string& message);
 
     void draw();
     // For a still picture: brings a streamed map to the picture that frames of the current view,
@@ -165,8 +174,9 @@ private:
     bool isValueRangeKnown = false;
     double placedExaggeration = 1.0;
     std::optional<double> placedSeaLevel;
-    // The map as typed, for the lines that name it.
+    // The map as typed, for the lines that name it, and the file it was read from.
     const std::string mapName;
+    std::string mapFile;
     // Where the map lies, for the pictures laid over it.
     RasterGrid mapGrid;
     std::unique_ptr<TerrainSurface> surface;

@@ -299,11 +299,14 @@ void Panel::drawSettings(const PanelFacts& facts, ViewSettings& settings) {
         if (ImGui::Checkbox("Sea", &hasSea)) settings.seaLevelMetres = hasSea ? std::optional<double>(0.0) : std::nullopt;
         if (settings.seaLevelMetres) {
             ImGui::SameLine();
-            float level = static_cast<float>(*settings.seaLevelMetres);
+            // A sea lowered below the one the map was read with reads the map again, so the level
+            // is taken when the drag ends, not at every step of it.
+            if (!ImGui::IsAnyItemActive() || !isDraggingSea) seaLevelDraft = static_cast<float>(*settings.seaLevelMetres);
             ImGui::SetNextItemWidth(width - ImGui::GetCursorPosX() + ImGui::GetStyle().WindowPadding.x);
-            if (ImGui::DragFloat("Sea level (m)", &level, 1.0f, -12000.0f, 12000.0f, "%.0f", ImGuiSliderFlags_AlwaysClamp)) {
-                settings.seaLevelMetres = level;
-            }
+            ImGui::DragFloat("Sea level (m)", &seaLevelDraft, 1.0f, -12000.0f, 12000.0f, "%.0f",
+                             ImGuiSliderFlags_AlwaysClamp);
+            isDraggingSea = ImGui::IsItemActive();
+            if (ImGui::IsItemDeactivatedAfterEdit()) settings.seaLevelMetres = seaLevelDraft;
         }
         float snow = static_cast<float>(settings.snowLineMetres);
         if (ImGui::DragFloat("Snow line (m)", &snow, 10.0f, 1.0f, 10000.0f, "%.0f", ImGuiSliderFlags_AlwaysClamp)) {

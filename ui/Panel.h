@@ -57,6 +57,9 @@ private:
     // The file the profile is saved to, as the reader typed it.
     char profileFile[512] = "profile.csv";
     std::string profileLine;
+    // The sea level while its drag lasts.
+    float seaLevelDraft = 0.0f;
+    bool isDraggingSea = false;
 
     void drawMap(const PanelMap& map);
     void drawCamera(const PanelFacts& facts);

@@ -52,6 +52,10 @@ void PathMeasuring::followHeights(const Terrain& terrain) {
     }
 }
 
+void PathMeasuring::layOver(const Terrain& terrain) {
+    if (!laid.empty()) remeasure(terrain);
+}
+
 void PathMeasuring::remeasure(const Terrain& terrain) {
     const TerrainGeometry& geometry = terrain.geometry;
     laidHeightPerValue = geometry.heightPerValue;

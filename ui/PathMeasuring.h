@@ -27,6 +27,8 @@ public:
     // Called each frame with the terrain drawn: measures the path and lays it anew when the
     // terrain's heights have been placed anew (a new exaggeration or sea level).
     void followHeights(const Terrain& terrain);
+    // Measures the path and lays it anew over `terrain`, the map it was laid on drawn anew.
+    void layOver(const Terrain& terrain);
 
     const std::vector<PathPoint>& points() const { return laid; }
     const PathMeasure& measure() const { return measured; }

@@ -1652,3 +1652,71 @@ TEST_F(Scene, AMeasuredPathFollowsTheHeightsAndANewMapClearsIt) {
     EXPECT_TRUE(measuring.measure().legs.empty());
     app.pathMeasuring.reset();
 }
+
+// Catches a sea lowered (or taken away) below the one the map was read with that shows the old sea
+// floor as flat land at the old level, because the samples below it were raised when read; and a
+// reading again that loses the view, the exaggeration, the drape or the path on the map.
+TEST_F(Scene, ASeaLoweredWhileRunningShowsTheGroundItCoveredOnEverySurface) {
+    const std::string path = writeElevationMap(mapFolder + "/shelf.asc", 129, 129, 60.0, 60.0, [](int column, int row) {
+        return -300.0 + 6.0 * (column + row) + 80.0 * std::sin(column / 7.0) * std::cos(row / 9.0);
+    });
+    setenv("XDG_CACHE_HOME", mapFolder.c_str(), 1);
+    Application& app = gltest::application();
+    app.finalProcessingEffect = std::make_unique<FinalProcessingEffect>(std::make_unique<FinalProcessingShader>());
+    app.pathMeasuring = std::make_unique<PathMeasuring>();
+    const int side = 160;
+    SceneTarget large(side);
+    const auto draw = [&](Terrain& terrain) {
+        app.terrainMode = 3;
+        terrain.shader = app.terrainShaders[2].get();
+        if (terrain.stream) settle(terrain, [&] { large.begin(), terrain.draw(); });
+        large.begin();
+        terrain.draw();
+        return large.read(0);
+    };
+    const struct {
+        const char* surface;
+        bool levelOfDetail, stream;
+    } surfaces[] = {{"full mesh", false, false}, {"level of detail", true, false}, {"streamed", false, true}};
+    const struct {
+        const char* change;
+        std::optional<double> sea;
+    } changes[] = {{"sea lowered from 200 to -100 m", -100.0}, {"sea taken away", std::nullopt}};
+    for (const auto& surface : surfaces) {
+        for (const auto& change : changes) {
+            const std::string name = std::string(surface.surface) + ", " + change.change;
+            TerrainOptions read;
+            read.levelOfDetail = surface.levelOfDetail;
+            read.stream = surface.stream;
+            read.seaLevelMetres = 200.0;
+            read.exaggeration = 2.0;
+            app.terrainOptions = read;
+            makeTerrainFrom(path, read);
+            app.terrain->setDrape(1, 1, std::vector<uint8_t>{255, 0, 0, 0}.data());
+            app.pathMeasuring->add(*app.terrain, vec3{40.0f, *app.terrain->heightAt(40.0f, -40.0f), -40.0f});
+            look({-10.0f, 30.0f, 10.0f}, normalize(vec3{1.0f, -0.4f, -1.0f}));
+            ViewSettings settings = viewSettingsOf(app);
+            settings.seaLevelMetres = change.sea;
+            applyViewSettings(app, settings);
+            Terrain& lowered = *app.terrain;
+            EXPECT_EQ(lowered.seaLevel(), change.sea) << name;
+            EXPECT_EQ(lowered.exaggeration(), 2.0) << name;
+            EXPECT_NE(lowered.drape, nullptr) << name;
+            EXPECT_EQ(camera.position.x, -10.0f) << name << ": the view moved";
+            ASSERT_EQ(app.pathMeasuring->points().size(), 1u) << name;
+            EXPECT_FLOAT_EQ(app.pathMeasuring->points()[0].world.y, *lowered.heightAt(40.0f, -40.0f)) << name;
+            lowered.drape.reset();
+            const std::vector<float> changed = draw(lowered);
+
+            TerrainOptions given = read;
+            given.hasSea = change.sea.has_value();
+            given.seaLevelMetres = change.sea.value_or(0.0);
+            Terrain& expected = *makeTerrainFrom(path, given);
+            EXPECT_LE(pixelsOffByMoreThanEightLevels(changed, draw(expected)), side * side / 1000) << name;
+            app.pathMeasuring->clear();
+        }
+    }
+    app.pathMeasuring.reset();
+    app.finalProcessingEffect.reset();
+    app.terrainOptions = TerrainOptions();
+}
