@@ -39,21 +39,7 @@ struct Hill {
     }
 };
 
-// Level ground at the given height everywhere.
-GroundPick levelGroundPick(float height) {
-    return [height](const vec3& origin, const vec3& direction) -> std::optional<vec3> {
-        if (direction.y == 0.0f) return std::nullopt;
-        const float reach = (height - origin.y) / direction.y;
-        if (reach < 0.0f) return std::nullopt;
-        return origin + direction * reach;
-    };
-}
-
-GroundHeight levelGroundHeight(float height) {
-    return [height](float, float) { return std::optional<float>(height); };
-}
-
-OrbitControl levelGround() { return OrbitControl(levelGroundPick(0.0f), levelGroundHeight(0.0f)); }
+const Hill LEVEL{{0.0f, 0.0f, 0.0f}, 0.0f};
 
 OrbitViewport viewport() {
     return OrbitViewport{WIDTH, HEIGHT, perspective(0.87266463f, 800.0f / 600.0f, 0.01f, 600.0f)};
@@ -97,8 +83,8 @@ TEST(OrbitControl, OrbitKeepsThePivotsDistanceAndItsPlaceOnTheScreen) {
     } cases[] = {{400, 450, 120, 0}, {400, 450, 0, 80}, {250, 500, -200, -60}, {650, 350, 300, 40}};
     for (const auto& c : cases) {
         Camera viewer = camera();
-        OrbitControl control = levelGround();
-        const vec3 pivot = groundUnder(viewer, c.x, c.y, levelGroundPick(0.0f));
+        OrbitControl control = LEVEL.control();
+        const vec3 pivot = groundUnder(viewer, c.x, c.y, LEVEL.picker());
         const float distance = length(viewer.position - pivot);
         drag(control, viewer, MouseButton::Left, c.x, c.y, c.dx, c.dy);
         const vec2 onScreen = cursorOf(viewer, pivot);
@@ -118,7 +104,7 @@ TEST(OrbitControl, TiltStopsShortOfThePoleAndAtTheGround) {
     } cases[] = {{5000, false}, {-5000, true}, {-300, true}};
     for (const auto& c : cases) {
         Camera viewer = camera();
-        OrbitControl control = levelGround();
+        OrbitControl control = LEVEL.control();
         drag(control, viewer, MouseButton::Left, 400, 450, 0, c.dy);
         EXPECT_GE(polar(viewer), Camera::MIN_POLAR_ANGLE - 1e-5f) << c.dy;
         EXPECT_LE(polar(viewer), Camera::MAX_POLAR_ANGLE + 1e-5f) << c.dy;
@@ -136,12 +122,12 @@ TEST(OrbitControl, TiltStopsShortOfThePoleAndAtTheGround) {
 // Catches a zoom that steps past the picked point or into the hill, one whose steps are not a
 // share of the distance, and one that loses the point from under the cursor on level ground.
 TEST(OrbitControl, ZoomClosesInOnThePointUnderTheCursorAndNeverEntersTheGround) {
-    const Hill level{{0.0f, 0.0f, 0.0f}, 0.0f}, cone{{60.0f, 30.0f, -60.0f}, 1.5f}, cliff{{40.0f, 60.0f, -40.0f}, 8.0f};
+    const Hill cone{{60.0f, 30.0f, -60.0f}, 1.5f}, cliff{{40.0f, 60.0f, -40.0f}, 8.0f};
     const struct {
         Hill ground;
         double x, y, notchesPerTurn;
         int turns;
-    } cases[] = {{level, 400, 450, 1, 60},
+    } cases[] = {{LEVEL, 400, 450, 1, 60},
                  {cone, 400, 300, 1, 200},
                  {cone, 380, 260, 3, 50},
                  {cone, 420, 320, 0.25, 400},
@@ -178,7 +164,7 @@ TEST(OrbitControl, ZoomClosesInOnThePointUnderTheCursorAndNeverEntersTheGround) 
 // along the view.
 TEST(OrbitControl, ZoomOutUndoesZoomInNeverBacksOffAndOnTheSkyFollowsTheView) {
     Camera viewer = camera();
-    OrbitControl control = levelGround();
+    OrbitControl control = LEVEL.control();
     control.wheelTurned(viewer, viewport(), 400, 450, 2);
     control.wheelTurned(viewer, viewport(), 400, 450, -2);
     EXPECT_NEAR(length(viewer.position - vec3{0.0f, 20.0f, 0.0f}), 0.0f, 1e-3f);
@@ -210,8 +196,8 @@ TEST(OrbitControl, PanKeepsTheGrabbedPointUnderTheCursor) {
     for (const auto& c : cases) {
         Camera viewer = camera();
         const Camera before = viewer;
-        OrbitControl control = levelGround();
-        const vec3 grabbed = groundUnder(viewer, c.x, c.y, levelGroundPick(0.0f));
+        OrbitControl control = LEVEL.control();
+        const vec3 grabbed = groundUnder(viewer, c.x, c.y, LEVEL.picker());
         drag(control, viewer, MouseButton::Right, c.x, c.y, c.toX - c.x, c.toY - c.y);
         EXPECT_EQ(viewer.position.y, before.position.y);
         EXPECT_EQ(length(viewer.direction - before.direction), 0.0f);
@@ -243,7 +229,7 @@ TEST(OrbitControl, OnlyTwoLeftPressesCloseInTimeAndPlaceOnTheGroundFly) {
                  {0.3, 400, 450, MouseButton::Right, false}};
     for (const auto& c : cases) {
         Camera viewer = camera();
-        OrbitControl control = levelGround();
+        OrbitControl control = LEVEL.control();
         control.buttonPressed(MouseButton::Left, viewer, viewport(), 400, 450, 10.0);
         control.buttonReleased(MouseButton::Left);
         control.buttonPressed(c.button, viewer, viewport(), c.secondX, c.secondY, 10.0 + c.secondAfter);
@@ -253,7 +239,7 @@ TEST(OrbitControl, OnlyTwoLeftPressesCloseInTimeAndPlaceOnTheGroundFly) {
         EXPECT_EQ(control.isFlying(), !c.flies && c.button == MouseButton::Left) << "third press";
     }
     Camera level = camera(vec3{0.7f, 0.0f, -0.7f});
-    OrbitControl control = levelGround();
+    OrbitControl control = LEVEL.control();
     control.doubleClicked(level, viewport(), 400, 100);
     EXPECT_FALSE(control.isFlying());
 }
@@ -263,8 +249,8 @@ TEST(OrbitControl, OnlyTwoLeftPressesCloseInTimeAndPlaceOnTheGroundFly) {
 // camera may, or carries on once the keys steer.
 TEST(OrbitControl, FlightEasesInToThePointOverHalfASecondUnlessKeysTakeOver) {
     Camera viewer = camera();
-    OrbitControl control = levelGround();
-    const vec3 target = groundUnder(viewer, 500, 400, levelGroundPick(0.0f));
+    OrbitControl control = LEVEL.control();
+    const vec3 target = groundUnder(viewer, 500, 400, LEVEL.picker());
     const float startDistance = length(viewer.position - target);
     control.doubleClicked(viewer, viewport(), 500, 400);
     float distance = startDistance, firstStep = 0.0f, longestStep = 0.0f;
@@ -289,9 +275,9 @@ TEST(OrbitControl, FlightEasesInToThePointOverHalfASecondUnlessKeysTakeOver) {
     const struct { float groundAtTheEnd; } rises[] = {{0.0f}, {5000.0f}};
     for (const auto& r : rises) {
         Camera level = camera(vec3{0.7f, 0.0f, -0.7f});
-        OrbitControl lifted(levelGroundPick(0.0f),
+        OrbitControl lifted(LEVEL.picker(),
                             [&](float x, float) { return std::optional<float>(x > 5.0f ? r.groundAtTheEnd : 0.0f); });
-        const vec3 point = groundUnder(level, 400, 450, levelGroundPick(0.0f));
+        const vec3 point = groundUnder(level, 400, 450, LEVEL.picker());
         lifted.doubleClicked(level, viewport(), 400, 450);
         lifted.advance(level, OrbitControl::FLIGHT_SECONDS, false);
         EXPECT_GE(level.position.y, r.groundAtTheEnd + OrbitControl::GROUND_CLEARANCE - 1e-3f);
@@ -317,7 +303,7 @@ TEST(OrbitControl, NothingMovesWhileMouseLookIsOn) {
     Camera viewer = camera();
     viewer.isMouseLookEnabled = true;
     const Camera before = viewer;
-    OrbitControl control = levelGround();
+    OrbitControl control = LEVEL.control();
     for (const MouseButton button : {MouseButton::Left, MouseButton::Right}) {
         drag(control, viewer, button, 400, 450, 100, 50);
         control.buttonReleased(button);
