@@ -55,14 +55,14 @@ std::vector<uint16_t> samplesOf(const Surface& surface) {
     return samples;
 }
 
-// Which tiles a streamed map holds.
-enum class Held { Everything, CoarsestOnly, SomeFineTiles };
+// The surfaces a map is drawn with, as the processor sees them; a streamed one by the tiles it holds.
+enum class Kind { Whole, RawLeftInFile, StreamedEverything, StreamedCoarsest, StreamedSomeFineTiles };
 
 // The samples streamed from the pyramid of an elevation map of them (a GeoTIFF of their values as
 // metres, without data at `voids`), its tiles read as the terrain's readers read them and held as
 // `held` says.
 std::unique_ptr<HeldTileHeights> streamedHeights(const std::vector<uint16_t>& samples, const std::vector<uint8_t>& voids,
-                                                 Held held, const TempFolder& folder, TileCache& cache) {
+                                                 Kind held, const TempFolder& folder, TileCache& cache) {
     gdaltest::Raster raster;
     raster.width = raster.height = SIDE;
     raster.geoTransform = {{0.0, 30.0, 0.0, 0.0, 0.0, -30.0}};
@@ -89,7 +89,7 @@ std::unique_ptr<HeldTileHeights> streamedHeights(const std::vector<uint16_t>& sa
             for (int column = 0; column < map.levels[size_t(level)].columns; ++column) {
                 // A few level-0 tiles over the map's middle, with no tile of the levels between.
                 const bool some = level == 0 && column >= 2 && column <= 4 && row >= 2 && row <= 4;
-                if (level != coarsest && (held == Held::CoarsestOnly || (held == Held::SomeFineTiles && !some))) continue;
+                if (level != coarsest && (held == Kind::StreamedCoarsest || (held == Kind::StreamedSomeFineTiles && !some))) continue;
                 Tile tile;
                 EXPECT_TRUE(source->readTile(TileKey{level, column, row}, tile, message)) << message;
                 std::optional<TileKey> replaced;
@@ -148,9 +148,6 @@ const Pose POSES[] = {
     {"from the south, northwards", {210, 45, 30}, {205, 20, -200}},
 };
 
-// The surfaces a map is drawn with, as the processor sees them.
-enum class Kind { Whole, RawLeftInFile, StreamedEverything, StreamedCoarsest, StreamedSomeFineTiles };
-
 struct Made {
     TileCache cache{4096};
     TempFolder folder;
@@ -159,18 +156,12 @@ struct Made {
 
 std::unique_ptr<Made> make(Kind kind, const std::vector<uint16_t>& samples, const std::vector<uint8_t>& voids = {}) {
     auto made = std::make_unique<Made>();
-    switch (kind) {
-        case Kind::Whole: made->heights = std::make_unique<WholeMapHeights>(SIDE, SIDE, samples, voids); break;
-        case Kind::RawLeftInFile: made->heights = rawMapHeights(samples, made->folder); break;
-        case Kind::StreamedEverything:
-            made->heights = streamedHeights(samples, voids, Held::Everything, made->folder, made->cache);
-            break;
-        case Kind::StreamedCoarsest:
-            made->heights = streamedHeights(samples, voids, Held::CoarsestOnly, made->folder, made->cache);
-            break;
-        case Kind::StreamedSomeFineTiles:
-            made->heights = streamedHeights(samples, voids, Held::SomeFineTiles, made->folder, made->cache);
-            break;
+    if (kind == Kind::Whole) {
+        made->heights = std::make_unique<WholeMapHeights>(SIDE, SIDE, samples, voids);
+    } else if (kind == Kind::RawLeftInFile) {
+        made->heights = rawMapHeights(samples, made->folder);
+    } else {
+        made->heights = streamedHeights(samples, voids, kind, made->folder, made->cache);
     }
     return made;
 }
