@@ -1,8 +1,6 @@
 // Where a point of a map lies on the Earth, and the line that says it.
 #include <gtest/gtest.h>
 
-#include <GeographicLib/UTMUPS.hpp>
-
 #include <optional>
 #include <string>
 
@@ -33,34 +31,6 @@ TEST(MapCoordinates, GivesTheLatitudeAndLongitudeOfAUtmPoint) {
     ASSERT_TRUE(published);
     EXPECT_NEAR((*published)[0], -7.99299611098765, 1e-7);
     EXPECT_NEAR((*published)[1], -34.8871287323698, 1e-7);
-    // Across the map, GeographicLib's own UTM zone 25 south (GRS 80 and WGS 84 differ by far less).
-    for (const auto& point : {std::array<double, 2>{288800.0, 9120700.0}, std::array<double, 2>{298700.0, 9110800.0}}) {
-        double latitude = 0.0, longitude = 0.0;
-        GeographicLib::UTMUPS::Reverse(25, false, point[0], point[1], latitude, longitude);
-        const std::optional<std::array<double, 2>> found = coordinates.latitudeLongitude(point);
-        ASSERT_TRUE(found);
-        EXPECT_NEAR((*found)[0], latitude, 1e-6);
-        EXPECT_NEAR((*found)[1], longitude, 1e-6);
-    }
-}
-
-TEST(MapCoordinates, PlacesASampleAtItsPixelsCentre) {
-    const RasterGrid grid = olindaGrid();
-    ASSERT_TRUE(grid.geoTransform);
-    const MapCoordinates coordinates(grid);
-    const std::array<double, 6>& t = *grid.geoTransform;
-    // A sample taken as its pixel's corner lands half a pixel north-west.
-    const std::array<double, 2> first = coordinates.mapPoint(0.0, 0.0);
-    EXPECT_DOUBLE_EQ(first[0], t[0] + 0.5 * t[1]);
-    EXPECT_DOUBLE_EQ(first[1], t[3] + 0.5 * t[5]);
-    const std::array<double, 2> later = coordinates.mapPoint(10.0, 20.0);
-    EXPECT_NEAR(later[0], t[0] + 10.5 * t[1], 1e-6);
-    EXPECT_NEAR(later[1], t[3] + 20.5 * t[5], 1e-6);
-    // An image map has no system: its map coordinates are its samples'.
-    const MapCoordinates image(RasterGrid{64, 64, {}, {}});
-    EXPECT_FALSE(image.isGeoreferenced());
-    EXPECT_EQ(image.mapPoint(3.25, 4.5), (std::array<double, 2>{3.25, 4.5}));
-    EXPECT_FALSE(image.latitudeLongitude({3.25, 4.5}));
 }
 
 TEST(GroundPointText, SaysEachKindOfPointInOneLine) {
