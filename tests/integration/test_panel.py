@@ -1,6 +1,6 @@
 """The panel through real X events: F1 shows it over the top left of the picture, leaving the rest
-as it was, frees the cursor while it is shown and restores mouse-look when hidden; Ctrl and a click
-lays a path that is drawn on the ground; kelta-shot --panel draws the same panel over a still."""
+as it was, and hides it again; Ctrl and a click lays a path that is drawn on the ground;
+kelta-shot --panel draws the same panel over a still."""
 import os
 import tempfile
 import unittest
@@ -31,9 +31,9 @@ class Panel(unittest.TestCase):
     def path(self, name):
         return os.path.join(self.folder.name, name + ".png")
 
-    def test_f1_shows_the_panel_over_the_picture_and_hiding_it_restores_the_view_and_mouse_look(self):
-        # Catches a panel drawn through bloom or over the whole picture, one that leaves the cursor
-        # captured, and hiding that leaves mouse-look off.
+    def test_f1_shows_the_panel_over_the_top_left_of_the_picture_and_hiding_it_restores_the_view(self):
+        # Catches a panel drawn through bloom or over the whole picture, or left drawn once hidden.
+        # The cursor it frees and the mouse-look it restores are the key callback's, tested there.
         with XServer() as server:
             kelta = Kelta(server)
             self.assertTrue(kelta.started(), kelta.output()[-5:])
@@ -46,18 +46,10 @@ class Panel(unittest.TestCase):
                              "no panel at the top left")
             self.assertTrue(images.matches(region(shown, 500, 0, 800, 150), region(before, 500, 0, 800, 150)),
                             "the panel changed the picture beside it")
-            # The cursor is free: moving it turns nothing.
-            kelta.move_mouse_by(150, 0)
-            moved = kelta.capture(self.path("moved"))
-            self.assertTrue(images.matches(region(moved, 500, 0, 800, 150), region(before, 500, 0, 800, 150)))
             kelta.key("F1")
             kelta.wait_for_frames()
             hidden = kelta.capture(self.path("hidden"))
             self.assertTrue(images.matches(region(hidden, 0, 0, 800, 150), region(before, 0, 0, 800, 150)))
-            # Mouse-look is back as it was before the panel.
-            kelta.move_mouse_by(150, 0)
-            turned = kelta.capture(self.path("turned"))
-            self.assertFalse(images.matches(region(turned, 0, 0, 800, 150), region(before, 0, 0, 800, 150)))
             self.assertEqual(kelta.quit(), 0)
 
     def test_ctrl_and_a_click_lays_a_path_drawn_on_the_ground(self):
