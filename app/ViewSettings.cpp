@@ -52,7 +52,7 @@ bool rereadForSea(Application& app, const TerrainOptions& changed) {
     }
     app.terrain = std::move(reread);
     // The path lies on the same map, over ground that may have come to light.
-    app.pathMeasuring->layOver(*app.terrain);
+    if (app.pathMeasuring) app.pathMeasuring->layOver(*app.terrain);
     return true;
 }
 
