@@ -10,14 +10,19 @@
 
 namespace {
 
-// A plane rising east, and a ray along its diagonal a little above it, that leaves the map unmet.
-void BM_PickSkimmingTheGround(benchmark::State& state) {
-    const int size = static_cast<int>(state.range(0));
+// A square map of `size` samples a side whose values rise by 2 a column, eastwards.
+WholeMapHeights risingPlane(int size) {
     std::vector<uint16_t> samples(size_t(size) * size);
     for (int row = 0; row < size; ++row) {
         for (int column = 0; column < size; ++column) samples[size_t(row) * size + column] = uint16_t(column * 2);
     }
-    const WholeMapHeights heights(size, size, std::move(samples), {});
+    return WholeMapHeights(size, size, std::move(samples), {});
+}
+
+// The plane, and a ray along its diagonal a little above it, that leaves the map unmet.
+void BM_PickSkimmingTheGround(benchmark::State& state) {
+    const int size = static_cast<int>(state.range(0));
+    const WholeMapHeights heights = risingPlane(size);
     TerrainGeometry geometry;
     geometry.heightPerValue = 0.25f;
     // y = column / 2 on the ground; the ray climbs as fast, half a unit above it.
@@ -29,11 +34,7 @@ void BM_PickSkimmingTheGround(benchmark::State& state) {
 // The same map, and a ray down onto its middle from above.
 void BM_PickLookingDown(benchmark::State& state) {
     const int size = static_cast<int>(state.range(0));
-    std::vector<uint16_t> samples(size_t(size) * size);
-    for (int row = 0; row < size; ++row) {
-        for (int column = 0; column < size; ++column) samples[size_t(row) * size + column] = uint16_t(column * 2);
-    }
-    const WholeMapHeights heights(size, size, std::move(samples), {});
+    const WholeMapHeights heights = risingPlane(size);
     TerrainGeometry geometry;
     geometry.heightPerValue = 0.25f;
     const vec3 origin{size * 0.4f, size * 1.0f, -size * 0.4f};

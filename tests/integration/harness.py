@@ -55,6 +55,15 @@ def resize_lines(names, width, height):
             f"Updated FBO ({blur_b}) with size: {blur_width} by {blur_height}"]
 
 
+def resident_kib(pid):
+    """The process's resident memory (VmRSS) in KiB."""
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise AssertionError("no VmRSS for " + str(pid))
+
+
 def shot_command(server, *args, cwd=None):
     """The keyword arguments of subprocess calls that run kelta-shot with these arguments."""
     env = server.env() if server else {k: v for k, v in os.environ.items() if k != "DISPLAY"}

@@ -9,7 +9,7 @@ import tempfile
 import time
 import unittest
 
-from harness import FRAMES_AFTER_INPUT, SANITIZED, Kelta, XServer, resize_lines
+from harness import FRAMES_AFTER_INPUT, SANITIZED, Kelta, XServer, resident_kib, resize_lines
 
 MIB = 1024
 RSS_TOLERANCE_KIB = (128 if SANITIZED else 64) * MIB
@@ -23,14 +23,6 @@ SAMPLE_FRAMES = 100
 START_TIMEOUT = 400 if SANITIZED else 120
 SANITIZER_REPORT = re.compile(r"ERROR: \w*Sanitizer|runtime error:")
 CREATED = re.compile(r"^Created new FBO \((\d+)(, multisampled)?\)$")
-
-
-def resident_kib(pid):
-    with open(f"/proc/{pid}/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    raise AssertionError("no VmRSS for " + str(pid))
 
 
 def grey_bmp(width, height, value):

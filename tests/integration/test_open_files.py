@@ -7,7 +7,7 @@ import sys
 import tempfile
 import unittest
 
-from harness import FRAMES_AFTER_INPUT, SANITIZED, Kelta, XServer
+from harness import FRAMES_AFTER_INPUT, SANITIZED, Kelta, XServer, resident_kib
 
 # Resident memory after twenty maps may exceed that after the last one alone by this share.
 RSS_TOLERANCE = 0.10
@@ -15,14 +15,6 @@ MAP_COUNT = 20
 # Sides of the maps, in turn: the larger ones come first, so that memory they leave behind shows.
 SIDES = [640, 384, 512, 256]
 START_TIMEOUT = 180
-
-
-def resident_kib(pid):
-    with open(f"/proc/{pid}/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    raise AssertionError("no VmRSS for " + str(pid))
 
 
 def write_raw_map(path, side, seed):
