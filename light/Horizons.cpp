@@ -137,6 +137,8 @@ public:
 private:
     const float* heights;
     const SweepFrame& frame;
+    const float worldPerStep = float(frame.worldPerStep);
+    const float halfStepsPerWorld = float(2.0 / frame.worldPerStep);
     float* tangents;
     std::vector<HullPoint> hull;
     // The previous line's share of the sample above it at each step, weighted, and its weight.
@@ -153,8 +155,8 @@ private:
     }
 
     float tangentTo(const HullPoint& top, float step, float height) const {
-        const double rise = (top.height - height) / ((step - top.step) * frame.worldPerStep);
-        return std::max(float(rise), LOWEST_HORIZON_TANGENT);
+        const float rise = (top.height - height) / ((step - top.step) * worldPerStep);
+        return std::max(rise, LOWEST_HORIZON_TANGENT);
     }
 
     // The height `offset` on from sample `sample` across the grid's line of samples at `step`, NaN
@@ -176,7 +178,7 @@ private:
         if (step == 0) return LOWEST_HORIZON_TANGENT;
         const float height = 0.5f * (heightAcross(step - 1, sample, frame.halfStepBack) +
                                      heightAcross(step, sample, frame.halfStepBack));
-        const float rise = float((height - ownHeight) / (0.5 * frame.worldPerStep));
+        const float rise = (height - ownHeight) * halfStepsPerWorld;
         return std::isnan(rise) ? LOWEST_HORIZON_TANGENT : std::max(rise, LOWEST_HORIZON_TANGENT);
     }
 
