@@ -284,8 +284,11 @@ private:
 
 std::vector<float> horizonTangents(const HeightGrid& grid, double azimuthDegrees, int threads) {
     if (grid.width <= 0 || grid.height <= 0) return {};
-    const SweepFrame frame = sweepFrame(grid, azimuthDegrees);
     std::vector<float> tangents(size_t(grid.width) * size_t(grid.height), LOWEST_HORIZON_TANGENT);
+    const bool hasGeometry = grid.heights && grid.columnSpacing > 0.0f && grid.rowSpacing > 0.0f &&
+                             std::isfinite(grid.columnSpacing) && std::isfinite(grid.rowSpacing);
+    if (!hasGeometry || !std::isfinite(azimuthDegrees)) return tangents;
+    const SweepFrame frame = sweepFrame(grid, azimuthDegrees);
     const int lines = frame.lastLine - frame.firstLine + 1;
     const int workers = std::clamp(threads, 1, lines);
 

@@ -33,7 +33,8 @@ constexpr float LOWEST_HORIZON_TANGENT = -1.0f;
 // own height and weighted by nearness, and the terrain half a step along its own ray. Against a walk
 // along each sample's own ray in half steps, lit and shadowed agree in over 99% of the samples of
 // real maps under a sun 5 degrees high. Voids (NaN), and terrain interpolated from them, never
-// occlude; a void's own value is LOWEST_HORIZON_TANGENT. Lines are shared among `threads` threads (at least
+// occlude; a void's own value is LOWEST_HORIZON_TANGENT, and so is every value for a grid without
+// heights or without spacings above zero, or an azimuth that is not finite. Lines are shared among `threads` threads (at least
 // one); the result does not depend on how many. width*height entries, in the order of `heights`.
 std::vector<float> horizonTangents(const HeightGrid& grid, double azimuthDegrees, int threads);
 

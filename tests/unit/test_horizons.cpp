@@ -200,6 +200,29 @@ TEST(Horizons, ResultsDoNotDependOnTheThreadCount) {
     }
 }
 
+// Faults: a sweep built from a NaN direction or a spacing of zero, reading indices out of range.
+TEST(Horizons, ArgumentsWithoutGeometryGiveTheFloor) {
+    Terrain ridge = syntheticRidge();
+    struct Case {
+        const char* name;
+        float columnSpacing, rowSpacing;
+        double azimuth;
+    };
+    const Case cases[] = {
+        {"azimuth NaN", 2.0f, 3.0f, std::nan("")},
+        {"azimuth infinite", 2.0f, 3.0f, HUGE_VAL},
+        {"column spacing 0", 0.0f, 3.0f, 30.0},
+        {"row spacing negative", 2.0f, -3.0f, 30.0},
+    };
+    for (const Case& test : cases) {
+        ridge.columnSpacing = test.columnSpacing;
+        ridge.rowSpacing = test.rowSpacing;
+        const std::vector<float> tangents = horizonTangents(ridge.grid(), test.azimuth, 2);
+        ASSERT_EQ(tangents.size(), ridge.heights.size()) << test.name;
+        for (const float tangent : tangents) ASSERT_EQ(tangent, LOWEST_HORIZON_TANGENT) << test.name;
+    }
+}
+
 // Faults: a plane's own interpolated samples seen as rising above it; the sky's share taken as
 // cos(h) or not averaged over directions; a valley's floor seeing past its slopes.
 TEST(Horizons, SkyVisibilityIsWholeOnAPlaneAndLeastOnAValleyFloor) {
