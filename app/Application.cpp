@@ -14,6 +14,7 @@
 #include "app/FileOpening.h"
 #include "app/ViewSettings.h"
 #include "io/Fatal.h"
+#include "light/Atmosphere.h"
 #include "math/Camera.h"
 #include "math/OrbitControl.h"
 #include "post/FinalProcessingEffect.h"
@@ -64,6 +65,7 @@ void Application::shutDown() {
     // The terrain first: its surfaces draw with the programs below and read the camera.
     app.terrain.reset();
     app.skydome.reset();
+    app.atmosphere.reset();
     app.orbitControl.reset();
     app.camera.reset();
     app.gaussianBlurEffect.reset();
@@ -225,7 +227,11 @@ void Application::composeFrame() {
     glViewport(0, 0, scene.width, scene.height);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_DEPTH_TEST);
-    app.skydome->draw();
+    if (app.atmosphere) {
+        app.atmosphere->drawSky(app.modelview, app.projection);
+    } else {
+        app.skydome->draw();
+    }
     app.terrain->draw();
     app.pathMeasuring->followHeights(*app.terrain);
     app.pathMeasuring->draw(app.modelview, app.projection);

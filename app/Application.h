@@ -18,6 +18,7 @@ class OrbitControl;
 class Terrain;
 class TerrainShader;
 class Skydome;
+class Atmosphere;
 class Framebuffer;
 class FinalProcessingEffect;
 class GaussianBlurEffect;
@@ -49,6 +50,8 @@ public:
     std::unique_ptr<OrbitControl> orbitControl;
     std::unique_ptr<Terrain> terrain;
     std::unique_ptr<Skydome> skydome;
+    // The physically based sky, drawn instead of the skydome while a sun is set; null otherwise.
+    std::unique_ptr<Atmosphere> atmosphere;
     double time = 0;
     int argc = 0;
     char** argv = nullptr;

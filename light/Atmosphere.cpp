@@ -1,0 +1,227 @@
+// The atmosphere's tables, made by full-screen passes into float textures, and the sky drawn from them.
+#include "light/Atmosphere.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "ShaderSources.h"
+#include "gpu/Shader.h"
+#include "gpu/TextureUnits.h"
+#include "post/FullScreenEffect.h"
+
+namespace {
+
+constexpr float BOTTOM_RADIUS_METRES = 6360000.0f;
+
+// Any of the atmosphere's programs, with every location that one of them takes.
+class AtmosphereProgram : public Shader {
+public:
+    AtmosphereLocations tables;
+    GLint tableSizeLocation = -1;
+    GLint multipleScatteringTableLocation = -1;
+    GLint cameraRadiusLocation = -1;
+    GLint sunZenithCosLocation = -1;
+    GLint modelviewLocation = -1;
+    GLint projectionLocation = -1;
+
+    AtmosphereProgram(const char* vertexSource, const char* fragmentSource)
+        : Shader(vertexSource, fragmentSource),
+          tables(program),
+          vertexSource(vertexSource),
+          fragmentSource(fragmentSource) {
+        tableSizeLocation = glGetUniformLocation(program, "tableSize");
+        multipleScatteringTableLocation = glGetUniformLocation(program, "multipleScatteringTable");
+        cameraRadiusLocation = glGetUniformLocation(program, "cameraRadius");
+        sunZenithCosLocation = glGetUniformLocation(program, "sunZenithCos");
+        modelviewLocation = glGetUniformLocation(program, "modelview");
+        projectionLocation = glGetUniformLocation(program, "projection");
+    }
+
+    const char* getVertexSource() override { return vertexSource; }
+    const char* getFragmentSource() override { return fragmentSource; }
+
+private:
+    const char* vertexSource;
+    const char* fragmentSource;
+};
+
+std::unique_ptr<FullScreenEffect> makePass(const char* vertexSource, const char* fragmentSource) {
+    return std::make_unique<FullScreenEffect>(std::make_unique<AtmosphereProgram>(vertexSource, fragmentSource));
+}
+
+std::unique_ptr<FullScreenEffect> makeTablePass(const char* fragmentSource) {
+    return makePass(glsl::fullScreenVert, fragmentSource);
+}
+
+const AtmosphereProgram& programOf(const FullScreenEffect& pass) {
+    return static_cast<const AtmosphereProgram&>(*pass.shader);
+}
+
+void bindTexture(TextureUnit unit, GLint location, GLuint texture) {
+    glActiveTexture(GL_TEXTURE0 + unit);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glUniform1i(location, unit);
+}
+
+// The table passes may run inside a frame: the frame's target, viewport and blending come back after them.
+class SavedTarget {
+public:
+    SavedTarget() {
+        glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &framebuffer);
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        wasBlending = glIsEnabled(GL_BLEND) == GL_TRUE;
+        glDisable(GL_BLEND);
+    }
+    ~SavedTarget() {
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(framebuffer));
+        glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
+        if (wasBlending) glEnable(GL_BLEND);
+        glBindVertexArray(0);
+        glUseProgram(0);
+    }
+    SavedTarget(const SavedTarget&) = delete;
+    SavedTarget& operator=(const SavedTarget&) = delete;
+
+private:
+    GLint framebuffer = 0;
+    GLint viewport[4] = {};
+    bool wasBlending = false;
+};
+
+float clampedAltitude(float metres) { return std::clamp(metres, 0.0f, Atmosphere::HIGHEST_CAMERA_ALTITUDE_METRES); }
+
+vec3 unitOrZenith(const vec3& direction) {
+    const float directionLength = length(direction);
+    return directionLength > 0.0f ? direction * (1.0f / directionLength) : vec3{0.0f, 1.0f, 0.0f};
+}
+
+}  // namespace
+
+AtmosphereLocations::AtmosphereLocations(GLuint program)
+    : transmittanceTable(glGetUniformLocation(program, "transmittanceTable")),
+      skyViewTable(glGetUniformLocation(program, "skyViewTable")),
+      skyIrradianceTable(glGetUniformLocation(program, "skyIrradianceTable")),
+      sunDirection(glGetUniformLocation(program, "sunDirection")),
+      cameraAltitude(glGetUniformLocation(program, "cameraAltitude")) {}
+
+Atmosphere::Table::Table(int width, int height, GLenum internalFormat) : width(width), height(height) {
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, width, height, 0, GL_RGBA, GL_FLOAT, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    GLint previous = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &previous);
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(previous));
+}
+
+Atmosphere::Table::~Table() {
+    glDeleteFramebuffers(1, &framebuffer);
+    glDeleteTextures(1, &texture);
+}
+
+void Atmosphere::Table::bindAsTarget() const {
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
+    glViewport(0, 0, width, height);
+}
+
+Atmosphere::Atmosphere(const vec3& sunDirection, float cameraAltitudeMetres)
+    // Transmittance falls to a few millionths along rays near the horizon, below half-float
+    // precision; the sky's light keeps its relative precision in half floats.
+    : transmittance(TRANSMITTANCE_WIDTH, TRANSMITTANCE_HEIGHT, GL_RGBA32F),
+      multipleScattering(MULTIPLE_SCATTERING_SIDE, MULTIPLE_SCATTERING_SIDE, GL_RGBA32F),
+      skyView(SKY_VIEW_WIDTH, SKY_VIEW_HEIGHT, GL_RGBA16F),
+      skyIrradiance(1, 1, GL_RGBA16F),
+      transmittancePass(makeTablePass(glsl::transmittanceTableFrag)),
+      multipleScatteringPass(makeTablePass(glsl::multipleScatteringTableFrag)),
+      skyViewPass(makeTablePass(glsl::skyViewTableFrag)),
+      skyIrradiancePass(makeTablePass(glsl::skyIrradianceTableFrag)),
+      skyPass(makePass(glsl::atmosphereSkyVert, glsl::atmosphereSkyFrag)),
+      sun(unitOrZenith(sunDirection)),
+      altitude(clampedAltitude(cameraAltitudeMetres)) {
+    SavedTarget saved;
+    const AtmosphereProgram& transmittanceProgram = programOf(*transmittancePass);
+    glUseProgram(transmittanceProgram.program);
+    glUniform2f(transmittanceProgram.tableSizeLocation, TRANSMITTANCE_WIDTH, TRANSMITTANCE_HEIGHT);
+    fill(transmittance, *transmittancePass);
+
+    const AtmosphereProgram& multipleProgram = programOf(*multipleScatteringPass);
+    glUseProgram(multipleProgram.program);
+    glUniform2f(multipleProgram.tableSizeLocation, MULTIPLE_SCATTERING_SIDE, MULTIPLE_SCATTERING_SIDE);
+    bindTexture(TRANSMITTANCE_TABLE_UNIT, multipleProgram.tables.transmittanceTable, transmittance.texture);
+    fill(multipleScattering, *multipleScatteringPass);
+
+    computeSkyView();
+}
+
+Atmosphere::~Atmosphere() = default;
+
+void Atmosphere::fill(const Table& table, FullScreenEffect& pass) const {
+    table.bindAsTarget();
+    pass.draw();
+}
+
+void Atmosphere::update(const vec3& sunDirection, float cameraAltitudeMetres) {
+    const vec3 newSun = unitOrZenith(sunDirection);
+    const float newAltitude = clampedAltitude(cameraAltitudeMetres);
+    const bool sunTurned = dot(newSun, sun) < std::cos(SUN_TURN_THRESHOLD);
+    const float altitudeStep = std::max(ALTITUDE_STEP_METRES, ALTITUDE_STEP_FRACTION * altitude);
+    const bool altitudeChanged = std::fabs(newAltitude - altitude) > altitudeStep;
+    if (!sunTurned && !altitudeChanged) return;
+    sun = newSun;
+    altitude = newAltitude;
+    SavedTarget saved;
+    computeSkyView();
+}
+
+void Atmosphere::computeSkyView() {
+    const AtmosphereProgram& viewProgram = programOf(*skyViewPass);
+    glUseProgram(viewProgram.program);
+    glUniform2f(viewProgram.tableSizeLocation, SKY_VIEW_WIDTH, SKY_VIEW_HEIGHT);
+    glUniform1f(viewProgram.cameraRadiusLocation, (BOTTOM_RADIUS_METRES + altitude) * 0.001f);
+    glUniform1f(viewProgram.sunZenithCosLocation, sun.y);
+    bindTexture(TRANSMITTANCE_TABLE_UNIT, viewProgram.tables.transmittanceTable, transmittance.texture);
+    bindTexture(MULTIPLE_SCATTERING_TABLE_UNIT, viewProgram.multipleScatteringTableLocation,
+                multipleScattering.texture);
+    fill(skyView, *skyViewPass);
+
+    // Only the sky-view table is bound here: the irradiance table is the target.
+    const AtmosphereProgram& irradianceProgram = programOf(*skyIrradiancePass);
+    glUseProgram(irradianceProgram.program);
+    setSun(irradianceProgram.tables);
+    bindTexture(SKY_VIEW_TABLE_UNIT, irradianceProgram.tables.skyViewTable, skyView.texture);
+    fill(skyIrradiance, *skyIrradiancePass);
+    ++skyViewCount;
+}
+
+void Atmosphere::setSun(const AtmosphereLocations& locations) const {
+    glUniform3f(locations.sunDirection, sun.x, sun.y, sun.z);
+    glUniform1f(locations.cameraAltitude, altitude);
+}
+
+void Atmosphere::bindTables(const AtmosphereLocations& locations) const {
+    setSun(locations);
+    bindTexture(TRANSMITTANCE_TABLE_UNIT, locations.transmittanceTable, transmittance.texture);
+    bindTexture(SKY_VIEW_TABLE_UNIT, locations.skyViewTable, skyView.texture);
+    bindTexture(SKY_IRRADIANCE_TABLE_UNIT, locations.skyIrradianceTable, skyIrradiance.texture);
+}
+
+void Atmosphere::drawSky(const mat4& modelview, const mat4& projection) {
+    const bool wasDepthTesting = glIsEnabled(GL_DEPTH_TEST) == GL_TRUE;
+    // Without the test nothing is written to depth, which stays at the far plane as cleared.
+    glDisable(GL_DEPTH_TEST);
+    const AtmosphereProgram& skyProgram = programOf(*skyPass);
+    glUseProgram(skyProgram.program);
+    glUniformMatrix4fv(skyProgram.modelviewLocation, 1, GL_FALSE, modelview.data());
+    glUniformMatrix4fv(skyProgram.projectionLocation, 1, GL_FALSE, projection.data());
+    bindTables(skyProgram.tables);
+    skyPass->draw();
+    glBindVertexArray(0);
+    glUseProgram(0);
+    if (wasDepthTesting) glEnable(GL_DEPTH_TEST);
+}

@@ -1,0 +1,94 @@
+// The atmosphere's light for any fragment stage: the sky's radiance in a direction, the sunlight and
+// skylight that reach the ground, and the air between the camera and a distant point. Every
+// program that includes this takes the tables and the sun from Atmosphere::bindTables.
+//
+// Light comes in the terrain's units: a white surface facing a sun of illuminance 1 shows 1 (the
+// terrain lights albedo * illuminance * N.L), so a sun of illuminance 1 gives an irradiance of pi.
+// World frame: x east, y up, z south.
+
+#include "atmosphereModel.glsl"
+
+uniform sampler2D transmittanceTable;
+uniform sampler2D skyViewTable;
+uniform sampler2D skyIrradianceTable;
+// Unit vector towards the sun.
+uniform vec3 sunDirection;
+// The altitude (metres) the sky-view table was made for.
+uniform float cameraAltitude;
+
+// The sun above the atmosphere, a little bluer than white so that the air, which takes more blue
+// than red, leaves a high sun's light at the ground near (1, 0.98, 0.9).
+const vec3 SUN_ILLUMINANCE = vec3(1.07, 1.14, 1.19);
+// The final pass writes its tone-mapped values without an sRGB encoding, which darkens every mid
+// tone: at its physical radiance, about a tenth of a sunlit white surface's, a noon sky would show
+// as navy beside the ground. The sky and the air in front of the terrain are raised by this so that
+// they show as they are seen beside sunlit ground; the light they shed on the ground is not. More
+// would push the noon horizon over the bright-pass threshold, and all of it would bloom.
+const float SKY_DISPLAY_GAIN = 3.0;
+// As the light fails after sunset the eye adapts, and a sky a thousand times darker than at noon
+// is still seen as a deep blue: the sky is raised further by as much as its light on the ground has
+// fallen below that of a sun a degree high, up to a limit that the sky passes in the nautical
+// twilight, so that night still falls.
+const float ADAPTATION_REFERENCE_LUMINANCE = 0.013;
+const float GREATEST_ADAPTATION = 40.0;
+const vec3 LUMINANCE_WEIGHTS = vec3(0.2126, 0.7152, 0.0722);
+// Samples along the path to a point seen through the air.
+const int AERIAL_PERSPECTIVE_STEPS = 8;
+
+float cameraRadius() { return BOTTOM_RADIUS + max(cameraAltitude, 0.0) * 0.001; }
+
+// The sky-view table's light towards a unit direction, for a sun of unit irradiance; below the
+// horizon, the horizon's.
+vec3 skyViewLight(vec3 direction) {
+    float r = cameraRadius();
+    float viewZenithCos = max(direction.y, horizonZenithCos(r));
+    float horizontalLengths = length(direction.xz) * length(sunDirection.xz);
+    float sunAzimuthCos = horizontalLengths > 1e-6 ? dot(direction.xz, sunDirection.xz) / horizontalLengths : 1.0;
+    vec2 unit = skyViewUnit(r, viewZenithCos, sunAzimuthCos);
+    vec2 size = vec2(textureSize(skyViewTable, 0));
+    // The horizon falls between two rows; the sky keeps to the row above it, as filtering with the
+    // one below, whose rays end on the ground, would darken the horizon.
+    float lastSkyRow = (floor((size.y - 1.0) * 0.5) + 0.5) / size.y;
+    vec2 coordinates = vec2(texelFromUnit(unit.x, size.x), min(texelFromUnit(unit.y, size.y), lastSkyRow));
+    return texture(skyViewTable, coordinates).rgb;
+}
+
+vec3 sunlightAtGround(float altitudeMetres) {
+    float r = BOTTOM_RADIUS + max(altitudeMetres, 0.0) * 0.001;
+    return SUN_ILLUMINANCE * sunTransmittance(transmittanceTable, r, sunDirection.y);
+}
+
+// The table holds the sky's cosine-weighted mean radiance over the upper hemisphere, which is its
+// irradiance on a horizontal surface divided by pi: the terrain's units.
+vec3 skyIrradiance() { return texture(skyIrradianceTable, vec2(0.5)).rgb * PI * SUN_ILLUMINANCE; }
+
+float twilightAdaptation() {
+    float fallen = ADAPTATION_REFERENCE_LUMINANCE / max(dot(skyIrradiance(), LUMINANCE_WEIGHTS), 1e-12);
+    return clamp(fallen, 1.0, GREATEST_ADAPTATION);
+}
+
+vec3 skyRadiance(vec3 direction) {
+    return skyViewLight(normalize(direction)) * (PI * SKY_DISPLAY_GAIN * twilightAdaptation()) * SUN_ILLUMINANCE;
+}
+
+// The colour of a point at the given distance along a view direction from the camera, seen through
+// the air: dimmed by the air's extinction over the path, and given the share of the sky's own
+// colour in that direction that the path's optical depth makes of the whole ray's. The path runs
+// through the terrain's flat world, whose ground does not fall away below the view as the planet's
+// would: the air over distant ground is as dense as over near ground.
+vec3 aerialPerspective(vec3 colour, vec3 viewDirection, float distanceMetres) {
+    vec3 direction = normalize(viewDirection);
+    float stepLength = max(distanceMetres, 0.0) * 0.001 / float(AERIAL_PERSPECTIVE_STEPS);
+    float altitude = max(cameraAltitude, 0.0) * 0.001;
+    vec3 opticalDepth = vec3(0.0);
+    for (int i = 0; i < AERIAL_PERSPECTIVE_STEPS; ++i) {
+        float pointAltitude = altitude + direction.y * (float(i) + 0.5) * stepLength;
+        opticalDepth += mediumAt(max(pointAltitude, 0.0)).extinction * stepLength;
+    }
+    vec3 transmittance = exp(-opticalDepth);
+    float r = cameraRadius();
+    float viewZenithCos = max(direction.y, horizonZenithCos(r));
+    vec3 wholeRayExtinguished = 1.0 - transmittanceToTop(transmittanceTable, r, viewZenithCos);
+    vec3 share = min((1.0 - transmittance) / max(wholeRayExtinguished, vec3(1e-4)), vec3(1.0));
+    return colour * transmittance + skyRadiance(direction) * share;
+}
