@@ -4,6 +4,7 @@
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -151,6 +152,7 @@ void Application::startUp() {
         [](float x, float z) { return instance().terrain->heightAt(x, z); });
     app.pathMeasuring = std::make_unique<PathMeasuring>();
     app.skydome = std::make_unique<Skydome>();
+    app.placeSun(true);
     app.startupPhaseEnded("sky");
 
     app.finalProcessingEffect = std::make_unique<FinalProcessingEffect>(std::make_unique<FinalProcessingShader>());
@@ -228,6 +230,8 @@ void Application::composeFrame() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_DEPTH_TEST);
     if (app.atmosphere) {
+        app.atmosphere->update(sunDirection(app.sun->position),
+                               static_cast<float>(app.terrain->altitudeInMetres(app.camera->position)));
         app.atmosphere->drawSky(app.modelview, app.projection);
     } else {
         app.skydome->draw();
@@ -290,6 +294,40 @@ void Application::composeFrame() {
             app.panel->sayOfProfile(saved ? "Profile saved to " + asked.profileFile : error);
         }
     }
+}
+
+void Application::placeSun(bool isStartUp) {
+    if (!terrainOptions.isSunPlaced()) return;
+    std::optional<std::array<double, 2>> place = terrainOptions.location;
+    if (!place) place = terrain->centreLatitudeLongitude();
+    // A map without a place keeps the sun of the map before it.
+    if (!place && sun && !isStartUp) {
+        setSun(*sun);
+        return;
+    }
+    // A map opened later keeps the time the keys and the panel moved to.
+    const std::optional<ZonedTime> time = sun && sun->time ? sun->time : terrainOptions.sunTime;
+    std::string error;
+    const std::optional<SunSetting> placed = sunSettingOf(terrainOptions.sunPlacement, time, place, error);
+    if (!placed) fatal(error);
+    setSun(*placed);
+}
+
+void Application::moveSunTime(long long minutes) {
+    if (sun && sun->time) setSun(movedBy(*sun, minutes));
+}
+
+void Application::setSun(const SunSetting& setting) {
+    sun = setting;
+    std::cout << sunLine(setting) << std::endl;
+    lightTerrain();
+}
+
+void Application::lightTerrain() {
+    if (!sun) return;
+    // The atmosphere is made with the first sun and kept: only its sky-view table follows the sun.
+    if (!atmosphere) atmosphere = std::make_unique<Atmosphere>(sunDirection(sun->position));
+    terrain->setSun(sun->position, terrainOptions.areShadowsWanted(), atmosphere.get());
 }
 
 void Application::showPanel(bool shown) {

@@ -10,6 +10,7 @@
 #include "app/RenderObserver.h"
 #include "app/TerrainOptions.h"
 #include "gpu/DepthConvention.h"
+#include "light/Sunlight.h"
 #include "math/Math.h"
 
 struct GLFWwindow;
@@ -80,6 +81,8 @@ public:
 
     // What the command line's options ask of the terrain and the view.
     TerrainOptions terrainOptions;
+    // Where the sun stands, when the options place it; none keeps the default scene's light and sky.
+    std::optional<SunSetting> sun;
 
     WindowSettings windowSettings;
     // The framebuffer the final pass draws into: the window's own (0) unless a tool renders off-screen.
@@ -125,6 +128,18 @@ public:
     void renderFrame();
     // Every pass of one frame, ending with the final pass into outputFramebuffer; presents nothing.
     void composeFrame();
+
+    // Places the sun as the options ask over the terrain now drawn: at the map's centre (or the
+    // options' location) for a time, which needs a place, and lights the scene by it. `isStartUp`:
+    // a time without a place ends the program with the line that says so; later (a map dropped
+    // without a place) the sun keeps the place it had.
+    void placeSun(bool isStartUp);
+    // Moves the sun's time by `minutes` (a sun placed by angles stays) and says where it stands.
+    void moveSunTime(long long minutes);
+    // Sets the sun, says where it stands and lights the scene by it.
+    void setSun(const SunSetting& setting);
+    // Lights the terrain now drawn by the sun set, if any: for a terrain that replaced another.
+    void lightTerrain();
 
     // Shows or hides the panel. While it is shown the cursor is free; hiding it restores mouse-look
     // as it was before.

@@ -131,6 +131,11 @@ void keyCallback(GLFWwindow* window, int key, int scancode, int action, int mods
         if (pressed) stepExaggeration(key == GLFW_KEY_PAGE_UP ? +1 : -1);
     } else if (key == GLFW_KEY_I) {
         if (pressed) reportPointUnderCursor(window);
+    } else if (key == GLFW_KEY_LEFT_BRACKET || key == GLFW_KEY_RIGHT_BRACKET) {
+        // A quarter of an hour a press, or two hours with Shift; held, the keys repeat.
+        if (action == GLFW_RELEASE) return;
+        const long long minutes = (mods & GLFW_MOD_SHIFT) != 0 ? 120 : 15;
+        application.moveSunTime(key == GLFW_KEY_RIGHT_BRACKET ? minutes : -minutes);
     }
 }
 

@@ -45,6 +45,7 @@ bool openFile(Application& application, const std::string& path, std::string& me
         } else if (terrain) {
             terrain->bloomThreshold = current.bloomThreshold;
             application.terrain = std::move(terrain);
+            application.placeSun(false);
             // A path measured on the old map means nothing on the new.
             if (application.pathMeasuring) application.pathMeasuring->clear();
             // The old map's memory, freed just now, is not kept for the next.

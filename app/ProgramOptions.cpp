@@ -52,6 +52,8 @@ const char* const KEYS_AND_DATA =
     "  comma, period     bloom threshold down, up\n"
     "  Page Up, Down     exaggeration up, down, by a factor of 1.25\n"
     "  I                 print the point under the cursor and copy it to the clipboard\n"
+    "  [ ]               with --sun-time: the sun's time a quarter of an hour back, on; two\n"
+    "                    hours with Shift\n"
     "  Escape            quit\n"
     "  A file dropped on the window opens: a picture drapes the map, a map replaces it.\n"
     "\n"

@@ -31,7 +31,13 @@ const char* const TERRAIN_OPTIONS_HELP =
     "                           and the sky move with it\n"
     "  --stream                 stream the map from its pyramid of tiles, whatever its size (maps\n"
     "                           larger than one texture of the GPU always stream)\n"
-    "  --tile-cache MB          megabytes of tiles a streamed map keeps, 16 to 65536 (default: 64)\n";
+    "  --tile-cache MB          megabytes of tiles a streamed map keeps, 16 to 65536 (default: 64)\n"
+    "  --sun-time TIME          light the land as the sun stands at TIME, in ISO 8601 with a zone\n"
+    "                           (2026-06-21T18:30+02:00 or ...Z), at the map's centre; with a\n"
+    "                           physical sky, shadows and sky light\n"
+    "  --sun AZIMUTH,ALTITUDE   place the sun directly, in degrees (azimuth from north)\n"
+    "  --location LAT,LON       where --sun-time is taken, in degrees; needed for image maps\n"
+    "  --shadows on|off         whether the terrain casts shadows (default: on with a sun)\n";
 
 bool parseDecimal(const std::string& text, double& value) {
     if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
@@ -68,6 +74,20 @@ bool parseBands(const std::string& text, std::array<int, 3>& bands) {
         start = comma + 1;
     }
     bands = parsed;
+    return true;
+}
+
+// Two decimals "A,B", A within [lowA, highA] and B within [lowB, highB].
+bool parsePair(const std::string& text, double lowA, double highA, double lowB, double highB,
+               std::array<double, 2>& pair) {
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos) return false;
+    std::array<double, 2> parsed{};
+    if (!parseDecimalWithin(text.substr(0, comma), lowA, true, highA, parsed[0]) ||
+        !parseDecimalWithin(text.substr(comma + 1), lowB, true, highB, parsed[1])) {
+        return false;
+    }
+    pair = parsed;
     return true;
 }
 
@@ -142,6 +162,33 @@ const TerrainOption TERRAIN_OPTIONS[] = {
     {"--tile-cache", "a whole number of megabytes from 16 to 65536",
      [](const std::string& value, TerrainOptions& options) {
          return parseWholeNumber(value, 16, 65536, options.tileCacheMegabytes);
+     }},
+    {"--sun-time", "a time in ISO 8601 with a zone, such as 2026-06-21T18:30+02:00",
+     [](const std::string& value, TerrainOptions& options) {
+         const std::optional<ZonedTime> time = parseZonedTime(value);
+         if (!time) return false;
+         options.sunTime = time;
+         return true;
+     }},
+    {"--sun", "an azimuth from 0 to 360 and an altitude from -90 to 90 degrees, AZIMUTH,ALTITUDE",
+     [](const std::string& value, TerrainOptions& options) {
+         std::array<double, 2> angles{};
+         if (!parsePair(value, 0.0, 360.0, -90.0, 90.0, angles)) return false;
+         options.sunPlacement = SunPosition{angles[0], angles[1]};
+         return true;
+     }},
+    {"--location", "a latitude from -90 to 90 and a longitude from -180 to 180 degrees, LAT,LON",
+     [](const std::string& value, TerrainOptions& options) {
+         std::array<double, 2> place{};
+         if (!parsePair(value, -90.0, 90.0, -180.0, 180.0, place)) return false;
+         options.location = place;
+         return true;
+     }},
+    {"--shadows", "on or off",
+     [](const std::string& value, TerrainOptions& options) {
+         if (value != "on" && value != "off") return false;
+         options.shadows = value == "on";
+         return true;
      }},
 };
 

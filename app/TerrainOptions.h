@@ -3,10 +3,12 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "io/HeightMap.h"
+#include "light/SolarPosition.h"
 
 struct TerrainOptions {
     // Draw with level of detail, keeping the projected geometric error within lodErrorPixels.
@@ -31,6 +33,17 @@ struct TerrainOptions {
     bool stream = false;
     // Megabytes of the GPU cache that streamed tiles are held in.
     int tileCacheMegabytes = 64;
+    // The sun placed directly, or by a time at the map's place (or at `location`); neither keeps
+    // the default scene's fixed light and textured sky.
+    std::optional<SunPosition> sunPlacement;
+    std::optional<ZonedTime> sunTime;
+    // Latitude and longitude in degrees where the sun's time is taken instead of the map's centre.
+    std::optional<std::array<double, 2>> location;
+    // Whether the terrain casts shadows; unset: whenever the sun is placed.
+    std::optional<bool> shadows;
+
+    bool isSunPlaced() const { return sunPlacement || sunTime; }
+    bool areShadowsWanted() const { return shadows.value_or(isSunPlaced()); }
 };
 
 // How a map's samples are read under these options.

@@ -51,6 +51,7 @@ bool rereadForSea(Application& app, const TerrainOptions& changed) {
         return false;
     }
     app.terrain = std::move(reread);
+    app.lightTerrain();
     // The path lies on the same map, over ground that may have come to light.
     if (app.pathMeasuring) app.pathMeasuring->layOver(*app.terrain);
     return true;
@@ -73,6 +74,7 @@ ViewSettings viewSettingsOf(const Application& app) {
     settings.bloomGain = app.finalProcessingEffect->bloomGain;
     settings.bloomThreshold = terrain.bloomThreshold;
     settings.cameraSpeed = app.camera->moveSpeed;
+    if (app.sun) settings.sunTime = app.sun->time;
     return settings;
 }
 
@@ -119,4 +121,7 @@ void applyViewSettings(Application& app, const ViewSettings& settings) {
     app.finalProcessingEffect->bloomGain = settings.bloomGain;
     terrain.bloomThreshold = settings.bloomThreshold;
     app.camera->moveSpeed = settings.cameraSpeed;
+    if (settings.sunTime && current.sunTime && settings.sunTime->utcSeconds != current.sunTime->utcSeconds) {
+        app.setSun(atTime(*app.sun, *settings.sunTime));
+    }
 }

@@ -5,6 +5,8 @@
 
 #include <optional>
 
+#include "light/SolarPosition.h"
+
 class Application;
 
 // The range the exaggeration keys keep to: the command line's highest, and a lowest that keeps
@@ -32,6 +34,8 @@ struct ViewSettings {
     float bloomThreshold = 0.3f;
     // World units a second the camera moves at before Shift or Alt.
     float cameraSpeed = 15.0f;
+    // The time the sun stands at, when a time placed it; none otherwise, and a change is ignored.
+    std::optional<ZonedTime> sunTime;
 };
 
 // The settings in force now; the application must have started up.

@@ -27,4 +27,7 @@ enum TextureUnit : int {
     SKY_VIEW_TABLE_UNIT = 8,
     SKY_IRRADIANCE_TABLE_UNIT = 9,
     MULTIPLE_SCATTERING_TABLE_UNIT = 10,
+    // Sunlight on every surface: the shares of the sun's disc and of the sky each sample sees.
+    SUN_SHARES_UNIT = 11,
+    SKY_VISIBILITY_UNIT = 12,
 };

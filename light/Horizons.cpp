@@ -318,3 +318,8 @@ std::vector<float> skyVisibility(const HeightGrid& grid, int directions, int thr
     for (float& share : visibility) share /= float(directions);
     return visibility;
 }
+
+float sunDiscShare(float horizonTangent, double altitudeDegrees) {
+    const double horizonDegrees = std::atan(double(horizonTangent)) * 180.0 / M_PI;
+    return static_cast<float>(std::clamp((altitudeDegrees - horizonDegrees) / SUN_DIAMETER_DEGREES + 0.5, 0.0, 1.0));
+}

@@ -38,6 +38,14 @@ constexpr float LOWEST_HORIZON_TANGENT = -1.0f;
 // one); the result does not depend on how many. width*height entries, in the order of `heights`.
 std::vector<float> horizonTangents(const HeightGrid& grid, double azimuthDegrees, int threads);
 
+// The sun's disc, 0.53 degrees across.
+constexpr double SUN_DIAMETER_DEGREES = 0.53;
+
+// How much of the sun's disc, its centre `altitudeDegrees` high, shows over a horizon of this
+// tangent: 0 when the disc is wholly below it, 1 when wholly above, in between along the soft
+// edge of a shadow.
+float sunDiscShare(float horizonTangent, double altitudeDegrees);
+
 // For every sample, the share of the sky's cosine-weighted light that reaches a horizontal surface
 // there over the horizons in `directions` (at least one) evenly spaced azimuths, the first north:
 // 1 on a plane, less in valleys and gullies, ridges near 1. Over a horizon at elevation h >= 0 a

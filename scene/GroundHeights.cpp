@@ -309,6 +309,20 @@ std::optional<GroundSample> WholeMapHeights::sampleAt(double column, double row)
     return sample;
 }
 
+std::vector<float> WholeMapHeights::worldHeights(const TerrainGeometry& geometry, int step) const {
+    const int across = (width - 1) / step + 1, up = (height - 1) / step + 1;
+    std::vector<float> heights(size_t(across) * size_t(up));
+    float* out = heights.data();
+    for (int k = 0; k < up; ++k) {
+        const int row = height - 1 - k * step;
+        for (int j = 0; j < across; ++j) {
+            const int column = j * step;
+            *out++ = isVoid(column, row) ? std::numeric_limits<float>::quiet_NaN() : geometry.heightOf(value(column, row));
+        }
+    }
+    return heights;
+}
+
 HeldTileHeights::HeldTileHeights(const TileMap& map, size_t budgetBytes)
     : GroundHeights(map.levels.front().width, map.levels.front().height), map(map), budget(budgetBytes) {}
 

@@ -94,6 +94,10 @@ public:
     std::optional<GroundHit> pick(const TerrainGeometry& geometry, const vec3& origin,
                                   const vec3& direction) const override;
     std::optional<GroundSample> sampleAt(double column, double row) const override;
+    // Every `step`-th sample's world height under `geometry`, across and up from the south-western
+    // sample, south row first, NaN where there is no data: (width - 1) / step + 1 across and
+    // (height - 1) / step + 1 up.
+    std::vector<float> worldHeights(const TerrainGeometry& geometry, int step) const;
 
 private:
     WholeMapHeights(int width, int height, std::vector<uint8_t> voids);

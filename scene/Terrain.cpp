@@ -22,7 +22,10 @@
 #include "io/DataPath.h"
 #include "io/Drape.h"
 #include "io/Pyramid.h"
+#include "light/Sunlight.h"
+#include "light/TerrainShadows.h"
 #include "math/Camera.h"
+#include "scene/ShadowGrids.h"
 #include "scene/Skydome.h"
 #include "scene/TerrainArguments.h"
 #include "scene/TerrainFullMesh.h"
@@ -411,7 +414,7 @@ Terrain::~Terrain() = default;
 
 uint64_t Terrain::trianglesPerFrame() const { return surface->primitiveCount(); }
 
-bool Terrain::isSettled() const { return surface->isSettled(); }
+bool Terrain::isSettled() const { return surface->isSettled() && (!shadows || shadows->isSettled()); }
 
 StreamCounters Terrain::streamCounters() const { return surface->streamCounters(); }
 
@@ -437,6 +440,8 @@ GroundPoint Terrain::describe(const vec3& worldPoint) const {
 }
 
 bool Terrain::settleWithoutDrawing(int viewportHeight, std::chrono::steady_clock::time_point deadline) {
+    prepareShadows();
+    if (shadows && !shadows->settle(deadline)) return false;
     if (!stream) return true;
     // The longest the readers are waited on before the view asks them again: a failed read is only
     // tried again when asked, and the deadline is looked at in between.
@@ -514,6 +519,8 @@ void Terrain::draw() {
     glUniform2f(active.sampleSpacingLocation, geometry.columnSpacing, geometry.rowSpacing);
     glUniform1f(active.lowestHeightLocation, geometry.lowestHeight);
 
+    if (active.sunDirectionLocation >= 0) setSunUniforms(active);
+
     surface->draw(view, active);
     if (stream) reportLostTiles();
 
@@ -535,7 +542,70 @@ TerrainGeometry Terrain::placedGeometry() const {
     return placed;
 }
 
+std::optional<std::array<double, 2>> Terrain::centreLatitudeLongitude() const {
+    const vec3 centre{0.5f * static_cast<float>(gridWidth - 1) * geometry.columnSpacing, 0.0f,
+                      -0.5f * static_cast<float>(gridHeight - 1) * geometry.rowSpacing};
+    return describe(centre).latitudeLongitude;
+}
+
+void Terrain::setSun(const std::optional<SunPosition>& position, bool shadowsCast, const Atmosphere* air) {
+    sun = position;
+    castsShadows = shadowsCast;
+    atmosphere = air;
+    if (!castsShadows) shadows.reset();
+}
+
+void Terrain::prepareShadows() {
+    if (!sun || !castsShadows) return;
+    if (!shadows) {
+        TerrainShadows::GridReader readGrid;
+        if (stream) {
+            readGrid = [source = stream->tileSource(), placed = geometry](const std::atomic<bool>& stopping) {
+                return streamedShadowGrid(*source, placed, stopping);
+            };
+        } else {
+            // The worker ends before the heights go: the shadows are destroyed first.
+            readGrid = [heights = wholeHeights.get(), placed = geometry](const std::atomic<bool>&) {
+                return std::optional<ShadowGrid>(wholeMapShadowGrid(*heights, placed));
+            };
+        }
+        shadows = std::make_unique<TerrainShadows>(std::move(readGrid));
+    }
+    shadows->faceSun(sun->azimuthDegrees, sun->altitudeDegrees);
+}
+
+void Terrain::setSunUniforms(const TerrainShader& program) {
+    // Without a sun the sunlit programs light by one at the zenith, unshadowed.
+    const vec3 towardsSun = sun ? sunDirection(*sun) : vec3{0.0f, 1.0f, 0.0f};
+    if (atmosphere) atmosphere->bindTables(program.atmosphereLocations);
+    glUniform3f(program.sunDirectionLocation, towardsSun.x, towardsSun.y, towardsSun.z);
+    prepareShadows();
+    const bool shadowed = shadows && shadows->bind();
+    glUniform1i(program.hasShadowsLocation, shadowed);
+    glUniform1i(program.sunSharesLocation, SUN_SHARES_UNIT);
+    glUniform1i(program.skyVisibilityLocation, SKY_VISIBILITY_UNIT);
+    if (shadowed) {
+        glUniform1f(program.sunStepLocation, shadows->sunStep());
+        glUniform1f(program.skyStepLocation, shadows->skyStep());
+    }
+    glUniform1f(program.metresPerUnitLocation, static_cast<float>(metresPerWorldUnit()));
+}
+
+double Terrain::metresPerWorldUnit() const {
+    // An image map has no ground scale of its own: its samples are taken to lie as far apart as a
+    // one-second elevation model's.
+    constexpr double IMAGE_MAP_METRES_PER_SAMPLE = 30.0;
+    return elevation ? metresPerUnit(*elevation, horizontalScale) : IMAGE_MAP_METRES_PER_SAMPLE / double(horizontalScale);
+}
+
+double Terrain::altitudeInMetres(const vec3& worldPoint) const {
+    const double metresPerHeight = geometry.metresPerHeight > 0.0f ? geometry.metresPerHeight : metresPerWorldUnit();
+    return std::max(double(worldPoint.y) * metresPerHeight, 0.0);
+}
+
 void Terrain::replaceHeights() {
+    // The shadows follow the heights.
+    shadows.reset();
     geometry = placedGeometry();
     surface->placeHeights(geometry);
     if (!elevation) return;

@@ -4,6 +4,7 @@
 
 #include <GL/glew.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "io/RasterSource.h"
 #include "scene/TerrainArguments.h"
 #include "io/MapCoordinates.h"
+#include "light/SolarPosition.h"
 #include "math/Math.h"
 #include "scene/GroundHeights.h"
 #include "scene/TerrainGeometry.h"
@@ -27,6 +29,8 @@ class TerrainLod;
 class TerrainShader;
 class TerrainStream;
 class TextureAtlas;
+class TerrainShadows;
+class Atmosphere;
 
 class Terrain {
 public:
@@ -112,7 +116,8 @@ public:
     // Triangles the last frame drew (in the point modes, points).
     uint64_t trianglesPerFrame() const;
     // Whether the last frame showed the finished picture: a streamed map may still be loading the
-    // tiles it wanted, or fading them in; the other surfaces are always settled.
+    // tiles it wanted, or fading them in, and the shadows may still be on their way; the other
+    // surfaces are otherwise always settled.
     bool isSettled() const;
     StreamCounters streamCounters() const;
     // The map as typed.
@@ -136,6 +141,16 @@ public:
     // raised to it: a sea above that level covers ground as --sea-level would, while below it (or
     // with none) that ground shows as the flat land it was read as.
     void setSeaLevel(std::optional<double> metres);
+    // Lights the terrain by the sun at `position` (none: the default scene's fixed light), casting
+    // shadows and shading the hollows from the sky where `castsShadows` asks and the programs were
+    // built sunlit (the sun is placed from start-up on). A map drawn whole computes its horizons
+    // the first time a sun needs them and again when the sun's azimuth or the heights change.
+    // The atmosphere, when given, colours the sun's and the sky's light and the air before distant
+    // ground; it must outlive the terrain's drawing with it.
+    void setSun(const std::optional<SunPosition>& position, bool castsShadows, const Atmosphere* atmosphere);
+    // Metres above the sea of a world point: an elevation map's by its metres, an image map's at
+    // the ground scale its sunlight takes (see setSun).
+    double altitudeInMetres(const vec3& worldPoint) const;
 
     // The ground under the cursor, found on the processor from the heights as they are drawn now:
     // the nearest point where the world ray (origin, unit direction) meets the surface drawn (of a
@@ -148,6 +163,8 @@ public:
     // What the map says of the ground at a world point (its x and z): map coordinates, latitude and
     // longitude, elevation and slope; groundPointText words it.
     GroundPoint describe(const vec3& worldPoint) const;
+    // The latitude and longitude of the map's centre; none for a map without a place on the Earth.
+    std::optional<std::array<double, 2>> centreLatitudeLongitude() const;
 
 private:
     struct CommandLineMap;
@@ -184,6 +201,17 @@ private:
     std::unique_ptr<WholeMapHeights> wholeHeights;
     std::unique_ptr<MapCoordinates> coordinates;
     const GroundHeights& groundHeights() const;
+    // The sun that lights the terrain, and the shadows it casts (made when first drawn with it).
+    std::optional<SunPosition> sun;
+    bool castsShadows = false;
+    const Atmosphere* atmosphere = nullptr;
+    std::unique_ptr<TerrainShadows> shadows;
+    // Ground metres per world unit, for the air between the eye and the ground.
+    double metresPerWorldUnit() const;
+    // Makes the shadows when the sun needs them and faces them to it.
+    void prepareShadows();
+    // Sets the sunlit programs' uniforms.
+    void setSunUniforms(const TerrainShader& program);
 
     // The one way the surface is made: streamed when asked or when the map is larger than one texture
     // holds, else whole (one mesh, or level of detail). Sets geometry and the fields of the map's

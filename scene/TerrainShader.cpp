@@ -36,9 +36,11 @@ const char* TerrainShader::vertexSourceForMode(int mode) {
 }
 
 const char* TerrainShader::fragmentSourceForMode(int mode) {
+    // The lit modes light by the sun when one is placed: it is placed for the whole run or never.
+    const bool sunlit = Application::instance().terrainOptions.isSunPlaced();
     switch (mode) {
-    case 5: return glsl::terrainFullFrag;
-    case 4: return glsl::terrainLightingFrag;
+    case 5: return sunlit ? sourceDefining(glsl::terrainFullFrag, "SUNLIGHT") : glsl::terrainFullFrag;
+    case 4: return sunlit ? sourceDefining(glsl::terrainLightingFrag, "SUNLIGHT") : glsl::terrainLightingFrag;
     case 3: return glsl::terrainHeightFrag;
     default: return glsl::terrainWhiteFrag;
     }
@@ -70,6 +72,14 @@ TerrainShader::TerrainShader(const char* vertexSource, const char* fragmentSourc
     mapSizeLocation = glGetUniformLocation(program, "mapSize");
     sampleSpacingLocation = glGetUniformLocation(program, "sampleSpacing");
     lowestHeightLocation = glGetUniformLocation(program, "lowestHeight");
+    sunDirectionLocation = glGetUniformLocation(program, "sunDirection");
+    hasShadowsLocation = glGetUniformLocation(program, "hasShadows");
+    sunSharesLocation = glGetUniformLocation(program, "sunShares");
+    skyVisibilityLocation = glGetUniformLocation(program, "skyVisibility");
+    sunStepLocation = glGetUniformLocation(program, "sunStep");
+    skyStepLocation = glGetUniformLocation(program, "skyStep");
+    metresPerUnitLocation = glGetUniformLocation(program, "metresPerUnit");
+    atmosphereLocations = AtmosphereLocations(program);
     heightScaleLocation = glGetUniformLocation(program, "heightScale");
     heightShiftLocation = glGetUniformLocation(program, "heightShift");
     normalLocation = glGetAttribLocation(program, "vNormal");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gpu/Shader.h"
+#include "light/Atmosphere.h"
 
 class TerrainShader : public Shader {
 public:
@@ -24,6 +25,15 @@ public:
     GLint mapSizeLocation = -1;
     GLint sampleSpacingLocation = -1;
     GLint lowestHeightLocation = -1;
+    // The sunlit programs' alone (-1 in the others): the sun and the shares of it and of the sky seen.
+    GLint sunDirectionLocation = -1;
+    GLint hasShadowsLocation = -1;
+    GLint sunSharesLocation = -1;
+    GLint skyVisibilityLocation = -1;
+    GLint sunStepLocation = -1;
+    GLint skyStepLocation = -1;
+    GLint metresPerUnitLocation = -1;
+    AtmosphereLocations atmosphereLocations;
     // The full mesh's alone: how its built heights are scaled and shifted to where they lie now.
     GLint heightScaleLocation = -1;
     GLint heightShiftLocation = -1;

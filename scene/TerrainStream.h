@@ -65,6 +65,8 @@ public:
     TerrainStream& operator=(const TerrainStream&) = delete;
 
     const TileMap& map() const { return source->map(); }
+    // The source the tiles are read from, shared with other readers of the map's levels.
+    std::shared_ptr<const TileSource> tileSource() const { return source; }
     const TileCache& cache() const { return tileCache; }
     // A copy of the tiles the cache drew last, within HELD_HEIGHT_BYTES, and of its coarsest level.
     const HeldTileHeights& heldHeights() const { return heldTiles; }

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -139,6 +141,7 @@ PanelRequests Panel::draw(const PanelFacts& facts, ViewSettings& settings, const
     drawCursor(facts);
     drawMeasuring(path, measureMode, requests);
     drawSettings(facts, settings);
+    drawSun(facts, settings);
     drawFrame(facts);
     if (!facts.message.empty()) {
         ImGui::Separator();
@@ -284,6 +287,36 @@ void Panel::drawMeasuring(const PathMeasuring& path, bool& measureMode, PanelReq
         requests.clearPath = true;
         profileLine.clear();
     }
+}
+
+void Panel::drawSun(const PanelFacts& facts, ViewSettings& settings) {
+    if (!facts.sun || !ImGui::CollapsingHeader("Sun", OPEN)) return;
+    const SunSetting& sun = *facts.sun;
+    ImGui::Text("Azimuth %.1f\u00b0, altitude %.1f\u00b0", sun.position.azimuthDegrees, sun.position.altitudeDegrees);
+    if (!settings.sunTime) {
+        ImGui::TextUnformatted("Placed by its angles");
+        return;
+    }
+    ImGui::Text("At %.4f\u00b0, %.4f\u00b0", sun.place.latitudeDegrees, sun.place.longitudeDegrees);
+    const int offset = settings.sunTime->offsetMinutes;
+    CivilTime civil = civilTimeOf(*settings.sunTime);
+    ImGui::PushItemWidth(ImGui::GetFontSize() * 11.0f);
+    int date[3] = {civil.year, civil.month, civil.day};
+    bool changed = ImGui::InputInt3("Date (Y M D)", date);
+    int minutes = civil.hour * 60 + civil.minute;
+    char clock[16];
+    std::snprintf(clock, sizeof clock, "%02d:%02d", civil.hour, civil.minute);
+    changed |= ImGui::SliderInt("Time", &minutes, 0, 24 * 60 - 1, clock, ImGuiSliderFlags_AlwaysClamp);
+    ImGui::PopItemWidth();
+    ImGui::Text("UTC%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 60, std::abs(offset) % 60);
+    if (!changed) return;
+    civil.year = date[0];
+    civil.month = date[1];
+    civil.day = date[2];
+    civil.hour = minutes / 60;
+    civil.minute = minutes % 60;
+    // A date still being typed (month 13, 31 June) leaves the time as it was.
+    if (const std::optional<ZonedTime> time = zonedTimeOf(civil, offset)) settings.sunTime = time;
 }
 
 void Panel::drawSettings(const PanelFacts& facts, ViewSettings& settings) {

@@ -66,5 +66,6 @@ private:
     void drawCursor(const PanelFacts& facts);
     void drawFrame(const PanelFacts& facts);
     void drawSettings(const PanelFacts& facts, ViewSettings& settings);
+    void drawSun(const PanelFacts& facts, ViewSettings& settings);
     void drawMeasuring(const PathMeasuring& path, bool& measureMode, PanelRequests& requests);
 };

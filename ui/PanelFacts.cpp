@@ -143,5 +143,6 @@ PanelFacts gatherPanelFacts(const Application& application, double cursorX, doub
     facts.message = application.lastOpenMessage;
     facts.hasElevation = terrain.hasElevation();
     facts.hasErrorBudget = terrain.lod != nullptr || terrain.stream != nullptr;
+    facts.sun = application.sun;
     return facts;
 }

@@ -10,6 +10,7 @@
 
 #include "io/MapCoordinates.h"
 #include "io/Measurement.h"
+#include "light/Sunlight.h"
 
 struct PanelMap {
     std::string fileName;
@@ -59,6 +60,8 @@ struct PanelFacts {
     // whether it is drawn with an error budget (level of detail or streaming).
     bool hasElevation = false;
     bool hasErrorBudget = false;
+    // Where the sun stands, when one is placed.
+    std::optional<SunSetting> sun;
 };
 
 // The length a scale bar of at most `longestPixels` shows: the largest 1, 2 or 5 times a power of

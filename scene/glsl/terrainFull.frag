@@ -2,7 +2,7 @@
 
 // Terrain fragment stage of mode 5: materials blended by height (or a draped picture), slope and
 // animated water, Blinn-Phong lighting, the bright-pass output and distance fog towards the sky
-// colour.
+// colour; under a placed sun, its light and the sky's, shadows and the air's colour instead.
 
 #include "terrainInterface.glsl"
 #include "terrainMaterialBand.glsl"
@@ -86,6 +86,17 @@ void main() {
 
     vec3 N = normalize(mix(waterNormal, normal, landShare));
 
+#ifdef SUNLIGHT
+    // The sun's light through the air over the shadows, the sky's over the hills around, and on
+    // the water the sky mirrored as a still surface mirrors it (Schlick's Fresnel term).
+    vec3 V = normalize(viewerPosition - fWorldPosition);
+    vec3 sunlight = sunlightAtGround(altitudeInMetres(fWorldPosition)) * sunSeen();
+    fragColor = vec4(c.rgb * (sunlight * clamp(dot(N, sunDirection), 0.0, 1.0) + skyIrradiance() * skySeen()), 1.0);
+    float fresnel = 0.02 + 0.98 * pow(1.0 - clamp(dot(N, V), 0.0, 1.0), 5.0);
+    fragColor.rgb = mix(fragColor.rgb, skyRadiance(reflect(-V, N)), fresnel * (1.0 - landShare));
+    vec3 Hv = normalize(sunDirection + V);
+    fragColor.rgb += c.a * material[2] * sunlight * pow(clamp(dot(Hv, N), 0.0, 1.0), 120.0);
+#else
     fragColor = vec4(0.0, 0.0, 0.0, 1.0);
     for (int i = 0; i < NUM_LIGHTS; ++i) {
         vec3 lightColor = lights[i][0];
@@ -97,6 +108,7 @@ void main() {
         vec3 Hv = normalize(L + V);
         fragColor.rgb += c.a * material[2] * lightColor * pow(clamp(dot(Hv, N), 0.0, 1.0), 120.0);
     }
+#endif
 
     // The bright pass sees the colour before fog, so distant highlights still bloom.
     float luminance = dot(fragColor.rgb, vec3(0.2126, 0.7152, 0.0722));
@@ -106,10 +118,15 @@ void main() {
         brightColor = vec4(0.0, 0.0, 0.0, 1.0);
     }
 
+#ifdef SUNLIGHT
+    // The air between the eye and the ground: the farther, the more of the sky's own colour.
+    fragColor.rgb = aerialPerspective(fragColor.rgb, -V, length(fCameraPosition) * metresPerUnit);
+#else
     // Clear for the first quarter of the fog distance, then thickening quadratically.
     float clearPart = 0.25;
     float d = length(fCameraPosition);
     float f = max(0.0, (d - skyData.w * clearPart) / (skyData.w - skyData.w * clearPart));
     float fog = clamp(f, 0.0, 1.0);
     fragColor.rgb = mix(fragColor.rgb, skyData.rgb, fog * fog);
+#endif
 }

@@ -3,7 +3,8 @@
 // cutting of holes where the map has no data. Not a stage of its own: the embedding step puts it
 // in place of each stage's #include line. A stage that reads only some of the uniforms declares
 // them all the same; the compiler drops the unused ones. The level-of-detail programs build the
-// same stages with LEVEL_OF_DETAIL defined, the streamed ones with STREAMING defined.
+// same stages with LEVEL_OF_DETAIL defined, the streamed ones with STREAMING defined; the lit modes'
+// stages under a placed sun have SUNLIGHT defined as well.
 
 #include "terrainGrid.glsl"
 
@@ -35,6 +36,10 @@ layout(location = 0) out vec4 fragColor;
 // The scene target always has a bright-pass output; left unwritten it would hold undefined
 // values that the bloom would spread over the picture.
 layout(location = 1) out vec4 brightColor;
+
+#ifdef SUNLIGHT
+#include "terrainSunlight.glsl"
+#endif
 
 #ifdef LEVEL_OF_DETAIL
 #include "terrainLodNormal.glsl"

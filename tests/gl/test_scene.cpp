@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
+#include <limits>
 #include <optional>
 #include <random>
 #include <regex>
@@ -34,6 +36,8 @@
 #include "gpu/DepthConvention.h"
 #include "gpu/Texture.h"
 #include "io/Measurement.h"
+#include "light/Atmosphere.h"
+#include "light/Sunlight.h"
 #include "math/Camera.h"
 #include "post/FinalProcessingEffect.h"
 #include "post/Framebuffer.h"
@@ -1708,4 +1712,127 @@ TEST_F(Scene, ASeaLoweredWhileRunningShowsTheGroundItCoveredOnEverySurface) {
     app.pathMeasuring.reset();
     app.finalProcessingEffect.reset();
     app.terrainOptions = TerrainOptions();
+}
+
+namespace {
+
+// Whether the ground at `point` sees the sun's centre, by walking towards it in steps of half a
+// sample over the surface drawn until the map's edge: the reference the shadows must agree with.
+bool rayReachesSun(const Terrain& terrain, const vec3& point, const SunPosition& sun) {
+    const double azimuth = sun.azimuthDegrees * M_PI / 180.0, rise = std::tan(sun.altitudeDegrees * M_PI / 180.0);
+    const double east = std::sin(azimuth), south = -std::cos(azimuth);
+    const double step = 0.5 * std::min(terrain.geometry.columnSpacing, terrain.geometry.rowSpacing);
+    const double width = (terrain.gridWidth - 1) * double(terrain.geometry.columnSpacing);
+    const double depth = (terrain.gridHeight - 1) * double(terrain.geometry.rowSpacing);
+    for (double walked = step;; walked += step) {
+        const double x = point.x + east * walked, z = point.z + south * walked;
+        if (x < 0.0 || x > width || z > 0.0 || z < -depth) return true;
+        const std::optional<float> ground = terrain.heightAt(static_cast<float>(x), static_cast<float>(z));
+        // The ground's own triangle is not an obstacle a hair above the point.
+        if (ground && *ground > point.y + walked * rise + 1e-3) return false;
+    }
+}
+
+float luminance(const float* p) { return 0.2126f * p[0] + 0.7152f * p[1] + 0.0722f * p[2]; }
+
+}  // namespace
+
+// Seen from straight above with a low sun, the ground the lighting mode draws in shadow is the
+// ground a ray cast over the same heights finds in shadow, walking from each sample towards the
+// sun; the pixels compared are those whose ground lies at a sample. A pixel is taken to be in
+// shadow where the shadows leave it less than half its light without them; only ground that faces
+// the sun well enough for the sun's share of its light to tell is counted.
+TEST_F(Scene, ShadowsFromAboveAgreeWithARayCastOverTheSameHeights) {
+    const std::string ridge = writeMap("ridge.bmp", 96, 96, [](int j, int i) {
+        // A ridge running north and south, notched so that the shadow's edge is not straight.
+        const double crest = 255.0 * std::exp(-(j - 40.0) * (j - 40.0) / 40.0);
+        return static_cast<uint8_t>(std::lround(i % 32 < 6 ? crest * 0.4 : crest));
+    });
+    const struct {
+        const char* name;
+        std::string map;
+        SunPosition sun;
+        // Olinda's hills are low: steeper, more of them face the sun enough to count.
+        double exaggeration;
+    } cases[] = {
+        {"ridge, sun in the west", ridge, {262.0, 14.0}, 1.0},
+        {"Olinda, sun in the north-west", std::string(KELTA_TEST_DATA_DIR) + "/elevation/olinda_dem_utm25s.tif",
+         {300.0, 5.0}, 2.0},
+    };
+    Application& app = gltest::application();
+    for (const auto& example : cases) {
+        SCOPED_TRACE(example.name);
+        app.terrainOptions = TerrainOptions();
+        app.terrainOptions.sunPlacement = example.sun;
+        app.terrainOptions.exaggeration = example.exaggeration;
+        app.terrainMode = 4;
+        const TerrainShader sunlit;
+        Terrain& terrain = *makeTerrain({example.map});
+        terrain.shader = const_cast<TerrainShader*>(&sunlit);
+        const float width = (terrain.gridWidth - 1) * terrain.geometry.columnSpacing;
+        const float depth = (terrain.gridHeight - 1) * terrain.geometry.rowSpacing;
+        constexpr int SIDE = 512;
+        SceneTarget wide(SIDE);
+        app.projection = perspective(20.0f * 3.1415927f / 180.0f, 1.0f, 1.0f, 1.0e6f);
+        look({0.5f * width, 3.0f * std::max(width, depth), -0.5f * depth}, DOWN, NORTH);
+
+        const Atmosphere air(sunDirection(example.sun));
+        const auto drawn = [&](bool shadowed) {
+            terrain.setSun(example.sun, shadowed, &air);
+            EXPECT_TRUE(terrain.settleWithoutDrawing(SIDE, std::chrono::steady_clock::now() + std::chrono::seconds(60)));
+            wide.begin();
+            terrain.draw();
+            return wide.read(0);
+        };
+        const std::vector<float> withShadows = drawn(true), without = drawn(false);
+        // The sky's light alone: that of the ground facing away from the sun, among the least of
+        // all (the least may be a pixel at the map's edge that the picking and the drawing split).
+        std::vector<float> groundLight;
+        std::vector<std::optional<GroundHit>> hits(size_t(SIDE) * SIDE);
+        for (int y = 0; y < SIDE; ++y) {
+            for (int x = 0; x < SIDE; ++x) {
+                const Ray ray = cursorRay(x + 0.5, SIDE - (y + 0.5), SIDE, SIDE, app.modelview, app.projection);
+                std::optional<GroundHit>& hit = hits[size_t(y) * SIDE + x];
+                hit = terrain.pick(ray.origin, ray.direction);
+                if (hit && hit->hasData) groundLight.push_back(luminance(&without[(size_t(y) * SIDE + x) * 4]));
+            }
+        }
+        ASSERT_FALSE(groundLight.empty());
+        std::nth_element(groundLight.begin(), groundLight.begin() + groundLight.size() / 100, groundLight.end());
+        const float skyLight = groundLight[groundLight.size() / 100];
+        int counted = 0, agreeing = 0, shadowed = 0;
+        for (int y = 0; y < SIDE; ++y) {
+            for (int x = 0; x < SIDE; ++x) {
+                const std::optional<GroundHit>& hit = hits[size_t(y) * SIDE + x];
+                if (!hit || !hit->hasData) continue;
+                const size_t k = (size_t(y) * SIDE + x) * 4;
+                // Where the sun gives more than 1.5 times the sky's light, in shadow the ground keeps
+                // less than 40% of its light and lit more than 60%, whatever the hills leave of the sky.
+                const float unshadowed = luminance(&without[k]);
+                if (unshadowed < 2.5f * skyLight) continue;
+                const bool drawnInShadow = luminance(&withShadows[k]) < 0.5f * unshadowed;
+                // The horizons are known at the samples: the pixels whose ground lies at one are
+                // compared, and the reference walks from that sample.
+                const float column = std::round(hit->point.x / terrain.geometry.columnSpacing);
+                const float row = std::round(-hit->point.z / terrain.geometry.rowSpacing);
+                vec3 sample{column * terrain.geometry.columnSpacing, 0.0f, -row * terrain.geometry.rowSpacing};
+                if (std::abs(hit->point.x - sample.x) > 0.15f * terrain.geometry.columnSpacing ||
+                    std::abs(hit->point.z - sample.z) > 0.15f * terrain.geometry.rowSpacing) {
+                    continue;
+                }
+                const std::optional<float> sampleHeight = terrain.heightAt(sample.x, sample.z);
+                if (!sampleHeight) continue;
+                sample.y = *sampleHeight;
+                const bool castInShadow = !rayReachesSun(terrain, sample, example.sun);
+                ++counted;
+                shadowed += castInShadow;
+                agreeing += drawnInShadow == castInShadow;
+            }
+        }
+        ASSERT_GT(counted, 500);
+        EXPECT_GT(shadowed, counted / 20) << "the sun must be low enough for shadows to test";
+        EXPECT_GE(agreeing, 0.97 * counted) << agreeing << " of " << counted << " agree, " << shadowed << " in shadow";
+        std::cout << example.name << ": " << agreeing << " of " << counted << " pixels agree, " << shadowed
+                  << " in shadow" << std::endl;
+    }
 }

@@ -27,7 +27,7 @@ class TerrainOptions(unittest.TestCase):
         listed = [line.split()[0] for line in blocks["kelta"][1:] if line.startswith("  --")]
         self.assertEqual(listed, ["--lod", "--lod-error", "--exaggeration", "--fill-voids", "--sea-level",
                                   "--snow-line", "--drape", "--drape-bands", "--view-distance", "--stream",
-                                  "--tile-cache"])
+                                  "--tile-cache", "--sun-time", "--sun", "--location", "--shadows"])
         self.assertEqual(blocks["kelta-shot"], blocks["kelta"])
         self.assertEqual(blocks["kelta-bench"], blocks["kelta"])
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "scene/GroundHeights.h"
+#include "scene/ShadowGrids.h"
 #include "scene/TerrainMesh.h"
 #include "scene/TileCache.h"
 #include "tests/GdalTestRasters.h"
@@ -58,11 +60,10 @@ std::vector<uint16_t> samplesOf(const Surface& surface) {
 // The surfaces a map is drawn with, as the processor sees them; a streamed one by the tiles it holds.
 enum class Kind { Whole, RawLeftInFile, StreamedEverything, StreamedCoarsest, StreamedSomeFineTiles };
 
-// The samples streamed from the pyramid of an elevation map of them (a GeoTIFF of their values as
-// metres, without data at `voids`), its tiles read as the terrain's readers read them and held as
-// `held` says.
-std::unique_ptr<HeldTileHeights> streamedHeights(const std::vector<uint16_t>& samples, const std::vector<uint8_t>& voids,
-                                                 Kind held, const TempFolder& folder, TileCache& cache) {
+// The tiles of the pyramid of an elevation map of the samples: a GeoTIFF of their values as metres,
+// without data at `voids`.
+std::unique_ptr<TileSource> streamedMap(const std::vector<uint16_t>& samples, const std::vector<uint8_t>& voids,
+                                        const TempFolder& folder) {
     gdaltest::Raster raster;
     raster.width = raster.height = SIDE;
     raster.geoTransform = {{0.0, 30.0, 0.0, 0.0, 0.0, -30.0}};
@@ -76,10 +77,19 @@ std::unique_ptr<HeldTileHeights> streamedHeights(const std::vector<uint16_t>& sa
     const std::string path = folder / "map.tif";
     EXPECT_TRUE(gdaltest::writeFile(gdaltest::inMemory(raster).get(), path));
     std::string message;
-    const std::unique_ptr<TileSource> source =
+    std::unique_ptr<TileSource> source =
         openTiles(path, ElevationOptions{false, false, 0.0}, folder / "cache", {}, message, TEST_TILE_QUADS);
     EXPECT_TRUE(source) << message;
+    return source;
+}
+
+// The samples streamed as streamedMap makes them, the tiles read as the terrain's readers read them
+// and held as `held` says.
+std::unique_ptr<HeldTileHeights> streamedHeights(const std::vector<uint16_t>& samples, const std::vector<uint8_t>& voids,
+                                                 Kind held, const TempFolder& folder, TileCache& cache) {
+    const std::unique_ptr<TileSource> source = streamedMap(samples, voids, folder);
     if (!source) return nullptr;
+    std::string message;
     EXPECT_GT(source->levelCount(), 2) << "a walk down the levels";
     const TileMap& map = source->map();
     auto heights = std::make_unique<HeldTileHeights>(map, size_t(1) << 30);
@@ -396,4 +406,43 @@ TEST(GroundPicking, SeesASpikeOnTheEdgeOfABlock) {
         heights.pick(geometry, vec3{15.5f, 4.0f, -(side + 5.0f)}, vec3{0, 0, 1});
     ASSERT_TRUE(southwards);
     EXPECT_NEAR(southwards->point.z, -(side - 1 - 15.4f), 1e-4f);
+}
+
+// The heights the shadows are computed on: a streamed map's, stitched from its tiles, must be the
+// samples a map drawn whole gives, south row first, voids and all; a tile laid in the wrong place
+// or a row order mixed up would cast every shadow from the wrong hills.
+TEST(ShadowGrids, AStreamedMapsGridIsTheSamplesOfTheMapDrawnWhole) {
+    std::vector<uint16_t> samples = samplesOf(cone);
+    for (size_t k = 0; k < samples.size(); ++k) samples[k] = static_cast<uint16_t>(samples[k] + k % 7);
+    std::vector<uint8_t> voids(samples.size(), 0);
+    voids[size_t(150) * SIDE + 40] = voids[size_t(3) * SIDE + 190] = 1;
+    const TempFolder folder;
+    const std::unique_ptr<TileSource> source = streamedMap(samples, voids, folder);
+    ASSERT_TRUE(source);
+    const WholeMapHeights whole(SIDE, SIDE, samples, voids);
+    const TerrainGeometry geometry = testGeometry();
+
+    const std::atomic<bool> notStopping{false};
+    const std::optional<ShadowGrid> streamed = streamedShadowGrid(*source, geometry, notStopping);
+    ASSERT_TRUE(streamed);
+    const ShadowGrid drawnWhole = wholeMapShadowGrid(whole, geometry);
+    for (const ShadowGrid* grid : {&*streamed, &drawnWhole}) {
+        EXPECT_EQ(grid->width, SIDE);
+        EXPECT_EQ(grid->height, SIDE);
+        EXPECT_EQ(grid->step, 1);
+        EXPECT_EQ(grid->columnSpacing, geometry.columnSpacing);
+        EXPECT_EQ(grid->rowSpacing, geometry.rowSpacing);
+    }
+    size_t differing = 0;
+    for (size_t k = 0; k < samples.size(); ++k) {
+        const float expected = voids[k] ? NAN : geometry.heightOf(samples[k]);
+        for (const ShadowGrid* grid : {&*streamed, &drawnWhole}) {
+            const float height = grid->heights[k];
+            if (!(height == expected || (std::isnan(height) && std::isnan(expected)))) ++differing;
+        }
+    }
+    EXPECT_EQ(differing, 0u);
+
+    const std::atomic<bool> stopping{true};
+    EXPECT_FALSE(streamedShadowGrid(*source, geometry, stopping)) << "a reader told to stop gives up";
 }

@@ -24,7 +24,8 @@ TEST(TerrainOptions, ReadEveryOptionAtItsBounds) {
     const TerrainOptions lowest = read({{"--lod-error", "0.001"}, {"--exaggeration", "1e-3"}, {"--fill-voids", ""},
                                         {"--sea-level", "-12000"}, {"--snow-line", "0.5"}, {"--drape", "a b.tif"},
                                         {"--drape-bands", "3,2,1"}, {"--view-distance", "1"},
-                                        {"--tile-cache", "16"}, {"--stream", ""}});
+                                        {"--tile-cache", "16"}, {"--stream", ""}, {"--sun", "0,-90"},
+                                        {"--location", "-90,-180"}, {"--shadows", "off"}});
     EXPECT_TRUE(lowest.levelOfDetail) << "--lod-error implies --lod";
     EXPECT_FLOAT_EQ(lowest.lodErrorPixels, 0.001f);
     EXPECT_EQ(lowest.exaggeration, 0.001);
@@ -37,11 +38,17 @@ TEST(TerrainOptions, ReadEveryOptionAtItsBounds) {
     EXPECT_EQ(lowest.viewDistance, 1.0f);
     EXPECT_EQ(lowest.tileCacheMegabytes, 16);
     EXPECT_TRUE(lowest.stream);
+    ASSERT_TRUE(lowest.sunPlacement);
+    EXPECT_EQ(lowest.sunPlacement->azimuthDegrees, 0.0);
+    EXPECT_EQ(lowest.sunPlacement->altitudeDegrees, -90.0);
+    EXPECT_EQ(lowest.location, (std::array<double, 2>{-90.0, -180.0}));
+    EXPECT_FALSE(lowest.areShadowsWanted()) << "--shadows off overrides a placed sun";
 
     const TerrainOptions highest = read({{"--lod", ""}, {"--lod-error", "1000"}, {"--exaggeration", "1000"},
                                          {"--sea-level", "12000"}, {"--snow-line", "10000"},
                                          {"--view-distance", "1e7"}, {"--sea-level", "none"},
-                                         {"--tile-cache", "65536"}});
+                                         {"--tile-cache", "65536"}, {"--sun-time", "2026-06-21T18:30+02:00"},
+                                         {"--location", "90,180"}});
     EXPECT_EQ(highest.lodErrorPixels, 1000.0f);
     EXPECT_EQ(highest.exaggeration, 1000.0);
     EXPECT_FALSE(highest.hasSea) << "the last --sea-level counts";
@@ -49,6 +56,10 @@ TEST(TerrainOptions, ReadEveryOptionAtItsBounds) {
     EXPECT_EQ(highest.viewDistance, 1.0e7f);
     EXPECT_EQ(highest.tileCacheMegabytes, 65536);
     EXPECT_FALSE(highest.stream);
+    EXPECT_TRUE(highest.sunTime && highest.isSunPlaced());
+    EXPECT_TRUE(highest.areShadowsWanted()) << "a placed sun casts shadows unless told not to";
+    EXPECT_EQ(highest.location, (std::array<double, 2>{90.0, 180.0}));
+    EXPECT_FALSE(read({{"--shadows", "on"}}).isSunPlaced());
     EXPECT_FALSE(read({{"--lod", ""}}).fillVoids);
 }
 
@@ -67,6 +78,13 @@ TEST(TerrainOptions, BadValuesAreRefusedWithWhatTheOptionTakes) {
          "three band numbers R,G,B, each 1 or more"},
         {"--view-distance", {"0.99", "0", "1e7.5", "10000001", "-600"}, "a distance from 1 to 10000000"},
         {"--tile-cache", {"15", "65537", "1.5", "", " 64", "64MB"}, "a whole number of megabytes from 16 to 65536"},
+        {"--sun", {"360.5,10", "10,91", "-1,10", "10", "10,", ",10", "10;20", "a,b", "10,20,30"},
+         "an azimuth from 0 to 360 and an altitude from -90 to 90 degrees, AZIMUTH,ALTITUDE"},
+        {"--location", {"91,0", "0,180.1", "48.1", "48.1,11.6,0", "48.1 11.6", ""},
+         "a latitude from -90 to 90 and a longitude from -180 to 180 degrees, LAT,LON"},
+        {"--sun-time", {"2026-06-21T18:30", "2026-13-01T00:00Z", "yesterday", ""},
+         "a time in ISO 8601 with a zone, such as 2026-06-21T18:30+02:00"},
+        {"--shadows", {"yes", "ON", "1", ""}, "on or off"},
     };
     for (const auto& option : cases) {
         for (const char* value : option.values) {
@@ -80,6 +98,7 @@ TEST(TerrainOptions, BadValuesAreRefusedWithWhatTheOptionTakes) {
             EXPECT_TRUE(terrain.hasSea);
             EXPECT_FALSE(terrain.levelOfDetail);
             EXPECT_EQ(terrain.tileCacheMegabytes, 64);
+            EXPECT_FALSE(terrain.isSunPlaced() || terrain.location || terrain.shadows);
         }
     }
 }
