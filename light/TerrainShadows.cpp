@@ -2,13 +2,21 @@
 // single-channel textures when finished.
 #include "light/TerrainShadows.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cmath>
 
 #include "gpu/TextureUnits.h"
 #include "gpu/UnpackAlignment.h"
 #include "light/Horizons.h"
 
 namespace {
+
+// How much lower than the frame's the worker's priority is (a nice value).
+constexpr int BACKGROUND_NICENESS = 10;
 
 // The sweeps share the processor with the loaders and the frame; they take all of it for the
 // little while they run.
@@ -18,8 +26,17 @@ HeightGrid heightGridOf(const ShadowGrid& grid) {
     return HeightGrid{grid.heights.data(), grid.width, grid.height, grid.columnSpacing, grid.rowSpacing};
 }
 
-// Replaces `texture` by a linearly filtered single-channel texture of the values, its edges clamped.
-void replaceTexture(GLuint& texture, GLenum format, int width, int height, const std::vector<float>& values) {
+// A share of 0 to 1 in 255ths.
+uint8_t shareByte(float share) { return static_cast<uint8_t>(std::lround(std::clamp(share, 0.0f, 1.0f) * 255.0f)); }
+
+std::vector<uint8_t> shareBytes(const std::vector<float>& shares) {
+    std::vector<uint8_t> bytes(shares.size());
+    std::transform(shares.begin(), shares.end(), bytes.begin(), shareByte);
+    return bytes;
+}
+
+// Replaces `texture` by a linearly filtered texture of one byte a texel, its edges clamped.
+void replaceTexture(GLuint& texture, int width, int height, const std::vector<uint8_t>& values) {
     glDeleteTextures(1, &texture);
     glGenTextures(1, &texture);
     glBindTexture(GL_TEXTURE_2D, texture);
@@ -27,8 +44,8 @@ void replaceTexture(GLuint& texture, GLenum format, int width, int height, const
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    const UnpackAlignment rows(4);
-    glTexImage2D(GL_TEXTURE_2D, 0, format, width, height, 0, GL_RED, GL_FLOAT, values.data());
+    const UnpackAlignment rows(1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, width, height, 0, GL_RED, GL_UNSIGNED_BYTE, values.data());
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 
@@ -80,11 +97,14 @@ void TerrainShadows::faceSun(double azimuthDegrees, double altitudeDegrees) {
 }
 
 void TerrainShadows::work(GridReader readGrid) {
+    // The frame comes first: on a machine of few cores the sweeps would take its time. The sweeps'
+    // own threads, started from this one, inherit its priority.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), BACKGROUND_NICENESS);
     const std::optional<ShadowGrid> grid = readGrid(stopping);
     if (grid && !stopping) {
         const ShadowGrid sky = coarserGrid(*grid, gridStep(grid->width, grid->height, LARGEST_SKY_SIDE));
-        Finished shares{skyVisibility(heightGridOf(sky), SKY_DIRECTIONS, sweepThreads()), sky.width, sky.height,
-                        sky.step};
+        Finished shares{shareBytes(skyVisibility(heightGridOf(sky), SKY_DIRECTIONS, sweepThreads())), sky.width,
+                        sky.height, sky.step};
         std::unique_lock<std::mutex> lock(mutex);
         finishedSky = std::move(shares);
         // The horizons of the azimuth last swept: a sun that only rises or sets needs no sweep.
@@ -99,8 +119,8 @@ void TerrainShadows::work(GridReader readGrid) {
                 tangents = horizonTangents(heightGridOf(*grid), sun.first, sweepThreads());
                 sweptAzimuth = sun.first;
             }
-            Finished sunShares{std::vector<float>(tangents.size()), grid->width, grid->height, grid->step};
-            for (size_t k = 0; k < tangents.size(); ++k) sunShares.values[k] = sunDiscShare(tangents[k], sun.second);
+            Finished sunShares{std::vector<uint8_t>(tangents.size()), grid->width, grid->height, grid->step};
+            for (size_t k = 0; k < tangents.size(); ++k) sunShares.values[k] = shareByte(sunDiscShare(tangents[k], sun.second));
             lock.lock();
             finishedSunShares = std::move(sunShares);
             finishedSun = sun;
@@ -122,11 +142,11 @@ void TerrainShadows::upload() {
         sky.swap(finishedSky);
     }
     if (sky) {
-        replaceTexture(skyTexture, GL_R8, sky->width, sky->height, sky->values);
+        replaceTexture(skyTexture, sky->width, sky->height, sky->values);
         skySampleStep = sky->step;
     }
     if (sunShares) {
-        replaceTexture(sunTexture, GL_R8, sunShares->width, sunShares->height, sunShares->values);
+        replaceTexture(sunTexture, sunShares->width, sunShares->height, sunShares->values);
         sunSampleStep = sunShares->step;
     }
 }

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -71,8 +72,9 @@ public:
     float skyStep() const { return static_cast<float>(skySampleStep); }
 
 private:
+    // Shares of 0 to 1 in 255ths, a byte a sample: as the textures hold them.
     struct Finished {
-        std::vector<float> values;
+        std::vector<uint8_t> values;
         int width = 0;
         int height = 0;
         int step = 1;

@@ -33,3 +33,16 @@ shot olinda-landsat --map tests/data/elevation/olinda_dem_utm25s.tif --drape tes
 # The panel over Olinda, the cursor on the ground in the middle distance.
 shot panel-olinda --map tests/data/elevation/olinda_dem_utm25s.tif --drape tests/data/elevation/L7_ETMs.tif \
     --drape-bands 3,2,1 --exaggeration 5 --position 50,34,12 --direction 0.15,-0.62,-1 --panel --cursor 560,330
+# One day's light over Olinda, from the same pose: morning, noon and late afternoon of the June
+# solstice, the sun placed by the time at the map's centre.
+for hour in 08:00 12:00 16:30; do
+    shot "olinda-sun-$(echo $hour | tr -d :)" --map tests/data/elevation/olinda_dem_utm25s.tif \
+        --drape tests/data/elevation/L7_ETMs.tif --drape-bands 3,2,1 --exaggeration 5 --position 50,34,12 \
+        --direction 0.15,-0.62,-1 --sun-time "2026-06-21T$hour-03:00"
+done
+# A streamed 4096 map's mountains shading the valley before them under a low western sun.
+work=$(mktemp -d "${TMPDIR:-/tmp}/kelta-gallery.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+build/tools/kelta-datagen --output "$work" --map-size 4096 --only-map >/dev/null
+XDG_CACHE_HOME="$work/cache" shot streamed-shadows --map "$work/Maps/Lake_4096.bmp" --stream --sun 262,6 \
+    --position 2600,60,-1500 --direction -1,-0.35,-0.4

@@ -33,8 +33,6 @@ const float ADAPTATION_REFERENCE_LUMINANCE = 0.013;
 const float GREATEST_ADAPTATION = 40.0;
 const vec3 LUMINANCE_WEIGHTS = vec3(0.2126, 0.7152, 0.0722);
 // Samples along the path to a point seen through the air.
-const int AERIAL_PERSPECTIVE_STEPS = 8;
-
 float cameraRadius() { return BOTTOM_RADIUS + max(cameraAltitude, 0.0) * 0.001; }
 
 // The sky-view table's light towards a unit direction, for a sun of unit irradiance; below the
@@ -71,20 +69,30 @@ vec3 skyRadiance(vec3 direction) {
     return skyViewLight(normalize(direction)) * (PI * SKY_DISPLAY_GAIN * twilightAdaptation()) * SUN_ILLUMINANCE;
 }
 
+// The length-weighted density along a straight path of `pathLength` km from `altitude` km, rising
+// `rise` km per km, through a layer of the given scale height: the closed form of the integral of
+// its exponential profile, the air below altitude 0 (the flat world's ground beyond the horizon)
+// as dense as at 0.
+float densityAlongPath(float altitude, float rise, float pathLength, float scaleHeight) {
+    float start = exp(-altitude / scaleHeight);
+    if (abs(pathLength * rise) < 1e-3 * scaleHeight) return pathLength * start;
+    float aboveGround = rise < 0.0 ? min(altitude / -rise, pathLength) : pathLength;
+    float end = exp(-(altitude + aboveGround * rise) / scaleHeight);
+    return scaleHeight / rise * (start - end) + (pathLength - aboveGround);
+}
+
 // The colour of a point at the given distance along a view direction from the camera, seen through
 // the air: dimmed by the air's extinction over the path, and given the share of the sky's own
 // colour in that direction that the path's optical depth makes of the whole ray's. The path runs
 // through the terrain's flat world, whose ground does not fall away below the view as the planet's
-// would: the air over distant ground is as dense as over near ground.
+// would: the air over distant ground is as dense as over near ground. The ozone, high above the
+// ground, takes no part over such paths.
 vec3 aerialPerspective(vec3 colour, vec3 viewDirection, float distanceMetres) {
     vec3 direction = normalize(viewDirection);
-    float stepLength = max(distanceMetres, 0.0) * 0.001 / float(AERIAL_PERSPECTIVE_STEPS);
+    float pathLength = max(distanceMetres, 0.0) * 0.001;
     float altitude = max(cameraAltitude, 0.0) * 0.001;
-    vec3 opticalDepth = vec3(0.0);
-    for (int i = 0; i < AERIAL_PERSPECTIVE_STEPS; ++i) {
-        float pointAltitude = altitude + direction.y * (float(i) + 0.5) * stepLength;
-        opticalDepth += mediumAt(max(pointAltitude, 0.0)).extinction * stepLength;
-    }
+    vec3 opticalDepth = RAYLEIGH_SCATTERING * densityAlongPath(altitude, direction.y, pathLength, RAYLEIGH_SCALE_HEIGHT) +
+                        (MIE_SCATTERING + MIE_ABSORPTION) * densityAlongPath(altitude, direction.y, pathLength, MIE_SCALE_HEIGHT);
     vec3 transmittance = exp(-opticalDepth);
     float r = cameraRadius();
     float viewZenithCos = max(direction.y, horizonZenithCos(r));
