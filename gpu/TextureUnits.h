@@ -21,13 +21,12 @@ enum TextureUnit : int {
     TILE_CACHE_UNIT = 3,
     PAGE_TABLE_UNIT = 5,
     TILE_FADES_UNIT = 6,
-    // The atmosphere's tables: the sky and the terrain read the first three beside their own
+    // The atmosphere's tables: the sky and the terrain read the first two beside their own
     // textures, the sky-view table's pass reads the last.
     TRANSMITTANCE_TABLE_UNIT = 7,
     SKY_VIEW_TABLE_UNIT = 8,
-    SKY_IRRADIANCE_TABLE_UNIT = 9,
-    MULTIPLE_SCATTERING_TABLE_UNIT = 10,
+    MULTIPLE_SCATTERING_TABLE_UNIT = 9,
     // Sunlight on every surface: the shares of the sun's disc and of the sky each sample sees.
-    SUN_SHARES_UNIT = 11,
-    SKY_VISIBILITY_UNIT = 12,
+    SUN_SHARES_UNIT = 10,
+    SKY_VISIBILITY_UNIT = 11,
 };

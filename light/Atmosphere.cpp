@@ -100,7 +100,7 @@ vec3 unitOrZenith(const vec3& direction) {
 AtmosphereLocations::AtmosphereLocations(GLuint program)
     : transmittanceTable(glGetUniformLocation(program, "transmittanceTable")),
       skyViewTable(glGetUniformLocation(program, "skyViewTable")),
-      skyIrradianceTable(glGetUniformLocation(program, "skyIrradianceTable")),
+      skyIrradiance(glGetUniformLocation(program, "skyIrradianceMean")),
       sunDirection(glGetUniformLocation(program, "sunDirection")),
       cameraAltitude(glGetUniformLocation(program, "cameraAltitude")) {}
 
@@ -196,6 +196,15 @@ void Atmosphere::computeSkyView() {
     setSun(irradianceProgram.tables);
     bindTexture(SKY_VIEW_TABLE_UNIT, irradianceProgram.tables.skyViewTable, skyView.texture);
     fill(skyIrradiance, *skyIrradiancePass);
+    // Read back once here, so that the programs that light by it take a uniform instead of
+    // sampling a texture at every fragment.
+    GLint reading = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &reading);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, skyIrradiance.framebuffer);
+    float texel[4] = {};
+    glReadPixels(0, 0, 1, 1, GL_RGBA, GL_FLOAT, texel);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(reading));
+    skyIrradianceMean = vec3{texel[0], texel[1], texel[2]};
     ++skyViewCount;
 }
 
@@ -208,7 +217,7 @@ void Atmosphere::bindTables(const AtmosphereLocations& locations) const {
     setSun(locations);
     bindTexture(TRANSMITTANCE_TABLE_UNIT, locations.transmittanceTable, transmittance.texture);
     bindTexture(SKY_VIEW_TABLE_UNIT, locations.skyViewTable, skyView.texture);
-    bindTexture(SKY_IRRADIANCE_TABLE_UNIT, locations.skyIrradianceTable, skyIrradiance.texture);
+    glUniform3f(locations.skyIrradiance, skyIrradianceMean.x, skyIrradianceMean.y, skyIrradianceMean.z);
 }
 
 void Atmosphere::drawSky(const mat4& modelview, const mat4& projection) {

@@ -19,7 +19,7 @@ class FullScreenEffect;
 struct AtmosphereLocations {
     GLint transmittanceTable = -1;
     GLint skyViewTable = -1;
-    GLint skyIrradianceTable = -1;
+    GLint skyIrradiance = -1;
     GLint sunDirection = -1;
     GLint cameraAltitude = -1;
 
@@ -95,6 +95,8 @@ private:
     std::unique_ptr<FullScreenEffect> skyPass;
     vec3 sun;
     float altitude = 0.0f;
+    // The irradiance table's one texel, read back when it is made.
+    vec3 skyIrradianceMean;
     int skyViewCount = 0;
 
     // Fills a table by one pass of the given program (in use, its uniforms set).

@@ -10,7 +10,7 @@
 
 uniform sampler2D transmittanceTable;
 uniform sampler2D skyViewTable;
-uniform sampler2D skyIrradianceTable;
+uniform vec3 skyIrradianceMean;  // the sky-irradiance table's texel, read back when it is made
 // Unit vector towards the sun.
 uniform vec3 sunDirection;
 // The altitude (metres) the sky-view table was made for.
@@ -58,7 +58,7 @@ vec3 sunlightAtGround(float altitudeMetres) {
 
 // The table holds the sky's cosine-weighted mean radiance over the upper hemisphere, which is its
 // irradiance on a horizontal surface divided by pi: the terrain's units.
-vec3 skyIrradiance() { return texture(skyIrradianceTable, vec2(0.5)).rgb * PI * SUN_ILLUMINANCE; }
+vec3 skyIrradiance() { return skyIrradianceMean * PI * SUN_ILLUMINANCE; }
 
 float twilightAdaptation() {
     float fallen = ADAPTATION_REFERENCE_LUMINANCE / max(dot(skyIrradiance(), LUMINANCE_WEIGHTS), 1e-12);

@@ -5,12 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,12 +17,9 @@
 #include "gpu/DepthConvention.h"
 #include "gpu/Shader.h"
 #include "light/Atmosphere.h"
-#include "post/FinalProcessingEffect.h"
 #include "post/Framebuffer.h"
 #include "post/FullScreenEffect.h"
-#include "post/GaussianBlurEffect.h"
 #include "testglsl/ShaderSources.h"
-#include "tools/shot/PngImage.h"
 
 namespace {
 
@@ -443,92 +437,6 @@ TEST_F(AtmosphereTest, AerialPerspectiveFadesDistantGroundIntoTheSky) {
             previous = haze;
         }
     }
-}
-
-// Not a check: with KELTA_SKY_PICTURES naming a folder, writes pictures of the sky through the
-// frame's bloom and tone curve there, and prints how long the tables take to make.
-TEST_F(AtmosphereTest, Pictures) {
-    const char* folder = std::getenv("KELTA_SKY_PICTURES");
-    if (!folder) GTEST_SKIP() << "set KELTA_SKY_PICTURES to a folder to write the sky's pictures";
-    std::filesystem::create_directories(folder);
-
-    double fastest = 1e9;
-    for (int i = 0; i < 3; ++i) {
-        glFinish();
-        const auto start = std::chrono::steady_clock::now();
-        Atmosphere timed;
-        glFinish();
-        fastest = std::min(fastest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    std::cout << "Atmosphere tables made in " << fastest * 1000.0 << " ms (fastest of 3)" << std::endl;
-
-    struct View {
-        const char* name;
-        float sunElevation, sunAzimuth, viewElevation, viewAzimuth;
-        float fieldDegrees = 50.0f;
-    };
-    const View views[] = {
-        {"noon", 60.0f, 180.0f, 15.0f, 90.0f},
-        {"afternoon-sun", 25.0f, 240.0f, 20.0f, 240.0f},
-        {"afternoon-sun-close", 25.0f, 240.0f, 25.0f, 240.0f, 3.0f},
-        {"sunset", 1.0f, 270.0f, 8.0f, 270.0f},
-        {"sunset-close", 0.3f, 270.0f, 0.3f, 270.0f, 3.0f},
-        {"sunset-away", 1.0f, 270.0f, 8.0f, 90.0f},
-        {"twilight", -4.0f, 270.0f, 10.0f, 270.0f},
-        {"dusk", -6.0f, 270.0f, 10.0f, 270.0f},
-        {"night", -18.0f, 270.0f, 10.0f, 270.0f},
-    };
-    const int width = 640, height = 360;
-    SkyTarget scene(width, height);
-    Framebuffer blurA(1, false), blurB(1, false);
-    blurA.resize(width / 4, height / 4);
-    blurB.resize(width / 4, height / 4);
-    GaussianBlurEffect blur;
-    FinalProcessingEffect final(std::make_unique<FinalProcessingShader>());
-    GLuint outputTexture = gltest::makeFloatTexture(width, height, std::vector<float>(size_t(width) * height * 4));
-    GLuint output = 0;
-    glGenFramebuffers(1, &output);
-    glBindFramebuffer(GL_FRAMEBUFFER, output);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, outputTexture, 0);
-    for (const View& view : views) {
-        setSun(view.sunElevation, view.sunAzimuth, 200.0f);
-        scene.begin();
-        atmosphere->drawSky(viewTowards(directionAt(view.viewElevation, view.viewAzimuth)),
-                            perspective(view.fieldDegrees * DEGREE, float(width) / float(height), 0.1f, 1000.0f));
-        glDisable(GL_DEPTH_TEST);
-        // The frame's bloom: as Application::composeFrame blurs its bright pass.
-        for (int iteration = 0; iteration < 10; ++iteration) {
-            blur.radius = iteration == 0 ? 10.0f : iteration == 1 ? 5.0f : 1.0f;
-            blurA.bind();
-            blur.tex = iteration == 0 ? scene.colours[1] : blurB.colorTextures[0];
-            blur.isHorizontal = false;
-            blur.draw();
-            blurB.bind();
-            blur.tex = blurA.colorTextures[0];
-            blur.isHorizontal = true;
-            blur.draw();
-        }
-        glBindFramebuffer(GL_FRAMEBUFFER, output);
-        glViewport(0, 0, width, height);
-        final.tex = scene.colours[0];
-        final.tex2 = blurB.colorTextures[0];
-        final.tex3 = scene.colours[1];
-        final.draw();
-        const std::vector<float> pixels = gltest::readPixels(0, 0, width, height);
-        RgbImage8 image{width, height, std::vector<uint8_t>(size_t(width) * height * 3)};
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width * 3; ++x) {
-                const float value = pixels[(size_t(height - 1 - y) * width + x / 3) * 4 + x % 3];
-                image.pixels[size_t(y) * width * 3 + x] =
-                    static_cast<uint8_t>(std::clamp(value, 0.0f, 1.0f) * 255.0f + 0.5f);
-            }
-        }
-        std::string error;
-        EXPECT_TRUE(writePng(std::string(folder) + "/" + view.name + ".png", image, error)) << error;
-    }
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glDeleteFramebuffers(1, &output);
-    glDeleteTextures(1, &outputTexture);
 }
 
 }  // namespace
