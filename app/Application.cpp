@@ -232,11 +232,13 @@ void Application::composeFrame() {
     if (app.atmosphere) {
         app.atmosphere->update(sunDirection(app.sun->position),
                                static_cast<float>(app.terrain->altitudeInMetres(app.camera->position)));
+        // The sky after the ground, which hides most of it: only the pixels left are shaded.
+        app.terrain->draw();
         app.atmosphere->drawSky(app.modelview, app.projection);
     } else {
         app.skydome->draw();
+        app.terrain->draw();
     }
-    app.terrain->draw();
     app.pathMeasuring->followHeights(*app.terrain);
     app.pathMeasuring->draw(app.modelview, app.projection);
     app.framePassEnded(FramePass::Scene);

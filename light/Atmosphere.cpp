@@ -23,6 +23,7 @@ public:
     GLint sunZenithCosLocation = -1;
     GLint modelviewLocation = -1;
     GLint projectionLocation = -1;
+    GLint farDepthLocation = -1;
 
     AtmosphereProgram(const char* vertexSource, const char* fragmentSource)
         : Shader(vertexSource, fragmentSource),
@@ -35,6 +36,7 @@ public:
         sunZenithCosLocation = glGetUniformLocation(program, "sunZenithCos");
         modelviewLocation = glGetUniformLocation(program, "modelview");
         projectionLocation = glGetUniformLocation(program, "projection");
+        farDepthLocation = glGetUniformLocation(program, "farDepth");
     }
 
     const char* getVertexSource() override { return vertexSource; }
@@ -222,15 +224,27 @@ void Atmosphere::bindTables(const AtmosphereLocations& locations) const {
 
 void Atmosphere::drawSky(const mat4& modelview, const mat4& projection) {
     const bool wasDepthTesting = glIsEnabled(GL_DEPTH_TEST) == GL_TRUE;
-    // Without the test nothing is written to depth, which stays at the far plane as cleared.
-    glDisable(GL_DEPTH_TEST);
+    GLint depthFunction = GL_LESS;
+    GLboolean depthWriting = GL_TRUE;
+    glGetIntegerv(GL_DEPTH_FUNC, &depthFunction);
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &depthWriting);
+    // The sky lies on the far plane and passes only where the depth is still as cleared: the
+    // ground drawn first hides the sky behind it before it is shaded. The reversed convention
+    // (a greater-than test) clears to 0, the standard one to 1.
+    const bool reversed = depthFunction == GL_GREATER || depthFunction == GL_GEQUAL;
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(reversed ? GL_GEQUAL : GL_LEQUAL);
+    glDepthMask(GL_FALSE);
     const AtmosphereProgram& skyProgram = programOf(*skyPass);
     glUseProgram(skyProgram.program);
+    glUniform1f(skyProgram.farDepthLocation, reversed ? 0.0f : 1.0f);
     glUniformMatrix4fv(skyProgram.modelviewLocation, 1, GL_FALSE, modelview.data());
     glUniformMatrix4fv(skyProgram.projectionLocation, 1, GL_FALSE, projection.data());
     bindTables(skyProgram.tables);
     skyPass->draw();
     glBindVertexArray(0);
     glUseProgram(0);
-    if (wasDepthTesting) glEnable(GL_DEPTH_TEST);
+    glDepthFunc(static_cast<GLenum>(depthFunction));
+    glDepthMask(depthWriting);
+    if (!wasDepthTesting) glDisable(GL_DEPTH_TEST);
 }

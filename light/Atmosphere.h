@@ -55,8 +55,9 @@ public:
     // beyond the thresholds above; otherwise does nothing. Leaves the bound framebuffer and viewport.
     void update(const vec3& sunDirection, float cameraAltitudeMetres);
     // Covers the bound target with the sky seen through the given view, the sun's disc in it, and
-    // its bright pass in output 1. It writes no depth, so it comes first in a frame, onto depth as
-    // cleared (the far plane in either depth convention); the depth test is left as it was.
+    // its bright pass in output 1, wherever the depth is still as cleared (the far plane in either
+    // depth convention): drawn after the ground, it shades only the pixels the ground leaves. It
+    // writes no depth; the depth test is left as it was.
     void drawSky(const mat4& modelview, const mat4& projection);
     // Binds the tables to their units and gives the program in use its samplers and the sun.
     void bindTables(const AtmosphereLocations& locations) const;

@@ -356,9 +356,30 @@ TEST_F(AtmosphereTest, TablePassesAndTheSkyLeaveTheFramesState) {
         { const Atmosphere madeInTheFrame; }
         expectFramesTarget();
         glViewport(0, 0, target.width, target.height);
-        // A sky that wrote depth would hide the terrain drawn after it.
+        // Ground drawn before the sky, at pixel (0, 0) alone: grey at half the depth.
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(0, 0, 1, 1);
+        glClearColor(0.5f, 0.5f, 0.5f, 1.0f);
+        glClearDepth(0.5);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glDisable(GL_SCISSOR_TEST);
+        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        applyDepthConvention(convention);
+        GLint depthFunction = 0;
+        glGetIntegerv(GL_DEPTH_FUNC, &depthFunction);
         atmosphere->drawSky(viewTowards(directionAt(10.0f, 0.0f)), perspective(1.0f, 1.0f, 0.1f, 1000.0f));
         EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
+        GLint depthFunctionAfter = 0;
+        GLboolean depthWriting = GL_FALSE;
+        glGetIntegerv(GL_DEPTH_FUNC, &depthFunctionAfter);
+        glGetBooleanv(GL_DEPTH_WRITEMASK, &depthWriting);
+        EXPECT_EQ(depthFunctionAfter, depthFunction);
+        EXPECT_TRUE(depthWriting);
+        // The sky shades only what the ground left, and writes no depth that would hide the
+        // terrain drawn after it.
+        const std::vector<float> colour = target.read(0);
+        EXPECT_EQ(colour[0], 0.5f) << "the ground before the sky stays";
+        EXPECT_NE(colour[(size_t(4) * target.width + 3) * 4], 0.0f) << "the sky where there is no ground";
         glBindFramebuffer(GL_READ_FRAMEBUFFER, target.fbo);
         float depth = -1.0f;
         glReadPixels(3, 4, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
