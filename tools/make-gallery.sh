@@ -40,9 +40,10 @@ for hour in 08:00 12:00 16:30; do
         --drape tests/data/elevation/L7_ETMs.tif --drape-bands 3,2,1 --exaggeration 5 --position 50,34,12 \
         --direction 0.15,-0.62,-1 --sun-time "2026-06-21T$hour-03:00"
 done
-# A streamed 4096 map's mountains shading the valley before them under a low western sun.
+# A streamed 4096 map, its heights raised to mountains, shading the valleys and the lake before
+# them under a low western sun.
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelta-gallery.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 build/tools/kelta-datagen --output "$work" --map-size 4096 --only-map >/dev/null
-XDG_CACHE_HOME="$work/cache" shot streamed-shadows --map "$work/Maps/Lake_4096.bmp" --stream --sun 262,6 \
-    --position 2600,60,-1500 --direction -1,-0.35,-0.4
+XDG_CACHE_HOME="$work/cache" shot streamed-shadows --map "$work/Maps/Lake_4096.bmp" --height-scale 150 --stream \
+    --sun 262,8 --position 300,300,-2000 --direction 1,-0.4,-0.3 --view-distance 6000

@@ -60,8 +60,11 @@ vec3 sunlightAtGround(float altitudeMetres) {
 // irradiance on a horizontal surface divided by pi: the terrain's units.
 vec3 skyIrradiance() { return skyIrradianceMean * PI * SUN_ILLUMINANCE; }
 
+// The sky's light is taken where the camera is; the sun's own, above the air, counts too, so that
+// a camera high in the thin air of a day, under a dark sky, is not taken to be in the night.
 float twilightAdaptation() {
-    float fallen = ADAPTATION_REFERENCE_LUMINANCE / max(dot(skyIrradiance(), LUMINANCE_WEIGHTS), 1e-12);
+    float daylight = dot(skyIrradiance() + SUN_ILLUMINANCE * max(sunDirection.y, 0.0), LUMINANCE_WEIGHTS);
+    float fallen = ADAPTATION_REFERENCE_LUMINANCE / max(daylight, 1e-12);
     return clamp(fallen, 1.0, GREATEST_ADAPTATION);
 }
 
@@ -82,8 +85,10 @@ float densityAlongPath(float altitude, float rise, float pathLength, float scale
 }
 
 // The colour of a point at the given distance along a view direction from the camera, seen through
-// the air: dimmed by the air's extinction over the path, and given the share of the sky's own
-// colour in that direction that the path's optical depth makes of the whole ray's. The path runs
+// the air: dimmed by the air's extinction over the path, and given as much of the sky's own colour
+// in that direction as the path hides of the ground. (Near the ground a ray towards the horizon is
+// all but opaque over its whole length, whose light the sky's colour is; a share of the whole ray's
+// extinction would blow up from high above, where the ray to the horizon is clear.) The path runs
 // through the terrain's flat world, whose ground does not fall away below the view as the planet's
 // would: the air over distant ground is as dense as over near ground. The ozone, high above the
 // ground, takes no part over such paths.
@@ -94,9 +99,5 @@ vec3 aerialPerspective(vec3 colour, vec3 viewDirection, float distanceMetres) {
     vec3 opticalDepth = RAYLEIGH_SCATTERING * densityAlongPath(altitude, direction.y, pathLength, RAYLEIGH_SCALE_HEIGHT) +
                         (MIE_SCATTERING + MIE_ABSORPTION) * densityAlongPath(altitude, direction.y, pathLength, MIE_SCALE_HEIGHT);
     vec3 transmittance = exp(-opticalDepth);
-    float r = cameraRadius();
-    float viewZenithCos = max(direction.y, horizonZenithCos(r));
-    vec3 wholeRayExtinguished = 1.0 - transmittanceToTop(transmittanceTable, r, viewZenithCos);
-    vec3 share = min((1.0 - transmittance) / max(wholeRayExtinguished, vec3(1e-4)), vec3(1.0));
-    return colour * transmittance + skyRadiance(direction) * share;
+    return colour * transmittance + skyRadiance(direction) * (1.0 - transmittance);
 }
