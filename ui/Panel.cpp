@@ -21,14 +21,16 @@ constexpr float PI = 3.14159265358979f;
 // The panel's sections open as the reader finds them.
 constexpr ImGuiTreeNodeFlags OPEN = ImGuiTreeNodeFlags_DefaultOpen;
 
+// "8.03973 S, 34.91618 W", after `prefix`.
+void latitudeLongitudeLine(double latitude, double longitude, const char* prefix = "") {
+    ImGui::Text("%s%.5f %s, %.5f %s", prefix, std::fabs(latitude), latitude < 0 ? "S" : "N", std::fabs(longitude),
+                longitude < 0 ? "W" : "E");
+}
+
 // The point's map coordinates, and its latitude and longitude where the map has them.
 void placeLines(const GroundPoint& place) {
     ImGui::Text(place.geographic ? "%.5f, %.5f" : "%.1f, %.1f", place.mapPoint[0], place.mapPoint[1]);
-    if (place.latitudeLongitude) {
-        const double latitude = (*place.latitudeLongitude)[0], longitude = (*place.latitudeLongitude)[1];
-        ImGui::Text("%.5f %s, %.5f %s", std::fabs(latitude), latitude < 0 ? "S" : "N", std::fabs(longitude),
-                    longitude < 0 ? "W" : "E");
-    }
+    if (place.latitudeLongitude) latitudeLongitudeLine((*place.latitudeLongitude)[0], (*place.latitudeLongitude)[1]);
 }
 
 // A compass rose whose needle points north for a viewer looking `headingDegrees` clockwise from it.
@@ -297,7 +299,7 @@ void Panel::drawSun(const PanelFacts& facts, ViewSettings& settings) {
         ImGui::TextUnformatted("Placed by its angles");
         return;
     }
-    ImGui::Text("At %.4f\u00b0, %.4f\u00b0", sun.place.latitudeDegrees, sun.place.longitudeDegrees);
+    latitudeLongitudeLine(sun.place.latitudeDegrees, sun.place.longitudeDegrees, "At ");
     const int offset = settings.sunTime->offsetMinutes;
     CivilTime civil = civilTimeOf(*settings.sunTime);
     ImGui::PushItemWidth(ImGui::GetFontSize() * 11.0f);

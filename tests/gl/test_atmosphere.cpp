@@ -161,6 +161,8 @@ protected:
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
     }
     static void TearDownTestSuite() {
+        // A deleted program left in use would be put back by the next code that restores it.
+        glUseProgram(0);
         glDeleteFramebuffers(1, &probeFramebuffer);
         glDeleteTextures(1, &probeTexture);
         probePass.reset();
