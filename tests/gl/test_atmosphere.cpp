@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "GlTestContext.h"
+#include "SceneTarget.h"
 #include "ShaderSources.h"
 #include "gpu/DepthConvention.h"
 #include "gpu/Shader.h"
@@ -22,6 +23,8 @@
 #include "testglsl/ShaderSources.h"
 
 namespace {
+
+using gltest::SceneTarget;
 
 constexpr float DEGREE = 0.017453293f;
 
@@ -41,54 +44,6 @@ float luminance(const Rgb& c) { return 0.2126f * c.r + 0.7152f * c.g + 0.0722f *
 // What the final pass shows for a value.
 float toneMapped(float value) { return 1.0f - std::exp(-4.0f * value); }
 
-// Two float outputs (scene and bright pass) and depth, as the scene target has.
-struct SkyTarget {
-    GLuint fbo = 0;
-    GLuint colours[2] = {};
-    GLuint depth = 0;
-    int width;
-    int height;
-
-    SkyTarget(int width, int height) : width(width), height(height) {
-        const std::vector<float> black(size_t(width) * size_t(height) * 4, 0.0f);
-        colours[0] = gltest::makeFloatTexture(width, height, black);
-        colours[1] = gltest::makeFloatTexture(width, height, black);
-        glGenRenderbuffers(1, &depth);
-        glBindRenderbuffer(GL_RENDERBUFFER, depth);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, width, height);
-        glGenFramebuffers(1, &fbo);
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colours[0], 0);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT1, GL_TEXTURE_2D, colours[1], 0);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depth);
-        EXPECT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
-    }
-    ~SkyTarget() {
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        glDeleteFramebuffers(1, &fbo);
-        glDeleteTextures(2, colours);
-        glDeleteRenderbuffers(1, &depth);
-    }
-
-    // Binds both outputs as a frame begins: cleared, depth test on.
-    void begin() const {
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-        const GLenum buffers[2] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1};
-        glDrawBuffers(2, buffers);
-        glViewport(0, 0, width, height);
-        glClearColor(0, 0, 0, 1);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        glEnable(GL_DEPTH_TEST);
-    }
-
-    std::vector<float> read(int output) const {
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
-        glReadBuffer(GL_COLOR_ATTACHMENT0 + output);
-        std::vector<float> pixels = gltest::readPixels(0, 0, width, height);
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        return pixels;
-    }
-};
 
 mat4 viewTowards(const vec3& direction) {
     // Straight up or down the usual up vector would leave the view's side undefined.
@@ -110,7 +65,7 @@ struct SkyPicture {
 };
 
 SkyPicture drawSkyTowards(Atmosphere& atmosphere, const vec3& direction, float fieldDegrees = 1.0f, int side = 8) {
-    const SkyTarget target(side, side);
+    const SceneTarget target(side);
     target.begin();
     atmosphere.drawSky(viewTowards(direction), perspective(fieldDegrees * DEGREE, 1.0f, 0.1f, 1000.0f));
     return {side, target.read(0), target.read(1)};
@@ -336,7 +291,7 @@ TEST_F(AtmosphereTest, SkyViewTableIsMadeAgainOnlyForNoticeableChanges) {
 }
 
 TEST_F(AtmosphereTest, TablePassesAndTheSkyLeaveTheFramesState) {
-    const SkyTarget target(8, 8);
+    const SceneTarget target(8);
     for (DepthConvention convention : {DepthConvention::Standard, DepthConvention::Reversed}) {
         SCOPED_TRACE(convention == DepthConvention::Standard ? "standard depth" : "reversed depth");
         applyDepthConvention(convention);
@@ -357,7 +312,7 @@ TEST_F(AtmosphereTest, TablePassesAndTheSkyLeaveTheFramesState) {
         expectFramesTarget();
         { const Atmosphere madeInTheFrame; }
         expectFramesTarget();
-        glViewport(0, 0, target.width, target.height);
+        glViewport(0, 0, target.side, target.side);
         // Ground drawn before the sky, at pixel (0, 0) alone: grey at half the depth.
         glEnable(GL_SCISSOR_TEST);
         glScissor(0, 0, 1, 1);
@@ -381,7 +336,7 @@ TEST_F(AtmosphereTest, TablePassesAndTheSkyLeaveTheFramesState) {
         // terrain drawn after it.
         const std::vector<float> colour = target.read(0);
         EXPECT_EQ(colour[0], 0.5f) << "the ground before the sky stays";
-        EXPECT_NE(colour[(size_t(4) * target.width + 3) * 4], 0.0f) << "the sky where there is no ground";
+        EXPECT_NE(colour[(size_t(4) * target.side + 3) * 4], 0.0f) << "the sky where there is no ground";
         glBindFramebuffer(GL_READ_FRAMEBUFFER, target.fbo);
         float depth = -1.0f;
         glReadPixels(3, 4, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
