@@ -37,6 +37,8 @@ class Sunlight(unittest.TestCase):
                 (["--sun-time", "2026-06-21T12:00Z", "--location", "48.1,11.6"], 0,
                  "Sun: azimuth 203.7°, altitude 63.8° (2026-06-21T12:00Z at 48.1° N, 11.6° E)"),
                 (["--sun", "262,14"], 0, "Sun: azimuth 262.0°, altitude 14.0°"),
+                # Angles win over a time, which then needs no place.
+                (["--sun", "262,14", "--sun-time", "2026-06-21T12:00Z"], 0, "Sun: azimuth 262.0°, altitude 14.0°"),
             ]
             with tempfile.TemporaryDirectory() as folder:
                 for args, code, line in cases:

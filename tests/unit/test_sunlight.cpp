@@ -1,5 +1,5 @@
-// The sun's setting: what places it, the line that says where it stands, its time moved by the
-// keys, and its direction in the world.
+// The sun's setting: the line that says where it stands and its direction in the world. What
+// places it and the keys that move its time are tried through the program itself.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,31 +18,6 @@ TEST(Sunlight, TheLineSaysTheAnglesAndWhatPlacedThem) {
         {{{12.0, 30.0}, evening, {-8.05, -34.9}}, "Sun: azimuth 12.0°, altitude 30.0° (2026-06-21T18:30+02:00 at 8.1° S, 34.9° W)"},
     };
     for (const auto& example : cases) EXPECT_EQ(sunLine(example.sun), example.line);
-}
-
-TEST(Sunlight, ATimeNeedsAPlaceAndAnglesNeedNone) {
-    const ZonedTime noon = *parseZonedTime("2026-03-20T12:00Z");
-    std::string error;
-    EXPECT_FALSE(sunSettingOf(std::nullopt, noon, std::nullopt, error));
-    EXPECT_EQ(error, "--sun-time needs --location LAT,LON for a map that has no place on the Earth");
-    EXPECT_FALSE(sunSettingOf(std::nullopt, std::nullopt, std::array<double, 2>{0.0, 0.0}, error))
-        << "neither option: no sun";
-
-    const std::optional<SunSetting> placed = sunSettingOf(SunPosition{90.0, 45.0}, noon, std::nullopt, error);
-    ASSERT_TRUE(placed);
-    EXPECT_FALSE(placed->time) << "angles win over a time";
-    EXPECT_EQ(movedBy(*placed, 120).position.azimuthDegrees, 90.0) << "a sun placed by angles has no time to move";
-
-    // At the equinox's noon on the equator at 0° E the sun stands near the zenith; three hours on
-    // it has gone down in the west.
-    const std::optional<SunSetting> timed = sunSettingOf(std::nullopt, noon, std::array<double, 2>{0.0, 0.0}, error);
-    ASSERT_TRUE(timed && timed->time);
-    EXPECT_GT(timed->position.altitudeDegrees, 80.0);
-    const SunSetting later = movedBy(*timed, 180);
-    EXPECT_EQ(later.time->utcSeconds - noon.utcSeconds, 3 * 3600);
-    EXPECT_EQ(later.time->offsetMinutes, noon.offsetMinutes);
-    EXPECT_NEAR(later.position.altitudeDegrees, 45.0, 3.0) << "the equation of time moves noon by minutes";
-    EXPECT_NEAR(later.position.azimuthDegrees, 270.0, 3.0);
 }
 
 TEST(Sunlight, TheDirectionPointsTowardsTheSunInTheWorld) {
