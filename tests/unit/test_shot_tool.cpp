@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/shot/PngImage.h"
+#include "io/PngImage.h"
 #include "tools/shot/ShotOptions.h"
 
 namespace {

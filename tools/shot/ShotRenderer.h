@@ -1,7 +1,7 @@
 // Renders one frame of the program's own pipeline for kelta-shot.
 #pragma once
 
-#include "tools/shot/PngImage.h"
+#include "io/PngImage.h"
 #include "tools/shot/ShotOptions.h"
 
 // Starts the program up in a hidden window of the requested size, poses it as the options say,

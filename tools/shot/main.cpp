@@ -3,7 +3,7 @@
 
 #include "io/AtomicFile.h"
 #include "tools/common/ToolRun.h"
-#include "tools/shot/PngImage.h"
+#include "io/PngImage.h"
 #include "tools/shot/ShotOptions.h"
 #include "tools/shot/ShotRenderer.h"
 

@@ -1,4 +1,4 @@
-// Eight-bit RGB images as kelta-shot writes them and the tests read them back, through libpng.
+// Eight-bit RGB images as the programs write them (stills, screenshots) and the tests read them back, through libpng.
 #pragma once
 
 #include <cstdint>

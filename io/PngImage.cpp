@@ -1,5 +1,5 @@
 // PNG reading and writing through libpng's simplified API, which handles every colour type.
-#include "tools/shot/PngImage.h"
+#include "io/PngImage.h"
 
 #include <png.h>
 
