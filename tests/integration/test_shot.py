@@ -108,7 +108,7 @@ class OptionsTest(unittest.TestCase):
         cases = [
             (["--size", "0x600"], "kelta-shot: --size takes WIDTHxHEIGHT, each 1 to 16384, not '0x600'"),
             (["--mode", "9"], "kelta-shot: --mode takes a mode from 1 to 5, not '9'"),
-            (["--fps"], "kelta-shot: unknown option '--fps' (see --help)"),
+            (["--frame"], "kelta-shot: unknown option '--frame' (see --help)"),
             (["--map", "Maps/Missing.bmp", "--size", "8x8"],
              f"kelta-shot: Could not load heightmap: File not found: Maps/Missing.bmp, looked for as {missing} "
              f"(data folder {os.path.realpath(DATA_DIR)})"),

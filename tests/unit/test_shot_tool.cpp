@@ -7,6 +7,8 @@
 #include <fstream>
 #include <initializer_list>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "io/PngImage.h"
@@ -118,9 +120,75 @@ TEST(ShotOptions, RefusesBadValuesWithALineNamingTheOption) {
     EXPECT_EQ(errorOf({"--map"}), "--map needs a value (see --help)");
     EXPECT_EQ(errorOf({"--drape-bands", "3,2"}), "--drape-bands takes three band numbers R,G,B, each 1 or more, not '3,2'");
     EXPECT_EQ(errorOf({"--fill-voids=yes"}), "unknown option '--fill-voids=yes' (see --help)");
-    EXPECT_EQ(errorOf({"--frames", "3"}), "unknown option '--frames' (see --help)");
+    EXPECT_EQ(errorOf({"--frame", "3"}), "unknown option '--frame' (see --help)");
     EXPECT_EQ(errorOf({"shot.png"}), "extra argument 'shot.png': every argument is an option or its value (see --help)");
     EXPECT_EQ(errorOf({"--map", "a.tif", "--lod", "20"}), "extra argument '20': every argument is an option or its value (see --help)") << "a scale goes in --height-scale";
+}
+
+TEST(ShotOptions, AFlightTakesItsOwnOptionsAndNoneOfAStills) {
+    ShotOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--path", "p.json", "--video", "a/b.WEBM", "--fps=60", "--quality", "0", "--constant-speed",
+                       "--size", "1280x720"},
+                      options, error))
+        << error;
+    EXPECT_TRUE(isFlight(options));
+    EXPECT_EQ(options.videoPath, "a/b.WEBM");
+    EXPECT_EQ(options.framesPerSecond, 60);
+    EXPECT_EQ(options.videoQuality, 0);
+    EXPECT_TRUE(options.constantSpeed);
+    ShotOptions frames;
+    ASSERT_TRUE(parse({"--path", "p.json", "--frames", "out", "--size", "81x61"}, frames, error)) << error;
+    EXPECT_EQ(frames.framesFolder, "out");
+    EXPECT_EQ(frames.framesPerSecond, 30);
+    EXPECT_EQ(frames.videoQuality, DEFAULT_VIDEO_QUALITY);
+
+    const std::vector<std::pair<std::vector<const char*>, std::string>> refused{
+        {{"--path", "p.json", "--video", "a.avi"},
+         "--video takes a file name ending in .mp4 (H.264) or .webm (VP9), not 'a.avi'"},
+        {{"--path", "p.json", "--video", "mp4"}, "--video takes a file name ending in .mp4 (H.264) or .webm (VP9), not 'mp4'"},
+        {{"--path", "p.json", "--frames", "out", "--fps", "0"}, "--fps takes a whole number from 1 to 240, not '0'"},
+        {{"--path", "p.json", "--frames", "out", "--fps", "29.97"}, "--fps takes a whole number from 1 to 240, not '29.97'"},
+        {{"--path", "p.json", "--video", "a.mp4", "--quality", "101"}, "--quality takes a whole number from 0 to 100, not '101'"},
+        {{"--path", ""}, "--path takes a file name, not ''"},
+        {{"--path", "p.json"}, "--path needs one of --video FILE and --frames FOLDER for its frames (see --help)"},
+        {{"--path", "p.json", "--video", "a.mp4", "--frames", "out"},
+         "--path needs one of --video FILE and --frames FOLDER for its frames (see --help)"},
+        {{"--video", "a.mp4"}, "--video needs --path FILE, the camera path to fly (see --help)"},
+        {{"--frames", "out"}, "--frames needs --path FILE, the camera path to fly (see --help)"},
+        {{"--fps", "30"}, "--fps needs --path FILE, the camera path to fly (see --help)"},
+        {{"--constant-speed"}, "--constant-speed needs --path FILE, the camera path to fly (see --help)"},
+        {{"--path", "p.json", "--frames", "out", "--quality", "90"}, "--quality needs --video FILE (see --help)"},
+        {{"--path", "p.json", "--video", "a.mp4", "--position", "1,2,3"},
+         "--position is for a still, not for the frames of --path (see --help)"},
+        {{"--path", "p.json", "--video", "a.mp4", "--time", "2"}, "--time is for a still, not for the frames of --path (see --help)"},
+        {{"--path", "p.json", "--video", "a.mp4", "--output", "a.png"},
+         "--output is for a still, not for the frames of --path (see --help)"},
+        {{"--path", "p.json", "--frames", "out", "--panel"}, "--panel is for a still, not for the frames of --path (see --help)"},
+        // 4:2:0 keeps one colour for every 2 x 2 pixels.
+        {{"--path", "p.json", "--video", "a.mp4", "--size", "1279x720"},
+         "--size takes even sides for a video (its colour is kept for every 2 x 2 pixels), not '1279x720'"},
+        {{"--path", "p.json", "--video", "a.mp4", "--size", "1280x1"},
+         "--size takes even sides for a video (its colour is kept for every 2 x 2 pixels), not '1280x1'"},
+    };
+    for (const auto& [arguments, expected] : refused) {
+        std::vector<const char*> argv{"kelta-shot"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        ShotOptions ignored;
+        EXPECT_FALSE(parseShotOptions(static_cast<int>(argv.size()), argv.data(), ignored, error)) << expected;
+        EXPECT_EQ(error, expected);
+    }
+}
+
+// Frame n shows n / fps seconds: a path of whole seconds ends a frame before its end, so that its
+// video lasts exactly its duration.
+TEST(ShotOptions, AFlightHasAFrameForEveryTickOfItsDuration) {
+    const std::vector<std::tuple<double, int, int>> rows{
+        {10.0, 30, 300}, {0.0, 30, 1}, {0.5, 30, 15}, {1.0 / 30.0, 30, 1}, {1.0 / 30.0 + 0.001, 30, 2},
+        {9.99, 30, 300}, {0.1 * 3, 10, 3}, {2.0, 1, 2}};
+    for (const auto& [seconds, fps, frames] : rows) {
+        EXPECT_EQ(flightFrameCount(seconds, fps), frames) << seconds << " s at " << fps;
+    }
 }
 
 TEST(ShotOptions, HelpIsAnOptionNotAnError) {

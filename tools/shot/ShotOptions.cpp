@@ -2,6 +2,7 @@
 #include "tools/shot/ShotOptions.h"
 
 #include <cmath>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,8 @@ std::string shotUsage() {
     const std::string defaultMap = absolutePath(resolveDataPath(TerrainArguments().heightMapPath));
     return
     "Usage: kelta-shot [options]\n"
-    "Renders one frame of KELTA's pipeline off-screen and writes it as a PNG.\n"
+    "Renders one frame of KELTA's pipeline off-screen and writes it as a PNG, or flies a camera path\n"
+    "and writes its frames as a video or as PNGs.\n"
     "Without options it shows what kelta shows in its first frame.\n"
     "\n"
     "Options:\n"
@@ -39,6 +41,20 @@ std::string shotUsage() {
     "  --panel                  draw the panel (kelta's F1) over the picture\n"
     "  --cursor X,Y             where the panel takes the cursor to be, in pixels from the top\n"
     "                           left (default: the centre)\n"
+    "\n"
+    "Flights (a camera path's frames instead of a still):\n"
+    "  --path FILE              camera path to fly, as kelta flies it (see kelta --help)\n"
+    "  --constant-speed         fly the path at one speed over its whole duration\n"
+    "  --video FILE             write the frames as a video: .mp4 (H.264) or .webm (VP9), both\n"
+    "                           4:2:0, which needs even sides; it is replaced whole once complete,\n"
+    "                           or not at all\n"
+    "  --frames FOLDER          write the frames as frame-00000.png, frame-00001.png, ... into the\n"
+    "                           folder, which must exist\n"
+    "  --fps N                  frames a second, 1 to 240 (default: 30): frame n shows the path, the\n"
+    "                           water and the sun at n / N seconds\n"
+    "  --quality Q              the video's quality, 0 to 100 (default: 65, visually lossless; 100:\n"
+    "                           lossless, which few players play for .mp4)\n"
+    "\n"
     "  --help                   show this text\n"
     "  --version                print the version\n"
     "\n" + TERRAIN_OPTIONS_HELP;
@@ -100,16 +116,58 @@ bool isValidScale(const std::string& text, int position) {
     return parseTerrainArguments(4, arguments, parsed, ignored);
 }
 
+// Options that only one of a still and a flight takes, and those of a flight that need another.
+bool checkCombination(const ShotOptions& options, const std::set<std::string>& given, std::string& error) {
+    const bool flight = isFlight(options);
+    for (const char* name : {"--constant-speed", "--video", "--frames", "--fps", "--quality"}) {
+        if (!flight && given.count(name) != 0) {
+            error = std::string(name) + " needs --path FILE, the camera path to fly (see --help)";
+            return false;
+        }
+    }
+    if (!flight) return true;
+    for (const char* name : {"--output", "--position", "--direction", "--time", "--panel", "--cursor"}) {
+        if (given.count(name) != 0) {
+            error = std::string(name) + " is for a still, not for the frames of --path (see --help)";
+            return false;
+        }
+    }
+    if (options.videoPath.empty() == options.framesFolder.empty()) {
+        error = "--path needs one of --video FILE and --frames FOLDER for its frames (see --help)";
+        return false;
+    }
+    if (given.count("--quality") != 0 && options.videoPath.empty()) {
+        error = "--quality needs --video FILE (see --help)";
+        return false;
+    }
+    if (!options.videoPath.empty() && (options.width % 2 != 0 || options.height % 2 != 0)) {
+        error = "--size takes even sides for a video (its colour is kept for every 2 x 2 pixels), not '" +
+                std::to_string(options.width) + "x" + std::to_string(options.height) + "'";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+int flightFrameCount(double seconds, int framesPerSecond) {
+    // A path timed in round seconds lasts a whole number of frames, whatever the rounding of its times.
+    const double frames = seconds * framesPerSecond;
+    return std::max(1, static_cast<int>(std::ceil(frames - 1.0e-6)));
+}
 
 bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error) {
     const std::vector<const char*> valueOptions{"--output", "--size", "--position", "--direction", "--time", "--mode",
                                                 "--view", "--bloom-gain", "--bloom-threshold", "--map",
-                                                "--horizontal-scale", "--height-scale", "--cursor"};
-    return readOptionsWithTerrain(argc, argv, valueOptions, {"--panel"}, options.terrain, options.wantsHelp,
-                                  options.wantsVersion, error, [&](const OptionReader& reader, const std::string& value) {
+                                                "--horizontal-scale", "--height-scale", "--cursor", "--path",
+                                                "--video", "--frames", "--fps", "--quality"};
+    std::set<std::string> given;
+    const bool read = readOptionsWithTerrain(argc, argv, valueOptions, {"--panel", "--constant-speed"}, options.terrain,
+                                             options.wantsHelp, options.wantsVersion, error,
+                                             [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
         auto fail = [&](const char* expected) { return reader.refuse(expected, error); };
+        given.insert(name);
 
         if (name == "--output") {
             if (value.empty()) return fail("a file name");
@@ -158,7 +216,25 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
         } else if (name == "--height-scale") {
             if (!isValidScale(value, 3)) return fail("a whole number of at least 0");
             options.heightScale = value;
+        } else if (name == "--path") {
+            if (value.empty()) return fail("a file name");
+            options.pathFile = value;
+        } else if (name == "--constant-speed") {
+            options.constantSpeed = true;
+        } else if (name == "--video") {
+            if (!videoCodecOf(value)) return fail("a file name ending in .mp4 (H.264) or .webm (VP9)");
+            options.videoPath = value;
+        } else if (name == "--frames") {
+            if (value.empty()) return fail("a folder");
+            options.framesFolder = value;
+        } else if (name == "--fps") {
+            if (!parseWholeNumber(value, 1, 240, options.framesPerSecond)) return fail("a whole number from 1 to 240");
+        } else if (name == "--quality") {
+            if (!parseWholeNumber(value, LOWEST_VIDEO_QUALITY, HIGHEST_VIDEO_QUALITY, options.videoQuality)) {
+                return fail("a whole number from 0 to 100");
+            }
         }
         return true;
     });
+    return read && (options.wantsHelp || options.wantsVersion || checkCombination(options, given, error));
 }

@@ -9,6 +9,7 @@
 #include "math/Math.h"
 #include "post/FinalProcessingEffect.h"
 #include "scene/Terrain.h"
+#include "show/VideoEncoder.h"
 
 // The final pass's views, in the order the program's B key cycles them.
 constexpr const char* SHOT_VIEW_NAMES[4] = {"bloom", "no-bloom", "bright", "blurred"};
@@ -36,6 +37,16 @@ struct ShotOptions {
     // top left; the centre when unset).
     bool panel = false;
     std::optional<vec2> cursor;
+    // A camera path flown frame by frame instead of a still: frame n shows the path's pose, the
+    // water and the sun at n / framesPerSecond seconds. The frames go to a video file or to numbered
+    // PNGs in a folder, one of the two. (A GPS track to follow will give the frames their path too.)
+    std::string pathFile;
+    // Flown at one speed over its whole duration, as kelta's --constant-speed flies it.
+    bool constantSpeed = false;
+    std::string videoPath;
+    std::string framesFolder;
+    int framesPerSecond = 30;
+    int videoQuality = DEFAULT_VIDEO_QUALITY;
     bool wantsHelp = false;
     bool wantsVersion = false;
 };
@@ -43,8 +54,16 @@ struct ShotOptions {
 // The --help text, with the default map as this process finds it.
 std::string shotUsage();
 
+// Whether the options ask for frames of a camera path rather than a still.
+inline bool isFlight(const ShotOptions& options) { return !options.pathFile.empty(); }
+
+// The frames a flight of `seconds` takes at `framesPerSecond`: frame n shows n / fps seconds, so the
+// last one shows the path's end or less than a frame before it; at least one.
+int flightFrameCount(double seconds, int framesPerSecond);
+
 // Largest side accepted on the command line; the GL may allow less, which the renderer checks.
 constexpr int MAX_SHOT_SIDE = 16384;
 
-// Parses argv[1..]; on a bad or unknown option returns false with one line naming it in `error`.
+// Parses argv[1..]; on a bad or unknown option, or options that do not go together (a still's with a
+// flight's), returns false with one line naming it in `error`.
 bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error);

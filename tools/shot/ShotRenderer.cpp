@@ -1,6 +1,6 @@
-// One frame of the real pipeline for a still image: the program's start-up in a hidden window,
-// the pose and settings applied as the program's keys and main loop would, and the window's
-// back buffer read back instead of presented.
+// Frames of the real pipeline: the program's start-up in a hidden window, the pose and settings
+// applied as the program's keys and main loop would, and the window's back buffer read back
+// instead of presented.
 #include "tools/shot/ShotRenderer.h"
 
 #include <GL/glew.h>
@@ -91,61 +91,71 @@ RgbImage8 readOutput(GLuint framebuffer, int width, int height) {
 
 }  // namespace
 
-RgbImage8 renderShot(const ShotOptions& options) {
-    const std::unique_ptr<Application> application = registerToolApplication(terrainArguments(options));
-    Application& app = *application;
-    app.windowSettings.width = options.width;
-    app.windowSettings.height = options.height;
-    app.windowSettings.isVisible = false;
-    app.windowSettings.swapInterval = 0;
-    app.terrainOptions = options.terrain;
-    app.startUp();
+ShotSession::ShotSession(const ShotOptions& options)
+    : app(registerToolApplication(terrainArguments(options))),
+      width(options.width),
+      height(options.height),
+      panel(options.panel),
+      cursor(options.cursor) {
+    app->windowSettings.width = options.width;
+    app->windowSettings.height = options.height;
+    app->windowSettings.isVisible = false;
+    app->windowSettings.swapInterval = 0;
+    app->terrainOptions = options.terrain;
+    app->startUp();
 
     // The final pass draws into the hidden window's back buffer, which has the pixel format of
     // the program's window and so rounds every colour the same. A window system may give the
     // window another size; then an off-screen target of the size asked for takes its place.
     requireDrawableSize(options.width, options.height);
     int framebufferWidth = 0, framebufferHeight = 0;
-    glfwGetFramebufferSize(app.window, &framebufferWidth, &framebufferHeight);
+    glfwGetFramebufferSize(app->window, &framebufferWidth, &framebufferHeight);
     if (framebufferWidth != options.width || framebufferHeight != options.height) {
-        app.outputFramebuffer = createOutputFramebuffer(options.width, options.height);
-        framebufferSizeCallback(app.window, options.width, options.height);
+        app->outputFramebuffer = createOutputFramebuffer(options.width, options.height);
+        framebufferSizeCallback(app->window, options.width, options.height);
     }
 
     // Modes and settings as the program's keys set them.
-    app.terrainMode = options.mode;
-    if (options.mode != 5) app.terrain->shader = app.terrainShaders[options.mode - 1].get();
-    app.finalProcessingEffect->debugMode = options.view;
-    app.finalProcessingEffect->bloomGain = options.bloomGain;
-    app.terrain->bloomThreshold = options.bloomThreshold;
+    app->terrainMode = options.mode;
+    if (options.mode != 5) app->terrain->shader = app->terrainShaders[options.mode - 1].get();
+    app->finalProcessingEffect->debugMode = options.view;
+    app->finalProcessingEffect->bloomGain = options.bloomGain;
+    app->terrain->bloomThreshold = options.bloomThreshold;
 
-    // The pose and the view matrix as one main-loop iteration builds them.
-    Camera& camera = *app.camera;
+    Camera& camera = *app->camera;
     if (options.hasPosition) camera.position = options.position;
     if (options.hasDirection) camera.direction = options.direction;
-    app.time = options.time;
-    app.modelview = lookAt(camera.position, camera.position + camera.direction, camera.up);
+    app->time = options.time;
+}
 
-    // A streamed map loads the tiles a view wants in the background and fades them in: the picture
-    // is the one it settles on, drawn once.
+ShotSession::~ShotSession() { app->shutDown(); }
+
+RgbImage8 ShotSession::renderFrame() {
+    // The view matrix as one main-loop iteration builds it from the camera.
+    const Camera& camera = *app->camera;
+    app->modelview = lookAt(camera.position, camera.position + camera.direction, camera.up);
+
+    // A streamed map loads the tiles a view wants in the background and fades them in, and the
+    // shadows follow the sun on a thread of their own: the picture is the one it settles on, drawn
+    // once, however long that takes, so that the same pose always gives the same picture.
     const auto deadline = std::chrono::steady_clock::now() + SETTLING_LIMIT;
     do {
         // The scene pass draws into the whole scene target.
-        if (!app.terrain->settleWithoutDrawing(app.mainFramebuffer->height, deadline)) {
+        if (!app->terrain->settleWithoutDrawing(app->mainFramebuffer->height, deadline)) {
             fail("the streamed map's tiles for this view were still loading after " +
                  std::to_string(SETTLING_LIMIT.count()) + " s");
         }
-        app.composeFrame();
-    } while (!app.terrain->isSettled());
-    if (options.panel) {
-        app.stillCursor = options.cursor.value_or(vec2{0.5f * options.width, 0.5f * options.height});
-        app.showPanel(true);
+        app->composeFrame();
+    } while (!app->terrain->isSettled());
+    if (panel && !app->isPanelShown) {
+        app->stillCursor = cursor.value_or(vec2{0.5f * width, 0.5f * height});
+        app->showPanel(true);
         // The panel sizes itself to its contents in the first frame it lays out, and shows from the
         // second; the settled scene is drawn once more under it.
-        app.composeFrame();
-        app.composeFrame();
+        app->composeFrame();
+        app->composeFrame();
     }
-    RgbImage8 image = readOutput(app.outputFramebuffer, options.width, options.height);
-    app.shutDown();
-    return image;
+    return readOutput(app->outputFramebuffer, width, height);
 }
+
+RgbImage8 renderShot(const ShotOptions& options) { return ShotSession(options).renderFrame(); }

@@ -1,9 +1,11 @@
-// kelta-shot: one frame of KELTA's pipeline, rendered off-screen and written as a PNG.
+// kelta-shot: one frame of KELTA's pipeline, rendered off-screen and written as a PNG, or a camera
+// path's frames written as a video or as PNGs.
 #include <string>
 
 #include "io/AtomicFile.h"
 #include "tools/common/ToolRun.h"
 #include "io/PngImage.h"
+#include "tools/shot/ShotFlight.h"
 #include "tools/shot/ShotOptions.h"
 #include "tools/shot/ShotRenderer.h"
 
@@ -18,6 +20,18 @@ int main(int argc, char** argv) {
     }
     if (options.wantsVersion) {
         printVersion();
+        return finishTool();
+    }
+    if (isFlight(options)) {
+        // A path that cannot be flown, or a file or folder that cannot take its frames, fails first.
+        const std::optional<CameraPath> path = flightPath(options, error);
+        if (!path) fail(error);
+        if (!checkFlightTarget(options, error)) fail(error);
+        const int frames = renderFlight(options, *path);
+        const std::string target = options.videoPath.empty() ? options.framesFolder : options.videoPath;
+        printResult("Wrote " + target + " (" + std::to_string(frames) + " frames of " + std::to_string(options.width) +
+                    " x " + std::to_string(options.height) + " at " + std::to_string(options.framesPerSecond) +
+                    " a second)\n");
         return finishTool();
     }
     // Rendering takes seconds to minutes; a path that cannot take the picture fails first.

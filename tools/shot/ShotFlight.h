@@ -1,0 +1,25 @@
+// A camera path flown frame by frame through one session of the program's pipeline, its frames
+// written as a video or as numbered PNGs, with the progress on standard error.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "show/CameraPath.h"
+#include "tools/shot/ShotOptions.h"
+
+// The path the options fly (retimed to one speed where they ask); none with one line naming the file
+// and what is wrong with it.
+std::optional<CameraPath> flightPath(const ShotOptions& options, std::string& error);
+
+// Whether the flight's frames can be written where the options say; false with one line naming the
+// file or folder otherwise. Checked before the program starts, as a still's file is.
+bool checkFlightTarget(const ShotOptions& options, std::string& error);
+
+// The name of frame `index` in a folder of frames: frame-00000.png, frame-00001.png, ...
+std::string frameFileName(int index);
+
+// Flies the path at the options' frame rate, the frames being the settled pictures of its poses;
+// writes the video (in place of its file only once complete) or the PNGs, and returns the frames
+// written. Ends the process with one line on any failure, leaving no part of a video behind.
+int renderFlight(const ShotOptions& options, const CameraPath& path);
