@@ -2,6 +2,7 @@
 it: one line on standard error naming it with the system's reason, exit code 1, the file that
 was there left as it was and nothing else left beside it. A path no file can replace is refused
 before any rendering: those cases run without a display, where rendering could not even start."""
+import json
 import os
 import resource
 import signal
@@ -60,6 +61,12 @@ class WriteFailureTest(unittest.TestCase):
         def at(*parts):
             return os.path.join(work.name, *parts)
 
+        # Two seconds over the lake, enough frames of video for the file to pass its size limit.
+        flight = at("flight.json")
+        with open(flight, "w") as stream:
+            json.dump({"keyframes": [{"time": 0, "position": [100, 15, -100], "direction": [1, -0.3, -1]},
+                                     {"time": 2, "position": [200, 15, -200], "direction": [1, -0.3, -1]}]}, stream)
+
         # (tool, arguments, target, how the target is prepared, needs a display, child set-up,
         #  standard output, the line expected last on standard error)
         cases = [
@@ -69,6 +76,13 @@ class WriteFailureTest(unittest.TestCase):
              f"kelta-shot: cannot write {at('missing', 'x.png')}: {at('missing')}: No such file or directory"),
             (SHOT, ["--output", at("shot", "old.png"), "--size", "64x48"], at("shot", "old.png"), previous_file,
              True, file_size_limit(200), None, f"kelta-shot: cannot write {at('shot', 'old.png')}: File too large"),
+            (SHOT, ["--path", flight, "--video", at("fifo", "pipe.mp4")], at("fifo", "pipe.mp4"), fifo, False, None,
+             None, f"kelta-shot: cannot write {at('fifo', 'pipe.mp4')}: not a regular file"),
+            (SHOT, ["--path", flight, "--frames", at("missing")], None, None, False, None, None,
+             f"kelta-shot: cannot write frames into {at('missing')}: No such file or directory"),
+            (SHOT, ["--path", flight, "--video", at("video", "old.mp4"), "--size", "320x240"], at("video", "old.mp4"),
+             previous_file, True, file_size_limit(4096), None,
+             f"kelta-shot: cannot write {at('video', 'old.mp4')}: File too large"),
             (BENCH, ["--map", small_map, "--json", "/dev/full"], "/dev/full", None, False, None, None,
              "kelta-bench: cannot write /dev/full: not a regular file"),
             (BENCH, ["--map", small_map, *TINY_BENCH], None, None, True, None, "/dev/full",
