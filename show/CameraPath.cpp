@@ -202,7 +202,14 @@ constexpr int LENGTH_SAMPLES_PER_SEGMENT = 64;
 }  // namespace
 
 CameraPath::CameraPath(std::vector<PathKeyframe> keyframes) : frames(std::move(keyframes)) {
-    for (PathKeyframe& frame : frames) frame.direction = vec3Of(offVertical(vectorOf(frame.direction)));
+    for (PathKeyframe& frame : frames) {
+        // A direction the camera could have had stays exactly as given, so that a recorded flight
+        // ends exactly where it was flown.
+        const Vector given = vectorOf(frame.direction);
+        const bool isUnit = std::abs(dotProduct(given, given) - 1.0) <= 1e-6;
+        const bool isOffVertical = std::abs(given[1]) <= std::cos(double(Camera::MIN_POLAR_ANGLE));
+        if (!isUnit || !isOffVertical) frame.direction = vec3Of(offVertical(given));
+    }
     curveFrames = frames;
 }
 

@@ -201,7 +201,7 @@ TEST(CameraPathFileTest, AWrittenPathReadsBackToTheSameKeyframes) {
         const PathKeyframe &a = path.keyframes()[i], &b = read->keyframes()[i];
         EXPECT_EQ(a.seconds, b.seconds);
         EXPECT_EQ(distance(a.position, b.position), 0.0f);
-        EXPECT_LT(distance(a.direction, b.direction), 1e-7f);
+        EXPECT_EQ(distance(a.direction, b.direction), 0.0f);
         EXPECT_EQ(a.settings.exaggeration, b.settings.exaggeration);
         EXPECT_EQ(a.settings.sunTime.has_value(), b.settings.sunTime.has_value());
     }
