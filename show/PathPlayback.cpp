@@ -2,6 +2,7 @@
 // channel as the keys and the panel.
 #include "show/PathPlayback.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "app/Application.h"
@@ -35,7 +36,9 @@ void applyPose(Application& app, const PathPose& pose) {
 PathPlayback::PathPlayback(CameraPath path, double startSeconds) : path(std::move(path)), startSeconds(startSeconds) {}
 
 bool PathPlayback::advance(Application& app, double nowSeconds) {
-    const double seconds = nowSeconds - startSeconds;
-    applyPose(app, path.poseAt(seconds));
-    return seconds < path.durationSeconds();
+    pathSeconds = lastSeconds ? pathSeconds + std::min(nowSeconds - *lastSeconds, LONGEST_STEP_SECONDS)
+                              : nowSeconds - startSeconds;
+    lastSeconds = nowSeconds;
+    applyPose(app, path.poseAt(pathSeconds));
+    return pathSeconds < path.durationSeconds();
 }
