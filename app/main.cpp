@@ -26,8 +26,8 @@ int main(int argc, char** argv) {
         const CameraPath& path = *options.flight;
         const std::size_t count = path.keyframes().size();
         std::cout << "Playing " << options.flightFile << ": " << count << (count == 1 ? " keyframe, " : " keyframes, ")
-                  << std::fixed << std::setprecision(1) << path.durationSeconds() << " s" << std::defaultfloat
-                  << std::endl;
+                  << std::fixed << std::setprecision(1) << path.durationSeconds() << " s"
+                  << (options.isConstantSpeed ? ", at one speed" : "") << std::defaultfloat << std::endl;
         const bool setsTime = std::any_of(path.keyframes().begin(), path.keyframes().end(),
                                           [](const PathKeyframe& frame) { return frame.settings.sunTime.has_value(); });
         if (setsTime && (!options.terrain.sunTime || options.terrain.sunPlacement)) {
