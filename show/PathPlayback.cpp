@@ -35,6 +35,12 @@ void applyPose(Application& app, const PathPose& pose) {
 
 PathPlayback::PathPlayback(CameraPath path, double startSeconds) : path(std::move(path)), startSeconds(startSeconds) {}
 
+bool PathPlayback::setsSunTime() const {
+    const std::vector<PathKeyframe>& frames = path.keyframes();
+    return std::any_of(frames.begin(), frames.end(),
+                       [](const PathKeyframe& frame) { return frame.settings.sunTime.has_value(); });
+}
+
 bool PathPlayback::advance(Application& app, double nowSeconds) {
     pathSeconds = lastSeconds ? pathSeconds + std::min(nowSeconds - *lastSeconds, LONGEST_STEP_SECONDS)
                               : nowSeconds - startSeconds;

@@ -25,7 +25,8 @@ public:
     // which builds the driver's programs, or one that opened a map) moves it on by that much only,
     // so that the flight is seen rather than skipped.
     bool advance(Application& app, double nowSeconds);
-    const CameraPath& flightPath() const { return path; }
+    // Whether any of the path's keyframes sets the sun's time.
+    bool setsSunTime() const;
 
     static constexpr double LONGEST_STEP_SECONDS = 1.0;
 
