@@ -4,7 +4,6 @@
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <ctime>
@@ -41,9 +40,7 @@ constexpr int BLUR_ITERATIONS = 10;
 
 // Says that the flight has ended, and where it left the sun when it moved it.
 void endFlight(Application& app) {
-    const std::vector<PathKeyframe>& frames = app.playback->flightPath().keyframes();
-    const bool movedSun = std::any_of(frames.begin(), frames.end(),
-                                      [](const PathKeyframe& frame) { return frame.settings.sunTime.has_value(); });
+    const bool movedSun = app.playback->setsSunTime();
     app.playback.reset();
     std::cout << "Flight ended" << std::endl;
     if (movedSun && app.sun && app.sun->time) std::cout << sunLine(*app.sun) << std::endl;
@@ -372,7 +369,8 @@ void Application::toggleRecording() {
         return;
     }
     std::ostringstream line;
-    line << "Saved the flight to " << fileName << " (" << path.keyframes().size() << " poses, " << std::fixed
+    const std::size_t count = path.keyframes().size();
+    line << "Saved the flight to " << fileName << " (" << count << (count == 1 ? " pose, " : " poses, ") << std::fixed
          << std::setprecision(1) << path.durationSeconds() << " s)";
     std::cout << line.str() << std::endl;
 }

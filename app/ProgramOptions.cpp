@@ -93,7 +93,7 @@ ProgramOptions readCommandLine(int argc, char** argv) {
     ProgramOptions options;
     OptionReader reader(argc, argv, RefusalVoice::Kelta);
     std::string value, error, expected;
-    bool isPlayGiven = false, isConstantSpeed = false;
+    bool isPlayGiven = false;
     for (;;) {
         const OptionStep step = reader.nextOption(valueOptions(), flags(), value, error);
         if (step == OptionStep::End || step == OptionStep::Positional) break;
@@ -112,16 +112,16 @@ ProgramOptions readCommandLine(int argc, char** argv) {
             options.flightFile = value;
             isPlayGiven = true;
         } else if (reader.name() == "--constant-speed") {
-            isConstantSpeed = true;
+            options.isConstantSpeed = true;
         } else if (!readTerrainOption(reader.name(), value, options.terrain, expected)) {
             fatal(reader.badValue(expected));
         }
     }
-    if (isConstantSpeed && !isPlayGiven) fatal("--constant-speed needs --play PATH (see kelta --help)");
+    if (options.isConstantSpeed && !isPlayGiven) fatal("--constant-speed needs --play PATH (see kelta --help)");
     // Read before the window opens, so that a bad file ends the run at once.
     if (isPlayGiven) {
         if (!readCameraPath(options.flightFile, options.flight, error)) fatal("Could not play " + error);
-        if (isConstantSpeed) options.flight = options.flight->withConstantSpeed();
+        if (options.isConstantSpeed) options.flight = options.flight->withConstantSpeed();
     }
     // The scales are read with the map, once a window is open; their number and places are known now.
     if (!reader.checkPositionals({"height map", "horizontal scale", "height scale"}, error)) fatal(error);

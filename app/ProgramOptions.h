@@ -15,6 +15,8 @@ struct ProgramOptions {
     // --play's file and the path read from it, retimed to one speed for --constant-speed.
     std::string flightFile;
     std::optional<CameraPath> flight;
+    // Whether --constant-speed retimed it.
+    bool isConstantSpeed = false;
 };
 
 // Reads the options (--help, -h, --version, --play and --constant-speed and the terrain options, a value following its option
