@@ -24,6 +24,7 @@
 #include "scene/Skydome.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainShader.h"
+#include "scene/TrackLine.h"
 #include "ui/Panel.h"
 #include "ui/PathMeasuring.h"
 
@@ -62,6 +63,7 @@ void Application::run() {
 void Application::shutDown() {
     Application& app = instance();
     app.panel.reset();
+    app.trackLine.reset();
     app.pathMeasuring.reset();
     // The terrain first: its surfaces draw with the programs below and read the camera.
     app.terrain.reset();
@@ -238,6 +240,10 @@ void Application::composeFrame() {
     } else {
         app.skydome->draw();
         app.terrain->draw();
+    }
+    if (app.trackLine) {
+        app.trackLine->followHeights(*app.terrain);
+        app.trackLine->draw(app.modelview, app.projection);
     }
     app.pathMeasuring->followHeights(*app.terrain);
     app.pathMeasuring->draw(app.modelview, app.projection);

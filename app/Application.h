@@ -25,6 +25,7 @@ class FinalProcessingEffect;
 class GaussianBlurEffect;
 class Panel;
 class PathMeasuring;
+class TrackLine;
 
 // The window start-up opens. The defaults are the program's own; tools that render without a
 // person change them before start-up.
@@ -64,6 +65,9 @@ public:
     std::unique_ptr<FinalProcessingEffect> finalProcessingEffect;
     std::unique_ptr<GaussianBlurEffect> gaussianBlurEffect;
 
+    // The track followed (--follow), drawn on the ground; null without one, and once a map dropped
+    // on the window replaces the one it lay on.
+    std::unique_ptr<TrackLine> trackLine;
     // The path clicked on the ground and what it measures.
     std::unique_ptr<PathMeasuring> pathMeasuring;
     // Whether a plain left click lays the path (the panel's measure mode), besides Ctrl and a click.
