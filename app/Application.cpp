@@ -31,6 +31,7 @@
 #include "scene/TrackLine.h"
 #include "show/PathPlayback.h"
 #include "show/PathRecorder.h"
+#include "show/TrackFollowing.h"
 #include "ui/Panel.h"
 #include "ui/PathMeasuring.h"
 
@@ -72,6 +73,13 @@ std::string Application::programName() const {
 
 void Application::run() {
     startUp();
+    if (followOptions.isAsked()) {
+        std::string error;
+        const std::optional<CameraPath> path = followTrack(*this, followOptions, error);
+        if (!path) fatal(error);
+        // The main loop's clock starts at 0 with its first frame, and so does the flight.
+        playback = std::make_unique<PathPlayback>(*path, 0.0);
+    }
     mainLoop();
     shutDown();
 }

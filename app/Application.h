@@ -12,6 +12,7 @@
 #include "gpu/DepthConvention.h"
 #include "light/Sunlight.h"
 #include "math/Math.h"
+#include "show/FollowOptions.h"
 
 struct GLFWwindow;
 class Camera;
@@ -96,6 +97,8 @@ public:
 
     // What the command line's options ask of the terrain and the view.
     TerrainOptions terrainOptions;
+    // The track that run() follows once start-up has drawn the map; none asked for by default.
+    FollowOptions followOptions;
     // Where the sun stands, when the options place it; none keeps the default scene's light and sky.
     std::optional<SunSetting> sun;
 
@@ -129,7 +132,8 @@ public:
     // Makes the given object the process-wide instance (null unregisters).
     static void registerInstance(Application* application);
 
-    // Start-up, main loop, then shutDown.
+    // Start-up, the flight along the track the follow options name (a track that cannot be
+    // followed ends the program with its one line), the main loop, then shutDown.
     void run();
     // Releases every object start-up made, while the context they belong to is current, then
     // shuts the window system down.

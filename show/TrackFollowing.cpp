@@ -20,7 +20,7 @@ std::string followingLine(const FollowOptions& options, const Track& track, doub
     const long long wholeSeconds = std::llround(seconds);
     line << "Following " << options.trackPath << " (" << track.layerName << ", " << track.pointsRead
          << (track.joinedPoints ? " points joined" : " points") << "): " << std::fixed << std::setprecision(1)
-         << metres / 1000.0 << " km, " << std::defaultfloat << options.heightMetres << " m above the ground at "
+         << metres / 1000.0 << " km, " << std::defaultfloat << std::setprecision(6) << options.heightMetres << " m above the ground at "
          << options.speedKmh << " km/h, ";
     if (wholeSeconds >= 60) line << wholeSeconds / 60 << " min ";
     line << wholeSeconds % 60 << " s";
