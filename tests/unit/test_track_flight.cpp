@@ -21,21 +21,11 @@ constexpr float SAMPLE_SPACING = 3.0f;
 using HeightAt = std::function<std::optional<float>(float x, float z)>;
 
 FlightGround groundOf(HeightAt heightAt) {
-    FlightGround ground;
-    ground.heightAt = std::move(heightAt);
-    ground.metresPerWorldUnit = METRES_PER_UNIT;
-    ground.metresPerHeight = METRES_PER_HEIGHT;
-    ground.sampleSpacing = SAMPLE_SPACING;
-    return ground;
+    return FlightGround{std::move(heightAt), METRES_PER_UNIT, METRES_PER_HEIGHT, SAMPLE_SPACING};
 }
 
-FollowOptions followAt(double heightMetres, double speedKmh) {
-    FollowOptions options;
-    options.trackPath = "track.gpx";
-    options.heightMetres = heightMetres;
-    options.speedKmh = speedKmh;
-    return options;
-}
+// 100 m above the ground.
+FollowOptions followAt(double speedKmh) { return FollowOptions{"track.gpx", 100.0, speedKmh}; }
 
 // The eye's height where the path flown through the keyframes passes `x`, on a track that runs
 // east from x = 0 at 300 km/h.
@@ -49,9 +39,9 @@ bool isUnit(const vec3& v) { return std::fabs(length(v) - 1.0f) < 1e-4f; }
 
 // Faults caught: the eye under the height asked for where the ground rises (no running maximum
 // before the smoothing, or keyframes lower than the smoothed line between them, which the curve
-// through them sinks to), metres of height
-// taken as world units across, holes taken for ground at 0 or left without a height, the eye
-// climbing over every bump instead of gliding, and the eye raised far from any rise.
+// through them sinks to), metres of height taken as world units across, holes taken for ground at
+// 0 or left without a height, the eye climbing over every bump instead of gliding, and the eye
+// raised far from any rise.
 TEST(TrackFlight, StaysAtLeastTheHeightAskedAboveTheGroundAndGlidesOverBumps) {
     const struct {
         const char* name;
@@ -78,7 +68,7 @@ TEST(TrackFlight, StaysAtLeastTheHeightAskedAboveTheGroundAndGlidesOverBumps) {
     const double reach = 2.0 * 30.0 + 2.0 * 10.0;
     for (const auto& each : grounds) {
         SCOPED_TRACE(each.name);
-        const std::vector<PathKeyframe> keyframes = followingKeyframes(track, groundOf(each.heightAt), followAt(100, 300));
+        const std::vector<PathKeyframe> keyframes = followingKeyframes(track, groundOf(each.heightAt), followAt(300));
         ASSERT_GE(keyframes.size(), 2u);
         const CameraPath path(keyframes);
         // A hole stands at the height of the ground before it (after it, at the start).
@@ -118,7 +108,7 @@ TEST(TrackFlight, LooksAlongTheTrackAheadAndIsTimedByTheGroundsDistance) {
     const std::vector<vec3> corner{{0.0f, 0.0f, 0.0f}, {200.0f, 0.0f, 0.0f}, {200.0f, 0.0f, 0.0f},
                                    {200.0f, 0.0f, -200.0f}};
     // 4 km at 360 km/h: 40 s.
-    const std::vector<PathKeyframe> keyframes = followingKeyframes(corner, flat, followAt(100, 360));
+    const std::vector<PathKeyframe> keyframes = followingKeyframes(corner, flat, followAt(360));
     ASSERT_GE(keyframes.size(), 2u);
     EXPECT_EQ(keyframes.front().seconds, 0.0);
     EXPECT_NEAR(keyframes.back().seconds, 40.0, 1e-9);
@@ -145,7 +135,7 @@ TEST(TrackFlight, LooksAlongTheTrackAheadAndIsTimedByTheGroundsDistance) {
     EXPECT_LT(at(40.0).direction.z, -0.95f);
 
     const std::vector<PathKeyframe> there =
-        followingKeyframes({{0.0f, 0.0f, 0.0f}, {30.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f}}, flat, followAt(100, 300));
+        followingKeyframes({{0.0f, 0.0f, 0.0f}, {30.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f}}, flat, followAt(300));
     for (const PathKeyframe& keyframe : there) EXPECT_TRUE(isUnit(keyframe.direction)) << keyframe.seconds << " s";
-    EXPECT_TRUE(followingKeyframes({{5.0f, 0.0f, 5.0f}, {5.0f, 9.0f, 5.0f}}, flat, followAt(100, 300)).empty());
+    EXPECT_TRUE(followingKeyframes({{5.0f, 0.0f, 5.0f}, {5.0f, 9.0f, 5.0f}}, flat, followAt(300)).empty());
 }
