@@ -45,23 +45,17 @@ class FollowingATrack(unittest.TestCase):
         with XServer() as server:
             # 10.3 km at 3600 km/h: some 10 s, long enough for a picture on the way.
             kelta = Kelta(server, ["--follow", self.track, "--follow-speed", "3600", OLINDA])
-            try:
-                self.assertTrue(kelta.started(), kelta.output()[-5:])
-                self.assertIn(f"Following {self.track} (tracks, 3 points): 10.3 km, 100 m above the ground at "
-                              "3600 km/h, 10 s", kelta.output())
-                picture = kelta.capture(os.path.join(self.folder.name, "flying.png"))
-                rows = set()
-                for index in range(0, len(picture.pixels), 3):
-                    if is_track_colour(*picture.pixels[index:index + 3]):
-                        rows.add(index // 3 // picture.width)
-                # The track runs from under the eye into the distance: a line over many rows.
-                self.assertGreater(len(rows), picture.height // 3, "the track's line is not drawn on the ground")
-                self.assertTrue(kelta.wait_for_line("Flight ended"), kelta.output()[-5:])
-                self.assertEqual(kelta.quit(), 0)
-            finally:
-                if kelta.process.poll() is None:
-                    kelta.process.kill()
-                    kelta.wait()
+            self.assertTrue(kelta.started(), kelta.output()[-5:])
+            self.assertIn(f"Following {self.track} (tracks, 3 points): 10.3 km, 100 m above the ground at "
+                          "3600 km/h, 10 s", kelta.output())
+            picture = kelta.capture(os.path.join(self.folder.name, "flying.png"))
+            pixels = picture.pixels
+            rows = {index // 3 // picture.width for index in range(0, len(pixels), 3)
+                    if is_track_colour(*pixels[index:index + 3])}
+            # The track runs from under the eye into the distance: a line over many rows.
+            self.assertGreater(len(rows), picture.height // 3, "the track's line is not drawn on the ground")
+            self.assertTrue(kelta.wait_for_line("Flight ended"), kelta.output()[-5:])
+            self.assertEqual(kelta.quit(), 0)
 
     # Faults caught: a map without a place on the Earth followed as if it had one, and options that
     # make no sense together let through; each must end the program with its one line naming what
