@@ -27,8 +27,10 @@
 #include "scene/Skydome.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainShader.h"
+#include "scene/TrackLine.h"
 #include "show/PathPlayback.h"
 #include "show/PathRecorder.h"
+#include "show/TrackFollowing.h"
 #include "ui/Panel.h"
 #include "ui/PathMeasuring.h"
 
@@ -68,6 +70,13 @@ std::string Application::programName() const {
 
 void Application::run() {
     startUp();
+    if (followOptions.isAsked()) {
+        std::string error;
+        const std::optional<CameraPath> path = followTrack(*this, followOptions, error);
+        if (!path) fatal(error);
+        // The main loop's clock starts at 0 with its first frame, and so does the flight.
+        playback = std::make_unique<PathPlayback>(*path, 0.0);
+    }
     mainLoop();
     shutDown();
 }
@@ -77,6 +86,7 @@ void Application::shutDown() {
     app.playback.reset();
     app.recorder.reset();
     app.panel.reset();
+    app.trackLine.reset();
     app.pathMeasuring.reset();
     // The terrain first: its surfaces draw with the programs below and read the camera.
     app.terrain.reset();
@@ -257,6 +267,10 @@ void Application::composeFrame() {
     } else {
         app.skydome->draw();
         app.terrain->draw();
+    }
+    if (app.trackLine) {
+        app.trackLine->followHeights(*app.terrain);
+        app.trackLine->draw(app.modelview, app.projection);
     }
     app.pathMeasuring->followHeights(*app.terrain);
     app.pathMeasuring->draw(app.modelview, app.projection);

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     application->argc = options.argc;
     application->argv = options.argv;
     application->terrainOptions = options.terrain;
+    application->followOptions = options.follow;
     if (options.flight) {
         const CameraPath& path = *options.flight;
         const std::size_t count = path.keyframes().size();
