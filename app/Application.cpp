@@ -6,7 +6,9 @@
 
 #include <array>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <sstream>
 
@@ -14,6 +16,7 @@
 #include "app/ContextVersion.h"
 #include "app/FileOpening.h"
 #include "app/ViewSettings.h"
+#include "io/AtomicFile.h"
 #include "io/Fatal.h"
 #include "light/Atmosphere.h"
 #include "math/Camera.h"
@@ -24,6 +27,10 @@
 #include "scene/Skydome.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainShader.h"
+#include "scene/TrackLine.h"
+#include "show/PathPlayback.h"
+#include "show/PathRecorder.h"
+#include "show/TrackFollowing.h"
 #include "ui/Panel.h"
 #include "ui/PathMeasuring.h"
 
@@ -32,6 +39,14 @@ namespace {
 Application* registeredApplication = nullptr;
 
 constexpr int BLUR_ITERATIONS = 10;
+
+// Says that the flight has ended, and where it left the sun when it moved it.
+void endFlight(Application& app) {
+    const bool movedSun = app.playback->setsSunTime();
+    app.playback.reset();
+    std::cout << "Flight ended" << std::endl;
+    if (movedSun && app.sun && app.sun->time) std::cout << sunLine(*app.sun) << std::endl;
+}
 
 }  // namespace
 
@@ -55,13 +70,23 @@ std::string Application::programName() const {
 
 void Application::run() {
     startUp();
+    if (followOptions.isAsked()) {
+        std::string error;
+        const std::optional<CameraPath> path = followTrack(*this, followOptions, error);
+        if (!path) fatal(error);
+        // The main loop's clock starts at 0 with its first frame, and so does the flight.
+        playback = std::make_unique<PathPlayback>(*path, 0.0);
+    }
     mainLoop();
     shutDown();
 }
 
 void Application::shutDown() {
     Application& app = instance();
+    app.playback.reset();
+    app.recorder.reset();
     app.panel.reset();
+    app.trackLine.reset();
     app.pathMeasuring.reset();
     // The terrain first: its surfaces draw with the programs below and read the camera.
     app.terrain.reset();
@@ -196,6 +221,9 @@ void Application::mainLoop() {
         const float elapsedSeconds = static_cast<float>(app.time - previousTime);
         const CameraInput keys = app.camera->update(elapsedSeconds);
         app.orbitControl->advance(*app.camera, elapsedSeconds, keys.isSteering());
+        // The flight wins the pose; the keys' other commands and the panel keep working.
+        if (app.playback && !app.playback->advance(app, app.time)) endFlight(app);
+        if (app.recorder) app.recorder->add(app.time, app.camera->position, app.camera->direction);
         const Camera& viewer = *app.camera;
         app.modelview = lookAt(viewer.position, viewer.position + viewer.direction, viewer.up);
         app.renderFrame();
@@ -204,6 +232,7 @@ void Application::mainLoop() {
         glfwPollEvents();
         previousTime = app.time;
     }
+    if (instance().recorder) instance().toggleRecording();
 }
 
 void Application::openDroppedFiles() {
@@ -238,6 +267,10 @@ void Application::composeFrame() {
     } else {
         app.skydome->draw();
         app.terrain->draw();
+    }
+    if (app.trackLine) {
+        app.trackLine->followHeights(*app.terrain);
+        app.trackLine->draw(app.modelview, app.projection);
     }
     app.pathMeasuring->followHeights(*app.terrain);
     app.pathMeasuring->draw(app.modelview, app.projection);
@@ -319,9 +352,9 @@ void Application::moveSunTime(long long minutes) {
     if (sun && sun->time) setSun(movedBy(*sun, minutes));
 }
 
-void Application::setSun(const SunSetting& setting) {
+void Application::setSun(const SunSetting& setting, SunReport report) {
     sun = setting;
-    std::cout << sunLine(setting) << std::endl;
+    if (report == SunReport::Said) std::cout << sunLine(setting) << std::endl;
     lightTerrain();
 }
 
@@ -330,6 +363,30 @@ void Application::lightTerrain() {
     // The atmosphere is made with the first sun and kept: only its sky-view table follows the sun.
     if (!atmosphere) atmosphere = std::make_unique<Atmosphere>(sunDirection(sun->position));
     terrain->setSun(sun->position, terrainOptions.areShadowsWanted(), atmosphere.get());
+}
+
+void Application::toggleRecording() {
+    const double now = glfwGetTime();
+    if (!recorder) {
+        recorder = std::make_unique<PathRecorder>(now);
+        recorder->add(now, camera->position, camera->direction);
+        std::cout << "Recording the flight" << std::endl;
+        return;
+    }
+    recorder->add(now, camera->position, camera->direction);
+    const CameraPath path = recorder->path();
+    recorder.reset();
+    const std::string fileName = recordingFileName(std::time(nullptr));
+    std::string error;
+    if (!replaceFile(fileName, cameraPathJson(path), error)) {
+        std::cerr << programName() << ": could not save the flight: " << error << std::endl;
+        return;
+    }
+    std::ostringstream line;
+    const std::size_t count = path.keyframes().size();
+    line << "Saved the flight to " << fileName << " (" << count << (count == 1 ? " pose, " : " poses, ") << std::fixed
+         << std::setprecision(1) << path.durationSeconds() << " s)";
+    std::cout << line.str() << std::endl;
 }
 
 void Application::showPanel(bool shown) {

@@ -12,6 +12,7 @@
 #include "gpu/DepthConvention.h"
 #include "light/Sunlight.h"
 #include "math/Math.h"
+#include "show/FollowOptions.h"
 
 struct GLFWwindow;
 class Camera;
@@ -25,6 +26,13 @@ class FinalProcessingEffect;
 class GaussianBlurEffect;
 class Panel;
 class PathMeasuring;
+class TrackLine;
+class PathPlayback;
+class PathRecorder;
+
+// Whether setting the sun logs where it stands: each step of the keys and the panel does, a
+// flight, which moves it every frame, does not.
+enum class SunReport { Said, Quiet };
 
 // The window start-up opens. The defaults are the program's own; tools that render without a
 // person change them before start-up.
@@ -64,6 +72,9 @@ public:
     std::unique_ptr<FinalProcessingEffect> finalProcessingEffect;
     std::unique_ptr<GaussianBlurEffect> gaussianBlurEffect;
 
+    // The track followed (--follow), drawn on the ground; null without one, and once a map dropped
+    // on the window replaces the one it lay on.
+    std::unique_ptr<TrackLine> trackLine;
     // The path clicked on the ground and what it measures.
     std::unique_ptr<PathMeasuring> pathMeasuring;
     // Whether a plain left click lays the path (the panel's measure mode), besides Ctrl and a click.
@@ -78,9 +89,16 @@ public:
     std::optional<vec2> stillCursor;
     // Seconds the last frame took, for the panel.
     double frameSeconds = 0.0;
+    // The flight the camera follows while one plays (--play): it takes the pose after the camera's
+    // own update each frame, and is dropped when it ends.
+    std::unique_ptr<PathPlayback> playback;
+    // The flight being recorded (key R), which takes the pose each frame once it is final.
+    std::unique_ptr<PathRecorder> recorder;
 
     // What the command line's options ask of the terrain and the view.
     TerrainOptions terrainOptions;
+    // The track that run() follows once start-up has drawn the map; none asked for by default.
+    FollowOptions followOptions;
     // Where the sun stands, when the options place it; none keeps the default scene's light and sky.
     std::optional<SunSetting> sun;
 
@@ -114,7 +132,8 @@ public:
     // Makes the given object the process-wide instance (null unregisters).
     static void registerInstance(Application* application);
 
-    // Start-up, main loop, then shutDown.
+    // Start-up, the flight along the track the follow options name (a track that cannot be
+    // followed ends the program with its one line), the main loop, then shutDown.
     void run();
     // Releases every object start-up made, while the context they belong to is current, then
     // shuts the window system down.
@@ -136,10 +155,15 @@ public:
     void placeSun(bool isStartUp);
     // Moves the sun's time by `minutes` (a sun placed by angles stays) and says where it stands.
     void moveSunTime(long long minutes);
-    // Sets the sun, says where it stands and lights the scene by it.
-    void setSun(const SunSetting& setting);
+    // Sets the sun, says where it stands (unless quiet) and lights the scene by it.
+    void setSun(const SunSetting& setting, SunReport report = SunReport::Said);
     // Lights the terrain now drawn by the sun set, if any: for a terrain that replaced another.
     void lightTerrain();
+
+    // Starts recording the flight, or ends the recording and saves it beside the working
+    // directory's files (recordingFileName), saying where or why it could not (key R; a recording
+    // still running when the window closes is saved too).
+    void toggleRecording();
 
     // Shows or hides the panel. While it is shown the cursor is free; hiding it restores mouse-look
     // as it was before.

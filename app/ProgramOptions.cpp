@@ -1,6 +1,7 @@
 // kelta's command line: the usage text, the options and where the positional arguments begin.
 #include "app/ProgramOptions.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -31,6 +32,9 @@ const char* const USAGE =
     "  -h, --help        show this text\n"
     "  --version         show the version\n"
     "  --                end of the options, for a height map whose name begins with '-'\n"
+    "  --play PATH       fly the camera path in the file PATH from the first frame (its format\n"
+    "                    is in the README, under \"Camera paths\"; key R records one)\n"
+    "  --constant-speed  with --play: fly the path at one speed over its whole length\n"
     "  A value follows its option, or is written onto it: --exaggeration=2.\n"
     "\n";
 const char* const KEYS_AND_DATA =
@@ -52,6 +56,8 @@ const char* const KEYS_AND_DATA =
     "  comma, period     bloom threshold down, up\n"
     "  Page Up, Down     exaggeration up, down, by a factor of 1.25\n"
     "  I                 print the point under the cursor and copy it to the clipboard\n"
+    "  R                 start recording the flight; again: save it as\n"
+    "                    kelta-path-DATE-TIME.json in the working directory, for --play\n"
     "  [ ]               with --sun-time: the sun's time a quarter of an hour back, on; two\n"
     "                    hours with Shift\n"
     "  Escape            quit\n"
@@ -63,19 +69,40 @@ const char* const KEYS_AND_DATA =
     "  share/kelta beside the executable's folder; the folder data beside the executable.\n"
     "  A file missing there ends the program with \"File not found\".\n";
 
+// The terrain's options and kelta's own.
+const std::vector<const char*>& valueOptions() {
+    static const std::vector<const char*> options = [] {
+        std::vector<const char*> all = terrainValueOptions();
+        all.push_back("--play");
+        all.insert(all.end(), followValueOptions().begin(), followValueOptions().end());
+        return all;
+    }();
+    return options;
+}
+
+const std::vector<const char*>& flags() {
+    static const std::vector<const char*> options = [] {
+        std::vector<const char*> all = terrainFlags();
+        all.push_back("--constant-speed");
+        return all;
+    }();
+    return options;
+}
+
 }  // namespace
 
 ProgramOptions readCommandLine(int argc, char** argv) {
     ProgramOptions options;
     OptionReader reader(argc, argv, RefusalVoice::Kelta);
     std::string value, error, expected;
+    bool isPlayGiven = false, isFollowTuned = false;
     for (;;) {
-        const OptionStep step = reader.nextOption(terrainValueOptions(), terrainFlags(), value, error);
+        const OptionStep step = reader.nextOption(valueOptions(), flags(), value, error);
         if (step == OptionStep::End || step == OptionStep::Positional) break;
         if (step == OptionStep::Error) fatal(error);
         if (step == OptionStep::Help) {
             std::cout << USAGE_HEAD << absolutePath(resolveDataPath(TerrainArguments().heightMapPath)) << USAGE
-                      << TERRAIN_OPTIONS_HELP << KEYS_AND_DATA << "  In use from here: " << absolutePath(dataRoot())
+                      << TERRAIN_OPTIONS_HELP << "\n" << FOLLOW_OPTIONS_HELP << KEYS_AND_DATA << "  In use from here: " << absolutePath(dataRoot())
                       << std::endl;
             std::exit(0);
         }
@@ -83,7 +110,29 @@ ProgramOptions readCommandLine(int argc, char** argv) {
             std::cout << "kelta " << KELTA_VERSION << std::endl;
             std::exit(0);
         }
-        if (!readTerrainOption(reader.name(), value, options.terrain, expected)) fatal(reader.badValue(expected));
+        if (reader.name() == "--play") {
+            options.flightFile = value;
+            isPlayGiven = true;
+        } else if (reader.name() == "--constant-speed") {
+            options.isConstantSpeed = true;
+        } else if (std::find(followValueOptions().begin(), followValueOptions().end(), reader.name()) !=
+                   followValueOptions().end()) {
+            if (!readFollowOption(reader.name(), value, options.follow, expected)) fatal(reader.badValue(expected));
+            isFollowTuned = isFollowTuned || reader.name() != "--follow";
+        } else if (!readTerrainOption(reader.name(), value, options.terrain, expected)) {
+            fatal(reader.badValue(expected));
+        }
+    }
+    if (options.isConstantSpeed && !isPlayGiven) fatal("--constant-speed needs --play PATH (see kelta --help)");
+    if (isFollowTuned && !options.follow.isAsked()) {
+        fatal("--follow-height and --follow-speed need --follow TRACK (see kelta --help)");
+    }
+    // One flight at a time takes the camera.
+    if (isPlayGiven && options.follow.isAsked()) fatal("--play and --follow cannot fly at once (see kelta --help)");
+    // Read before the window opens, so that a bad file ends the run at once.
+    if (isPlayGiven) {
+        if (!readCameraPath(options.flightFile, options.flight, error)) fatal("Could not play " + error);
+        if (options.isConstantSpeed) options.flight = options.flight->withConstantSpeed();
     }
     // The scales are read with the map, once a window is open; their number and places are known now.
     if (!reader.checkPositionals({"height map", "horizontal scale", "height scale"}, error)) fatal(error);

@@ -43,7 +43,7 @@ std::string shotUsage() {
     "                           left (default: the centre)\n"
     "\n"
     "Flights (a camera path's frames instead of a still):\n"
-    "  --path FILE              camera path to fly, as kelta flies it (see kelta --help)\n"
+    "  --path FILE              camera path to fly, the file kelta --play flies (see kelta --help)\n"
     "  --constant-speed         fly the path at one speed over its whole duration\n"
     "  --video FILE             write the frames as a video: .mp4 (H.264) or .webm (VP9), both\n"
     "                           4:2:0, which needs even sides; it is replaced whole once complete,\n"
