@@ -94,8 +94,9 @@ class VideoTest(unittest.TestCase):
         return images.read(path)
 
     def test_a_video_holds_the_paths_frames_for_its_duration(self):
-        # (file, codec, width, height, seconds): the full-size check in H.264, and VP9 smaller.
-        cases = [("flight.mp4", "h264", 1280, 720, SECONDS), ("flight.webm", "vp9", 320, 180, 0.5)]
+        # (file, codec, width, height, seconds): the full check in H.264, and VP9 for a few frames. Both at
+        # 1280 x 720: in smaller frames more of the pixels lie on edges, whose colour 4:2:0 shares.
+        cases = [("flight.mp4", "h264", 1280, 720, SECONDS), ("flight.webm", "vp9", 1280, 720, 0.3)]
         with XServer() as server:
             for name, codec, width, height, seconds in cases:
                 with self.subTest(name=name):
