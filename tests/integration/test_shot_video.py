@@ -1,6 +1,7 @@
 """kelta-shot's flights through its binary: a camera path over a real map as a video, decoded back
 by FFmpeg's own programs, frame by frame against the stills of the path's poses; frames of a
-streamed map that are settled and the same in every run; and an export ended by Ctrl+C.
+streamed map that are settled and the same in every run; a track's flight filmed; and an export
+ended by Ctrl+C.
 
 The video's length is KELTA_VIDEO_SECONDS (default 2) at 1280 x 720; 10 is the full check, some
 five minutes of llvmpipe's time, run by hand."""
@@ -13,6 +14,7 @@ import tempfile
 import unittest
 
 import images
+import test_follow
 from elevation import OLINDA
 from harness import SHOT_TIMEOUT, XServer, shot, shot_command
 
@@ -154,6 +156,23 @@ class VideoTest(unittest.TestCase):
                 frame = images.read(os.path.join(self.at("first"), f"frame-{index:05d}.png"))
                 self.assertTrue(images.matches(frame, images.read(still)),
                                 f"frame {index} is not its pose's settled still: {images.difference(frame, images.read(still))}")
+
+    def test_a_track_is_filmed_along_its_flight(self):
+        # 10.3 km at 36000 km/h: a second of flight, a few frames at 4 a second.
+        track = self.at("walk.gpx")
+        test_follow.write_gpx(track, test_follow.TRACK)
+        folder = self.at("frames")
+        os.mkdir(folder)
+        with XServer() as server:
+            code, lines, errors = shot(server, *OLINDA_VIEW, "--follow", track, "--follow-speed", "36000",
+                                       "--frames", folder, "--fps", "4", "--size", "80x60")
+        self.assertEqual(code, 0, errors)
+        self.assertTrue([line for line in lines if line.startswith(f"Following {track} (tracks, 3 points): 10.3 km")],
+                        lines)
+        frames = sorted(os.listdir(folder))
+        self.assertEqual(lines[-1], f"Wrote {folder} ({len(frames)} frames of 80 x 60 at 4 a second)")
+        self.assertEqual(frames, [f"frame-{index:05d}.png" for index in range(len(frames))])
+        self.assertGreaterEqual(len(frames), 4)
 
     def test_an_export_ended_by_ctrl_c_leaves_the_previous_video_and_nothing_else(self):
         video = self.at("flight.mp4")

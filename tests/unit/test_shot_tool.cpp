@@ -138,7 +138,12 @@ TEST(ShotOptions, AFlightTakesItsOwnOptionsAndNoneOfAStills) {
     EXPECT_EQ(options.videoQuality, 0);
     EXPECT_TRUE(options.constantSpeed);
     ShotOptions frames;
-    ASSERT_TRUE(parse({"--path", "p.json", "--frames", "out", "--size", "81x61"}, frames, error)) << error;
+    ASSERT_TRUE(parse({"--follow", "t.gpx", "--follow-speed", "50", "--frames", "out", "--size", "81x61"}, frames,
+                      error))
+        << error;
+    EXPECT_TRUE(isFlight(frames));
+    EXPECT_EQ(frames.follow.trackPath, "t.gpx");
+    EXPECT_EQ(frames.follow.speedKmh, 50.0);
     EXPECT_EQ(frames.framesFolder, "out");
     EXPECT_EQ(frames.framesPerSecond, 30);
     EXPECT_EQ(frames.videoQuality, DEFAULT_VIDEO_QUALITY);
@@ -154,17 +159,24 @@ TEST(ShotOptions, AFlightTakesItsOwnOptionsAndNoneOfAStills) {
         {{"--path", "p.json"}, "--path needs one of --video FILE and --frames FOLDER for its frames (see --help)"},
         {{"--path", "p.json", "--video", "a.mp4", "--frames", "out"},
          "--path needs one of --video FILE and --frames FOLDER for its frames (see --help)"},
-        {{"--video", "a.mp4"}, "--video needs --path FILE, the camera path to fly (see --help)"},
-        {{"--frames", "out"}, "--frames needs --path FILE, the camera path to fly (see --help)"},
-        {{"--fps", "30"}, "--fps needs --path FILE, the camera path to fly (see --help)"},
-        {{"--constant-speed"}, "--constant-speed needs --path FILE, the camera path to fly (see --help)"},
+        {{"--video", "a.mp4"}, "--video needs --path FILE or --follow TRACK, the flight to film (see --help)"},
+        {{"--frames", "out"}, "--frames needs --path FILE or --follow TRACK, the flight to film (see --help)"},
+        {{"--fps", "30"}, "--fps needs --path FILE or --follow TRACK, the flight to film (see --help)"},
+        {{"--constant-speed"}, "--constant-speed needs --path FILE (see --help)"},
+        {{"--follow", "t.gpx", "--video", "a.mp4", "--constant-speed"}, "--constant-speed needs --path FILE (see --help)"},
+        {{"--follow", "t.gpx"}, "--follow needs one of --video FILE and --frames FOLDER for its frames (see --help)"},
+        {{"--path", "p.json", "--follow", "t.gpx", "--video", "a.mp4"}, "--path and --follow cannot fly at once (see --help)"},
+        {{"--follow-speed", "50", "--path", "p.json", "--video", "a.mp4"},
+         "--follow-height and --follow-speed need --follow TRACK (see --help)"},
+        {{"--follow", "t.gpx", "--video", "a.mp4", "--follow-height", "0"},
+         "--follow-height takes a height in metres above 0 and at most 100000, not '0'"},
         {{"--path", "p.json", "--frames", "out", "--quality", "90"}, "--quality needs --video FILE (see --help)"},
         {{"--path", "p.json", "--video", "a.mp4", "--position", "1,2,3"},
-         "--position is for a still, not for the frames of --path (see --help)"},
-        {{"--path", "p.json", "--video", "a.mp4", "--time", "2"}, "--time is for a still, not for the frames of --path (see --help)"},
+         "--position is for a still, not for a flight's frames (see --help)"},
+        {{"--path", "p.json", "--video", "a.mp4", "--time", "2"}, "--time is for a still, not for a flight's frames (see --help)"},
         {{"--path", "p.json", "--video", "a.mp4", "--output", "a.png"},
-         "--output is for a still, not for the frames of --path (see --help)"},
-        {{"--path", "p.json", "--frames", "out", "--panel"}, "--panel is for a still, not for the frames of --path (see --help)"},
+         "--output is for a still, not for a flight's frames (see --help)"},
+        {{"--follow", "t.gpx", "--frames", "out", "--panel"}, "--panel is for a still, not for a flight's frames (see --help)"},
         // 4:2:0 keeps one colour for every 2 x 2 pixels.
         {{"--path", "p.json", "--video", "a.mp4", "--size", "1279x720"},
          "--size takes even sides for a video (its colour is kept for every 2 x 2 pixels), not '1279x720'"},

@@ -12,6 +12,7 @@
 #include "io/AtomicFile.h"
 #include "io/ProgressLine.h"
 #include "show/PathPlayback.h"
+#include "show/TrackFollowing.h"
 #include "show/VideoEncoder.h"
 #include "tools/common/ToolRun.h"
 #include "tools/shot/ShotRenderer.h"
@@ -40,10 +41,12 @@ std::string progressText(int done, int total, double elapsedSeconds) {
 
 }  // namespace
 
-std::optional<CameraPath> flightPath(const ShotOptions& options, std::string& error) {
-    // A GPS track to follow would make its path here, in place of reading one.
+std::optional<CameraPath> readFlightPath(const ShotOptions& options, std::string& error) {
     std::optional<CameraPath> path;
-    if (!readCameraPath(options.pathFile, path, error)) return std::nullopt;
+    if (!readCameraPath(options.pathFile, path, error)) {
+        error = "cannot fly " + error;
+        return std::nullopt;
+    }
     if (options.constantSpeed) path = path->withConstantSpeed();
     return path;
 }
@@ -61,11 +64,14 @@ std::string frameFileName(int index) {
     return name;
 }
 
-int renderFlight(const ShotOptions& options, const CameraPath& path) {
-    const int frames = flightFrameCount(path.durationSeconds(), options.framesPerSecond);
+int renderFlight(const ShotOptions& options, std::optional<CameraPath> path) {
     ShotSession session(options);
     Application& app = session.application();
     std::string error;
+    // A track is read onto the terrain drawn, and flown over its heights.
+    if (!path) path = followTrack(app, options.follow, error);
+    if (!path) fail(error);
+    const int frames = flightFrameCount(path->durationSeconds(), options.framesPerSecond);
     std::unique_ptr<VideoEncoder> encoder;
     if (!options.videoPath.empty()) {
         VideoSettings settings;
@@ -82,7 +88,7 @@ int renderFlight(const ShotOptions& options, const CameraPath& path) {
     const auto start = std::chrono::steady_clock::now();
     for (int frame = 0; frame < frames; ++frame) {
         const double seconds = double(frame) / options.framesPerSecond;
-        applyPose(app, path.poseAt(seconds));
+        applyPose(app, path->poseAt(seconds));
         app.time = seconds;
         RgbImage8 image = session.renderFrame();
         // A failed encoder says why in finish, below.

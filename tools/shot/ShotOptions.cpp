@@ -1,6 +1,7 @@
 // Parsing of kelta-shot's options; every value is checked before any window opens.
 #include "tools/shot/ShotOptions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 #include <string>
@@ -43,8 +44,9 @@ std::string shotUsage() {
     "                           left (default: the centre)\n"
     "\n"
     "Flights (a camera path's frames instead of a still):\n"
-    "  --path FILE              camera path to fly, the file kelta --play flies (see kelta --help)\n"
-    "  --constant-speed         fly the path at one speed over its whole duration\n"
+    "  --path FILE              camera path to fly, the file kelta --play flies (see kelta --help),\n"
+    "                           or --follow TRACK (below) for the flight along a track\n"
+    "  --constant-speed         fly the path at one speed over its whole length\n"
     "  --video FILE             write the frames as a video: .mp4 (H.264) or .webm (VP9), both\n"
     "                           4:2:0, which needs even sides; it is replaced whole once complete,\n"
     "                           or not at all\n"
@@ -57,7 +59,7 @@ std::string shotUsage() {
     "\n"
     "  --help                   show this text\n"
     "  --version                print the version\n"
-    "\n" + TERRAIN_OPTIONS_HELP;
+    "\n" + TERRAIN_OPTIONS_HELP + "\n" + FOLLOW_OPTIONS_HELP;
 }
 
 namespace {
@@ -119,21 +121,35 @@ bool isValidScale(const std::string& text, int position) {
 // Options that only one of a still and a flight takes, and those of a flight that need another.
 bool checkCombination(const ShotOptions& options, const std::set<std::string>& given, std::string& error) {
     const bool flight = isFlight(options);
-    for (const char* name : {"--constant-speed", "--video", "--frames", "--fps", "--quality"}) {
+    for (const char* name : {"--video", "--frames", "--fps", "--quality"}) {
         if (!flight && given.count(name) != 0) {
-            error = std::string(name) + " needs --path FILE, the camera path to fly (see --help)";
+            error = std::string(name) + " needs --path FILE or --follow TRACK, the flight to film (see --help)";
             return false;
         }
     }
+    if (options.constantSpeed && options.pathFile.empty()) {
+        error = "--constant-speed needs --path FILE (see --help)";
+        return false;
+    }
+    if ((given.count("--follow-height") != 0 || given.count("--follow-speed") != 0) && !options.follow.isAsked()) {
+        error = "--follow-height and --follow-speed need --follow TRACK (see --help)";
+        return false;
+    }
     if (!flight) return true;
+    // One flight at a time takes the camera.
+    if (!options.pathFile.empty() && options.follow.isAsked()) {
+        error = "--path and --follow cannot fly at once (see --help)";
+        return false;
+    }
     for (const char* name : {"--output", "--position", "--direction", "--time", "--panel", "--cursor"}) {
         if (given.count(name) != 0) {
-            error = std::string(name) + " is for a still, not for the frames of --path (see --help)";
+            error = std::string(name) + " is for a still, not for a flight's frames (see --help)";
             return false;
         }
     }
     if (options.videoPath.empty() == options.framesFolder.empty()) {
-        error = "--path needs one of --video FILE and --frames FOLDER for its frames (see --help)";
+        error = std::string(options.pathFile.empty() ? "--follow" : "--path") +
+                " needs one of --video FILE and --frames FOLDER for its frames (see --help)";
         return false;
     }
     if (given.count("--quality") != 0 && options.videoPath.empty()) {
@@ -161,8 +177,10 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
                                                 "--view", "--bloom-gain", "--bloom-threshold", "--map",
                                                 "--horizontal-scale", "--height-scale", "--cursor", "--path",
                                                 "--video", "--frames", "--fps", "--quality"};
+    std::vector<const char*> valueNames = valueOptions;
+    valueNames.insert(valueNames.end(), followValueOptions().begin(), followValueOptions().end());
     std::set<std::string> given;
-    const bool read = readOptionsWithTerrain(argc, argv, valueOptions, {"--panel", "--constant-speed"}, options.terrain,
+    const bool read = readOptionsWithTerrain(argc, argv, valueNames, {"--panel", "--constant-speed"}, options.terrain,
                                              options.wantsHelp, options.wantsVersion, error,
                                              [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
@@ -216,6 +234,10 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
         } else if (name == "--height-scale") {
             if (!isValidScale(value, 3)) return fail("a whole number of at least 0");
             options.heightScale = value;
+        } else if (std::find(followValueOptions().begin(), followValueOptions().end(), name) !=
+                   followValueOptions().end()) {
+            std::string expected;
+            if (!readFollowOption(name, value, options.follow, expected)) return reader.refuse(expected, error);
         } else if (name == "--path") {
             if (value.empty()) return fail("a file name");
             options.pathFile = value;

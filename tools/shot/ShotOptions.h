@@ -9,6 +9,7 @@
 #include "math/Math.h"
 #include "post/FinalProcessingEffect.h"
 #include "scene/Terrain.h"
+#include "show/FollowOptions.h"
 #include "show/VideoEncoder.h"
 
 // The final pass's views, in the order the program's B key cycles them.
@@ -37,11 +38,12 @@ struct ShotOptions {
     // top left; the centre when unset).
     bool panel = false;
     std::optional<vec2> cursor;
-    // A camera path flown frame by frame instead of a still: frame n shows the path's pose, the
-    // water and the sun at n / framesPerSecond seconds. The frames go to a video file or to numbered
-    // PNGs in a folder, one of the two. (A GPS track to follow will give the frames their path too.)
+    // A camera path flown frame by frame instead of a still, read from a file or made along a track
+    // (one of the two): frame n shows the path's pose, the water and the sun at n / framesPerSecond
+    // seconds. The frames go to a video file or to numbered PNGs in a folder, one of the two.
     std::string pathFile;
-    // Flown at one speed over its whole duration, as kelta's --constant-speed flies it.
+    FollowOptions follow;
+    // The file's path flown at one speed over its whole length, as kelta's --constant-speed flies it.
     bool constantSpeed = false;
     std::string videoPath;
     std::string framesFolder;
@@ -55,7 +57,7 @@ struct ShotOptions {
 std::string shotUsage();
 
 // Whether the options ask for frames of a camera path rather than a still.
-inline bool isFlight(const ShotOptions& options) { return !options.pathFile.empty(); }
+inline bool isFlight(const ShotOptions& options) { return !options.pathFile.empty() || options.follow.isAsked(); }
 
 // The frames a flight of `seconds` takes at `framesPerSecond`: frame n shows n / fps seconds, so the
 // last one shows the path's end or less than a frame before it; at least one.

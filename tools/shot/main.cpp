@@ -1,6 +1,8 @@
 // kelta-shot: one frame of KELTA's pipeline, rendered off-screen and written as a PNG, or a camera
 // path's frames written as a video or as PNGs.
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "io/AtomicFile.h"
 #include "tools/common/ToolRun.h"
@@ -24,10 +26,13 @@ int main(int argc, char** argv) {
     }
     if (isFlight(options)) {
         // A path that cannot be flown, or a file or folder that cannot take its frames, fails first.
-        const std::optional<CameraPath> path = flightPath(options, error);
-        if (!path) fail(error);
+        std::optional<CameraPath> path;
+        if (!options.pathFile.empty()) {
+            path = readFlightPath(options, error);
+            if (!path) fail(error);
+        }
         if (!checkFlightTarget(options, error)) fail(error);
-        const int frames = renderFlight(options, *path);
+        const int frames = renderFlight(options, std::move(path));
         const std::string target = options.videoPath.empty() ? options.framesFolder : options.videoPath;
         printResult("Wrote " + target + " (" + std::to_string(frames) + " frames of " + std::to_string(options.width) +
                     " x " + std::to_string(options.height) + " at " + std::to_string(options.framesPerSecond) +
