@@ -2,6 +2,7 @@
 // clock's, however long a frame takes to draw, so that two runs write the same frames.
 #include "tools/shot/ShotFlight.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -39,6 +40,13 @@ std::string progressText(int done, int total, double elapsedSeconds) {
     return text;
 }
 
+// The name of frame `index` in a folder of frames: frame-00000.png, frame-00001.png, ...
+std::string frameFileName(int index) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%05d.png", index);
+    return name;
+}
+
 }  // namespace
 
 std::optional<CameraPath> readFlightPath(const ShotOptions& options, std::string& error) {
@@ -56,12 +64,6 @@ bool checkFlightTarget(const ShotOptions& options, std::string& error) {
     if (checkWritableFolder(options.framesFolder, error)) return true;
     error = "cannot write frames into " + error;
     return false;
-}
-
-std::string frameFileName(int index) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame-%05d.png", index);
-    return name;
 }
 
 int renderFlight(const ShotOptions& options, std::optional<CameraPath> path) {

@@ -16,9 +16,6 @@ std::optional<CameraPath> readFlightPath(const ShotOptions& options, std::string
 // file or folder otherwise. Checked before the program starts, as a still's file is.
 bool checkFlightTarget(const ShotOptions& options, std::string& error);
 
-// The name of frame `index` in a folder of frames: frame-00000.png, frame-00001.png, ...
-std::string frameFileName(int index);
-
 // Flies `path` at the options' frame rate, or without one the flight along the options' track, read
 // onto the terrain once the program has started; the frames are the settled pictures of its poses.
 // Writes the video (in place of its file only once complete) or the PNGs, and returns the frames
