@@ -26,7 +26,7 @@ namespace {
 // then, waits out a claim and takes a Written slot for itself before it reads the name, so it never
 // reads a name half made or being reused, and never misses a file that exists.
 enum SlotState : int { FREE, CLAIMED, WRITTEN, REMOVING };
-struct UnfinishedFile {
+struct UnfinishedSlot {
     std::atomic<int> state{FREE};
     // A folder of files (UnfinishedFolder) rather than a file.
     bool isFolder = false;
@@ -34,7 +34,7 @@ struct UnfinishedFile {
 };
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only use lock-free atomics");
 constexpr int MAX_UNFINISHED_FILES = 64;
-UnfinishedFile unfinishedFiles[MAX_UNFINISHED_FILES];
+UnfinishedSlot unfinishedFiles[MAX_UNFINISHED_FILES];
 // Set once the run is ending: no new file is started after the handler has looked.
 std::atomic<bool> runEnding{false};
 
@@ -96,8 +96,8 @@ bool checkTarget(const std::string& target, std::string& reason) {
     return reason.empty();
 }
 
-UnfinishedFile* claimSlot() {
-    for (UnfinishedFile& slot : unfinishedFiles) {
+UnfinishedSlot* claimSlot() {
+    for (UnfinishedSlot& slot : unfinishedFiles) {
         int free = FREE;
         if (slot.state.compare_exchange_strong(free, CLAIMED)) return &slot;
     }
@@ -106,7 +106,7 @@ UnfinishedFile* claimSlot() {
 
 // Creates a new file of a name no other writer uses, beside the target, and records it as
 // unfinished in `slot`. -1 with the reason on failure.
-int createUnfinishedFile(const std::string& target, UnfinishedFile*& slot, std::string& reason) {
+int createUnfinishedFile(const std::string& target, UnfinishedSlot*& slot, std::string& reason) {
     static std::atomic<unsigned> serial{0};
     const fs::path targetPath(target);
     EndingSignalsBlocked blocked;
@@ -162,24 +162,6 @@ bool writeAll(int fd, std::string_view bytes, std::string& reason) {
     return true;
 }
 
-// Writes, flushes and closes the new file; any failure leaves the reason.
-bool fillAndClose(int fd, mode_t mode, std::string_view bytes, std::string& reason) {
-    bool ok = writeAll(fd, bytes, reason);
-    if (ok && mode != 0 && fchmod(fd, mode) != 0) {
-        reason = systemReason(errno);
-        ok = false;
-    }
-    if (ok && fsync(fd) != 0) {
-        reason = systemReason(errno);
-        ok = false;
-    }
-    if (close(fd) != 0 && ok) {
-        reason = systemReason(errno);
-        ok = false;
-    }
-    return ok;
-}
-
 // Joins `folder` and `name` into `path` without allocating; false when it would not fit.
 bool joinPath(const char* folder, const char* name, char (&path)[PATH_MAX]) {
     const size_t folderLength = std::strlen(folder), nameLength = std::strlen(name);
@@ -231,7 +213,7 @@ void endBySignal(int number) {
 
 UnfinishedFolder::UnfinishedFolder(const std::string& path, std::string& error) {
     EndingSignalsBlocked blocked;
-    UnfinishedFile* claimed = claimSlot();
+    UnfinishedSlot* claimed = claimSlot();
     if (claimed == nullptr) {
         error = "more than " + std::to_string(MAX_UNFINISHED_FILES) + " files being written at once";
         return;
@@ -277,36 +259,83 @@ bool checkReplaceable(const std::string& path, std::string& error) {
     return false;
 }
 
-bool replaceFile(const std::string& path, std::string_view bytes, std::string& error) {
-    std::string target, reason;
+UnfinishedFile::UnfinishedFile(const std::string& path, std::string& error) : asked(path) {
+    std::string reason;
     if (!resolveTarget(path, target, reason) || !checkTarget(target, reason)) {
         error = "cannot write " + path + ": " + reason;
+        return;
+    }
+    mode = existingMode(target, reason);
+    UnfinishedSlot* claimed = nullptr;
+    const int fd = createUnfinishedFile(target, claimed, reason);
+    if (fd < 0) {
+        error = "cannot write " + path + ": " + reason;
+        return;
+    }
+    close(fd);
+    slot = static_cast<int>(claimed - unfinishedFiles);
+}
+
+UnfinishedFile::~UnfinishedFile() {
+    if (slot < 0) return;
+    EndingSignalsBlocked blocked;
+    unlink(unfinishedFiles[slot].path);
+    // A slot the handler has taken stays its own: the run is ending.
+    int written = WRITTEN;
+    unfinishedFiles[slot].state.compare_exchange_strong(written, FREE);
+}
+
+const char* UnfinishedFile::path() const { return slot >= 0 ? unfinishedFiles[slot].path : ""; }
+
+bool UnfinishedFile::putInPlace(std::string& error) {
+    if (slot < 0) {
+        error = "cannot write " + asked + ": the new file was never made";
         return false;
     }
-    const mode_t mode = existingMode(target, reason);
-    UnfinishedFile* slot = nullptr;
-    const int fd = createUnfinishedFile(target, slot, reason);
+    UnfinishedSlot& unfinished = unfinishedFiles[slot];
+    std::string reason;
+    // The other writer has closed the file; its bytes reach the disk before the name does.
+    const int fd = open(unfinished.path, O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
+        reason = systemReason(errno);
+    } else {
+        if (mode != 0 && fchmod(fd, mode) != 0) reason = systemReason(errno);
+        if (reason.empty() && fsync(fd) != 0) reason = systemReason(errno);
+        if (close(fd) != 0 && reason.empty()) reason = systemReason(errno);
+    }
+    EndingSignalsBlocked blocked;
+    if (reason.empty() && std::rename(unfinished.path, target.c_str()) != 0) reason = systemReason(errno);
+    if (!reason.empty()) {
+        error = "cannot write " + asked + ": " + reason;
+        return false;
+    }
+    int written = WRITTEN;
+    unfinished.state.compare_exchange_strong(written, FREE);
+    slot = -1;
+    return true;
+}
+
+bool replaceFile(const std::string& path, std::string_view bytes, std::string& error) {
+    UnfinishedFile file(path, error);
+    if (!file.isMarked()) return false;
+    std::string reason;
+    const int fd = open(file.path(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = systemReason(errno);
+    } else {
+        writeAll(fd, bytes, reason);
+        if (close(fd) != 0 && reason.empty()) reason = systemReason(errno);
+    }
+    if (!reason.empty()) {
         error = "cannot write " + path + ": " + reason;
         return false;
     }
-    bool ok = fillAndClose(fd, mode, bytes, reason);
-    EndingSignalsBlocked blocked;
-    if (ok && std::rename(slot->path, target.c_str()) != 0) {
-        reason = systemReason(errno);
-        ok = false;
-    }
-    if (!ok) unlink(slot->path);
-    // A slot the handler has taken stays its own: the run is ending.
-    int written = WRITTEN;
-    slot->state.compare_exchange_strong(written, FREE);
-    if (!ok) error = "cannot write " + path + ": " + reason;
-    return ok;
+    return file.putInPlace(error);
 }
 
 void removeUnfinishedFile() {
     runEnding = true;
-    for (UnfinishedFile& slot : unfinishedFiles) {
+    for (UnfinishedSlot& slot : unfinishedFiles) {
         int state = slot.state;
         // Only a thread with the ending signals blocked, so not this one, holds a claim, and only
         // while it names and creates its file.

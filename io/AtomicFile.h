@@ -22,6 +22,33 @@ bool checkReplaceable(const std::string& path, std::string& error);
 // and the system's reason. Threads may replace files at once, up to 64 at a time.
 bool replaceFile(const std::string& path, std::string_view bytes, std::string& error);
 
+// A new file beside a target for a writer that opens files by name (a library such as libavformat)
+// to fill; replaceFile fills one itself. It is made empty, under a unique name in the target's
+// folder, with the checks replaceFile makes, and is removed when this is destroyed unless put in
+// place, and by removeUnfinishedFile meanwhile. Marking fails, with one line naming the target, as
+// replaceFile would.
+class UnfinishedFile {
+public:
+    UnfinishedFile(const std::string& target, std::string& error);
+    ~UnfinishedFile();
+    UnfinishedFile(const UnfinishedFile&) = delete;
+    UnfinishedFile& operator=(const UnfinishedFile&) = delete;
+
+    bool isMarked() const { return slot >= 0; }
+    // Where the writer writes; empty once put in place or when marking failed.
+    const char* path() const;
+    // Once the writer has closed the file: flushes it to the disk, gives it the target's permission
+    // bits and renames it over the target. False with one line naming the target otherwise, the
+    // file still unfinished.
+    bool putInPlace(std::string& error);
+
+private:
+    std::string asked;
+    std::string target;
+    unsigned int mode = 0;
+    int slot = -1;
+};
+
 // A folder this process is filling with files (and no folders), such as a pyramid being built
 // before it is renamed into place: removeUnfinishedFile removes it and its files while it is
 // marked. Marking fails, with the reason, when the run is ending or 64 files and folders are

@@ -61,6 +61,47 @@ TEST(AtomicFile, ThreadsReplacingFilesAtOnceEachGetTheirOwnBytes) {
     EXPECT_EQ(leftovers(folder), 0);
 }
 
+// A file filled by a writer that opens it by name takes the target's place only when put there: a
+// writer that fails or is abandoned leaves the target as it was and nothing beside it.
+TEST(AtomicFile, AFileFilledByAnotherWriterReplacesTheTargetOnlyWhenPutInPlace) {
+    struct Case {
+        const char* name;
+        bool targetExists;
+        bool putInPlace;
+    };
+    for (const Case& row : {Case{"replaces an existing file", true, true}, Case{"makes a new file", false, true},
+                            Case{"abandoned over an existing file", true, false},
+                            Case{"abandoned with no file before", false, false}}) {
+        SCOPED_TRACE(row.name);
+        const TempFolder folder;
+        const std::string target = folder / "target-video";
+        if (row.targetExists) {
+            std::ofstream(target) << "previous";
+            std::filesystem::permissions(target, std::filesystem::perms(0640));
+        }
+        {
+            std::string error;
+            UnfinishedFile file(target, error);
+            ASSERT_TRUE(file.isMarked()) << error;
+            EXPECT_EQ(std::filesystem::path(file.path()).parent_path(), folder.path);
+            std::ofstream(file.path(), std::ios::binary) << "new bytes";
+            if (row.putInPlace) {
+                ASSERT_TRUE(file.putInPlace(error)) << error;
+                EXPECT_FALSE(file.isMarked());
+            }
+        }
+        EXPECT_EQ(leftovers(folder), 0);
+        const std::string expected = row.putInPlace ? "new bytes" : row.targetExists ? "previous" : "";
+        EXPECT_EQ(contentOf(target), expected);
+        if (row.targetExists && row.putInPlace) {
+            EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640)) << "the target's mode is kept";
+        }
+    }
+    std::string error;
+    EXPECT_FALSE(UnfinishedFile("/nonexistent-folder/video.mp4", error).isMarked());
+    EXPECT_EQ(error, "cannot write /nonexistent-folder/video.mp4: /nonexistent-folder: No such file or directory");
+}
+
 // The clean-up runs as an ending signal's handler would, on a thread of its own, while the other
 // threads write; it ends the process's writing, so it runs in a child.
 TEST(AtomicFileDeathTest, TheEndingCleanUpRemovesEveryThreadsNewFileAndStopsNewOnes) {
@@ -81,6 +122,9 @@ TEST(AtomicFileDeathTest, TheEndingCleanUpRemovesEveryThreadsNewFileAndStopsNewO
             }
             // Only once a new file is seen beside the targets is a write surely under way.
             while (leftovers(folder) == 0) std::this_thread::yield();
+            // A file another writer fills (a video) goes with them.
+            std::string error;
+            const UnfinishedFile video(folder / "video", error);
             removeUnfinishedFile();
             for (std::thread& thread : threads) thread.join();
             bool whole = true;
@@ -89,7 +133,7 @@ TEST(AtomicFileDeathTest, TheEndingCleanUpRemovesEveryThreadsNewFileAndStopsNewO
                 whole = whole && (content.empty() || content.compare(0, size_t(1) << 18, bytesOf(thread, 0), 0,
                                                                      size_t(1) << 18) == 0);
             }
-            std::exit(stopped == THREADS && whole && leftovers(folder) == 0 ? 0 : 1);
+            std::exit(stopped == THREADS && whole && video.isMarked() && leftovers(folder) == 0 ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }

@@ -37,6 +37,8 @@ void reportFatalAsTool(const std::string& line, const std::string& detail) {
 
 void fail(const std::string& reason) {
     warn(reason);
+    // exit runs no destructors of the files being written, so they are removed here.
+    removeUnfinishedFile();
     std::exit(1);
 }
 

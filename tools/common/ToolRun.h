@@ -17,7 +17,8 @@ void startTool(const char* tool, void (*onEndingSignal)() = nullptr);
 // standard error, then exit code 1.
 void reportFatalAsTool(const std::string& line, const std::string& detail);
 
-// Writes "<tool>: <reason>" to standard error and exits with code 1.
+// Writes "<tool>: <reason>" to standard error, removes the files being written (removeUnfinishedFile)
+// and exits with code 1.
 [[noreturn]] void fail(const std::string& reason);
 // Writes "<tool>: <message>" to standard error and goes on.
 void warn(const std::string& message);
