@@ -10,6 +10,7 @@
 #include "io/ElevationMap.h"
 #include "io/Gdal.h"
 #include "io/GdalRaster.h"
+#include "io/ProgressLine.h"
 
 #include <cpl_conv.h>
 #include <cpl_string.h>
@@ -614,24 +615,15 @@ std::string pyramidCacheFolder() {
 }
 
 PyramidProgress pyramidProgressBar(const std::string& program, const std::string& mapName, std::FILE* out) {
-    int shown = -1;
-    return [=](double done) mutable {
+    auto line = std::make_shared<ProgressLine>(out);
+    return [=](double done) {
         if (done == PYRAMID_BUILD_FAILED) {
-            if (shown >= 0) std::fputc('\n', out);
-            shown = -1;
-            std::fflush(out);
+            line->end();
             return true;
         }
         const int percent = static_cast<int>(std::clamp(done, 0.0, 1.0) * 100.0);
-        if (percent != shown) {
-            shown = percent;
-            std::fprintf(out, "\r%s: building the pyramid of %s: %d%%", program.c_str(), mapName.c_str(), percent);
-            if (done >= 1.0) {
-                std::fputc('\n', out);
-                shown = -1;
-            }
-            std::fflush(out);
-        }
+        line->show(program + ": building the pyramid of " + mapName + ": " + std::to_string(percent) + "%");
+        if (done >= 1.0) line->end();
         return true;
     };
 }

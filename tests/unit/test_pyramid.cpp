@@ -2,6 +2,7 @@
 // half-built by a build that is stopped or killed.
 #include "io/AtomicFile.h"
 #include "io/Pyramid.h"
+#include "io/ProgressLine.h"
 #include "tests/GdalTestRasters.h"
 #include "tests/OpenTiles.h"
 #include "tests/TempFolder.h"
@@ -327,6 +328,23 @@ TEST(Pyramid, TheProgressLineShowsAHundredPercentOnlyForABuildThatSucceeded) {
         const std::string line = "\rkelta: building the pyramid of map.tif: ";
         EXPECT_EQ(text, line + "50%" + line + "99%" + (succeeded ? line + "100%\n" : "\n"));
     }
+}
+
+// A video's time left shrinks as it goes: what the longer line showed must not stay behind.
+TEST(ProgressLine, AShorterLineCoversTheLongerOneAndTheSameLineIsNotWrittenAgain) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ProgressLine line(out);
+    line.show("frame 9, 1:05 left");
+    line.show("frame 9, 1:05 left");
+    line.show("frame 10, 59 s");
+    line.end();
+    line.end();
+    std::rewind(out);
+    char text[256] = {};
+    text[std::fread(text, 1, sizeof text - 1, out)] = '\0';
+    std::fclose(out);
+    EXPECT_EQ(std::string(text), "\rframe 9, 1:05 left\rframe 10, 59 s    \n");
 }
 
 TEST(Pyramid, ABuildLargerThanTheFreeSpaceIsRefusedBeforeItStarts) {
