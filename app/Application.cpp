@@ -37,8 +37,6 @@ namespace {
 
 Application* registeredApplication = nullptr;
 
-constexpr int BLUR_ITERATIONS = 10;
-
 // Says that the flight has ended, and where it left the sun when it moved it.
 void endFlight(Application& app) {
     const std::vector<PathKeyframe>& frames = app.playback->flightPath().keyframes();
@@ -271,15 +269,17 @@ void Application::composeFrame() {
     // Ping-pong blur of the bright pass: vertical into A, horizontal into B; wide taps first.
     GaussianBlurEffect& blur = *app.gaussianBlurEffect;
     for (int iteration = 0; iteration < BLUR_ITERATIONS; ++iteration) {
-        blur.radius = iteration == 0 ? 10.0f : iteration == 1 ? 5.0f : 1.0f;
+        blur.radius = blurRadius(iteration);
         blurA.bind();
         blur.tex = iteration == 0 ? scene.colorTextures[1] : blurB.colorTextures[0];
+        blur.inputWindow = iteration == 0 ? app.blurGrid.sceneFromBlur : TextureWindow{};
         blur.isHorizontal = false;
         blur.draw();
         blurA.unbind();
         app.framePassEnded(FramePass::Blur);
         blurB.bind();
         blur.tex = blurA.colorTextures[0];
+        blur.inputWindow = TextureWindow{};
         blur.isHorizontal = true;
         blur.draw();
         blurB.unbind();
@@ -293,6 +293,7 @@ void Application::composeFrame() {
     final.tex = scene.colorTextures[0];
     final.tex2 = blurB.colorTextures[0];
     final.tex3 = scene.colorTextures[1];
+    final.bloomWindow = app.blurGrid.blurFromOutput;
     final.draw();
     app.framePassEnded(FramePass::Final);
     if (app.isPanelShown) {

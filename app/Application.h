@@ -12,6 +12,7 @@
 #include "gpu/DepthConvention.h"
 #include "light/Sunlight.h"
 #include "math/Math.h"
+#include "post/BlurGrid.h"
 
 struct GLFWwindow;
 class Camera;
@@ -69,6 +70,9 @@ public:
     std::unique_ptr<Framebuffer> blurFramebufferB;
     std::unique_ptr<FinalProcessingEffect> finalProcessingEffect;
     std::unique_ptr<GaussianBlurEffect> gaussianBlurEffect;
+    // Where the blur targets' texels lie over the scene target: the identity, unless a tool draws a
+    // part of a larger picture, which blurs on the whole picture's texels.
+    BlurGrid blurGrid;
 
     // The path clicked on the ground and what it measures.
     std::unique_ptr<PathMeasuring> pathMeasuring;

@@ -217,9 +217,10 @@ void framebufferSizeCallback(GLFWwindow*, int width, int height) {
     const int sceneWidth = std::min(width, largestWidth);
     const int sceneHeight = std::min(height, largestHeight);
     app.mainFramebuffer->resize(sceneWidth, sceneHeight);
-    // Windows under 4 pixels would give the blur targets a zero side, which no framebuffer can have.
-    app.blurFramebufferA->resize(std::max(1, sceneWidth / 4), std::max(1, sceneHeight / 4));
-    app.blurFramebufferB->resize(std::max(1, sceneWidth / 4), std::max(1, sceneHeight / 4));
+    // The blur targets are a quarter of the scene's size a side, at least one texel (see blurGridOf).
+    app.blurGrid = blurGridOf(sceneWidth, sceneHeight, 0, 0, sceneWidth, sceneHeight);
+    app.blurFramebufferA->resize(app.blurGrid.width, app.blurGrid.height);
+    app.blurFramebufferB->resize(app.blurGrid.width, app.blurGrid.height);
 }
 
 void dropCallback(GLFWwindow*, int count, const char** paths) {
