@@ -4,12 +4,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "io/PngImage.h"
+#include "tests/TempFolder.h"
 #include "tools/shot/ShotOptions.h"
 
 namespace {
@@ -168,4 +171,59 @@ TEST(PngImage, FailuresNameTheFile) {
     EXPECT_FALSE(readPng(text, back, error));
     EXPECT_EQ(error.rfind("Could not read " + text, 0), 0u) << error;
     std::remove(text.c_str());
+}
+
+namespace {
+
+std::vector<std::string> namesIn(const TempFolder& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path)) names.push_back(entry.path().filename());
+    return names;
+}
+
+}  // namespace
+
+// Catches rows written out of order or cut, and a file that takes the target's place before it is
+// complete or stays beside it when the writing stops: the target is what it was until finish.
+TEST(PngRowWriter, WritesRowByRowAndReplacesTheTargetOnlyWhenFinished) {
+    const TempFolder folder;
+    const std::string target = folder / "poster.png";
+    const std::vector<uint8_t> before{'o', 'l', 'd'};
+    RgbImage8 image;
+    image.width = 17;
+    image.height = 5;
+    for (int i = 0; i < image.width * image.height * 3; ++i) image.pixels.push_back(static_cast<uint8_t>(i * 37));
+    const size_t rowBytes = static_cast<size_t>(image.width) * 3;
+    std::string error;
+    for (const int rowsWritten : {0, 3, 5}) {
+        folder.write("poster.png", before);
+        {
+            PngRowWriter writer(target, image.width, image.height, error);
+            ASSERT_TRUE(writer.isOpen()) << error;
+            for (int row = 0; row < rowsWritten; ++row) ASSERT_TRUE(writer.writeRow(&image.pixels[row * rowBytes], error));
+            EXPECT_EQ(namesIn(folder).size(), 2u) << "the new file beside the target";
+            if (rowsWritten < image.height) {
+                EXPECT_FALSE(writer.finish(error)) << "rows missing";
+                EXPECT_NE(error.find(target), std::string::npos) << error;
+            } else {
+                EXPECT_FALSE(writer.writeRow(image.pixels.data(), error)) << "a row too many";
+            }
+        }
+        EXPECT_EQ(namesIn(folder), std::vector<std::string>{"poster.png"}) << rowsWritten << " rows";
+        std::ifstream stream(target, std::ios::binary);
+        EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(stream), {}), before) << rowsWritten << " rows";
+    }
+    PngRowWriter writer(target, image.width, image.height, error);
+    for (int row = 0; row < image.height; ++row) ASSERT_TRUE(writer.writeRow(&image.pixels[row * rowBytes], error));
+    ASSERT_TRUE(writer.finish(error)) << error;
+    RgbImage8 back;
+    ASSERT_TRUE(readPng(target, back, error)) << error;
+    EXPECT_EQ(back.width, image.width);
+    EXPECT_EQ(back.height, image.height);
+    EXPECT_EQ(back.pixels, image.pixels);
+    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"poster.png"});
+
+    PngRowWriter nowhere("/nonexistent-folder/x.png", 2, 2, error);
+    EXPECT_FALSE(nowhere.isOpen());
+    EXPECT_EQ(error, "cannot write /nonexistent-folder/x.png: /nonexistent-folder: No such file or directory");
 }
