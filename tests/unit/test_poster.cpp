@@ -1,16 +1,89 @@
-// The blur grid that lets a part of a picture drawn alone blur as the whole picture does.
+// Stills drawn in tiles: where the tiles lie, and the blur grid that lets each blur as the whole
+// picture does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
 #include "post/BlurGrid.h"
+#include "tools/shot/PosterLayout.h"
 
 namespace {
 
 std::string nameOf(int width, int height) { return std::to_string(width) + "x" + std::to_string(height); }
 
 }  // namespace
+
+// Worked out by hand from the frame's blur: a final pixel reads the next blur texel too (1), each
+// horizontal pass reaches 4 taps of 10, 5 and eight times 1 texels (92), and a texel reads the two
+// middle pixels of its 4: (1 + 92) x 4 + 2 = 374 across. Down, the first pass reads the scene's own
+// pixels, 4 taps of 10 (40), the others (1 + 52) texels: 53 x 4 + 2 + 40 = 254. Catches a reach
+// that counts the first pass in texels, or leaves out the final pass's filter; too short a margin
+// shows as a seam in the bloom only faintly, so the pictures do not.
+TEST(PosterLayout, TheMarginIsTheBloomsReachInWholeTexelsAndOneMore) {
+    EXPECT_EQ(bloomReach().across, 374);
+    EXPECT_EQ(bloomReach().down, 254);
+    EXPECT_EQ(posterMargin().across, 380);
+    EXPECT_EQ(posterMargin().down, 260);
+}
+
+// Catches a pixel kept twice or never, a tile drawn with less of the view around it than its margin, a tile drawn
+// beyond the picture or off the blur's texel grid, and bands written from the bottom.
+TEST(PosterLayout, TilesKeepEveryPixelOnceWithTheirMarginsDrawnWithinThePicture) {
+    const PixelReach margin{380, 260};
+    const struct {
+        int width, height, tileSide;
+        int columns, rows, drawnWidth, drawnHeight;
+    } cases[] = {
+        {1600, 1200, 4096, 1, 1, 1600, 1200},       // drawn at once
+        {4856, 4616, 4096, 1, 1, 4856, 4616},       // the largest drawn at once
+        {4857, 4616, 4096, 2, 1, 4856, 4616},       // one pixel more: two tiles across, one down
+        {12000, 8000, 4096, 3, 2, 4856, 4616},
+        {1520, 1280, 504, 4, 3, 1264, 1024},
+        {1527, 1287, 764, 2, 2, 1524, 1284},        // sides that are no multiple of 4
+        {32768, 64, 64, 512, 1, 824, 64},
+    };
+    for (const auto& c : cases) {
+        const std::string where = nameOf(c.width, c.height) + " in tiles of " + std::to_string(c.tileSide);
+        const PosterLayout layout = planPoster(c.width, c.height, c.tileSide, margin);
+        EXPECT_EQ(layout.drawnWidth, c.drawnWidth) << where;
+        EXPECT_EQ(layout.drawnHeight, c.drawnHeight) << where;
+        ASSERT_EQ(static_cast<int>(layout.bands.size()), c.rows) << where;
+        EXPECT_EQ(layout.tileCount(), c.columns * c.rows) << where;
+        int bandTop = c.height;
+        for (const PosterBand& band : layout.bands) {
+            EXPECT_EQ(band.y + band.height, bandTop) << where;
+            bandTop = band.y;
+            int keptRight = 0;
+            ASSERT_EQ(static_cast<int>(band.tiles.size()), c.columns) << where;
+            for (const PosterTile& tile : band.tiles) {
+                const PixelRect &kept = tile.kept, &drawn = tile.drawn;
+                const std::string at = where + ", tile at " + nameOf(kept.x, kept.y);
+                EXPECT_EQ(kept.x, keptRight) << at;
+                keptRight = kept.x + kept.width;
+                EXPECT_EQ(kept.y, band.y) << at;
+                EXPECT_EQ(kept.height, band.height) << at;
+                EXPECT_EQ(drawn.width, layout.drawnWidth) << at;
+                EXPECT_EQ(drawn.height, layout.drawnHeight) << at;
+                EXPECT_GE(drawn.x, 0) << at;
+                EXPECT_GE(drawn.y, 0) << at;
+                EXPECT_LE(drawn.x + drawn.width, c.width) << at;
+                EXPECT_LE(drawn.y + drawn.height, c.height) << at;
+                // The margin around the kept part, or as much of it as the picture has.
+                const int keptTop = kept.y + kept.height;
+                EXPECT_LE(drawn.x, std::max(0, kept.x - margin.across)) << at;
+                EXPECT_LE(drawn.y, std::max(0, kept.y - margin.down)) << at;
+                EXPECT_GE(drawn.x + drawn.width, std::min(c.width, keptRight + margin.across)) << at;
+                EXPECT_GE(drawn.y + drawn.height, std::min(c.height, keptTop + margin.down)) << at;
+                EXPECT_EQ(drawn.x % 4 != 0 && c.width % 4 == 0, false) << at;
+                EXPECT_EQ(drawn.y % 4 != 0 && c.height % 4 == 0, false) << at;
+            }
+            EXPECT_EQ(keptRight, c.width) << where;
+        }
+        EXPECT_EQ(bandTop, 0) << where;
+    }
+}
 
 // The whole picture's grid must stay exactly the one the frame always had, so that pictures drawn
 // at once do not change by a bit.

@@ -88,13 +88,15 @@ TEST(ShotOptions, ReadsEveryOptionInBothSpellings) {
         ASSERT_TRUE(parse({"--view", std::to_string(view).c_str()}, options, error));
         EXPECT_EQ(options.view, view);
     }
-    ASSERT_TRUE(parse({"--size", "1x16384"}, options, error));
-    EXPECT_EQ(options.height, 16384);
+    ASSERT_TRUE(parse({"--size", "1x32768"}, options, error));
+    EXPECT_EQ(options.height, 32768);
+    ASSERT_TRUE(parse({"--tile-size", "64"}, options, error));
+    EXPECT_EQ(options.tileSide, 64);
 }
 
 TEST(ShotOptions, RefusesBadValuesWithALineNamingTheOption) {
-    EXPECT_EQ(errorOf({"--size", "0x600"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not '0x600'");
-    for (const char* size : {"800", "16385x10", "-1x5", "800x", "x600", "8x6x2", "1e3x600", " 80x60"}) {
+    EXPECT_EQ(errorOf({"--size", "0x600"}), "--size takes WIDTHxHEIGHT, each 1 to 32768, not '0x600'");
+    for (const char* size : {"800", "32769x10", "-1x5", "800x", "x600", "8x6x2", "1e3x600", " 80x60"}) {
         EXPECT_NE(errorOf({"--size", size}).find("--size takes"), std::string::npos) << size;
     }
     for (const char* vector : {"1,2", "1,2,3,4", "a,b,c", "1,,3", "nan,0,0", "inf,0,0", "2e6,0,0", ""}) {
@@ -118,6 +120,16 @@ TEST(ShotOptions, RefusesBadValuesWithALineNamingTheOption) {
     }
     EXPECT_TRUE(errorOf({"--height-scale", "-5"}).find("at least 0") != std::string::npos);
     EXPECT_EQ(errorOf({"--output", ""}), "--output takes a file name, not ''");
+    // Tiles start on the blur's grid of 4 pixels; smaller ones than 64 would be mostly margin.
+    for (const char* side : {"60", "1026", "16388", "4096.0"}) {
+        EXPECT_EQ(errorOf({"--tile-size", side}), std::string("--tile-size takes a multiple of 4 from 64 to 16384, not '") +
+                                                      side + "'");
+    }
+    // The panel lays itself out over the one picture it is drawn in.
+    EXPECT_EQ(errorOf({"--size", "5000x600", "--panel"}),
+              "--panel is drawn over a picture drawn at once, and 5000x600 is drawn in tiles (see --tile-size)");
+    EXPECT_EQ(errorOf({"--panel", "--tile-size", "64", "--size", "900x600"}),
+              "--panel is drawn over a picture drawn at once, and 900x600 is drawn in tiles (see --tile-size)");
     EXPECT_EQ(errorOf({"--map"}), "--map needs a value (see --help)");
     EXPECT_EQ(errorOf({"--drape-bands", "3,2"}), "--drape-bands takes three band numbers R,G,B, each 1 or more, not '3,2'");
     EXPECT_EQ(errorOf({"--fill-voids=yes"}), "unknown option '--fill-voids=yes' (see --help)");

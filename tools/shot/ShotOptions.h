@@ -13,6 +13,10 @@
 // The final pass's views, in the order the program's B key cycles them.
 constexpr const char* SHOT_VIEW_NAMES[4] = {"bloom", "no-bloom", "bright", "blurred"};
 
+// Pictures up to this side, with the margins the bloom takes, are drawn at once; larger ones in tiles
+// of this side, which keeps the memory a picture takes bounded (see tools/shot/PosterLayout.h).
+constexpr int DEFAULT_TILE_SIDE = 4096;
+
 struct ShotOptions {
     std::string outputPath = "kelta-shot.png";
     int width = 800;
@@ -36,6 +40,8 @@ struct ShotOptions {
     // top left; the centre when unset).
     bool panel = false;
     std::optional<vec2> cursor;
+    // The side of the part of the picture that each tile of a picture drawn in tiles keeps.
+    int tileSide = DEFAULT_TILE_SIDE;
     bool wantsHelp = false;
     bool wantsVersion = false;
 };
@@ -43,8 +49,11 @@ struct ShotOptions {
 // The --help text, with the default map as this process finds it.
 std::string shotUsage();
 
-// Largest side accepted on the command line; the GL may allow less, which the renderer checks.
-constexpr int MAX_SHOT_SIDE = 16384;
+// Largest side accepted on the command line: pictures larger than the GL draws at once are drawn in tiles.
+constexpr int MAX_SHOT_SIDE = 32768;
 
 // Parses argv[1..]; on a bad or unknown option returns false with one line naming it in `error`.
 bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error);
+
+// Whether the picture is larger than one tile with its margins, and so drawn in tiles.
+bool drawsInTiles(const ShotOptions& options);

@@ -20,6 +20,7 @@
 #include "scene/TerrainArguments.h"
 #include "tools/common/ToolApplication.h"
 #include "tools/common/ToolRun.h"
+#include "tools/shot/PosterLayout.h"
 
 namespace {
 
@@ -41,16 +42,22 @@ std::vector<std::string> terrainArguments(const ShotOptions& options) {
     return arguments;
 }
 
-// Larger images than the GL can draw would come back cut or empty.
-void requireDrawableSize(int width, int height) {
+// Larger images than the GL can draw would come back cut or empty; a picture is drawn at once, or in
+// tiles of width x height.
+void requireDrawableSize(const ShotOptions& options, int width, int height) {
     GLint largestRenderbuffer = 0, largestViewport[2] = {0, 0};
     glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largestRenderbuffer);
     glGetIntegerv(GL_MAX_VIEWPORT_DIMS, largestViewport);
     const int largest = std::min({largestRenderbuffer, largestViewport[0], largestViewport[1]});
-    if (width > largest || height > largest) {
-        fail("--size " + std::to_string(width) + "x" + std::to_string(height) +
-              " is larger than this GL's render targets (" + std::to_string(largest) + " a side)");
+    if (width <= largest && height <= largest) return;
+    const std::string limit = "this GL's render targets (" + std::to_string(largest) + " a side)";
+    if (drawsInTiles(options)) {
+        fail("--tile-size " + std::to_string(options.tileSide) + " draws tiles of " + std::to_string(width) + "x" +
+             std::to_string(height) + " with their margins, larger than " + limit);
     }
+    const int fittingTile = (largest - 2 * posterMargin().across) / BLUR_DOWNSAMPLING * BLUR_DOWNSAMPLING;
+    fail("--size " + std::to_string(width) + "x" + std::to_string(height) + " is larger than " + limit +
+         (fittingTile >= 64 ? "; --tile-size " + std::to_string(fittingTile) + " draws it in tiles" : ""));
 }
 
 // An 8-bit RGBA target for when the window system did not give the hidden window the size asked for.
@@ -70,32 +77,13 @@ GLuint createOutputFramebuffer(int width, int height) {
     return framebuffer;
 }
 
-RgbImage8 readOutput(GLuint framebuffer, int width, int height) {
-    RgbImage8 image;
-    image.width = width;
-    image.height = height;
-    const size_t rowBytes = static_cast<size_t>(width) * 3;
-    std::vector<uint8_t> bottomUp(rowBytes * static_cast<size_t>(height));
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
-    if (framebuffer == 0) glReadBuffer(GL_BACK);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
-    // GL rows start at the bottom, PNG rows at the top.
-    image.pixels.resize(bottomUp.size());
-    for (int row = 0; row < height; ++row) {
-        std::copy_n(&bottomUp[rowBytes * static_cast<size_t>(height - 1 - row)], rowBytes,
-                    &image.pixels[rowBytes * static_cast<size_t>(row)]);
-    }
-    return image;
-}
-
 }  // namespace
 
-RgbImage8 renderShot(const ShotOptions& options) {
-    const std::unique_ptr<Application> application = registerToolApplication(terrainArguments(options));
+std::unique_ptr<Application> startShot(const ShotOptions& options, int width, int height) {
+    std::unique_ptr<Application> application = registerToolApplication(terrainArguments(options));
     Application& app = *application;
-    app.windowSettings.width = options.width;
-    app.windowSettings.height = options.height;
+    app.windowSettings.width = width;
+    app.windowSettings.height = height;
     app.windowSettings.isVisible = false;
     app.windowSettings.swapInterval = 0;
     app.terrainOptions = options.terrain;
@@ -104,12 +92,12 @@ RgbImage8 renderShot(const ShotOptions& options) {
     // The final pass draws into the hidden window's back buffer, which has the pixel format of
     // the program's window and so rounds every colour the same. A window system may give the
     // window another size; then an off-screen target of the size asked for takes its place.
-    requireDrawableSize(options.width, options.height);
+    requireDrawableSize(options, width, height);
     int framebufferWidth = 0, framebufferHeight = 0;
     glfwGetFramebufferSize(app.window, &framebufferWidth, &framebufferHeight);
-    if (framebufferWidth != options.width || framebufferHeight != options.height) {
-        app.outputFramebuffer = createOutputFramebuffer(options.width, options.height);
-        framebufferSizeCallback(app.window, options.width, options.height);
+    if (framebufferWidth != width || framebufferHeight != height) {
+        app.outputFramebuffer = createOutputFramebuffer(width, height);
+        framebufferSizeCallback(app.window, width, height);
     }
 
     // Modes and settings as the program's keys set them.
@@ -125,7 +113,19 @@ RgbImage8 renderShot(const ShotOptions& options) {
     if (options.hasDirection) camera.direction = options.direction;
     app.time = options.time;
     app.modelview = lookAt(camera.position, camera.position + camera.direction, camera.up);
+    return application;
+}
 
+void composeShotPart(Application& app, const ShotOptions& options, const PixelRect& part) {
+    app.projection = partProjection(windowProjection(options.width, options.height), options.width, options.height,
+                                    part.x, part.y, part.width, part.height);
+    app.blurGrid = blurGridOf(options.width, options.height, part.x, part.y, part.width, part.height);
+    // Parts of a side that is no multiple of the blur's texels may take one texel more or less.
+    for (Framebuffer* blurTarget : {app.blurFramebufferA.get(), app.blurFramebufferB.get()}) {
+        if (blurTarget->width != app.blurGrid.width || blurTarget->height != app.blurGrid.height) {
+            blurTarget->resize(app.blurGrid.width, app.blurGrid.height);
+        }
+    }
     // A streamed map loads the tiles a view wants in the background and fades them in: the picture
     // is the one it settles on, drawn once.
     const auto deadline = std::chrono::steady_clock::now() + SETTLING_LIMIT;
@@ -137,6 +137,22 @@ RgbImage8 renderShot(const ShotOptions& options) {
         }
         app.composeFrame();
     } while (!app.terrain->isSettled());
+}
+
+void readOutputPixels(const Application& app, const PixelRect& area, int rowLength, uint8_t* pixels) {
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, app.outputFramebuffer);
+    if (app.outputFramebuffer == 0) glReadBuffer(GL_BACK);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, rowLength);
+    glReadPixels(area.x, area.y, area.width, area.height, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+}
+
+RgbImage8 renderShot(const ShotOptions& options) {
+    const std::unique_ptr<Application> application = startShot(options, options.width, options.height);
+    Application& app = *application;
+    const PixelRect whole{0, 0, options.width, options.height};
+    composeShotPart(app, options, whole);
     if (options.panel) {
         app.stillCursor = options.cursor.value_or(vec2{0.5f * options.width, 0.5f * options.height});
         app.showPanel(true);
@@ -145,7 +161,18 @@ RgbImage8 renderShot(const ShotOptions& options) {
         app.composeFrame();
         app.composeFrame();
     }
-    RgbImage8 image = readOutput(app.outputFramebuffer, options.width, options.height);
+    RgbImage8 image;
+    image.width = options.width;
+    image.height = options.height;
+    const size_t rowBytes = static_cast<size_t>(options.width) * 3;
+    std::vector<uint8_t> bottomUp(rowBytes * static_cast<size_t>(options.height));
+    readOutputPixels(app, whole, options.width, bottomUp.data());
+    // GL rows start at the bottom, PNG rows at the top.
+    image.pixels.resize(bottomUp.size());
+    for (int row = 0; row < options.height; ++row) {
+        std::copy_n(&bottomUp[rowBytes * static_cast<size_t>(options.height - 1 - row)], rowBytes,
+                    &image.pixels[rowBytes * static_cast<size_t>(row)]);
+    }
     app.shutDown();
     return image;
 }
