@@ -4,7 +4,6 @@
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <ctime>
@@ -28,8 +27,10 @@
 #include "scene/Skydome.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainShader.h"
+#include "scene/TrackLine.h"
 #include "show/PathPlayback.h"
 #include "show/PathRecorder.h"
+#include "show/TrackFollowing.h"
 #include "ui/Panel.h"
 #include "ui/PathMeasuring.h"
 
@@ -39,9 +40,7 @@ Application* registeredApplication = nullptr;
 
 // Says that the flight has ended, and where it left the sun when it moved it.
 void endFlight(Application& app) {
-    const std::vector<PathKeyframe>& frames = app.playback->flightPath().keyframes();
-    const bool movedSun = std::any_of(frames.begin(), frames.end(),
-                                      [](const PathKeyframe& frame) { return frame.settings.sunTime.has_value(); });
+    const bool movedSun = app.playback->setsSunTime();
     app.playback.reset();
     std::cout << "Flight ended" << std::endl;
     if (movedSun && app.sun && app.sun->time) std::cout << sunLine(*app.sun) << std::endl;
@@ -69,6 +68,13 @@ std::string Application::programName() const {
 
 void Application::run() {
     startUp();
+    if (followOptions.isAsked()) {
+        std::string error;
+        const std::optional<CameraPath> path = followTrack(*this, followOptions, error);
+        if (!path) fatal(error);
+        // The main loop's clock starts at 0 with its first frame, and so does the flight.
+        playback = std::make_unique<PathPlayback>(*path, 0.0);
+    }
     mainLoop();
     shutDown();
 }
@@ -78,6 +84,7 @@ void Application::shutDown() {
     app.playback.reset();
     app.recorder.reset();
     app.panel.reset();
+    app.trackLine.reset();
     app.pathMeasuring.reset();
     // The terrain first: its surfaces draw with the programs below and read the camera.
     app.terrain.reset();
@@ -259,6 +266,10 @@ void Application::composeFrame() {
         app.skydome->draw();
         app.terrain->draw();
     }
+    if (app.trackLine) {
+        app.trackLine->followHeights(*app.terrain);
+        app.trackLine->draw(app.modelview, app.projection);
+    }
     app.pathMeasuring->followHeights(*app.terrain);
     app.pathMeasuring->draw(app.modelview, app.projection);
     app.framePassEnded(FramePass::Scene);
@@ -373,7 +384,8 @@ void Application::toggleRecording() {
         return;
     }
     std::ostringstream line;
-    line << "Saved the flight to " << fileName << " (" << path.keyframes().size() << " poses, " << std::fixed
+    const std::size_t count = path.keyframes().size();
+    line << "Saved the flight to " << fileName << " (" << count << (count == 1 ? " pose, " : " poses, ") << std::fixed
          << std::setprecision(1) << path.durationSeconds() << " s)";
     std::cout << line.str() << std::endl;
 }
