@@ -200,38 +200,33 @@ std::vector<std::string> namesIn(const TempFolder& folder) {
 TEST(PngRowWriter, WritesRowByRowAndReplacesTheTargetOnlyWhenFinished) {
     const TempFolder folder;
     const std::string target = folder / "poster.png";
-    const std::vector<uint8_t> before{'o', 'l', 'd'};
     RgbImage8 image;
     image.width = 17;
     image.height = 5;
     for (int i = 0; i < image.width * image.height * 3; ++i) image.pixels.push_back(static_cast<uint8_t>(i * 37));
     const size_t rowBytes = static_cast<size_t>(image.width) * 3;
     std::string error;
-    for (const int rowsWritten : {0, 3, 5}) {
-        folder.write("poster.png", before);
+    // Stopped before any row, halfway, and at a row too many.
+    for (const int rows : {0, 3, 6}) {
+        folder.write("poster.png", {'o', 'l', 'd'});
         {
             PngRowWriter writer(target, image.width, image.height, error);
-            ASSERT_TRUE(writer.isOpen()) << error;
-            for (int row = 0; row < rowsWritten; ++row) ASSERT_TRUE(writer.writeRow(&image.pixels[row * rowBytes], error));
-            EXPECT_EQ(namesIn(folder).size(), 2u) << "the new file beside the target";
-            if (rowsWritten < image.height) {
-                EXPECT_FALSE(writer.finish(error)) << "rows missing";
-                EXPECT_NE(error.find(target), std::string::npos) << error;
-            } else {
-                EXPECT_FALSE(writer.writeRow(image.pixels.data(), error)) << "a row too many";
+            for (int row = 0; row < rows; ++row) {
+                EXPECT_EQ(writer.writeRow(&image.pixels[(row % image.height) * rowBytes], error), row < image.height);
             }
+            EXPECT_EQ(namesIn(folder).size(), rows > image.height ? 1u : 2u) << "the new file beside the target";
+            EXPECT_FALSE(writer.finish(error)) << rows << " rows";
+            EXPECT_NE(error.find(target), std::string::npos) << error;
         }
-        EXPECT_EQ(namesIn(folder), std::vector<std::string>{"poster.png"}) << rowsWritten << " rows";
+        EXPECT_EQ(namesIn(folder), std::vector<std::string>{"poster.png"}) << rows << " rows";
         std::ifstream stream(target, std::ios::binary);
-        EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(stream), {}), before) << rowsWritten << " rows";
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stream), {}), "old") << rows << " rows";
     }
     PngRowWriter writer(target, image.width, image.height, error);
     for (int row = 0; row < image.height; ++row) ASSERT_TRUE(writer.writeRow(&image.pixels[row * rowBytes], error));
     ASSERT_TRUE(writer.finish(error)) << error;
     RgbImage8 back;
     ASSERT_TRUE(readPng(target, back, error)) << error;
-    EXPECT_EQ(back.width, image.width);
-    EXPECT_EQ(back.height, image.height);
     EXPECT_EQ(back.pixels, image.pixels);
     EXPECT_EQ(namesIn(folder), std::vector<std::string>{"poster.png"});
 
