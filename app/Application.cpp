@@ -13,6 +13,7 @@
 #include "app/Callbacks.h"
 #include "app/ContextVersion.h"
 #include "app/FileOpening.h"
+#include "app/Screenshot.h"
 #include "app/ViewSettings.h"
 #include "io/Fatal.h"
 #include "light/Atmosphere.h"
@@ -273,6 +274,7 @@ void Application::composeFrame() {
     final.tex3 = scene.colorTextures[1];
     final.draw();
     app.framePassEnded(FramePass::Final);
+    for (; app.screenshotsAsked > 0; --app.screenshotsAsked) takeScreenshot(app);
     if (app.isPanelShown) {
         // A still has no pointer: the tool that makes it says where the cursor stands.
         double cursorX = 0.0, cursorY = 0.0;

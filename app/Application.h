@@ -81,6 +81,11 @@ public:
 
     // What the command line's options ask of the terrain and the view.
     TerrainOptions terrainOptions;
+    // Where F12 writes its screenshots; empty: the working directory.
+    std::string screenshotFolder;
+    // F12 presses not answered yet: the next frame's picture is written, once for each, before the
+    // panel is drawn over it.
+    int screenshotsAsked = 0;
     // Where the sun stands, when the options place it; none keeps the default scene's light and sky.
     std::optional<SunSetting> sun;
 

@@ -103,6 +103,8 @@ void keyCallback(GLFWwindow* window, int key, int scancode, int action, int mods
     }
     if (key == GLFW_KEY_F1) {
         if (pressed) application.showPanel(!application.isPanelShown);
+    } else if (key == GLFW_KEY_F12) {
+        if (pressed) ++application.screenshotsAsked;
     } else if (key == GLFW_KEY_ESCAPE) {
         if (pressed) glfwSetWindowShouldClose(window, 1);
     } else if (key == GLFW_KEY_M) {

@@ -4,13 +4,17 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
 
+#include "io/AtomicFile.h"
 #include "io/CommandLine.h"
 #include "io/DataPath.h"
 #include "io/Fatal.h"
 #include "scene/TerrainArguments.h"
 
 namespace {
+
+const char* const SCREENSHOT_FOLDER = "--screenshot-folder";
 
 // The usage text up to the default map, which is shown as this process finds it.
 const char* const USAGE_HEAD =
@@ -31,6 +35,8 @@ const char* const USAGE =
     "  -h, --help        show this text\n"
     "  --version         show the version\n"
     "  --                end of the options, for a height map whose name begins with '-'\n"
+    "  --screenshot-folder FOLDER\n"
+    "                    where F12 writes its screenshots (default: the working directory)\n"
     "  A value follows its option, or is written onto it: --exaggeration=2.\n"
     "\n";
 const char* const KEYS_AND_DATA =
@@ -46,8 +52,12 @@ const char* const KEYS_AND_DATA =
     "  Left Alt          four times slower\n"
     "  M                 mouse-look on or off (frees the cursor)\n"
     "  F1                the panel on or off: map, camera, the point under the cursor,\n"
-    "                    measuring and settings (frees the cursor)\n"
+    "                    measuring, settings and saved views (frees the cursor)\n"
+    "  F12               screenshot without the panel: kelta-YYYY-MM-DD-HH-MM-SS.png\n"
     "  1 to 5            terrain shading: 1 and 2 white, 3 height as grey, 4 lighting, 5 full\n"
+    "  Ctrl + 1 to 9     save the view (place, direction, time of day, shading, exaggeration)\n"
+    "                    under that number, for this map\n"
+    "  Alt + 1 to 9      fly to the view saved under that number\n"
     "  B                 next view: bloom, no bloom, bright pass, blurred bloom\n"
     "  comma, period     bloom threshold down, up\n"
     "  Page Up, Down     exaggeration up, down, by a factor of 1.25\n"
@@ -69,8 +79,10 @@ ProgramOptions readCommandLine(int argc, char** argv) {
     ProgramOptions options;
     OptionReader reader(argc, argv, RefusalVoice::Kelta);
     std::string value, error, expected;
+    std::vector<const char*> valueOptions = terrainValueOptions();
+    valueOptions.push_back(SCREENSHOT_FOLDER);
     for (;;) {
-        const OptionStep step = reader.nextOption(terrainValueOptions(), terrainFlags(), value, error);
+        const OptionStep step = reader.nextOption(valueOptions, terrainFlags(), value, error);
         if (step == OptionStep::End || step == OptionStep::Positional) break;
         if (step == OptionStep::Error) fatal(error);
         if (step == OptionStep::Help) {
@@ -83,7 +95,14 @@ ProgramOptions readCommandLine(int argc, char** argv) {
             std::cout << "kelta " << KELTA_VERSION << std::endl;
             std::exit(0);
         }
-        if (!readTerrainOption(reader.name(), value, options.terrain, expected)) fatal(reader.badValue(expected));
+        if (reader.name() == SCREENSHOT_FOLDER) {
+            if (value.empty()) fatal(reader.badValue("a folder"));
+            // A folder that cannot take the pictures is said now, not at the first F12.
+            if (!checkWritableFolder(value, error)) fatal(std::string(SCREENSHOT_FOLDER) + " " + error);
+            options.screenshotFolder = value;
+        } else if (!readTerrainOption(reader.name(), value, options.terrain, expected)) {
+            fatal(reader.badValue(expected));
+        }
     }
     // The scales are read with the map, once a window is open; their number and places are known now.
     if (!reader.checkPositionals({"height map", "horizontal scale", "height scale"}, error)) fatal(error);

@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     application->argc = options.argc;
     application->argv = options.argv;
     application->terrainOptions = options.terrain;
+    application->screenshotFolder = options.screenshotFolder;
     application->run();
     return 0;
 }

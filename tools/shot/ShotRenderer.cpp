@@ -16,6 +16,7 @@
 #include "math/Camera.h"
 #include "post/FinalProcessingEffect.h"
 #include "post/Framebuffer.h"
+#include "post/OutputPixels.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainArguments.h"
 #include "tools/common/ToolApplication.h"
@@ -68,25 +69,6 @@ GLuint createOutputFramebuffer(int width, int height) {
     }
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     return framebuffer;
-}
-
-RgbImage8 readOutput(GLuint framebuffer, int width, int height) {
-    RgbImage8 image;
-    image.width = width;
-    image.height = height;
-    const size_t rowBytes = static_cast<size_t>(width) * 3;
-    std::vector<uint8_t> bottomUp(rowBytes * static_cast<size_t>(height));
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
-    if (framebuffer == 0) glReadBuffer(GL_BACK);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
-    // GL rows start at the bottom, PNG rows at the top.
-    image.pixels.resize(bottomUp.size());
-    for (int row = 0; row < height; ++row) {
-        std::copy_n(&bottomUp[rowBytes * static_cast<size_t>(height - 1 - row)], rowBytes,
-                    &image.pixels[rowBytes * static_cast<size_t>(row)]);
-    }
-    return image;
 }
 
 }  // namespace
@@ -145,7 +127,7 @@ RgbImage8 renderShot(const ShotOptions& options) {
         app.composeFrame();
         app.composeFrame();
     }
-    RgbImage8 image = readOutput(app.outputFramebuffer, options.width, options.height);
+    RgbImage8 image = readOutputPixels(app.outputFramebuffer, options.width, options.height);
     app.shutDown();
     return image;
 }

@@ -1,0 +1,9 @@
+// Reading the final pass's picture back from the framebuffer it drew into, for the stills and
+// screenshots that are written of it.
+#pragma once
+
+#include "io/PngImage.h"
+
+// The `width` x `height` pixels of `framebuffer` from its bottom left (for the window's own, 0,
+// its back buffer, which the final pass has drawn and nothing has presented yet), top row first.
+RgbImage8 readOutputPixels(unsigned int framebuffer, int width, int height);
