@@ -13,6 +13,7 @@
 #include "app/Callbacks.h"
 #include "app/ContextVersion.h"
 #include "app/FileOpening.h"
+#include "app/SavedViewCommands.h"
 #include "app/Screenshot.h"
 #include "app/ViewSettings.h"
 #include "io/Fatal.h"
@@ -25,6 +26,7 @@
 #include "scene/Skydome.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainShader.h"
+#include "show/SavedViews.h"
 #include "ui/Panel.h"
 #include "ui/PathMeasuring.h"
 
@@ -56,6 +58,8 @@ std::string Application::programName() const {
 
 void Application::run() {
     startUp();
+    // The program keeps views; the tools that run its start-up render without them.
+    openSavedViews(*this);
     mainLoop();
     shutDown();
 }
@@ -64,6 +68,7 @@ void Application::shutDown() {
     Application& app = instance();
     app.panel.reset();
     app.pathMeasuring.reset();
+    app.savedViews.reset();
     // The terrain first: its surfaces draw with the programs below and read the camera.
     app.terrain.reset();
     app.skydome.reset();
@@ -292,6 +297,10 @@ void Application::composeFrame() {
         // What the panel changed shows from the next frame on.
         applyViewSettings(app, settings);
         if (asked.clearPath) app.pathMeasuring->clear();
+        if (asked.saveView) saveView(app, *asked.saveView);
+        if (asked.recallView) recallView(app, *asked.recallView);
+        if (asked.removeView) removeView(app, *asked.removeView);
+        if (asked.renameView) renameView(app, asked.renameView->first, asked.renameView->second);
         if (!asked.profileFile.empty()) {
             std::string error;
             const bool saved = app.pathMeasuring->saveProfile(asked.profileFile, error);

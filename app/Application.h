@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DigitChords.h"
 #include "app/RenderObserver.h"
 #include "app/TerrainOptions.h"
 #include "gpu/DepthConvention.h"
@@ -25,6 +26,7 @@ class FinalProcessingEffect;
 class GaussianBlurEffect;
 class Panel;
 class PathMeasuring;
+class SavedViews;
 
 // The window start-up opens. The defaults are the program's own; tools that render without a
 // person change them before start-up.
@@ -81,6 +83,10 @@ public:
 
     // What the command line's options ask of the terrain and the view.
     TerrainOptions terrainOptions;
+    // The views saved for the map drawn, read with each map; null in the tools, which keep none.
+    std::unique_ptr<SavedViews> savedViews;
+    // Which digit keys were pressed as chords (saving or recalling a view), not as the shading mode.
+    DigitChords digitChords;
     // Where F12 writes its screenshots; empty: the working directory.
     std::string screenshotFolder;
     // F12 presses not answered yet: the next frame's picture is written, once for each, before the

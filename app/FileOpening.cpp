@@ -7,6 +7,7 @@
 #include <new>
 
 #include "app/Application.h"
+#include "app/SavedViewCommands.h"
 #include "app/StartupWork.h"
 #include "io/Drape.h"
 #include "io/HeightMap.h"
@@ -48,6 +49,7 @@ bool openFile(Application& application, const std::string& path, std::string& me
             application.placeSun(false);
             // A path measured on the old map means nothing on the new.
             if (application.pathMeasuring) application.pathMeasuring->clear();
+            if (application.savedViews) openSavedViews(application);
             // The old map's memory, freed just now, is not kept for the next.
             returnFreedMemory();
             opened = true;

@@ -118,10 +118,16 @@ std::vector<SavedView>::iterator viewNumbered(std::vector<SavedView>& views, int
     return std::find_if(views.begin(), views.end(), [&](const SavedView& view) { return view.number == number; });
 }
 
+// The map's path as its hash names it, for the reader of the file.
+std::string absoluteMapPath(const std::string& path) {
+    std::error_code error;
+    return fs::weakly_canonical(fs::absolute(path, error), error).string();
+}
+
 }  // namespace
 
 std::string viewTitle(const SavedView& view) {
-    const std::string title = "View " + std::to_string(view.number);
+    const std::string title = "view " + std::to_string(view.number);
     return view.name.empty() ? title : title + ": " + view.name;
 }
 
@@ -188,9 +194,8 @@ std::string savedViewsJson(const std::vector<SavedView>& views, const std::strin
 }
 
 SavedViews::SavedViews(const std::string& folder, const std::string& mapPath)
-    : path(folder.empty() ? "" : savedViewsFile(folder, mapPath)), mapPath(mapPath) {
-    bool isDamaged = false;
-    if (!read(kept, isDamaged, readProblem)) kept.clear();
+    : path(folder.empty() ? "" : savedViewsFile(folder, mapPath)), mapPath(absoluteMapPath(mapPath)) {
+    if (!read(kept, damaged, readProblem)) kept.clear();
 }
 
 const SavedView* SavedViews::find(int number) const {
@@ -288,6 +293,7 @@ bool SavedViews::change(const std::function<void(std::vector<SavedView>&)>& edit
     }
     kept = std::move(views);
     readProblem.clear();
+    damaged = false;
     return true;
 }
 

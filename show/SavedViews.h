@@ -27,7 +27,7 @@ struct SavedView {
     int shadingMode = 5;
 };
 
-// "View 3" or "View 3: Harbour at dusk", as the log and the panel name it.
+// "view 3" or "view 3: Harbour at dusk", as the log names it.
 std::string viewTitle(const SavedView& view);
 
 // Where the views of every map are kept: $XDG_DATA_HOME/kelta/views, else
@@ -55,6 +55,8 @@ public:
     const std::string& file() const { return path; }
     // Why the file could not be read as views (one line naming it), or empty.
     const std::string& problem() const { return readProblem; }
+    // Whether it could be read but holds no views, and so is moved aside by the next change.
+    bool isDamaged() const { return damaged; }
     // By number, lowest first.
     const std::vector<SavedView>& views() const { return kept; }
     const SavedView* find(int number) const;
@@ -77,6 +79,7 @@ private:
     std::string mapPath;
     std::vector<SavedView> kept;
     std::string readProblem;
+    bool damaged = false;
 
     // Reads the file into `views`: true for views read or no file. False with the reason, and
     // `isDamaged` when the file is there and could be read but holds no views.

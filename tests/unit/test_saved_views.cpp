@@ -1,9 +1,11 @@
 // The saved views' file: its name, its JSON read back, what a damaged file costs, and changes that
-// keep another window's views.
+// keep another window's views; the digit chords that save and recall them.
 #include "show/SavedViews.h"
 
+#include <GLFW/glfw3.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DigitChords.h"
 #include "io/Pyramid.h"
 #include "tests/TempFolder.h"
 
@@ -214,6 +217,7 @@ TEST(SavedViews, ADamagedFileIsSaidAndMovedAsideWholeAtTheFirstChange) {
     writeText(file + ".damaged", "older");
     SavedViews views(folder.path.string(), MAP);
     EXPECT_EQ(views.problem(), file + " holds no views that can be read: it is not JSON");
+    EXPECT_TRUE(views.isDamaged());
     EXPECT_TRUE(views.views().empty());
     EXPECT_EQ(contentOf(file), damaged) << "reading changed the file";
     std::string message;
@@ -223,12 +227,14 @@ TEST(SavedViews, ADamagedFileIsSaidAndMovedAsideWholeAtTheFirstChange) {
     EXPECT_EQ(contentOf(file + ".damaged-2"), damaged);
     EXPECT_EQ(contentOf(file + ".damaged"), "older");
     EXPECT_TRUE(views.problem().empty());
+    EXPECT_FALSE(views.isDamaged());
     EXPECT_EQ(SavedViews(folder.path.string(), MAP).views().size(), 1u);
 
     std::filesystem::remove(file);
     std::filesystem::create_directory(file);
     SavedViews blocked(folder.path.string(), MAP);
     EXPECT_EQ(blocked.problem(), "cannot read " + file + ": it is not a regular file");
+    EXPECT_FALSE(blocked.isDamaged());
     EXPECT_FALSE(blocked.save(viewAt(3, 3.0f), message));
     EXPECT_EQ(message, blocked.problem());
     EXPECT_TRUE(std::filesystem::is_directory(file));
@@ -236,4 +242,40 @@ TEST(SavedViews, ADamagedFileIsSaidAndMovedAsideWholeAtTheFirstChange) {
     SavedViews nowhere("", MAP);
     EXPECT_FALSE(nowhere.save(viewAt(3, 3.0f), message));
     EXPECT_EQ(message, "no folder for saved views: neither XDG_DATA_HOME nor HOME is set");
+}
+
+// Fault caught: a chord's digit taken for a plain one when Ctrl or Alt is let go first (its release,
+// or a repeat, would switch the shading mode), AltGr's characters taken for commands, a plain
+// digit no longer choosing the mode after a chord, or Shift and a digit losing the mode it chooses.
+TEST(DigitChords, AChordIsToldAtThePressAndHoldsUntilTheRelease) {
+    using C = DigitCommand;
+    const int CTRL = GLFW_MOD_CONTROL, ALT = GLFW_MOD_ALT, SHIFT = GLFW_MOD_SHIFT;
+    const struct {
+        const char* name;
+        std::vector<std::array<int, 3>> events;  // digit, action, mods
+        std::vector<DigitCommand> commands;
+    } cases[] = {
+        {"plain digit: press, repeat, release",
+         {{3, GLFW_PRESS, 0}, {3, GLFW_REPEAT, 0}, {3, GLFW_RELEASE, 0}},
+         {C::ShadingMode, C::ShadingMode, C::ShadingMode}},
+        {"Shift and a digit", {{2, GLFW_PRESS, SHIFT}, {2, GLFW_RELEASE, SHIFT}}, {C::ShadingMode, C::ShadingMode}},
+        {"Ctrl let go before the digit",
+         {{3, GLFW_PRESS, CTRL}, {3, GLFW_REPEAT, CTRL}, {3, GLFW_REPEAT, 0}, {3, GLFW_RELEASE, 0}, {3, GLFW_PRESS, 0}},
+         {C::SaveView, C::None, C::None, C::None, C::ShadingMode}},
+        {"Alt let go before the digit", {{9, GLFW_PRESS, ALT}, {9, GLFW_RELEASE, 0}}, {C::RecallView, C::None}},
+        {"Ctrl pressed while the digit is held", {{4, GLFW_PRESS, 0}, {4, GLFW_RELEASE, CTRL}},
+         {C::ShadingMode, C::ShadingMode}},
+        {"AltGr", {{7, GLFW_PRESS, CTRL | ALT}, {7, GLFW_RELEASE, 0}}, {C::None, C::None}},
+        {"digits that number no view", {{0, GLFW_PRESS, CTRL}, {0, GLFW_RELEASE, 0}, {6, GLFW_PRESS, 0}},
+         {C::None, C::None, C::None}},
+        {"another digit's chord", {{1, GLFW_PRESS, CTRL}, {2, GLFW_PRESS, 0}, {1, GLFW_RELEASE, 0}},
+         {C::SaveView, C::ShadingMode, C::None}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DigitChords chords;
+        std::vector<DigitCommand> commands;
+        for (const auto& [digit, action, mods] : c.events) commands.push_back(chords.command(digit, action, mods));
+        EXPECT_EQ(commands, c.commands);
+    }
 }
