@@ -51,6 +51,16 @@ void saveView(Application& app, int number) {
     report(app, saved, message, view ? "Saved " + viewTitle(*view) : "", "view " + std::to_string(number) + " not saved");
 }
 
+void applySavedView(Application& app, const SavedView& view) {
+    ViewSettings settings = viewSettingsOf(app);
+    settings.shadingMode = view.shadingMode;
+    if (view.pose.settings.exaggeration) settings.exaggeration = *view.pose.settings.exaggeration;
+    if (view.pose.settings.sunTime) settings.sunTime = view.pose.settings.sunTime;
+    applyViewSettings(app, settings);
+    app.camera->position = view.pose.position;
+    app.camera->direction = view.pose.direction;
+}
+
 void recallView(Application& app, int number) {
     if (!app.savedViews) return;
     const SavedView* found = app.savedViews->find(number);
@@ -59,13 +69,7 @@ void recallView(Application& app, int number) {
         return;
     }
     const SavedView view = *found;
-    ViewSettings settings = viewSettingsOf(app);
-    settings.shadingMode = view.shadingMode;
-    if (view.pose.settings.exaggeration) settings.exaggeration = *view.pose.settings.exaggeration;
-    if (view.pose.settings.sunTime) settings.sunTime = view.pose.settings.sunTime;
-    applyViewSettings(app, settings);
-    app.camera->position = view.pose.position;
-    app.camera->direction = view.pose.direction;
+    applySavedView(app, view);
     // The line begins with it: "View 3: Harbour".
     std::string line = viewTitle(view);
     line[0] = 'V';

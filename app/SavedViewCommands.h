@@ -16,6 +16,9 @@ void openSavedViews(Application& app);
 SavedView currentView(const Application& app, int number);
 // Saves the view shown now under `number`, over the view there (keeping its name).
 void saveView(Application& app, int number);
+// Puts the view in force at once: its shading mode, its pose, and its exaggeration and time of day
+// (which applies where a sun is placed by a time).
+void applySavedView(Application& app, const SavedView& view);
 // Puts the view saved under `number` in force: the shading mode at once, the camera, the time of
 // day and the exaggeration on their way there.
 void recallView(Application& app, int number);

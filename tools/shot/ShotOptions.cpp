@@ -39,6 +39,10 @@ std::string shotUsage() {
     "  --panel                  draw the panel (kelta's F1) over the picture\n"
     "  --cursor X,Y             where the panel takes the cursor to be, in pixels from the top\n"
     "                           left (default: the centre)\n"
+    "  --saved-view NUMBER|NAME the view saved in kelta for the map (Ctrl and a digit): its\n"
+    "                           place, direction, shading mode, exaggeration and time of day\n"
+    "                           replace what the other options say; the time places the sun\n"
+    "                           when no --sun or --sun-time does\n"
     "  --help                   show this text\n"
     "  --version                print the version\n"
     "\n" + TERRAIN_OPTIONS_HELP;
@@ -105,7 +109,8 @@ bool isValidScale(const std::string& text, int position) {
 bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error) {
     const std::vector<const char*> valueOptions{"--output", "--size", "--position", "--direction", "--time", "--mode",
                                                 "--view", "--bloom-gain", "--bloom-threshold", "--map",
-                                                "--horizontal-scale", "--height-scale", "--cursor"};
+                                                "--horizontal-scale", "--height-scale", "--cursor",
+                                                "--saved-view"};
     return readOptionsWithTerrain(argc, argv, valueOptions, {"--panel"}, options.terrain, options.wantsHelp,
                                   options.wantsVersion, error, [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
@@ -155,6 +160,9 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
             vec2 cursor;
             if (!parsePixel(value, cursor)) return fail("two numbers X,Y of at least 0");
             options.cursor = cursor;
+        } else if (name == "--saved-view") {
+            if (value.empty()) return fail("a view's number or name");
+            options.savedView = value;
         } else if (name == "--height-scale") {
             if (!isValidScale(value, 3)) return fail("a whole number of at least 0");
             options.heightScale = value;

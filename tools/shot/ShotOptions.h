@@ -36,6 +36,9 @@ struct ShotOptions {
     // top left; the centre when unset).
     bool panel = false;
     std::optional<vec2> cursor;
+    // A view saved in kelta for the map (its number or its name), whose pose, shading mode,
+    // exaggeration and time of day replace those of the other options; empty for none.
+    std::string savedView;
     bool wantsHelp = false;
     bool wantsVersion = false;
 };

@@ -8,17 +8,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/Application.h"
 #include "app/Callbacks.h"
+#include "app/SavedViewCommands.h"
 #include "math/Camera.h"
 #include "post/FinalProcessingEffect.h"
 #include "post/Framebuffer.h"
 #include "post/OutputPixels.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainArguments.h"
+#include "show/SavedViews.h"
 #include "tools/common/ToolApplication.h"
 #include "tools/common/ToolRun.h"
 
@@ -71,6 +74,29 @@ GLuint createOutputFramebuffer(int width, int height) {
     return framebuffer;
 }
 
+// Puts the view saved for the map drawn in force, as kelta recalls it; the time of day places the
+// sun at the map's place (or --location) when the command line placed none. Ends the process with
+// one line when the map has no such view.
+void applySavedView(Application& app, const std::string& wanted) {
+    const SavedViews views(savedViewsFolder(), app.terrain->file());
+    const SavedView* found = views.find(wanted);
+    if (!found) {
+        if (!views.problem().empty()) fail("no view '" + wanted + "': " + views.problem());
+        if (views.file().empty()) fail("no view '" + wanted + "': neither XDG_DATA_HOME nor HOME is set");
+        fail("no view '" + wanted + "' in " + views.file());
+    }
+    const SavedView& view = *found;
+    if (const std::optional<ZonedTime>& time = view.pose.settings.sunTime; time && !app.sun) {
+        if (!app.terrainOptions.location && !app.terrain->centreLatitudeLongitude()) {
+            fail("the time of day of view '" + wanted + "' needs --location LAT,LON for a map that has no place "
+                 "on the Earth");
+        }
+        app.terrainOptions.sunTime = time;
+        app.placeSun(false);
+    }
+    applySavedView(app, view);
+}
+
 }  // namespace
 
 RgbImage8 renderShot(const ShotOptions& options) {
@@ -105,6 +131,7 @@ RgbImage8 renderShot(const ShotOptions& options) {
     Camera& camera = *app.camera;
     if (options.hasPosition) camera.position = options.position;
     if (options.hasDirection) camera.direction = options.direction;
+    if (!options.savedView.empty()) applySavedView(app, options.savedView);
     app.time = options.time;
     app.modelview = lookAt(camera.position, camera.position + camera.direction, camera.up);
 
