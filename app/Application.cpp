@@ -4,9 +4,12 @@
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <sstream>
 
@@ -16,6 +19,7 @@
 #include "app/SavedViewCommands.h"
 #include "app/Screenshot.h"
 #include "app/ViewSettings.h"
+#include "io/AtomicFile.h"
 #include "io/Fatal.h"
 #include "light/Atmosphere.h"
 #include "math/Camera.h"
@@ -26,6 +30,8 @@
 #include "scene/Skydome.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainShader.h"
+#include "show/PathPlayback.h"
+#include "show/PathRecorder.h"
 #include "show/SavedViews.h"
 #include "ui/Panel.h"
 #include "ui/PathMeasuring.h"
@@ -35,6 +41,16 @@ namespace {
 Application* registeredApplication = nullptr;
 
 constexpr int BLUR_ITERATIONS = 10;
+
+// Says that the flight has ended, and where it left the sun when it moved it.
+void endFlight(Application& app) {
+    const std::vector<PathKeyframe>& frames = app.playback->flightPath().keyframes();
+    const bool movedSun = std::any_of(frames.begin(), frames.end(),
+                                      [](const PathKeyframe& frame) { return frame.settings.sunTime.has_value(); });
+    app.playback.reset();
+    std::cout << "Flight ended" << std::endl;
+    if (movedSun && app.sun && app.sun->time) std::cout << sunLine(*app.sun) << std::endl;
+}
 
 }  // namespace
 
@@ -66,6 +82,8 @@ void Application::run() {
 
 void Application::shutDown() {
     Application& app = instance();
+    app.playback.reset();
+    app.recorder.reset();
     app.panel.reset();
     app.pathMeasuring.reset();
     app.savedViews.reset();
@@ -202,6 +220,9 @@ void Application::mainLoop() {
         const float elapsedSeconds = static_cast<float>(app.time - previousTime);
         const CameraInput keys = app.camera->update(elapsedSeconds);
         app.orbitControl->advance(*app.camera, elapsedSeconds, keys.isSteering());
+        // The flight wins the pose; the keys' other commands and the panel keep working.
+        if (app.playback && !app.playback->advance(app, app.time)) endFlight(app);
+        if (app.recorder) app.recorder->add(app.time, app.camera->position, app.camera->direction);
         const Camera& viewer = *app.camera;
         app.modelview = lookAt(viewer.position, viewer.position + viewer.direction, viewer.up);
         app.renderFrame();
@@ -210,6 +231,7 @@ void Application::mainLoop() {
         glfwPollEvents();
         previousTime = app.time;
     }
+    if (instance().recorder) instance().toggleRecording();
 }
 
 void Application::openDroppedFiles() {
@@ -330,9 +352,9 @@ void Application::moveSunTime(long long minutes) {
     if (sun && sun->time) setSun(movedBy(*sun, minutes));
 }
 
-void Application::setSun(const SunSetting& setting) {
+void Application::setSun(const SunSetting& setting, SunReport report) {
     sun = setting;
-    std::cout << sunLine(setting) << std::endl;
+    if (report == SunReport::Said) std::cout << sunLine(setting) << std::endl;
     lightTerrain();
 }
 
@@ -341,6 +363,29 @@ void Application::lightTerrain() {
     // The atmosphere is made with the first sun and kept: only its sky-view table follows the sun.
     if (!atmosphere) atmosphere = std::make_unique<Atmosphere>(sunDirection(sun->position));
     terrain->setSun(sun->position, terrainOptions.areShadowsWanted(), atmosphere.get());
+}
+
+void Application::toggleRecording() {
+    const double now = glfwGetTime();
+    if (!recorder) {
+        recorder = std::make_unique<PathRecorder>(now);
+        recorder->add(now, camera->position, camera->direction);
+        std::cout << "Recording the flight" << std::endl;
+        return;
+    }
+    recorder->add(now, camera->position, camera->direction);
+    const CameraPath path = recorder->path();
+    recorder.reset();
+    const std::string fileName = recordingFileName(std::time(nullptr));
+    std::string error;
+    if (!replaceFile(fileName, cameraPathJson(path), error)) {
+        std::cerr << programName() << ": could not save the flight: " << error << std::endl;
+        return;
+    }
+    std::ostringstream line;
+    line << "Saved the flight to " << fileName << " (" << path.keyframes().size() << " poses, " << std::fixed
+         << std::setprecision(1) << path.durationSeconds() << " s)";
+    std::cout << line.str() << std::endl;
 }
 
 void Application::showPanel(bool shown) {

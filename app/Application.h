@@ -26,7 +26,13 @@ class FinalProcessingEffect;
 class GaussianBlurEffect;
 class Panel;
 class PathMeasuring;
+class PathPlayback;
+class PathRecorder;
 class SavedViews;
+
+// Whether setting the sun logs where it stands: each step of the keys and the panel does, a
+// flight, which moves it every frame, does not.
+enum class SunReport { Said, Quiet };
 
 // The window start-up opens. The defaults are the program's own; tools that render without a
 // person change them before start-up.
@@ -80,6 +86,11 @@ public:
     std::optional<vec2> stillCursor;
     // Seconds the last frame took, for the panel.
     double frameSeconds = 0.0;
+    // The flight the camera follows while one plays (--play): it takes the pose after the camera's
+    // own update each frame, and is dropped when it ends.
+    std::unique_ptr<PathPlayback> playback;
+    // The flight being recorded (key R), which takes the pose each frame once it is final.
+    std::unique_ptr<PathRecorder> recorder;
 
     // What the command line's options ask of the terrain and the view.
     TerrainOptions terrainOptions;
@@ -147,10 +158,15 @@ public:
     void placeSun(bool isStartUp);
     // Moves the sun's time by `minutes` (a sun placed by angles stays) and says where it stands.
     void moveSunTime(long long minutes);
-    // Sets the sun, says where it stands and lights the scene by it.
-    void setSun(const SunSetting& setting);
+    // Sets the sun, says where it stands (unless quiet) and lights the scene by it.
+    void setSun(const SunSetting& setting, SunReport report = SunReport::Said);
     // Lights the terrain now drawn by the sun set, if any: for a terrain that replaced another.
     void lightTerrain();
+
+    // Starts recording the flight, or ends the recording and saves it beside the working
+    // directory's files (recordingFileName), saying where or why it could not (key R; a recording
+    // still running when the window closes is saved too).
+    void toggleRecording();
 
     // Shows or hides the panel. While it is shown the cursor is free; hiding it restores mouse-look
     // as it was before.

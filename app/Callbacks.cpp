@@ -143,6 +143,8 @@ void keyCallback(GLFWwindow* window, int key, int scancode, int action, int mods
         if (pressed) stepBloomSetting(window, +1);
     } else if (key == GLFW_KEY_PAGE_UP || key == GLFW_KEY_PAGE_DOWN) {
         if (pressed) stepExaggeration(key == GLFW_KEY_PAGE_UP ? +1 : -1);
+    } else if (key == GLFW_KEY_R) {
+        if (pressed) application.toggleRecording();
     } else if (key == GLFW_KEY_I) {
         if (pressed) reportPointUnderCursor(window);
     } else if (key == GLFW_KEY_LEFT_BRACKET || key == GLFW_KEY_RIGHT_BRACKET) {

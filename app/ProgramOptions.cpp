@@ -35,6 +35,9 @@ const char* const USAGE =
     "  -h, --help        show this text\n"
     "  --version         show the version\n"
     "  --                end of the options, for a height map whose name begins with '-'\n"
+    "  --play PATH       fly the camera path in the file PATH from the first frame (its format\n"
+    "                    is in the README, under \"Camera paths\"; key R records one)\n"
+    "  --constant-speed  with --play: fly the path at one speed over its whole length\n"
     "  --screenshot-folder FOLDER\n"
     "                    where F12 writes its screenshots (default: the working directory)\n"
     "  A value follows its option, or is written onto it: --exaggeration=2.\n"
@@ -62,6 +65,8 @@ const char* const KEYS_AND_DATA =
     "  comma, period     bloom threshold down, up\n"
     "  Page Up, Down     exaggeration up, down, by a factor of 1.25\n"
     "  I                 print the point under the cursor and copy it to the clipboard\n"
+    "  R                 start recording the flight; again: save it as\n"
+    "                    kelta-path-DATE-TIME.json in the working directory, for --play\n"
     "  [ ]               with --sun-time: the sun's time a quarter of an hour back, on; two\n"
     "                    hours with Shift\n"
     "  Escape            quit\n"
@@ -73,16 +78,35 @@ const char* const KEYS_AND_DATA =
     "  share/kelta beside the executable's folder; the folder data beside the executable.\n"
     "  A file missing there ends the program with \"File not found\".\n";
 
+// The terrain's options and kelta's own.
+const std::vector<const char*>& valueOptions() {
+    static const std::vector<const char*> options = [] {
+        std::vector<const char*> all = terrainValueOptions();
+        all.push_back("--play");
+        all.push_back(SCREENSHOT_FOLDER);
+        return all;
+    }();
+    return options;
+}
+
+const std::vector<const char*>& flags() {
+    static const std::vector<const char*> options = [] {
+        std::vector<const char*> all = terrainFlags();
+        all.push_back("--constant-speed");
+        return all;
+    }();
+    return options;
+}
+
 }  // namespace
 
 ProgramOptions readCommandLine(int argc, char** argv) {
     ProgramOptions options;
     OptionReader reader(argc, argv, RefusalVoice::Kelta);
     std::string value, error, expected;
-    std::vector<const char*> valueOptions = terrainValueOptions();
-    valueOptions.push_back(SCREENSHOT_FOLDER);
+    bool isPlayGiven = false, isConstantSpeed = false;
     for (;;) {
-        const OptionStep step = reader.nextOption(valueOptions, terrainFlags(), value, error);
+        const OptionStep step = reader.nextOption(valueOptions(), flags(), value, error);
         if (step == OptionStep::End || step == OptionStep::Positional) break;
         if (step == OptionStep::Error) fatal(error);
         if (step == OptionStep::Help) {
@@ -95,7 +119,12 @@ ProgramOptions readCommandLine(int argc, char** argv) {
             std::cout << "kelta " << KELTA_VERSION << std::endl;
             std::exit(0);
         }
-        if (reader.name() == SCREENSHOT_FOLDER) {
+        if (reader.name() == "--play") {
+            options.flightFile = value;
+            isPlayGiven = true;
+        } else if (reader.name() == "--constant-speed") {
+            isConstantSpeed = true;
+        } else if (reader.name() == SCREENSHOT_FOLDER) {
             if (value.empty()) fatal(reader.badValue("a folder"));
             // A folder that cannot take the pictures is said now, not at the first F12.
             if (!checkWritableFolder(value, error)) fatal(std::string(SCREENSHOT_FOLDER) + " " + error);
@@ -103,6 +132,12 @@ ProgramOptions readCommandLine(int argc, char** argv) {
         } else if (!readTerrainOption(reader.name(), value, options.terrain, expected)) {
             fatal(reader.badValue(expected));
         }
+    }
+    if (isConstantSpeed && !isPlayGiven) fatal("--constant-speed needs --play PATH (see kelta --help)");
+    // Read before the window opens, so that a bad file ends the run at once.
+    if (isPlayGiven) {
+        if (!readCameraPath(options.flightFile, options.flight, error)) fatal("Could not play " + error);
+        if (isConstantSpeed) options.flight = options.flight->withConstantSpeed();
     }
     // The scales are read with the map, once a window is open; their number and places are known now.
     if (!reader.checkPositionals({"height map", "horizontal scale", "height scale"}, error)) fatal(error);

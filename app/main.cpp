@@ -1,4 +1,7 @@
 // Entry point: creates and registers the application, then runs it.
+#include <algorithm>
+#include <iomanip>
+#include <iostream>
 #include <memory>
 
 #include "app/Application.h"
@@ -6,6 +9,7 @@
 #include "io/AtomicFile.h"
 #include "io/Fatal.h"
 #include "io/StandardStreams.h"
+#include "show/PathPlayback.h"
 
 int main(int argc, char** argv) {
     ensureStandardDescriptors();
@@ -19,6 +23,21 @@ int main(int argc, char** argv) {
     application->argv = options.argv;
     application->terrainOptions = options.terrain;
     application->screenshotFolder = options.screenshotFolder;
+    if (options.flight) {
+        const CameraPath& path = *options.flight;
+        const std::size_t count = path.keyframes().size();
+        std::cout << "Playing " << options.flightFile << ": " << count << (count == 1 ? " keyframe, " : " keyframes, ")
+                  << std::fixed << std::setprecision(1) << path.durationSeconds() << " s" << std::defaultfloat
+                  << std::endl;
+        const bool setsTime = std::any_of(path.keyframes().begin(), path.keyframes().end(),
+                                          [](const PathKeyframe& frame) { return frame.settings.sunTime.has_value(); });
+        if (setsTime && (!options.terrain.sunTime || options.terrain.sunPlacement)) {
+            std::cout << "The path's times of day are left out: only a sun placed by --sun-time moves with them"
+                      << std::endl;
+        }
+        // The main loop's clock starts at 0 with its first frame, and so does the flight.
+        application->playback = std::make_unique<PathPlayback>(path, 0.0);
+    }
     application->run();
     return 0;
 }

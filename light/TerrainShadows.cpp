@@ -116,6 +116,9 @@ void TerrainShadows::work(GridReader readGrid) {
             const SunAngles sun = *wantedSun;
             lock.unlock();
             if (sweptAzimuth != sun.first) {
+                // Let go of the old horizons first: on a 4096 grid each set is 64 MB.
+                tangents = {};
+                sweptAzimuth.reset();
                 tangents = horizonTangents(heightGridOf(*grid), sun.first, sweepThreads());
                 sweptAzimuth = sun.first;
             }

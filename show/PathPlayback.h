@@ -20,6 +20,7 @@ public:
     // Puts the path's pose at `nowSeconds` on the application's camera and its settings in force.
     // Returns false once the path has ended (the camera stays at the last pose).
     bool advance(Application& app, double nowSeconds);
+    const CameraPath& flightPath() const { return path; }
 
 private:
     CameraPath path;
