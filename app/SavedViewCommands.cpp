@@ -5,10 +5,19 @@
 
 #include "app/Application.h"
 #include "app/ViewSettings.h"
-#include "math/Camera.h"
 #include "scene/Terrain.h"
+#include "show/PathPlayback.h"
 
 namespace {
+
+// How long a recalled view's flight takes.
+constexpr double RECALL_SECONDS = 0.5;
+
+void applyShadingMode(Application& app, int mode) {
+    ViewSettings settings = viewSettingsOf(app);
+    settings.shadingMode = mode;
+    applyViewSettings(app, settings);
+}
 
 // Says what a change of the views file did: `done` on standard output, or `undone` and the reason
 // on standard error; a damaged file moved aside on the way is said too.
@@ -35,10 +44,7 @@ void openSavedViews(Application& app) {
 SavedView currentView(const Application& app, int number) {
     SavedView view;
     view.number = number;
-    view.pose.position = app.camera->position;
-    view.pose.direction = app.camera->direction;
-    view.pose.settings.exaggeration = app.terrain->exaggeration();
-    if (app.sun) view.pose.settings.sunTime = app.sun->time;
+    view.pose = poseOf(app);
     view.shadingMode = app.terrainMode;
     return view;
 }
@@ -48,17 +54,13 @@ void saveView(Application& app, int number) {
     std::string message;
     const bool saved = app.savedViews->save(currentView(app, number), message);
     const SavedView* view = app.savedViews->find(number);
-    report(app, saved, message, view ? "Saved " + viewTitle(*view) : "", "view " + std::to_string(number) + " not saved");
+    report(app, saved, message, view ? "Saved " + viewTitle(*view) : "",
+           "view " + std::to_string(number) + " not saved");
 }
 
 void applySavedView(Application& app, const SavedView& view) {
-    ViewSettings settings = viewSettingsOf(app);
-    settings.shadingMode = view.shadingMode;
-    if (view.pose.settings.exaggeration) settings.exaggeration = *view.pose.settings.exaggeration;
-    if (view.pose.settings.sunTime) settings.sunTime = view.pose.settings.sunTime;
-    applyViewSettings(app, settings);
-    app.camera->position = view.pose.position;
-    app.camera->direction = view.pose.direction;
+    applyShadingMode(app, view.shadingMode);
+    applyPose(app, view.pose);
 }
 
 void recallView(Application& app, int number) {
@@ -68,8 +70,11 @@ void recallView(Application& app, int number) {
         std::cout << "No view " << number << " saved for this map" << std::endl;
         return;
     }
-    const SavedView view = *found;
-    applySavedView(app, view);
+    const SavedView& view = *found;
+    applyShadingMode(app, view.shadingMode);
+    // From wherever the camera is, a flight of its own included.
+    app.playback =
+        std::make_unique<PathPlayback>(CameraPath::between(poseOf(app), view.pose, RECALL_SECONDS), app.time);
     // The line begins with it: "View 3: Harbour".
     std::string line = viewTitle(view);
     line[0] = 'V';
@@ -84,7 +89,8 @@ void renameView(Application& app, int number, const std::string& name) {
     named.name = name;
     std::string message;
     const bool renamed = app.savedViews->rename(number, name, message);
-    report(app, renamed, message, "Named " + viewTitle(named), "view " + std::to_string(number) + " not renamed");
+    report(app, renamed, message, "Named " + viewTitle(named),
+           "view " + std::to_string(number) + " not renamed");
 }
 
 void removeView(Application& app, int number) {

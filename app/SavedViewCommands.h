@@ -17,10 +17,10 @@ SavedView currentView(const Application& app, int number);
 // Saves the view shown now under `number`, over the view there (keeping its name).
 void saveView(Application& app, int number);
 // Puts the view in force at once: its shading mode, its pose, and its exaggeration and time of day
-// (which applies where a sun is placed by a time).
+// (which moves a sun placed by a time).
 void applySavedView(Application& app, const SavedView& view);
 // Puts the view saved under `number` in force: the shading mode at once, the camera, the time of
-// day and the exaggeration on their way there.
+// day and the exaggeration flying there over half a second.
 void recallView(Application& app, int number);
 void renameView(Application& app, int number, const std::string& name);
 void removeView(Application& app, int number);
