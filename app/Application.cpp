@@ -4,7 +4,6 @@
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <ctime>
@@ -30,9 +29,11 @@
 #include "scene/Skydome.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainShader.h"
+#include "scene/TrackLine.h"
 #include "show/PathPlayback.h"
 #include "show/PathRecorder.h"
 #include "show/SavedViews.h"
+#include "show/TrackFollowing.h"
 #include "ui/Panel.h"
 #include "ui/PathMeasuring.h"
 
@@ -44,9 +45,7 @@ constexpr int BLUR_ITERATIONS = 10;
 
 // Says that the flight has ended, and where it left the sun when it moved it.
 void endFlight(Application& app) {
-    const std::vector<PathKeyframe>& frames = app.playback->flightPath().keyframes();
-    const bool movedSun = std::any_of(frames.begin(), frames.end(),
-                                      [](const PathKeyframe& frame) { return frame.settings.sunTime.has_value(); });
+    const bool movedSun = app.playback->setsSunTime();
     app.playback.reset();
     std::cout << "Flight ended" << std::endl;
     if (movedSun && app.sun && app.sun->time) std::cout << sunLine(*app.sun) << std::endl;
@@ -76,6 +75,13 @@ void Application::run() {
     startUp();
     // The program keeps views; the tools that run its start-up render without them.
     openSavedViews(*this);
+    if (followOptions.isAsked()) {
+        std::string error;
+        const std::optional<CameraPath> path = followTrack(*this, followOptions, error);
+        if (!path) fatal(error);
+        // The main loop's clock starts at 0 with its first frame, and so does the flight.
+        playback = std::make_unique<PathPlayback>(*path, 0.0);
+    }
     mainLoop();
     shutDown();
 }
@@ -85,6 +91,7 @@ void Application::shutDown() {
     app.playback.reset();
     app.recorder.reset();
     app.panel.reset();
+    app.trackLine.reset();
     app.pathMeasuring.reset();
     app.savedViews.reset();
     // The terrain first: its surfaces draw with the programs below and read the camera.
@@ -267,6 +274,10 @@ void Application::composeFrame() {
         app.skydome->draw();
         app.terrain->draw();
     }
+    if (app.trackLine) {
+        app.trackLine->followHeights(*app.terrain);
+        app.trackLine->draw(app.modelview, app.projection);
+    }
     app.pathMeasuring->followHeights(*app.terrain);
     app.pathMeasuring->draw(app.modelview, app.projection);
     app.framePassEnded(FramePass::Scene);
@@ -383,7 +394,8 @@ void Application::toggleRecording() {
         return;
     }
     std::ostringstream line;
-    line << "Saved the flight to " << fileName << " (" << path.keyframes().size() << " poses, " << std::fixed
+    const std::size_t count = path.keyframes().size();
+    line << "Saved the flight to " << fileName << " (" << count << (count == 1 ? " pose, " : " poses, ") << std::fixed
          << std::setprecision(1) << path.durationSeconds() << " s)";
     std::cout << line.str() << std::endl;
 }

@@ -13,6 +13,7 @@
 #include "gpu/DepthConvention.h"
 #include "light/Sunlight.h"
 #include "math/Math.h"
+#include "show/FollowOptions.h"
 
 struct GLFWwindow;
 class Camera;
@@ -26,6 +27,7 @@ class FinalProcessingEffect;
 class GaussianBlurEffect;
 class Panel;
 class PathMeasuring;
+class TrackLine;
 class PathPlayback;
 class PathRecorder;
 class SavedViews;
@@ -72,6 +74,9 @@ public:
     std::unique_ptr<FinalProcessingEffect> finalProcessingEffect;
     std::unique_ptr<GaussianBlurEffect> gaussianBlurEffect;
 
+    // The track followed (--follow), drawn on the ground; null without one, and once a map dropped
+    // on the window replaces the one it lay on.
+    std::unique_ptr<TrackLine> trackLine;
     // The path clicked on the ground and what it measures.
     std::unique_ptr<PathMeasuring> pathMeasuring;
     // Whether a plain left click lays the path (the panel's measure mode), besides Ctrl and a click.
@@ -103,6 +108,8 @@ public:
     // F12 presses not answered yet: the next frame's picture is written, once for each, before the
     // panel is drawn over it.
     int screenshotsAsked = 0;
+    // The track that run() follows once start-up has drawn the map; none asked for by default.
+    FollowOptions followOptions;
     // Where the sun stands, when the options place it; none keeps the default scene's light and sky.
     std::optional<SunSetting> sun;
 
@@ -136,7 +143,8 @@ public:
     // Makes the given object the process-wide instance (null unregisters).
     static void registerInstance(Application* application);
 
-    // Start-up, main loop, then shutDown.
+    // Start-up, the flight along the track the follow options name (a track that cannot be
+    // followed ends the program with its one line), the main loop, then shutDown.
     void run();
     // Releases every object start-up made, while the context they belong to is current, then
     // shuts the window system down.

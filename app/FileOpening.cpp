@@ -12,6 +12,7 @@
 #include "io/Drape.h"
 #include "io/HeightMap.h"
 #include "scene/Terrain.h"
+#include "scene/TrackLine.h"
 #include "ui/PathMeasuring.h"
 
 namespace {
@@ -49,6 +50,8 @@ bool openFile(Application& application, const std::string& path, std::string& me
             application.placeSun(false);
             // A path measured on the old map means nothing on the new.
             if (application.pathMeasuring) application.pathMeasuring->clear();
+            // So does a track followed over it.
+            application.trackLine.reset();
             if (application.savedViews) openSavedViews(application);
             // The old map's memory, freed just now, is not kept for the next.
             returnFreedMemory();

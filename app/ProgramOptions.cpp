@@ -1,6 +1,7 @@
 // kelta's command line: the usage text, the options and where the positional arguments begin.
 #include "app/ProgramOptions.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -84,6 +85,7 @@ const std::vector<const char*>& valueOptions() {
         std::vector<const char*> all = terrainValueOptions();
         all.push_back("--play");
         all.push_back(SCREENSHOT_FOLDER);
+        all.insert(all.end(), followValueOptions().begin(), followValueOptions().end());
         return all;
     }();
     return options;
@@ -104,14 +106,14 @@ ProgramOptions readCommandLine(int argc, char** argv) {
     ProgramOptions options;
     OptionReader reader(argc, argv, RefusalVoice::Kelta);
     std::string value, error, expected;
-    bool isPlayGiven = false, isConstantSpeed = false;
+    bool isPlayGiven = false, isFollowTuned = false;
     for (;;) {
         const OptionStep step = reader.nextOption(valueOptions(), flags(), value, error);
         if (step == OptionStep::End || step == OptionStep::Positional) break;
         if (step == OptionStep::Error) fatal(error);
         if (step == OptionStep::Help) {
             std::cout << USAGE_HEAD << absolutePath(resolveDataPath(TerrainArguments().heightMapPath)) << USAGE
-                      << TERRAIN_OPTIONS_HELP << KEYS_AND_DATA << "  In use from here: " << absolutePath(dataRoot())
+                      << TERRAIN_OPTIONS_HELP << "\n" << FOLLOW_OPTIONS_HELP << KEYS_AND_DATA << "  In use from here: " << absolutePath(dataRoot())
                       << std::endl;
             std::exit(0);
         }
@@ -123,21 +125,30 @@ ProgramOptions readCommandLine(int argc, char** argv) {
             options.flightFile = value;
             isPlayGiven = true;
         } else if (reader.name() == "--constant-speed") {
-            isConstantSpeed = true;
+            options.isConstantSpeed = true;
         } else if (reader.name() == SCREENSHOT_FOLDER) {
             if (value.empty()) fatal(reader.badValue("a folder"));
             // A folder that cannot take the pictures is said now, not at the first F12.
             if (!checkWritableFolder(value, error)) fatal(std::string(SCREENSHOT_FOLDER) + " " + error);
             options.screenshotFolder = value;
+        } else if (std::find(followValueOptions().begin(), followValueOptions().end(), reader.name()) !=
+                   followValueOptions().end()) {
+            if (!readFollowOption(reader.name(), value, options.follow, expected)) fatal(reader.badValue(expected));
+            isFollowTuned = isFollowTuned || reader.name() != "--follow";
         } else if (!readTerrainOption(reader.name(), value, options.terrain, expected)) {
             fatal(reader.badValue(expected));
         }
     }
-    if (isConstantSpeed && !isPlayGiven) fatal("--constant-speed needs --play PATH (see kelta --help)");
+    if (options.isConstantSpeed && !isPlayGiven) fatal("--constant-speed needs --play PATH (see kelta --help)");
+    if (isFollowTuned && !options.follow.isAsked()) {
+        fatal("--follow-height and --follow-speed need --follow TRACK (see kelta --help)");
+    }
+    // One flight at a time takes the camera.
+    if (isPlayGiven && options.follow.isAsked()) fatal("--play and --follow cannot fly at once (see kelta --help)");
     // Read before the window opens, so that a bad file ends the run at once.
     if (isPlayGiven) {
         if (!readCameraPath(options.flightFile, options.flight, error)) fatal("Could not play " + error);
-        if (isConstantSpeed) options.flight = options.flight->withConstantSpeed();
+        if (options.isConstantSpeed) options.flight = options.flight->withConstantSpeed();
     }
     // The scales are read with the map, once a window is open; their number and places are known now.
     if (!reader.checkPositionals({"height map", "horizontal scale", "height scale"}, error)) fatal(error);

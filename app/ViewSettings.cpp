@@ -16,6 +16,7 @@
 #include "scene/Terrain.h"
 #include "scene/TerrainLod.h"
 #include "scene/TerrainStream.h"
+#include "scene/TrackLine.h"
 #include "ui/PathMeasuring.h"
 
 namespace {
@@ -54,6 +55,7 @@ bool rereadForSea(Application& app, const TerrainOptions& changed) {
     app.lightTerrain();
     // The path lies on the same map, over ground that may have come to light.
     if (app.pathMeasuring) app.pathMeasuring->layOver(*app.terrain);
+    if (app.trackLine) app.trackLine->layOver(*app.terrain);
     return true;
 }
 

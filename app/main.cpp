@@ -1,5 +1,4 @@
 // Entry point: creates and registers the application, then runs it.
-#include <algorithm>
 #include <iomanip>
 #include <iostream>
 #include <memory>
@@ -22,21 +21,20 @@ int main(int argc, char** argv) {
     application->argc = options.argc;
     application->argv = options.argv;
     application->terrainOptions = options.terrain;
+    application->followOptions = options.follow;
     application->screenshotFolder = options.screenshotFolder;
     if (options.flight) {
         const CameraPath& path = *options.flight;
         const std::size_t count = path.keyframes().size();
         std::cout << "Playing " << options.flightFile << ": " << count << (count == 1 ? " keyframe, " : " keyframes, ")
-                  << std::fixed << std::setprecision(1) << path.durationSeconds() << " s" << std::defaultfloat
-                  << std::endl;
-        const bool setsTime = std::any_of(path.keyframes().begin(), path.keyframes().end(),
-                                          [](const PathKeyframe& frame) { return frame.settings.sunTime.has_value(); });
-        if (setsTime && (!options.terrain.sunTime || options.terrain.sunPlacement)) {
+                  << std::fixed << std::setprecision(1) << path.durationSeconds() << " s"
+                  << (options.isConstantSpeed ? ", at one speed" : "") << std::defaultfloat << std::endl;
+        // The main loop's clock starts at 0 with its first frame, and so does the flight.
+        application->playback = std::make_unique<PathPlayback>(path, 0.0);
+        if (application->playback->setsSunTime() && (!options.terrain.sunTime || options.terrain.sunPlacement)) {
             std::cout << "The path's times of day are left out: only a sun placed by --sun-time moves with them"
                       << std::endl;
         }
-        // The main loop's clock starts at 0 with its first frame, and so does the flight.
-        application->playback = std::make_unique<PathPlayback>(path, 0.0);
     }
     application->run();
     return 0;

@@ -4,6 +4,11 @@
 
 #include <algorithm>
 
+vec3 worldOfSample(const TerrainOnMap& terrain, const std::array<double, 2>& sample) {
+    return {static_cast<float>(sample[0] * terrain.columnSpacing), 0.0f,
+            static_cast<float>(-(terrain.grid.height - 1 - sample[1]) * terrain.rowSpacing)};
+}
+
 MapGround::MapGround(const TerrainOnMap& terrain, HeightAt heightAt)
     : terrain(terrain), heightAt(std::move(heightAt)), coordinates(terrain.grid) {
     if (!coordinates.isGeoreferenced()) return;
@@ -30,9 +35,8 @@ std::optional<LatLon> MapGround::latLonOf(const MapPoint& point) const {
 
 std::optional<double> MapGround::elevationAt(const MapPoint& point) const {
     const std::array<double, 2> sample = coordinates.sampleOf({point.x / degreesPerUnit, point.y / degreesPerUnit});
-    const float x = static_cast<float>(sample[0] * terrain.columnSpacing);
-    const float z = static_cast<float>(-(terrain.grid.height - 1 - sample[1]) * terrain.rowSpacing);
-    const std::optional<float> height = heightAt(x, z);
+    const vec3 world = worldOfSample(terrain, sample);
+    const std::optional<float> height = heightAt(world.x, world.z);
     if (!height) return std::nullopt;
     // Image maps measure heights in the grid's steps, as they measure distances.
     if (mapKind == MapKind::Image) return *height / terrain.columnSpacing;

@@ -29,6 +29,11 @@ struct TerrainOnMap {
     double seaLevelMetres = 0.0;
 };
 
+// Where the terrain lays a point of its map between the samples, at height 0 of the world: `sample`
+// is the column east and the row south of the north-western sample, as MapCoordinates::sampleOf
+// gives it.
+vec3 worldOfSample(const TerrainOnMap& terrain, const std::array<double, 2>& sample);
+
 class MapGround : public MeasureGround {
 public:
     // The surface under world (x, z) as world height; null over a hole or off the map.

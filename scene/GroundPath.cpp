@@ -16,7 +16,6 @@ constexpr int VERTICES_PER_QUAD = 6;
 constexpr float LINE_HALF_WIDTH = 1.5f;
 constexpr float MARKER_RIM_HALF_WIDTH = 6.0f;
 constexpr float MARKER_HALF_WIDTH = 4.0f;
-constexpr vec3 LINE_COLOUR{1.0f, 0.62f, 0.05f};
 constexpr vec3 MARKER_COLOUR{1.0f, 0.9f, 0.35f};
 constexpr vec3 MARKER_RIM_COLOUR{0.12f, 0.06f, 0.0f};
 
@@ -34,7 +33,8 @@ void appendQuad(std::vector<float>& vertices, const vec3& start, const vec3& end
 
 }  // namespace
 
-GroundPath::GroundPath() : shader(std::make_unique<GroundPathShader>()) {
+GroundPath::GroundPath(const vec3& lineColour)
+    : shader(std::make_unique<GroundPathShader>()), lineColour(lineColour) {
     createVertexArray(vertexArray, vertexBuffer, nullptr);
     describeFloatRecords({{shader->positionLocation, 3}, {shader->endLocation, 3}, {shader->cornerLocation, 3}});
     glBindVertexArray(0);
@@ -82,7 +82,7 @@ void GroundPath::draw(const mat4& modelview, const mat4& projection) const {
         glUniform3f(shader->colourLocation, colour.x, colour.y, colour.z);
         glDrawArrays(GL_TRIANGLES, first, count);
     };
-    if (lineVertexCount > 0) drawPart(0, lineVertexCount, LINE_HALF_WIDTH, LINE_COLOUR);
+    if (lineVertexCount > 0) drawPart(0, lineVertexCount, LINE_HALF_WIDTH, lineColour);
     if (markerVertexCount > 0) {
         drawPart(lineVertexCount, markerVertexCount, MARKER_RIM_HALF_WIDTH, MARKER_RIM_COLOUR);
         drawPart(lineVertexCount, markerVertexCount, MARKER_HALF_WIDTH, MARKER_COLOUR);

@@ -1,6 +1,6 @@
-// The measured path drawn on the ground in the scene pass, after the terrain: the line draped over
-// the surface (io/Measurement.h, drapeOnGround) in bright yellow-orange, and a square marker at each
-// clicked point. Drawn depth-tested, so that hills in front hide it, but pulled towards the eye so
+// A line drawn on the ground in the scene pass, after the terrain: the line draped over the surface
+// (io/Measurement.h, drapeOnGround) in its colour (the measured path's bright yellow-orange, a
+// followed track's own), and a square marker at each clicked point. Drawn depth-tested, so that hills in front hide it, but pulled towards the eye so
 // that the surface it lies on never does. With no path it draws nothing and changes no GL state.
 #pragma once
 
@@ -13,10 +13,13 @@
 
 class GroundPathShader;
 
+// The measured path's line.
+constexpr vec3 MEASURED_PATH_COLOUR{1.0f, 0.62f, 0.05f};
+
 class GroundPath {
 public:
     // Builds the program and an empty vertex array: the context must be current.
-    GroundPath();
+    explicit GroundPath(const vec3& lineColour = MEASURED_PATH_COLOUR);
     // Deletes its buffer, vertex array and program: the context that made them must be current.
     ~GroundPath();
     GroundPath(const GroundPath&) = delete;
@@ -41,4 +44,5 @@ private:
     int lineVertexCount = 0;
     int markerVertexCount = 0;
     float leastPull = 0.0f;
+    vec3 lineColour;
 };

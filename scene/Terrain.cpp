@@ -542,6 +542,23 @@ TerrainGeometry Terrain::placedGeometry() const {
     return placed;
 }
 
+TerrainOnMap Terrain::onMap() const {
+    TerrainOnMap placed;
+    placed.columnSpacing = geometry.columnSpacing;
+    placed.rowSpacing = geometry.rowSpacing;
+    if (elevation) {
+        placed.grid = elevation->grid;
+        placed.metresPerWorldUnit = elevation->columnMetres / double(geometry.columnSpacing);
+        placed.metresPerHeight = geometry.metresPerHeight;
+        // Height 0 is the sea's level, or 0 m without a sea.
+        placed.seaLevelMetres = elevation->lowestMetres - double(geometry.heightOffset) * geometry.metresPerHeight;
+    } else {
+        placed.grid.width = gridWidth;
+        placed.grid.height = gridHeight;
+    }
+    return placed;
+}
+
 std::optional<std::array<double, 2>> Terrain::centreLatitudeLongitude() const {
     const vec3 centre{0.5f * static_cast<float>(gridWidth - 1) * geometry.columnSpacing, 0.0f,
                       -0.5f * static_cast<float>(gridHeight - 1) * geometry.rowSpacing};

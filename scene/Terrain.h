@@ -16,6 +16,7 @@
 #include "io/RasterSource.h"
 #include "scene/TerrainArguments.h"
 #include "io/MapCoordinates.h"
+#include "io/MapGround.h"
 #include "light/SolarPosition.h"
 #include "math/Math.h"
 #include "scene/GroundHeights.h"
@@ -166,6 +167,8 @@ public:
     // What the map says of the ground at a world point (its x and z): map coordinates, latitude and
     // longitude, elevation and slope; groundPointText words it.
     GroundPoint describe(const vec3& worldPoint) const;
+    // Where the terrain's world lies over its map now, for measuring on it and laying tracks on it.
+    TerrainOnMap onMap() const;
     // The latitude and longitude of the map's centre; none for a map without a place on the Earth.
     std::optional<std::array<double, 2>> centreLatitudeLongitude() const;
 

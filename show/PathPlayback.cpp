@@ -2,6 +2,7 @@
 // channel as the keys and the panel.
 #include "show/PathPlayback.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "app/Application.h"
@@ -34,8 +35,16 @@ void applyPose(Application& app, const PathPose& pose) {
 
 PathPlayback::PathPlayback(CameraPath path, double startSeconds) : path(std::move(path)), startSeconds(startSeconds) {}
 
+bool PathPlayback::setsSunTime() const {
+    const std::vector<PathKeyframe>& frames = path.keyframes();
+    return std::any_of(frames.begin(), frames.end(),
+                       [](const PathKeyframe& frame) { return frame.settings.sunTime.has_value(); });
+}
+
 bool PathPlayback::advance(Application& app, double nowSeconds) {
-    const double seconds = nowSeconds - startSeconds;
-    applyPose(app, path.poseAt(seconds));
-    return seconds < path.durationSeconds();
+    pathSeconds = lastSeconds ? pathSeconds + std::min(nowSeconds - *lastSeconds, LONGEST_STEP_SECONDS)
+                              : nowSeconds - startSeconds;
+    lastSeconds = nowSeconds;
+    applyPose(app, path.poseAt(pathSeconds));
+    return pathSeconds < path.durationSeconds();
 }

@@ -3,6 +3,8 @@
 // would put them; the keys and the panel still work meanwhile.
 #pragma once
 
+#include <optional>
+
 #include "show/CameraPath.h"
 
 class Application;
@@ -18,11 +20,20 @@ public:
     PathPlayback(CameraPath path, double startSeconds);
 
     // Puts the path's pose at `nowSeconds` on the application's camera and its settings in force.
-    // Returns false once the path has ended (the camera stays at the last pose).
+    // Returns false once the path has ended (the camera stays at the last pose). The flight keeps
+    // the application's time, but a frame that took longer than LONGEST_STEP_SECONDS (the first,
+    // which builds the driver's programs, or one that opened a map) moves it on by that much only,
+    // so that the flight is seen rather than skipped.
     bool advance(Application& app, double nowSeconds);
-    const CameraPath& flightPath() const { return path; }
+    // Whether any of the path's keyframes sets the sun's time.
+    bool setsSunTime() const;
+
+    static constexpr double LONGEST_STEP_SECONDS = 1.0;
 
 private:
     CameraPath path;
     double startSeconds;
+    // The application's time at the last advance, and how far into the path it had come.
+    std::optional<double> lastSeconds;
+    double pathSeconds = 0.0;
 };

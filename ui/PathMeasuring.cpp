@@ -5,30 +5,6 @@
 #include "scene/GroundPath.h"
 #include "scene/Terrain.h"
 
-namespace {
-
-// Where the terrain's world lies over its map, as measuring reads it.
-TerrainOnMap terrainOnMap(const Terrain& terrain) {
-    TerrainOnMap placed;
-    const TerrainGeometry& geometry = terrain.geometry;
-    placed.columnSpacing = geometry.columnSpacing;
-    placed.rowSpacing = geometry.rowSpacing;
-    if (terrain.elevation) {
-        const Elevation& elevation = *terrain.elevation;
-        placed.grid = elevation.grid;
-        placed.metresPerWorldUnit = elevation.columnMetres / double(geometry.columnSpacing);
-        placed.metresPerHeight = geometry.metresPerHeight;
-        // Height 0 is the sea's level, or 0 m without a sea.
-        placed.seaLevelMetres = elevation.lowestMetres - double(geometry.heightOffset) * geometry.metresPerHeight;
-    } else {
-        placed.grid.width = terrain.gridWidth;
-        placed.grid.height = terrain.gridHeight;
-    }
-    return placed;
-}
-
-}  // namespace
-
 PathMeasuring::PathMeasuring() = default;
 
 PathMeasuring::~PathMeasuring() = default;
@@ -60,7 +36,7 @@ void PathMeasuring::remeasure(const Terrain& terrain) {
     const TerrainGeometry& geometry = terrain.geometry;
     laidHeightPerValue = geometry.heightPerValue;
     laidHeightOffset = geometry.heightOffset;
-    ground = std::make_unique<MapGround>(terrainOnMap(terrain),
+    ground = std::make_unique<MapGround>(terrain.onMap(),
                                          [&terrain](float x, float z) { return terrain.heightAt(x, z); });
     std::vector<vec3> clicked;
     for (PathPoint& point : laid) {

@@ -1,16 +1,14 @@
 """Camera paths through the real program: a path file flown with --play, its times of day moving
-the sun, a flight recorded with key R and flown again, and a bad file refused before the window
-opens."""
+the sun, and a flight recorded with key R and flown again."""
 import json
 import os
 import re
-import subprocess
 import tempfile
 import time
 import unittest
 
 import elevation
-from harness import BINARY, Kelta, XServer
+from harness import Kelta, XServer
 
 SAVED_LINE = re.compile(r"^Saved the flight to (kelta-path-\d{4}-\d\d-\d\d-\d\d-\d\d-\d\d\.json) \((\d+) poses, (\d+\.\d) s\)$")
 
@@ -28,7 +26,7 @@ def wait_for_prefix(kelta, prefix, count=1, timeout=60):
 
 
 class CameraPaths(unittest.TestCase):
-    def test_a_played_path_ends_and_leaves_the_sun_at_its_last_time(self):
+    def test_a_path_played_at_one_speed_ends_and_leaves_the_sun_at_its_last_time(self):
         path = {"keyframes": [
             {"time": 0, "position": [20, 2, -20], "direction": [1, -0.2, -1], "sunTime": "2026-06-21T16:30-03:00"},
             {"time": 0.5, "position": [40, 3, -30], "lookAt": [60, 0, -60]},
@@ -37,11 +35,11 @@ class CameraPaths(unittest.TestCase):
             file = os.path.join(folder, "flight.json")
             with open(file, "w") as stream:
                 json.dump(path, stream)
-            kelta = Kelta(server, ["--play", file, "--sun-time", "2026-06-21T16:30-03:00", elevation.OLINDA])
+            kelta = Kelta(server, ["--play", file, "--constant-speed", "--sun-time", "2026-06-21T16:30-03:00", elevation.OLINDA])
             self.assertTrue(kelta.wait_for_line("Flight ended", timeout=180), kelta.output()[-5:])
             sun = wait_for_prefix(kelta, "Sun: ", 2)
             self.assertEqual(kelta.quit(), 0)
-            self.assertEqual(kelta.output()[0], f"Playing {file}: 3 keyframes, 1.0 s")
+            self.assertEqual(kelta.output()[0], f"Playing {file}: 3 keyframes, 1.0 s, at one speed")
             # The start-up's line, then the flight's last, which moved the sun quietly in between.
             self.assertEqual(sun, ["Sun: azimuth 295.3°, altitude 8.5° (2026-06-21T16:30-03:00 at 8.0° S, 34.9° W)",
                                    "Sun: azimuth 294.6°, altitude 5.2° (2026-06-21T16:45-03:00 at 8.0° S, 34.9° W)"])
@@ -80,18 +78,6 @@ class CameraPaths(unittest.TestCase):
             played = wait_for_prefix(again, "Point: ")
             self.assertEqual(again.quit(), 0)
             self.assertEqual(played, flown)
-
-    def test_a_bad_path_file_ends_the_run_before_the_window_opens(self):
-        with tempfile.TemporaryDirectory() as folder:
-            file = os.path.join(folder, "bad.json")
-            with open(file, "w") as stream:
-                stream.write('{"keyframes": [{"time": 0, "position": [0, 0, 0], "direction": [0, 0, -1]},\n'
-                             '                {"time": 0, "position": [1, 0, 0], "direction": [0, 0, -1]}]}')
-            # No display: a window would fail to open.
-            env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-            result = subprocess.run([BINARY, "--play", file], env=env, capture_output=True, text=True, timeout=60)
-            self.assertEqual(result.returncode, 1)
-            self.assertEqual(result.stdout, f"Could not play {file}: keyframe 2: time must be later than keyframe 1's (0 s)\n")
 
 
 if __name__ == "__main__":

@@ -134,6 +134,9 @@ class CommandLine(unittest.TestCase):
             (("-h", "map.bmp"), 0, "Usage: kelta [options] [--] [HEIGHT_MAP [HORIZONTAL_SCALE [HEIGHT_SCALE]]]"),
             (("--version",), 0, None),
             (("--bogus", "map.bmp"), 1, "Unknown option '--bogus' (see kelta --help)"),
+            # A flight's file is read before the window opens.
+            (("--play", "/nonexistent/flight.json"), 1, "Could not play /nonexistent/flight.json: No such file or directory"),
+            (("--constant-speed",), 1, "--constant-speed needs --play PATH (see kelta --help)"),
         )
         for args, code, first_line in cases:
             with self.subTest(args=args):

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/TerrainOptions.h"
+#include "show/FollowOptions.h"
 
 namespace {
 
@@ -99,6 +100,37 @@ TEST(TerrainOptions, BadValuesAreRefusedWithWhatTheOptionTakes) {
             EXPECT_FALSE(terrain.levelOfDetail);
             EXPECT_EQ(terrain.tileCacheMegabytes, 64);
             EXPECT_FALSE(terrain.isSunPlaced() || terrain.location || terrain.shadows);
+        }
+    }
+}
+
+// Faults caught: a bound let through or refused (a flight at 0 m would fly through the ground), the
+// options crossed, and a refusal that does not say what the option takes.
+TEST(FollowOptions, ReadTheirBoundsAndRefuseTheRestWithWhatTheyTake) {
+    FollowOptions options;
+    std::string expected;
+    for (const auto& [name, value] : {std::pair{"--follow", "a walk.gpx"}, {"--follow-height", "1e-3"},
+                                      {"--follow-speed", "100000"}}) {
+        ASSERT_TRUE(readFollowOption(name, value, options, expected)) << name;
+    }
+    EXPECT_EQ(options.trackPath, "a walk.gpx");
+    EXPECT_EQ(options.heightMetres, 0.001);
+    EXPECT_EQ(options.speedKmh, 100000.0);
+    const struct {
+        const char* name;
+        std::vector<const char*> values;
+        const char* expected;
+    } cases[] = {
+        {"--follow", {""}, "a file name"},
+        {"--follow-height", {"0", "-100", "100000.5", "nan", "100 m"}, "a height in metres above 0 and at most 100000"},
+        {"--follow-speed", {"0", "1e6", "inf", "fast"}, "a speed in km/h above 0 and at most 100000"},
+    };
+    for (const auto& each : cases) {
+        for (const char* value : each.values) {
+            FollowOptions unchanged;
+            EXPECT_FALSE(readFollowOption(each.name, value, unchanged, expected)) << each.name << " '" << value << "'";
+            EXPECT_EQ(expected, each.expected) << each.name << " '" << value << "'";
+            EXPECT_EQ(unchanged.heightMetres, 100.0);
         }
     }
 }
