@@ -77,7 +77,7 @@ GLuint createOutputFramebuffer(int width, int height) {
 // Puts the view saved for the map drawn in force, as kelta recalls it; the time of day places the
 // sun at the map's place (or --location) when the command line placed none. Ends the process with
 // one line when the map has no such view.
-void applySavedView(Application& app, const std::string& wanted) {
+void applyWantedView(Application& app, const std::string& wanted) {
     const SavedViews views(savedViewsFolder(), app.terrain->file());
     const SavedView* found = views.find(wanted);
     if (!found) {
@@ -131,7 +131,7 @@ RgbImage8 renderShot(const ShotOptions& options) {
     Camera& camera = *app.camera;
     if (options.hasPosition) camera.position = options.position;
     if (options.hasDirection) camera.direction = options.direction;
-    if (!options.savedView.empty()) applySavedView(app, options.savedView);
+    if (!options.savedView.empty()) applyWantedView(app, options.savedView);
     app.time = options.time;
     app.modelview = lookAt(camera.position, camera.position + camera.direction, camera.up);
 
