@@ -15,6 +15,8 @@
 #include "app/Callbacks.h"
 #include "app/ContextVersion.h"
 #include "app/FileOpening.h"
+#include "app/SavedViewCommands.h"
+#include "app/Screenshot.h"
 #include "app/ViewSettings.h"
 #include "io/AtomicFile.h"
 #include "io/Fatal.h"
@@ -30,6 +32,7 @@
 #include "scene/TrackLine.h"
 #include "show/PathPlayback.h"
 #include "show/PathRecorder.h"
+#include "show/SavedViews.h"
 #include "show/TrackFollowing.h"
 #include "ui/Panel.h"
 #include "ui/PathMeasuring.h"
@@ -68,6 +71,8 @@ std::string Application::programName() const {
 
 void Application::run() {
     startUp();
+    // The program keeps views; the tools that run its start-up render without them.
+    openSavedViews(*this);
     if (followOptions.isAsked()) {
         std::string error;
         const std::optional<CameraPath> path = followTrack(*this, followOptions, error);
@@ -86,6 +91,7 @@ void Application::shutDown() {
     app.panel.reset();
     app.trackLine.reset();
     app.pathMeasuring.reset();
+    app.savedViews.reset();
     // The terrain first: its surfaces draw with the programs below and read the camera.
     app.terrain.reset();
     app.skydome.reset();
@@ -307,6 +313,7 @@ void Application::composeFrame() {
     final.bloomWindow = app.blurGrid.blurFromOutput;
     final.draw();
     app.framePassEnded(FramePass::Final);
+    for (; app.screenshotsAsked > 0; --app.screenshotsAsked) takeScreenshot(app);
     if (app.isPanelShown) {
         // A still has no pointer: the tool that makes it says where the cursor stands.
         double cursorX = 0.0, cursorY = 0.0;
@@ -324,6 +331,10 @@ void Application::composeFrame() {
         // What the panel changed shows from the next frame on.
         applyViewSettings(app, settings);
         if (asked.clearPath) app.pathMeasuring->clear();
+        if (asked.saveView) saveView(app, *asked.saveView);
+        if (asked.recallView) recallView(app, *asked.recallView);
+        if (asked.removeView) removeView(app, *asked.removeView);
+        if (asked.renameView) renameView(app, asked.renameView->first, asked.renameView->second);
         if (!asked.profileFile.empty()) {
             std::string error;
             const bool saved = app.pathMeasuring->saveProfile(asked.profileFile, error);

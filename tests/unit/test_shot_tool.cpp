@@ -58,7 +58,8 @@ TEST(ShotOptions, ReadsEveryOptionInBothSpellings) {
     ASSERT_TRUE(parse({"--output", "a.png", "--size=1920x1080", "--position", "1.5,-2,3e2", "--direction=0,0,-4",
                        "--time", "12.25", "--mode=3", "--view", "blurred", "--bloom-gain", "2.5",
                        "--bloom-threshold=0", "--map", "Maps/x.bmp", "--horizontal-scale", "2",
-                       "--height-scale=40", "--lod-error=2", "--sea-level", "none", "--fill-voids"},
+                       "--height-scale=40", "--lod-error=2", "--sea-level", "none", "--fill-voids",
+                       "--saved-view", "Harbour at dusk"},
                       options, error))
         << error;
     EXPECT_EQ(options.outputPath, "a.png");
@@ -81,6 +82,7 @@ TEST(ShotOptions, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(options.terrain.lodErrorPixels, 2.0f);
     EXPECT_FALSE(options.terrain.hasSea);
     EXPECT_TRUE(options.terrain.fillVoids);
+    EXPECT_EQ(options.savedView, "Harbour at dusk");
 
     for (int view = 0; view < 4; ++view) {
         ASSERT_TRUE(parse({"--view", SHOT_VIEW_NAMES[view]}, options, error));
@@ -130,6 +132,7 @@ TEST(ShotOptions, RefusesBadValuesWithALineNamingTheOption) {
               "--panel is drawn over a picture drawn at once, and 5000x600 is drawn in tiles (see --tile-size)");
     EXPECT_EQ(errorOf({"--panel", "--tile-size", "64", "--size", "900x600"}),
               "--panel is drawn over a picture drawn at once, and 900x600 is drawn in tiles (see --tile-size)");
+    EXPECT_EQ(errorOf({"--saved-view", ""}), "--saved-view takes a view's number or name, not ''");
     EXPECT_EQ(errorOf({"--map"}), "--map needs a value (see --help)");
     EXPECT_EQ(errorOf({"--drape-bands", "3,2"}), "--drape-bands takes three band numbers R,G,B, each 1 or more, not '3,2'");
     EXPECT_EQ(errorOf({"--fill-voids=yes"}), "unknown option '--fill-voids=yes' (see --help)");

@@ -11,6 +11,7 @@
 #include "app/Application.h"
 #include "io/PngImage.h"
 #include "io/ProgressLine.h"
+#include "post/OutputPixels.h"
 #include "tools/common/ToolRun.h"
 #include "tools/shot/PosterLayout.h"
 #include "tools/shot/ShotRenderer.h"
@@ -37,10 +38,9 @@ void renderPoster(const ShotOptions& options) {
         for (const PosterTile& tile : band.tiles) {
             progress.show(drawing + std::to_string(++tilesDrawn) + " of " + tileCount);
             composeShotPart(app, options, tile.drawn);
-            const PixelRect kept{tile.kept.x - tile.drawn.x, tile.kept.y - tile.drawn.y, tile.kept.width,
-                                 tile.kept.height};
-            readOutputPixels(app, kept, options.width,
-                             &rows[rowBytes * static_cast<size_t>(tile.kept.y - band.y) + size_t(tile.kept.x) * 3]);
+            readOutputRows(app.outputFramebuffer, tile.kept.x - tile.drawn.x, tile.kept.y - tile.drawn.y, tile.kept.width,
+                           tile.kept.height, options.width,
+                           &rows[rowBytes * static_cast<size_t>(tile.kept.y - band.y) + size_t(tile.kept.x) * 3]);
         }
         for (int row = band.height - 1; row >= 0; --row) {
             if (!writer.writeRow(&rows[rowBytes * static_cast<size_t>(row)], error)) fail(error);

@@ -49,6 +49,10 @@ std::string shotUsage() {
     "                           bloom's margin, " + std::to_string(margin.across) + " pixels across and " +
     std::to_string(margin.down) + " down, around it, so that\n"
     "                           the picture is the one drawn at once; not with --panel\n"
+    "  --saved-view NUMBER|NAME the view saved in kelta for the map (Ctrl and a digit): its\n"
+    "                           place, direction, shading mode, exaggeration and time of day\n"
+    "                           replace what the other options say; the time places the sun\n"
+    "                           when no --sun or --sun-time does\n"
     "  --help                   show this text\n"
     "  --version                print the version\n"
     "\n" + TERRAIN_OPTIONS_HELP;
@@ -115,7 +119,8 @@ bool isValidScale(const std::string& text, int position) {
 bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error) {
     const std::vector<const char*> valueOptions{"--output", "--size", "--position", "--direction", "--time", "--mode",
                                                 "--view", "--bloom-gain", "--bloom-threshold", "--map",
-                                                "--horizontal-scale", "--height-scale", "--cursor", "--tile-size"};
+                                                "--horizontal-scale", "--height-scale", "--cursor",
+                                                "--saved-view", "--tile-size"};
     const bool read = readOptionsWithTerrain(argc, argv, valueOptions, {"--panel"}, options.terrain, options.wantsHelp,
                                   options.wantsVersion, error, [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
@@ -165,6 +170,9 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
             vec2 cursor;
             if (!parsePixel(value, cursor)) return fail("two numbers X,Y of at least 0");
             options.cursor = cursor;
+        } else if (name == "--saved-view") {
+            if (value.empty()) return fail("a view's number or name");
+            options.savedView = value;
         } else if (name == "--height-scale") {
             if (!isValidScale(value, 3)) return fail("a whole number of at least 0");
             options.heightScale = value;

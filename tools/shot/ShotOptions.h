@@ -42,6 +42,9 @@ struct ShotOptions {
     std::optional<vec2> cursor;
     // The side of the part of the picture that each tile of a picture drawn in tiles keeps.
     int tileSide = DEFAULT_TILE_SIDE;
+    // A view saved in kelta for the map (its number or its name), whose pose, shading mode,
+    // exaggeration and time of day replace those of the other options; empty for none.
+    std::string savedView;
     bool wantsHelp = false;
     bool wantsVersion = false;
 };

@@ -8,16 +8,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/Application.h"
 #include "app/Callbacks.h"
+#include "app/SavedViewCommands.h"
 #include "math/Camera.h"
 #include "post/FinalProcessingEffect.h"
 #include "post/Framebuffer.h"
+#include "post/OutputPixels.h"
 #include "scene/Terrain.h"
 #include "scene/TerrainArguments.h"
+#include "show/SavedViews.h"
 #include "tools/common/ToolApplication.h"
 #include "tools/common/ToolRun.h"
 #include "tools/shot/PosterLayout.h"
@@ -77,6 +81,29 @@ GLuint createOutputFramebuffer(int width, int height) {
     return framebuffer;
 }
 
+// Puts the view saved for the map drawn in force, as kelta recalls it; the time of day places the
+// sun at the map's place (or --location) when the command line placed none. Ends the process with
+// one line when the map has no such view.
+void applyWantedView(Application& app, const std::string& wanted) {
+    const SavedViews views(savedViewsFolder(), app.terrain->file());
+    const SavedView* found = views.find(wanted);
+    if (!found) {
+        if (!views.problem().empty()) fail("no view '" + wanted + "': " + views.problem());
+        if (views.file().empty()) fail("no view '" + wanted + "': neither XDG_DATA_HOME nor HOME is set");
+        fail("no view '" + wanted + "' in " + views.file());
+    }
+    const SavedView& view = *found;
+    if (const std::optional<ZonedTime>& time = view.pose.settings.sunTime; time && !app.sun) {
+        if (!app.terrainOptions.location && !app.terrain->centreLatitudeLongitude()) {
+            fail("the time of day of view '" + wanted + "' needs --location LAT,LON for a map that has no place "
+                 "on the Earth");
+        }
+        app.terrainOptions.sunTime = time;
+        app.placeSun(false);
+    }
+    applySavedView(app, view);
+}
+
 }  // namespace
 
 std::unique_ptr<Application> startShot(const ShotOptions& options, int width, int height) {
@@ -111,6 +138,7 @@ std::unique_ptr<Application> startShot(const ShotOptions& options, int width, in
     Camera& camera = *app.camera;
     if (options.hasPosition) camera.position = options.position;
     if (options.hasDirection) camera.direction = options.direction;
+    if (!options.savedView.empty()) applyWantedView(app, options.savedView);
     app.time = options.time;
     app.modelview = lookAt(camera.position, camera.position + camera.direction, camera.up);
     return application;
@@ -139,15 +167,6 @@ void composeShotPart(Application& app, const ShotOptions& options, const PixelRe
     } while (!app.terrain->isSettled());
 }
 
-void readOutputPixels(const Application& app, const PixelRect& area, int rowLength, uint8_t* pixels) {
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, app.outputFramebuffer);
-    if (app.outputFramebuffer == 0) glReadBuffer(GL_BACK);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glPixelStorei(GL_PACK_ROW_LENGTH, rowLength);
-    glReadPixels(area.x, area.y, area.width, area.height, GL_RGB, GL_UNSIGNED_BYTE, pixels);
-    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-}
-
 RgbImage8 renderShot(const ShotOptions& options) {
     const std::unique_ptr<Application> application = startShot(options, options.width, options.height);
     Application& app = *application;
@@ -161,18 +180,7 @@ RgbImage8 renderShot(const ShotOptions& options) {
         app.composeFrame();
         app.composeFrame();
     }
-    RgbImage8 image;
-    image.width = options.width;
-    image.height = options.height;
-    const size_t rowBytes = static_cast<size_t>(options.width) * 3;
-    std::vector<uint8_t> bottomUp(rowBytes * static_cast<size_t>(options.height));
-    readOutputPixels(app, whole, options.width, bottomUp.data());
-    // GL rows start at the bottom, PNG rows at the top.
-    image.pixels.resize(bottomUp.size());
-    for (int row = 0; row < options.height; ++row) {
-        std::copy_n(&bottomUp[rowBytes * static_cast<size_t>(options.height - 1 - row)], rowBytes,
-                    &image.pixels[rowBytes * static_cast<size_t>(row)]);
-    }
+    RgbImage8 image = readOutputPixels(app.outputFramebuffer, options.width, options.height);
     app.shutDown();
     return image;
 }

@@ -1,7 +1,6 @@
 // Renders frames of the program's own pipeline for kelta-shot: a whole picture, or one part of it.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 
 #include "io/PngImage.h"
@@ -19,9 +18,6 @@ std::unique_ptr<Application> startShot(const ShotOptions& options, int width, in
 // is the part's size: the view's projection narrowed to it (partProjection), after the terrain has
 // settled on what that view shows without drawing (a streamed map loads what it wants).
 void composeShotPart(Application& app, const ShotOptions& options, const PixelRect& part);
-
-// Copies `area` of the final target into `pixels`, RGB, bottom row first, rows `rowLength` pixels apart.
-void readOutputPixels(const Application& app, const PixelRect& area, int rowLength, uint8_t* pixels);
 
 // Renders the options' picture at once, with the panel over it when asked, and returns its pixels.
 // Ends the process with one line on any failure. Call once per process.
