@@ -15,6 +15,8 @@
 #include "app/Callbacks.h"
 #include "app/ContextVersion.h"
 #include "app/FileOpening.h"
+#include "app/SavedViewCommands.h"
+#include "app/Screenshot.h"
 #include "app/ViewSettings.h"
 #include "io/AtomicFile.h"
 #include "io/Fatal.h"
@@ -30,6 +32,7 @@
 #include "scene/TrackLine.h"
 #include "show/PathPlayback.h"
 #include "show/PathRecorder.h"
+#include "show/SavedViews.h"
 #include "show/TrackFollowing.h"
 #include "ui/Panel.h"
 #include "ui/PathMeasuring.h"
@@ -37,8 +40,6 @@
 namespace {
 
 Application* registeredApplication = nullptr;
-
-constexpr int BLUR_ITERATIONS = 10;
 
 // Says that the flight has ended, and where it left the sun when it moved it.
 void endFlight(Application& app) {
@@ -70,6 +71,8 @@ std::string Application::programName() const {
 
 void Application::run() {
     startUp();
+    // The program keeps views; the tools that run its start-up render without them.
+    openSavedViews(*this);
     if (followOptions.isAsked()) {
         std::string error;
         const std::optional<CameraPath> path = followTrack(*this, followOptions, error);
@@ -88,6 +91,7 @@ void Application::shutDown() {
     app.panel.reset();
     app.trackLine.reset();
     app.pathMeasuring.reset();
+    app.savedViews.reset();
     // The terrain first: its surfaces draw with the programs below and read the camera.
     app.terrain.reset();
     app.skydome.reset();
@@ -282,15 +286,17 @@ void Application::composeFrame() {
     // Ping-pong blur of the bright pass: vertical into A, horizontal into B; wide taps first.
     GaussianBlurEffect& blur = *app.gaussianBlurEffect;
     for (int iteration = 0; iteration < BLUR_ITERATIONS; ++iteration) {
-        blur.radius = iteration == 0 ? 10.0f : iteration == 1 ? 5.0f : 1.0f;
+        blur.radius = blurRadius(iteration);
         blurA.bind();
         blur.tex = iteration == 0 ? scene.colorTextures[1] : blurB.colorTextures[0];
+        blur.inputWindow = iteration == 0 ? app.blurGrid.sceneFromBlur : TextureWindow{};
         blur.isHorizontal = false;
         blur.draw();
         blurA.unbind();
         app.framePassEnded(FramePass::Blur);
         blurB.bind();
         blur.tex = blurA.colorTextures[0];
+        blur.inputWindow = TextureWindow{};
         blur.isHorizontal = true;
         blur.draw();
         blurB.unbind();
@@ -304,8 +310,10 @@ void Application::composeFrame() {
     final.tex = scene.colorTextures[0];
     final.tex2 = blurB.colorTextures[0];
     final.tex3 = scene.colorTextures[1];
+    final.bloomWindow = app.blurGrid.blurFromOutput;
     final.draw();
     app.framePassEnded(FramePass::Final);
+    for (; app.screenshotsAsked > 0; --app.screenshotsAsked) takeScreenshot(app);
     if (app.isPanelShown) {
         // A still has no pointer: the tool that makes it says where the cursor stands.
         double cursorX = 0.0, cursorY = 0.0;
@@ -323,6 +331,10 @@ void Application::composeFrame() {
         // What the panel changed shows from the next frame on.
         applyViewSettings(app, settings);
         if (asked.clearPath) app.pathMeasuring->clear();
+        if (asked.saveView) saveView(app, *asked.saveView);
+        if (asked.recallView) recallView(app, *asked.recallView);
+        if (asked.removeView) removeView(app, *asked.removeView);
+        if (asked.renameView) renameView(app, asked.renameView->first, asked.renameView->second);
         if (!asked.profileFile.empty()) {
             std::string error;
             const bool saved = app.pathMeasuring->saveProfile(asked.profileFile, error);

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "app/DigitChords.h"
 #include "app/RenderObserver.h"
 #include "app/TerrainOptions.h"
 #include "gpu/DepthConvention.h"
 #include "light/Sunlight.h"
 #include "math/Math.h"
+#include "post/BlurGrid.h"
 #include "show/FollowOptions.h"
 
 struct GLFWwindow;
@@ -29,6 +31,7 @@ class PathMeasuring;
 class TrackLine;
 class PathPlayback;
 class PathRecorder;
+class SavedViews;
 
 // Whether setting the sun logs where it stands: each step of the keys and the panel does, a
 // flight, which moves it every frame, does not.
@@ -71,6 +74,9 @@ public:
     std::unique_ptr<Framebuffer> blurFramebufferB;
     std::unique_ptr<FinalProcessingEffect> finalProcessingEffect;
     std::unique_ptr<GaussianBlurEffect> gaussianBlurEffect;
+    // Where the blur targets' texels lie over the scene target: the identity, unless a tool draws a
+    // part of a larger picture, which blurs on the whole picture's texels.
+    BlurGrid blurGrid;
 
     // The track followed (--follow), drawn on the ground; null without one, and once a map dropped
     // on the window replaces the one it lay on.
@@ -97,6 +103,15 @@ public:
 
     // What the command line's options ask of the terrain and the view.
     TerrainOptions terrainOptions;
+    // The views saved for the map drawn, read with each map; null in the tools, which keep none.
+    std::unique_ptr<SavedViews> savedViews;
+    // Which digit keys were pressed as chords (saving or recalling a view), not as the shading mode.
+    DigitChords digitChords;
+    // Where F12 writes its screenshots; empty: the working directory.
+    std::string screenshotFolder;
+    // F12 presses not answered yet: the next frame's picture is written, once for each, before the
+    // panel is drawn over it.
+    int screenshotsAsked = 0;
     // The track that run() follows once start-up has drawn the map; none asked for by default.
     FollowOptions followOptions;
     // Where the sun stands, when the options place it; none keeps the default scene's light and sky.

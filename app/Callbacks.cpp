@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/Application.h"
+#include "app/SavedViewCommands.h"
 #include "app/ViewSettings.h"
 #include "math/Camera.h"
 #include "math/OrbitControl.h"
@@ -103,6 +104,8 @@ void keyCallback(GLFWwindow* window, int key, int scancode, int action, int mods
     }
     if (key == GLFW_KEY_F1) {
         if (pressed) application.showPanel(!application.isPanelShown);
+    } else if (key == GLFW_KEY_F12) {
+        if (pressed) ++application.screenshotsAsked;
     } else if (key == GLFW_KEY_ESCAPE) {
         if (pressed) glfwSetWindowShouldClose(window, 1);
     } else if (key == GLFW_KEY_M) {
@@ -112,12 +115,23 @@ void keyCallback(GLFWwindow* window, int key, int scancode, int action, int mods
         camera.isMouseLookEnabled = !camera.isMouseLookEnabled;
         glfwSetInputMode(window, GLFW_CURSOR, camera.isMouseLookEnabled ? GLFW_CURSOR_DISABLED : GLFW_CURSOR_NORMAL);
         if (camera.isMouseLookEnabled) camera.cursorCaptured();
-    } else if (key >= GLFW_KEY_1 && key <= GLFW_KEY_5) {
-        // Mode keys act on press, repeat and release alike.
-        Application& app = Application::instance();
-        const int mode = key - GLFW_KEY_1 + 1;
-        app.terrainMode = mode;
-        app.terrain->shader = app.terrainShaders[mode - 1].get();
+    } else if (key >= GLFW_KEY_0 && key <= GLFW_KEY_9) {
+        const int digit = key - GLFW_KEY_0;
+        switch (application.digitChords.command(digit, action, mods)) {
+        case DigitCommand::ShadingMode:
+            // Mode keys act on press, repeat and release alike.
+            application.terrainMode = digit;
+            application.terrain->shader = application.terrainShaders[digit - 1].get();
+            break;
+        case DigitCommand::SaveView:
+            saveView(application, digit);
+            break;
+        case DigitCommand::RecallView:
+            recallView(application, digit);
+            break;
+        case DigitCommand::None:
+            break;
+        }
     } else if (key == GLFW_KEY_B) {
         if (!pressed) return;
         FinalProcessingEffect& final = *Application::instance().finalProcessingEffect;
@@ -217,9 +231,10 @@ void framebufferSizeCallback(GLFWwindow*, int width, int height) {
     const int sceneWidth = std::min(width, largestWidth);
     const int sceneHeight = std::min(height, largestHeight);
     app.mainFramebuffer->resize(sceneWidth, sceneHeight);
-    // Windows under 4 pixels would give the blur targets a zero side, which no framebuffer can have.
-    app.blurFramebufferA->resize(std::max(1, sceneWidth / 4), std::max(1, sceneHeight / 4));
-    app.blurFramebufferB->resize(std::max(1, sceneWidth / 4), std::max(1, sceneHeight / 4));
+    // The blur targets are a quarter of the scene's size a side, at least one texel (see blurGridOf).
+    app.blurGrid = blurGridOf(sceneWidth, sceneHeight, 0, 0, sceneWidth, sceneHeight);
+    app.blurFramebufferA->resize(app.blurGrid.width, app.blurGrid.height);
+    app.blurFramebufferB->resize(app.blurGrid.width, app.blurGrid.height);
 }
 
 void dropCallback(GLFWwindow*, int count, const char** paths) {

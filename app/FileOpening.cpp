@@ -7,6 +7,7 @@
 #include <new>
 
 #include "app/Application.h"
+#include "app/SavedViewCommands.h"
 #include "app/StartupWork.h"
 #include "io/Drape.h"
 #include "io/HeightMap.h"
@@ -51,6 +52,7 @@ bool openFile(Application& application, const std::string& path, std::string& me
             if (application.pathMeasuring) application.pathMeasuring->clear();
             // So does a track followed over it.
             application.trackLine.reset();
+            if (application.savedViews) openSavedViews(application);
             // The old map's memory, freed just now, is not kept for the next.
             returnFreedMemory();
             opened = true;

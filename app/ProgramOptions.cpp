@@ -5,13 +5,17 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
 
+#include "io/AtomicFile.h"
 #include "io/CommandLine.h"
 #include "io/DataPath.h"
 #include "io/Fatal.h"
 #include "scene/TerrainArguments.h"
 
 namespace {
+
+const char* const SCREENSHOT_FOLDER = "--screenshot-folder";
 
 // The usage text up to the default map, which is shown as this process finds it.
 const char* const USAGE_HEAD =
@@ -35,6 +39,8 @@ const char* const USAGE =
     "  --play PATH       fly the camera path in the file PATH from the first frame (its format\n"
     "                    is in the README, under \"Camera paths\"; key R records one)\n"
     "  --constant-speed  with --play: fly the path at one speed over its whole length\n"
+    "  --screenshot-folder FOLDER\n"
+    "                    where F12 writes its screenshots (default: the working directory)\n"
     "  A value follows its option, or is written onto it: --exaggeration=2.\n"
     "\n";
 const char* const KEYS_AND_DATA =
@@ -50,8 +56,12 @@ const char* const KEYS_AND_DATA =
     "  Left Alt          four times slower\n"
     "  M                 mouse-look on or off (frees the cursor)\n"
     "  F1                the panel on or off: map, camera, the point under the cursor,\n"
-    "                    measuring and settings (frees the cursor)\n"
+    "                    measuring, settings and saved views (frees the cursor)\n"
+    "  F12               screenshot without the panel: kelta-YYYY-MM-DD-HH-MM-SS.png\n"
     "  1 to 5            terrain shading: 1 and 2 white, 3 height as grey, 4 lighting, 5 full\n"
+    "  Ctrl + 1 to 9     save the view (place, direction, time of day, shading, exaggeration)\n"
+    "                    under that number, for this map\n"
+    "  Alt + 1 to 9      fly to the view saved under that number\n"
     "  B                 next view: bloom, no bloom, bright pass, blurred bloom\n"
     "  comma, period     bloom threshold down, up\n"
     "  Page Up, Down     exaggeration up, down, by a factor of 1.25\n"
@@ -74,6 +84,7 @@ const std::vector<const char*>& valueOptions() {
     static const std::vector<const char*> options = [] {
         std::vector<const char*> all = terrainValueOptions();
         all.push_back("--play");
+        all.push_back(SCREENSHOT_FOLDER);
         all.insert(all.end(), followValueOptions().begin(), followValueOptions().end());
         return all;
     }();
@@ -115,6 +126,11 @@ ProgramOptions readCommandLine(int argc, char** argv) {
             isPlayGiven = true;
         } else if (reader.name() == "--constant-speed") {
             options.isConstantSpeed = true;
+        } else if (reader.name() == SCREENSHOT_FOLDER) {
+            if (value.empty()) fatal(reader.badValue("a folder"));
+            // A folder that cannot take the pictures is said now, not at the first F12.
+            if (!checkWritableFolder(value, error)) fatal(std::string(SCREENSHOT_FOLDER) + " " + error);
+            options.screenshotFolder = value;
         } else if (std::find(followValueOptions().begin(), followValueOptions().end(), reader.name()) !=
                    followValueOptions().end()) {
             if (!readFollowOption(reader.name(), value, options.follow, expected)) fatal(reader.badValue(expected));

@@ -20,6 +20,8 @@ struct ProgramOptions {
     bool isConstantSpeed = false;
     // --follow's track, flown once the map is drawn.
     FollowOptions follow;
+    // Where F12's screenshots go; empty: the working directory.
+    std::string screenshotFolder;
 };
 
 // Reads the options (--help, -h, --version, --play and --constant-speed, the track options and the
@@ -27,6 +29,6 @@ struct ProgramOptions {
 // or written onto it after '='; "--" ends them), which stand before the positional arguments.
 // Prints the text and ends the process with exit code 0 after --help or --version, and with one
 // line and exit code 1 at an unknown option, a bad value, an option after the height map, a
-// fourth positional argument, a camera path file that cannot be read, --play with --follow, or a
-// track option without --follow.
+// fourth positional argument, a camera path file that cannot be read, --play with --follow, a
+// track option without --follow, or a screenshot folder that is not a folder it may write into.
 ProgramOptions readCommandLine(int argc, char** argv);

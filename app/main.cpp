@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     application->argv = options.argv;
     application->terrainOptions = options.terrain;
     application->followOptions = options.follow;
+    application->screenshotFolder = options.screenshotFolder;
     if (options.flight) {
         const CameraPath& path = *options.flight;
         const std::size_t count = path.keyframes().size();

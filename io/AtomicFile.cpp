@@ -333,6 +333,15 @@ bool replaceFile(const std::string& path, std::string_view bytes, std::string& e
     return file.putInPlace(error);
 }
 
+std::string unusedPath(const std::string& stem, const std::string& extension) {
+    std::string path = stem + extension;
+    struct stat status;
+    // A name that cannot be looked at (a folder without search rights) is handed back: writing
+    // there fails with the system's reason.
+    for (int copy = 2; lstat(path.c_str(), &status) == 0; ++copy) path = stem + "-" + std::to_string(copy) + extension;
+    return path;
+}
+
 void removeUnfinishedFile() {
     runEnding = true;
     for (UnfinishedSlot& slot : unfinishedFiles) {

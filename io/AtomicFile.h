@@ -49,6 +49,11 @@ private:
     int slot = -1;
 };
 
+// `stem` + `extension` when nothing (no file, link or folder) has that name, else the first of
+// `stem`-2 + `extension`, `stem`-3 + `extension`, ... that nothing has: the name of a new file that
+// must not take the place of another, such as a second screenshot within one second.
+std::string unusedPath(const std::string& stem, const std::string& extension);
+
 // A folder this process is filling with files (and no folders), such as a pyramid being built
 // before it is renamed into place: removeUnfinishedFile removes it and its files while it is
 // marked. Marking fails, with the reason, when the run is ending or 64 files and folders are

@@ -628,10 +628,14 @@ PyramidProgress pyramidProgressBar(const std::string& program, const std::string
     };
 }
 
-std::string pyramidFolder(const std::string& cacheFolder, const std::string& path) {
+std::string mapPathHash(const std::string& path) {
     std::error_code error;
     const fs::path absolute = fs::weakly_canonical(fs::absolute(path, error), error);
-    return (fs::path(cacheFolder) / hashName(absolute.string())).string();
+    return hashName(absolute.string());
+}
+
+std::string pyramidFolder(const std::string& cacheFolder, const std::string& path) {
+    return (fs::path(cacheFolder) / mapPathHash(path)).string();
 }
 
 namespace {

@@ -54,6 +54,9 @@ std::optional<std::string> keptMapFacts(const std::string& cacheFolder, const He
 void keepMapFacts(const std::string& cacheFolder, const HeightMapFile& file, const std::string& name,
                   const std::string& key, const std::string& bytes);
 
-// The pyramid's folder for the map at `path` in `cacheFolder` (named by a hash of its absolute path),
-// whether or not it exists.
+// What names the map at `path` in the files kept for it (its pyramid's folder, its saved views):
+// a hash of its absolute path, so that a map keeps them however it is typed and while it changes.
+std::string mapPathHash(const std::string& path);
+// The pyramid's folder for the map at `path` in `cacheFolder` (named by mapPathHash), whether or not
+// it exists.
 std::string pyramidFolder(const std::string& cacheFolder, const std::string& path);

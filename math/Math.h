@@ -126,6 +126,28 @@ inline mat4 reversedPerspective(float fovy, float aspect, float zNear, float zFa
     return projection;
 }
 
+// The projection of one part of a view, pixels [x, x + width) x [y, y + height) (counted from the
+// bottom-left corner, as GL's window coordinates are) of its pictureWidth x pictureHeight viewport:
+// the same eye, planes and depth, its clip space scaled and shifted so that the part fills a viewport
+// of width x height. Each pixel drawn so lies where that pixel of the whole picture lies, and a unit
+// spans as many pixels as in the whole picture (projection[1][1] grows as the height shrinks), so
+// that what judges its error in pixels (level of detail) judges it as for the whole picture.
+inline mat4 partProjection(const mat4& projection, int pictureWidth, int pictureHeight, int x, int y, int width,
+                           int height) {
+    // Normalised device x of the part's centre, scaled: x' = (W / w) x - (2x + w - W) / w, in clip
+    // space times w; the same for y.
+    const double scaleX = double(pictureWidth) / width, scaleY = double(pictureHeight) / height;
+    const double shiftX = -(2.0 * x + width - pictureWidth) / width;
+    const double shiftY = -(2.0 * y + height - pictureHeight) / height;
+    mat4 part = projection;
+    for (int column = 0; column < 4; ++column) {
+        const double w = projection[column][3];
+        part[column][0] = static_cast<float>(scaleX * projection[column][0] + shiftX * w);
+        part[column][1] = static_cast<float>(scaleY * projection[column][1] + shiftY * w);
+    }
+    return part;
+}
+
 // A half-line in world space: where it starts and its unit direction.
 struct Ray {
     vec3 origin;

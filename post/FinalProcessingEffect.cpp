@@ -11,6 +11,7 @@ FinalProcessingShader::FinalProcessingShader() : Shader(vertexSource(), fragment
     isBloomEnabledLocation = glGetUniformLocation(program, "isBloomEnabled");
     debugModeLocation = glGetUniformLocation(program, "debugMode");
     bloomGainLocation = glGetUniformLocation(program, "bloomGain");
+    bloomWindowLocation = glGetUniformLocation(program, "bloomWindow");
 }
 
 const char* FinalProcessingShader::vertexSource() { return glsl::fullScreenVert; }
@@ -38,4 +39,5 @@ void FinalProcessingEffect::setUniforms() {
     glUniform1i(finalShader->isBloomEnabledLocation, isBloomEnabled ? 1 : 0);
     glUniform1i(finalShader->debugModeLocation, debugMode);
     glUniform1f(finalShader->bloomGainLocation, bloomGain);
+    setWindowUniform(finalShader->bloomWindowLocation, bloomWindow);
 }

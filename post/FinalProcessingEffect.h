@@ -12,6 +12,7 @@ public:
     GLint isBloomEnabledLocation = -1;
     GLint debugModeLocation = -1;
     GLint bloomGainLocation = -1;
+    GLint bloomWindowLocation = -1;
 
     FinalProcessingShader();
 
@@ -34,6 +35,8 @@ public:
     bool isBloomEnabled = true;
     int debugMode = 0;
     float bloomGain = DEFAULT_BLOOM_GAIN;
+    // Where the bloom (tex2) is read at the output's pixels.
+    TextureWindow bloomWindow;
 
     explicit FinalProcessingEffect(std::unique_ptr<FinalProcessingShader> shader);
 

@@ -28,6 +28,10 @@ FullScreenEffect::~FullScreenEffect() {
     glDeleteBuffers(1, &vbo);
 }
 
+void setWindowUniform(GLint location, const TextureWindow& window) {
+    glUniform4f(location, window.scale[0], window.scale[1], window.offset[0], window.offset[1]);
+}
+
 void FullScreenEffect::setupAttributes() {
     describeFloatRecords({{shader->positionLocation, 3}});
 }

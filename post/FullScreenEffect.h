@@ -6,6 +6,10 @@
 #include <memory>
 
 #include "gpu/Shader.h"
+#include "post/BlurGrid.h"
+
+// Uploads the window as a vec4: the scales, then the offsets.
+void setWindowUniform(GLint location, const TextureWindow& window);
 
 class FullScreenEffect {
 public:

@@ -9,6 +9,7 @@ public:
     GLint texLocation = -1;
     GLint isHorizontalLocation = -1;
     GLint radiusLocation = -1;
+    GLint inputWindowLocation = -1;
 
     GaussianBlurShader();
 
@@ -26,6 +27,8 @@ public:
     bool isHorizontal = true;
     float radius = 1.0f;
     GLuint tex = 0;
+    // Where the input is read at the target's texels, before the taps.
+    TextureWindow inputWindow;
 
     GaussianBlurEffect();
 

@@ -123,6 +123,9 @@ public:
     StreamCounters streamCounters() const;
     // The map as typed.
     const std::string& name() const { return mapName; }
+    // The file the map was read from (the data set's for the default map), which its saved views
+    // are kept by.
+    const std::string& file() const { return mapFile; }
     // The lowest and highest height drawn, in world units, where known.
     std::optional<vec2> heightRange() const;
 

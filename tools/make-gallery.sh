@@ -47,3 +47,9 @@ trap 'rm -rf "$work"' EXIT
 build/tools/kelta-datagen --output "$work" --map-size 4096 --only-map >/dev/null
 XDG_CACHE_HOME="$work/cache" shot streamed-shadows --map "$work/Maps/Lake_4096.bmp" --height-scale 150 --stream \
     --sun 262,8 --position 300,300,-2000 --direction 1,-0.4,-0.3 --view-distance 6000
+# A poster: the default view across the lake at 8000 x 6000, drawn in tiles, and an 800 x 600 part of
+# it at full size, the western mountain's rock and snow.
+xvfb-run -a -s "-screen 0 800x600x24" build/kelta-shot --output "$work/poster.png" --size 8000x6000 \
+    --position 90,6,-90 --direction 1,-0.15,-1 >/dev/null 2>&1
+convert "$work/poster.png" -crop 800x600+600+1850 +repage docs/poster-crop.png
+echo docs/poster-crop.png

@@ -144,6 +144,7 @@ PanelRequests Panel::draw(const PanelFacts& facts, ViewSettings& settings, const
     drawMeasuring(path, measureMode, requests);
     drawSettings(facts, settings);
     drawSun(facts, settings);
+    if (facts.views) drawViews(*facts.views, requests);
     drawFrame(facts);
     if (!facts.message.empty()) {
         ImGui::Separator();
@@ -288,6 +289,48 @@ void Panel::drawMeasuring(const PathMeasuring& path, bool& measureMode, PanelReq
     if (ImGui::Button("Clear path")) {
         requests.clearPath = true;
         profileLine.clear();
+    }
+}
+
+void Panel::drawViews(const PanelViews& views, PanelRequests& requests) {
+    if (!ImGui::CollapsingHeader("Views", OPEN)) return;
+    if (views.views.empty()) ImGui::TextUnformatted("No saved views");
+    for (const SavedView& view : views.views) {
+        ImGui::PushID(view.number);
+        ImGui::AlignTextToFramePadding();
+        ImGui::Text("%d", view.number);
+        ImGui::SameLine();
+        // The name being typed is the panel's own until its editing ends; the others show the file's.
+        char shown[sizeof viewNameDraft];
+        char* name = editedView == view.number ? viewNameDraft : shown;
+        if (name == shown) std::snprintf(shown, sizeof shown, "%s", view.name.c_str());
+        ImGui::SetNextItemWidth(ImGui::GetFontSize() * 10.0f);
+        ImGui::InputTextWithHint("##name", "name", name, sizeof viewNameDraft);
+        if (ImGui::IsItemActivated()) {
+            editedView = view.number;
+            std::snprintf(viewNameDraft, sizeof viewNameDraft, "%s", view.name.c_str());
+        }
+        if (ImGui::IsItemDeactivated() && editedView == view.number) {
+            if (ImGui::IsItemDeactivatedAfterEdit()) requests.renameView = std::make_pair(view.number, std::string(name));
+            editedView = 0;
+        }
+        ImGui::SameLine();
+        if (ImGui::Button("Go")) requests.recallView = view.number;
+        ImGui::SameLine();
+        if (ImGui::Button("Delete")) requests.removeView = view.number;
+        ImGui::PopID();
+    }
+    if (views.freeNumber) {
+        const std::string label = "Save the view as " + std::to_string(*views.freeNumber);
+        if (ImGui::Button(label.c_str())) requests.saveView = *views.freeNumber;
+    } else {
+        ImGui::TextUnformatted("All nine numbers are taken");
+    }
+    ImGui::TextDisabled("Ctrl and a digit saves, Alt and a digit flies there");
+    if (!views.problem.empty()) {
+        ImGui::PushTextWrapPos(ImGui::GetFontSize() * 22.0f);
+        ImGui::TextUnformatted(views.problem.c_str());
+        ImGui::PopTextWrapPos();
     }
 }
 

@@ -4,7 +4,9 @@
 // logs and reads input exactly as one without it.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "app/ViewSettings.h"
 #include "ui/PanelFacts.h"
@@ -16,6 +18,12 @@ struct PanelRequests {
     bool clearPath = false;
     // A file to save the path's profile to, as CSV; empty for none.
     std::string profileFile;
+    // A saved view to fly to, a number to save the view shown under, a view to delete, and a view's
+    // new name once its editing ends.
+    std::optional<int> recallView;
+    std::optional<int> saveView;
+    std::optional<int> removeView;
+    std::optional<std::pair<int, std::string>> renameView;
 };
 
 struct GLFWwindow;
@@ -57,6 +65,9 @@ private:
     // The file the profile is saved to, as the reader typed it.
     char profileFile[512] = "profile.csv";
     std::string profileLine;
+    // The name of the saved view being edited (0: none) while its editing lasts.
+    int editedView = 0;
+    char viewNameDraft[128] = "";
     // The sea level while its drag lasts.
     float seaLevelDraft = 0.0f;
     bool isDraggingSea = false;
@@ -68,4 +79,5 @@ private:
     void drawSettings(const PanelFacts& facts, ViewSettings& settings);
     void drawSun(const PanelFacts& facts, ViewSettings& settings);
     void drawMeasuring(const PathMeasuring& path, bool& measureMode, PanelRequests& requests);
+    void drawViews(const PanelViews& views, PanelRequests& requests);
 };

@@ -144,5 +144,8 @@ PanelFacts gatherPanelFacts(const Application& application, double cursorX, doub
     facts.hasElevation = terrain.hasElevation();
     facts.hasErrorBudget = terrain.lod != nullptr || terrain.stream != nullptr;
     facts.sun = application.sun;
+    if (const SavedViews* views = application.savedViews.get()) {
+        facts.views = PanelViews{views->views(), views->freeNumber(), views->problem()};
+    }
     return facts;
 }

@@ -11,6 +11,7 @@
 #include "io/MapCoordinates.h"
 #include "io/Measurement.h"
 #include "light/Sunlight.h"
+#include "show/SavedViews.h"
 
 struct PanelMap {
     std::string fileName;
@@ -45,6 +46,14 @@ struct PanelTiles {
     double cacheMegabytes = 0.0;
 };
 
+// The map's saved views, the number a new one is saved under (none while all are taken) and what
+// is wrong with their file, if anything.
+struct PanelViews {
+    std::vector<SavedView> views;
+    std::optional<int> freeNumber;
+    std::string problem;
+};
+
 struct PanelFacts {
     PanelMap map;
     PanelCamera camera;
@@ -62,6 +71,8 @@ struct PanelFacts {
     bool hasErrorBudget = false;
     // Where the sun stands, when one is placed.
     std::optional<SunSetting> sun;
+    // None in a tool, which keeps no views.
+    std::optional<PanelViews> views;
 };
 
 // The length a scale bar of at most `longestPixels` shows: the largest 1, 2 or 5 times a power of

@@ -10,6 +10,8 @@ uniform sampler2D tex3;
 uniform bool isBloomEnabled;
 uniform int debugMode;
 uniform float bloomGain;
+// Where the bloom (tex2) is read at this pixel: scales in xy, offsets in zw; see gaussianBlur.frag.
+uniform vec4 bloomWindow;
 
 layout(location = 0) out vec4 fragColor;
 
@@ -17,7 +19,7 @@ const float exposure = 4.0;
 
 void main() {
     vec3 colour = texture(tex, fTexCoords).rgb;
-    vec3 bloom = texture(tex2, fTexCoords).rgb * bloomGain;
+    vec3 bloom = texture(tex2, fTexCoords * bloomWindow.xy + bloomWindow.zw).rgb * bloomGain;
     if (isBloomEnabled && debugMode == 0) {
         colour += bloom;
     }

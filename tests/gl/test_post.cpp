@@ -397,6 +397,27 @@ TEST_F(GaussianBlur, MatchesTheCpuBlurOnNoiseWithEdgeTexelsRepeatedBeyondTheBord
     }
 }
 
+// A part of a picture drawn alone blurs its scene on the whole picture's texels: catches a window
+// applied to the centre tap only, or its scale and offset taken the other way round.
+TEST_F(GaussianBlur, AnInputWindowReadsThePartOfTheInputItNamesWithTapsInTheInputsTexels) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> value(0.0f, 4.0f);
+    Image input(40, 24);
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 40; ++x) input.setRgb(x, y, value(random), value(random), value(random));
+    // The middle half of the input each way: texels 10 to 29 across, 6 to 17 down.
+    effect->inputWindow = TextureWindow{{0.5f, 0.5f}, {0.25f, 0.25f}};
+    for (const bool isHorizontal : {true, false}) {
+        const Image whole = blurOnCpu(input, isHorizontal, 5);
+        Image part(20, 12, 1.0f);
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 20; ++x) part.setRgb(x, y, whole.at(x + 10, y + 6, 0), whole.at(x + 10, y + 6, 1),
+                                                     whole.at(x + 10, y + 6, 2));
+        expectMatches(blur(input, isHorizontal, 5.0f, 20, 12), part, 1e-5f, isHorizontal ? "horizontal" : "vertical");
+    }
+    effect->inputWindow = TextureWindow{};
+}
+
 TEST_F(GaussianBlur, ConstantImageStaysConstantUpToTheBorders) {
     Image input(13, 9);
     for (int y = 0; y < 9; ++y)

@@ -31,6 +31,9 @@ os.environ["ASAN_OPTIONS"] = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS
 # The pyramids of streamed maps go to a cache folder of the test run's own, never the user's.
 _PYRAMID_CACHE = tempfile.TemporaryDirectory(prefix="kelta-test-cache-")
 os.environ["XDG_CACHE_HOME"] = _PYRAMID_CACHE.name
+# So do the saved views: a test never reads or writes the user's.
+_VIEWS_DATA = tempfile.TemporaryDirectory(prefix="kelta-test-data-")
+os.environ["XDG_DATA_HOME"] = _VIEWS_DATA.name
 # Generous: a frame of the sanitized build on a loaded machine can take many seconds.
 FRAME_TIMEOUT = 600 if SANITIZED else 180
 SHOT_TIMEOUT = 600 if SANITIZED else 120

@@ -2,11 +2,13 @@
 and its failures."""
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import unittest
 
 import images
+from elevation import OLINDA
 from harness import DATA_DIR, SHOT_TIMEOUT, Kelta, XServer, shot, shot_command
 
 
@@ -106,7 +108,7 @@ class OptionsTest(unittest.TestCase):
         # Every failure, the program's own included, is the tool's one line on standard error.
         missing = os.path.join(os.path.realpath(DATA_DIR), "Maps", "Missing.bmp")
         cases = [
-            (["--size", "0x600"], "kelta-shot: --size takes WIDTHxHEIGHT, each 1 to 16384, not '0x600'"),
+            (["--size", "0x600"], "kelta-shot: --size takes WIDTHxHEIGHT, each 1 to 32768, not '0x600'"),
             (["--mode", "9"], "kelta-shot: --mode takes a mode from 1 to 5, not '9'"),
             (["--frame"], "kelta-shot: unknown option '--frame' (see --help)"),
             (["--map", "Maps/Missing.bmp", "--size", "8x8"],
@@ -130,6 +132,65 @@ class OptionsTest(unittest.TestCase):
         code, lines, _ = shot(None, "--version")
         self.assertEqual(code, 0)
         self.assertRegex("\n".join(lines), r"^kelta-shot \d+\.\d+\.\d+$")
+
+
+class PosterTest(unittest.TestCase):
+    """Pictures larger than kelta-shot draws at once are drawn in tiles, each a part of the one view
+    drawn with the bloom's margin (380 pixels across, 260 down) around it. Tiles of 764 pixels cut
+    these sizes into 2 x 2, each drawn at 1524 x 1284, so that the GL can also draw them whole."""
+
+    TILES = ["--tile-size", "764"]
+    # A strong bloom, whose blur crosses every seam.
+    BLOOM = ["--bloom-gain", "2.5", "--bloom-threshold", "0.2"]
+
+    def test_a_picture_drawn_in_tiles_is_the_picture_drawn_at_once(self):
+        # Level of detail judges its error on the whole picture's size, or tiles would pick other
+        # ground; sides that are no multiple of 4 blur on the whole picture's grid of texels.
+        olinda = ["--map", OLINDA, "--position", "-15,12,15", "--direction", "1,-0.2,-1", "--exaggeration", "10"]
+        cases = [
+            ("default", "1528x1288", []),
+            ("default-lod", "1528x1288", ["--lod"]),
+            ("olinda", "1527x1287", olinda),
+            ("olinda-lod", "1527x1287", [*olinda, "--lod"]),
+        ]
+        with XServer() as server, tempfile.TemporaryDirectory() as work:
+            for name, size, args in cases:
+                with self.subTest(name):
+                    pictures = []
+                    for drawing, extra in (("whole", []), ("tiled", self.TILES)):
+                        path = os.path.join(work, f"{name}-{drawing}.png")
+                        code, lines, errors = shot(server, "--output", path, "--size", size, *self.BLOOM, *args,
+                                                   *extra)
+                        self.assertEqual(code, 0, "\n".join(lines + errors))
+                        self.assertEqual(lines[-1], f"Wrote {path} ({size.replace('x', ' x ')})")
+                        pictures.append(images.read(path))
+                    self.assertIn(f"kelta-shot: drawing {path} in tiles: tile 4 of 4", errors)
+                    share, mean = images.difference(*pictures)
+                    if not images.within_tolerance(share, mean):
+                        images.write_difference(os.path.join(work, f"{name}-whole.png"), path,
+                                                os.path.join(os.getcwd(), f"poster-{name}-difference.png"))
+                    self.assertTrue(images.within_tolerance(share, mean), f"{share:.5f} of the pixels off, {mean:.3f} mean")
+
+    def test_an_interrupted_picture_leaves_the_old_file_and_nothing_beside_it(self):
+        with XServer() as server, tempfile.TemporaryDirectory() as work:
+            target = os.path.join(work, "poster.png")
+            with open(target, "wb") as stream:
+                stream.write(b"old")
+            run = subprocess.Popen(**shot_command(server, "--output", target, "--size", "1528x1288", *self.TILES))
+            told = ""
+            while "tile 2 of 4" not in told:
+                character = run.stderr.read(1)
+                self.assertTrue(character, told)
+                told += character
+            # The picture's rows go to a new file beside the target from the first tile on.
+            self.assertEqual(len(os.listdir(work)), 2)
+            run.send_signal(signal.SIGINT)
+            run.communicate(timeout=SHOT_TIMEOUT)
+            self.assertEqual(run.returncode, -signal.SIGINT)
+            self.assertEqual(os.listdir(work), ["poster.png"])
+            with open(target, "rb") as stream:
+                self.assertEqual(stream.read(), b"old")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -137,3 +137,37 @@ TEST(AtomicFileDeathTest, TheEndingCleanUpRemovesEveryThreadsNewFileAndStopsNewO
         },
         ::testing::ExitedWithCode(0), "");
 }
+
+// Fault caught: a new file's name that is already taken, so that a second screenshot within one
+// second replaces the first; a dangling link or a folder taken for a free name (the write would
+// follow the link, or fail); a gap in the numbering.
+TEST(AtomicFile, UnusedPathSkipsEveryNameThatIsTaken) {
+    const struct {
+        const char* name;
+        std::vector<std::string> taken;
+        std::string expected;
+    } cases[] = {
+        {"nothing there", {}, "shot.png"},
+        {"the first taken", {"shot.png"}, "shot-2.png"},
+        {"two taken", {"shot.png", "shot-2.png"}, "shot-3.png"},
+        {"a dangling link", {"link:shot.png"}, "shot-2.png"},
+        {"a folder", {"folder:shot.png"}, "shot-2.png"},
+        {"another extension only", {"shot.jpg", "shot-2"}, "shot.png"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TempFolder folder;
+        for (const std::string& entry : c.taken) {
+            const size_t colon = entry.find(':');
+            const std::string name = colon == std::string::npos ? entry : entry.substr(colon + 1);
+            if (entry.rfind("link:", 0) == 0) {
+                std::filesystem::create_symlink(folder / "nowhere", folder / name);
+            } else if (entry.rfind("folder:", 0) == 0) {
+                std::filesystem::create_directory(folder / name);
+            } else {
+                folder.write(name, {1});
+            }
+        }
+        EXPECT_EQ(unusedPath(folder / "shot", ".png"), folder / c.expected);
+    }
+}

@@ -158,3 +158,53 @@ TEST(CursorRay, PassesThroughThePointDrawnAtTheCursorInEitherDepthConvention) {
         }
     }
 }
+
+namespace {
+
+// Where a point in eye space lands in a viewport of width x height: pixels from the bottom-left, and
+// its depth in clip space after the divide.
+vec3 windowPoint(const mat4& projection, const vec3& eye, int width, int height) {
+    vec4 clip;
+    for (int row = 0; row < 4; ++row) {
+        clip[row] = projection[0][row] * eye.x + projection[1][row] * eye.y + projection[2][row] * eye.z +
+                    projection[3][row];
+    }
+    return vec3{(clip.x / clip.w * 0.5f + 0.5f) * width, (clip.y / clip.w * 0.5f + 0.5f) * height, clip.z / clip.w};
+}
+
+}  // namespace
+
+// Catches a part shifted the wrong way or counted from the top, an axis scaled by the other's size,
+// depth touched, and a part whose level of detail would judge its error on its own size: a point
+// lands in a part where it lands in the whole picture, less the part's corner.
+TEST(PartProjection, APartShowsItsPixelsOfTheWholePictureAtTheWholePicturesScale) {
+    const struct {
+        int pictureWidth, pictureHeight, x, y, width, height;
+    } parts[] = {
+        {1600, 1200, 0, 0, 1600, 1200},     // the whole picture
+        {12000, 8000, 0, 0, 4848, 4608},    // the bottom-left corner
+        {12000, 8000, 7152, 3392, 4848, 4608},  // the top-right corner
+        {1522, 1283, 380, 4, 763, 1001},    // inside, odd sizes
+        {801, 601, 400, 300, 1, 1},         // one pixel
+    };
+    const vec3 points[] = {{0.0f, 0.0f, -5.0f}, {3.0f, -2.0f, -40.0f}, {-250.0f, 90.0f, -500.0f}};
+    for (const DepthConvention convention : {DepthConvention::Standard, DepthConvention::Reversed}) {
+        for (const auto& p : parts) {
+            const mat4 whole = viewProjection(0.87266463f, float(p.pictureWidth) / float(p.pictureHeight), 0.01f,
+                                              60000.0f, convention);
+            const mat4 part = partProjection(whole, p.pictureWidth, p.pictureHeight, p.x, p.y, p.width, p.height);
+            const std::string where = std::to_string(p.x) + "," + std::to_string(p.y) + " " +
+                                      std::to_string(p.width) + "x" + std::to_string(p.height);
+            for (const vec3& point : points) {
+                const vec3 inWhole = windowPoint(whole, point, p.pictureWidth, p.pictureHeight);
+                const vec3 inPart = windowPoint(part, point, p.width, p.height);
+                // Single precision over 12000 pixels: a few thousandths of a pixel.
+                EXPECT_NEAR(inPart.x + p.x, inWhole.x, 0.02f) << where;
+                EXPECT_NEAR(inPart.y + p.y, inWhole.y, 0.02f) << where;
+                EXPECT_EQ(inPart.z, inWhole.z) << where;
+            }
+            // Level of detail's pixels per unit at distance one: half the viewport's height times [1][1].
+            EXPECT_FLOAT_EQ(0.5f * p.height * part[1][1], 0.5f * p.pictureHeight * whole[1][1]) << where;
+        }
+    }
+}

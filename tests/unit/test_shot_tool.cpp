@@ -4,14 +4,17 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "io/PngImage.h"
+#include "tests/TempFolder.h"
 #include "tools/shot/ShotOptions.h"
 
 namespace {
@@ -57,7 +60,8 @@ TEST(ShotOptions, ReadsEveryOptionInBothSpellings) {
     ASSERT_TRUE(parse({"--output", "a.png", "--size=1920x1080", "--position", "1.5,-2,3e2", "--direction=0,0,-4",
                        "--time", "12.25", "--mode=3", "--view", "blurred", "--bloom-gain", "2.5",
                        "--bloom-threshold=0", "--map", "Maps/x.bmp", "--horizontal-scale", "2",
-                       "--height-scale=40", "--lod-error=2", "--sea-level", "none", "--fill-voids"},
+                       "--height-scale=40", "--lod-error=2", "--sea-level", "none", "--fill-voids",
+                       "--saved-view", "Harbour at dusk"},
                       options, error))
         << error;
     EXPECT_EQ(options.outputPath, "a.png");
@@ -80,6 +84,7 @@ TEST(ShotOptions, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(options.terrain.lodErrorPixels, 2.0f);
     EXPECT_FALSE(options.terrain.hasSea);
     EXPECT_TRUE(options.terrain.fillVoids);
+    EXPECT_EQ(options.savedView, "Harbour at dusk");
 
     for (int view = 0; view < 4; ++view) {
         ASSERT_TRUE(parse({"--view", SHOT_VIEW_NAMES[view]}, options, error));
@@ -87,13 +92,15 @@ TEST(ShotOptions, ReadsEveryOptionInBothSpellings) {
         ASSERT_TRUE(parse({"--view", std::to_string(view).c_str()}, options, error));
         EXPECT_EQ(options.view, view);
     }
-    ASSERT_TRUE(parse({"--size", "1x16384"}, options, error));
-    EXPECT_EQ(options.height, 16384);
+    ASSERT_TRUE(parse({"--size", "1x32768"}, options, error));
+    EXPECT_EQ(options.height, 32768);
+    ASSERT_TRUE(parse({"--tile-size", "64"}, options, error));
+    EXPECT_EQ(options.tileSide, 64);
 }
 
 TEST(ShotOptions, RefusesBadValuesWithALineNamingTheOption) {
-    EXPECT_EQ(errorOf({"--size", "0x600"}), "--size takes WIDTHxHEIGHT, each 1 to 16384, not '0x600'");
-    for (const char* size : {"800", "16385x10", "-1x5", "800x", "x600", "8x6x2", "1e3x600", " 80x60"}) {
+    EXPECT_EQ(errorOf({"--size", "0x600"}), "--size takes WIDTHxHEIGHT, each 1 to 32768, not '0x600'");
+    for (const char* size : {"800", "32769x10", "-1x5", "800x", "x600", "8x6x2", "1e3x600", " 80x60"}) {
         EXPECT_NE(errorOf({"--size", size}).find("--size takes"), std::string::npos) << size;
     }
     for (const char* vector : {"1,2", "1,2,3,4", "a,b,c", "1,,3", "nan,0,0", "inf,0,0", "2e6,0,0", ""}) {
@@ -117,6 +124,17 @@ TEST(ShotOptions, RefusesBadValuesWithALineNamingTheOption) {
     }
     EXPECT_TRUE(errorOf({"--height-scale", "-5"}).find("at least 0") != std::string::npos);
     EXPECT_EQ(errorOf({"--output", ""}), "--output takes a file name, not ''");
+    // Tiles start on the blur's grid of 4 pixels; smaller ones than 64 would be mostly margin.
+    for (const char* side : {"60", "1026", "16388", "4096.0"}) {
+        EXPECT_EQ(errorOf({"--tile-size", side}), std::string("--tile-size takes a multiple of 4 from 64 to 16384, not '") +
+                                                      side + "'");
+    }
+    // The panel lays itself out over the one picture it is drawn in.
+    EXPECT_EQ(errorOf({"--size", "5000x600", "--panel"}),
+              "--panel is drawn over a picture drawn at once, and 5000x600 is drawn in tiles (see --tile-size)");
+    EXPECT_EQ(errorOf({"--panel", "--tile-size", "64", "--size", "900x600"}),
+              "--panel is drawn over a picture drawn at once, and 900x600 is drawn in tiles (see --tile-size)");
+    EXPECT_EQ(errorOf({"--saved-view", ""}), "--saved-view takes a view's number or name, not ''");
     EXPECT_EQ(errorOf({"--map"}), "--map needs a value (see --help)");
     EXPECT_EQ(errorOf({"--drape-bands", "3,2"}), "--drape-bands takes three band numbers R,G,B, each 1 or more, not '3,2'");
     EXPECT_EQ(errorOf({"--fill-voids=yes"}), "unknown option '--fill-voids=yes' (see --help)");
@@ -248,4 +266,54 @@ TEST(PngImage, FailuresNameTheFile) {
     EXPECT_FALSE(readPng(text, back, error));
     EXPECT_EQ(error.rfind("Could not read " + text, 0), 0u) << error;
     std::remove(text.c_str());
+}
+
+namespace {
+
+std::vector<std::string> namesIn(const TempFolder& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path)) names.push_back(entry.path().filename());
+    return names;
+}
+
+}  // namespace
+
+// Catches rows written out of order or cut, and a file that takes the target's place before it is
+// complete or stays beside it when the writing stops: the target is what it was until finish.
+TEST(PngRowWriter, WritesRowByRowAndReplacesTheTargetOnlyWhenFinished) {
+    const TempFolder folder;
+    const std::string target = folder / "poster.png";
+    RgbImage8 image;
+    image.width = 17;
+    image.height = 5;
+    for (int i = 0; i < image.width * image.height * 3; ++i) image.pixels.push_back(static_cast<uint8_t>(i * 37));
+    const size_t rowBytes = static_cast<size_t>(image.width) * 3;
+    std::string error;
+    // Stopped before any row, halfway, and at a row too many.
+    for (const int rows : {0, 3, 6}) {
+        folder.write("poster.png", {'o', 'l', 'd'});
+        {
+            PngRowWriter writer(target, image.width, image.height, error);
+            for (int row = 0; row < rows; ++row) {
+                EXPECT_EQ(writer.writeRow(&image.pixels[(row % image.height) * rowBytes], error), row < image.height);
+            }
+            EXPECT_EQ(namesIn(folder).size(), rows > image.height ? 1u : 2u) << "the new file beside the target";
+            EXPECT_FALSE(writer.finish(error)) << rows << " rows";
+            EXPECT_NE(error.find(target), std::string::npos) << error;
+        }
+        EXPECT_EQ(namesIn(folder), std::vector<std::string>{"poster.png"}) << rows << " rows";
+        std::ifstream stream(target, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stream), {}), "old") << rows << " rows";
+    }
+    PngRowWriter writer(target, image.width, image.height, error);
+    for (int row = 0; row < image.height; ++row) ASSERT_TRUE(writer.writeRow(&image.pixels[row * rowBytes], error));
+    ASSERT_TRUE(writer.finish(error)) << error;
+    RgbImage8 back;
+    ASSERT_TRUE(readPng(target, back, error)) << error;
+    EXPECT_EQ(back.pixels, image.pixels);
+    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"poster.png"});
+
+    PngRowWriter nowhere("/nonexistent-folder/x.png", 2, 2, error);
+    EXPECT_FALSE(nowhere.isOpen());
+    EXPECT_EQ(error, "cannot write /nonexistent-folder/x.png: /nonexistent-folder: No such file or directory");
 }

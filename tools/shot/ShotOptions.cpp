@@ -11,9 +11,12 @@
 #include "io/WholeNumber.h"
 #include "scene/TerrainArguments.h"
 #include "tools/common/TerrainCommandLine.h"
+#include "tools/shot/PosterLayout.h"
 
 std::string shotUsage() {
     const std::string defaultMap = absolutePath(resolveDataPath(TerrainArguments().heightMapPath));
+    const PixelReach margin = posterMargin();
+    const int wholeWidth = DEFAULT_TILE_SIDE + 2 * margin.across, wholeHeight = DEFAULT_TILE_SIDE + 2 * margin.down;
     return
     "Usage: kelta-shot [options]\n"
     "Renders one frame of KELTA's pipeline off-screen and writes it as a PNG, or flies a camera path\n"
@@ -24,7 +27,9 @@ std::string shotUsage() {
     "  --output FILE            PNG to write (default: kelta-shot.png); it is replaced whole or\n"
     "                           not at all, and only if it is a regular file in a writable folder,\n"
     "                           which is checked before rendering\n"
-    "  --size WxH               image size in pixels, 1 to 16384 a side (default: 800x600)\n"
+    "  --size WxH               image size in pixels, 1 to 32768 a side (default: 800x600);\n"
+    "                           larger than " + std::to_string(wholeWidth) + "x" + std::to_string(wholeHeight) +
+    ", drawn in tiles (see --tile-size)\n"
     "  --position X,Y,Z         eye point (default: the start pose, (0, height scale, 0); over an\n"
     "                           elevation map, at the height of its highest point)\n"
     "  --direction X,Y,Z        view direction, any length, not vertical (default: the start pose)\n"
@@ -42,6 +47,15 @@ std::string shotUsage() {
     "  --panel                  draw the panel (kelta's F1) over the picture\n"
     "  --cursor X,Y             where the panel takes the cursor to be, in pixels from the top\n"
     "                           left (default: the centre)\n"
+    "  --tile-size N            the side of each tile a picture drawn in tiles keeps, a multiple\n"
+    "                           of 4 from 64 to 16384 (default: 4096); each is drawn with the\n"
+    "                           bloom's margin, " + std::to_string(margin.across) + " pixels across and " +
+    std::to_string(margin.down) + " down, around it, so that\n"
+    "                           the picture is the one drawn at once; not with --panel\n"
+    "  --saved-view NUMBER|NAME the view saved in kelta for the map (Ctrl and a digit): its\n"
+    "                           place, direction, shading mode, exaggeration and time of day\n"
+    "                           replace what the other options say; the time places the sun\n"
+    "                           when no --sun or --sun-time does\n"
     "\n"
     "Flights (a camera path's frames instead of a still):\n"
     "  --path FILE              camera path to fly, the file kelta --play flies (see kelta --help),\n"
@@ -141,7 +155,8 @@ bool checkCombination(const ShotOptions& options, const std::set<std::string>& g
         error = "--path and --follow cannot fly at once (see --help)";
         return false;
     }
-    for (const char* name : {"--output", "--position", "--direction", "--time", "--panel", "--cursor"}) {
+    for (const char* name : {"--output", "--position", "--direction", "--time", "--panel", "--cursor", "--saved-view",
+                             "--tile-size"}) {
         if (given.count(name) != 0) {
             error = std::string(name) + " is for a still, not for a flight's frames (see --help)";
             return false;
@@ -175,8 +190,9 @@ int flightFrameCount(double seconds, int framesPerSecond) {
 bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error) {
     const std::vector<const char*> valueOptions{"--output", "--size", "--position", "--direction", "--time", "--mode",
                                                 "--view", "--bloom-gain", "--bloom-threshold", "--map",
-                                                "--horizontal-scale", "--height-scale", "--cursor", "--path",
-                                                "--video", "--frames", "--fps", "--quality"};
+                                                "--horizontal-scale", "--height-scale", "--cursor",
+                                                "--saved-view", "--tile-size", "--path", "--video", "--frames",
+                                                "--fps", "--quality"};
     std::vector<const char*> valueNames = valueOptions;
     valueNames.insert(valueNames.end(), followValueOptions().begin(), followValueOptions().end());
     std::set<std::string> given;
@@ -184,7 +200,7 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
                                              options.wantsHelp, options.wantsVersion, error,
                                              [&](const OptionReader& reader, const std::string& value) {
         const std::string& name = reader.name();
-        auto fail = [&](const char* expected) { return reader.refuse(expected, error); };
+        auto fail = [&](const std::string& expected) { return reader.refuse(expected, error); };
         given.insert(name);
 
         if (name == "--output") {
@@ -192,7 +208,7 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
             options.outputPath = value;
         } else if (name == "--size") {
             if (!parseImageSize(value, MAX_SHOT_SIDE, options.width, options.height)) {
-                return fail("WIDTHxHEIGHT, each 1 to 16384");
+                return fail("WIDTHxHEIGHT, each 1 to " + std::to_string(MAX_SHOT_SIDE));
             }
         } else if (name == "--position") {
             if (!parseVector(value, options.position)) return fail("three numbers X,Y,Z within +-1000000");
@@ -231,9 +247,17 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
             vec2 cursor;
             if (!parsePixel(value, cursor)) return fail("two numbers X,Y of at least 0");
             options.cursor = cursor;
+        } else if (name == "--saved-view") {
+            if (value.empty()) return fail("a view's number or name");
+            options.savedView = value;
         } else if (name == "--height-scale") {
             if (!isValidScale(value, 3)) return fail("a whole number of at least 0");
             options.heightScale = value;
+        } else if (name == "--tile-size") {
+            // Tiles start on the blur's quarter-resolution grid, as the whole picture's texels do.
+            if (!parseWholeNumber(value, 64, 16384, options.tileSide) || options.tileSide % BLUR_DOWNSAMPLING != 0) {
+                return fail("a multiple of 4 from 64 to 16384");
+            }
         } else if (std::find(followValueOptions().begin(), followValueOptions().end(), name) !=
                    followValueOptions().end()) {
             std::string expected;
@@ -258,5 +282,16 @@ bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, s
         }
         return true;
     });
-    return read && (options.wantsHelp || options.wantsVersion || checkCombination(options, given, error));
+    if (!read) return false;
+    // The panel lays itself out over the one picture it is drawn in.
+    if (options.panel && drawsInTiles(options)) {
+        error = "--panel is drawn over a picture drawn at once, and " + std::to_string(options.width) + "x" +
+                std::to_string(options.height) + " is drawn in tiles (see --tile-size)";
+        return false;
+    }
+    return options.wantsHelp || options.wantsVersion || checkCombination(options, given, error);
+}
+
+bool drawsInTiles(const ShotOptions& options) {
+    return planPoster(options.width, options.height, options.tileSide, posterMargin()).tileCount() > 1;
 }

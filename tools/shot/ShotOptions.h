@@ -15,6 +15,10 @@
 // The final pass's views, in the order the program's B key cycles them.
 constexpr const char* SHOT_VIEW_NAMES[4] = {"bloom", "no-bloom", "bright", "blurred"};
 
+// Pictures up to this side, with the margins the bloom takes, are drawn at once; larger ones in tiles
+// of this side, which keeps the memory a picture takes bounded (see tools/shot/PosterLayout.h).
+constexpr int DEFAULT_TILE_SIDE = 4096;
+
 struct ShotOptions {
     std::string outputPath = "kelta-shot.png";
     int width = 800;
@@ -49,6 +53,11 @@ struct ShotOptions {
     std::string framesFolder;
     int framesPerSecond = 30;
     int videoQuality = DEFAULT_VIDEO_QUALITY;
+    // The side of the part of the picture that each tile of a picture drawn in tiles keeps.
+    int tileSide = DEFAULT_TILE_SIDE;
+    // A view saved in kelta for the map (its number or its name), whose pose, shading mode,
+    // exaggeration and time of day replace those of the other options; empty for none.
+    std::string savedView;
     bool wantsHelp = false;
     bool wantsVersion = false;
 };
@@ -63,9 +72,12 @@ inline bool isFlight(const ShotOptions& options) { return !options.pathFile.empt
 // last one shows the path's end or less than a frame before it; at least one.
 int flightFrameCount(double seconds, int framesPerSecond);
 
-// Largest side accepted on the command line; the GL may allow less, which the renderer checks.
-constexpr int MAX_SHOT_SIDE = 16384;
+// Largest side accepted on the command line: pictures larger than the GL draws at once are drawn in tiles.
+constexpr int MAX_SHOT_SIDE = 32768;
 
 // Parses argv[1..]; on a bad or unknown option, or options that do not go together (a still's with a
 // flight's), returns false with one line naming it in `error`.
 bool parseShotOptions(int argc, const char* const* argv, ShotOptions& options, std::string& error);
+
+// Whether the picture is larger than one tile with its margins, and so drawn in tiles.
+bool drawsInTiles(const ShotOptions& options);

@@ -1,5 +1,5 @@
-// kelta-shot: one frame of KELTA's pipeline, rendered off-screen and written as a PNG, or a camera
-// path's frames written as a video or as PNGs.
+// kelta-shot: one frame of KELTA's pipeline, rendered off-screen (in tiles, when large) and written as a PNG,
+// or a camera path's frames written as a video or as PNGs.
 #include <optional>
 #include <string>
 #include <utility>
@@ -7,6 +7,7 @@
 #include "io/AtomicFile.h"
 #include "tools/common/ToolRun.h"
 #include "io/PngImage.h"
+#include "tools/shot/PosterRenderer.h"
 #include "tools/shot/ShotFlight.h"
 #include "tools/shot/ShotOptions.h"
 #include "tools/shot/ShotRenderer.h"
@@ -41,9 +42,13 @@ int main(int argc, char** argv) {
     }
     // Rendering takes seconds to minutes; a path that cannot take the picture fails first.
     if (!checkReplaceable(options.outputPath, error)) fail(error);
-    const RgbImage8 image = renderShot(options);
-    if (!writePng(options.outputPath, image, error)) fail(error);
-    printResult("Wrote " + options.outputPath + " (" + std::to_string(image.width) + " x " +
-                std::to_string(image.height) + ")\n");
+    if (drawsInTiles(options)) {
+        renderPoster(options);
+    } else {
+        const RgbImage8 image = renderShot(options);
+        if (!writePng(options.outputPath, image, error)) fail(error);
+    }
+    printResult("Wrote " + options.outputPath + " (" + std::to_string(options.width) + " x " +
+                std::to_string(options.height) + ")\n");
     return finishTool();
 }
