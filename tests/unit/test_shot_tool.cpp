@@ -169,16 +169,13 @@ TEST(ShotOptions, AFlightTakesItsOwnOptionsAndNoneOfAStills) {
     const std::vector<std::pair<std::vector<const char*>, std::string>> refused{
         {{"--path", "p.json", "--video", "a.avi"},
          "--video takes a file name ending in .mp4 (H.264) or .webm (VP9), not 'a.avi'"},
-        {{"--path", "p.json", "--video", "mp4"}, "--video takes a file name ending in .mp4 (H.264) or .webm (VP9), not 'mp4'"},
         {{"--path", "p.json", "--frames", "out", "--fps", "0"}, "--fps takes a whole number from 1 to 240, not '0'"},
-        {{"--path", "p.json", "--frames", "out", "--fps", "29.97"}, "--fps takes a whole number from 1 to 240, not '29.97'"},
         {{"--path", "p.json", "--video", "a.mp4", "--quality", "101"}, "--quality takes a whole number from 0 to 100, not '101'"},
         {{"--path", ""}, "--path takes a file name, not ''"},
         {{"--path", "p.json"}, "--path needs one of --video FILE and --frames FOLDER for its frames (see --help)"},
         {{"--path", "p.json", "--video", "a.mp4", "--frames", "out"},
          "--path needs one of --video FILE and --frames FOLDER for its frames (see --help)"},
         {{"--video", "a.mp4"}, "--video needs --path FILE or --follow TRACK, the flight to film (see --help)"},
-        {{"--frames", "out"}, "--frames needs --path FILE or --follow TRACK, the flight to film (see --help)"},
         {{"--fps", "30"}, "--fps needs --path FILE or --follow TRACK, the flight to film (see --help)"},
         {{"--constant-speed"}, "--constant-speed needs --path FILE (see --help)"},
         {{"--follow", "t.gpx", "--video", "a.mp4", "--constant-speed"}, "--constant-speed needs --path FILE (see --help)"},
@@ -186,8 +183,6 @@ TEST(ShotOptions, AFlightTakesItsOwnOptionsAndNoneOfAStills) {
         {{"--path", "p.json", "--follow", "t.gpx", "--video", "a.mp4"}, "--path and --follow cannot fly at once (see --help)"},
         {{"--follow-speed", "50", "--path", "p.json", "--video", "a.mp4"},
          "--follow-height and --follow-speed need --follow TRACK (see --help)"},
-        {{"--follow", "t.gpx", "--video", "a.mp4", "--follow-height", "0"},
-         "--follow-height takes a height in metres above 0 and at most 100000, not '0'"},
         {{"--path", "p.json", "--frames", "out", "--quality", "90"}, "--quality needs --video FILE (see --help)"},
         {{"--path", "p.json", "--video", "a.mp4", "--position", "1,2,3"},
          "--position is for a still, not for a flight's frames (see --help)"},
@@ -198,8 +193,6 @@ TEST(ShotOptions, AFlightTakesItsOwnOptionsAndNoneOfAStills) {
         // 4:2:0 keeps one colour for every 2 x 2 pixels.
         {{"--path", "p.json", "--video", "a.mp4", "--size", "1279x720"},
          "--size takes even sides for a video (its colour is kept for every 2 x 2 pixels), not '1279x720'"},
-        {{"--path", "p.json", "--video", "a.mp4", "--size", "1280x1"},
-         "--size takes even sides for a video (its colour is kept for every 2 x 2 pixels), not '1280x1'"},
     };
     for (const auto& [arguments, expected] : refused) {
         std::vector<const char*> argv{"kelta-shot"};
