@@ -53,3 +53,12 @@ xvfb-run -a -s "-screen 0 800x600x24" build/kelta-shot --output "$work/poster.pn
     --position 90,6,-90 --direction 1,-0.15,-1 >/dev/null 2>&1
 convert "$work/poster.png" -crop 800x600+600+1850 +repage docs/poster-crop.png
 echo docs/poster-crop.png
+# A video: the ten-second flight of docs/olinda-flight.json over Olinda at 1280 x 720, through an
+# afternoon's light, and its first frame decoded back from the file, at 800 x 450.
+xvfb-run -a -s "-screen 0 800x600x24" build/kelta-shot --map tests/data/elevation/olinda_dem_utm25s.tif \
+    --drape tests/data/elevation/L7_ETMs.tif --drape-bands 3,2,1 --exaggeration 5 \
+    --sun-time 2026-06-21T15:00-03:00 --path docs/olinda-flight.json --video "$work/flight.mp4" \
+    --size 1280x720 >/dev/null 2>&1
+ffmpeg -v error -y -i "$work/flight.mp4" -vf "select=eq(n\,0),scale=800:450:in_color_matrix=bt709:in_range=tv:out_range=pc:flags=accurate_rnd+full_chroma_int" \
+    -pix_fmt rgb24 -frames:v 1 docs/video-first-frame.png
+echo docs/video-first-frame.png
