@@ -180,7 +180,9 @@ void Application::startUp() {
         },
         [](float x, float z) { return instance().terrain->heightAt(x, z); });
     app.pathMeasuring = std::make_unique<PathMeasuring>();
-    app.skydome = std::make_unique<Skydome>();
+    // A sun placed at start-up stays for the run, and the atmosphere draws its sky: the sky dome
+    // and its image would never be drawn.
+    if (!app.terrainOptions.isSunPlaced()) app.skydome = std::make_unique<Skydome>();
     app.placeSun(true);
     app.startupPhaseEnded("sky");
 

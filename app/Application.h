@@ -61,6 +61,7 @@ public:
     // Moves the camera by the mouse while mouse-look is off; made with the terrain.
     std::unique_ptr<OrbitControl> orbitControl;
     std::unique_ptr<Terrain> terrain;
+    // The sky image, and the fog's colour and distance; null where a sun is placed at start-up.
     std::unique_ptr<Skydome> skydome;
     // The physically based sky, drawn instead of the skydome while a sun is set; null otherwise.
     std::unique_ptr<Atmosphere> atmosphere;

@@ -24,7 +24,7 @@ namespace {
 // The view distance's projection, fog, sky and depth convention.
 void placeFarPlane(Application& app, float viewDistance) {
     app.terrainOptions.viewDistance = viewDistance;
-    app.skydome->setViewDistance(viewDistance);
+    if (app.skydome) app.skydome->setViewDistance(viewDistance);
     const DepthConvention convention = chooseDepthConvention(viewDistance, TerrainOptions().viewDistance);
     if (convention != app.depthConvention) {
         app.depthConvention = convention;

@@ -135,6 +135,9 @@ bool Terrain::build(std::unique_ptr<HeightMapFile> map, bool heightScaleGiven, s
         placedSeaLevel = 0.0;
     }
     Application::instance().startupPhaseEnded("mesh build");
+    // The shadows' worker reads the heights and gathers the sky's share, which needs no sun, while
+    // the atlas, the sky and the first frame are made.
+    if (options.isSunPlaced() && options.areShadowsWanted()) makeShadows();
     finishStartUp(placed);
     return true;
 }
@@ -495,8 +498,12 @@ void Terrain::draw() {
 
     glUniform1f(active.tLocation, view.time);
     glUniform3f(active.viewerPositionLocation, view.eye.x, view.eye.y, view.eye.z);
-    const vec4 skyData = application.skydome->skyData;
-    glUniform4f(active.skyDataLocation, skyData.x, skyData.y, skyData.z, skyData.w);
+    // The fog of the programs drawn without a sun; under one the air takes its place, and the
+    // program has no sky dome.
+    if (application.skydome) {
+        const vec4 skyData = application.skydome->skyData;
+        glUniform4f(active.skyDataLocation, skyData.x, skyData.y, skyData.z, skyData.w);
+    }
 
     mat3 material;
     material[0] = vec3{0.05f, 0.05f, 0.05f};
@@ -570,24 +577,28 @@ void Terrain::setSun(const std::optional<SunPosition>& position, bool shadowsCas
     castsShadows = shadowsCast;
     atmosphere = air;
     if (!castsShadows) shadows.reset();
+    // The worker sweeps for the new sun at once, not from the next frame on.
+    prepareShadows();
+}
+
+void Terrain::makeShadows() {
+    TerrainShadows::GridReader readGrid;
+    if (stream) {
+        readGrid = [source = stream->tileSource(), placed = geometry](const std::atomic<bool>& stopping) {
+            return streamedShadowGrid(*source, placed, stopping);
+        };
+    } else {
+        // The worker ends before the heights go: the shadows are destroyed first.
+        readGrid = [heights = wholeHeights.get(), placed = geometry](const std::atomic<bool>&) {
+            return std::optional<ShadowGrid>(wholeMapShadowGrid(*heights, placed));
+        };
+    }
+    shadows = std::make_unique<TerrainShadows>(std::move(readGrid));
 }
 
 void Terrain::prepareShadows() {
     if (!sun || !castsShadows) return;
-    if (!shadows) {
-        TerrainShadows::GridReader readGrid;
-        if (stream) {
-            readGrid = [source = stream->tileSource(), placed = geometry](const std::atomic<bool>& stopping) {
-                return streamedShadowGrid(*source, placed, stopping);
-            };
-        } else {
-            // The worker ends before the heights go: the shadows are destroyed first.
-            readGrid = [heights = wholeHeights.get(), placed = geometry](const std::atomic<bool>&) {
-                return std::optional<ShadowGrid>(wholeMapShadowGrid(*heights, placed));
-            };
-        }
-        shadows = std::make_unique<TerrainShadows>(std::move(readGrid));
-    }
+    if (!shadows) makeShadows();
     shadows->faceSun(sun->azimuthDegrees, sun->altitudeDegrees);
 }
 

@@ -148,7 +148,7 @@ public:
     // Lights the terrain by the sun at `position` (none: the default scene's fixed light), casting
     // shadows and shading the hollows from the sky where `castsShadows` asks and the programs were
     // built sunlit (the sun is placed from start-up on). A map drawn whole computes its horizons
-    // the first time a sun needs them and again when the sun's azimuth or the heights change.
+    // as soon as a sun needs them and again when the sun's azimuth or the heights change.
     // The atmosphere, when given, colours the sun's and the sky's light and the air before distant
     // ground; it must outlive the terrain's drawing with it.
     void setSun(const std::optional<SunPosition>& position, bool castsShadows, const Atmosphere* atmosphere);
@@ -207,13 +207,16 @@ private:
     std::unique_ptr<WholeMapHeights> wholeHeights;
     std::unique_ptr<MapCoordinates> coordinates;
     const GroundHeights& groundHeights() const;
-    // The sun that lights the terrain, and the shadows it casts (made when first drawn with it).
+    // The sun that lights the terrain, and the shadows it casts (made with the surface where the
+    // options place a sun with shadows, else when first drawn with one).
     std::optional<SunPosition> sun;
     bool castsShadows = false;
     const Atmosphere* atmosphere = nullptr;
     std::unique_ptr<TerrainShadows> shadows;
     // Ground metres per world unit, for the air between the eye and the ground.
     double metresPerWorldUnit() const;
+    // Starts the shadows' worker on the heights as they are placed now, with no sun yet.
+    void makeShadows();
     // Makes the shadows when the sun needs them and faces them to it.
     void prepareShadows();
     // Sets the sunlit programs' uniforms.

@@ -1506,6 +1506,16 @@ TEST_F(Scene, AViewDistanceChangedWhileRunningDrawsAsOneGivenAtStartUp) {
         EXPECT_LE(pixelsOffByMoreThanEightLevels(changed, given), SIZE * SIZE / 1000) << distance;
     }
     EXPECT_EQ(app.depthConvention, DepthConvention::Standard);
+    // Under a sun placed at start-up the program has no sky dome, and the panel's distance needs none.
+    std::unique_ptr<Skydome> dome = std::move(app.skydome);
+    ViewSettings settings = viewSettingsOf(app);
+    settings.viewDistance = 5000.0f;
+    applyViewSettings(app, settings);
+    EXPECT_EQ(viewSettingsOf(app).viewDistance, 5000.0f);
+    EXPECT_EQ(app.depthConvention, chooseDepthConvention(5000.0f, 600.0f));
+    settings.viewDistance = 600.0f;
+    applyViewSettings(app, settings);
+    app.skydome = std::move(dome);
     app.finalProcessingEffect.reset();
     app.mainFramebuffer.reset();
     app.outputWidth = outputWidth;
