@@ -53,8 +53,21 @@ struct SweepFrame {
     int firstLine = 0;
     int lastLine = 0;
 
+    // How the steps and the lines lie on the grid, for points beyond its edges.
+    bool alongColumns = true;
+    bool forwards = true;
+    int width = 0, height = 0;
+    double acrossPerStep = 0.0;
+
     ptrdiff_t sampleAt(int step, int acrossIndex) const {
         return firstSample + step * stepStride + acrossIndex * acrossStride;
+    }
+
+    // The grid's column and row of a point `step` steps along a line, `across` samples across.
+    void gridPoint(double step, double across, double& column, double& row) const {
+        const double along = forwards ? step : (alongColumns ? width : height) - 1 - step;
+        column = alongColumns ? along : across;
+        row = alongColumns ? across : along;
     }
 };
 
@@ -76,8 +89,12 @@ SweepFrame sweepFrame(const HeightGrid& grid, double azimuthDegrees) {
     const ptrdiff_t width = grid.width;
 
     SweepFrame frame;
-    double acrossPerStep = 0.0;
-    if (std::abs(perColumn) >= std::abs(perRow)) {
+    frame.width = grid.width;
+    frame.height = grid.height;
+    double& acrossPerStep = frame.acrossPerStep;
+    frame.alongColumns = std::abs(perColumn) >= std::abs(perRow);
+    frame.forwards = frame.alongColumns ? perColumn > 0.0 : perRow > 0.0;
+    if (frame.alongColumns) {
         frame.steps = grid.width;
         frame.across = grid.height;
         frame.stepStride = perColumn > 0.0 ? 1 : -1;
@@ -108,7 +125,8 @@ SweepFrame sweepFrame(const HeightGrid& grid, double azimuthDegrees) {
     return frame;
 }
 
-// Steps (whole and half) and heights are floats exactly: steps are below 2^23.
+// Steps (whole and half, below zero beyond the grid) and heights are floats exactly: steps are
+// within 2^23.
 struct HullPoint {
     float step;
     float height;
@@ -120,10 +138,33 @@ bool risesSteeper(const HullPoint& deeper, const HullPoint& nearer, float step, 
 }
 
 // One thread's share of a sweep, and what it keeps between lines.
+// The height of the terrain around a grid at its point (column, row), bilinear in the finest
+// surrounding grid that holds it (NaN beside a void), and that grid's factor; false off them all.
+bool surroundingHeight(const std::vector<SurroundingGrid>& surroundings, double column, double row, float& height,
+                       double& factor) {
+    constexpr double EDGE = 1e-9;
+    for (const SurroundingGrid& around : surroundings) {
+        const HeightGrid& grid = around.grid;
+        const double c = (column - around.originColumn) / around.factor, r = (row - around.originRow) / around.factor;
+        if (c < -EDGE || r < -EDGE || c > grid.width - 1 + EDGE || r > grid.height - 1 + EDGE) continue;
+        const int left = std::clamp(int(std::floor(c)), 0, std::max(grid.width - 2, 0));
+        const int bottom = std::clamp(int(std::floor(r)), 0, std::max(grid.height - 2, 0));
+        const int right = std::min(left + 1, grid.width - 1), top = std::min(bottom + 1, grid.height - 1);
+        const float across = float(std::clamp(c - left, 0.0, 1.0)), up = float(std::clamp(r - bottom, 0.0, 1.0));
+        const auto at = [&](int x, int y) { return grid.heights[size_t(y) * size_t(grid.width) + size_t(x)]; };
+        height = (1 - up) * ((1 - across) * at(left, bottom) + across * at(right, bottom)) +
+                 up * ((1 - across) * at(left, top) + across * at(right, top));
+        factor = around.factor;
+        return true;
+    }
+    return false;
+}
+
 class LineSweeper {
 public:
-    LineSweeper(const float* heights, const SweepFrame& frame, float* tangents)
-        : heights(heights), frame(frame), tangents(tangents), pendingSum(frame.steps),
+    LineSweeper(const float* heights, const SweepFrame& frame, const std::vector<SurroundingGrid>& surroundings,
+                float* tangents)
+        : heights(heights), frame(frame), surroundings(surroundings), tangents(tangents), pendingSum(frame.steps),
           pendingWeight(frame.steps) {
         hull.reserve(frame.steps);
     }
@@ -137,6 +178,8 @@ public:
 private:
     const float* heights;
     const SweepFrame& frame;
+    const std::vector<SurroundingGrid>& surroundings;
+    std::vector<HullPoint> beyond;
     const float worldPerStep = float(frame.worldPerStep);
     const float halfStepsPerWorld = float(2.0 / frame.worldPerStep);
     float* tangents;
@@ -205,9 +248,29 @@ private:
         return low;
     }
 
+    // Starts the line's profile with the terrain around the grid behind the line's first step,
+    // walked away from the grid in half steps of the grid that holds it until it leaves them all.
+    void joinSurroundings(int line, int firstStep) {
+        beyond.clear();
+        float height = 0.0f;
+        double factor = 1.0;
+        for (double step = firstStep - 0.5;; step -= 0.5 * factor) {
+            double column = 0.0, row = 0.0;
+            frame.gridPoint(step, line + frame.acrossPerStep * step, column, row);
+            if (!surroundingHeight(surroundings, column, row, height, factor)) break;
+            if (!std::isnan(height)) beyond.push_back({float(step), height});
+        }
+        for (auto point = beyond.rbegin(); point != beyond.rend(); ++point) {
+            dropHidden(point->step, point->height);
+            hull.push_back(*point);
+        }
+    }
+
     void sweepLine(int line, bool writes) {
         hull.clear();
-        for (int step = firstStepOf(line); step < frame.steps; ++step) {
+        const int firstStep = firstStepOf(line);
+        if (!surroundings.empty()) joinSurroundings(line, firstStep);
+        for (int step = firstStep; step < frame.steps; ++step) {
             // The line passes between the samples `lower` and `lower` + 1 across, `fraction` of
             // the way to the upper one.
             const int lower = line + frame.atStep[step].base;
@@ -282,7 +345,8 @@ private:
 
 }  // namespace
 
-std::vector<float> horizonTangents(const HeightGrid& grid, double azimuthDegrees, int threads) {
+std::vector<float> horizonTangents(const HeightGrid& grid, double azimuthDegrees, int threads,
+                                   const std::vector<SurroundingGrid>& surroundings) {
     if (grid.width <= 0 || grid.height <= 0) return {};
     std::vector<float> tangents(size_t(grid.width) * size_t(grid.height), LOWEST_HORIZON_TANGENT);
     const bool hasGeometry = grid.heights && grid.columnSpacing > 0.0f && grid.rowSpacing > 0.0f &&
@@ -296,7 +360,7 @@ std::vector<float> horizonTangents(const HeightGrid& grid, double azimuthDegrees
     std::vector<LineSweeper> sweepers;
     sweepers.reserve(workers);
     for (int worker = 0; worker < workers; ++worker) {
-        sweepers.emplace_back(grid.heights, frame, tangents.data());
+        sweepers.emplace_back(grid.heights, frame, surroundings, tangents.data());
     }
     inBands(workers, lines, [&](int worker, int first, int last) {
         sweepers[worker].sweep(frame.firstLine + first, frame.firstLine + last);

@@ -36,7 +36,20 @@ constexpr float LOWEST_HORIZON_TANGENT = -1.0f;
 // occlude; a void's own value is LOWEST_HORIZON_TANGENT, and so is every value for a grid without
 // heights or without spacings above zero, or an azimuth that is not finite. Lines are shared among `threads` threads (at least
 // one); the result does not depend on how many. width*height entries, in the order of `heights`.
-std::vector<float> horizonTangents(const HeightGrid& grid, double azimuthDegrees, int threads);
+//
+// A grid that is a window onto a larger map sees the terrain beyond its edges through
+// `surroundings`: coarser grids around it, finest first, each tried in turn for a point outside the
+// grid. Their terrain, bilinear between their samples and walked in half their steps, joins each
+// line's profile before the line enters the grid, so that a range far outside the window still
+// shades it and ground inside it keeps its own detail.
+struct SurroundingGrid {
+    HeightGrid grid;
+    // Its sample (c, r) lies at the window grid's sample (originColumn + c*factor, originRow + r*factor);
+    // factor is at least 1.
+    double originColumn = 0, originRow = 0, factor = 1;
+};
+std::vector<float> horizonTangents(const HeightGrid& grid, double azimuthDegrees, int threads,
+                                   const std::vector<SurroundingGrid>& surroundings = {});
 
 // The sun's disc, 0.53 degrees across.
 constexpr double SUN_DIAMETER_DEGREES = 0.53;

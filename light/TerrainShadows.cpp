@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/StartupWork.h"
 #include "gpu/TextureUnits.h"
 #include "gpu/UnpackAlignment.h"
 #include "light/Horizons.h"
@@ -23,31 +24,27 @@ constexpr int BACKGROUND_NICENESS = 10;
 int sweepThreads() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
 
 HeightGrid heightGridOf(const ShadowGrid& grid) {
-    return HeightGrid{grid.heights.data(), grid.width, grid.height, grid.columnSpacing, grid.rowSpacing};
+    return HeightGrid{grid.heights.data(), grid.place.width, grid.place.height, grid.columnSpacing, grid.rowSpacing};
 }
 
 // A share of 0 to 1 in 255ths.
 uint8_t shareByte(float share) { return static_cast<uint8_t>(std::lround(std::clamp(share, 0.0f, 1.0f) * 255.0f)); }
 
-std::vector<uint8_t> shareBytes(const std::vector<float>& shares) {
-    std::vector<uint8_t> bytes(shares.size());
-    std::transform(shares.begin(), shares.end(), bytes.begin(), shareByte);
-    return bytes;
+
+// A texture of one byte a texel, linearly filtered, its edges clamped: a 2D texture or an array.
+GLuint makeShareTexture(GLenum target) {
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(target, texture);
+    glTexParameteri(target, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(target, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(target, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(target, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    return texture;
 }
 
-// Replaces `texture` by a linearly filtered texture of one byte a texel, its edges clamped.
-void replaceTexture(GLuint& texture, int width, int height, const std::vector<uint8_t>& values) {
-    glDeleteTextures(1, &texture);
-    glGenTextures(1, &texture);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    const UnpackAlignment rows(1);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, width, height, 0, GL_RED, GL_UNSIGNED_BYTE, values.data());
-    glBindTexture(GL_TEXTURE_2D, 0);
-}
+// Far beyond any map, for the sides of a layer that lie on the map's edge.
+constexpr float WITHOUT_END = 1e30f;
 
 }  // namespace
 
@@ -59,21 +56,34 @@ int gridStep(int width, int height, int largestSide) {
 
 ShadowGrid coarserGrid(const ShadowGrid& grid, int factor) {
     ShadowGrid coarser;
-    coarser.width = (grid.width - 1) / factor + 1;
-    coarser.height = (grid.height - 1) / factor + 1;
-    coarser.step = grid.step * factor;
+    coarser.place = grid.place;
+    coarser.place.width = (grid.place.width - 1) / factor + 1;
+    coarser.place.height = (grid.place.height - 1) / factor + 1;
+    coarser.place.step = grid.place.step * factor;
     coarser.columnSpacing = grid.columnSpacing * static_cast<float>(factor);
     coarser.rowSpacing = grid.rowSpacing * static_cast<float>(factor);
-    coarser.heights.reserve(size_t(coarser.width) * size_t(coarser.height));
-    for (int row = 0; row < grid.height; row += factor) {
-        for (int column = 0; column < grid.width; column += factor) {
-            coarser.heights.push_back(grid.heights[size_t(row) * size_t(grid.width) + size_t(column)]);
+    coarser.heights.reserve(size_t(coarser.place.width) * size_t(coarser.place.height));
+    for (int row = 0; row < grid.place.height; row += factor) {
+        for (int column = 0; column < grid.place.width; column += factor) {
+            coarser.heights.push_back(grid.heights[size_t(row) * size_t(grid.place.width) + size_t(column)]);
         }
     }
     return coarser;
 }
 
-TerrainShadows::TerrainShadows(GridReader readGrid) : worker(&TerrainShadows::work, this, std::move(readGrid)) {}
+TerrainShadows::TerrainShadows(std::unique_ptr<ShadowHeights> source, int largestSide) : heights(std::move(source)) {
+    const std::vector<ShadowLevel>& levels = heights->levels();
+    size_t whole = 0;
+    while (whole + 1 < levels.size() && std::max(levels[whole].width, levels[whole].height) > largestSide) ++whole;
+    layerLevels.push_back(levels[whole]);
+    for (size_t finer = whole; finer > 0 && layerLevels.size() < size_t(LAYERS);) {
+        finer = finer >= 2 ? finer - 2 : 0;
+        layerLevels.push_back(levels[finer]);
+    }
+    layers.resize(layerLevels.size());
+    wantedWindows = windowsAround(0.0, 0.0);
+    worker = std::thread(&TerrainShadows::work, this);
+}
 
 TerrainShadows::~TerrainShadows() {
     {
@@ -86,6 +96,34 @@ TerrainShadows::~TerrainShadows() {
     glDeleteTextures(1, &skyTexture);
 }
 
+TerrainShadows::Finished TerrainShadows::skySharesOf(const ShadowGrid& grid) const {
+    const int factor = gridStep(grid.place.width, grid.place.height, LARGEST_SKY_SIDE);
+    std::optional<ShadowGrid> coarser;
+    if (factor > 1) coarser = coarserGrid(grid, factor);
+    const ShadowGrid& sky = coarser ? *coarser : grid;
+    const std::vector<float> visibility = skyVisibility(heightGridOf(sky), SKY_DIRECTIONS, sweepThreads());
+    Finished shares{std::vector<uint8_t>(visibility.size()), sky.place.width, sky.place.height, {placeOf(sky, sky.place)}};
+    std::transform(visibility.begin(), visibility.end(), shares.values.begin(), shareByte);
+    return shares;
+}
+
+TerrainShadows::WindowCorners TerrainShadows::windowsAround(double mapColumn, double mapRow) const {
+    // A window moves in eighths of its side, so that a camera that wanders a little reads and
+    // sweeps nothing, and the same camera always gets the same windows.
+    constexpr int SNAP = WINDOW_SIDE / 8;
+    WindowCorners corners;
+    for (size_t layer = 1; layer < layerLevels.size(); ++layer) {
+        const ShadowLevel& level = layerLevels[layer];
+        const auto corner = [&](double mapAt, int first, int size) {
+            const double start = (mapAt - first) / level.step - 0.5 * WINDOW_SIDE;
+            const double bounded = std::isfinite(start) ? std::clamp(start, 0.0, double(size)) : 0.0;
+            return std::clamp(int(std::lround(bounded / SNAP)) * SNAP, 0, std::max(size - WINDOW_SIDE, 0));
+        };
+        corners.emplace_back(corner(mapColumn, level.firstColumn, level.width), corner(mapRow, level.firstRow, level.height));
+    }
+    return corners;
+}
+
 void TerrainShadows::faceSun(double azimuthDegrees, double altitudeDegrees) {
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -96,43 +134,141 @@ void TerrainShadows::faceSun(double azimuthDegrees, double altitudeDegrees) {
     changed.notify_all();
 }
 
-void TerrainShadows::work(GridReader readGrid) {
+void TerrainShadows::followCamera(double mapColumn, double mapRow) {
+    WindowCorners corners = windowsAround(mapColumn, mapRow);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (wantedWindows == corners) return;
+        wantedWindows = std::move(corners);
+    }
+    changed.notify_all();
+}
+
+void TerrainShadows::work() {
     // The frame comes first: on a machine of few cores the sweeps would take its time. The sweeps'
     // own threads, started from this one, inherit its priority.
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), BACKGROUND_NICENESS);
-    const std::optional<ShadowGrid> grid = readGrid(stopping);
+    const ShadowLevel& whole = layerLevels.front();
+    std::optional<ShadowGrid> grid = heights->read(whole, 0, 0, whole.width, whole.height, stopping);
     if (grid && !stopping) {
-        const ShadowGrid sky = coarserGrid(*grid, gridStep(grid->width, grid->height, LARGEST_SKY_SIDE));
-        Finished shares{shareBytes(skyVisibility(heightGridOf(sky), SKY_DIRECTIONS, sweepThreads())), sky.width,
-                        sky.height, sky.step};
+        layers.front().grid = std::move(*grid);
+        Finished skyShares = skySharesOf(layers.front().grid);
+        returnFreedMemory();
         std::unique_lock<std::mutex> lock(mutex);
-        finishedSky = std::move(shares);
-        // The horizons of the azimuth last swept: a sun that only rises or sets needs no sweep.
-        std::optional<double> sweptAzimuth;
-        std::vector<float> tangents;
+        finishedSky = std::move(skyShares);
         for (;;) {
-            changed.wait(lock, [&] { return stopping || (wantedSun && wantedSun != finishedSun); });
+            changed.wait(lock, [&] {
+                return stopping || (wantedSun && finishedFor != Wanted{*wantedSun, wantedWindows});
+            });
             if (stopping) break;
-            const SunAngles sun = *wantedSun;
+            const Wanted wanted{*wantedSun, wantedWindows};
             lock.unlock();
-            if (sweptAzimuth != sun.first) {
-                // Let go of the old horizons first: on a 4096 grid each set is 64 MB.
-                tangents = {};
-                sweptAzimuth.reset();
-                tangents = horizonTangents(heightGridOf(*grid), sun.first, sweepThreads());
-                sweptAzimuth = sun.first;
-            }
-            Finished sunShares{std::vector<uint8_t>(tangents.size()), grid->width, grid->height, grid->step};
-            for (size_t k = 0; k < tangents.size(); ++k) sunShares.values[k] = shareByte(sunDiscShare(tangents[k], sun.second));
+            // A window that cannot be read leaves the layers finer than it out until it moves.
+            bool coarserMoved = false;
+            size_t prepared = 0;
+            while (prepared < layers.size() && prepareLayer(prepared, wanted, coarserMoved)) ++prepared;
+            Finished shares = sharesOf(prepared);
+            returnFreedMemory();
             lock.lock();
-            finishedSunShares = std::move(sunShares);
-            finishedSun = sun;
+            if (stopping) break;
+            finishedSunShares = std::move(shares);
+            finishedFor = wanted;
             changed.notify_all();
         }
     }
     std::lock_guard<std::mutex> lock(mutex);
     ended = true;
     changed.notify_all();
+}
+
+bool TerrainShadows::prepareLayer(size_t layer, const Wanted& wanted, bool& coarserMoved) {
+    Layer& kept = layers[layer];
+    const ShadowLevel& level = layerLevels[layer];
+    bool moved = false;
+    if (layer > 0) {
+        const auto [column, row] = wanted.windows[layer - 1];
+        const int firstColumn = level.firstColumn + column * level.step, firstRow = level.firstRow + row * level.step;
+        if (kept.grid.heights.empty() || kept.grid.place.firstColumn != firstColumn ||
+            kept.grid.place.firstRow != firstRow) {
+            // Let go of the old heights and horizons before reading the new.
+            kept = Layer{};
+            std::optional<ShadowGrid> grid = heights->read(level, column, row, std::min(WINDOW_SIDE, level.width),
+                                                           std::min(WINDOW_SIDE, level.height), stopping);
+            if (!grid || stopping) return false;
+            kept.grid = std::move(*grid);
+            moved = true;
+        }
+    }
+    const auto [azimuth, altitude] = wanted.sun;
+    const bool keepsHorizons = layer == 0;
+    const bool sweeps = moved || coarserMoved || (keepsHorizons ? kept.sweptAzimuth != azimuth : kept.sharesSun != wanted.sun);
+    if (sweeps) {
+        const ShadowLevel& own = kept.grid.place;
+        std::vector<SurroundingGrid> surroundings;
+        for (size_t around = layer; around-- > 0;) {
+            const ShadowGrid& grid = layers[around].grid;
+            surroundings.push_back({heightGridOf(grid), double(grid.place.firstColumn - own.firstColumn) / own.step,
+                                    double(grid.place.firstRow - own.firstRow) / own.step,
+                                    double(grid.place.step) / own.step});
+        }
+        kept.tangents = {};
+        kept.sweptAzimuth.reset();
+        kept.tangents = horizonTangents(heightGridOf(kept.grid), azimuth, sweepThreads(), surroundings);
+        kept.sweptAzimuth = azimuth;
+    }
+    if (sweeps || kept.sharesSun != wanted.sun) {
+        kept.shares.resize(kept.tangents.size());
+        std::transform(kept.tangents.begin(), kept.tangents.end(), kept.shares.begin(),
+                       [altitude = altitude](float tangent) { return shareByte(sunDiscShare(tangent, altitude)); });
+        kept.sharesSun = wanted.sun;
+    }
+    if (!keepsHorizons) {
+        kept.tangents = {};
+        kept.sweptAzimuth.reset();
+    }
+    coarserMoved = coarserMoved || moved;
+    return true;
+}
+
+TerrainShadows::Finished TerrainShadows::sharesOf(size_t layerCount) const {
+    Finished shares;
+    for (size_t layer = 0; layer < layerCount; ++layer) {
+        shares.width = std::max(shares.width, layers[layer].grid.place.width);
+        shares.height = std::max(shares.height, layers[layer].grid.place.height);
+    }
+    const size_t texels = size_t(shares.width) * size_t(shares.height);
+    shares.values.resize(texels * layerCount);
+    for (size_t layer = 0; layer < layerCount; ++layer) {
+        const Layer& kept = layers[layer];
+        const int width = kept.grid.place.width, height = kept.grid.place.height;
+        uint8_t* out = shares.values.data() + layer * texels;
+        for (int row = 0; row < shares.height; ++row) {
+            uint8_t* line = out + size_t(row) * size_t(shares.width);
+            if (row < height) {
+                const uint8_t* own = kept.shares.data() + size_t(row) * size_t(width);
+                std::copy_n(own, width, line);
+                std::fill(line + width, line + shares.width, own[width - 1]);
+            } else {
+                std::copy_n(line - shares.width, shares.width, line);
+            }
+        }
+        shares.places.push_back(placeOf(kept.grid, layerLevels[layer]));
+    }
+    return shares;
+}
+
+ShadowLayerPlace TerrainShadows::placeOf(const ShadowGrid& grid, const ShadowLevel& level) const {
+    const ShadowLevel& own = grid.place;
+    const int column = (own.firstColumn - level.firstColumn) / level.step;
+    const int row = (own.firstRow - level.firstRow) / level.step;
+    ShadowLayerPlace place;
+    place.firstColumn = float(own.firstColumn);
+    place.firstRow = float(own.firstRow);
+    place.step = float(own.step);
+    place.reach = {column == 0 ? -WITHOUT_END : place.firstColumn, row == 0 ? -WITHOUT_END : place.firstRow,
+                   column + own.width >= level.width ? WITHOUT_END : place.firstColumn + float((own.width - 1) * own.step),
+                   row + own.height >= level.height ? WITHOUT_END : place.firstRow + float((own.height - 1) * own.step)};
+    return place;
 }
 
 void TerrainShadows::upload() {
@@ -144,13 +280,32 @@ void TerrainShadows::upload() {
         sunShares.swap(finishedSunShares);
         sky.swap(finishedSky);
     }
+    const UnpackAlignment rows(1);
     if (sky) {
-        replaceTexture(skyTexture, sky->width, sky->height, sky->values);
-        skySampleStep = sky->step;
+        glDeleteTextures(1, &skyTexture);
+        skyTexture = makeShareTexture(GL_TEXTURE_2D);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, sky->width, sky->height, 0, GL_RED, GL_UNSIGNED_BYTE, sky->values.data());
+        glBindTexture(GL_TEXTURE_2D, 0);
+        boundSky = sky->places.front();
     }
     if (sunShares) {
-        replaceTexture(sunTexture, sunShares->width, sunShares->height, sunShares->values);
-        sunSampleStep = sunShares->step;
+        const int layerCount = int(sunShares->places.size());
+        if (sunTexture == 0 || sunShares->width != sunTextureWidth || sunShares->height != sunTextureHeight ||
+            layerCount != sunTextureLayers) {
+            glDeleteTextures(1, &sunTexture);
+            sunTexture = makeShareTexture(GL_TEXTURE_2D_ARRAY);
+            glTexImage3D(GL_TEXTURE_2D_ARRAY, 0, GL_R8, sunShares->width, sunShares->height, layerCount, 0, GL_RED,
+                         GL_UNSIGNED_BYTE, sunShares->values.data());
+            sunTextureWidth = sunShares->width;
+            sunTextureHeight = sunShares->height;
+            sunTextureLayers = layerCount;
+        } else {
+            glBindTexture(GL_TEXTURE_2D_ARRAY, sunTexture);
+            glTexSubImage3D(GL_TEXTURE_2D_ARRAY, 0, 0, 0, 0, sunShares->width, sunShares->height, layerCount, GL_RED,
+                            GL_UNSIGNED_BYTE, sunShares->values.data());
+        }
+        glBindTexture(GL_TEXTURE_2D_ARRAY, 0);
+        boundLayers = std::move(sunShares->places);
     }
 }
 
@@ -158,7 +313,7 @@ bool TerrainShadows::bind() {
     upload();
     if (sunTexture == 0 || skyTexture == 0) return false;
     glActiveTexture(GL_TEXTURE0 + SUN_SHARES_UNIT);
-    glBindTexture(GL_TEXTURE_2D, sunTexture);
+    glBindTexture(GL_TEXTURE_2D_ARRAY, sunTexture);
     glActiveTexture(GL_TEXTURE0 + SKY_VISIBILITY_UNIT);
     glBindTexture(GL_TEXTURE_2D, skyTexture);
     return true;
@@ -168,7 +323,7 @@ bool TerrainShadows::settle(std::chrono::steady_clock::time_point deadline) {
     {
         std::unique_lock<std::mutex> lock(mutex);
         const bool done = changed.wait_until(lock, deadline, [&] {
-            return ended || (wantedSun && wantedSun == finishedSun);
+            return ended || (wantedSun && finishedFor == Wanted{*wantedSun, wantedWindows});
         });
         if (!done) return false;
     }
@@ -178,5 +333,5 @@ bool TerrainShadows::settle(std::chrono::steady_clock::time_point deadline) {
 
 bool TerrainShadows::isSettled() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return ended || (wantedSun && wantedSun == finishedSun && !finishedSunShares && !finishedSky);
+    return ended || (wantedSun && finishedFor == Wanted{*wantedSun, wantedWindows} && !finishedSunShares && !finishedSky);
 }

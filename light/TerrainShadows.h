@@ -1,36 +1,52 @@
 // The shadows the terrain casts on itself and the sky light it lets reach its hollows, as the
-// terrain's sunlit programs read them: per sample of a grid over the map, the share of the sun's
+// terrain's sunlit programs read them: per sample of grids over the map, the share of the sun's
 // disc seen over the horizon towards it and the share of the sky seen, computed from the heights
-// and kept in two textures. Between samples the shares, not the horizons, are interpolated, so that
+// and kept in textures. Between samples the shares, not the horizons, are interpolated, so that
 // a point takes the light of the samples around it as a filter of their shadows would.
 //
-// The work runs on a thread of its own, never in a frame: it reads the grid (the map's samples, or
-// a streamed map's level that fits), gathers the sky's share once, the horizons for each new
-// azimuth of the sun and the sun's share for each new position. Each frame uploads what it
-// finished; until the first shares arrive the terrain is drawn unshadowed. Destroying it stops the work: a computation under way is finished
-// first, and a reader is told to stop through the flag it is given.
+// The sun's shares come in layers: one grid over the whole map, and where that grid skips samples,
+// windows of finer grids around the camera, each four times finer than the one around it and
+// down to every sample. A window's horizons take in the terrain of the grids around it, so that a
+// range beyond the window still shades it, while the ground near the camera casts shadows of its
+// own detail; the programs fade from each window to the next coarser one at its edges.
+//
+// The work runs on a thread of its own, never in a frame: it reads the grids, gathers the sky's
+// share once, the horizons for each new azimuth of the sun or window moved with the camera, and
+// the sun's share for each new position. Each frame uploads what it finished; until the first
+// shares arrive the terrain is drawn unshadowed. Destroying it stops the work: a computation under
+// way is finished first, and a reader is told to stop through the flag it is given.
 #pragma once
 
 #include <GL/glew.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
 
-// World heights over the map, south row first, NaN without data, one every `step` samples of the
-// map in both directions, `columnSpacing` and `rowSpacing` apart in the world.
-struct ShadowGrid {
-    std::vector<float> heights;
+// A grid of the map's heights: every `step` samples of the map in both directions, width x height
+// of them, the first (south-western) at the map's sample (firstColumn, firstRow), rows counted
+// from the south.
+struct ShadowLevel {
+    int step = 1;
     int width = 0;
     int height = 0;
-    int step = 1;
+    int firstColumn = 0;
+    int firstRow = 0;
+};
+
+// World heights over a grid or a part of one, south row first, NaN without data, `columnSpacing`
+// and `rowSpacing` apart in the world; `place` says where they lie on the map, its size theirs.
+struct ShadowGrid {
+    std::vector<float> heights;
+    ShadowLevel place;
     float columnSpacing = 1.0f;
     float rowSpacing = 1.0f;
 };
@@ -38,70 +54,137 @@ struct ShadowGrid {
 // Every `factor`-th sample of the grid in both directions, which stand `factor` times farther apart.
 ShadowGrid coarserGrid(const ShadowGrid& grid, int factor);
 
+// What the shadows read their heights from, on their own thread: a map drawn whole, or a streamed
+// map's pyramid.
+class ShadowHeights {
+public:
+    virtual ~ShadowHeights() = default;
+    // The grids it reads, finest (every sample) first, each twice as coarse as the one before.
+    virtual const std::vector<ShadowLevel>& levels() const = 0;
+    // `columns` x `rows` samples of `level` from its sample (column, row); none when they cannot be
+    // read or `stopping` was set.
+    virtual std::optional<ShadowGrid> read(const ShadowLevel& level, int column, int row, int columns, int rows,
+                                           const std::atomic<bool>& stopping) = 0;
+};
+
+// Where a layer of the sun's shares lies on the map, in map samples, as the programs take it: its
+// first texel, the samples between texels, and the rectangle it is taken whole in (first column
+// and row, last column and row), beyond which it fades into the next coarser layer; sides on the
+// map's edge reach out without end.
+struct ShadowLayerPlace {
+    float firstColumn = 0.0f;
+    float firstRow = 0.0f;
+    float step = 1.0f;
+    std::array<float, 4> reach{};
+};
+
 class TerrainShadows {
 public:
-    // Sides of the grid the horizons are computed on at most, and of the one the sky's share is:
-    // a larger map is taken every few samples, which bounds the cost of a new sun and the textures'
-    // memory. The sky's share changes slowly across the ground and costs many directions.
+    // Sides of the whole grid the horizons of a map drawn whole are computed on at most, and of
+    // the one the sky's share is: a larger map is taken every few samples, which bounds the cost
+    // of a new sun. The sky's share changes slowly across the ground and costs many directions.
     static constexpr int LARGEST_SIDE = 4096;
     static constexpr int LARGEST_SKY_SIDE = 1024;
+    // A streamed map's whole grid is smaller: its windows give the detail, and its memory stays
+    // within what streaming promises.
+    static constexpr int LARGEST_STREAMED_SIDE = 1024;
+    // Sides of a window; layers at most, the whole grid's included.
+    static constexpr int WINDOW_SIDE = 1024;
+    static constexpr int LAYERS = 4;
     // Azimuths the sky's share is gathered over.
     static constexpr int SKY_DIRECTIONS = 16;
 
-    // Reads the grid on the worker thread; none (the map could not be read, or `stopping` was set)
-    // leaves the terrain unshadowed.
-    using GridReader = std::function<std::optional<ShadowGrid>(const std::atomic<bool>& stopping)>;
-    explicit TerrainShadows(GridReader readGrid);
+    // Computes the shadows from `heights`, its whole grid the finest level within `largestSide`.
+    TerrainShadows(std::unique_ptr<ShadowHeights> heights, int largestSide);
     // Stops the work and deletes the textures: the context that made them must be current.
     ~TerrainShadows();
     TerrainShadows(const TerrainShadows&) = delete;
     TerrainShadows& operator=(const TerrainShadows&) = delete;
 
-    // Asks for the shadows of a sun at this azimuth (degrees from north, clockwise) and altitude.
+    // Asks for the shadows of a sun at this azimuth (degrees from north, clockwise) and altitude,
+    // with the windows around the camera above the map's point (column, row) in samples, rows
+    // from the south.
     void faceSun(double azimuthDegrees, double altitudeDegrees);
+    void followCamera(double mapColumn, double mapRow);
     // Uploads what the worker finished and binds both textures to their units; false while there
     // are no shadows yet.
     bool bind();
-    // Waits until the shadows of the last sun asked are finished (or there will be none), up to
+    // Waits until the shadows last asked for are finished (or there will be none), up to
     // `deadline`, and uploads them; false when the deadline passed first.
     bool settle(std::chrono::steady_clock::time_point deadline);
-    // Whether the textures bound are those of the last sun asked (or there will be none).
+    // Whether the textures bound are those last asked for (or there will be none).
     bool isSettled() const;
-    // Map samples between two texels of the sun's texture and of the sky's.
-    float sunStep() const { return static_cast<float>(sunSampleStep); }
-    float skyStep() const { return static_cast<float>(skySampleStep); }
+    // Where the bound layers of the sun's shares lie, coarsest first, and the sky's share.
+    const std::vector<ShadowLayerPlace>& sunLayers() const { return boundLayers; }
+    const ShadowLayerPlace& skyPlace() const { return boundSky; }
 
 private:
-    // Shares of 0 to 1 in 255ths, a byte a sample: as the textures hold them.
+    // The first column and row of each window on its level, finest last.
+    using WindowCorners = std::vector<std::pair<int, int>>;
+    // The sun's azimuth and altitude in degrees.
+    using SunAngles = std::pair<double, double>;
+    struct Wanted {
+        SunAngles sun;
+        WindowCorners windows;
+        bool operator==(const Wanted& other) const { return sun == other.sun && windows == other.windows; }
+        bool operator!=(const Wanted& other) const { return !(*this == other); }
+    };
+    // Shares of 0 to 1 in 255ths, a byte a sample, as the textures hold them: layers of width x
+    // height each, their edges carried out over what a layer's grid does not fill.
     struct Finished {
         std::vector<uint8_t> values;
         int width = 0;
         int height = 0;
-        int step = 1;
+        std::vector<ShadowLayerPlace> places;
+    };
+    // A layer as the worker keeps it: its heights and the sun's shares over them, with the sun they
+    // are of. The whole grid keeps the horizons of the azimuth last swept too, so that a sun that
+    // only rises or sets needs no sweep of it; a window's sweep is quick, and its memory is not kept.
+    struct Layer {
+        ShadowGrid grid;
+        std::vector<uint8_t> shares;
+        std::optional<SunAngles> sharesSun;
+        std::vector<float> tangents;
+        std::optional<double> sweptAzimuth;
     };
 
-    void work(GridReader readGrid);
+    WindowCorners windowsAround(double mapColumn, double mapRow) const;
+    // The sky's share over the whole grid, or every few samples of it.
+    Finished skySharesOf(const ShadowGrid& grid) const;
+    void work();
+    // Brings `layer` (0 the whole grid) to the wanted window and sun; false when its heights could
+    // not be read. `coarserMoved` says whether a layer around it was read anew, and is set when
+    // this one is.
+    bool prepareLayer(size_t layer, const Wanted& wanted, bool& coarserMoved);
+    // The sun's shares of the first `layerCount` layers, laid out as the texture holds them.
+    Finished sharesOf(size_t layerCount) const;
+    ShadowLayerPlace placeOf(const ShadowGrid& grid, const ShadowLevel& level) const;
     // Replaces the textures with what the worker finished since the last call.
     void upload();
+
+    std::unique_ptr<ShadowHeights> heights;
+    // The levels of the whole grid and the windows, coarsest first.
+    std::vector<ShadowLevel> layerLevels;
+    std::vector<Layer> layers;
 
     std::thread worker;
     std::atomic<bool> stopping{false};
     mutable std::mutex mutex;
     std::condition_variable changed;
-    // The sun's azimuth and altitude in degrees.
-    using SunAngles = std::pair<double, double>;
-    // Guarded by the mutex: the sun asked for, what the worker finished for the frames to upload,
-    // the sun of the shares last finished, and whether the worker has ended.
+    // Guarded by the mutex: what was asked for, what the worker finished for the frames to
+    // upload, what the shares last finished are of, and whether the worker has ended.
     std::optional<SunAngles> wantedSun;
+    WindowCorners wantedWindows;
     std::optional<Finished> finishedSunShares;
     std::optional<Finished> finishedSky;
-    std::optional<SunAngles> finishedSun;
+    std::optional<Wanted> finishedFor;
     bool ended = false;
 
     GLuint sunTexture = 0;
     GLuint skyTexture = 0;
-    int sunSampleStep = 1;
-    int skySampleStep = 1;
+    int sunTextureWidth = 0, sunTextureHeight = 0, sunTextureLayers = 0;
+    std::vector<ShadowLayerPlace> boundLayers;
+    ShadowLayerPlace boundSky;
 };
 
 // The step that brings a map of width x height samples within `largestSide`.

@@ -309,13 +309,13 @@ std::optional<GroundSample> WholeMapHeights::sampleAt(double column, double row)
     return sample;
 }
 
-std::vector<float> WholeMapHeights::worldHeights(const TerrainGeometry& geometry, int step) const {
-    const int across = (width - 1) / step + 1, up = (height - 1) / step + 1;
-    std::vector<float> heights(size_t(across) * size_t(up));
+std::vector<float> WholeMapHeights::worldHeights(const TerrainGeometry& geometry, int step, int firstColumn,
+                                                 int firstRow, int columns, int rows) const {
+    std::vector<float> heights(size_t(columns) * size_t(rows));
     float* out = heights.data();
-    for (int k = 0; k < up; ++k) {
+    for (int k = firstRow; k < firstRow + rows; ++k) {
         const int row = height - 1 - k * step;
-        for (int j = 0; j < across; ++j) {
+        for (int j = firstColumn; j < firstColumn + columns; ++j) {
             const int column = j * step;
             *out++ = isVoid(column, row) ? std::numeric_limits<float>::quiet_NaN() : geometry.heightOf(value(column, row));
         }

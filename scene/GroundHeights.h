@@ -95,9 +95,10 @@ public:
                                   const vec3& direction) const override;
     std::optional<GroundSample> sampleAt(double column, double row) const override;
     // Every `step`-th sample's world height under `geometry`, across and up from the south-western
-    // sample, south row first, NaN where there is no data: (width - 1) / step + 1 across and
-    // (height - 1) / step + 1 up.
-    std::vector<float> worldHeights(const TerrainGeometry& geometry, int step) const;
+    // sample, south row first, NaN where there is no data: `columns` x `rows` of them from the grid's
+    // sample (column, row), inside the grid of (width - 1) / step + 1 across and (height - 1) / step + 1 up.
+    std::vector<float> worldHeights(const TerrainGeometry& geometry, int step, int column, int row, int columns,
+                                    int rows) const;
 
 private:
     WholeMapHeights(int width, int height, std::vector<uint8_t> voids);

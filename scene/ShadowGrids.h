@@ -1,19 +1,18 @@
-// The grids of heights the terrain's shadows are computed on: a map drawn whole gives its own
-// samples, a streamed map the finest level of its pyramid that fits, read tile by tile.
+// Where the terrain's shadows read their heights: a map drawn whole gives its own samples, a
+// streamed map the levels of its pyramid, read tile by tile.
 #pragma once
 
-#include <atomic>
-#include <optional>
+#include <memory>
 
 #include "io/TileSource.h"
 #include "light/TerrainShadows.h"
 #include "scene/GroundHeights.h"
 #include "scene/TerrainGeometry.h"
 
-// Every few samples of the map, as many as fit TerrainShadows::LARGEST_SIDE, placed by `geometry`.
-ShadowGrid wholeMapShadowGrid(const WholeMapHeights& heights, const TerrainGeometry& geometry);
+// The map's samples and every 2nd, 4th, ... of them, placed by `geometry`. The heights must
+// outlive it.
+std::unique_ptr<ShadowHeights> wholeMapShadowHeights(const WholeMapHeights& heights, const TerrainGeometry& geometry);
 
-// The finest level of the pyramid within TerrainShadows::LARGEST_SIDE, placed by `geometry`; none
-// when a tile cannot be read or `stopping` is set.
-std::optional<ShadowGrid> streamedShadowGrid(const TileSource& source, const TerrainGeometry& geometry,
-                                             const std::atomic<bool>& stopping);
+// The pyramid's levels, placed by `geometry`; a part that cannot be read is none.
+std::unique_ptr<ShadowHeights> streamedShadowHeights(std::shared_ptr<const TileSource> source,
+                                                     const TerrainGeometry& geometry);

@@ -582,24 +582,22 @@ void Terrain::setSun(const std::optional<SunPosition>& position, bool shadowsCas
 }
 
 void Terrain::makeShadows() {
-    TerrainShadows::GridReader readGrid;
+    // The worker ends before the heights go: the shadows are destroyed first.
     if (stream) {
-        readGrid = [source = stream->tileSource(), placed = geometry](const std::atomic<bool>& stopping) {
-            return streamedShadowGrid(*source, placed, stopping);
-        };
+        shadows = std::make_unique<TerrainShadows>(streamedShadowHeights(stream->tileSource(), geometry),
+                                                   TerrainShadows::LARGEST_STREAMED_SIDE);
     } else {
-        // The worker ends before the heights go: the shadows are destroyed first.
-        readGrid = [heights = wholeHeights.get(), placed = geometry](const std::atomic<bool>&) {
-            return std::optional<ShadowGrid>(wholeMapShadowGrid(*heights, placed));
-        };
+        shadows = std::make_unique<TerrainShadows>(wholeMapShadowHeights(*wholeHeights, geometry),
+                                                   TerrainShadows::LARGEST_SIDE);
     }
-    shadows = std::make_unique<TerrainShadows>(std::move(readGrid));
 }
 
 void Terrain::prepareShadows() {
     if (!sun || !castsShadows) return;
     if (!shadows) makeShadows();
     shadows->faceSun(sun->azimuthDegrees, sun->altitudeDegrees);
+    const vec3 eye = Application::instance().camera->position;
+    shadows->followCamera(eye.x / geometry.columnSpacing, -eye.z / geometry.rowSpacing);
 }
 
 void Terrain::setSunUniforms(const TerrainShader& program) {
@@ -613,8 +611,21 @@ void Terrain::setSunUniforms(const TerrainShader& program) {
     glUniform1i(program.sunSharesLocation, SUN_SHARES_UNIT);
     glUniform1i(program.skyVisibilityLocation, SKY_VISIBILITY_UNIT);
     if (shadowed) {
-        glUniform1f(program.sunStepLocation, shadows->sunStep());
-        glUniform1f(program.skyStepLocation, shadows->skyStep());
+        std::array<GLfloat, 3 * TerrainShadows::LAYERS> places{};
+        std::array<GLfloat, 4 * TerrainShadows::LAYERS> reaches{};
+        const std::vector<ShadowLayerPlace>& layers = shadows->sunLayers();
+        for (size_t layer = 0; layer < layers.size(); ++layer) {
+            const ShadowLayerPlace& place = layers[layer];
+            places[3 * layer] = place.firstColumn;
+            places[3 * layer + 1] = place.firstRow;
+            places[3 * layer + 2] = place.step;
+            std::copy(place.reach.begin(), place.reach.end(), &reaches[4 * layer]);
+        }
+        glUniform1i(program.sunLayerCountLocation, static_cast<GLint>(layers.size()));
+        glUniform3fv(program.sunLayerPlacesLocation, TerrainShadows::LAYERS, places.data());
+        glUniform4fv(program.sunLayerReachLocation, TerrainShadows::LAYERS, reaches.data());
+        const ShadowLayerPlace& sky = shadows->skyPlace();
+        glUniform3f(program.skyPlaceLocation, sky.firstColumn, sky.firstRow, sky.step);
     }
     glUniform1f(program.metresPerUnitLocation, static_cast<float>(metresPerWorldUnit()));
 }

@@ -76,8 +76,10 @@ TerrainShader::TerrainShader(const char* vertexSource, const char* fragmentSourc
     hasShadowsLocation = glGetUniformLocation(program, "hasShadows");
     sunSharesLocation = glGetUniformLocation(program, "sunShares");
     skyVisibilityLocation = glGetUniformLocation(program, "skyVisibility");
-    sunStepLocation = glGetUniformLocation(program, "sunStep");
-    skyStepLocation = glGetUniformLocation(program, "skyStep");
+    sunLayerCountLocation = glGetUniformLocation(program, "sunLayerCount");
+    sunLayerPlacesLocation = glGetUniformLocation(program, "sunLayerPlaces");
+    sunLayerReachLocation = glGetUniformLocation(program, "sunLayerReach");
+    skyPlaceLocation = glGetUniformLocation(program, "skyPlace");
     metresPerUnitLocation = glGetUniformLocation(program, "metresPerUnit");
     atmosphereLocations = AtmosphereLocations(program);
     heightScaleLocation = glGetUniformLocation(program, "heightScale");

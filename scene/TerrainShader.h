@@ -30,8 +30,10 @@ public:
     GLint hasShadowsLocation = -1;
     GLint sunSharesLocation = -1;
     GLint skyVisibilityLocation = -1;
-    GLint sunStepLocation = -1;
-    GLint skyStepLocation = -1;
+    GLint sunLayerCountLocation = -1;
+    GLint sunLayerPlacesLocation = -1;
+    GLint sunLayerReachLocation = -1;
+    GLint skyPlaceLocation = -1;
     GLint metresPerUnitLocation = -1;
     AtmosphereLocations atmosphereLocations;
     // The full mesh's alone: how its built heights are scaled and shifted to where they lie now.

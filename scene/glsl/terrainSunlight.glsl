@@ -7,27 +7,63 @@
 
 #include "../../light/glsl/atmosphere.glsl"
 
-uniform bool hasShadows;          // whether the shares of the sun and of the sky are bound
-uniform sampler2D sunShares;      // per sample: the share of the sun's disc over its horizon
-uniform sampler2D skyVisibility;  // per sample: the share of the sky's light that reaches it
-uniform float sunStep;            // map samples between two texels of the sun's shares
-uniform float skyStep;            // and of the sky's
-uniform float metresPerUnit;      // ground metres per world unit, for the depth of the air
+// Layers of the sun's shares: the first over the whole map, the rest windows of finer grids
+// around the camera, each inside the one before.
+const int SUN_LAYERS = 4;
+// Samples of a window's own grid over which it fades into the layer around it at its edges.
+const float SUN_LAYER_FADE = 64.0;
 
-// Where this point lies on a texture with a texel every `step` samples of the map.
-vec2 gridCoordinates(sampler2D grid, float step) {
-    return (mapPoint(fWorldPosition) / step + 0.5) / vec2(textureSize(grid, 0));
+uniform bool hasShadows;             // whether the shares of the sun and of the sky are bound
+uniform sampler2DArray sunShares;    // per sample: the share of the sun's disc over its horizon
+uniform int sunLayerCount;
+uniform vec3 sunLayerPlaces[SUN_LAYERS];  // the map sample of a layer's first texel, and the samples between texels
+uniform vec4 sunLayerReach[SUN_LAYERS];   // the map samples it is taken whole between: first column and row, last
+uniform sampler2D skyVisibility;     // per sample: the share of the sky's light that reaches it
+uniform vec3 skyPlace;               // as a layer's place
+uniform float metresPerUnit;         // ground metres per world unit, for the depth of the air
+
+// Where a map point lies on a texture of the given size placed as a layer is.
+vec2 placedCoordinates(vec2 point, vec3 place, vec2 size) {
+    return ((point - place.xy) / place.z + 0.5) / size;
+}
+
+float sunShareOnLayer(vec2 point, int layer) {
+    vec2 size = vec2(textureSize(sunShares, 0).xy);
+    return texture(sunShares, vec3(placedCoordinates(point, sunLayerPlaces[layer], size), float(layer))).r;
+}
+
+// How much a layer counts at a map point: 1 within its reach, falling to 0 at its edges.
+float sunLayerWeight(vec2 point, int layer) {
+    vec4 reach = sunLayerReach[layer];
+    vec2 inside = min(point - reach.xy, reach.zw - point);
+    return clamp(min(inside.x, inside.y) / (SUN_LAYER_FADE * sunLayerPlaces[layer].z), 0.0, 1.0);
 }
 
 // How much of the sun's disc shows over the horizon here: 0 in shadow, 1 in full sun, and in
-// between along the shadow's soft edge, as the disc sets behind the horizon.
+// between along the shadow's soft edge, as the disc sets behind the horizon. The finest layer
+// that reaches the point gives it, blended at its edges with the layer around it.
 float sunSeen() {
-    return hasShadows ? texture(sunShares, gridCoordinates(sunShares, sunStep)).r : 1.0;
+    if (!hasShadows) return 1.0;
+    vec2 point = mapPoint(fWorldPosition);
+    int finest = 0;
+    float weight = 1.0;
+    for (int layer = 1; layer < sunLayerCount; ++layer) {
+        float layerWeight = sunLayerWeight(point, layer);
+        if (layerWeight > 0.0) {
+            finest = layer;
+            weight = layerWeight;
+        }
+    }
+    float share = sunShareOnLayer(point, finest);
+    if (weight < 1.0) share = mix(sunShareOnLayer(point, finest - 1), share, weight);
+    return share;
 }
 
 // The share of the sky's light that the hills around leave to this point.
 float skySeen() {
-    return hasShadows ? texture(skyVisibility, gridCoordinates(skyVisibility, skyStep)).r : 1.0;
+    if (!hasShadows) return 1.0;
+    vec2 size = vec2(textureSize(skyVisibility, 0));
+    return texture(skyVisibility, placedCoordinates(mapPoint(fWorldPosition), skyPlace, size)).r;
 }
 
 // Metres above the sea of a point of the world, for the air above it.

@@ -63,14 +63,14 @@ enum class Kind { Whole, RawLeftInFile, StreamedEverything, StreamedCoarsest, St
 // The tiles of the pyramid of an elevation map of the samples: a GeoTIFF of their values as metres,
 // without data at `voids`.
 std::unique_ptr<TileSource> streamedMap(const std::vector<uint16_t>& samples, const std::vector<uint8_t>& voids,
-                                        const TempFolder& folder) {
+                                        const TempFolder& folder, int side = SIDE) {
     gdaltest::Raster raster;
-    raster.width = raster.height = SIDE;
+    raster.width = raster.height = side;
     raster.geoTransform = {{0.0, 30.0, 0.0, 0.0, 0.0, -30.0}};
     raster.noData = -1.0;
-    for (int north = 0; north < SIDE; ++north) {
-        for (int column = 0; column < SIDE; ++column) {
-            const size_t k = size_t(SIDE - 1 - north) * SIDE + size_t(column);
+    for (int north = 0; north < side; ++north) {
+        for (int column = 0; column < side; ++column) {
+            const size_t k = size_t(side - 1 - north) * side + size_t(column);
             raster.values.push_back(!voids.empty() && voids[k] ? -1.0 : double(samples[k]));
         }
     }
@@ -408,41 +408,65 @@ TEST(GroundPicking, SeesASpikeOnTheEdgeOfABlock) {
     EXPECT_NEAR(southwards->point.z, -(side - 1 - 15.4f), 1e-4f);
 }
 
-// The heights the shadows are computed on: a streamed map's, stitched from its tiles, must be the
-// samples a map drawn whole gives, south row first, voids and all; a tile laid in the wrong place
-// or a row order mixed up would cast every shadow from the wrong hills.
-TEST(ShadowGrids, AStreamedMapsGridIsTheSamplesOfTheMapDrawnWhole) {
-    std::vector<uint16_t> samples = samplesOf(cone);
-    for (size_t k = 0; k < samples.size(); ++k) samples[k] = static_cast<uint16_t>(samples[k] + k % 7);
+// The heights the shadows are computed on, read by their grids and windows from a streamed map's
+// tiles and from a map drawn whole: each sample must be the map's own at the place the grid says,
+// voids and all. A tile laid in the wrong place, a row order mixed up, a window read from the wrong
+// corner or a coarse level placed from the south when its rows end short of it would cast every
+// shadow from the wrong hills.
+TEST(ShadowGrids, EveryGridAndWindowHoldsTheMapsSamplesWhereItSays) {
+    // Its coarser levels' rows end short of its southern edge, as with any side not 2^k + 1.
+    constexpr int side = 200;
+    std::vector<uint16_t> samples(size_t(side) * side);
+    for (size_t k = 0; k < samples.size(); ++k) samples[k] = static_cast<uint16_t>(1000 + k % 7 + 13 * (k / side));
     std::vector<uint8_t> voids(samples.size(), 0);
-    voids[size_t(150) * SIDE + 40] = voids[size_t(3) * SIDE + 190] = 1;
+    voids[size_t(150) * side + 40] = voids[size_t(3) * side + 190] = 1;
     const TempFolder folder;
-    const std::unique_ptr<TileSource> source = streamedMap(samples, voids, folder);
-    ASSERT_TRUE(source);
-    const WholeMapHeights whole(SIDE, SIDE, samples, voids);
+    std::unique_ptr<TileSource> tiles = streamedMap(samples, voids, folder, side);
+    ASSERT_TRUE(tiles);
+    const WholeMapHeights whole(side, side, samples, voids);
     const TerrainGeometry geometry = testGeometry();
+    const std::unique_ptr<ShadowHeights> streamed = streamedShadowHeights(std::move(tiles), geometry);
+    const std::unique_ptr<ShadowHeights> drawnWhole = wholeMapShadowHeights(whole, geometry);
 
     const std::atomic<bool> notStopping{false};
-    const std::optional<ShadowGrid> streamed = streamedShadowGrid(*source, geometry, notStopping);
-    ASSERT_TRUE(streamed);
-    const ShadowGrid drawnWhole = wholeMapShadowGrid(whole, geometry);
-    for (const ShadowGrid* grid : {&*streamed, &drawnWhole}) {
-        EXPECT_EQ(grid->width, SIDE);
-        EXPECT_EQ(grid->height, SIDE);
-        EXPECT_EQ(grid->step, 1);
-        EXPECT_EQ(grid->columnSpacing, geometry.columnSpacing);
-        EXPECT_EQ(grid->rowSpacing, geometry.rowSpacing);
-    }
-    size_t differing = 0;
-    for (size_t k = 0; k < samples.size(); ++k) {
-        const float expected = voids[k] ? NAN : geometry.heightOf(samples[k]);
-        for (const ShadowGrid* grid : {&*streamed, &drawnWhole}) {
-            const float height = grid->heights[k];
-            if (!(height == expected || (std::isnan(height) && std::isnan(expected)))) ++differing;
+    size_t differing = 0, compared = 0, placesShortOfTheSouth = 0;
+    for (ShadowHeights* source : {streamed.get(), drawnWhole.get()}) {
+        ASSERT_GE(source->levels().size(), 3u);
+        EXPECT_EQ(source->levels().front().width, side);
+        for (const ShadowLevel& level : source->levels()) {
+            placesShortOfTheSouth += level.firstRow > 0;
+            struct Window {
+                int column, row, columns, rows;
+            };
+            const Window windows[] = {{0, 0, level.width, level.height},
+                                      {std::min(5, level.width - 1), std::min(9, level.height - 1),
+                                       std::min(37, level.width - std::min(5, level.width - 1)),
+                                       std::min(23, level.height - std::min(9, level.height - 1))}};
+            for (const Window& window : windows) {
+                const std::optional<ShadowGrid> grid =
+                    source->read(level, window.column, window.row, window.columns, window.rows, notStopping);
+                ASSERT_TRUE(grid);
+                ASSERT_EQ(grid->heights.size(), size_t(window.columns) * size_t(window.rows));
+                EXPECT_EQ(grid->place.step, level.step);
+                EXPECT_EQ(grid->columnSpacing, geometry.columnSpacing * float(level.step));
+                EXPECT_EQ(grid->rowSpacing, geometry.rowSpacing * float(level.step));
+                for (int r = 0; r < window.rows; ++r) {
+                    for (int c = 0; c < window.columns; ++c) {
+                        const size_t k = size_t(grid->place.firstRow + r * level.step) * side +
+                                         size_t(grid->place.firstColumn + c * level.step);
+                        const float expected = voids[k] ? NAN : geometry.heightOf(samples[k]);
+                        const float height = grid->heights[size_t(r) * size_t(window.columns) + size_t(c)];
+                        differing += !(height == expected || (std::isnan(height) && std::isnan(expected)));
+                        ++compared;
+                    }
+                }
+            }
         }
     }
-    EXPECT_EQ(differing, 0u);
+    EXPECT_EQ(differing, 0u) << "of " << compared;
+    EXPECT_GT(placesShortOfTheSouth, 0u) << "a pyramid level whose rows end short of the map's southern edge";
 
     const std::atomic<bool> stopping{true};
-    EXPECT_FALSE(streamedShadowGrid(*source, geometry, stopping)) << "a reader told to stop gives up";
+    const ShadowLevel& finest = streamed->levels().front();
+    EXPECT_FALSE(streamed->read(finest, 0, 0, finest.width, finest.height, stopping)) << "a reader told to stop gives up";
 }

@@ -156,6 +156,70 @@ TEST(Horizons, AFarBlockShadesAsGeometrySays) {
     }
 }
 
+// Every `factor`-th sample of `columns` x `rows` of the terrain's from (column, row).
+Terrain part(const Terrain& terrain, int column, int row, int columns, int rows, int factor) {
+    return generated((columns - 1) / factor + 1, (rows - 1) / factor + 1, terrain.columnSpacing * factor,
+                     terrain.rowSpacing * factor,
+                     [&](int c, int r) { return terrain.at(column + c * factor, row + r * factor); });
+}
+
+// A window onto a larger map, seeing the terrain beyond it through coarser grids around it, must
+// shade as the whole map at every sample does. Faults: the terrain around taken from the wrong side
+// of the line, placed without its origin or factor, walked in the window's steps instead of its own,
+// a finer grid around passed over for a coarser one, or left out: the window's case has a ridge
+// outside it shading much of it.
+TEST(Horizons, AWindowSeesTheTerrainAroundItThroughCoarserGrids) {
+    struct Around {
+        int column, row, columns, rows, factor;
+    };
+    struct Case {
+        const char* name;
+        Terrain terrain;
+        int column, row, columns, rows;
+        std::vector<Around> surroundings;  // finest first
+        double azimuth, altitudeDegrees;
+        double leastAgreement;
+    };
+    const Terrain ridge = syntheticRidge(), olinda = realMap("olinda_dem_utm25s.tif");
+    const Case cases[] = {
+        {"ridge around at every sample", ridge, 100, 0, 60, 41, {{0, 0, 160, 120, 1}}, 315.0, 8.0, 0.999},
+        {"ridge around at every 2nd", ridge, 100, 0, 60, 41, {{0, 0, 159, 119, 2}}, 315.0, 8.0, 0.99},
+        {"ridge, a finer grid inside a coarser one", ridge, 110, 4, 40, 30,
+         {{90, 0, 70, 61, 2}, {0, 0, 157, 117, 4}}, 300.0, 8.0, 0.99},
+        {"Olinda, every 2nd around", olinda, 50, 30, 50, 50, {{0, 0, 111, 111, 2}}, 250.0, 1.5, 0.97},
+    };
+    for (const Case& test : cases) {
+        const std::vector<float> whole = horizonTangents(test.terrain.grid(), test.azimuth, 2);
+        const Terrain window = part(test.terrain, test.column, test.row, test.columns, test.rows, 1);
+        std::vector<Terrain> coarser;
+        for (const Around& around : test.surroundings) {
+            coarser.push_back(part(test.terrain, around.column, around.row, around.columns, around.rows, around.factor));
+        }
+        std::vector<SurroundingGrid> surroundings;
+        for (size_t k = 0; k < coarser.size(); ++k) {
+            const Around& around = test.surroundings[k];
+            surroundings.push_back({coarser[k].grid(), double(around.column - test.column),
+                                    double(around.row - test.row), double(around.factor)});
+        }
+        const std::vector<float> seen = horizonTangents(window.grid(), test.azimuth, 2, surroundings);
+        const std::vector<float> alone = horizonTangents(window.grid(), test.azimuth, 2);
+        const float sunTangent = float(std::tan(test.altitudeDegrees * M_PI / 180.0));
+        size_t agreeing = 0, shadedFromOutside = 0, samples = 0;
+        for (int r = 0; r < window.height; ++r) {
+            for (int c = 0; c < window.width; ++c) {
+                if (std::isnan(window.at(c, r))) continue;
+                const float expected = whole[size_t(test.row + r) * test.terrain.width + size_t(test.column + c)];
+                const float tangent = seen[size_t(r) * window.width + c];
+                agreeing += (tangent < sunTangent) == (expected < sunTangent);
+                shadedFromOutside += expected >= sunTangent && alone[size_t(r) * window.width + c] < sunTangent;
+                ++samples;
+            }
+        }
+        EXPECT_GE(agreeing, test.leastAgreement * samples) << test.name << ": " << agreeing << " of " << samples;
+        EXPECT_GE(shadedFromOutside, 0.02 * samples) << test.name << ": the case needs shadows from outside";
+    }
+}
+
 // Faults: a void read as a height (0, or a filled value), a NaN taken into the profile behind, so
 // that everything beyond it compares false, or let out as a result.
 TEST(Horizons, VoidsNeitherOccludeNorHideTheTerrainBeyond) {
