@@ -50,8 +50,9 @@ const char* const PARTIAL = ".partial-";
 const char* const STALE = ".stale-";
 // A map's own levels are used as they are when the coarsest holds at most this many tiles a side.
 const int MOST_ROOT_TILES = 8;
-// Bytes of the rows a build reads at once.
-const size_t STRIP_BYTES = 32u << 20;
+// Bytes of the rows a build reads at once: few enough that they are still in the processor's cache
+// while the levels take their samples from them (32 MB took a third longer for a 16,384 mosaic).
+const size_t STRIP_BYTES = 4u << 20;
 // Samples a side of the blocks GDAL writes the copied samples and the overviews in.
 const int BLOCK_SIDE = 128;
 
