@@ -335,8 +335,10 @@ void keepEveryOther(const unsigned char* source, unsigned char* target, int coun
 // northern or western one.
 class LevelWriter {
 public:
-    LevelWriter(GDALRasterBandH band, int aboveWidth, int aboveHeight, const Mirroring& mirroring, size_t sampleBytes)
-        : band(band),
+    LevelWriter(int level, GDALRasterBandH band, int aboveWidth, int aboveHeight, const Mirroring& mirroring,
+                size_t sampleBytes)
+        : level(level),
+          band(band),
           width(GDALGetRasterBandXSize(band)),
           height(GDALGetRasterBandYSize(band)),
           firstColumn(mirroring.columns ? (aboveWidth - 1) % 2 : 0),
@@ -350,8 +352,10 @@ public:
 
     int levelWidth() const { return width; }
     int levelHeight() const { return height; }
-    // The row of the level above that this level's row `row` is made of.
-    int rowAbove(int row) const { return firstRow + 2 * row; }
+    // The first row of the level above that this level keeps.
+    int firstRowKept() const { return firstRow; }
+    // The rows this level has kept so far, written or not.
+    int rowsKept() const { return rowsWritten + rowsHeld; }
 
     // Takes row `aboveRow` of the level above; returns this level's row made of it, or nullptr when
     // this level skips it. The row returned stays valid until the next call of write.
@@ -368,7 +372,7 @@ public:
         if (rowsHeld < rowsAtOnce && rowsWritten + rowsHeld < height) return true;
         if (GDALRasterIO(band, GF_Write, 0, rowsWritten, width, rowsHeld, held.data(), width, rowsHeld,
                          GDALGetRasterDataType(band), 0, 0) != CE_None) {
-            message = "writing a level failed";
+            message = "writing level " + std::to_string(level) + " failed";
             return false;
         }
         rowsWritten += rowsHeld;
@@ -377,6 +381,7 @@ public:
     }
 
 private:
+    int level;
     GDALRasterBandH band;
     int width, height;
     int firstColumn, firstRow;
@@ -401,7 +406,8 @@ bool fillLevels(GDALRasterBandH base, const Mirroring& mirroring, BuildProgress&
     try {
         int aboveWidth = baseWidth, aboveHeight = baseHeight;
         for (int overview = 0; overview < GDALGetOverviewCount(base); ++overview) {
-            levels.emplace_back(GDALGetOverview(base, overview), aboveWidth, aboveHeight, mirroring, sampleBytes);
+            levels.emplace_back(overview + 1, GDALGetOverview(base, overview), aboveWidth, aboveHeight, mirroring,
+                                sampleBytes);
             aboveWidth = levels.back().levelWidth();
             aboveHeight = levels.back().levelHeight();
         }
@@ -421,9 +427,8 @@ bool fillLevels(GDALRasterBandH base, const Mirroring& mirroring, BuildProgress&
     // Takes row `row` of the map down the levels.
     const auto descend = [&](int row, const unsigned char* samples) {
         for (size_t level = 0; level < levels.size() && samples != nullptr; ++level) {
-            const unsigned char* kept = levels[level].take(row, samples);
-            if (kept != nullptr) row = (row - levels[level].rowAbove(0)) / 2;
-            samples = kept;
+            samples = levels[level].take(row, samples);
+            row = levels[level].rowsKept() - 1;
         }
         for (LevelWriter& level : levels) {
             if (!level.write(message)) return false;
@@ -431,7 +436,7 @@ bool fillLevels(GDALRasterBandH base, const Mirroring& mirroring, BuildProgress&
         return true;
     };
     // Without every row read, the rows read are those the first level keeps, from its first.
-    const int firstRead = everyRow || levels.empty() ? 0 : levels.front().rowAbove(0);
+    const int firstRead = everyRow || levels.empty() ? 0 : levels.front().firstRowKept();
     for (int row = firstRead; row < baseHeight;) {
         const int rows = std::min(stripRows, (baseHeight - row + rowStep - 1) / rowStep);
         bool read = true;
