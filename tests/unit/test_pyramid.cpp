@@ -166,6 +166,62 @@ TEST(Pyramid, IsBuiltOnceAndReusedUntilTheMapChanges) {
     }
 }
 
+TEST(Pyramid, EachLevelIsEveryOtherSampleOfTheMapAcrossTheBuildsReadsAndWrites) {
+    // Maps of more than a build reads at once (4 MB) whose levels are taller than a row of their
+    // blocks (128), so that rows lost, repeated or moved where a read or a write ends are seen:
+    // raw 16-bit samples, read by the rows the first level keeps, and an elevation map of floats,
+    // read whole. The samples differ from one row to the next at every column.
+    struct Case {
+        std::string name;
+        int width, height;
+        double step;  // between the samples' values, for the heights to stay those of a terrain
+    };
+    for (const Case& c : {Case{"map.r16", 2100, 2100, 1.0}, Case{"map.tif", 1100, 1001, 0.125}}) {
+        TempFolder folder;
+        std::vector<double> values(size_t(c.width) * size_t(c.height));
+        for (size_t k = 0; k < values.size(); ++k) values[k] = double(k % 65521) * c.step;
+        std::string map = folder / c.name;
+        if (c.name == "map.r16") {
+            std::vector<uint8_t> bytes;
+            for (const double value : values) {
+                bytes.push_back(uint8_t(int(value) & 0xff));
+                bytes.push_back(uint8_t(int(value) >> 8));
+            }
+            folder.write(c.name, bytes);
+        } else {
+            gdaltest::Raster raster;
+            raster.width = c.width;
+            raster.height = c.height;
+            raster.values = values;
+            raster.geoTransform = {{0.0, 1.0, 0.0, 0.0, 0.0, -1.0}};
+            ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(raster).get(), map));
+        }
+        const std::string cache = folder / "cache";
+        const Opened opened = open(map, cache);
+        ASSERT_TRUE(opened.source) << c.name << ": " << opened.message;
+        const std::string base = (fs::path(pyramidFolder(cache, map)) / "source.vrt").string();
+        GdalDataset pyramid(GDALOpen(base.c_str(), GA_ReadOnly));
+        ASSERT_TRUE(pyramid) << c.name;
+        GDALRasterBandH band = GDALGetRasterBand(pyramid.get(), 1);
+        ASSERT_EQ(GDALGetOverviewCount(band), opened.source->levelCount() - 1) << c.name;
+        for (int level = 1; level < opened.source->levelCount(); ++level) {
+            GDALRasterBandH overview = GDALGetOverview(band, level - 1);
+            const int width = GDALGetRasterBandXSize(overview), height = GDALGetRasterBandYSize(overview);
+            std::vector<double> samples(size_t(width) * size_t(height));
+            ASSERT_EQ(GDALRasterIO(overview, GF_Read, 0, 0, width, height, samples.data(), width, height, GDT_Float64,
+                                   0, 0),
+                      CE_None);
+            for (int row = 0; row < height; ++row) {
+                for (int column = 0; column < width; ++column) {
+                    ASSERT_EQ(samples[size_t(row) * width + column],
+                              values[size_t(row << level) * c.width + size_t(column << level)])
+                        << c.name << " level " << level << " row " << row << " column " << column;
+                }
+            }
+        }
+    }
+}
+
 TEST(Pyramid, ABuildSeesTheMapsLowestAndHighestHeightWhateverItsSamplesAndVoids) {
     // A 40 x 40 map (three levels of 16 quads) of heights 3 .. 42 by column, but for voids at
     // samples that would otherwise be the lowest or highest.
