@@ -49,9 +49,6 @@ bool parseDecimal(const std::string& text, double& value) {
     return true;
 }
 
-namespace {
-
-// A decimal above `above` (or from `above` where `aboveIncluded`) and at most `highest`.
 bool parseDecimalWithin(const std::string& text, double above, bool aboveIncluded, double highest, double& value) {
     double parsed = 0;
     if (!parseDecimal(text, parsed) || parsed > highest || parsed < above || (!aboveIncluded && parsed == above)) {
@@ -60,6 +57,8 @@ bool parseDecimalWithin(const std::string& text, double above, bool aboveInclude
     value = parsed;
     return true;
 }
+
+namespace {
 
 bool parseBands(const std::string& text, std::array<int, 3>& bands) {
     std::array<int, 3> parsed{};

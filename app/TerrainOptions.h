@@ -65,3 +65,6 @@ extern const char* const TERRAIN_OPTIONS_HELP;
 // A finite decimal number that is the whole text (no space around it): what every decimal option
 // of the command lines takes.
 bool parseDecimal(const std::string& text, double& value);
+// A decimal above `above` (or from `above` where `aboveIncluded`) and at most `highest`; false
+// leaves `value` alone.
+bool parseDecimalWithin(const std::string& text, double above, bool aboveIncluded, double highest, double& value);

@@ -15,12 +15,7 @@ const char* const FOLLOW_OPTIONS_HELP =
 namespace {
 
 // Above 0 and at most 100000: a flight from a walk's pace to a rocket's, never through the ground.
-bool parsePositiveUpTo100000(const std::string& text, double& value) {
-    double parsed = 0.0;
-    if (!parseDecimal(text, parsed) || parsed <= 0.0 || parsed > 100000.0) return false;
-    value = parsed;
-    return true;
-}
+constexpr double LARGEST_FOLLOW_VALUE = 100000.0;
 
 struct FollowOption {
     const char* name;
@@ -39,11 +34,11 @@ const FollowOption FOLLOW_OPTIONS[] = {
      }},
     {"--follow-height", "a height in metres above 0 and at most 100000",
      [](const std::string& value, FollowOptions& options) {
-         return parsePositiveUpTo100000(value, options.heightMetres);
+         return parseDecimalWithin(value, 0.0, false, LARGEST_FOLLOW_VALUE, options.heightMetres);
      }},
     {"--follow-speed", "a speed in km/h above 0 and at most 100000",
      [](const std::string& value, FollowOptions& options) {
-         return parsePositiveUpTo100000(value, options.speedKmh);
+         return parseDecimalWithin(value, 0.0, false, LARGEST_FOLLOW_VALUE, options.speedKmh);
      }},
 };
 
