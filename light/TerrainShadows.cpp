@@ -199,10 +199,7 @@ bool TerrainShadows::prepareLayer(size_t layer, const Wanted& wanted, bool& coar
             moved = true;
         }
     }
-    const auto [azimuth, altitude] = wanted.sun;
-    const bool keepsHorizons = layer == 0;
-    const bool sweeps = moved || coarserMoved || (keepsHorizons ? kept.sweptAzimuth != azimuth : kept.sharesSun != wanted.sun);
-    if (sweeps) {
+    if (moved || coarserMoved || kept.sharesSun != wanted.sun) {
         const ShadowLevel& own = kept.grid.place;
         std::vector<SurroundingGrid> surroundings;
         for (size_t around = layer; around-- > 0;) {
@@ -211,20 +208,14 @@ bool TerrainShadows::prepareLayer(size_t layer, const Wanted& wanted, bool& coar
                                     double(grid.place.firstRow - own.firstRow) / own.step,
                                     double(grid.place.step) / own.step});
         }
-        kept.tangents = {};
-        kept.sweptAzimuth.reset();
-        kept.tangents = horizonTangents(heightGridOf(kept.grid), azimuth, sweepThreads(), surroundings);
-        kept.sweptAzimuth = azimuth;
-    }
-    if (sweeps || kept.sharesSun != wanted.sun) {
-        kept.shares.resize(kept.tangents.size());
-        std::transform(kept.tangents.begin(), kept.tangents.end(), kept.shares.begin(),
+        const auto [azimuth, altitude] = wanted.sun;
+        kept.shares = {};
+        const std::vector<float> tangents =
+            horizonTangents(heightGridOf(kept.grid), azimuth, sweepThreads(), surroundings);
+        kept.shares.resize(tangents.size());
+        std::transform(tangents.begin(), tangents.end(), kept.shares.begin(),
                        [altitude = altitude](float tangent) { return shareByte(sunDiscShare(tangent, altitude)); });
         kept.sharesSun = wanted.sun;
-    }
-    if (!keepsHorizons) {
-        kept.tangents = {};
-        kept.sweptAzimuth.reset();
     }
     coarserMoved = coarserMoved || moved;
     return true;

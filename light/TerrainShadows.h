@@ -11,8 +11,8 @@
 // own detail; the programs fade from each window to the next coarser one at its edges.
 //
 // The work runs on a thread of its own, never in a frame: it reads the grids, gathers the sky's
-// share once, the horizons for each new azimuth of the sun or window moved with the camera, and
-// the sun's share for each new position. Each frame uploads what it finished; until the first
+// share once, and the horizons and the sun's share for each new position of the sun, and of each
+// window the camera moved. Each frame uploads what it finished; until the first
 // shares arrive the terrain is drawn unshadowed. Destroying it stops the work: a computation under
 // way is finished first, and a reader is told to stop through the flag it is given.
 #pragma once
@@ -138,14 +138,12 @@ private:
         std::vector<ShadowLayerPlace> places;
     };
     // A layer as the worker keeps it: its heights and the sun's shares over them, with the sun they
-    // are of. The whole grid keeps the horizons of the azimuth last swept too, so that a sun that
-    // only rises or sets needs no sweep of it; a window's sweep is quick, and its memory is not kept.
+    // are of. Its horizons are not kept: they would take four times the shares' memory, for a sun
+    // that only rises or sets, which the time of day never moves.
     struct Layer {
         ShadowGrid grid;
         std::vector<uint8_t> shares;
         std::optional<SunAngles> sharesSun;
-        std::vector<float> tangents;
-        std::optional<double> sweptAzimuth;
     };
 
     WindowCorners windowsAround(double mapColumn, double mapRow) const;
