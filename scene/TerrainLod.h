@@ -74,5 +74,7 @@ private:
     // Gives `visit` the map's bands in turn; stops with the reason in `failure` when a map left in
     // its file cannot give one.
     void forEachBand(const HeightSamples& map, const BandVisit& visit, std::string& failure) const;
+    // Fills the bound height texture with the map's samples.
+    void uploadHeights(const HeightSamples& map, std::string& failure);
     void uploadVoidCells(const std::vector<uint8_t>& voids);
 };
