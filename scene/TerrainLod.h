@@ -2,8 +2,8 @@
 // shared grid drawn once per chosen node with instancing, and the level chosen per node so that
 // the projected geometric error stays within a pixel budget. Where the map has no data, a texture
 // of the grid's cells tells the fragment stages which to leave out. Its memory is two bytes per
-// sample, and one more per cell for a map with voids; a raw map is read from its file a band of
-// rows at a time, so that loading it takes one band more.
+// sample, and one more per cell for a map with voids; a raw map is read from its file, or its
+// mapped file, a band of rows at a time, so that loading it takes one band more.
 #pragma once
 
 #include <GL/glew.h>
