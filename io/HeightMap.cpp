@@ -17,6 +17,8 @@
 
 #include <cpl_vsi.h>
 #include <png.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -606,6 +608,32 @@ const uint16_t* sampleRows(const HeightSamples& map, int firstRow, int rowCount,
                            std::string& message) {
     if (!map.rawFile) return map.samples.data() + static_cast<size_t>(firstRow) * static_cast<size_t>(map.width);
     return readRawRows(map.rawFile.get(), map.width, firstRow, rowCount, buffer, message) ? buffer : nullptr;
+}
+
+MappedRawSamples::MappedRawSamples(const HeightSamples& map) : width(map.width), height(map.height) {
+    // Raw samples are little-endian.
+    if (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__ || !map.rawFile) return;
+    const int descriptor = fileno(map.rawFile.get());
+    bytes = size_t(width) * size_t(height) * sizeof(uint16_t);
+    // Reading a page past the end of a file cut short would end the program.
+    struct stat status {};
+    if (bytes == 0 || fstat(descriptor, &status) != 0 || uint64_t(status.st_size) < bytes) return;
+    void* mapping = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, descriptor, 0);
+    if (mapping != MAP_FAILED) samples = static_cast<const uint16_t*>(mapping);
+}
+
+MappedRawSamples::~MappedRawSamples() {
+    if (samples) munmap(const_cast<uint16_t*>(samples), bytes);
+}
+
+void MappedRawSamples::release(int firstRow, int rowCount) const {
+    // madvise takes whole pages: those the band shares with the rows beside it stay.
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t start = reinterpret_cast<uintptr_t>(row(firstRow + rowCount - 1));
+    const uintptr_t end = reinterpret_cast<uintptr_t>(row(firstRow) + width);
+    const uintptr_t firstPage = (start + page - 1) / page * page;
+    const uintptr_t endPage = end / page * page;
+    if (endPage > firstPage) madvise(reinterpret_cast<void*>(firstPage), endPage - firstPage, MADV_DONTNEED);
 }
 
 bool loadHeightMapFromMemory(const uint8_t* bytes, size_t size, const std::string& name,

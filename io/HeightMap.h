@@ -122,6 +122,33 @@ private:
 // Null with the reason when the file no longer holds them.
 const uint16_t* sampleRows(const HeightSamples& map, int firstRow, int rowCount, uint16_t* buffer,
                            std::string& message);
+// A raw map's samples left in its file, mapped into memory, so that they are read where they lie
+// instead of being copied out of the file first. Not mapped where the host's byte order is not the
+// file's, or the file no longer holds the whole map; sampleRows reads them then.
+class MappedRawSamples {
+public:
+    explicit MappedRawSamples(const HeightSamples& map);
+    ~MappedRawSamples();
+    MappedRawSamples(const MappedRawSamples&) = delete;
+    MappedRawSamples& operator=(const MappedRawSamples&) = delete;
+
+    bool isMapped() const { return samples != nullptr; }
+    // The samples, top row first, as the file holds them.
+    const uint16_t* topRowFirst() const { return samples; }
+    // Row `row`, counted bottom row first as in HeightSamples.
+    const uint16_t* row(int row) const { return samples + size_t(height - 1 - row) * size_t(width); }
+    // Gives back the memory the pages of rows firstRow .. firstRow + rowCount - 1 (bottom row first)
+    // hold in this process; the file's cache keeps them, and they come back when read again. So a
+    // pass over the whole map holds one band of it at a time, as reading the bands would.
+    void release(int firstRow, int rowCount) const;
+
+private:
+    const uint16_t* samples = nullptr;
+    size_t bytes = 0;
+    int width = 0;
+    int height = 0;
+};
+
 // The width and height of the map in `file`, from its header (or, for raw samples, its size)
 // alone, so that how it is drawn is chosen before the samples are read; the messages are
 // loadHeightMap's. Only a BMP is refused beyond 32768 a side: every other format may be larger

@@ -7,8 +7,6 @@
 #include <cmath>
 #include <limits>
 
-#include <sys/mman.h>
-
 #include "scene/TileCache.h"
 
 namespace {
@@ -203,27 +201,23 @@ std::unique_ptr<WholeMapHeights> WholeMapHeights::take(HeightSamples& map, std::
         return std::make_unique<WholeMapHeights>(map.width, map.height, std::move(map.samples), std::move(map.voids));
     }
     std::unique_ptr<WholeMapHeights> heights(new WholeMapHeights(map.width, map.height, {}));
-    // Raw samples are little-endian: a host of the other order reads them as HeightSamples does.
-    if (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-        heights->mappedBytes = size_t(map.width) * size_t(map.height) * sizeof(uint16_t);
-        heights->mapping = mmap(nullptr, heights->mappedBytes, PROT_READ, MAP_SHARED, fileno(map.rawFile.get()), 0);
-    }
-    if (heights->mapping == MAP_FAILED || heights->mapping == nullptr) {
-        heights->mapping = nullptr;
+    heights->mapped = std::make_unique<MappedRawSamples>(map);
+    if (!heights->mapped->isMapped()) {
+        heights->mapped.reset();
         heights->held.resize(size_t(map.width) * size_t(map.height));
         if (!sampleRows(map, 0, map.height, heights->held.data(), failure)) return nullptr;
         heights->samples = heights->held.data();
         heights->noteRows(heights->samples, 0, map.height);
         return heights;
     }
-    heights->samples = static_cast<const uint16_t*>(heights->mapping);
+    heights->samples = heights->mapped->topRowFirst();
+    // The bounds are measured on the mapped rows themselves, which copying them out of the file first
+    // would only read twice.
     constexpr int BAND_ROWS = 256;
-    std::vector<uint16_t> band(size_t(BAND_ROWS) * size_t(map.width));
     for (int first = 0; first < map.height; first += BAND_ROWS) {
         const int count = std::min(BAND_ROWS, map.height - first);
-        const uint16_t* rows = sampleRows(map, first, count, band.data(), failure);
-        if (!rows) return nullptr;
-        heights->noteRows(rows, first, count);
+        for (int row = first; row < first + count; ++row) heights->noteRows(heights->mapped->row(row), row, 1);
+        heights->mapped->release(first, count);
     }
     return heights;
 }
@@ -243,9 +237,7 @@ WholeMapHeights::WholeMapHeights(int width, int height, std::vector<uint8_t> voi
     blockHighest.assign(blockLowest.size(), 0);
 }
 
-WholeMapHeights::~WholeMapHeights() {
-    if (mapping) munmap(mapping, mappedBytes);
-}
+WholeMapHeights::~WholeMapHeights() = default;
 
 void WholeMapHeights::noteRows(const uint16_t* rows, int firstRow, int count) {
     // A map one sample high or wide has no quads, and so no blocks.

@@ -84,7 +84,7 @@ public:
 
     // Takes the map's samples and voids out of `map`. A raw map's samples left in its file stay
     // there: the file is mapped, and only the pages a walk reads come into memory, so that level of
-    // detail keeps its memory (the blocks' bounds are read a band of rows at a time). Null with the
+    // detail keeps its memory (the blocks' bounds are measured a band of mapped rows at a time). Null with the
     // reason when they cannot be read.
     static std::unique_ptr<WholeMapHeights> take(HeightSamples& map, std::string& failure);
     // Of samples bottom row first, as HeightSamples holds them; voids empty or one byte a sample.
@@ -109,8 +109,7 @@ private:
     // The samples held, bottom row first; or those of a raw map's file mapped, top row first.
     std::vector<uint16_t> held;
     const uint16_t* samples = nullptr;
-    void* mapping = nullptr;
-    size_t mappedBytes = 0;
+    std::unique_ptr<MappedRawSamples> mapped;
     std::vector<uint8_t> voids;
     int blocksAcross = 0;
     int blocksDown = 0;
@@ -123,7 +122,7 @@ private:
     // Raw maps hold no voids.
     bool isVoid(int column, int row) const { return !voids.empty() && voids[index(column, row)] != 0; }
     size_t index(int column, int row) const {
-        return size_t(mapping ? row : height - 1 - row) * size_t(width) + size_t(column);
+        return size_t(mapped ? row : height - 1 - row) * size_t(width) + size_t(column);
     }
 };
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -191,6 +192,15 @@ std::unique_ptr<TerrainSurface> Terrain::makeWholeSurface(HeightMapFile& file, b
         fallbackReason += "; drawing it with level of detail";
         std::cout << fallbackReason << std::endl;
     }
+    // A raw map left in its file is measured for picking from the file while level of detail fills
+    // its texture, which the driver first spends as long zeroing; every other map gives its samples
+    // to picking once they are drawn.
+    std::string heightsFailure;
+    std::future<std::unique_ptr<WholeMapHeights>> rawHeights;
+    if (map.rawFile) {
+        rawHeights = std::async(std::launch::async,
+                                [&map, &heightsFailure] { return WholeMapHeights::take(map, heightsFailure); });
+    }
     std::unique_ptr<TerrainSurface> made;
     if (fullMesh) {
         mesh = fullMesh.get();
@@ -232,8 +242,11 @@ std::unique_ptr<TerrainSurface> Terrain::makeWholeSurface(HeightMapFile& file, b
         placed.startHeight = placeHeights(static_cast<float>(lowest), static_cast<float>(highest));
     }
     // Picking walks the samples drawn; the log above has said what it says of them.
-    wholeHeights = WholeMapHeights::take(map, message);
-    if (!wholeHeights) return nullptr;
+    wholeHeights = rawHeights.valid() ? rawHeights.get() : WholeMapHeights::take(map, heightsFailure);
+    if (!wholeHeights) {
+        message = heightsFailure;
+        return nullptr;
+    }
     // A drape is laid over where the map lies, or stretched over a map that does not say.
     placed.grid = map.elevation ? map.elevation->grid : RasterGrid{map.width, map.height, {}, {}};
     return made;

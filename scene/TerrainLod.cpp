@@ -55,15 +55,7 @@ TerrainLod::TerrainLod(const HeightSamples& map, const TerrainGeometry& geometry
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     if (treeBuilder.joinable()) treeBuilder.join();
     failure = treeFailure;
-    if (failure.empty()) {
-        // Rows of 16-bit samples are only two-byte aligned.
-        const UnpackAlignment alignment(2);
-        const auto upload = [this](int, const TerrainLodTree::Band& band, const uint16_t* rows) {
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, band.firstRow, width, band.ownRows, GL_RED_INTEGER,
-                            GL_UNSIGNED_SHORT, rows);
-        };
-        forEachBand(map, upload, failure);
-    }
+    if (failure.empty()) uploadHeights(map, failure);
     if (!map.voids.empty()) uploadVoidCells(map.voids);
 
     for (int mode = 1; mode <= 5; ++mode) shaders[mode - 1] = std::make_unique<TerrainLodShader>(mode);
@@ -94,6 +86,30 @@ void TerrainLod::forEachBand(const HeightSamples& map, const BandVisit& visit, s
         if (rows == nullptr) return;
         visit(index, band, rows);
     }
+}
+
+void TerrainLod::uploadHeights(const HeightSamples& map, std::string& failure) {
+    // Rows of 16-bit samples are only two-byte aligned.
+    const UnpackAlignment alignment(2);
+    const MappedRawSamples mapped(map);
+    if (mapped.isMapped()) {
+        // The driver copies each row straight out of the file's cache, where reading the band first
+        // would copy it twice; the file holds the rows top row first, so they go one at a time.
+        for (int index = 0; index < tree.bandCount(); ++index) {
+            const TerrainLodTree::Band band = tree.band(index);
+            for (int row = band.firstRow; row < band.firstRow + band.ownRows; ++row) {
+                glTexSubImage2D(GL_TEXTURE_2D, 0, 0, row, width, 1, GL_RED_INTEGER, GL_UNSIGNED_SHORT,
+                                mapped.row(row));
+            }
+            mapped.release(band.firstRow, band.ownRows);
+        }
+        return;
+    }
+    const auto upload = [this](int, const TerrainLodTree::Band& band, const uint16_t* rows) {
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, band.firstRow, width, band.ownRows, GL_RED_INTEGER, GL_UNSIGNED_SHORT,
+                        rows);
+    };
+    forEachBand(map, upload, failure);
 }
 
 void TerrainLod::uploadVoidCells(const std::vector<uint8_t>& voids) {

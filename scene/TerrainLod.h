@@ -2,8 +2,8 @@
 // shared grid drawn once per chosen node with instancing, and the level chosen per node so that
 // the projected geometric error stays within a pixel budget. Where the map has no data, a texture
 // of the grid's cells tells the fragment stages which to leave out. Its memory is two bytes per
-// sample, and one more per cell for a map with voids; a raw map is read from its file a band of
-// rows at a time, so that loading it takes one band more.
+// sample, and one more per cell for a map with voids; a raw map is read from its file, or its
+// mapped file, a band of rows at a time, so that loading it takes one band more.
 #pragma once
 
 #include <GL/glew.h>
@@ -74,5 +74,7 @@ private:
     // Gives `visit` the map's bands in turn; stops with the reason in `failure` when a map left in
     // its file cannot give one.
     void forEachBand(const HeightSamples& map, const BandVisit& visit, std::string& failure) const;
+    // Fills the bound height texture with the map's samples.
+    void uploadHeights(const HeightSamples& map, std::string& failure);
     void uploadVoidCells(const std::vector<uint8_t>& voids);
 };
