@@ -18,8 +18,13 @@
 namespace {
 
 // GDAL's cache of decoded blocks would otherwise grow to 5 % of the machine's memory while a large
-// file is read once, front to back.
-const GIntBig BLOCK_CACHE_BYTES = 64 * 1024 * 1024;
+// file is read once, front to back. Reads of tiles, which the tile cache keeps, need the blocks
+// only while their neighbours are read; a pyramid build writes its levels through the cache.
+const GIntBig BLOCK_CACHE_BYTES = 16 * 1024 * 1024;
+const GIntBig BUILD_BLOCK_CACHE_BYTES = 64 * 1024 * 1024;
+
+std::mutex buildCacheGuard;
+int buildsUnderWay = 0;
 
 // A map on a web server must never hold the window up for long: a request gives up after these
 // (unless the user set them), and a lost connection is reported instead.
@@ -82,6 +87,18 @@ std::string firstUnreadableKind(const char* const* files) {
 }
 
 }  // namespace
+
+BlockCacheForBuild::BlockCacheForBuild() {
+    startGdal();
+    const std::lock_guard<std::mutex> lock(buildCacheGuard);
+    if (buildsUnderWay++ == 0) GDALSetCacheMax64(BUILD_BLOCK_CACHE_BYTES);
+}
+
+BlockCacheForBuild::~BlockCacheForBuild() {
+    const std::lock_guard<std::mutex> lock(buildCacheGuard);
+    // Lowering the bound evicts blocks until the cache is within it.
+    if (--buildsUnderWay == 0) GDALSetCacheMax64(BLOCK_CACHE_BYTES);
+}
 
 std::string networkFailureOf(const std::string& reason) {
     // GDAL's /vsicurl/ words them "HTTP response code: 404" (with the server's text after it, at times),

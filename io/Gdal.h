@@ -31,6 +31,18 @@ private:
     std::string lastWarning;
 };
 
+// While one lives, GDAL's block cache may grow to the larger bound of a pass that writes a whole
+// map's levels. When the last goes, the cache is brought back within its own bound, which also
+// hands back the blocks of the map's sources that the pass left there: they would stay as long as
+// the map stays open, on top of the tiles the frames keep.
+class BlockCacheForBuild {
+public:
+    BlockCacheForBuild();
+    ~BlockCacheForBuild();
+    BlockCacheForBuild(const BlockCacheForBuild&) = delete;
+    BlockCacheForBuild& operator=(const BlockCacheForBuild&) = delete;
+};
+
 // A failure to fetch a remote file, said as what happened when GDAL's reason tells it: the server's
 // answer ("the server answered 404 Not Found"), a time-out, a server out of reach, a server without
 // range requests. Empty for any other reason. GdalMessages::reason() gives these in GDAL's stead.

@@ -597,6 +597,7 @@ bool hasRoom(const std::string& mapPath, const fs::path& cacheFolder, double byt
 bool buildPyramid(const std::string& mapPath, const MapFacts& facts, GDALDatasetH map, const fs::path& folder,
                   const std::string& identity, int tileQuads, const PyramidProgress& progress, SeenBounds& seen,
                   std::string& message) {
+    const BlockCacheForBuild blockCache;
     BuildProgress done(progress);
     const uint64_t samples = uint64_t(facts.width) * uint64_t(facts.height);
     const std::vector<int> factors = overviewFactors(facts.width, facts.height, tileQuads);

@@ -166,6 +166,35 @@ TEST(Pyramid, IsBuiltOnceAndReusedUntilTheMapChanges) {
     }
 }
 
+// A build reads the whole map through GDAL's block cache: what it leaves there would stay while the
+// map stays open, on top of the tiles the frames keep.
+TEST(Pyramid, ABuildHandsBackGdalsBlockCacheWhenItEnds) {
+    TempFolder folder;
+    gdaltest::Raster raster;
+    raster.width = 3000;  // 18 MB of samples, more than the cache keeps for reading tiles
+    raster.height = 3000;
+    raster.type = GDT_UInt16;
+    raster.values.assign(size_t(raster.width) * raster.height, 7.0);
+    raster.geoTransform = {{0.0, 1.0, 0.0, 0.0, 0.0, -1.0}};
+    const std::string map = folder / "large.tif";
+    ASSERT_TRUE(gdaltest::writeFile(gdaltest::inMemory(raster).get(), map, "GTiff"));
+    raster.values = {};
+    GIntBig boundWhileBuilding = 0;
+    std::string message;
+    const std::unique_ptr<TileSource> source =
+        openTiles(map, ElevationOptions{false, false, 0.0}, folder / "cache",
+                  [&](double) {
+                      boundWhileBuilding = std::max(boundWhileBuilding, GDALGetCacheMax64());
+                      return true;
+                  },
+                  message, QUADS);
+    ASSERT_TRUE(source) << message;
+    ASSERT_TRUE(source->map().pyramidBuilt);
+    EXPECT_GT(boundWhileBuilding, GDALGetCacheMax64()) << "the build wrote its levels through the reading bound";
+    EXPECT_LE(GDALGetCacheUsed64(), GDALGetCacheMax64());
+    EXPECT_LT(GDALGetCacheMax64(), GIntBig(raster.width) * raster.height * 2) << "the build's bound stayed";
+}
+
 TEST(Pyramid, EachLevelIsEveryOtherSampleOfTheMapAcrossTheBuildsReadsAndWrites) {
     // Maps of more than a build reads at once (4 MB) whose levels are taller than a row of their
     // blocks (128), so that rows lost, repeated or moved where a read or a write ends are seen:
