@@ -12,6 +12,43 @@
 namespace {
 
 constexpr float BOTTOM_RADIUS_METRES = 6360000.0f;
+constexpr float PI = 3.14159265f;
+
+// The sun above the atmosphere, a little bluer than white so that the air, which takes more blue
+// than red, leaves a high sun's light at the ground near (1, 0.98, 0.9).
+const vec3 SUN_ILLUMINANCE{1.07f, 1.14f, 1.19f};
+// The final pass writes its tone-mapped values without an sRGB encoding, which darkens every mid
+// tone: at its physical radiance, about a tenth of a sunlit white surface's, a noon sky would show
+// as navy beside the ground. The sky and the air in front of the terrain are raised by this so that
+// they show as they are seen beside sunlit ground; the light they shed on the ground is not. More
+// would push the noon horizon over the bright-pass threshold, and all of it would bloom.
+constexpr float SKY_DISPLAY_GAIN = 3.0f;
+// As the light fails after sunset the eye adapts, and a sky a thousand times darker than at noon
+// is still seen as a deep blue: the sky is raised further by as much as its light on the ground has
+// fallen below that of a sun a degree high, up to a limit that the sky passes in the nautical
+// twilight, so that night still falls.
+constexpr float ADAPTATION_REFERENCE_LUMINANCE = 0.013f;
+constexpr float GREATEST_ADAPTATION = 40.0f;
+const vec3 LUMINANCE_WEIGHTS{0.2126f, 0.7152f, 0.0722f};
+
+// The sky's light is taken where the camera is; the sun's own, above the air, counts too, so that
+// a camera high in the thin air of a day, under a dark sky, is not taken to be in the night.
+float twilightAdaptation(const vec3& skyIrradianceMean, const vec3& sun) {
+    const vec3 skyIrradiance = skyIrradianceMean * SUN_ILLUMINANCE * PI;
+    const float daylight = dot(skyIrradiance + SUN_ILLUMINANCE * std::max(sun.y, 0.0f), LUMINANCE_WEIGHTS);
+    const float fallen = ADAPTATION_REFERENCE_LUMINANCE / std::max(daylight, 1e-12f);
+    return std::clamp(fallen, 1.0f, GREATEST_ADAPTATION);
+}
+
+// The horizon seen from a camera at this altitude, as the sky-view table's coordinates take it: the
+// zenith cosine of the geometric horizon, the angle the ground spans from the nadir up to it, and
+// its zenith angle.
+vec3 skyViewHorizonAt(float altitudeMetres) {
+    const double bottom = BOTTOM_RADIUS_METRES, radius = bottom + std::max(altitudeMetres, 0.0f);
+    const double dipSin = std::sqrt((radius - bottom) * (radius + bottom)) / radius;
+    const double groundAngle = std::acos(dipSin);
+    return vec3{float(-dipSin), float(groundAngle), float(M_PI - groundAngle)};
+}
 
 // Any of the atmosphere's programs, with every location that one of them takes.
 class AtmosphereProgram : public Shader {
@@ -104,7 +141,10 @@ AtmosphereLocations::AtmosphereLocations(GLuint program)
       skyViewTable(glGetUniformLocation(program, "skyViewTable")),
       skyIrradiance(glGetUniformLocation(program, "skyIrradianceMean")),
       sunDirection(glGetUniformLocation(program, "sunDirection")),
-      cameraAltitude(glGetUniformLocation(program, "cameraAltitude")) {}
+      cameraAltitude(glGetUniformLocation(program, "cameraAltitude")),
+      sunIlluminance(glGetUniformLocation(program, "sunIlluminance")),
+      skyRadianceScale(glGetUniformLocation(program, "skyRadianceScale")),
+      skyViewHorizon(glGetUniformLocation(program, "skyViewHorizon")) {}
 
 Atmosphere::Table::Table(int width, int height, GLenum internalFormat) : width(width), height(height) {
     glGenTextures(1, &texture);
@@ -187,6 +227,8 @@ void Atmosphere::computeSkyView() {
     glUniform2f(viewProgram.tableSizeLocation, SKY_VIEW_WIDTH, SKY_VIEW_HEIGHT);
     glUniform1f(viewProgram.cameraRadiusLocation, (BOTTOM_RADIUS_METRES + altitude) * 0.001f);
     glUniform1f(viewProgram.sunZenithCosLocation, sun.y);
+    skyViewHorizon = skyViewHorizonAt(altitude);
+    glUniform3f(viewProgram.tables.skyViewHorizon, skyViewHorizon.x, skyViewHorizon.y, skyViewHorizon.z);
     bindTexture(TRANSMITTANCE_TABLE_UNIT, viewProgram.tables.transmittanceTable, transmittance.texture);
     bindTexture(MULTIPLE_SCATTERING_TABLE_UNIT, viewProgram.multipleScatteringTableLocation,
                 multipleScattering.texture);
@@ -207,12 +249,16 @@ void Atmosphere::computeSkyView() {
     glReadPixels(0, 0, 1, 1, GL_RGBA, GL_FLOAT, texel);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(reading));
     skyIrradianceMean = vec3{texel[0], texel[1], texel[2]};
+    skyRadianceScale = SUN_ILLUMINANCE * (PI * SKY_DISPLAY_GAIN * twilightAdaptation(skyIrradianceMean, sun));
     ++skyViewCount;
 }
 
 void Atmosphere::setSun(const AtmosphereLocations& locations) const {
     glUniform3f(locations.sunDirection, sun.x, sun.y, sun.z);
     glUniform1f(locations.cameraAltitude, altitude);
+    glUniform3f(locations.sunIlluminance, SUN_ILLUMINANCE.x, SUN_ILLUMINANCE.y, SUN_ILLUMINANCE.z);
+    glUniform3f(locations.skyRadianceScale, skyRadianceScale.x, skyRadianceScale.y, skyRadianceScale.z);
+    glUniform3f(locations.skyViewHorizon, skyViewHorizon.x, skyViewHorizon.y, skyViewHorizon.z);
 }
 
 void Atmosphere::bindTables(const AtmosphereLocations& locations) const {

@@ -22,6 +22,9 @@ struct AtmosphereLocations {
     GLint skyIrradiance = -1;
     GLint sunDirection = -1;
     GLint cameraAltitude = -1;
+    GLint sunIlluminance = -1;
+    GLint skyRadianceScale = -1;
+    GLint skyViewHorizon = -1;
 
     AtmosphereLocations() = default;
     explicit AtmosphereLocations(GLuint program);
@@ -98,6 +101,9 @@ private:
     float altitude = 0.0f;
     // The irradiance table's one texel, read back when it is made.
     vec3 skyIrradianceMean;
+    // The programs' uniforms that follow from the sun, the altitude and that texel.
+    vec3 skyRadianceScale;
+    vec3 skyViewHorizon;
     int skyViewCount = 0;
 
     // Fills a table by one pass of the given program (in use, its uniforms set).

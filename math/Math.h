@@ -49,6 +49,8 @@ static_assert(sizeof(mat4) == 16 * sizeof(float), "mat4 must be tightly packed")
 inline vec3 operator+(const vec3& a, const vec3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
 inline vec3 operator-(const vec3& a, const vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 inline vec3 operator*(const vec3& v, float s) { return {v.x * s, v.y * s, v.z * s}; }
+// Component by component, as GLSL multiplies two vectors.
+inline vec3 operator*(const vec3& a, const vec3& b) { return {a.x * b.x, a.y * b.y, a.z * b.z}; }
 inline vec4 operator+(const vec4& a, const vec4& b) { return {a.x + b.x, a.y + b.y, a.z + b.z, a.w + b.w}; }
 inline vec4 operator*(const vec4& v, float s) { return {v.x * s, v.y * s, v.z * s, v.w * s}; }
 

@@ -15,34 +15,26 @@ uniform vec3 skyIrradianceMean;  // the sky-irradiance table's texel, read back 
 uniform vec3 sunDirection;
 // The altitude (metres) the sky-view table was made for.
 uniform float cameraAltitude;
+// The sun above the atmosphere, its illuminance per colour.
+uniform vec3 sunIlluminance;
+// What turns the sky-view table's light into the sky's displayed radiance: the sun's illuminance,
+// and the gains that show the sky as it is seen beside sunlit ground and in the twilight. They
+// change with the sun and its sky only, so they are worked out once for each, not per fragment.
+uniform vec3 skyRadianceScale;
+// The camera's horizon as the sky-view table's coordinates take it: the zenith cosine of the
+// horizon, the angle the ground below it spans from the nadir, and the horizon's zenith angle.
+uniform vec3 skyViewHorizon;
 
-// The sun above the atmosphere, a little bluer than white so that the air, which takes more blue
-// than red, leaves a high sun's light at the ground near (1, 0.98, 0.9).
-const vec3 SUN_ILLUMINANCE = vec3(1.07, 1.14, 1.19);
-// The final pass writes its tone-mapped values without an sRGB encoding, which darkens every mid
-// tone: at its physical radiance, about a tenth of a sunlit white surface's, a noon sky would show
-// as navy beside the ground. The sky and the air in front of the terrain are raised by this so that
-// they show as they are seen beside sunlit ground; the light they shed on the ground is not. More
-// would push the noon horizon over the bright-pass threshold, and all of it would bloom.
-const float SKY_DISPLAY_GAIN = 3.0;
-// As the light fails after sunset the eye adapts, and a sky a thousand times darker than at noon
-// is still seen as a deep blue: the sky is raised further by as much as its light on the ground has
-// fallen below that of a sun a degree high, up to a limit that the sky passes in the nautical
-// twilight, so that night still falls.
-const float ADAPTATION_REFERENCE_LUMINANCE = 0.013;
-const float GREATEST_ADAPTATION = 40.0;
 const vec3 LUMINANCE_WEIGHTS = vec3(0.2126, 0.7152, 0.0722);
-// Samples along the path to a point seen through the air.
 float cameraRadius() { return BOTTOM_RADIUS + max(cameraAltitude, 0.0) * 0.001; }
 
 // The sky-view table's light towards a unit direction, for a sun of unit irradiance; below the
 // horizon, the horizon's.
 vec3 skyViewLight(vec3 direction) {
-    float r = cameraRadius();
-    float viewZenithCos = max(direction.y, horizonZenithCos(r));
+    float viewZenithCos = max(direction.y, skyViewHorizon.x);
     float horizontalLengths = length(direction.xz) * length(sunDirection.xz);
     float sunAzimuthCos = horizontalLengths > 1e-6 ? dot(direction.xz, sunDirection.xz) / horizontalLengths : 1.0;
-    vec2 unit = skyViewUnit(r, viewZenithCos, sunAzimuthCos);
+    vec2 unit = skyViewUnit(skyViewHorizon.yz, viewZenithCos, sunAzimuthCos);
     vec2 size = vec2(textureSize(skyViewTable, 0));
     // The horizon falls between two rows; the sky keeps to the row above it, as filtering with the
     // one below, whose rays end on the ground, would darken the horizon.
@@ -53,24 +45,14 @@ vec3 skyViewLight(vec3 direction) {
 
 vec3 sunlightAtGround(float altitudeMetres) {
     float r = BOTTOM_RADIUS + max(altitudeMetres, 0.0) * 0.001;
-    return SUN_ILLUMINANCE * sunTransmittance(transmittanceTable, r, sunDirection.y);
+    return sunIlluminance * sunTransmittance(transmittanceTable, r, sunDirection.y);
 }
 
 // The table holds the sky's cosine-weighted mean radiance over the upper hemisphere, which is its
 // irradiance on a horizontal surface divided by pi: the terrain's units.
-vec3 skyIrradiance() { return skyIrradianceMean * PI * SUN_ILLUMINANCE; }
+vec3 skyIrradiance() { return skyIrradianceMean * PI * sunIlluminance; }
 
-// The sky's light is taken where the camera is; the sun's own, above the air, counts too, so that
-// a camera high in the thin air of a day, under a dark sky, is not taken to be in the night.
-float twilightAdaptation() {
-    float daylight = dot(skyIrradiance() + SUN_ILLUMINANCE * max(sunDirection.y, 0.0), LUMINANCE_WEIGHTS);
-    float fallen = ADAPTATION_REFERENCE_LUMINANCE / max(daylight, 1e-12);
-    return clamp(fallen, 1.0, GREATEST_ADAPTATION);
-}
-
-vec3 skyRadiance(vec3 direction) {
-    return skyViewLight(normalize(direction)) * (PI * SKY_DISPLAY_GAIN * twilightAdaptation()) * SUN_ILLUMINANCE;
-}
+vec3 skyRadiance(vec3 direction) { return skyViewLight(normalize(direction)) * skyRadianceScale; }
 
 // The length-weighted density along a straight path of `pathLength` km from `altitude` km, rising
 // `rise` km per km, through a layer of the given scale height: the closed form of the integral of

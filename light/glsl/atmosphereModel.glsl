@@ -129,10 +129,11 @@ vec2 multipleScatteringUnit(float r, float sunZenithCos) {
 // the texels crowd towards the sun's side; the zenith angle along y, the first half of it from the
 // zenith down to the horizon and the second on to the nadir, each squared towards the horizon, where
 // the colour changes fastest.
-vec2 skyViewUnit(float r, float viewZenithCos, float sunAzimuthCos) {
-    float dipSin = sqrt(max(squaredRadiusAbove(r, BOTTOM_RADIUS), 0.0)) / r;
-    float groundAngle = acos(dipSin);
-    float horizonZenithAngle = PI - groundAngle;
+// `horizon` holds the camera's: the angle the ground spans from the nadir up to the horizon, and
+// the horizon's zenith angle (pi less that), which depend on its radius alone.
+vec2 skyViewUnit(vec2 horizon, float viewZenithCos, float sunAzimuthCos) {
+    float groundAngle = horizon.x;
+    float horizonZenithAngle = horizon.y;
     float zenithAngle = acos(clamp(viewZenithCos, -1.0, 1.0));
     float v;
     if (zenithAngle <= horizonZenithAngle) {
@@ -145,10 +146,9 @@ vec2 skyViewUnit(float r, float viewZenithCos, float sunAzimuthCos) {
 }
 
 // The inverse: x is the view's zenith cosine and y the cosine of its azimuth from the sun.
-vec2 viewOfSkyViewUnit(float r, vec2 unit) {
-    float dipSin = sqrt(max(squaredRadiusAbove(r, BOTTOM_RADIUS), 0.0)) / r;
-    float groundAngle = acos(dipSin);
-    float horizonZenithAngle = PI - groundAngle;
+vec2 viewOfSkyViewUnit(vec2 horizon, vec2 unit) {
+    float groundAngle = horizon.x;
+    float horizonZenithAngle = horizon.y;
     float zenithAngle;
     if (unit.y < 0.5) {
         float fromHorizon = 1.0 - 2.0 * unit.y;

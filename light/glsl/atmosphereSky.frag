@@ -23,12 +23,11 @@ vec3 sunDisc(vec3 direction) {
     float sinAngle = length(cross(direction, sunDirection));
     float pixel = max(fwidth(sinAngle), 1e-6);
     float inDisc = cosAngle > 0.0 ? 1.0 - smoothstep(SUN_ANGULAR_RADIUS - pixel, SUN_ANGULAR_RADIUS, sinAngle) : 0.0;
-    float r = cameraRadius();
-    float horizon = horizonZenithCos(r);
+    float horizon = skyViewHorizon.x;
     float aboveGround = smoothstep(horizon - fwidth(direction.y), horizon, direction.y);
     float fromCentre = min(sinAngle / SUN_ANGULAR_RADIUS, 1.0);
     vec3 limb = 1.0 - LIMB_DARKENING * (1.0 - sqrt(1.0 - fromCentre * fromCentre));
-    return SUN_ILLUMINANCE * SUN_DISC_RADIANCE * transmittanceToTop(transmittanceTable, r, direction.y) * limb *
+    return sunIlluminance * SUN_DISC_RADIANCE * transmittanceToTop(transmittanceTable, cameraRadius(), direction.y) * limb *
            (inDisc * aboveGround);
 }
 

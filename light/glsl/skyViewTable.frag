@@ -12,6 +12,8 @@ uniform sampler2D multipleScatteringTable;
 // The camera's distance from the planet's centre and the sun's zenith cosine there.
 uniform float cameraRadius;
 uniform float sunZenithCos;
+// Its horizon, as the sky-view table's coordinates take it (see skyViewUnit).
+uniform vec3 skyViewHorizon;
 
 layout(location = 0) out vec4 skyLight;
 
@@ -19,7 +21,7 @@ const int STEPS = 32;
 
 void main() {
     vec2 unit = vec2(unitFromTexel(gl_FragCoord.x, tableSize.x), unitFromTexel(gl_FragCoord.y, tableSize.y));
-    vec2 view = viewOfSkyViewUnit(cameraRadius, unit);
+    vec2 view = viewOfSkyViewUnit(skyViewHorizon.yz, unit);
     float viewZenithSin = sqrt(max(1.0 - view.x * view.x, 0.0));
     float sunAzimuthSin = sqrt(max(1.0 - view.y * view.y, 0.0));
     vec3 direction = vec3(viewZenithSin * view.y, view.x, viewZenithSin * sunAzimuthSin);
