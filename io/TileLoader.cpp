@@ -2,6 +2,8 @@
 // readers, and the finished tiles kept until the frame takes them.
 #include "io/TileLoader.h"
 
+#include "io/ThreadPriority.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -16,6 +18,8 @@ struct TileLoader::Shared {
 
     // Reads what is wanted until the loader stops.
     void read();
+    // Runs the background work until the loader stops.
+    void runBackgroundWork();
 
     const std::shared_ptr<const TileSource> source;
     const std::chrono::milliseconds retryPause;
@@ -30,7 +34,11 @@ struct TileLoader::Shared {
     std::vector<Tile> finishedTiles;
     std::optional<std::string> firstFailure;
     bool failureTold = false;
+    std::condition_variable wakeBackground;
+    std::deque<std::function<void()>> backgroundWork;
+    bool backgroundStarted = false;
 };
+
 
 TileLoader::TileLoader(std::shared_ptr<const TileSource> source, int threads, std::chrono::milliseconds retryPause)
     : shared(std::make_shared<Shared>(std::move(source), retryPause)) {
@@ -45,8 +53,22 @@ TileLoader::~TileLoader() {
         shared->stopping = true;
         shared->waiting.clear();
         shared->finishedTiles.clear();
+        shared->backgroundWork.clear();
     }
     shared->wakeReaders.notify_all();
+    shared->wakeBackground.notify_all();
+}
+
+void TileLoader::runInBackground(std::function<void()> work) {
+    {
+        const std::lock_guard<std::mutex> lock(shared->guard);
+        shared->backgroundWork.push_back(std::move(work));
+        if (!shared->backgroundStarted) {
+            shared->backgroundStarted = true;
+            std::thread([state = shared] { state->runBackgroundWork(); }).detach();
+        }
+    }
+    shared->wakeBackground.notify_all();
 }
 
 void TileLoader::request(const std::vector<TileKey>& wanted) {
@@ -115,5 +137,21 @@ void TileLoader::Shared::read() {
             if (!firstFailure) firstFailure = message;
             tileFinished.notify_all();
         }
+    }
+}
+
+void TileLoader::Shared::runBackgroundWork() {
+    // The frames and the tiles they wait for come first.
+    lowerThisThreadsPriority();
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::unique_lock<std::mutex> lock(guard);
+            wakeBackground.wait(lock, [this] { return stopping || !backgroundWork.empty(); });
+            if (stopping) return;
+            work = std::move(backgroundWork.front());
+            backgroundWork.pop_front();
+        }
+        work();
     }
 }

@@ -5,6 +5,7 @@
 #include "io/TileSource.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,6 +39,12 @@ public:
     void awaitFinished(std::chrono::milliseconds longest);
     // The first failure's message, once: later calls give nothing, until the loader is made anew.
     std::optional<std::string> failure();
+
+    // Runs `work` on the loader's background thread, after the work given before: work on the
+    // map's heights that no frame waits for (the shadows the terrain casts). The thread runs at a
+    // lower priority than the readers and the frames, which a thread cannot give back, so it is
+    // one of its own. Work not begun when the loader goes is dropped; work under way is left to end.
+    void runInBackground(std::function<void()> work);
 
 private:
     // What the readers and the loader share; the readers keep it alive after the loader has gone.

@@ -2,22 +2,16 @@
 // single-channel textures when finished.
 #include "light/TerrainShadows.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 
 #include "app/StartupWork.h"
 #include "gpu/TextureUnits.h"
 #include "gpu/UnpackAlignment.h"
+#include "io/ThreadPriority.h"
 #include "light/Horizons.h"
 
 namespace {
-
-// How much lower than the frame's the worker's priority is (a nice value).
-constexpr int BACKGROUND_NICENESS = 10;
 
 // The sweeps share the processor with the loaders and the frame; they take all of it for the
 // little while they run.
@@ -54,6 +48,38 @@ int gridStep(int width, int height, int largestSide) {
     return step;
 }
 
+void fadeIntoCoarser(LayerTexels finer, const LayerTexels& coarser, int fade) {
+    const ShadowLayerPlace& own = finer.place;
+    const ShadowLayerPlace& around = coarser.place;
+    const float fadeSamples = float(fade) * own.step;
+    // Texel centres at whole texel coordinates, clamped to the grid's edge, as GL_LINEAR filters
+    // them with GL_CLAMP_TO_EDGE (the texels beyond the grid repeat its edge).
+    const auto coarserAt = [&](float column, float row) {
+        const float x = std::clamp((column - around.firstColumn) / around.step, 0.0f, float(coarser.columns - 1));
+        const float y = std::clamp((row - around.firstRow) / around.step, 0.0f, float(coarser.rows - 1));
+        const int x0 = int(x), y0 = int(y);
+        const int x1 = std::min(x0 + 1, coarser.columns - 1), y1 = std::min(y0 + 1, coarser.rows - 1);
+        const float fx = x - float(x0), fy = y - float(y0);
+        const auto texel = [&](int column, int row) {
+            return float(coarser.values[size_t(row) * size_t(coarser.rowLength) + size_t(column)]);
+        };
+        return (texel(x0, y0) * (1.0f - fx) + texel(x1, y0) * fx) * (1.0f - fy) +
+               (texel(x0, y1) * (1.0f - fx) + texel(x1, y1) * fx) * fy;
+    };
+    for (int row = 0; row < finer.rows; ++row) {
+        const float mapRow = own.firstRow + float(row) * own.step;
+        const float rowInside = std::min(mapRow - own.reach[1], own.reach[3] - mapRow);
+        for (int column = 0; column < finer.columns; ++column) {
+            const float mapColumn = own.firstColumn + float(column) * own.step;
+            const float inside = std::min({mapColumn - own.reach[0], own.reach[2] - mapColumn, rowInside});
+            const float weight = std::clamp(inside / fadeSamples, 0.0f, 1.0f);
+            if (weight >= 1.0f) continue;
+            uint8_t& share = finer.values[size_t(row) * size_t(finer.rowLength) + size_t(column)];
+            share = static_cast<uint8_t>(std::lround(coarserAt(mapColumn, mapRow) * (1.0f - weight) + float(share) * weight));
+        }
+    }
+}
+
 ShadowGrid coarserGrid(const ShadowGrid& grid, int factor) {
     ShadowGrid coarser;
     coarser.place = grid.place;
@@ -71,7 +97,8 @@ ShadowGrid coarserGrid(const ShadowGrid& grid, int factor) {
     return coarser;
 }
 
-TerrainShadows::TerrainShadows(std::unique_ptr<ShadowHeights> source, int largestSide) : heights(std::move(source)) {
+TerrainShadows::TerrainShadows(std::unique_ptr<ShadowHeights> source, int largestSide, const WorkRunner& runner)
+    : heights(std::move(source)) {
     const std::vector<ShadowLevel>& levels = heights->levels();
     size_t whole = 0;
     while (whole + 1 < levels.size() && std::max(levels[whole].width, levels[whole].height) > largestSide) ++whole;
@@ -82,7 +109,15 @@ TerrainShadows::TerrainShadows(std::unique_ptr<ShadowHeights> source, int larges
     }
     layers.resize(layerLevels.size());
     wantedWindows = windowsAround(0.0, 0.0);
-    worker = std::thread(&TerrainShadows::work, this);
+    if (runner) {
+        runner([this] { work(); });
+    } else {
+        worker = std::thread([this] {
+            // The frame comes first; the sweeps' own threads, started from this one, inherit its priority.
+            lowerThisThreadsPriority();
+            work();
+        });
+    }
 }
 
 TerrainShadows::~TerrainShadows() {
@@ -91,7 +126,12 @@ TerrainShadows::~TerrainShadows() {
         stopping = true;
     }
     changed.notify_all();
-    worker.join();
+    if (worker.joinable()) {
+        worker.join();
+    } else {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return ended; });
+    }
     glDeleteTextures(1, &sunTexture);
     glDeleteTextures(1, &skyTexture);
 }
@@ -145,9 +185,6 @@ void TerrainShadows::followCamera(double mapColumn, double mapRow) {
 }
 
 void TerrainShadows::work() {
-    // The frame comes first: on a machine of few cores the sweeps would take its time. The sweeps'
-    // own threads, started from this one, inherit its priority.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), BACKGROUND_NICENESS);
     const ShadowLevel& whole = layerLevels.front();
     std::optional<ShadowGrid> grid = heights->read(whole, 0, 0, whole.width, whole.height, stopping);
     if (grid && !stopping) {
@@ -245,6 +282,12 @@ TerrainShadows::Finished TerrainShadows::sharesOf(size_t layerCount) const {
         }
         shares.places.push_back(placeOf(kept.grid, layerLevels[layer]));
     }
+    const auto texelsOf = [&](size_t layer) {
+        const ShadowLevel& own = layers[layer].grid.place;
+        return LayerTexels{shares.values.data() + layer * texels, own.width, own.height, shares.width,
+                           shares.places[layer]};
+    };
+    for (size_t layer = 1; layer < layerCount; ++layer) fadeIntoCoarser(texelsOf(layer), texelsOf(layer - 1), LAYER_FADE);
     return shares;
 }
 

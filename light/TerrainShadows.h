@@ -10,7 +10,7 @@
 // range beyond the window still shades it, while the ground near the camera casts shadows of its
 // own detail; the programs fade from each window to the next coarser one at its edges.
 //
-// The work runs on a thread of its own, never in a frame: it reads the grids, gathers the sky's
+// The work runs on a thread of its own, or a streamed map's loader's, never in a frame: it reads the grids, gathers the sky's
 // share once, and the horizons and the sun's share for each new position of the sun, and of each
 // window the camera moved. Each frame uploads what it finished; until the first
 // shares arrive the terrain is drawn unshadowed. Destroying it stops the work: a computation under
@@ -24,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -78,6 +79,22 @@ struct ShadowLayerPlace {
     std::array<float, 4> reach{};
 };
 
+// A layer's shares as the texture holds them: `rowLength` texels a row, its grid's own `columns` x
+// `rows` of them first in each row and in the first rows, placed on the map as `place` says.
+struct LayerTexels {
+    uint8_t* values = nullptr;
+    int columns = 0;
+    int rows = 0;
+    int rowLength = 0;
+    ShadowLayerPlace place;
+};
+
+// Fades a window's shares into those of the layer around it over its outer `fade` samples of its
+// own grid, on the sides within the map, taking the coarser layer's as the texture filters them:
+// at the window's edge its shares are the coarser layer's. A point then takes its share from the
+// finest layer that reaches it alone.
+void fadeIntoCoarser(LayerTexels finer, const LayerTexels& coarser, int fade);
+
 class TerrainShadows {
 public:
     // Sides of the whole grid the horizons of a map drawn whole are computed on at most, and of
@@ -91,12 +108,20 @@ public:
     // Sides of a window; layers at most, the whole grid's included.
     static constexpr int WINDOW_SIDE = 1024;
     static constexpr int LAYERS = 4;
+    // Samples of a window's own grid over which it fades into the layer around it at its edges.
+    static constexpr int LAYER_FADE = 64;
     // Azimuths the sky's share is gathered over.
     static constexpr int SKY_DIRECTIONS = 16;
 
-    // Computes the shadows from `heights`, its whole grid the finest level within `largestSide`.
-    TerrainShadows(std::unique_ptr<ShadowHeights> heights, int largestSide);
-    // Stops the work and deletes the textures: the context that made them must be current.
+    // Runs the work it is given on a thread that is not the frame's, at a lower priority: the
+    // sweeps' own threads, started from it, inherit it.
+    using WorkRunner = std::function<void(std::function<void()>)>;
+
+    // Computes the shadows from `heights`, its whole grid the finest level within `largestSide`: on
+    // the thread `runner` gives (a streamed map's tile loader's), else on a thread of its own.
+    TerrainShadows(std::unique_ptr<ShadowHeights> heights, int largestSide, const WorkRunner& runner = {});
+    // Stops the work, waiting for it to end, and deletes the textures: the context that made them
+    // must be current, and a runner given must still run what it was given.
     ~TerrainShadows();
     TerrainShadows(const TerrainShadows&) = delete;
     TerrainShadows& operator=(const TerrainShadows&) = delete;
@@ -165,6 +190,7 @@ private:
     std::vector<ShadowLevel> layerLevels;
     std::vector<Layer> layers;
 
+    // The worker's thread, when it has one of its own.
     std::thread worker;
     std::atomic<bool> stopping{false};
     mutable std::mutex mutex;

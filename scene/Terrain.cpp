@@ -597,8 +597,10 @@ void Terrain::setSun(const std::optional<SunPosition>& position, bool shadowsCas
 void Terrain::makeShadows() {
     // The worker ends before the heights go: the shadows are destroyed first.
     if (stream) {
-        shadows = std::make_unique<TerrainShadows>(streamedShadowHeights(stream->tileSource(), geometry),
-                                                   TerrainShadows::LARGEST_STREAMED_SIDE);
+        // The stream's loader does all the work its heights need beside the frames.
+        shadows = std::make_unique<TerrainShadows>(
+            streamedShadowHeights(stream->tileSource(), geometry), TerrainShadows::LARGEST_STREAMED_SIDE,
+            [this](std::function<void()> work) { stream->runInBackground(std::move(work)); });
     } else {
         shadows = std::make_unique<TerrainShadows>(wholeMapShadowHeights(*wholeHeights, geometry),
                                                    TerrainShadows::LARGEST_SIDE);

@@ -103,6 +103,8 @@ public:
 
     // The first failure to read a tile, once (a lost connection, say); the tiles held are drawn on.
     std::optional<std::string> readFailure() { return loader->failure(); }
+    // Runs work on the map's heights that no frame waits for on the loader's background thread.
+    void runInBackground(std::function<void()> work) { loader->runInBackground(std::move(work)); }
 
 private:
     TerrainStream(std::unique_ptr<TileSource> source, const TerrainGeometry& geometry, float errorPixels,

@@ -10,14 +10,12 @@
 // Layers of the sun's shares: the first over the whole map, the rest windows of finer grids
 // around the camera, each inside the one before.
 const int SUN_LAYERS = 4;
-// Samples of a window's own grid over which it fades into the layer around it at its edges.
-const float SUN_LAYER_FADE = 64.0;
 
 uniform bool hasShadows;             // whether the shares of the sun and of the sky are bound
 uniform sampler2DArray sunShares;    // per sample: the share of the sun's disc over its horizon
 uniform int sunLayerCount;
 uniform vec3 sunLayerPlaces[SUN_LAYERS];  // the map sample of a layer's first texel, and the samples between texels
-uniform vec4 sunLayerReach[SUN_LAYERS];   // the map samples it is taken whole between: first column and row, last
+uniform vec4 sunLayerReach[SUN_LAYERS];   // the map samples it reaches between: first column and row, last
 uniform sampler2D skyVisibility;     // per sample: the share of the sky's light that reaches it
 uniform vec3 skyPlace;               // as a layer's place
 uniform float metresPerUnit;         // ground metres per world unit, for the depth of the air
@@ -32,31 +30,18 @@ float sunShareOnLayer(vec2 point, int layer) {
     return texture(sunShares, vec3(placedCoordinates(point, sunLayerPlaces[layer], size), float(layer))).r;
 }
 
-// How much a layer counts at a map point: 1 within its reach, falling to 0 at its edges.
-float sunLayerWeight(vec2 point, int layer) {
-    vec4 reach = sunLayerReach[layer];
-    vec2 inside = min(point - reach.xy, reach.zw - point);
-    return clamp(min(inside.x, inside.y) / (SUN_LAYER_FADE * sunLayerPlaces[layer].z), 0.0, 1.0);
-}
-
 // How much of the sun's disc shows over the horizon here: 0 in shadow, 1 in full sun, and in
 // between along the shadow's soft edge, as the disc sets behind the horizon. The finest layer
-// that reaches the point gives it, blended at its edges with the layer around it.
+// that reaches the point gives it: each fades into the one around it within its own texels.
 float sunSeen() {
     if (!hasShadows) return 1.0;
     vec2 point = mapPoint(fWorldPosition);
     int finest = 0;
-    float weight = 1.0;
     for (int layer = 1; layer < sunLayerCount; ++layer) {
-        float layerWeight = sunLayerWeight(point, layer);
-        if (layerWeight > 0.0) {
-            finest = layer;
-            weight = layerWeight;
-        }
+        vec4 reach = sunLayerReach[layer];
+        if (all(greaterThan(point, reach.xy)) && all(lessThan(point, reach.zw))) finest = layer;
     }
-    float share = sunShareOnLayer(point, finest);
-    if (weight < 1.0) share = mix(sunShareOnLayer(point, finest - 1), share, weight);
-    return share;
+    return sunShareOnLayer(point, finest);
 }
 
 // The share of the sky's light that the hills around leave to this point.

@@ -3,6 +3,7 @@
 // planes and valleys.
 #include "io/HeightMap.h"
 #include "light/Horizons.h"
+#include "light/TerrainShadows.h"
 
 #include <gtest/gtest.h>
 
@@ -314,6 +315,44 @@ TEST(Horizons, SkyVisibilityIsWholeOnAPlaneAndLeastOnAValleyFloor) {
     EXPECT_NEAR(floor, expectedFloor, 0.01);
     for (const int rim : {0, valley.width - 1}) {
         EXPECT_GT(visibility[row * valley.width + rim], 0.99f) << rim;
+    }
+}
+
+// A window's shares fade into the layer around it within its own texels, so that a point takes its
+// share from one layer: at the window's edge they must be the coarser layer's as filtered there
+// (else a seam), inside the fade its own, and on a side on the map's edge nothing fades.
+TEST(TerrainShadows, AWindowFadesIntoTheLayerAroundItWithinItsOwnTexels) {
+    constexpr int SIDE = 40, FADE = 8;
+    constexpr float WITHOUT_END = 1e30f;
+    struct Case {
+        const char* name;
+        float west;  // the window's western reach
+        int column, row;
+        int expected;
+    };
+    // The coarser layer holds 2 * column + row of its own grid, every 4th sample from the map's
+    // corner, which bilinear filtering reproduces exactly between its texels; the window holds 200.
+    const std::vector<Case> cases = {
+        {"south-western corner, on the edge", 40.0f, 0, 0, 25},     // map (40, 20): 2 * 10 + 5
+        {"eastern edge", 40.0f, SIDE - 1, 20, 50},                   // map (79, 40): 2 * 19.75 + 10 = 49.5
+        {"half way into the fade", 40.0f, 4, 10, 115},               // (22 + 7.5) / 2 + 100 = 114.75
+        {"inside the fade's depth", 40.0f, 20, 20, 200},
+        {"western side on the map's edge", -WITHOUT_END, 0, 20, 200},
+        // Map (40, 58), a sample inside the northern edge: 34.5 * 7 / 8 + 200 / 8 = 55.19.
+        {"western side on the map's edge, by the northern side", -WITHOUT_END, 0, SIDE - 2, 55},
+    };
+    for (const Case& test : cases) {
+        std::vector<uint8_t> texture(2 * SIDE * SIDE, 0);
+        for (int row = 0; row < 33; ++row) {
+            for (int column = 0; column < 33; ++column) texture[row * SIDE + column] = uint8_t(2 * column + row);
+        }
+        std::fill(texture.begin() + SIDE * SIDE, texture.end(), uint8_t(200));
+        ShadowLayerPlace coarse{0.0f, 0.0f, 4.0f, {-WITHOUT_END, -WITHOUT_END, WITHOUT_END, WITHOUT_END}};
+        ShadowLayerPlace window{40.0f, 20.0f, 1.0f, {test.west, 20.0f, 79.0f, 59.0f}};
+        const LayerTexels coarser{texture.data(), 33, 33, SIDE, coarse};
+        fadeIntoCoarser(LayerTexels{texture.data() + SIDE * SIDE, SIDE, SIDE, SIDE, window}, coarser, FADE);
+        EXPECT_EQ(int(texture[SIDE * SIDE + test.row * SIDE + test.column]), test.expected) << test.name;
+        EXPECT_EQ(int(texture[5 * SIDE + 7]), 19) << test.name << ": the coarser layer changed";
     }
 }
 

@@ -9,8 +9,12 @@
 #include "tests/TempFolder.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -540,4 +544,49 @@ TEST(TileLoader, ReleasedWithoutWaitingForAReadHeldUp) {
     EXPECT_FALSE(watched.expired()) << "the reader still reads from it";
     source.open();
     EXPECT_TRUE(eventually([&] { return watched.expired(); }));
+}
+
+// The shadows' work runs beside the tile readers: in order, below the frames' priority, and never
+// holding up a map's release; what had not begun is dropped.
+TEST(TileLoader, RunsBackgroundWorkInOrderBelowTheFramesPriorityAndDropsItWhenReleased) {
+    auto shared = std::make_shared<GatedSource>();
+    GatedSource& gate = *shared;
+    auto loader = std::make_unique<TileLoader>(shared, 1);
+    std::mutex guard;
+    std::vector<std::string> ran;
+    int priority = 0;
+    const auto note = [&](const std::string& name) {
+        const std::lock_guard<std::mutex> lock(guard);
+        ran.push_back(name);
+    };
+    const auto ranSoFar = [&] {
+        const std::lock_guard<std::mutex> lock(guard);
+        return ran;
+    };
+    loader->runInBackground([&] {
+        priority = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+        note("first");
+    });
+    loader->runInBackground([&] { note("second"); });
+    ASSERT_TRUE(eventually([&] { return ranSoFar().size() == 2; }));
+    EXPECT_EQ(ranSoFar(), (std::vector<std::string>{"first", "second"}));
+    const int framesPriority = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+    EXPECT_GE(priority, std::min(framesPriority + 1, 19));
+
+    // Work held up (a read of heights from a server that stalls), and work behind it.
+    std::atomic<bool> heldEnded{false};
+    loader->runInBackground([&] {
+        note("held");
+        Tile tile;
+        std::string message;
+        gate.readTile(TileKey{0, 0, 0}, tile, message);
+        heldEnded = true;
+    });
+    loader->runInBackground([&] { note("dropped"); });
+    ASSERT_TRUE(eventually([&] { return ranSoFar().size() == 3; }));
+    loader.reset();  // would hang here if it waited for the work under way
+    gate.open();
+    EXPECT_TRUE(eventually([&] { return heldEnded.load(); }));
+    std::this_thread::yield();
+    EXPECT_EQ(ranSoFar().back(), "held");
 }
