@@ -1,0 +1,94 @@
+// The mipmap levels built on the processor: their rounding and their sizes. That they agree with
+// the driver's generation is the GL tests' to check.
+#include "gpu/SrgbMipChain.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+// Catches a decoding or encoding table off by one anywhere along the curve: a flat colour must
+// stay itself in every level.
+TEST(SrgbMipChain, EveryFlatColourStaysItself) {
+    std::vector<uint8_t> base;
+    for (int code = 0; code < 256; ++code) base.insert(base.end(), 2 * 2 * 3, static_cast<uint8_t>(code));
+    SrgbMipChain chain(2, 2, 256, 3);
+    chain.build(base.data(), 1);
+    ASSERT_EQ(chain.levelCount(), 1);
+    for (int code = 0; code < 256; ++code) {
+        for (int channel = 0; channel < 3; ++channel) EXPECT_EQ(chain.texels(1)[code * 3 + channel], code);
+    }
+}
+
+// Catches a mean taken in sRGB rather than linear light, rounding down instead of to the nearest
+// code, and alpha taken through the sRGB curve.
+TEST(SrgbMipChain, ColourIsTheRoundedMeanInLinearLightAndAlphaTheMeanAsItIs) {
+    struct Case {
+        uint8_t four[4];
+        uint8_t colour;
+        uint8_t alpha;
+    };
+    const Case cases[] = {
+        {{0, 0, 255, 255}, 188, 128},      // 187.52 in light; 127.5 as it is
+        {{0, 0, 0, 255}, 137, 64},         // 136.96; 63.75
+        {{54, 55, 55, 55}, 55, 55},        // 54.75 both ways
+        {{128, 128, 128, 0}, 112, 96},     // 111.96
+        {{200, 201, 254, 4}, 194, 165},    // 193.84; 164.75
+        {{0, 1, 1, 1}, 1, 1},              // 0.75 on the curve's straight foot
+        {{0, 0, 0, 1}, 0, 0},              // 0.25
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> base;
+        for (uint8_t value : c.four) base.insert(base.end(), {value, value, value, value});
+        SrgbMipChain chain(2, 2, 1, 4);
+        chain.build(base.data(), 1);
+        const uint8_t* texel = chain.texels(1);
+        EXPECT_EQ(texel[0], c.colour) << int(c.four[0]) << " " << int(c.four[3]);
+        EXPECT_EQ(texel[3], c.alpha) << int(c.four[0]) << " " << int(c.four[3]);
+    }
+}
+
+// Catches levels past an odd side, a side of 1 halved to 0, and a chain stopping short of 1 x 1.
+TEST(SrgbMipChain, LevelsHalveDownToOneTexelOrStopAboveAnOddSide) {
+    struct Case {
+        int width;
+        int height;
+        std::vector<std::pair<int, int>> sides;
+        bool reachesOneTexel;
+    };
+    const Case cases[] = {
+        {8, 2, {{4, 1}, {2, 1}, {1, 1}}, true},
+        {1, 4, {{1, 2}, {1, 1}}, true},
+        {20, 12, {{10, 6}, {5, 3}}, false},
+        {7, 8, {}, false},
+        {1, 1, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
+        SrgbMipChain chain(c.width, c.height, 1, 3);
+        ASSERT_EQ(chain.levelCount(), static_cast<int>(c.sides.size()));
+        for (int level = 1; level <= chain.levelCount(); ++level) {
+            EXPECT_EQ(chain.width(level), c.sides[level - 1].first);
+            EXPECT_EQ(chain.height(level), c.sides[level - 1].second);
+        }
+        EXPECT_EQ(chain.reachesOneTexel(), c.reachesOneTexel);
+    }
+}
+
+// Catches rows lost or misplaced where the bands of threads meet, inside a layer or across two.
+TEST(SrgbMipChain, AnyNumberOfThreadsBuildsTheSameLevels) {
+    const int width = 512, height = 256, layers = 3;
+    std::vector<uint8_t> base(size_t(width) * height * layers * 3);
+    for (size_t i = 0; i < base.size(); ++i) base[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
+    SrgbMipChain alone(width, height, layers, 3);
+    alone.build(base.data(), 1);
+    SrgbMipChain shared(width, height, layers, 3);
+    shared.build(base.data(), 5);
+    for (int level = 1; level <= alone.levelCount(); ++level) {
+        const size_t bytes = size_t(alone.width(level)) * alone.height(level) * layers * 3;
+        EXPECT_EQ(std::vector<uint8_t>(alone.texels(level), alone.texels(level) + bytes),
+                  std::vector<uint8_t>(shared.texels(level), shared.texels(level) + bytes))
+            << "level " << level;
+    }
+}
