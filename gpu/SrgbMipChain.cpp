@@ -3,70 +3,84 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#ifdef __SSE__
+#include <xmmintrin.h>
+#endif
 
 #include "io/Bands.h"
 
 namespace {
 
-// Linear light in units of 2^-22: four values add up without overflow, and the mean of four is
-// their sum over 4 exactly, so that sums are rounded to sRGB without a division.
-constexpr int LINEAR_BITS = 22;
-constexpr int SUM_BITS = LINEAR_BITS + 2;
-// Sums are looked up in 2^12 buckets, each narrower than one step of the sRGB code even where
-// the curve is steepest (12.92 * 255 codes per unit of light near black).
-constexpr int BUCKET_SHIFT = SUM_BITS - 12;
+// The levels are to be the driver's own, bit for bit, where the pictures are made and checked:
+// Mesa's software rasteriser (llvmpipe), which generates a level by drawing it from the one above,
+// sampling halfway between texels. Its sRGB conversions are approximations, within 0.42 of a code
+// of the exact curve (each code still maps back to itself), and a level rounded exactly instead
+// moves the water's glints; so the arithmetic here is the rasteriser's, operation for operation.
+// Elsewhere it stays within a code of any exact generation.
 
 // Below this many texels a level costs less than starting a thread.
 constexpr int64_t TEXELS_PER_THREAD = 16384;
 
-double linearOfCode(double code) {
-    const double value = code / 255.0;
-    return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+// The rasteriser's light of an sRGB code: a cubic, straight below code 16.
+float linearOfCode(int code) {
+    const float value = static_cast<float>(code);
+    if (value <= 15.0f) return value * (1.0f / (12.6f * 255.0f));
+    const float squared = value * value;
+    const float even = std::fma(squared, 0.6935f / (255.0f * 255.0f), 0.0023f);
+    const float odd = std::fma(squared, 0.3012f / (255.0f * 255.0f * 255.0f), 0.0030f / 255.0f);
+    return std::fma(odd, value, even);
 }
 
-struct SrgbTables {
-    uint32_t linear[256];
-    // [c]: the least sum of four whose mean rounds to code c or above; [0] is 0.
-    uint32_t sumReaching[256];
-    // The code of the sum at the start of each bucket, the last bucket holding only the largest
-    // sum (four whites).
-    uint8_t bucketCode[(1 << (SUM_BITS - BUCKET_SHIFT)) + 1];
+#ifdef __SSE__
+// The processor's quick reciprocal square root, which the rasteriser uses where there is one.
+float quickReciprocalRoot(float value) { return _mm_cvtss_f32(_mm_rsqrt_ss(_mm_set_ss(value))); }
+// The nearest whole number, halves to even, as the rasteriser's conversion rounds.
+int nearest(float value) { return _mm_cvtss_si32(_mm_set_ss(value)); }
+#else
+int nearest(float value) { return static_cast<int>(std::nearbyint(value)); }
+#endif
 
-    SrgbTables() {
-        const double unit = static_cast<double>(1 << LINEAR_BITS);
-        for (int code = 0; code < 256; ++code) linear[code] = static_cast<uint32_t>(std::lround(linearOfCode(code) * unit));
-        // The code of a mean m rounds to c or above where m reaches the light of code c - 1/2:
-        // the curve rises throughout.
-        sumReaching[0] = 0;
-        for (int code = 1; code < 256; ++code) {
-            sumReaching[code] = static_cast<uint32_t>(std::ceil(linearOfCode(code - 0.5) * 4.0 * unit));
-        }
-        int code = 0;
-        for (uint32_t bucket = 0; bucket < sizeof bucketCode; ++bucket) {
-            const uint32_t sum = bucket << BUCKET_SHIFT;
-            while (code < 255 && sum >= sumReaching[code + 1]) ++code;
-            bucketCode[bucket] = static_cast<uint8_t>(code);
-        }
-    }
+// The rasteriser's sRGB code of a light: a * x^0.375 + b * x^0.5 + c, straight near black.
+uint8_t codeOfLinear(float light) {
+    light = std::clamp(light, 0.0f, 1.0f);
+    if (light <= 0.0031308f) return static_cast<uint8_t>(nearest(light * (12.92f * 255.0f)));
+#ifdef __SSE__
+    const float squareRoot = light * quickReciprocalRoot(light);
+    const float powerThreeEighths = quickReciprocalRoot(quickReciprocalRoot(squareRoot * light));
+#else
+    const float squareRoot = std::sqrt(light);
+    const float powerThreeEighths = std::sqrt(std::sqrt(squareRoot * light));
+#endif
+    const float a = static_cast<float>(0.675f * 1.0622 * 255.0f);
+    const float b = static_cast<float>(0.325f * 1.0622 * 255.0f);
+    const float c = -0.0620f * 255.0f;
+    // The rasteriser fuses b * root + c. Here the square root is at least 0.056, so that the sum
+    // is exact in double precision and rounds to float once, as a fused one does, without a call.
+    const float rootTerm = static_cast<float>(static_cast<double>(b) * squareRoot + c);
+    return static_cast<uint8_t>(nearest(a * powerThreeEighths + rootTerm));
+}
 
-    uint8_t codeOfSum(uint32_t sum) const {
-        int code = bucketCode[sum >> BUCKET_SHIFT];
-        while (code < 255 && sum >= sumReaching[code + 1]) ++code;
-        return static_cast<uint8_t>(code);
+struct LightOfCode {
+    float values[256];
+    LightOfCode() {
+        for (int code = 0; code < 256; ++code) values[code] = linearOfCode(code);
     }
 };
 
-const SrgbTables& srgbTables() {
-    static const SrgbTables tables;
-    return tables;
+const float* lightOfCode() {
+    static const LightOfCode table;
+    return table.values;
 }
 
+// The rasteriser's bilinear filter halfway between two texels.
+float halfway(float from, float to) { return from + 0.5f * (to - from); }
+
 // Rows `first` to `last` of the level below, counted across its layers, from the level above. A
-// side of 1 above stays 1 below: its one texel counts twice, so that the sum stays one of four.
+// side of 1 above stays 1 below: its one texel is sampled twice.
 template <int CHANNELS>
 void halveRows(const uint8_t* above, int aboveWidth, int aboveHeight, uint8_t* below, int belowWidth,
                int belowHeight, int first, int last) {
-    const SrgbTables& tables = srgbTables();
+    const float* light = lightOfCode();
     const size_t aboveRowBytes = static_cast<size_t>(aboveWidth) * CHANNELS;
     const size_t nextRow = aboveHeight > 1 ? aboveRowBytes : 0;
     const size_t nextColumn = aboveWidth > 1 ? CHANNELS : 0;
@@ -80,11 +94,14 @@ void halveRows(const uint8_t* above, int aboveWidth, int aboveHeight, uint8_t* b
             const uint8_t* a = lower + static_cast<size_t>(2 * x) * CHANNELS;
             const uint8_t* b = upper + static_cast<size_t>(2 * x) * CHANNELS;
             for (int c = 0; c < 3; ++c) {
-                out[c] = tables.codeOfSum(tables.linear[a[c]] + tables.linear[a[c + nextColumn]] + tables.linear[b[c]] +
-                                          tables.linear[b[c + nextColumn]]);
+                out[c] = codeOfLinear(halfway(halfway(light[a[c]], light[a[c + nextColumn]]),
+                                              halfway(light[b[c]], light[b[c + nextColumn]])));
             }
             if (CHANNELS == 4) {
-                out[3] = static_cast<uint8_t>((a[3] + a[3 + nextColumn] + b[3] + b[3 + nextColumn] + 2) >> 2);
+                const float unit = static_cast<float>(1.0 / 255.0);
+                const float alpha = halfway(halfway(a[3] * unit, a[3 + nextColumn] * unit),
+                                            halfway(b[3] * unit, b[3 + nextColumn] * unit));
+                out[3] = static_cast<uint8_t>(nearest(std::clamp(alpha, 0.0f, 1.0f) * 255.0f));
             }
             out += CHANNELS;
         }

@@ -1,8 +1,8 @@
-// The mipmap levels below a base level of 8-bit sRGB texels, built on the processor as GL's own
-// generation builds them, so that they can be uploaded instead of generated: the driver may
-// generate by drawing every level (Mesa's software rasteriser does), which costs far more.
-// Each texel is the mean of the 2 x 2 above it taken in linear light, rounded back to sRGB;
-// alpha is averaged as it is. Free of GL.
+// The mipmap levels below a base level of 8-bit sRGB texels, built on the processor as the
+// driver's own generation builds them, so that they can be uploaded instead of generated: Mesa's
+// software rasteriser generates by compiling and running a program that draws every level, which
+// costs far more. Each texel is the mean of the 2 x 2 above it taken in linear light, rounded back
+// to sRGB; alpha is averaged as it is. Free of GL.
 #pragma once
 
 #include <cstdint>

@@ -22,21 +22,22 @@ TEST(SrgbMipChain, EveryFlatColourStaysItself) {
 }
 
 // Catches a mean taken in sRGB rather than linear light, rounding down instead of to the nearest
-// code, and alpha taken through the sRGB curve.
-TEST(SrgbMipChain, ColourIsTheRoundedMeanInLinearLightAndAlphaTheMeanAsItIs) {
+// code, alpha taken through the sRGB curve, and the exact curve in place of the rasteriser's, which
+// would move the pictures made on it.
+TEST(SrgbMipChain, ColourIsTheRasterisersMeanInLinearLightAndAlphaTheMeanAsItIs) {
     struct Case {
         uint8_t four[4];
         uint8_t colour;
         uint8_t alpha;
     };
     const Case cases[] = {
-        {{0, 0, 255, 255}, 188, 128},      // 187.52 in light; 127.5 as it is
-        {{0, 0, 0, 255}, 137, 64},         // 136.96; 63.75
-        {{54, 55, 55, 55}, 55, 55},        // 54.75 both ways
-        {{128, 128, 128, 0}, 112, 96},     // 111.96
-        {{200, 201, 254, 4}, 194, 165},    // 193.84; 164.75
-        {{0, 1, 1, 1}, 1, 1},              // 0.75 on the curve's straight foot
-        {{0, 0, 0, 1}, 0, 0},              // 0.25
+        {{0, 0, 0, 255}, 137, 64},        // 136.91 in light; 63.75 as it is
+        {{54, 55, 55, 55}, 55, 55},       // 54.90; 54.75
+        {{128, 128, 128, 0}, 112, 96},    // 112.16
+        {{200, 201, 254, 4}, 194, 165},   // 193.67; 164.75
+        {{0, 1, 1, 1}, 1, 1},             // 0.77 on the curve's straight foot; 0.75
+        {{0, 0, 0, 1}, 0, 0},             // 0.26; 0.25
+        {{1, 1, 93, 93}, 67, 47},         // 66.61 on the rasteriser's curve, 66.25 on the exact one
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> base;
