@@ -77,7 +77,9 @@ void Bitmap::release() {
     isLoaded = false;
 }
 
-bool Bitmap::load(const char* path) { return loadFile(resolveDataPath(path != nullptr ? path : "")); }
+bool Bitmap::load(const char* path, const PixelDestination& destination) {
+    return loadFile(resolveDataPath(path != nullptr ? path : ""), destination);
+}
 
 bool Bitmap::openAndReadHeaders(const std::string& file, FilePtr& opened, uint64_t& pixelOffset,
                                 uint64_t& pixelBytes, bool& topDown) {
@@ -116,7 +118,7 @@ bool Bitmap::loadHeaders(const std::string& file) {
     return openAndReadHeaders(file, opened, pixelOffset, pixelBytes, topDown);
 }
 
-bool Bitmap::loadFile(const std::string& path) {
+bool Bitmap::loadFile(const std::string& path, const PixelDestination& destination) {
     FilePtr file;
     uint64_t pixelOffset = 0;
     uint64_t pixelBytes = 0;
@@ -140,7 +142,7 @@ bool Bitmap::loadFile(const std::string& path) {
     }
     file.reset();
 
-    if (convert(data.get(), topDown)) {
+    if (convert(data.get(), topDown, destination ? destination(*this) : nullptr)) {
         message = "Bitmap loaded";
     }
     return isLoaded;
@@ -159,7 +161,7 @@ bool Bitmap::loadFromMemory(const uint8_t* bytes, size_t size) {
     if (!readHeaders(bytes, headSize, size, pixelOffset, pixelBytes, topDown)) {
         return false;
     }
-    if (convert(bytes + pixelOffset, topDown)) {
+    if (convert(bytes + pixelOffset, topDown, nullptr)) {
         message = "Bitmap loaded";
     }
     return isLoaded;
@@ -290,19 +292,23 @@ bool Bitmap::readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize
     return true;
 }
 
-// Turns the file's pixel rows at `data` (rows paddedRowSize apart) into RGB, bottom row first.
-bool Bitmap::convert(const uint8_t* data, bool topDown) {
+// Turns the file's pixel rows at `data` (rows paddedRowSize apart) into RGB, bottom row first, at
+// `destination`, or in `pixels` when that is null.
+bool Bitmap::convert(const uint8_t* data, bool topDown, uint8_t* destination) {
     const size_t columns = static_cast<size_t>(width);
     const size_t rows = static_cast<size_t>(height);
-    pixels = new (std::nothrow) uint8_t[columns * rows * 3];
-    if (pixels == nullptr) {
-        message = NO_IMAGE_MEMORY_MESSAGE;
-        return false;
+    if (destination == nullptr) {
+        pixels = new (std::nothrow) uint8_t[columns * rows * 3];
+        if (pixels == nullptr) {
+            message = NO_IMAGE_MEMORY_MESSAGE;
+            return false;
+        }
+        destination = pixels;
     }
     for (size_t r = 0; r < rows; ++r) {
         const size_t fileRow = topDown ? rows - 1 - r : r;
         const uint8_t* src = data + fileRow * static_cast<size_t>(paddedRowSize);
-        uint8_t* dst = pixels + r * columns * 3;
+        uint8_t* dst = destination + r * columns * 3;
         if (bitsPerPixel == 24) {
             for (size_t c = 0; c < columns; ++c) swapRedAndBlue(src + c * 3, dst + c * 3);
         } else {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "io/BitmapFormat.h"
@@ -30,11 +31,17 @@ public:
     Bitmap(const Bitmap&) = delete;
     Bitmap& operator=(const Bitmap&) = delete;
 
+    // Where a load puts the pixels: asked once the file has been read (width and height set), for
+    // width * height * 3 bytes of the caller's, rows tightly packed, bottom row first, so that
+    // images bound for one buffer are read straight into it. Null keeps them in `pixels`; pixels
+    // read to the caller's memory leave `pixels` null.
+    using PixelDestination = std::function<uint8_t*(const Bitmap&)>;
+
     // Loads the file, a data name looked up by resolveDataPath; on failure returns false and
     // leaves the reason in message.
-    bool load(const char* path);
+    bool load(const char* path, const PixelDestination& destination = nullptr);
     // Same as load, for a path already resolved, read as given.
-    bool loadFile(const std::string& file);
+    bool loadFile(const std::string& file, const PixelDestination& destination = nullptr);
     // Reads and checks the headers alone, setting width, height and bitsPerPixel, so that a
     // caller can refuse a size before the pixels are read.
     bool loadHeaders(const std::string& file);
@@ -48,5 +55,5 @@ private:
                             bool& topDown);
     bool readHeaders(const uint8_t* head, size_t headSize, uint64_t fileSize, uint64_t& pixelOffset,
                      uint64_t& pixelBytes, bool& topDown);
-    bool convert(const uint8_t* data, bool topDown);
+    bool convert(const uint8_t* data, bool topDown, uint8_t* destination);
 };

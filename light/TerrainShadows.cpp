@@ -8,6 +8,7 @@
 #include "app/StartupWork.h"
 #include "gpu/TextureUnits.h"
 #include "gpu/UnpackAlignment.h"
+#include "io/Bands.h"
 #include "io/ThreadPriority.h"
 #include "light/Horizons.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 // The sweeps share the processor with the loaders and the frame; they take all of it for the
 // little while they run.
-int sweepThreads() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
+int sweepThreads() { return hardwareThreads(); }
 
 HeightGrid heightGridOf(const ShadowGrid& grid) {
     return HeightGrid{grid.heights.data(), grid.place.width, grid.place.height, grid.columnSpacing, grid.rowSpacing};

@@ -1,10 +1,14 @@
 // Program building failures, and textures and atlases made from BMP files, on the real driver.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "GlTestContext.h"
+#include "io/Bitmap.h"
 #include "io/BitmapWriter.h"
 #include "gpu/Shader.h"
 #include "gpu/Texture.h"
@@ -41,6 +45,93 @@ std::string writeBitmap(const std::string& name, int width, int height, uint8_t 
     const std::string path = ::testing::TempDir() + name;
     EXPECT_TRUE(writeFile(path, encodeBitmap24(width, height, rgb.data())));
     return path;
+}
+
+// The base level of a texture as the test knows it: layers of texels of 3 or 4 bytes, rows tightly
+// packed, bottom row first.
+struct BaseLevel {
+    int width = 0;
+    int height = 0;
+    int layers = 0;
+    int channels = 3;
+    std::vector<uint8_t> texels;
+};
+
+BaseLevel filesAsLayers(const std::vector<std::string>& paths) {
+    BaseLevel base;
+    for (const std::string& path : paths) {
+        Bitmap bitmap;
+        EXPECT_TRUE(bitmap.load(path.c_str())) << path << ": " << bitmap.message;
+        base.width = bitmap.width;
+        base.height = bitmap.height;
+        base.texels.insert(base.texels.end(), bitmap.pixels, bitmap.pixels + size_t(bitmap.width) * bitmap.height * 3);
+        ++base.layers;
+    }
+    return base;
+}
+
+// Texels of every value in no order, so that a filter taken in the wrong space or over the wrong
+// texels shows in every level.
+BaseLevel noise(int width, int height, int channels) {
+    BaseLevel base{width, height, 1, channels, std::vector<uint8_t>(size_t(width) * height * channels)};
+    uint32_t state = 12345;
+    for (uint8_t& byte : base.texels) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<uint8_t>(state >> 24);
+    }
+    return base;
+}
+
+std::string writtenAsBitmap(const std::string& name, const BaseLevel& base) {
+    const std::string path = ::testing::TempDir() + name;
+    EXPECT_TRUE(writeFile(path, encodeBitmap24(base.width, base.height, base.texels.data())));
+    return path;
+}
+
+struct Level {
+    int width = 0;
+    int height = 0;
+    int depth = 0;
+    std::vector<uint8_t> texels;
+};
+
+// Every level of the bound texture, down to 1 x 1.
+std::vector<Level> levelsOfBound(GLenum target, const BaseLevel& base) {
+    const GLenum format = base.channels == 4 ? GL_RGBA : GL_RGB;
+    std::vector<Level> levels;
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    for (int level = 0; (std::max(base.width, base.height) >> level) > 0; ++level) {
+        Level read;
+        glGetTexLevelParameteriv(target, level, GL_TEXTURE_WIDTH, &read.width);
+        glGetTexLevelParameteriv(target, level, GL_TEXTURE_HEIGHT, &read.height);
+        glGetTexLevelParameteriv(target, level, GL_TEXTURE_DEPTH, &read.depth);
+        read.texels.resize(size_t(read.width) * read.height * read.depth * base.channels);
+        glGetTexImage(target, level, format, GL_UNSIGNED_BYTE, read.texels.data());
+        levels.push_back(std::move(read));
+    }
+    return levels;
+}
+
+// The same base level in a texture of its own, with the levels below from the driver's generation.
+std::vector<Level> driverGeneratedLevels(GLenum target, const BaseLevel& base) {
+    const GLint internalFormat = base.channels == 4 ? GL_SRGB8_ALPHA8 : GL_SRGB8;
+    const GLenum format = base.channels == 4 ? GL_RGBA : GL_RGB;
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(target, texture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    if (target == GL_TEXTURE_2D_ARRAY) {
+        glTexImage3D(target, 0, internalFormat, base.width, base.height, base.layers, 0, format, GL_UNSIGNED_BYTE,
+                     base.texels.data());
+    } else {
+        glTexImage2D(target, 0, internalFormat, base.width, base.height, 0, format, GL_UNSIGNED_BYTE,
+                     base.texels.data());
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glGenerateMipmap(target);
+    std::vector<Level> levels = levelsOfBound(target, base);
+    glDeleteTextures(1, &texture);
+    return levels;
 }
 
 }  // namespace
@@ -167,4 +258,69 @@ TEST(TextureDeathTest, MissingTextureFileEndsTheProcess) {
     const std::string missing = ::testing::TempDir() + "missing.bmp";
     EXPECT_EQ(gltest::outputOfFatalCall([&] { Texture texture(missing.c_str()); }),
               "Could not load texture: File not found\n");
+}
+
+// Catches levels built on the processor that the driver's generation would not give: a filter in
+// sRGB rather than linear light, the exact sRGB curve where the driver approximates it (the
+// difference grows level by level), a wrong level size or texel, a side of 1 or an odd side
+// mishandled, a layer lost or put in another's place.
+TEST(Texture, EveryLevelIsWhatTheDriversGenerationGives) {
+    struct Case {
+        const char* name;
+        GLenum target;
+        BaseLevel base;
+        std::function<void(const BaseLevel&, const std::function<void(GLuint)>&)> makeAndCheck;
+    };
+    const auto atlasOf = [](const std::vector<std::string>& paths) {
+        return [paths](const BaseLevel& base, const std::function<void(GLuint)>& check) {
+            std::vector<const char*> names;
+            for (const std::string& path : paths) names.push_back(path.c_str());
+            TextureAtlas atlas(base.layers, names.data());
+            check(atlas.id);
+        };
+    };
+    const auto fileTexture = [](const std::string& name) {
+        return [name](const BaseLevel& base, const std::function<void(GLuint)>& check) {
+            Texture texture(writtenAsBitmap(name, base).c_str());
+            check(texture.id);
+        };
+    };
+    const auto pictureTexture = [](const BaseLevel& base, const std::function<void(GLuint)>& check) {
+        Texture texture(base.width, base.height, base.texels.data());
+        check(texture.id);
+    };
+    const std::vector<std::string> materials = {gltest::dataFile("Textures/Grass.bmp"),
+                                                gltest::dataFile("Textures/Rock3.bmp"),
+                                                gltest::dataFile("Textures/Snow.bmp")};
+    const Case cases[] = {
+        {"three material layers", GL_TEXTURE_2D_ARRAY, filesAsLayers(materials), atlasOf(materials)},
+        // 20 x 12, 10 x 6, then 5 x 3, whose odd sides are the driver's to filter.
+        {"odd sides below", GL_TEXTURE_2D, noise(20, 12, 3), fileTexture("odd-sides.bmp")},
+        {"one texel high", GL_TEXTURE_2D, noise(64, 4, 3), fileTexture("thin.bmp")},
+        {"odd from the start", GL_TEXTURE_2D, noise(7, 9, 3), fileTexture("odd.bmp")},
+        {"colour and alpha", GL_TEXTURE_2D, noise(64, 32, 4), pictureTexture},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Level> made;
+        c.makeAndCheck(c.base, [&](GLuint id) {
+            glBindTexture(c.target, id);
+            made = levelsOfBound(c.target, c.base);
+        });
+        const std::vector<Level> generated = driverGeneratedLevels(c.target, c.base);
+        ASSERT_EQ(made.size(), generated.size());
+        EXPECT_EQ(made[0].texels, c.base.texels);
+        for (size_t level = 1; level < made.size(); ++level) {
+            SCOPED_TRACE(level);
+            EXPECT_EQ(made[level].width, generated[level].width);
+            EXPECT_EQ(made[level].height, generated[level].height);
+            EXPECT_EQ(made[level].depth, c.base.layers);
+            if (made[level].texels.size() != generated[level].texels.size()) continue;
+            size_t apart = 0;
+            for (size_t i = 0; i < made[level].texels.size(); ++i) {
+                apart += std::abs(made[level].texels[i] - generated[level].texels[i]) > 1;
+            }
+            EXPECT_LE(apart * 1000, made[level].texels.size()) << apart << " of " << made[level].texels.size();
+        }
+    }
 }

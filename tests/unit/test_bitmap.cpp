@@ -228,6 +228,40 @@ TEST(Bitmap, LoadsFilesWithBackslashNamesAndMatchesTheMemoryReader) {
     EXPECT_TRUE(std::equal(bmp.infoHeader, bmp.infoHeader + 40, file.begin() + 14));
 }
 
+// Catches padded rows or a top-down file's row order reaching the caller's memory, writes past its
+// end, and a destination asked for before the file proved whole.
+TEST(Bitmap, PixelsGoToTheCallersDestinationTightlyPackedBottomRowFirst) {
+    TempDir dir;
+    const Bytes rgb = pattern(3, 4, 3);
+    Bytes whole = encodeBitmap24(3, 4, rgb.data());
+    makeTopDown(whole);
+    const fs::path path = dir.file("padded.bmp", whole);
+    Bytes destination(rgb.size() + 4, 0xEE);
+    int asked = 0;
+    Bitmap bmp;
+    ASSERT_TRUE(bmp.loadFile(path.string(), [&](const Bitmap& read) {
+        ++asked;
+        EXPECT_EQ(read.width, 3);
+        EXPECT_EQ(read.height, 4);
+        return destination.data();
+    })) << bmp.message;
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(bmp.pixels, nullptr);
+    EXPECT_EQ(Bytes(destination.begin(), destination.begin() + rgb.size()), rgb);
+    EXPECT_EQ(Bytes(destination.begin() + rgb.size(), destination.end()), Bytes(4, 0xEE));
+
+    ASSERT_TRUE(bmp.loadFile(path.string(), [](const Bitmap&) { return nullptr; }));
+    EXPECT_EQ(loadedPixels(bmp), rgb);
+
+    whole.resize(whole.size() - 12);
+    const fs::path truncated = dir.file("truncated.bmp", whole);
+    EXPECT_FALSE(bmp.loadFile(truncated.string(), [&](const Bitmap&) {
+        ++asked;
+        return destination.data();
+    }));
+    EXPECT_EQ(asked, 1);
+}
+
 TEST(Bitmap, MissingFileLeavesEarlierImageReleasedAndDimensionsUnchanged) {
     const Bytes file = encodeBitmap24(3, 2, pattern(3, 2, 3).data());
     Bitmap bmp;
