@@ -20,6 +20,7 @@
 #include "app/ViewSettings.h"
 #include "io/AtomicFile.h"
 #include "io/Fatal.h"
+#include "io/Pyramid.h"
 #include "light/Atmosphere.h"
 #include "math/Camera.h"
 #include "math/OrbitControl.h"
@@ -375,7 +376,7 @@ void Application::setSun(const SunSetting& setting, SunReport report) {
 void Application::lightTerrain() {
     if (!sun) return;
     // The atmosphere is made with the first sun and kept: only its sky-view table follows the sun.
-    if (!atmosphere) atmosphere = std::make_unique<Atmosphere>(sunDirection(sun->position));
+    if (!atmosphere) atmosphere = std::make_unique<Atmosphere>(sunDirection(sun->position), 0.0f, pyramidCacheFolder());
     terrain->setSun(sun->position, terrainOptions.areShadowsWanted(), atmosphere.get());
 }
 

@@ -3,10 +3,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <vector>
 
 #include "ShaderSources.h"
 #include "gpu/Shader.h"
 #include "gpu/TextureUnits.h"
+#include "io/AtomicFile.h"
 #include "post/FullScreenEffect.h"
 
 namespace {
@@ -127,6 +135,27 @@ private:
     bool wasBlending = false;
 };
 
+// The tables that depend on the atmosphere alone, as kept between runs: a first line saying what
+// made them (the programs' source and the driver, whose arithmetic they are), then the texels of
+// the transmittance table and of the multiple-scattering table as floats. A file that says anything
+// else, or is cut short, is computed again and replaced.
+const char* const KEPT_TABLES_TITLE = "KELTA atmosphere tables";
+
+std::string keptTablesIdentity() {
+    const auto text = [](GLenum name) {
+        const GLubyte* value = glGetString(name);
+        return value ? std::string(reinterpret_cast<const char*>(value)) : std::string();
+    };
+    const size_t sources = std::hash<std::string>{}(std::string(glsl::fullScreenVert) + glsl::transmittanceTableFrag +
+                                                   glsl::multipleScatteringTableFrag);
+    std::ostringstream identity;
+    identity << KEPT_TABLES_TITLE << " " << std::hex << sources << " " << text(GL_RENDERER) << " " << text(GL_VERSION)
+             << "\n";
+    return identity.str();
+}
+
+size_t texelBytes(int width, int height) { return size_t(width) * size_t(height) * 4 * sizeof(float); }
+
 float clampedAltitude(float metres) { return std::clamp(metres, 0.0f, Atmosphere::HIGHEST_CAMERA_ALTITUDE_METRES); }
 
 vec3 unitOrZenith(const vec3& direction) {
@@ -172,7 +201,7 @@ void Atmosphere::Table::bindAsTarget() const {
     glViewport(0, 0, width, height);
 }
 
-Atmosphere::Atmosphere(const vec3& sunDirection, float cameraAltitudeMetres)
+Atmosphere::Atmosphere(const vec3& sunDirection, float cameraAltitudeMetres, const std::string& tableFolder)
     // Transmittance falls to a few millionths along rays near the horizon, below half-float
     // precision; the sky's light keeps its relative precision in half floats.
     : transmittance(TRANSMITTANCE_WIDTH, TRANSMITTANCE_HEIGHT, GL_RGBA32F),
@@ -187,6 +216,21 @@ Atmosphere::Atmosphere(const vec3& sunDirection, float cameraAltitudeMetres)
       sun(unitOrZenith(sunDirection)),
       altitude(clampedAltitude(cameraAltitudeMetres)) {
     SavedTarget saved;
+    const std::string keptPath =
+        tableFolder.empty() ? std::string() : (std::filesystem::path(tableFolder) / "atmosphere-tables").string();
+    const std::string identity = keptTablesIdentity();
+    fixedTablesKept = !keptPath.empty() && readKeptTables(keptPath, identity);
+    if (!fixedTablesKept) {
+        computeFixedTables();
+        if (!keptPath.empty()) keepTables(keptPath, identity);
+    }
+
+    computeSkyView();
+}
+
+Atmosphere::~Atmosphere() = default;
+
+void Atmosphere::computeFixedTables() {
     const AtmosphereProgram& transmittanceProgram = programOf(*transmittancePass);
     glUseProgram(transmittanceProgram.program);
     glUniform2f(transmittanceProgram.tableSizeLocation, TRANSMITTANCE_WIDTH, TRANSMITTANCE_HEIGHT);
@@ -197,11 +241,45 @@ Atmosphere::Atmosphere(const vec3& sunDirection, float cameraAltitudeMetres)
     glUniform2f(multipleProgram.tableSizeLocation, MULTIPLE_SCATTERING_SIDE, MULTIPLE_SCATTERING_SIDE);
     bindTexture(TRANSMITTANCE_TABLE_UNIT, multipleProgram.tables.transmittanceTable, transmittance.texture);
     fill(multipleScattering, *multipleScatteringPass);
-
-    computeSkyView();
 }
 
-Atmosphere::~Atmosphere() = default;
+bool Atmosphere::readKeptTables(const std::string& path, const std::string& identity) {
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const size_t transmittanceBytes = texelBytes(transmittance.width, transmittance.height);
+    const size_t multipleBytes = texelBytes(multipleScattering.width, multipleScattering.height);
+    if (bytes.size() != identity.size() + transmittanceBytes + multipleBytes || bytes.compare(0, identity.size(), identity) != 0) {
+        return false;
+    }
+    const auto upload = [&](const Table& table, size_t offset) {
+        std::vector<float> texels(texelBytes(table.width, table.height) / sizeof(float));
+        std::memcpy(texels.data(), bytes.data() + offset, texels.size() * sizeof(float));
+        glBindTexture(GL_TEXTURE_2D, table.texture);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, table.width, table.height, GL_RGBA, GL_FLOAT, texels.data());
+    };
+    upload(transmittance, identity.size());
+    upload(multipleScattering, identity.size() + transmittanceBytes);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return true;
+}
+
+void Atmosphere::keepTables(const std::string& path, const std::string& identity) const {
+    std::string bytes = identity;
+    GLint reading = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &reading);
+    for (const Table* table : {&transmittance, &multipleScattering}) {
+        std::vector<float> texels(texelBytes(table->width, table->height) / sizeof(float));
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, table->framebuffer);
+        glReadPixels(0, 0, table->width, table->height, GL_RGBA, GL_FLOAT, texels.data());
+        bytes.append(reinterpret_cast<const char*>(texels.data()), texels.size() * sizeof(float));
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(reading));
+    // A folder that cannot be written only costs computing the tables again.
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+    std::string message;
+    replaceFile(path, bytes, message);
+}
 
 void Atmosphere::fill(const Table& table, FullScreenEffect& pass) const {
     table.bindAsTarget();

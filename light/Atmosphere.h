@@ -9,6 +9,7 @@
 #include <GL/glew.h>
 
 #include <memory>
+#include <string>
 
 #include "math/Math.h"
 
@@ -48,7 +49,10 @@ public:
 
     // Builds the programs and the tables, the sky-view table for the given sun (a unit vector
     // towards it, x east, y up, z south) and camera altitude.
-    explicit Atmosphere(const vec3& sunDirection = {0.0f, 1.0f, 0.0f}, float cameraAltitudeMetres = 0.0f);
+    // The tables that depend on the atmosphere alone are read from `tableFolder` where a run on the
+    // same driver kept them there, else computed and kept there; without a folder, computed.
+    explicit Atmosphere(const vec3& sunDirection = {0.0f, 1.0f, 0.0f}, float cameraAltitudeMetres = 0.0f,
+                        const std::string& tableFolder = {});
     // Deletes its tables and programs: the context that made them must be current.
     ~Atmosphere();
     Atmosphere(const Atmosphere&) = delete;
@@ -67,6 +71,8 @@ public:
 
     // How many times the sky-view table has been made, the construction's included.
     int skyViewComputations() const { return skyViewCount; }
+    // Whether the tables that depend on the atmosphere alone were read as kept rather than computed.
+    bool fixedTablesWereKept() const { return fixedTablesKept; }
     const vec3& sunDirection() const { return sun; }
     // The altitude the sky-view table was made for, within the atmosphere.
     float cameraAltitudeMetres() const { return altitude; }
@@ -105,9 +111,15 @@ private:
     vec3 skyRadianceScale;
     vec3 skyViewHorizon;
     int skyViewCount = 0;
+    bool fixedTablesKept = false;
 
     // Fills a table by one pass of the given program (in use, its uniforms set).
     void fill(const Table& table, FullScreenEffect& pass) const;
     void computeSkyView();
+    // The transmittance and multiple-scattering tables: computed, read as kept (false when the file
+    // is missing or is not what this driver and these programs would make), and kept.
+    void computeFixedTables();
+    bool readKeptTables(const std::string& path, const std::string& identity);
+    void keepTables(const std::string& path, const std::string& identity) const;
     void setSun(const AtmosphereLocations& locations) const;
 };

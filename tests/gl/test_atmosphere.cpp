@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +23,7 @@
 #include "post/Framebuffer.h"
 #include "post/FullScreenEffect.h"
 #include "testglsl/ShaderSources.h"
+#include "tests/TempFolder.h"
 
 namespace {
 
@@ -418,3 +421,47 @@ TEST_F(AtmosphereTest, AerialPerspectiveFadesDistantGroundIntoTheSky) {
 }
 
 }  // namespace
+
+// The tables that depend on the atmosphere alone are kept between runs: a kept file must give the
+// very sky that computing gives, and one that is cut short or was made by other programs or another
+// driver must be computed again and replaced, never read.
+TEST(AtmosphereTables, AreReadWhereKeptAndComputedAgainWhereTheFileIsNotTheirs) {
+    TempFolder folder;
+    const std::string kept = folder / "atmosphere-tables";
+    const vec3 sun = directionAt(12.0f, 0.0f);
+    Atmosphere computed(sun, 0.0f);
+    const std::vector<std::pair<float, float>> views = {{2.0f, 0.0f}, {30.0f, 90.0f}, {80.0f, 180.0f}};
+    const auto sameSky = [&](Atmosphere& atmosphere) {
+        for (const auto& [elevation, azimuth] : views) {
+            const Rgb expected = skyTowards(computed, elevation, azimuth), seen = skyTowards(atmosphere, elevation, azimuth);
+            if (expected.r != seen.r || expected.g != seen.g || expected.b != seen.b) return false;
+        }
+        return true;
+    };
+    uintmax_t wholeSize = 0;
+    struct Case {
+        const char* name;
+        std::function<void()> beforehand;
+        bool read;
+    };
+    const Case cases[] = {
+        {"none kept yet", [] {}, false},
+        {"kept by the run before", [] {}, true},
+        {"cut short", [&] { std::filesystem::resize_file(kept, wholeSize - 1); }, false},
+        {"made by other programs", [&] {
+             std::fstream file(kept, std::ios::in | std::ios::out | std::ios::binary);
+             file.seekp(std::string("KELTA atmosphere tables ").size());
+             file.put('#');
+         }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.beforehand();
+        Atmosphere atmosphere(sun, 0.0f, folder.path);
+        EXPECT_EQ(atmosphere.fixedTablesWereKept(), c.read);
+        EXPECT_TRUE(sameSky(atmosphere));
+        ASSERT_TRUE(std::filesystem::exists(kept));
+        if (wholeSize == 0) wholeSize = std::filesystem::file_size(kept);
+        EXPECT_EQ(std::filesystem::file_size(kept), wholeSize) << "not replaced";
+    }
+}
